@@ -1,0 +1,70 @@
+# SPDX-License-Identifier: MIT
+# Helpers that every folder uses to declare libraries, tests, fuzz targets and
+# benchmarks, so that warnings, sanitizers and test registration stay uniform.
+
+set(VANTREL_WARNINGS -Wall -Wextra -Werror -Werror=switch -Wno-missing-field-initializers)
+
+add_library(vantrel_options INTERFACE)
+target_compile_options(vantrel_options INTERFACE ${VANTREL_WARNINGS})
+target_include_directories(vantrel_options INTERFACE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR})
+target_link_libraries(vantrel_options INTERFACE Threads::Threads)
+if(VANTREL_SANITIZE)
+  set(_san -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  target_compile_options(vantrel_options INTERFACE ${_san})
+  target_link_options(vantrel_options INTERFACE ${_san})
+endif()
+if(VANTREL_FUZZ)
+  # Everything linked into a fuzz target carries coverage instrumentation.
+  target_compile_options(vantrel_options INTERFACE -fsanitize=fuzzer-no-link,address,undefined)
+  target_link_options(vantrel_options INTERFACE -fsanitize=address,undefined)
+endif()
+
+# vantrel_library(NAME SOURCES a.cpp ... DEPS other ...)
+# Declares the static library vantrel_NAME for one subsystem.
+function(vantrel_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(vantrel_${name} STATIC ${ARG_SOURCES})
+  target_link_libraries(vantrel_${name} PUBLIC vantrel_options ${ARG_DEPS})
+endfunction()
+
+# vantrel_test(NAME SOURCES a_test.cpp ... DEPS lib ...)
+# A GoogleTest binary registered with ctest, one ctest entry per test case.
+function(vantrel_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  if(VANTREL_FUZZ)
+    return()
+  endif()
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE vantrel_options ${ARG_DEPS} GTest::gtest GTest::gtest_main GTest::gmock)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                       PROPERTIES TIMEOUT 300)
+endfunction()
+
+# vantrel_fuzz(NAME SOURCE target.cpp DEPS lib ...)
+# A fuzz target defines LLVMFuzzerTestOneInput. In an ordinary build it links a
+# small driver that replays the seed corpus fuzz/corpus/NAME as a ctest test; in a
+# fuzz build (clang, VANTREL_FUZZ) it becomes a libFuzzer binary.
+function(vantrel_fuzz name)
+  cmake_parse_arguments(ARG "" "" "SOURCE;DEPS" ${ARGN})
+  set(corpus ${PROJECT_SOURCE_DIR}/fuzz/corpus/${name})
+  add_executable(fuzz_${name} ${ARG_SOURCE})
+  target_link_libraries(fuzz_${name} PRIVATE vantrel_options ${ARG_DEPS})
+  if(VANTREL_FUZZ)
+    target_link_options(fuzz_${name} PRIVATE -fsanitize=fuzzer)
+    add_test(NAME fuzz_replay.${name} COMMAND fuzz_${name} -runs=0 ${corpus})
+  else()
+    target_sources(fuzz_${name} PRIVATE ${PROJECT_SOURCE_DIR}/fuzz/replay_main.cpp)
+    add_test(NAME fuzz_replay.${name} COMMAND fuzz_${name} ${corpus})
+  endif()
+  set_tests_properties(fuzz_replay.${name} PROPERTIES TIMEOUT 300)
+endfunction()
+
+# vantrel_bench(NAME SOURCES a.cpp ... DEPS lib ...)
+function(vantrel_bench name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  if(NOT VANTREL_BENCH OR VANTREL_FUZZ)
+    return()
+  endif()
+  add_executable(bench_${name} ${ARG_SOURCES})
+  target_link_libraries(bench_${name} PRIVATE vantrel_options ${ARG_DEPS} benchmark::benchmark benchmark::benchmark_main)
+endfunction()

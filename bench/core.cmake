@@ -1,0 +1,1 @@
+vantrel_bench(base64 SOURCES base64_bench.cpp DEPS vantrel_core)

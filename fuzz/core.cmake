@@ -1,0 +1,1 @@
+vantrel_fuzz(base64 SOURCE base64_fuzz.cpp DEPS vantrel_core)

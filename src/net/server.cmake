@@ -1,0 +1,14 @@
+# SPDX-License-Identifier: MIT
+# Server half of the network layer: the threaded TCP server, its connections and
+# the socket helpers that the HTTP client shares.
+list(APPEND VANTREL_NET_SOURCES
+  ${CMAKE_CURRENT_SOURCE_DIR}/socket_io.cpp
+)
+list(APPEND VANTREL_NET_TESTS
+  ${CMAKE_CURRENT_SOURCE_DIR}/socket_io_test.cpp
+)
+# The platform folder may still be header-only; the network library links it by
+# name, so stand in an empty interface target until it declares its own.
+if(NOT TARGET vantrel_platform)
+  add_library(vantrel_platform INTERFACE)
+endif()

@@ -3,9 +3,13 @@
 # the socket helpers that the HTTP client shares.
 list(APPEND VANTREL_NET_SOURCES
   ${CMAKE_CURRENT_SOURCE_DIR}/socket_io.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/tcp_connection.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/tcp_server.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/worker_thread.cpp
 )
 list(APPEND VANTREL_NET_TESTS
   ${CMAKE_CURRENT_SOURCE_DIR}/socket_io_test.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/tcp_server_test.cpp
 )
 # The platform folder may still be header-only; the network library links it by
 # name, so stand in an empty interface target until it declares its own.

@@ -1,0 +1,240 @@
+// SPDX-License-Identifier: MIT
+#include "net/tcp_server.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <system_error>
+#include <utility>
+
+#include "net/socket_io.h"
+
+namespace vantrel {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A burst of connections far past the limit must not become a burst of threads:
+// this many refusals run on threads of their own (they may wait a moment for the
+// request so that the reply lands cleanly); beyond that the listener answers them
+// itself without waiting.
+constexpr std::size_t kRefuseHeadroom = 64;
+// Bursts of connections need a long queue; the system caps it at somaxconn.
+constexpr int kBacklog = 1024;
+constexpr auto kSocketTimeout = 30s;
+constexpr auto kInlineRefuseTimeout = 200ms;
+constexpr auto kListenerStopWait = 5s;
+
+bool acceptErrorIsTransient(int error) {
+  switch (error) {
+    case EINTR:
+    case ECONNABORTED:
+    case EPROTO:
+    case EPERM:
+    case EMFILE:
+    case ENFILE:
+    case ENOBUFS:
+    case ENOMEM:
+    case ETIMEDOUT:
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+    case ENETDOWN:
+    case ENOPROTOOPT:
+    case EOPNOTSUPP:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+TcpServer::TcpServer() = default;
+
+TcpServer::~TcpServer() { stopAndJoin(); }
+
+int TcpServer::listen(uint16_t port) {
+  if (m_running) return kListenFailed;
+  m_listenSocket.reset();
+  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!fd) return kListenNoSocket;
+  const int on = 1;
+  ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_port = htons(port);
+  at.sin_addr.s_addr = htonl(INADDR_ANY);
+  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&at), sizeof at) != 0) return kListenBindFailed;
+  if (::listen(fd.get(), kBacklog) != 0) return kListenFailed;
+  socklen_t length = sizeof at;
+  if (::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&at), &length) != 0) return kListenFailed;
+  m_port = ntohs(at.sin_port);
+  m_listenSocket = std::move(fd);
+  recordOwnAddress();
+  return kListenOk;
+}
+
+void TcpServer::recordOwnAddress() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) return;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(name, nullptr, &hints, &found) != 0) return;
+  std::string last;
+  for (const addrinfo* a = found; a != nullptr; a = a->ai_next) {
+    if (a->ai_family != AF_INET || a->ai_addrlen < sizeof(sockaddr_in)) continue;
+    if (auto text = peerAddressText(*reinterpret_cast<const sockaddr_in*>(a->ai_addr))) last = *text;
+  }
+  ::freeaddrinfo(found);
+  if (last.empty()) return;
+  {
+    std::scoped_lock lock(m_mutex);
+    m_ownAddress = last;
+  }
+  ownAddressFound(last);
+}
+
+std::string TcpServer::ownAddress() const {
+  std::scoped_lock lock(m_mutex);
+  return m_ownAddress;
+}
+
+int TcpServer::start() {
+  if (m_running || !m_listenSocket) return 1;
+  {
+    std::scoped_lock lock(m_mutex);
+    m_listenerDone = false;
+  }
+  m_stopRequest = false;
+  m_running = true;
+  try {
+    m_listener = std::jthread([this] { acceptLoop(); });
+  } catch (const std::system_error&) {
+    m_running = false;
+    std::scoped_lock lock(m_mutex);
+    m_listenerDone = true;
+    return 1;
+  }
+  return 0;
+}
+
+void TcpServer::acceptLoop() {
+  for (;;) {
+    sockaddr_in peer{};
+    socklen_t length = sizeof peer;
+    UniqueFd socket(::accept4(m_listenSocket.get(), reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC));
+    const int error = errno;
+    if (m_stopRequest) {
+      if (socket) ::shutdown(socket.get(), SHUT_RDWR);
+      break;
+    }
+    if (!socket) {
+      // Running out of descriptors under a flood must not end the server for good.
+      if (!acceptErrorIsTransient(error)) break;
+      if (error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM) std::this_thread::sleep_for(20ms);
+      continue;
+    }
+    std::unique_lock lock(m_mutex);
+    if (m_workers.size() >= m_maxConnections + kRefuseHeadroom) {
+      lock.unlock();
+      refuseInline(std::move(socket), peer);
+      continue;
+    }
+    m_workers.push_front(Worker{std::move(socket), peer, m_count >= m_maxConnections, {}});
+    const auto worker = m_workers.begin();
+    // Started under the lock so that the thread finds its entry complete.
+    if (!worker->thread.start([this, worker] { serve(worker); }, kConnectionStackBytes)) {
+      ::shutdown(worker->socket.get(), SHUT_RDWR);
+      m_workers.erase(worker);
+    }
+  }
+  m_running = false;
+  m_stopRequest = false;
+  std::scoped_lock lock(m_mutex);
+  m_listenerDone = true;
+  m_changed.notify_all();
+}
+
+void TcpServer::serve(std::list<Worker>::iterator worker) {
+  const int fd = worker->socket.get();
+  if (auto connection = createConnection()) {
+    connection->attach(fd, m_listenSocket.get(), worker->peer, *this);
+    ++m_count;
+    setSocketTimeouts(fd, kSocketTimeout);
+    if (worker->overLimit) {
+      connection->refuse(true);
+    } else {
+      connection->handle();
+    }
+    --m_count;
+  }
+  ::shutdown(fd, SHUT_RDWR);
+  UniqueFd socket;
+  WorkerThread previous;
+  {
+    std::scoped_lock lock(m_mutex);
+    socket = std::move(worker->socket);
+    WorkerThread self = std::move(worker->thread);
+    m_workers.erase(worker);
+    // Each ending thread joins the one that ended before it, so at most one
+    // finished thread waits to be joined at any time.
+    previous = std::exchange(m_finished, std::move(self));
+    m_changed.notify_all();
+  }
+  socket.reset();
+  previous.join();
+}
+
+void TcpServer::refuseInline(UniqueFd socket, const sockaddr_in& peer) {
+  if (auto connection = createConnection()) {
+    connection->attach(socket.get(), m_listenSocket.get(), peer, *this);
+    setSocketTimeouts(socket.get(), kInlineRefuseTimeout);
+    connection->refuse(false);
+  }
+  ::shutdown(socket.get(), SHUT_RDWR);
+}
+
+void TcpServer::stop() {
+  if (!m_running) return;
+  m_running = false;
+  m_stopRequest = true;
+  // A connection to ourselves wakes the blocking accept.
+  {
+    UniqueFd wake(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(m_port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (wake) ::connect(wake.get(), reinterpret_cast<sockaddr*>(&to), sizeof to);
+  }
+  std::unique_lock lock(m_mutex);
+  if (!m_changed.wait_for(lock, kListenerStopWait, [this] { return m_listenerDone; })) {
+    // The wake-up did not get through (a firewall rule, a full queue): shutting
+    // the listening socket down makes accept fail instead.
+    ::shutdown(m_listenSocket.get(), SHUT_RDWR);
+  }
+  lock.unlock();
+  if (m_listener.joinable()) m_listener.join();
+}
+
+void TcpServer::stopAndJoin() {
+  stop();
+  if (m_listener.joinable()) m_listener.join();
+  std::unique_lock lock(m_mutex);
+  while (!m_workers.empty()) {
+    for (auto& worker : m_workers) ::shutdown(worker.socket.get(), SHUT_RDWR);
+    m_changed.wait_for(lock, 100ms);
+  }
+  WorkerThread last = std::move(m_finished);
+  lock.unlock();
+  last.join();
+  m_listenSocket.reset();
+}
+
+}  // namespace vantrel

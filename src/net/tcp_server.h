@@ -1,0 +1,105 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// TcpServer: a listening IPv4 TCP server with one listener thread and one worker
+// thread per accepted connection. Subclasses say what a connection is through
+// createConnection(). At most maxConnections() connections are served at once;
+// past that a connection is answered through its refuse(). Thread-safe: listen,
+// start and stop come from the owner's thread; connections run on their own
+// threads and may call connectionCount() and ownAddress() at any time. The
+// destructor stops the server and waits for every connection thread, so
+// subclasses must call stopAndJoin() in their own destructor before their
+// members go.
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "net/tcp_connection.h"
+#include "net/worker_thread.h"
+#include "platform/unique_fd.h"
+
+namespace vantrel {
+
+// Results of TcpServer::listen.
+enum ListenResult : int {
+  kListenOk = 0,
+  kListenNoSocketLibrary = 1,
+  kListenNoSocket = 2,
+  kListenBindFailed = 3,
+  kListenFailed = 4,
+};
+
+class TcpServer {
+ public:
+  static constexpr std::size_t kDefaultMaxConnections = 200;
+  // Stack of a connection thread: it parses requests and renders template pages,
+  // whose nesting the template engine bounds well inside this.
+  static constexpr std::size_t kConnectionStackBytes = 1024 * 1024;
+
+  TcpServer();
+  TcpServer(const TcpServer&) = delete;
+  TcpServer& operator=(const TcpServer&) = delete;
+  virtual ~TcpServer();
+
+  // Binds to any local address on `port` (0: one the system picks) and listens.
+  // Records the host's own address (ownAddress). Returns a ListenResult.
+  int listen(uint16_t port);
+  // Starts the listener thread: 0, or 1 when already running or it cannot start.
+  int start();
+  // Stops accepting: wakes the blocking accept and waits up to 5 s for the
+  // listener thread. Connections being served run to their end.
+  void stop();
+  // stop(), then ends every connection's socket and waits for their threads.
+  void stopAndJoin();
+
+  uint16_t port() const { return m_port; }
+  bool running() const { return m_running; }
+  std::size_t connectionCount() const { return m_count; }
+  std::size_t maxConnections() const { return m_maxConnections; }
+  void setMaxConnections(std::size_t count) { m_maxConnections = count; }
+  // Dotted text of the host's own address as found at listen (the last one the
+  // resolver lists); "" when none was found.
+  std::string ownAddress() const;
+
+ protected:
+  virtual std::unique_ptr<TcpConnection> createConnection() = 0;
+  // Called after listen found the host's own address.
+  virtual void ownAddressFound(const std::string& /*address*/) {}
+
+ private:
+  struct Worker {
+    UniqueFd socket;
+    sockaddr_in peer{};
+    bool overLimit = false;
+    WorkerThread thread;
+  };
+
+  void acceptLoop();
+  void serve(std::list<Worker>::iterator worker);
+  void refuseInline(UniqueFd socket, const sockaddr_in& peer);
+  void recordOwnAddress();
+
+  UniqueFd m_listenSocket;
+  uint16_t m_port = 0;
+  std::atomic<bool> m_running{false};
+  std::atomic<bool> m_stopRequest{false};
+  std::atomic<std::size_t> m_count{0};
+  std::atomic<std::size_t> m_maxConnections{kDefaultMaxConnections};
+
+  mutable std::mutex m_mutex;
+  std::condition_variable m_changed;
+  std::list<Worker> m_workers;   // guarded by m_mutex; newest first
+  WorkerThread m_finished;       // guarded by m_mutex; the last thread that ended
+  bool m_listenerDone = true;    // guarded by m_mutex
+  std::string m_ownAddress;      // guarded by m_mutex
+
+  std::jthread m_listener;
+};
+
+}  // namespace vantrel

@@ -1,0 +1,343 @@
+// SPDX-License-Identifier: MIT
+#include "platform/registry_hive.h"
+
+#include <memory>
+#include <optional>
+
+#include "platform/app_paths.h"
+
+namespace vantrel {
+namespace {
+
+// Keys are rows named by their full case-folded path; the parent column makes
+// enumeration one indexed range scan, and a subtree is the range of paths
+// between "p\" and "p]" (']' follows '\' in byte order).
+constexpr const char* kSchema =
+    "CREATE TABLE IF NOT EXISTS reg_keys("
+    "  path TEXT PRIMARY KEY,"    // folded full path
+    "  parent TEXT NOT NULL,"     // folded parent path, '' for top-level keys
+    "  name TEXT NOT NULL"        // last component as created
+    ") WITHOUT ROWID;"
+    "CREATE INDEX IF NOT EXISTS reg_keys_by_parent ON reg_keys(parent, path);"
+    "CREATE TABLE IF NOT EXISTS reg_values("
+    "  key TEXT NOT NULL,"        // folded full path of the key
+    "  fold TEXT NOT NULL,"       // folded value name
+    "  name TEXT NOT NULL,"       // value name as written
+    "  type INTEGER NOT NULL,"
+    "  data,"                     // INTEGER for DWORD, BLOB for text
+    "  PRIMARY KEY(key, fold)"
+    ") WITHOUT ROWID;";
+
+struct StmtDeleter {
+  void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+};
+using Stmt = std::unique_ptr<sqlite3_stmt, StmtDeleter>;
+
+Stmt prepare(sqlite3* db, const char* sql) {
+  sqlite3_stmt* s = nullptr;
+  if (sqlite3_prepare_v2(db, sql, -1, &s, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(s);
+    return nullptr;
+  }
+  return Stmt(s);
+}
+
+void bindText(sqlite3_stmt* s, int i, std::string_view t) {
+  sqlite3_bind_text(s, i, t.data(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
+}
+
+std::string columnBytes(sqlite3_stmt* s, int i) {
+  const void* p = sqlite3_column_blob(s, i);
+  int n = sqlite3_column_bytes(s, i);
+  return p != nullptr && n > 0 ? std::string(static_cast<const char*>(p), static_cast<size_t>(n)) : std::string();
+}
+
+char foldChar(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string fold(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = foldChar(c);
+  return out;
+}
+
+// A key path split into its components; empty path = the root of the hive.
+struct KeyPath {
+  std::vector<std::string_view> parts;
+  std::string folded;  // components joined by '\', folded
+};
+
+std::optional<KeyPath> parseKey(std::string_view key) {
+  KeyPath kp;
+  if (key.empty()) return kp;
+  size_t pos = 0;
+  for (;;) {
+    size_t bs = key.find('\\', pos);
+    std::string_view part = key.substr(pos, bs == std::string_view::npos ? std::string_view::npos : bs - pos);
+    if (part.empty() || part.size() > RegistryHive::kMaxKeyNameBytes ||
+        part.find('\0') != std::string_view::npos) {
+      return std::nullopt;
+    }
+    kp.parts.push_back(part);
+    if (bs == std::string_view::npos) break;
+    pos = bs + 1;
+  }
+  kp.folded = fold(key);
+  return kp;
+}
+
+bool validValueName(std::string_view name) {
+  return name.size() <= RegistryHive::kMaxValueNameBytes && name.find('\0') == std::string_view::npos;
+}
+
+// One transaction; rolls back unless committed.
+class Transaction {
+ public:
+  Transaction(sqlite3* db, bool write) : m_db(db) {
+    m_open = sqlite3_exec(db, write ? "BEGIN IMMEDIATE" : "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
+  }
+  ~Transaction() {
+    if (m_open) sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+  }
+  Transaction(const Transaction&) = delete;
+  Transaction& operator=(const Transaction&) = delete;
+  bool ok() const { return m_open; }
+  bool commit() {
+    if (!m_open) return false;
+    bool done = sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+    // A failed COMMIT (busy) leaves the transaction open; the destructor rolls back.
+    if (done) m_open = false;
+    return done;
+  }
+
+ private:
+  sqlite3* m_db;
+  bool m_open = false;
+};
+
+// Whether a key row exists: 1 yes, 0 no, -1 error. The root always exists.
+int keyRowExists(sqlite3* db, const KeyPath& kp) {
+  if (kp.parts.empty()) return 1;
+  Stmt s = prepare(db, "SELECT 1 FROM reg_keys WHERE path = ?1");
+  if (!s) return -1;
+  bindText(s.get(), 1, kp.folded);
+  int rc = sqlite3_step(s.get());
+  if (rc == SQLITE_ROW) return 1;
+  return rc == SQLITE_DONE ? 0 : -1;
+}
+
+}  // namespace
+
+RegistryHive::RegistryHive() : RegistryHive(configDirectory()) {}
+
+RegistryHive::RegistryHive(const std::string& directory) { m_status = openFile(directory); }
+
+RegistryHive::~RegistryHive() {
+  if (m_db != nullptr) sqlite3_close_v2(m_db);
+}
+
+int RegistryHive::openFile(const std::string& directory) {
+  if (directory.empty() || !makeDirectories(directory)) return reg::kIoError;
+  m_path = withTrailingSlash(directory) + kFileName;
+  int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+  if (sqlite3_open_v2(m_path.c_str(), &m_db, flags, nullptr) != SQLITE_OK) return reg::kIoError;
+  sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
+  // Switching to WAL needs a moment of exclusive access; the busy timeout covers
+  // another process doing the same at the same time.
+  Stmt wal = prepare(m_db, "PRAGMA journal_mode=WAL");
+  if (!wal || sqlite3_step(wal.get()) != SQLITE_ROW) return reg::kIoError;
+  wal.reset();
+  Transaction tx(m_db, true);
+  if (!tx.ok() || sqlite3_exec(m_db, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK || !tx.commit()) {
+    return reg::kIoError;
+  }
+  return reg::kOk;
+}
+
+int RegistryHive::openKey(std::string_view key) {
+  auto kp = parseKey(key);
+  if (!kp) return reg::kBadPath;
+  std::scoped_lock lock(m_mutex);
+  if (m_status != reg::kOk) return reg::kIoError;
+  int e = keyRowExists(m_db, *kp);
+  return e < 0 ? reg::kIoError : e == 1 ? reg::kOk : reg::kKeyNotFound;
+}
+
+int RegistryHive::createKey(std::string_view key) {
+  auto kp = parseKey(key);
+  if (!kp) return reg::kBadPath;
+  std::scoped_lock lock(m_mutex);
+  if (m_status != reg::kOk) return reg::kIoError;
+  if (kp->parts.empty()) return reg::kOk;
+  Transaction tx(m_db, true);
+  Stmt s = prepare(m_db, "INSERT OR IGNORE INTO reg_keys(path, parent, name) VALUES(?1, ?2, ?3)");
+  if (!tx.ok() || !s) return reg::kIoError;
+  std::string parent;
+  std::string path;
+  for (std::string_view part : kp->parts) {
+    path = parent.empty() ? fold(part) : parent + '\\' + fold(part);
+    sqlite3_reset(s.get());
+    bindText(s.get(), 1, path);
+    bindText(s.get(), 2, parent);
+    bindText(s.get(), 3, part);
+    if (sqlite3_step(s.get()) != SQLITE_DONE) return reg::kIoError;
+    parent = path;
+  }
+  return tx.commit() ? reg::kOk : reg::kIoError;
+}
+
+int RegistryHive::deleteKey(std::string_view key) {
+  auto kp = parseKey(key);
+  if (!kp || kp->parts.empty()) return reg::kBadPath;
+  std::scoped_lock lock(m_mutex);
+  if (m_status != reg::kOk) return reg::kIoError;
+  Transaction tx(m_db, true);
+  if (!tx.ok()) return reg::kIoError;
+  int e = keyRowExists(m_db, *kp);
+  if (e < 0) return reg::kIoError;
+  if (e == 0) return reg::kKeyNotFound;
+  const std::string below = kp->folded + '\\';
+  const std::string after = kp->folded + ']';
+  for (const char* sql : {"DELETE FROM reg_values WHERE key = ?1 OR (key > ?2 AND key < ?3)",
+                          "DELETE FROM reg_keys WHERE path = ?1 OR (path > ?2 AND path < ?3)"}) {
+    Stmt s = prepare(m_db, sql);
+    if (!s) return reg::kIoError;
+    bindText(s.get(), 1, kp->folded);
+    bindText(s.get(), 2, below);
+    bindText(s.get(), 3, after);
+    if (sqlite3_step(s.get()) != SQLITE_DONE) return reg::kIoError;
+  }
+  return tx.commit() ? reg::kOk : reg::kIoError;
+}
+
+int RegistryHive::enumSubKey(std::string_view key, uint32_t index, std::string& name) {
+  auto kp = parseKey(key);
+  if (!kp) return reg::kBadPath;
+  std::scoped_lock lock(m_mutex);
+  if (m_status != reg::kOk) return reg::kIoError;
+  Transaction tx(m_db, false);
+  if (!tx.ok()) return reg::kIoError;
+  int e = keyRowExists(m_db, *kp);
+  if (e < 0) return reg::kIoError;
+  if (e == 0) return reg::kKeyNotFound;
+  Stmt s = prepare(m_db, "SELECT name FROM reg_keys WHERE parent = ?1 ORDER BY path LIMIT 1 OFFSET ?2");
+  if (!s) return reg::kIoError;
+  bindText(s.get(), 1, kp->folded);
+  sqlite3_bind_int64(s.get(), 2, index);
+  int rc = sqlite3_step(s.get());
+  if (rc == SQLITE_DONE) return reg::kNoMoreItems;
+  if (rc != SQLITE_ROW) return reg::kIoError;
+  name = columnBytes(s.get(), 0);
+  return reg::kOk;
+}
+
+std::vector<std::string> RegistryHive::subKeys(std::string_view key) {
+  std::vector<std::string> out;
+  auto kp = parseKey(key);
+  if (!kp) return out;
+  std::scoped_lock lock(m_mutex);
+  if (m_status != reg::kOk) return out;
+  Stmt s = prepare(m_db, "SELECT name FROM reg_keys WHERE parent = ?1 ORDER BY path");
+  if (!s) return out;
+  bindText(s.get(), 1, kp->folded);
+  while (sqlite3_step(s.get()) == SQLITE_ROW) out.push_back(columnBytes(s.get(), 0));
+  return out;
+}
+
+int RegistryHive::readValue(std::string_view key, std::string_view name, RegValue& out) {
+  auto kp = parseKey(key);
+  if (!kp || !validValueName(name)) return reg::kBadPath;
+  std::scoped_lock lock(m_mutex);
+  if (m_status != reg::kOk) return reg::kIoError;
+  Transaction tx(m_db, false);
+  if (!tx.ok()) return reg::kIoError;
+  Stmt s = prepare(m_db, "SELECT type, data FROM reg_values WHERE key = ?1 AND fold = ?2");
+  if (!s) return reg::kIoError;
+  bindText(s.get(), 1, kp->folded);
+  bindText(s.get(), 2, fold(name));
+  int rc = sqlite3_step(s.get());
+  if (rc == SQLITE_ROW) {
+    if (sqlite3_column_int(s.get(), 0) == static_cast<int>(RegType::Dword)) {
+      out = RegValue::ofNumber(static_cast<int32_t>(sqlite3_column_int64(s.get(), 1)));
+    } else {
+      out = RegValue{RegType::Text, 0, columnBytes(s.get(), 1)};
+    }
+    return reg::kOk;
+  }
+  if (rc != SQLITE_DONE) return reg::kIoError;
+  int e = keyRowExists(m_db, *kp);
+  return e < 0 ? reg::kIoError : e == 1 ? reg::kValueNotFound : reg::kKeyNotFound;
+}
+
+int RegistryHive::writeValue(std::string_view key, std::string_view name, const RegValue& value) {
+  return writeLocked(key, name, value, false);
+}
+
+int RegistryHive::writeValueIfAbsent(std::string_view key, std::string_view name, const RegValue& value) {
+  return writeLocked(key, name, value, true);
+}
+
+int RegistryHive::writeLocked(std::string_view key, std::string_view name, const RegValue& value,
+                              bool onlyIfAbsent) {
+  auto kp = parseKey(key);
+  if (!kp || !validValueName(name)) return reg::kBadPath;
+  std::scoped_lock lock(m_mutex);
+  if (m_status != reg::kOk) return reg::kIoError;
+  Transaction tx(m_db, true);
+  if (!tx.ok()) return reg::kIoError;
+  int e = keyRowExists(m_db, *kp);
+  if (e < 0) return reg::kIoError;
+  if (e == 0) return reg::kKeyNotFound;
+  Stmt s = prepare(m_db, onlyIfAbsent
+                             ? "INSERT OR IGNORE INTO reg_values(key, fold, name, type, data) VALUES(?1, ?2, ?3, ?4, ?5)"
+                             : "INSERT OR REPLACE INTO reg_values(key, fold, name, type, data) VALUES(?1, ?2, ?3, ?4, ?5)");
+  if (!s) return reg::kIoError;
+  bindText(s.get(), 1, kp->folded);
+  bindText(s.get(), 2, fold(name));
+  bindText(s.get(), 3, name);
+  sqlite3_bind_int(s.get(), 4, static_cast<int>(value.type));
+  if (value.type == RegType::Dword) {
+    sqlite3_bind_int64(s.get(), 5, value.number);
+  } else {
+    // std::string::data() is never null, so an empty text stays an empty blob, not NULL.
+    sqlite3_bind_blob(s.get(), 5, value.text.data(), static_cast<int>(value.text.size()), SQLITE_TRANSIENT);
+  }
+  if (sqlite3_step(s.get()) != SQLITE_DONE) return reg::kIoError;
+  bool written = sqlite3_changes(m_db) > 0;
+  if (!tx.commit()) return reg::kIoError;
+  return written || !onlyIfAbsent ? reg::kOk : reg::kAlreadyExists;
+}
+
+int RegistryHive::deleteValue(std::string_view key, std::string_view name) {
+  auto kp = parseKey(key);
+  if (!kp || !validValueName(name)) return reg::kBadPath;
+  std::scoped_lock lock(m_mutex);
+  if (m_status != reg::kOk) return reg::kIoError;
+  Transaction tx(m_db, true);
+  if (!tx.ok()) return reg::kIoError;
+  int e = keyRowExists(m_db, *kp);
+  if (e < 0) return reg::kIoError;
+  if (e == 0) return reg::kKeyNotFound;
+  Stmt s = prepare(m_db, "DELETE FROM reg_values WHERE key = ?1 AND fold = ?2");
+  if (!s) return reg::kIoError;
+  bindText(s.get(), 1, kp->folded);
+  bindText(s.get(), 2, fold(name));
+  if (sqlite3_step(s.get()) != SQLITE_DONE) return reg::kIoError;
+  bool deleted = sqlite3_changes(m_db) > 0;
+  if (!tx.commit()) return reg::kIoError;
+  return deleted ? reg::kOk : reg::kValueNotFound;
+}
+
+std::vector<std::string> RegistryHive::valueNames(std::string_view key) {
+  std::vector<std::string> out;
+  auto kp = parseKey(key);
+  if (!kp) return out;
+  std::scoped_lock lock(m_mutex);
+  if (m_status != reg::kOk) return out;
+  Stmt s = prepare(m_db, "SELECT name FROM reg_values WHERE key = ?1 ORDER BY fold");
+  if (!s) return out;
+  bindText(s.get(), 1, kp->folded);
+  while (sqlite3_step(s.get()) == SQLITE_ROW) out.push_back(columnBytes(s.get(), 0));
+  return out;
+}
+
+}  // namespace vantrel

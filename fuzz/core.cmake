@@ -1,1 +1,2 @@
 vantrel_fuzz(base64 SOURCE base64_fuzz.cpp DEPS vantrel_core)
+vantrel_fuzz(archive SOURCE archive_fuzz.cpp DEPS vantrel_core)

@@ -1,0 +1,310 @@
+// SPDX-License-Identifier: MIT
+#include "net/client_request.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "core/base64.h"
+#include "net/scripted_http_server.h"
+#include "net/socket_io.h"
+#include "net/test_sockets.h"
+
+namespace vantrel {
+namespace {
+
+using testing::ScriptedHttpServer;
+
+std::string url(uint16_t port, std::string_view path = "\\clientrequest?clientid=7") {
+  return "http:\\\\127.0.0.1:" + std::to_string(port) + std::string(path);
+}
+
+// A port with nothing listening on it.
+uint16_t closedPort() {
+  UniqueFd fd(::socket(AF_INET, SOCK_STREAM, 0));
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof at;
+  ::bind(fd.get(), reinterpret_cast<sockaddr*>(&at), sizeof at);
+  ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&at), &length);
+  return ntohs(at.sin_port);
+}
+
+std::string readFile(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+struct TempDir {
+  std::filesystem::path path;
+  TempDir() {
+    char tmpl[] = "/tmp/vantrel-net-XXXXXX";
+    path = ::mkdtemp(tmpl);
+  }
+  ~TempDir() { std::filesystem::remove_all(path); }
+};
+
+TEST(ClientRequest, ParseUrlSplitsHostPortAndTarget) {
+  struct Case { const char* url; int flags; const char* host; uint16_t port; const char* target; };
+  const Case cases[] = {
+      {"http:\\\\10.0.0.1:80\\clientrequest?clientid=7", 0, "10.0.0.1", 80, "clientrequest?clientid=7"},
+      {"http://127.0.0.1/server.html", 0, "127.0.0.1", 80, "/server.html"},
+      {"127.0.0.1:7001/a*b", 0, "127.0.0.1", 7001, "a"},
+      {"127.0.0.1:abc/x", 0, "127.0.0.1", 80, "x"},
+      {"127.0.0.1:99999/x", 0, "127.0.0.1", 80, "x"},
+      {"127.0.0.1?q=1", 0, "127.0.0.1", 80, "?q=1"},
+      {"http:///path", ClientRequest::kFlagNoHost, "", 80, "/path"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.url);
+    ClientRequest req;
+    EXPECT_EQ(req.ParseUrl(c.url), c.flags);
+    if (c.flags == 0) {
+      EXPECT_EQ(req.host(), c.host);
+    }
+    EXPECT_EQ(req.port(), c.port);
+    EXPECT_EQ(req.target(), c.target);
+  }
+}
+
+TEST(ClientRequest, FailedLookupIsNotCachedAndLeavesNoStaleAddress) {
+  ClientRequest req;
+  ASSERT_EQ(req.SetHost("127.0.0.1"), 0);
+  EXPECT_EQ(req.SetHost("no-such-host.invalid"), 2);
+  EXPECT_EQ(req.address(), "");
+  EXPECT_EQ(req.SetHost("no-such-host.invalid"), 2);  // tried again, not "cached"
+  EXPECT_EQ(req.SetHost(std::string(256, 'a')), 1);
+}
+
+TEST(ClientRequest, PostFormSendsTheExactRequestAndReturnsTheBody) {
+  ScriptedHttpServer server(ScriptedHttpServer::reply("result=0&clientid=12&\r\n"));
+  ClientRequest req;
+  std::vector<std::pair<int, long>> calls;
+  ClientRequest::Progress cb = [&](int code, long value) {
+    calls.emplace_back(code, value);
+    return 1;
+  };
+  int code = -1;
+  const std::string reply = req.PostForm(&cb, url(server.port()), "action=login&port=8323", code);
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(reply, "result=0&clientid=12&\r\n");
+  EXPECT_EQ(server.lastRequest(),
+            "POST /clientrequest?clientid=7 HTTP/1.0\r\n"
+            "Connection: Keep-Alive\r\n"
+            "Host: 127.0.0.1\r\n"
+            "Content-type: application/x-www-form-urlencoded\r\n"
+            "Content-length: 22\r\n"
+            "\r\n"
+            "action=login&port=8323\r\n\r\n");
+  ASSERT_GE(calls.size(), 5u);
+  EXPECT_EQ(calls[0].first, progress::kConnecting);
+  EXPECT_EQ(calls[1].first, progress::kSending);
+  EXPECT_EQ(calls[2].first, progress::kReadingLine);
+  EXPECT_EQ(calls[calls.size() - 2], (std::pair<int, long>{progress::kBodyPiece, 23}));
+  EXPECT_EQ(calls.back(), (std::pair<int, long>{progress::kDone, 23}));
+}
+
+TEST(ClientRequest, PostEncryptedSendsBase64OfTheCipherText) {
+  ScriptedHttpServer server(ScriptedHttpServer::reply("result=0&"));
+  ClientRequest req;
+  const ClientRequest::Cipher reverse = [](std::string_view plain) { return std::string(plain.rbegin(), plain.rend()); };
+  int code = -1;
+  EXPECT_EQ(req.PostEncrypted(nullptr, url(server.port()), "action=ping", code, reverse), "result=0&");
+  EXPECT_EQ(code, 0);
+  const std::string encoded = base64Encode(std::string_view("gnip=noitca"));
+  EXPECT_EQ(server.lastRequest(),
+            "POST /clientrequest?clientid=7 HTTP/1.0\r\nConnection: Keep-Alive\r\nHost: 127.0.0.1\r\n"
+            "Content-type: application/x-www-form-urlencoded\r\nContent-length: " +
+                std::to_string(8 + encoded.size()) + "\r\n\r\ncrypted=" + encoded + "\r\n\r\n");
+
+  EXPECT_EQ(req.PostEncrypted(nullptr, url(server.port()), "", code, reverse), "result=0&");
+  EXPECT_EQ(server.lastRequest(),
+            "POST /clientrequest?clientid=7 HTTP/1.0\r\nConnection: Keep-Alive\r\nHost: 127.0.0.1\r\n"
+            "Content-length: 0\r\n\r\n");
+}
+
+TEST(ClientRequest, BodyEndsWhenTheServerPauses) {
+  ScriptedHttpServer server([](int fd, const std::string&) {
+    sendText(fd, "HTTP/1.0 200 OK\r\n\r\nfirst=1&\r\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    sendText(fd, "second=2&\r\n");
+  });
+  ClientRequest req;
+  int code = -1;
+  EXPECT_EQ(req.PostForm(nullptr, url(server.port()), "x=1", code), "first=1&\r\n");
+  EXPECT_EQ(code, 0);
+}
+
+TEST(ClientRequest, TransportFailuresGiveTheirCodes) {
+  ScriptedHttpServer silent([](int, const std::string&) {});
+  struct Case { const char* name; std::string url; int want; };
+  const Case cases[] = {
+      {"no host", "http:///clientrequest", transport::kBadUrl},
+      {"nothing listening", url(closedPort()), transport::kCannotConnect},
+      {"closed without a reply", url(silent.port()), transport::kNoReply},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ClientRequest req;
+    int code = -1;
+    EXPECT_EQ(req.PostForm(nullptr, c.url, "a=1", code), "");
+    EXPECT_EQ(code, c.want);
+  }
+}
+
+TEST(ClientRequest, LoginAbortFlagEndsTheWaitAndIsCleared) {
+  std::atomic<bool> release{false};
+  ScriptedHttpServer server([&](int, const std::string&) { testing::waitFor([&] { return release.load(); }); });
+  std::atomic<int> abort{1};
+  ClientRequest req(&abort);
+  int code = -1;
+  EXPECT_EQ(req.PostForm(nullptr, url(server.port()), "a=1", code), "");
+  EXPECT_EQ(code, transport::kAborted);
+  EXPECT_EQ(abort.load(), 0);
+  release = true;
+}
+
+TEST(ClientRequest, CallbackStopKeepsWhatWasRead) {
+  ScriptedHttpServer server(ScriptedHttpServer::reply("a=1&\r\nb=2&\r\n"));
+  ClientRequest req;
+  ClientRequest::Progress stopAfterFirst = [](int code, long) { return code == progress::kBodyPiece ? 0 : 1; };
+  int code = -1;
+  EXPECT_EQ(req.PostForm(&stopAfterFirst, url(server.port()), "a=1", code), "a=1&\r\n");
+  EXPECT_EQ(code, 0);
+}
+
+TEST(ClientRequest, EndlessReplyIsCutAtTheLimit) {
+  ScriptedHttpServer server([](int fd, const std::string&) {
+    sendText(fd, "HTTP/1.0 200 OK\r\n\r\n");
+    const std::string chunk(64 * 1024, 'z');
+    for (std::size_t sent = 0; sent < ClientRequest::kMaxReplyBytes + (1 << 20); sent += chunk.size()) {
+      if (!sendInPieces(fd, chunk)) return;
+    }
+  });
+  ClientRequest req;
+  int code = -1;
+  const std::string reply = req.PostForm(nullptr, url(server.port()), "a=1", code);
+  EXPECT_EQ(code, 0);
+  EXPECT_LE(reply.size(), ClientRequest::kMaxReplyBytes);
+  EXPECT_GT(reply.size(), ClientRequest::kMaxReplyBytes / 2);
+}
+
+TEST(ClientRequest, GetTextReadsTextPagesOnly) {
+  ScriptedHttpServer server(ScriptedHttpServer::reply("line1&server=h&\r\nline2\r\n",
+                                                      "HTTP/1.0 200 OK\r\nContent-Type: text/html; charset=x\r\n\r\n"));
+  ClientRequest req;
+  req.AddHeader("X-Extra: 1");
+  ASSERT_EQ(req.GetText(url(server.port(), "/server.html")), get::kOk);
+  EXPECT_EQ(server.lastRequest(), "GET /server.html HTTP/1.0\r\nX-Extra: 1\r\nHost: 127.0.0.1\r\n\r\n");
+  EXPECT_EQ(req.StatusCode(), 200);
+  EXPECT_EQ(req.bodyLines(), (std::vector<std::string>{"line1&server=h&\r\n", "line2\r\n"}));
+
+  server.setHandler(ScriptedHttpServer::reply("x", "HTTP/1.0 200 OK\r\nContent-Type: image/gif\r\n\r\n"));
+  ClientRequest other;
+  EXPECT_EQ(other.GetText(url(server.port(), "server.html")), get::kWrongTypeOrWrite);
+  EXPECT_EQ(other.GetText(url(closedPort(), "/x")), get::kConnectFailed);
+  EXPECT_EQ(other.GetText("http:///x"), get::kBadUrlOrStatus);
+}
+
+class FakeDownload : public DownloadTarget {
+ public:
+  bool resume() const override { return m_resume; }
+  long resumeOffset() const override { return m_offset; }
+  long expectedSize() const override { return 10; }
+  void setResumeOffset(long offset) override { m_offset = offset; }
+  void setLength(long length) override { m_length = length; }
+  void setRate(long) override {}
+  void peerError(const std::string& line) override { m_error = line; }
+  bool progress(long bytes) override {
+    m_progress = bytes;
+    return true;
+  }
+  bool m_resume = false;
+  long m_offset = 0;
+  long m_length = -1;
+  long m_progress = 0;
+  std::string m_error;
+};
+
+TEST(ClientRequest, GetFileWritesOrAppendsByStatus) {
+  TempDir dir;
+  const auto file = dir.path / "f.bin";
+  ScriptedHttpServer server(ScriptedHttpServer::reply("0123456789", "HTTP/1.0 200 OK\r\nContent-length: 10\r\n\r\n"));
+  FakeDownload dl;
+  ClientRequest req(nullptr, 201);
+  ASSERT_EQ(req.GetFile(url(server.port(), "/getfile?fileid=3"), file, dl), get::kOk);
+  EXPECT_EQ(server.lastRequest(),
+            "GET /getfile?fileid=3 HTTP/1.0\r\nHost: 127.0.0.1\r\nUser-Agent: Vantrel Client/201/windows\r\n\r\n");
+  EXPECT_EQ(readFile(file), "0123456789");
+  EXPECT_EQ(dl.m_length, 10);
+  EXPECT_EQ(dl.m_progress, 10);
+
+  server.setHandler(ScriptedHttpServer::reply("89", "HTTP/1.0 206 OK\r\nContent-range: bytes 8-9/10\r\n\r\n"));
+  FakeDownload resumed;
+  resumed.m_resume = true;
+  resumed.m_offset = 8;
+  std::filesystem::resize_file(file, 8);
+  ClientRequest again;
+  ASSERT_EQ(again.GetFile(url(server.port(), "/getfile?fileid=3"), file, resumed), get::kOk);
+  EXPECT_NE(server.lastRequest().find("Range: bytes=8-10\r\n"), std::string::npos);
+  EXPECT_EQ(readFile(file), "0123456789");
+  EXPECT_EQ(resumed.m_progress, 10);
+}
+
+TEST(ClientRequest, GetFileFailures) {
+  TempDir dir;
+  struct Case { const char* name; std::string reply; int want; };
+  const Case cases[] = {
+      {"peer reports an error", "client=1&error=25&errorMessage=File not shared\r\n", get::kPeerErrorOrNoLength},
+      {"status not 200 or 206", "HTTP/1.0 404 OK\r\nContent-length: 1\r\n\r\nx", get::kBadUrlOrStatus},
+      {"no length", "HTTP/1.0 200 OK\r\n\r\nabc", get::kNoLength},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedHttpServer server([&](int fd, const std::string&) { sendText(fd, c.reply); });
+    FakeDownload dl;
+    ClientRequest req;
+    EXPECT_EQ(req.GetFile(url(server.port(), "/getfile"), dir.path / "f", dl), c.want);
+    if (c.want == get::kPeerErrorOrNoLength) {
+      EXPECT_EQ(dl.m_error, "client=1&error=25&errorMessage=File not shared");
+    }
+  }
+}
+
+TEST(ClientRequest, GetUpdateFileNeedsTheWholeAnnouncedLength) {
+  TempDir dir;
+  struct Case { const char* name; std::string reply; int stopAt; int want; };
+  const Case cases[] = {
+      {"complete", "HTTP/1.0 200 OK\r\nContent-length: 5\r\n\r\nhello", 0, get::kOk},
+      {"no length header", "HTTP/1.0 200 OK\r\n\r\nhello", 0, get::kPeerErrorOrNoLength},
+      {"cut short", "HTTP/1.0 200 OK\r\nContent-length: 9\r\n\r\nhello", 0, 9},
+      {"stopped by progress", "HTTP/1.0 200 OK\r\nContent-length: 5\r\n\r\nhello", 1, 11},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedHttpServer server([&](int fd, const std::string&) { sendText(fd, c.reply); });
+    ClientRequest req;
+    long announced = -1;
+    req.setProgress([&](int, long total) { return c.stopAt != 0 && total >= c.stopAt ? 0 : 1; });
+    EXPECT_EQ(req.GetUpdateFile(url(server.port(), "/v.exe"), dir.path / "v.exe", [&](long n) { announced = n; }),
+              c.want);
+    if (c.want == get::kOk) {
+      EXPECT_EQ(announced, 5);
+      EXPECT_EQ(readFile(dir.path / "v.exe"), "hello");
+    }
+  }
+}
+
+TEST(ClientRequest, ContentLengthFallsBackToContentRange) {
+  ScriptedHttpServer server(ScriptedHttpServer::reply("", "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\ncontent-RANGE: bytes 0-1/77\r\n\r\n"));
+  ClientRequest req;
+  ASSERT_EQ(req.GetText(url(server.port(), "/x")), get::kOk);
+  EXPECT_EQ(req.ContentLength(), 77);
+}
+
+}  // namespace
+}  // namespace vantrel

@@ -1,0 +1,69 @@
+// SPDX-License-Identifier: MIT
+#include "catalogue/durable_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "platform/unique_fd.h"
+
+namespace vantrel {
+namespace {
+
+std::string describe(const char* what, int error) { return std::string(what) + ": " + std::strerror(error); }
+
+std::string folderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+std::string replaceFileDurably(const std::string& path, std::span<const uint8_t> bytes) {
+  std::vector<char> name(path.begin(), path.end());
+  const char suffix[] = ".tmp-XXXXXX";
+  name.insert(name.end(), suffix, suffix + sizeof suffix);  // with the terminating zero
+  UniqueFd fd(::mkostemp(name.data(), O_CLOEXEC));
+  if (!fd) return describe("cannot create a temporary file", errno);
+  const std::string temporary(name.data());
+  const auto fail = [&](const char* what) {
+    const int error = errno;
+    fd.reset();
+    ::unlink(temporary.c_str());
+    return describe(what, error);
+  };
+  // Keep the permissions an existing archive has; a new one gets the usual 0644.
+  struct stat old {};
+  ::fchmod(fd.get(), ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
+  std::size_t written = 0;
+  while (written < bytes.size()) {
+    const ssize_t n = ::write(fd.get(), bytes.data() + written, bytes.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = ENOSPC;
+      return fail("cannot write");
+    }
+    written += static_cast<std::size_t>(n);
+  }
+  if (::fsync(fd.get()) != 0) return fail("cannot flush");
+  if (::close(fd.release()) != 0) {
+    const int error = errno;
+    ::unlink(temporary.c_str());
+    return describe("cannot close", error);
+  }
+  if (::rename(temporary.c_str(), path.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(temporary.c_str());
+    return describe("cannot rename", error);
+  }
+  UniqueFd folder(::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folder) ::fsync(folder.get());
+  return {};
+}
+
+}  // namespace vantrel

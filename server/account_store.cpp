@@ -1,0 +1,189 @@
+// SPDX-License-Identifier: MIT
+#include "server/account_store.h"
+
+#include <openssl/crypto.h>
+#include <openssl/rand.h>
+
+#include <ctime>
+
+namespace vantrel::server {
+
+namespace {
+constexpr int64_t kSaltMemorySeconds = 24 * 3600;
+constexpr int64_t kWebSessionSeconds = 7 * 24 * 3600;
+}  // namespace
+
+bool AccountStore::validName(std::string_view name) {
+  if (name.size() < 3 || name.size() > 31) return false;
+  for (const char c : name) {
+    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+                    c == '-' || c == '.';
+    if (!ok) return false;
+  }
+  return true;
+}
+
+bool AccountStore::validPassword(std::string_view password) {
+  if (password.size() < kMinPassword || password.size() > kMaxPassword) return false;
+  for (const char c : password) {
+    if (static_cast<unsigned char>(c) < 0x20) return false;
+  }
+  return true;
+}
+
+AccountStore::Result AccountStore::createUser(std::string_view name, std::string_view password,
+                                              std::string_view email) {
+  if (!validName(name)) return Result::kBadName;
+  if (!validPassword(password)) return Result::kBadPassword;
+  const std::string sealed = m_vault.seal(password);
+  if (sealed.empty()) return Result::kStorageFailed;
+  std::scoped_lock lock(m_db.mutex());
+  if (findUser(name)) return Result::kNameTaken;
+  Statement st(m_db, "INSERT INTO users(name, password, email, created) VALUES (?, ?, ?, ?)");
+  st.bind(1, name).bindBlob(2, sealed).bind(3, email.substr(0, 128)).bind(4, static_cast<int64_t>(std::time(nullptr)));
+  return st.run() ? Result::kOk : Result::kStorageFailed;
+}
+
+AccountStore::Result AccountStore::createOrUpdateUser(std::string_view name, std::string_view password) {
+  std::scoped_lock lock(m_db.mutex());
+  const auto user = findUser(name);
+  if (!user) return createUser(name, password, "");
+  if (!validPassword(password)) return Result::kBadPassword;
+  const std::string sealed = m_vault.seal(password);
+  if (sealed.empty()) return Result::kStorageFailed;
+  Statement st(m_db, "UPDATE users SET password = ? WHERE id = ?");
+  st.bindBlob(1, sealed).bind(2, user->id);
+  return st.run() ? Result::kOk : Result::kStorageFailed;
+}
+
+std::optional<UserRecord> AccountStore::findUser(std::string_view name) {
+  std::scoped_lock lock(m_db.mutex());
+  Statement st(m_db, "SELECT id, name FROM users WHERE name = ?");
+  st.bind(1, name);
+  if (!st.step()) return std::nullopt;
+  return UserRecord{st.integer(0), st.text(1)};
+}
+
+std::optional<UserRecord> AccountStore::findUser(int64_t id) {
+  std::scoped_lock lock(m_db.mutex());
+  Statement st(m_db, "SELECT id, name FROM users WHERE id = ?");
+  st.bind(1, id);
+  if (!st.step()) return std::nullopt;
+  return UserRecord{st.integer(0), st.text(1)};
+}
+
+std::optional<std::string> AccountStore::password(int64_t userId) {
+  std::string sealed;
+  {
+    std::scoped_lock lock(m_db.mutex());
+    Statement st(m_db, "SELECT password FROM users WHERE id = ?");
+    st.bind(1, userId);
+    if (!st.step()) return std::nullopt;
+    sealed = st.text(0);
+  }
+  return m_vault.unseal(sealed);
+}
+
+std::optional<UserRecord> AccountStore::checkPassword(std::string_view name, std::string_view password) {
+  const auto user = findUser(name);
+  if (!user) return std::nullopt;
+  const auto stored = this->password(user->id);
+  if (!stored || stored->size() != password.size() ||
+      CRYPTO_memcmp(stored->data(), password.data(), password.size()) != 0) {
+    return std::nullopt;
+  }
+  return user;
+}
+
+std::optional<int64_t> AccountStore::clientIdFor(int64_t userId) {
+  std::scoped_lock lock(m_db.mutex());
+  Statement find(m_db, "SELECT id FROM clients WHERE user_id = ?");
+  find.bind(1, userId);
+  if (find.step()) return find.integer(0);
+  // Client IDs start well above 0 so that a 0 always means "none yet".
+  Statement add(m_db, "INSERT INTO clients(id, user_id) VALUES ((SELECT COALESCE(MAX(id), 1000) + 1 FROM clients), ?)");
+  add.bind(1, userId);
+  if (!add.run()) return std::nullopt;
+  return m_db.lastInsertId();
+}
+
+std::optional<int64_t> AccountStore::userOfClient(int64_t clientId) {
+  std::scoped_lock lock(m_db.mutex());
+  Statement st(m_db, "SELECT user_id FROM clients WHERE id = ?");
+  st.bind(1, clientId);
+  if (!st.step()) return std::nullopt;
+  return st.integer(0);
+}
+
+bool AccountStore::useLoginSalt(int64_t userId, std::string_view salt, int64_t now) {
+  std::scoped_lock lock(m_db.mutex());
+  Statement prune(m_db, "DELETE FROM login_salts WHERE used < ?");
+  prune.bind(1, now - kSaltMemorySeconds).run();
+  Statement st(m_db, "INSERT OR IGNORE INTO login_salts(user_id, salt, used) VALUES (?, ?, ?)");
+  st.bind(1, userId).bindBlob(2, salt).bind(3, now);
+  return st.run() && m_db.changes() == 1;
+}
+
+bool AccountStore::saveSession(const SessionRow& r) {
+  std::scoped_lock lock(m_db.mutex());
+  Statement st(m_db,
+               "INSERT OR REPLACE INTO sessions(client_id, user_id, salt, seen_ip, reported_ip, port, udp_port, "
+               "login_time) VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+  st.bind(1, r.clientId).bind(2, r.userId).bindBlob(3, r.salt).bind(4, r.seenIp).bind(5, r.reportedIp);
+  st.bind(6, r.port).bind(7, r.udpPort).bind(8, r.loginTime);
+  return st.run();
+}
+
+void AccountStore::deleteSession(int64_t clientId) {
+  std::scoped_lock lock(m_db.mutex());
+  Statement st(m_db, "DELETE FROM sessions WHERE client_id = ?");
+  st.bind(1, clientId).run();
+}
+
+std::vector<SessionRow> AccountStore::loadSessions() {
+  std::scoped_lock lock(m_db.mutex());
+  std::vector<SessionRow> rows;
+  Statement st(m_db,
+               "SELECT client_id, user_id, salt, seen_ip, reported_ip, port, udp_port, login_time FROM sessions");
+  while (st.step()) {
+    rows.push_back({st.integer(0), st.integer(1), st.text(2), st.text(3), st.text(4), static_cast<int>(st.integer(5)),
+                    static_cast<int>(st.integer(6)), st.integer(7)});
+  }
+  return rows;
+}
+
+std::string AccountStore::newWebSession(int64_t userId, int64_t now) {
+  unsigned char bytes[24];
+  if (RAND_bytes(bytes, sizeof bytes) != 1) return {};
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string token;
+  for (const unsigned char b : bytes) {
+    token += kHex[b >> 4];
+    token += kHex[b & 15];
+  }
+  std::scoped_lock lock(m_db.mutex());
+  Statement prune(m_db, "DELETE FROM web_sessions WHERE created < ?");
+  prune.bind(1, now - kWebSessionSeconds).run();
+  Statement st(m_db, "INSERT INTO web_sessions(token, user_id, created) VALUES (?, ?, ?)");
+  st.bind(1, token).bind(2, userId).bind(3, now);
+  return st.run() ? token : std::string();
+}
+
+std::optional<UserRecord> AccountStore::webSessionUser(std::string_view token) {
+  if (token.empty()) return std::nullopt;
+  std::scoped_lock lock(m_db.mutex());
+  Statement st(m_db,
+               "SELECT u.id, u.name FROM web_sessions w JOIN users u ON u.id = w.user_id WHERE w.token = ? AND "
+               "w.created >= ?");
+  st.bind(1, token).bind(2, static_cast<int64_t>(std::time(nullptr)) - kWebSessionSeconds);
+  if (!st.step()) return std::nullopt;
+  return UserRecord{st.integer(0), st.text(1)};
+}
+
+void AccountStore::endWebSession(std::string_view token) {
+  std::scoped_lock lock(m_db.mutex());
+  Statement st(m_db, "DELETE FROM web_sessions WHERE token = ?");
+  st.bind(1, token).run();
+}
+
+}  // namespace vantrel::server

@@ -1,0 +1,334 @@
+// SPDX-License-Identifier: MIT
+#include "server/client_protocol.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "core/base64.h"
+#include "server/outbound.h"
+#include "server/server_codes.h"
+
+namespace vantrel::server {
+
+namespace {
+
+constexpr size_t kSaltSize = SessionKey::kPartSize;
+// "action=ping" and "action=logout" are the only requests short enough to
+// encrypt into one 8-byte block pair; see encryptedRequest.
+constexpr size_t kShortRequestCipher = 16;
+constexpr std::string_view kLostSession = "error=1&";
+constexpr size_t kPingTrailer = 8;  // UDP port and client ID, 4 bytes each
+
+std::string resultOnly(int code) { return "result=" + std::to_string(code) + "&"; }
+
+uint32_t readLe32(const unsigned char* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+         static_cast<uint32_t>(p[3]) << 24;
+}
+
+bool changesState(std::string_view action) {
+  return action == "add_file" || action == "remove_file" || action == "createdir" || action == "removedir" ||
+         action == "creategroup" || action.rfind("joingroup", 0) == 0;
+}
+
+bool validPort(int64_t port) { return port > 0 && port <= 65535; }
+
+}  // namespace
+
+bool plausiblePlainText(std::string_view text, std::string_view prefix) {
+  if (text.rfind(prefix, 0) != 0) return false;
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x20 || c == 0x7f) return false;
+  }
+  return true;
+}
+
+HttpResponse ClientProtocol::handle(const HttpRequest& request, const std::string& peerIp) {
+  HttpResponse response;
+  const FormFields query(request.query, FormFields::Decoding::kRaw);
+  if (request.method == "GET") {
+    // The firewall check asks with a plain GET and reads the reply as a page.
+    response.body = query.first("action") == "test" ? firewallTest(query, peerIp) : resultOnly(result::kMissingParameter);
+    return response;
+  }
+  if (request.method != "POST") {
+    response.status = 405;
+    response.body = resultOnly(result::kMalformedParameter);
+    return response;
+  }
+  const FormFields body(request.body, FormFields::Decoding::kRaw);
+  if (const auto crypted = body.find("crypted")) {
+    const auto clientId = query.number("clientid");
+    response.body = clientId ? encryptedRequest(*clientId, *crypted, peerIp) : resultOnly(result::kNotLoggedIn);
+  } else if (body.first("action") == "login") {
+    response.body = login(body, peerIp);
+  } else if (query.has("clientid") || body.has("action")) {
+    // Everything but the login must come encrypted.
+    response.body = resultOnly(result::kNotLoggedIn);
+  } else {
+    response.body = resultOnly(result::kMissingParameter);
+  }
+  return response;
+}
+
+std::string ClientProtocol::login(const FormFields& form, const std::string& peerIp) {
+  const std::string salt = base64Decode(form.first("s"));
+  const std::string verify = base64Decode(form.first("verify"));
+  if (salt.size() != kSaltSize || verify.empty() || verify.size() % 8 != 0) return resultOnly(result::kMissingParameter);
+
+  // A client that knows its ID sends only that; a new one sends its user name.
+  std::optional<UserRecord> user;
+  const auto claimedClient = form.number("clientid");
+  if (claimedClient && *claimedClient > 0) {
+    if (const auto userId = m_ctx.accounts.userOfClient(*claimedClient)) user = m_ctx.accounts.findUser(*userId);
+  } else {
+    user = m_ctx.accounts.findUser(form.first("username"));
+  }
+  if (!user) return resultOnly(result::kWrongLogin);
+  const auto password = m_ctx.accounts.password(user->id);
+  if (!password) return resultOnly(result::kWrongLogin);
+
+  auto session = std::make_shared<ClientSession>();
+  if (session->key.DeriveWithSalt(*password, std::span<const uint8_t, kSaltSize>(
+                                                 reinterpret_cast<const uint8_t*>(salt.data()), kSaltSize)) != 0) {
+    return resultOnly(result::kServerError);
+  }
+  // The client proves the password by sending its user name encrypted with the
+  // key derived from it.
+  const std::string named = session->key.DecryptText(verify);
+  if (named.size() != user->name.size() || strncasecmp(named.c_str(), user->name.c_str(), named.size()) != 0) {
+    return resultOnly(result::kWrongLogin);
+  }
+  const int64_t now = m_ctx.now();
+  // The salt comes from the client's clock; the same one twice means the login
+  // was recorded and sent again.
+  if (!m_ctx.accounts.useLoginSalt(user->id, salt, now)) return resultOnly(result::kAlreadyLoggedIn);
+  const auto clientId = m_ctx.accounts.clientIdFor(user->id);
+  if (!clientId) return resultOnly(result::kServerError);
+
+  session->clientId = *clientId;
+  session->userId = user->id;
+  session->userName = user->name;
+  session->salt = salt;
+  session->seenIp = peerIp;
+  session->reportedIp = cleanName(form.first("ip"), 31);
+  const auto port = form.number("port");
+  session->port = port && validPort(*port) ? static_cast<int>(*port) : 0;
+  session->loginTime = now;
+  session->lastPing = now;
+  const auto previous = m_ctx.sessions.replace(session);
+  m_ctx.accounts.saveSession({session->clientId, session->userId, salt, session->seenIp, session->reportedIp,
+                              session->port, 0, now});
+  if (previous != nullptr) session->udpPort = previous->udpPort.load();
+
+  std::string reply = resultOnly(result::kOk);
+  appendField(reply, "clientid", *clientId);
+  appendField(reply, "userid", user->id);
+  appendField(reply, "clientver", m_ctx.clientVersion);
+  appendField(reply, "checksum", m_ctx.catalogue.checksum(*clientId));
+  appendField(reply, "contest", 0);
+  // "ip=" must come before "previousip=": the client finds a field by the first
+  // place its name appears, and "previousip=" holds "ip=".
+  appendField(reply, "ip", peerIp);
+  if (previous != nullptr && previous->seenIp != peerIp &&
+      now - previous->lastPing.load() <= SessionTable::kOnlineSeconds) {
+    appendField(reply, "previousip", previous->seenIp);
+  }
+  std::fprintf(stderr, "vantrel-server: %s logged in as client %lld from %s\n", user->name.c_str(),
+               static_cast<long long>(*clientId), peerIp.c_str());
+  return reply;
+}
+
+std::string ClientProtocol::encryptedRequest(int64_t clientId, std::string_view cryptedBase64,
+                                             const std::string& peerIp) {
+  const std::string cipher = base64Decode(cryptedBase64);
+  const auto session = m_ctx.sessions.find(clientId);
+  std::string plain;
+  if (session != nullptr && !cipher.empty() && cipher.size() % 8 == 0) plain = session->key.DecryptText(cipher);
+  if (session == nullptr || !plausiblePlainText(plain, "action=")) {
+    // An HTTP ping reads only the exact "error=1&" as "log in again"; a ping
+    // is one of the two requests that fit 16 cipher bytes, and for the other
+    // (logout) that answer does no harm.
+    if (cipher.size() == kShortRequestCipher) return std::string(kLostSession);
+    return resultOnly(result::kNotLoggedIn);
+  }
+  const FormFields form(plain, FormFields::Decoding::kRaw);
+  const std::string action = form.first("action");
+  session->lastPing = m_ctx.now();
+
+  if (action == "logout") return logout(session);
+  if (!changesState(action)) return dispatch(*session, form, action, peerIp);
+  std::scoped_lock lock(session->replayMutex);
+  if (!session->lastChangeCipher.empty() && session->lastChangeCipher == cipher) return session->lastChangeReply;
+  std::string reply = dispatch(*session, form, action, peerIp);
+  session->lastChangeCipher = cipher;
+  session->lastChangeReply = reply;
+  return reply;
+}
+
+std::string ClientProtocol::dispatch(ClientSession& session, const FormFields& form, const std::string& action,
+                                     const std::string& peerIp) {
+  if (action == "ping") return session.key.EncryptText(pingText(session, true));
+  if (action == "add_file") return addFiles(session, form);
+  if (action == "remove_file") return removeFiles(session, form);
+  if (action == "get_fileids") return fileIds(session);
+  if (action == "getupdate") return resultOnly(result::kOk);  // no newer client is offered
+  if (action == "getallgroups") return m_catalogue.allGroups(session, form);
+  if (action == "getlisting") return m_catalogue.getListing(session, form, peerIp);
+  if (action == "getdir") return m_catalogue.getDirectoryNames(form);
+  if (action == "createdir") return m_catalogue.createDirectory(session, form);
+  if (action == "removedir") return m_catalogue.removeDirectories(session, form);
+  // The client writes the group ID straight after the action name.
+  if (action.rfind("joingroup", 0) == 0) return m_catalogue.joinGroup(session, form);
+  if (action == "creategroup") return m_catalogue.createGroup(session, form);
+  if (action == "search") return m_catalogue.search(session, form, peerIp);
+  if (action == "test") return firewallTest(form, peerIp);
+  return resultOnly(result::kMalformedParameter);
+}
+
+std::string ClientProtocol::logout(const std::shared_ptr<ClientSession>& session) {
+  if (m_ctx.sessions.remove(session)) m_ctx.accounts.deleteSession(session->clientId);
+  return resultOnly(result::kOk);
+}
+
+std::string ClientProtocol::addFiles(ClientSession& session, const FormFields& form) {
+  const auto dirId = form.number("dirid");
+  if (!dirId) return resultOnly(result::kMissingParameter);
+  // Files come as runs of cfileid, filename, filesize, keywords, filetype.
+  std::vector<NewFile> files;
+  std::vector<bool> complete;
+  for (const auto& f : form.fields()) {
+    if (f.name == "cfileid") {
+      if (files.size() >= kMaxFilesPerRequest) return resultOnly(result::kMalformedParameter);
+      files.emplace_back();
+      complete.push_back(false);
+      continue;
+    }
+    if (files.empty()) continue;
+    NewFile& file = files.back();
+    if (f.name == "filename") {
+      file.name = f.value;
+      complete.back() = true;
+    } else if (f.name == "filesize") {
+      const auto size = parseNumber(f.value);
+      file.size = size ? *size : -1;
+    } else if (f.name == "keywords") {
+      file.keywords = f.value;
+    } else if (f.name == "filetype") {
+      file.fileType = f.value;
+    }
+  }
+  for (size_t i = 0; i < files.size(); ++i) {
+    if (!complete[i]) files[i].size = -1;  // refused below, as a name-less file
+  }
+  std::vector<int64_t> ids;
+  const int code = m_ctx.catalogue.addFiles(session.clientId, session.userId, *dirId, files, &ids);
+  if (code != result::kOk) return resultOnly(code);
+  // One pair per file in request order; a file that was refused gets a pair of
+  // another name, so the client leaves it without an ID.
+  std::string reply;
+  bool allAdded = true;
+  for (size_t i = 0; i < ids.size(); ++i) {
+    if (ids[i] > 0) {
+      appendField(reply, "fileid", ids[i]);
+    } else {
+      appendField(reply, "refused", static_cast<int64_t>(i));
+      allAdded = false;
+    }
+  }
+  reply += resultOnly(allAdded ? result::kOk : result::kPartlyDone);
+  return reply;
+}
+
+std::string ClientProtocol::removeFiles(ClientSession& session, const FormFields& form) {
+  std::vector<int64_t> ids;
+  for (const auto& value : form.all("fileid")) {
+    const auto id = parseNumber(value);
+    if (!id || *id <= 0) return resultOnly(result::kMalformedParameter);
+    ids.push_back(*id);
+  }
+  // IDs the server does not hold for this client are already gone; that is
+  // what the client wants, so it is not an error.
+  m_ctx.catalogue.removeClientFiles(session.clientId, ids);
+  return resultOnly(result::kOk);
+}
+
+std::string ClientProtocol::fileIds(ClientSession& session) {
+  const auto ids = m_ctx.catalogue.fileIds(session.clientId);
+  std::string reply = resultOnly(result::kOk);
+  appendField(reply, "numfiles", static_cast<int64_t>(ids.size()));
+  for (const int64_t id : ids) appendField(reply, "fileid", id);
+  return reply;
+}
+
+std::string ClientProtocol::firewallTest(const FormFields& form, const std::string& peerIp) {
+  const auto port = form.number("port");
+  const auto udpPort = form.number("udpport");
+  if (!port || !udpPort || !validPort(*port) || !validPort(*udpPort)) return resultOnly(result::kMissingParameter);
+  // The probes go to the address the request came from, never to the "ip"
+  // the request names: otherwise anyone could aim the server at a third party.
+  const bool tcp = probeTcp(peerIp, static_cast<int>(*port));
+  const bool udp = probeUdp(peerIp, static_cast<int>(*udpPort));
+  std::string reply = resultOnly(result::kOk);
+  appendField(reply, "tcp", tcp ? 1 : 0);
+  appendField(reply, "udp", udp ? 1 : 0);
+  appendField(reply, "ip", peerIp);
+  return reply;
+}
+
+std::string ClientProtocol::pingText(const ClientSession& session, bool withMessages) {
+  std::string text;
+  appendField(text, "chk", m_ctx.catalogue.checksum(session.clientId));
+  appendField(text, "chkmsg", withMessages ? m_ctx.catalogue.pendingApplications(session.userId) : 0);
+  return text;
+}
+
+std::optional<std::string> ClientProtocol::handlePing(std::string_view datagram, const std::string& peerIp) {
+  // Length byte, cipher text, then the UDP port and client ID (little-endian).
+  if (datagram.size() < 1 + 8 + kPingTrailer) return std::nullopt;
+  const size_t n = datagram.size() - 1 - kPingTrailer;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(datagram.data());
+  if (n % 8 != 0 || bytes[0] != static_cast<unsigned char>(n % 256)) return std::nullopt;
+  const uint32_t udpPort = readLe32(bytes + 1 + n);
+  const uint32_t clientId = readLe32(bytes + 1 + n + 4);
+  const auto session = m_ctx.sessions.find(clientId);
+  if (session == nullptr) return std::string(kLostSession);
+  const std::string plain = session->key.DecryptText(datagram.substr(1, n));
+  if (!plausiblePlainText(plain, "secid=")) return std::string(kLostSession);
+  session->lastPing = m_ctx.now();
+  if (validPort(udpPort)) session->udpPort = static_cast<int>(udpPort);
+  (void)peerIp;
+  const FormFields form(plain, FormFields::Decoding::kRaw);
+  return session->key.EncryptText(pingText(*session, form.first("chkmsg") == "1"));
+}
+
+void ClientProtocol::restoreSessions() {
+  for (const auto& row : m_ctx.accounts.loadSessions()) {
+    const auto user = m_ctx.accounts.findUser(row.userId);
+    const auto password = user ? m_ctx.accounts.password(row.userId) : std::nullopt;
+    if (!password || row.salt.size() != kSaltSize) {
+      m_ctx.accounts.deleteSession(row.clientId);
+      continue;
+    }
+    auto session = std::make_shared<ClientSession>();
+    if (session->key.DeriveWithSalt(*password, std::span<const uint8_t, kSaltSize>(
+                                                   reinterpret_cast<const uint8_t*>(row.salt.data()), kSaltSize)) != 0) {
+      continue;
+    }
+    session->clientId = row.clientId;
+    session->userId = row.userId;
+    session->userName = user->name;
+    session->salt = row.salt;
+    session->seenIp = row.seenIp;
+    session->reportedIp = row.reportedIp;
+    session->port = row.port;
+    session->udpPort = row.udpPort;
+    session->loginTime = row.loginTime;
+    // Counted as online until the next missed ping shows otherwise.
+    session->lastPing = m_ctx.now();
+    m_ctx.sessions.replace(std::move(session));
+  }
+}
+
+}  // namespace vantrel::server

@@ -1,0 +1,65 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// ClientProtocol: the server side of every exchange a client starts —
+// "/clientrequest" with the plain login, the encrypted requests that follow
+// it, the firewall test, and the UDP ping datagram. Replies are name=value
+// fields each ended by "&", "result=" first, so that a value can never be
+// mistaken for the result.
+//
+// A request that is malformed, not encrypted, encrypted with a key other than
+// its session's, or that names an unknown session gets an error reply and
+// changes nothing. A repeat of the last changing request of a session gets
+// the first reply again instead of being done twice.
+//
+// Thread-safe: called from the listener's workers and the UDP thread at once.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "server/catalogue_actions.h"
+#include "server/form_fields.h"
+#include "server/http_request.h"
+#include "server/server_context.h"
+
+namespace vantrel::server {
+
+class ClientProtocol {
+ public:
+  static constexpr size_t kMaxFilesPerRequest = 1000;
+
+  explicit ClientProtocol(ServerContext& context) : m_ctx(context), m_catalogue(context) {}
+
+  // Any request for "/clientrequest".
+  HttpResponse handle(const HttpRequest& request, const std::string& peerIp);
+
+  // The reply to a UDP ping datagram, or nullopt when it deserves none.
+  std::optional<std::string> handlePing(std::string_view datagram, const std::string& peerIp);
+
+  // Re-creates the sessions saved before a restart (keys derived again).
+  void restoreSessions();
+
+  std::string login(const FormFields& form, const std::string& peerIp);
+  std::string encryptedRequest(int64_t clientId, std::string_view cryptedBase64, const std::string& peerIp);
+
+ private:
+  std::string dispatch(ClientSession& session, const FormFields& form, const std::string& action,
+                       const std::string& peerIp);
+  std::string logout(const std::shared_ptr<ClientSession>& session);
+  std::string addFiles(ClientSession& session, const FormFields& form);
+  std::string removeFiles(ClientSession& session, const FormFields& form);
+  std::string fileIds(ClientSession& session);
+  std::string firewallTest(const FormFields& form, const std::string& peerIp);
+  // "chk=N&chkmsg=M&" for the session.
+  std::string pingText(const ClientSession& session, bool withMessages);
+
+  ServerContext& m_ctx;
+  CatalogueActions m_catalogue;
+};
+
+// True when the text could be what a client encrypted: it starts with the
+// prefix and holds no control characters. A wrong key gives random bytes.
+bool plausiblePlainText(std::string_view text, std::string_view prefix);
+
+}  // namespace vantrel::server

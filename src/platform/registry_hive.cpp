@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "platform/registry_hive.h"
 
+#include <fcntl.h>
+
 #include <memory>
 #include <optional>
 
 #include "platform/app_paths.h"
+#include "platform/unique_fd.h"
 
 namespace vantrel {
 namespace {
@@ -138,6 +141,11 @@ RegistryHive::~RegistryHive() {
 int RegistryHive::openFile(const std::string& directory) {
   if (directory.empty() || !makeDirectories(directory)) return reg::kIoError;
   m_path = withTrailingSlash(directory) + kFileName;
+  // The hive holds stored passwords: create it readable by its owner only.
+  // SQLite gives the -wal and -shm files the mode of the database file.
+  UniqueFd created(::open(m_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (!created) return reg::kIoError;
+  created.reset();
   int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
   if (sqlite3_open_v2(m_path.c_str(), &m_db, flags, nullptr) != SQLITE_OK) return reg::kIoError;
   sqlite3_busy_timeout(m_db, kBusyTimeoutMs);

@@ -2,6 +2,7 @@
 #include "platform/registry_hive.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -160,6 +161,18 @@ TEST(RegistryHiveFile, ValuesSurviveReopening) {
   RegValue v;
   ASSERT_EQ(again.readValue("a\\b", "N", v), reg::kOk);
   EXPECT_EQ(v.number, 42);
+}
+
+TEST(RegistryHiveFile, TheFileIsPrivateToItsOwner) {
+  testing::TempDir dir;
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+  RegistryHive hive(dir.path());
+  ASSERT_EQ(hive.createKey("A"), reg::kOk);
+  for (const std::string suffix : {"", "-wal"}) {
+    struct stat st {};
+    ASSERT_EQ(::stat((hive.filePath() + suffix).c_str(), &st), 0) << suffix;
+    EXPECT_EQ(st.st_mode & 077, 0u) << "stored passwords must not be readable by others: " << suffix;
+  }
 }
 
 TEST(RegistryHiveFile, AFileThatIsNotAHiveMakesEveryOperationFail) {

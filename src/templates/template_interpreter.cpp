@@ -1,0 +1,539 @@
+// SPDX-License-Identifier: MIT
+// The tree-walking evaluator. Recursion follows the tree, whose depth the
+// parser bounds, and template calls, which the call depth bounds.
+#include "templates/template_interpreter.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "templates/template_operators.h"
+#include "templates/template_parser.h"
+
+namespace vantrel::templates {
+namespace {
+
+enum class State : uint8_t { Normal, Break, Continue, Return, Exit };
+
+// Wraps the sink in use so that a refusal (a full page) stops the run even
+// when a provider did the writing.
+class GuardedSink : public OutputSink {
+ public:
+  GuardedSink(OutputSink& inner, bool& refused) : m_inner(inner), m_refused(refused) {}
+  bool Write(std::string_view bytes) override {
+    if (m_refused) return false;
+    if (!m_inner.Write(bytes)) m_refused = true;
+    return !m_refused;
+  }
+
+ private:
+  OutputSink& m_inner;
+  bool& m_refused;
+};
+
+class Interpreter {
+ public:
+  Interpreter(DataProvider* env, OutputSink& out, AlternateOutputs* alternates, const RunLimits& limits)
+      : m_env(env), m_alternates(alternates), m_limits(limits), m_topSink(out, m_refused), m_out(&m_topSink) {
+    m_stack.reserve(16);
+  }
+
+  void run(const Template& t) { callTemplate(t, 0); }
+
+ private:
+  struct ExecuteCopy {
+    std::unique_ptr<Template> copy;
+    int depth;  // the call that made it; dropped when that call ends
+  };
+
+  // --- output ---
+
+  void write(std::string_view bytes) {
+    if (!m_out->Write(bytes)) m_state = State::Exit;
+  }
+
+  void writeValue(const TemplateValue& v) {
+    switch (v.type()) {
+      case TemplateValue::Type::Integer:
+      case TemplateValue::Type::Real: {
+        std::string text;
+        v.appendText(text);
+        write(text);
+        return;
+      }
+      case TemplateValue::Type::String:
+        write(v.text());
+        return;
+      case TemplateValue::Type::Reference:
+        break;
+    }
+    write(" unexpected var type ");
+  }
+
+  // Stops the run with a message: for the bounds that keep a page from
+  // taking the process down with it.
+  void stop(std::string_view message) {
+    write(message);
+    m_state = State::Exit;
+  }
+
+  // --- variables ---
+
+  uint32_t slotOf(uint32_t variable) {
+    const size_t slot = size_t{m_base} + m_extra + variable;
+    if (slot >= m_stack.size()) m_stack.resize(slot + 1);  // not reached: frames have their slots
+    const TemplateValue& v = m_stack[slot];
+    return v.type() == TemplateValue::Type::Reference ? v.slot() : static_cast<uint32_t>(slot);
+  }
+
+  bool growStack(size_t size) {
+    if (size > m_limits.maxStackSlots) {
+      stop(kStackLimitReached);
+      return false;
+    }
+    if (size > m_stack.size()) m_stack.resize(size);
+    return true;
+  }
+
+  // --- statements ---
+
+  bool countStep() {
+    if (m_limits.maxSteps != 0 && ++m_steps > m_limits.maxSteps) {
+      stop(kStepLimitReached);
+      return false;
+    }
+    return true;
+  }
+
+  void runList(const Node* list) {
+    for (const Node* link = list; link != nullptr; link = link->second.node) {
+      if (!countStep()) return;
+      runStatement(link->first);
+      if (m_state != State::Normal) return;
+    }
+  }
+
+  void runStatement(const Operand& s) {
+    if (s.kind != Operand::Kind::Node) {
+      writeValue(eval(s));
+      return;
+    }
+    const Node* n = s.node;
+    switch (n->code) {
+      case NodeCode::OutputText:
+        write(n->first.literal.text());
+        return;
+      case NodeCode::Branch:
+      case NodeCode::Alternatives:
+        runIf(n);
+        return;
+      case NodeCode::While:
+        runWhile(n);
+        return;
+      case NodeCode::Break:
+        m_state = State::Break;
+        return;
+      case NodeCode::Continue:
+        m_state = State::Continue;
+        return;
+      case NodeCode::Return:
+        m_state = State::Return;
+        return;
+      case NodeCode::Exit:
+        m_state = State::Exit;
+        return;
+      case NodeCode::SetOutput:
+        runSetOutput(n);
+        return;
+      case NodeCode::TemplateCall:
+        runCall(n->first.node);
+        return;
+      case NodeCode::SysCall:
+        write(" sys commands disabled ");
+        return;
+      case NodeCode::EnvReference:
+        (void)evalEnv(n, n->statementCall);
+        return;
+      case NodeCode::Execute:
+        runExecute(n);
+        return;
+      case NodeCode::Assign:
+      case NodeCode::Increment:
+      case NodeCode::Decrement:
+      case NodeCode::IteratorStep:
+        (void)evalNode(n);
+        return;
+      default:
+        if (n->code == NodeCode::Param || n->code == NodeCode::Substr ||
+            (n->code >= NodeCode::LessEqual && n->code <= NodeCode::Concat)) {
+          writeValue(evalNode(n));
+          return;
+        }
+        write(" unexpected branch operator ");
+        return;
+    }
+  }
+
+  void runIf(const Node* n) {
+    if (n->code == NodeCode::Branch) {
+      if (truth(n->first)) runList(n->second.node);
+      return;
+    }
+    for (const Node* alt = n; alt != nullptr;) {
+      const Node* branch = alt->first.node;
+      if (truth(branch->first)) {
+        runList(branch->second.node);
+        return;
+      }
+      if (m_state != State::Normal) return;
+      const Node* next = alt->second.node;
+      if (next != nullptr && next->code != NodeCode::Alternatives) {
+        runList(next);  // the "else" statements
+        return;
+      }
+      alt = next;
+    }
+  }
+
+  void runWhile(const Node* n) {
+    for (int passes = 0;; ++passes) {
+      if (passes >= kLoopBudget) {
+        write(" while iteration max reached ");
+        return;
+      }
+      if (!countStep()) return;
+      if (!truth(n->first) || m_state != State::Normal) return;
+      runList(n->second.node);
+      switch (m_state) {
+        case State::Break:
+          m_state = State::Normal;
+          return;
+        case State::Continue:
+          m_state = State::Normal;
+          break;
+        case State::Return:
+        case State::Exit:
+          return;
+        case State::Normal:
+          break;
+      }
+      if (n->step != nullptr) (void)eval(n->step->first);
+      if (m_state != State::Normal) return;
+    }
+  }
+
+  void runSetOutput(const Node* n) {
+    if (m_alternates == nullptr) {
+      write(" no alternate outputs specified ");
+      return;
+    }
+    const Node* call = n->first.node;
+    const std::vector<TemplateValue> args = evalArgs(call);
+    const std::string_view name = call->second.literal.text();
+    std::unique_ptr<OutputSink> sink = m_alternates->Open(name, *m_out, args);
+    if (!sink) {
+      write(std::string(" output \"").append(name).append("\" not known "));
+      return;
+    }
+    GuardedSink guarded(*sink, m_refused);
+    OutputSink* previous = m_out;
+    m_out = &guarded;
+    runList(n->second.node);
+    m_out = previous;
+  }
+
+  void runCall(const Node* call) {
+    const size_t top = m_stack.size();
+    for (const Node* link = call->first.node; link != nullptr; link = link->second.node) {
+      const Operand& arg = link->first;
+      // A variable goes by reference, so the called template can change it.
+      TemplateValue v = arg.kind == Operand::Kind::Variable ? TemplateValue::reference(slotOf(arg.variable)) : eval(arg);
+      if (m_state == State::Exit || !growStack(m_stack.size() + 1)) {
+        m_stack.resize(top);
+        return;
+      }
+      m_stack.back() = std::move(v);
+    }
+    const std::string_view name = call->second.literal.text();
+    const Template* t = m_current->set != nullptr ? m_current->set->find(name) : nullptr;
+    if (t != nullptr) {
+      callTemplate(*t, static_cast<uint32_t>(top));
+    } else {
+      write(std::string(" can't find template ").append(name).append(" "));
+    }
+    m_stack.resize(top);
+  }
+
+  void callTemplate(const Template& t, uint32_t base) {
+    if (m_depth >= kMaxCallDepth) {
+      write(" too many nested template calls ");
+      m_state = State::Exit;
+      return;
+    }
+    const uint32_t savedBase = m_base;
+    const uint32_t savedArgc = m_argc;
+    const uint32_t savedExtra = m_extra;
+    const bool savedInExecute = m_inExecute;
+    const Template* savedCurrent = m_current;
+    m_inExecute = false;
+    ++m_depth;
+    m_base = base;
+    m_argc = static_cast<uint32_t>(m_stack.size()) - base;
+    m_extra = m_argc > t.parameterCount ? m_argc - t.parameterCount : 0;
+    m_current = &t;
+    if (m_argc < t.parameterCount) {
+      write(std::string(" template ").append(t.name).append(" call missing params "));
+    } else if (growStack(m_stack.size() + (t.variables.size() - t.parameterCount))) {
+      runList(t.body);
+      if (m_state == State::Return) m_state = State::Normal;
+    }
+    if (!m_copies.empty() && m_copies.back().depth == m_depth) m_copies.pop_back();
+    m_current = savedCurrent;
+    m_inExecute = savedInExecute;
+    m_extra = savedExtra;
+    m_argc = savedArgc;
+    m_base = savedBase;
+    --m_depth;
+  }
+
+  void runExecute(const Node* n) {
+    if (m_inExecute) {
+      write(" execute not allowed within execute ");
+      return;
+    }
+    const TemplateValue code = eval(n->first);
+    if (m_state != State::Normal) return;
+    if (!code.isString()) {
+      write(" execute parameter is not a string ");
+      return;
+    }
+    if (!spend(code.text().size())) return;
+    if (m_copies.empty() || m_copies.back().depth != m_depth) {
+      // A copy of the template's variables, so that names the code adds
+      // get indexes of their own and survive until this call ends.
+      auto copy = std::make_unique<Template>();
+      copy->name = m_current->name;
+      copy->variables = m_current->variables;
+      copy->variableIndex = m_current->variableIndex;
+      copy->parameterCount = m_current->parameterCount;
+      copy->set = m_current->set;
+      m_copies.push_back(ExecuteCopy{std::move(copy), m_depth});
+    }
+    Template& copy = *m_copies.back().copy;
+    NodeArena arena;  // the parsed code lives only for this statement
+    const ExecuteParse parsed = parseExecuteCode(code.text(), copy, arena);
+    if (parsed.errorLine != 0) {
+      write(" execute: line " + std::to_string(static_cast<unsigned>(parsed.errorLine)) + ": " + parsed.errorMessage + " ");
+      return;
+    }
+    if (!growStack(size_t{m_base} + m_extra + copy.variables.size())) return;
+    m_inExecute = true;
+    runList(parsed.body);
+    m_inExecute = false;
+    if (m_state == State::Return) m_state = State::Normal;
+  }
+
+  // --- expressions ---
+
+  bool truth(const Operand& op) { return eval(op).toInteger() != 0; }
+
+  TemplateValue eval(const Operand& op) {
+    switch (op.kind) {
+      case Operand::Kind::Literal:
+        return op.literal;
+      case Operand::Kind::Variable:
+        return m_stack[slotOf(op.variable)];
+      case Operand::Kind::Node:
+        return evalNode(op.node);
+      case Operand::Kind::None:
+        break;
+    }
+    write(" unexpected branch data type ");
+    return {};
+  }
+
+  std::vector<TemplateValue> evalArgs(const Node* call) {
+    std::vector<TemplateValue> args;
+    for (const Node* link = call->first.node; link != nullptr; link = link->second.node) {
+      args.push_back(eval(link->first));
+    }
+    return args;
+  }
+
+  TemplateValue evalNode(const Node* n) {
+    switch (n->code) {
+      case NodeCode::Assign: {
+        TemplateValue v = eval(n->first);
+        const uint32_t slot = slotOf(n->second.variable);
+        m_stack[slot] = v;
+        return v;
+      }
+      case NodeCode::Increment:
+      case NodeCode::Decrement: {
+        const uint32_t slot = slotOf(n->first.variable);
+        TemplateValue old = m_stack[slot];
+        m_stack[slot] = stepped(old, n->code == NodeCode::Increment ? 1 : -1);
+        return n->prefix ? m_stack[slot] : old;
+      }
+      case NodeCode::IteratorStep:
+        return eval(n->first);
+      case NodeCode::Param:
+        return evalParam(n);
+      case NodeCode::Substr:
+        return evalSubstr(n);
+      case NodeCode::EnvReference:
+        return evalEnv(n, false);
+      case NodeCode::Or:
+      case NodeCode::And: {
+        const bool left = truth(n->second);
+        if (left == (n->code == NodeCode::Or)) return TemplateValue::integer(left ? 1 : 0);
+        return TemplateValue::integer(truth(n->first) ? 1 : 0);
+      }
+      case NodeCode::Not:
+        return TemplateValue::integer(truth(n->first) ? 0 : 1);
+      case NodeCode::Concat: {
+        const TemplateValue right = eval(n->first);
+        const TemplateValue left = eval(n->second);
+        return concat(left, right);
+      }
+      case NodeCode::Add:
+      case NodeCode::Subtract:
+        if (n->second.empty()) return unarySign(n->code, eval(n->first));
+        [[fallthrough]];
+      case NodeCode::Multiply:
+      case NodeCode::Divide:
+      case NodeCode::Modulo: {
+        const TemplateValue right = eval(n->first);
+        const TemplateValue left = eval(n->second);
+        bool divisionByZero = false;
+        TemplateValue result = arithmetic(n->code, left, right, divisionByZero);
+        if (divisionByZero) write(kDivisionByZero);
+        return result;
+      }
+      case NodeCode::LessEqual:
+      case NodeCode::GreaterEqual:
+      case NodeCode::NotEqual:
+      case NodeCode::Less:
+      case NodeCode::Greater:
+      case NodeCode::Equal: {
+        const TemplateValue right = eval(n->first);
+        const TemplateValue left = eval(n->second);
+        return TemplateValue::integer(comparison(n->code, left, right));
+      }
+      default:
+        write(" unexpected branch operator ");
+        return {};
+    }
+  }
+
+  TemplateValue evalParam(const Node* n) {
+    const int32_t index = eval(n->first).toInteger();
+    if (index == 0) return TemplateValue::integer(static_cast<int32_t>(m_argc));
+    if (index < 0 || static_cast<uint32_t>(index) > m_argc) {
+      write(" param out of range ");
+      return {};
+    }
+    const TemplateValue& arg = m_stack[m_base + static_cast<uint32_t>(index) - 1];
+    return arg.type() == TemplateValue::Type::Reference ? m_stack[arg.slot()] : arg;
+  }
+
+  // Counts bytes of strings made against the run's budget.
+  bool spend(size_t bytes) {
+    if (bytes > m_limits.maxStringLength) {
+      stop(kStringTooLong);
+      return false;
+    }
+    if (bytes > m_limits.stringWorkBudget - m_stringWork) {
+      stop(kStringBudgetSpent);
+      return false;
+    }
+    m_stringWork += bytes;
+    return true;
+  }
+
+  TemplateValue concat(const TemplateValue& left, const TemplateValue& right) {
+    std::string leftNumber;
+    std::string rightNumber;
+    std::string_view a = left.isString() ? left.text() : (left.appendText(leftNumber), std::string_view(leftNumber));
+    std::string_view b = right.isString() ? right.text() : (right.appendText(rightNumber), std::string_view(rightNumber));
+    // Checked before allocating: a string that doubles in a loop stops the run.
+    if (a.size() > m_limits.maxStringLength || !spend(a.size() + b.size())) {
+      if (m_state != State::Exit) stop(kStringTooLong);
+      return {};
+    }
+    std::string text;
+    text.reserve(a.size() + b.size());
+    text.append(a).append(b);
+    return TemplateValue::string(std::move(text));
+  }
+
+  TemplateValue evalSubstr(const Node* n) {
+    TemplateValue source = eval(n->second);
+    const Node* args = n->first.node;
+    const int32_t index = eval(args->second).toInteger();
+    const int32_t count = eval(args->first).toInteger();
+    std::string number;
+    std::string_view text = source.isString() ? source.text() : (source.appendText(number), std::string_view(number));
+    if (index < 0 || count < 0) {
+      write(" negative number for substr index or items ");
+      return {};
+    }
+    if (static_cast<size_t>(index) >= text.size()) {
+      write(" substr index larger than string ");
+      return {};
+    }
+    return TemplateValue::string(text.substr(static_cast<size_t>(index), static_cast<size_t>(count)));
+  }
+
+  TemplateValue evalEnv(const Node* ref, bool statement) {
+    if (m_env == nullptr) {
+      write(" no environment commands defined ");
+      return {};
+    }
+    DataProvider* provider = m_env;
+    for (const Node* link = ref->first.node; link != nullptr; link = link->second.node) {
+      const Node* call = link->first.node;
+      const std::vector<TemplateValue> args = evalArgs(call);
+      if (m_state == State::Exit) return {};
+      const std::string_view name = call->second.literal.text();
+      if (link->second.node != nullptr) {
+        provider = provider->Select(name, *m_out, args);
+        if (provider == nullptr) return {};
+      } else if (statement) {
+        provider->Exec(name, *m_out, args);
+      } else {
+        TemplateValue result;
+        provider->Eval(result, name, *m_out, args);
+        return result;
+      }
+    }
+    return {};
+  }
+
+  DataProvider* m_env;
+  AlternateOutputs* m_alternates;
+  const RunLimits& m_limits;
+  bool m_refused = false;
+  GuardedSink m_topSink;
+  OutputSink* m_out;
+  std::vector<TemplateValue> m_stack;
+  uint32_t m_base = 0;
+  uint32_t m_argc = 0;
+  uint32_t m_extra = 0;  // arguments passed beyond the declared parameters
+  int m_depth = 0;
+  State m_state = State::Normal;
+  const Template* m_current = nullptr;
+  std::vector<ExecuteCopy> m_copies;
+  bool m_inExecute = false;
+  uint64_t m_steps = 0;
+  size_t m_stringWork = 0;
+};
+
+}  // namespace
+
+void RunTemplate(const Template& t, DataProvider* env, OutputSink& out, AlternateOutputs* alternates,
+                 const RunLimits& limits) {
+  Interpreter(env, out, alternates, limits).run(t);
+}
+
+}  // namespace vantrel::templates

@@ -1,0 +1,90 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// The parse tree of the template language: Template (one parsed template with
+// its variables and statement tree) and TemplateSet (the templates of one
+// file). Node codes are the token-table indexes of the construct they stand
+// for, plus the few codes of their own below.
+//
+// Nodes live in a NodeArena that owns them; operands point at nodes of the
+// same arena. A TemplateSet belongs to one rendering and its thread.
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "templates/template_token.h"
+#include "templates/template_value.h"
+
+namespace vantrel::templates {
+
+enum class NodeCode : uint8_t {
+  OutputText = 1, Branch = 2, Alternatives = 4, While = 6, IteratorStep = 8,
+  Break = 9, Continue = 10, Return = 11, Exit = 12, SetOutput = 13, TemplateCall = 15, SysCall = 16,
+  EnvReference = 17, Param = 18, Substr = 20, Execute = 21, Call = 22,
+  Assign = 23, Increment = 24, Decrement = 25,
+  LessEqual = 26, GreaterEqual, NotEqual, Less, Greater, Equal, Or, And, Not, Add, Subtract, Multiply, Divide,
+  Modulo, Concat,
+  ArgumentLink = 43, EnvLink = 46, StatementLink = 47,
+};
+
+struct Node;
+
+// An operand slot: nothing, a sub-node, a literal folded into its parent, or
+// a variable (its index in the template's variable list).
+struct Operand {
+  enum class Kind : uint8_t { None, Node, Literal, Variable };
+  Kind kind = Kind::None;
+  uint32_t variable = 0;
+  const Node* node = nullptr;
+  TemplateValue literal;
+
+  bool empty() const { return kind == Kind::None; }
+};
+
+struct Node {
+  NodeCode code{};
+  bool statementCall = false;  // an env reference that forms a whole statement
+  bool prefix = false;         // "++" and "--": the prefix form
+  int depth = 0;               // expression nodes: height of the tree below
+  const Node* step = nullptr;  // "while": the iterator step, run after each pass
+  Operand first;
+  Operand second;
+};
+
+using NodeArena = std::deque<Node>;
+
+class TemplateSet;
+
+struct Template {
+  std::string name = "unknown";
+  std::vector<std::string> variables;  // parameters first, then in order of first use
+  std::unordered_map<std::string, uint32_t> variableIndex;
+  uint32_t parameterCount = 0;
+  const Node* body = nullptr;  // statement list
+  int errorLine = 0;
+  std::string errorMessage;
+  int endLine = 0;  // line at which the template's lexing run ended
+  const TemplateSet* set = nullptr;
+  NodeArena nodes;
+
+  uint32_t variable(const std::string& n);  // index of n, appended when new
+};
+
+class TemplateSet {
+ public:
+  // Adds t unless a template of its name is there; returns whether it was added.
+  bool add(std::unique_ptr<Template> t);
+  const Template* find(std::string_view name) const;
+  size_t size() const { return m_templates.size(); }
+  bool empty() const { return m_templates.empty(); }
+
+ private:
+  std::vector<std::unique_ptr<Template>> m_templates;
+  std::unordered_map<std::string_view, const Template*> m_byName;
+};
+
+}  // namespace vantrel::templates

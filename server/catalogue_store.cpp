@@ -145,6 +145,16 @@ int64_t CatalogueStore::createCategory(int64_t parentId, std::string_view name, 
   return st.run() ? m_db.lastInsertId() : 0;
 }
 
+int64_t CatalogueStore::addDirectory(int64_t parentId, std::string_view name) {
+  std::scoped_lock lock(m_db.mutex());
+  const auto parent = node(parentId);
+  if (!parent || (parent->kind != node::kGroup && parent->kind != node::kDirectory)) return 0;
+  Statement st(m_db, "INSERT INTO nodes(kind, parent_id, group_id, name, created) VALUES (3, ?, ?, ?, ?)");
+  st.bind(1, parentId).bind(2, parent->groupId).bind(3, cleanName(name));
+  st.bind(4, static_cast<int64_t>(std::time(nullptr)));
+  return st.run() ? m_db.lastInsertId() : 0;
+}
+
 bool CatalogueStore::isEmpty() {
   std::scoped_lock lock(m_db.mutex());
   Statement st(m_db, "SELECT COUNT(*) FROM nodes");

@@ -117,6 +117,8 @@ class CatalogueStore {
 
   std::optional<Node> node(int64_t id);
   int64_t createCategory(int64_t parentId, std::string_view name, bool hasGroups);
+  // A directory made by the server itself (no membership check).
+  int64_t addDirectory(int64_t parentId, std::string_view name);
   bool isEmpty();
 
   // Result code of server_codes.h; the new ID in *id.

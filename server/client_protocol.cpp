@@ -101,11 +101,18 @@ std::string ClientProtocol::login(const FormFields& form, const std::string& pee
     return resultOnly(result::kWrongLogin);
   }
   const int64_t now = m_ctx.now();
-  // The salt comes from the client's clock; the same one twice means the login
-  // was recorded and sent again.
-  if (!m_ctx.accounts.useLoginSalt(user->id, salt, now)) return resultOnly(result::kAlreadyLoggedIn);
   const auto clientId = m_ctx.accounts.clientIdFor(user->id);
   if (!clientId) return resultOnly(result::kServerError);
+  // The salt comes from the client's clock, so a salt seen before means the
+  // login was recorded and sent again, perhaps by someone else to move the
+  // session to their address. Only the same machine logging in twice within
+  // one second (same salt, same address as the live session) gets through.
+  if (!m_ctx.accounts.useLoginSalt(user->id, salt, now)) {
+    const auto current = m_ctx.sessions.find(*clientId);
+    if (current == nullptr || current->salt != salt || current->seenIp != peerIp) {
+      return resultOnly(result::kAlreadyLoggedIn);
+    }
+  }
 
   session->clientId = *clientId;
   session->userId = user->id;

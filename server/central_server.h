@@ -1,0 +1,74 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// CentralServer: the whole reference server in one object — database and
+// server key, stores, client sessions, the HTTP listener that serves both
+// "/clientrequest" and the web site, the UDP ping service and the notifier.
+// main() builds one; tests build one on ports the system picks.
+//
+// start() and stop() from one thread; the parts run their own threads.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "server/account_store.h"
+#include "server/catalogue_store.h"
+#include "server/client_protocol.h"
+#include "server/database.h"
+#include "server/http_listener.h"
+#include "server/outbound.h"
+#include "server/password_vault.h"
+#include "server/server_context.h"
+#include "server/session_table.h"
+#include "server/udp_ping_service.h"
+#include "server/web_site.h"
+
+namespace vantrel::server {
+
+struct ServerOptions {
+  std::string dbPath;
+  std::string keyPath;  // default: dbPath + ".key"
+  std::string listenAddress = "127.0.0.1";
+  uint16_t port = 7001;
+  uint16_t udpPort = 7110;
+  std::vector<std::pair<std::string, std::string>> users;  // name, password to create or update
+  bool demoCatalogue = false;
+};
+
+class CentralServer {
+ public:
+  CentralServer();
+  ~CentralServer();
+  CentralServer(const CentralServer&) = delete;
+  CentralServer& operator=(const CentralServer&) = delete;
+
+  bool start(const ServerOptions& options, std::string& error);
+  void stop();
+
+  uint16_t httpPort() const { return m_listener ? m_listener->port() : 0; }
+  uint16_t udpPort() const { return m_udp ? m_udp->port() : 0; }
+  ServerContext& context() { return m_context; }
+  ClientProtocol& protocol() { return *m_protocol; }
+  HttpResponse route(const HttpRequest& request, const std::string& peerIp);
+
+ private:
+  Database m_db;
+  PasswordVault m_vault;
+  AccountStore m_accounts{m_db, m_vault};
+  CatalogueStore m_catalogue{m_db};
+  SessionTable m_sessions;
+  RemovalNotifier m_notifier;
+  ServerContext m_context;
+  std::unique_ptr<ClientProtocol> m_protocol;
+  std::unique_ptr<WebSite> m_web;
+  std::unique_ptr<UdpPingService> m_udp;
+  std::unique_ptr<HttpListener> m_listener;
+};
+
+// Fills an empty catalogue with categories, groups of every membership policy
+// and download permission, and directories. False when it was not empty.
+bool fillDemoCatalogue(CatalogueStore& catalogue);
+
+}  // namespace vantrel::server

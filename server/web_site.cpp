@@ -1,0 +1,236 @@
+// SPDX-License-Identifier: MIT
+#include "server/web_site.h"
+
+#include <openssl/crypto.h>
+
+#include <cctype>
+
+#include "core/base64.h"
+
+namespace vantrel::server {
+
+namespace {
+
+// Percent escapes only: a Base64 value keeps its "+".
+std::string percentDecode(std::string_view text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+        std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+      out += static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+// Where a signed-in browser may be sent: our own pages only, never "//host".
+std::string safeLocation(const std::string& next) {
+  if (next.empty() || next.front() != '/' || next.rfind("//", 0) == 0 || next.find('\\') != std::string::npos ||
+      next.find_first_of("\r\n") != std::string::npos) {
+    return "/";
+  }
+  return next;
+}
+
+std::string hostWithoutPort(std::string host) {
+  const size_t colon = host.find(':');
+  if (colon != std::string::npos) host.resize(colon);
+  return host;
+}
+
+}  // namespace
+
+HttpResponse WebSite::handle(const HttpRequest& request, const std::string& peerIp) {
+  WebRequest req{request, peerIp, FormFields(request.query, FormFields::Decoding::kUrl), std::nullopt, {}};
+  if (request.method == "POST") {
+    // Forms from another site must not act for a signed-in user.
+    const std::string origin = request.header("Origin");
+    if (!origin.empty() && origin != "null") {
+      const size_t scheme = origin.find("://");
+      const std::string originHost = scheme == std::string::npos ? origin : origin.substr(scheme + 3);
+      if (originHost != request.header("Host")) return messagePage(req, "Refused", "Cross-site form refused.", 403);
+    }
+    req.form.add(request.body, FormFields::Decoding::kUrl);
+  } else if (request.method != "GET" && request.method != "HEAD") {
+    return messagePage(req, "Not allowed", "This method is not supported.", 405);
+  }
+  req.cookie = cookieValue(request.header("Cookie"), kSessionCookie);
+  req.user = m_ctx.accounts.webSessionUser(req.cookie);
+
+  const std::string& path = request.path;
+  if (path == "/server.html") return discovery(req);
+  if (path == "/" || path == "/index.jsp" || path == "/index.html") return home(req);
+  if (path == "/signup.jsp") return signup(req);
+  if (path == "/login.jsp") return req.form.has("clientid") ? clientLogin(req) : login(req);
+  if (path == "/logout.jsp") return logout(req);
+  if (path == "/checkforproxy.jsp") return proxyCheck(req);
+  if (path == "/browse.jsp") return m_catalogue.browse(req);
+  if (path == "/group.jsp") return m_catalogue.group(req);
+  if (path == "/join.jsp") return m_catalogue.join(req);
+  if (path == "/search.jsp") return m_catalogue.search(req);
+  if (path == "/groupsettings.jsp") return m_catalogue.groupSettings(req);
+  if (path == "/composemessage.jsp") return m_catalogue.invite(req);
+  return messagePage(req, "Not found", "There is no page at this address.", 404);
+}
+
+HttpResponse WebSite::discovery(const WebRequest& req) {
+  // The client takes the first line holding "&server=HOST&".
+  std::string host = m_serverHost;
+  if (host.empty() || host == "0.0.0.0") host = hostWithoutPort(req.http.header("Host"));
+  if (host.empty()) host = "127.0.0.1";
+  HttpResponse r;
+  r.contentType = "text/html";
+  r.body = "<html><head><title>Vantrel server</title></head><body>\r\n&server=" + host + "&\r\n</body></html>\r\n";
+  return r;
+}
+
+HttpResponse WebSite::home(const WebRequest& req) {
+  std::string body;
+  if (!req.user) {
+    body = "<p>Vantrel lets you share files from your own computer with groups of people, and browse and download "
+           "what they share.</p><ol><li><a href=\"/signup.jsp\">Create your account</a>.</li>"
+           "<li>Start the Vantrel File Manager and sign in with the same name and password.</li>"
+           "<li><a href=\"/browse.jsp\">Browse the catalogue</a>, join groups and share files into them.</li></ol>";
+    return htmlResponse(renderPage("Welcome to Vantrel", body, req.user));
+  }
+  const auto clientId = m_ctx.accounts.clientIdFor(req.user->id);
+  const bool online = clientId && m_ctx.sessions.online(*clientId, m_ctx.now());
+  body += online ? "<p>Your File Manager is connected; use the <em>Share files here</em> links to share into a group.</p>"
+                 : "<p class=\"muted\">Your File Manager is not connected. Start it and sign in to share files.</p>";
+  const int pending = m_ctx.catalogue.pendingApplications(req.user->id);
+  if (pending > 0) body += "<p><b>" + std::to_string(pending) + "</b> application(s) wait in your groups' settings.</p>";
+  body += "<h2>My groups</h2>" + m_catalogue.myGroups(req);
+  const std::string notice = req.form.first("welcome") == "1" ? "Your account is ready." : "";
+  return htmlResponse(renderPage("Hello, " + req.user->name, body, req.user, notice));
+}
+
+HttpResponse WebSite::signup(const WebRequest& req) {
+  std::string error;
+  const std::string name = req.form.first("username");
+  if (req.http.method == "POST") {
+    const std::string password = req.form.first("password");
+    if (password != req.form.first("password2")) {
+      error = "The two passwords differ.";
+    } else {
+      switch (m_ctx.accounts.createUser(name, password, req.form.first("email"))) {
+        case AccountStore::Result::kOk:
+          if (const auto user = m_ctx.accounts.findUser(name)) return signIn(*user, "/?welcome=1");
+          error = "The account was made but signing in failed; please sign in.";
+          break;
+        case AccountStore::Result::kNameTaken: error = "That name is taken, please choose another."; break;
+        case AccountStore::Result::kBadName:
+          error = "A name has 3 to 31 letters, digits, \"_\", \"-\" or \".\".";
+          break;
+        case AccountStore::Result::kBadPassword: error = "A password has 4 to 64 characters."; break;
+        case AccountStore::Result::kStorageFailed: error = "The account could not be stored; try again."; break;
+      }
+    }
+  }
+  std::string body;
+  if (!error.empty()) body += "<div class=\"error\">" + htmlEscape(error) + "</div>";
+  body += "<form class=\"box\" method=\"post\" action=\"/signup.jsp\">"
+          "<label for=\"u\">User name</label><input id=\"u\" type=\"text\" name=\"username\" required "
+          "minlength=\"3\" maxlength=\"31\" value=\"" + htmlEscape(name) + "\">"
+          "<label for=\"p\">Password</label><input id=\"p\" type=\"password\" name=\"password\" required minlength=\"4\">"
+          "<label for=\"p2\">Password again</label><input id=\"p2\" type=\"password\" name=\"password2\" required>"
+          "<label for=\"e\">E-mail (optional)</label><input id=\"e\" type=\"email\" name=\"email\">"
+          "<button type=\"submit\">Create account</button></form>";
+  return htmlResponse(renderPage("Sign up", body, req.user), error.empty() ? 200 : 400);
+}
+
+HttpResponse WebSite::login(const WebRequest& req) {
+  std::string error;
+  const std::string next = safeLocation(req.form.first("next"));
+  if (req.http.method == "POST") {
+    if (const auto user = m_ctx.accounts.checkPassword(req.form.first("username"), req.form.first("password"))) {
+      return signIn(*user, next);
+    }
+    error = "Unknown user name or wrong password.";
+  }
+  std::string body;
+  if (!error.empty()) body += "<div class=\"error\">" + htmlEscape(error) + "</div>";
+  body += "<form class=\"box\" method=\"post\" action=\"/login.jsp\"><input type=\"hidden\" name=\"next\" value=\"" +
+          htmlEscape(next) + "\"><label for=\"u\">User name</label><input id=\"u\" type=\"text\" name=\"username\" "
+          "required><label for=\"p\">Password</label><input id=\"p\" type=\"password\" name=\"password\" required>"
+          "<button type=\"submit\">Sign in</button></form><p>No account yet? <a href=\"/signup.jsp\">Sign up</a>.</p>";
+  return htmlResponse(renderPage("Sign in", body, req.user), error.empty() ? 200 : 401);
+}
+
+HttpResponse WebSite::clientLogin(const WebRequest& req) {
+  // The File Manager opens this with its client ID, the password sealed with
+  // its session key, and the page to go to. The query is read raw so the
+  // Base64 keeps its "+".
+  const FormFields raw(req.http.query, FormFields::Decoding::kRaw);
+  const auto clientId = raw.number("clientid");
+  const auto session = clientId ? m_ctx.sessions.find(*clientId) : nullptr;
+  if (session == nullptr) {
+    return messagePage(req, "Sign in", "Your File Manager is not connected; please sign in here instead.", 401);
+  }
+  const std::string typed = session->key.DecryptText(base64Decode(percentDecode(raw.first("password"))));
+  const auto stored = m_ctx.accounts.password(session->userId);
+  if (!stored || typed.size() != stored->size() || CRYPTO_memcmp(typed.data(), stored->data(), typed.size()) != 0) {
+    return messagePage(req, "Sign in", "The File Manager's sign-in could not be checked; please sign in here.", 401);
+  }
+  const auto user = m_ctx.accounts.findUser(session->userId);
+  if (!user) return messagePage(req, "Sign in", "Unknown user.", 401);
+
+  // "redirect" names one of two pages; the invitation's own "&invite=" arrives
+  // as a parameter of this request because the client does not escape it.
+  const std::string redirect = req.form.first("redirect");
+  const std::string page = redirect.substr(0, redirect.find('?'));
+  const FormFields inner(redirect.find('?') == std::string::npos ? "" : redirect.substr(redirect.find('?') + 1),
+                         FormFields::Decoding::kRaw);
+  std::string location = "/";
+  if (page == "groupsettings.jsp") {
+    if (const auto g = inner.number("groupid")) location = "/groupsettings.jsp?groupid=" + std::to_string(*g);
+  } else if (page == "composemessage.jsp") {
+    auto g = req.form.number("invite");
+    if (!g) g = inner.number("invite");
+    if (g) location = "/composemessage.jsp?invite=" + std::to_string(*g);
+  }
+  return signIn(*user, location);
+}
+
+HttpResponse WebSite::signIn(const UserRecord& user, const std::string& location) {
+  const std::string token = m_ctx.accounts.newWebSession(user.id, m_ctx.now());
+  HttpResponse r = redirectTo(location);
+  if (!token.empty()) {
+    r.extraHeaders.push_back(std::string("Set-Cookie: ") + kSessionCookie + "=" + token +
+                             "; Path=/; HttpOnly; SameSite=Lax; Max-Age=604800");
+  }
+  return r;
+}
+
+HttpResponse WebSite::logout(const WebRequest& req) {
+  if (!req.cookie.empty()) m_ctx.accounts.endWebSession(req.cookie);
+  HttpResponse r = redirectTo("/");
+  r.extraHeaders.push_back(std::string("Set-Cookie: ") + kSessionCookie + "=; Path=/; HttpOnly; Max-Age=0");
+  return r;
+}
+
+HttpResponse WebSite::proxyCheck(const WebRequest& req) {
+  static constexpr const char* kProxyHeaders[] = {"Via", "X-Forwarded-For", "Forwarded", "X-Real-IP", "Client-IP",
+                                                  "X-Proxy-ID"};
+  std::string found;
+  for (const char* name : kProxyHeaders) {
+    const std::string value = req.http.header(name);
+    if (!value.empty()) found += "<tr><td>" + std::string(name) + "</td><td>" + htmlEscape(value) + "</td></tr>";
+  }
+  std::string body = "<p>The Vantrel server sees your computer at <b>" + htmlEscape(req.peerIp) + "</b>.</p>";
+  if (found.empty()) {
+    body += "<p>No proxy was detected between your browser and the server. If pages of File Managers still say "
+            "that the security token expired, a firewall may be rewriting requests; the File Manager's firewall "
+            "check tells more.</p>";
+  } else {
+    body += "<p><b>A proxy sits between your browser and the server.</b> Pages that other File Managers serve "
+            "check where a request comes from, so downloads through this proxy may be refused. Set your browser "
+            "to connect directly, or ask your network administrator.</p><table><tr><th>Header</th><th>Value</th>"
+            "</tr>" + found + "</table>";
+  }
+  return htmlResponse(renderPage("Proxy check", body, req.user));
+}
+
+}  // namespace vantrel::server

@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// WebSite: the service's web pages on the server's own port — the discovery
+// page the client reads, sign-up, sign-in (also the client's signed links to
+// a group's settings and to an invitation), the proxy check, and through
+// CataloguePages the catalogue, search and group administration.
+//
+// Thread-safe: called from the listener's workers at once.
+
+#include <string>
+
+#include "server/catalogue_pages.h"
+#include "server/http_request.h"
+#include "server/server_context.h"
+#include "server/web_page.h"
+
+namespace vantrel::server {
+
+class WebSite {
+ public:
+  // `serverHost` is what the discovery page names as the server.
+  WebSite(ServerContext& context, std::string serverHost)
+      : m_ctx(context), m_serverHost(std::move(serverHost)), m_catalogue(context) {}
+
+  HttpResponse handle(const HttpRequest& request, const std::string& peerIp);
+
+ private:
+  HttpResponse discovery(const WebRequest& req);
+  HttpResponse home(const WebRequest& req);
+  HttpResponse signup(const WebRequest& req);
+  HttpResponse login(const WebRequest& req);
+  HttpResponse clientLogin(const WebRequest& req);
+  HttpResponse logout(const WebRequest& req);
+  HttpResponse proxyCheck(const WebRequest& req);
+  // Signs the user in with a fresh cookie and sends the browser on.
+  HttpResponse signIn(const UserRecord& user, const std::string& location);
+
+  ServerContext& m_ctx;
+  std::string m_serverHost;
+  CataloguePages m_catalogue;
+};
+
+}  // namespace vantrel::server

@@ -27,6 +27,7 @@ class TemplateValue {
   static TemplateValue real(double v) noexcept;
   static TemplateValue string(std::string_view text);
   static TemplateValue string(std::string&& text);
+  static TemplateValue string(const char* text) { return string(std::string_view(text)); }
   static TemplateValue reference(uint32_t slot) noexcept;
 
   Type type() const noexcept { return m_type; }

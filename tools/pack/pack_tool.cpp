@@ -1,0 +1,235 @@
+// SPDX-License-Identifier: MIT
+#include "tools/pack/pack_tool.h"
+
+#include <algorithm>
+#include <charconv>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string_view>
+
+#include "core/error_table.h"
+#include "templates/render_template.h"
+#include "templates/sample_providers.h"
+#include "templates/template_archive.h"
+#include "templates/template_parser.h"
+
+namespace vantrel::pack {
+namespace {
+
+namespace fs = std::filesystem;
+using templates::CFileArchiveEntry;
+using templates::TemplateArchive;
+
+constexpr std::string_view kUsage =
+    "usage: vantrel-pack pack DIR OUT [--version N]\n"
+    "       vantrel-pack unpack IN DIR\n"
+    "       vantrel-pack list IN\n"
+    "       vantrel-pack check IN|DIR\n"
+    "       vantrel-pack render IN|DIR NAME [name=value...]\n";
+
+class Tool {
+ public:
+  Tool(std::ostream& out, std::ostream& err) : m_out(out), m_err(err) {}
+
+  int run(const std::vector<std::string>& args) {
+    const std::string command = args.empty() ? "" : args[0];
+    if (command == "pack" && (args.size() == 3 || (args.size() == 5 && args[3] == "--version"))) {
+      int32_t version = 0;
+      if (args.size() == 5) {
+        const std::string& v = args[4];
+        const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), version);
+        if (ec != std::errc() || end != v.data() + v.size()) return usage();
+      }
+      return pack(args[1], args[2], version);
+    }
+    if (command == "unpack" && args.size() == 3) return unpack(args[1], args[2]);
+    if (command == "list" && args.size() == 2) return list(args[1]);
+    if (command == "check" && args.size() == 2) return check(args[1]);
+    if (command == "render" && args.size() >= 3) {
+      return render(args[1], args[2], std::vector<std::string>(args.begin() + 3, args.end()));
+    }
+    return usage();
+  }
+
+ private:
+  int usage() {
+    m_err << kUsage;
+    return kExitUsage;
+  }
+
+  int fail(const std::string& message) {
+    m_err << "vantrel-pack: " << message << "\n";
+    return kExitFailed;
+  }
+
+  static std::optional<std::string> readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) return std::nullopt;
+    return bytes;
+  }
+
+  // Every regular file of dir under its file name, in name order.
+  std::optional<TemplateArchive> readFolder(const fs::path& dir) {
+    TemplateArchive archive;
+    std::error_code ec;
+    for (const fs::directory_entry& e : fs::directory_iterator(dir, ec)) {
+      if (!e.is_regular_file()) continue;
+      std::optional<std::string> bytes = readFile(e.path());
+      if (!bytes) {
+        fail("cannot read " + e.path().string());
+        return std::nullopt;
+      }
+      archive.add(e.path().filename().string(), CFileArchiveEntry(std::move(*bytes)));
+    }
+    if (ec) {
+      fail("cannot read folder " + dir.string() + ": " + ec.message());
+      return std::nullopt;
+    }
+    return archive;
+  }
+
+  std::optional<TemplateArchive> readArchive(const fs::path& file) {
+    std::optional<std::string> bytes = readFile(file);
+    if (!bytes) {
+      fail("cannot read " + file.string());
+      return std::nullopt;
+    }
+    TemplateArchive archive;
+    const ArchiveError error =
+        archive.read(std::span(reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size()));
+    if (error != ArchiveError::None) {
+      fail(file.string() + ": malformed archive: " + std::string(archiveErrorText(error)));
+      return std::nullopt;
+    }
+    return archive;
+  }
+
+  std::optional<TemplateArchive> readFolderOrArchive(const fs::path& path) {
+    std::error_code ec;
+    return fs::is_directory(path, ec) ? readFolder(path) : readArchive(path);
+  }
+
+  // Written beside the target and renamed over it, so a failed write never
+  // leaves half a file behind.
+  bool writeFile(const fs::path& path, std::string_view bytes) {
+    const fs::path temporary = path.string() + ".tmp";
+    {
+      std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+      out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+      out.flush();
+      if (!out) {
+        std::error_code ignored;
+        fs::remove(temporary, ignored);
+        fail("cannot write " + path.string());
+        return false;
+      }
+    }
+    std::error_code ec;
+    fs::rename(temporary, path, ec);
+    if (ec) {
+      fs::remove(temporary, ec);
+      fail("cannot write " + path.string());
+      return false;
+    }
+    return true;
+  }
+
+  int pack(const fs::path& dir, const fs::path& outFile, int32_t version) {
+    std::error_code ec;
+    if (!fs::is_directory(dir, ec)) return fail(dir.string() + " is not a folder");
+    std::optional<TemplateArchive> archive = readFolder(dir);
+    if (!archive) return kExitFailed;
+    archive->setVersion(version);
+    const std::vector<uint8_t> bytes = archive->write();
+    return writeFile(outFile, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())) ? kExitOk
+                                                                                                           : kExitFailed;
+  }
+
+  // Entry names come from the archive: only plain file names may become files.
+  static bool safeFileName(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
+           name.find('\0') == std::string_view::npos;
+  }
+
+  int unpack(const fs::path& inFile, const fs::path& dir) {
+    std::optional<TemplateArchive> archive = readArchive(inFile);
+    if (!archive) return kExitFailed;
+    for (const auto& [name, entry] : archive->entries()) {
+      if (!safeFileName(name)) return fail("entry name \"" + name + "\" is not a plain file name");
+    }
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    if (ec) return fail("cannot create " + dir.string() + ": " + ec.message());
+    for (const auto& [name, entry] : archive->entries()) {
+      if (!writeFile(dir / name, entry.content)) return kExitFailed;
+    }
+    m_out << "version " << archive->TemplateVersion() << "\n";
+    return kExitOk;
+  }
+
+  int list(const fs::path& inFile) {
+    std::optional<TemplateArchive> archive = readArchive(inFile);
+    if (!archive) return kExitFailed;
+    m_out << "version " << archive->TemplateVersion() << "\n";
+    for (const auto& [name, entry] : archive->entries()) m_out << name << " " << entry.content.size() << "\n";
+    return kExitOk;
+  }
+
+  static bool isTemplate(std::string_view name) { return name.ends_with(".html"); }
+
+  int check(const fs::path& path) {
+    std::optional<TemplateArchive> archive = readFolderOrArchive(path);
+    if (!archive) return kExitFailed;
+    int failures = 0;
+    for (const auto& [name, entry] : archive->entries()) {
+      if (!isTemplate(name)) continue;
+      templates::TemplateSet set;
+      const bool parsed = templates::ParseTemplateFile(templates::templateText(entry.content), set,
+                                                       [&](std::string_view line) { m_out << name << ": " << line << "\n"; });
+      if (!parsed) {
+        ++failures;
+      } else if (set.find("start") == nullptr) {
+        m_out << name << ": no template named start\n";
+        ++failures;
+      }
+    }
+    return failures == 0 ? kExitOk : kExitFailed;
+  }
+
+  int render(const fs::path& path, const std::string& name, const std::vector<std::string>& params) {
+    std::optional<TemplateArchive> archive = readFolderOrArchive(path);
+    if (!archive) return kExitFailed;
+    templates::SampleRequest request("127.0.0.1");
+    for (const std::string& p : params) {
+      const size_t eq = p.find('=');
+      if (eq == std::string::npos) return usage();
+      request.add(p.substr(0, eq), p.substr(eq + 1));
+    }
+    templates::SampleProviders providers;
+    templates::RenderServices services;
+    services.providers = &providers;
+    services.reports = [&](std::string_view line) { m_err << line << "\n"; };
+    const templates::RenderResult result = templates::RenderTemplate(name, &*archive, request, services);
+    if (result.error != err::kOk) {
+      m_err << result.error << " " << errorTitle(result.error) << "\n";
+      return kExitFailed;
+    }
+    m_out.write(result.page.data(), static_cast<std::streamsize>(result.page.size()));
+    return kExitOk;
+  }
+
+  std::ostream& m_out;
+  std::ostream& m_err;
+};
+
+}  // namespace
+
+int runPackTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  return Tool(out, err).run(args);
+}
+
+}  // namespace vantrel::pack

@@ -27,6 +27,13 @@ class ClientLogin {
   // Dotted address of this machine as the file server records it.
   std::string LocalAddress() const { return read(m_localAddress); }
   void SetLocalAddress(std::string value) { write(m_localAddress, std::move(value)); }
+  // `address` is "127.0.0.1" or the local address (letter case aside); such
+  // peers are this machine and are never limited. Copies nothing.
+  bool IsLocalAddress(std::string_view address) const {
+    if (equalsNoCase(address, "127.0.0.1")) return true;
+    std::scoped_lock lock(m_mutex);
+    return !m_localAddress.empty() && equalsNoCase(address, m_localAddress);
+  }
   // This machine's address as the central server sees it; "" while unknown.
   std::string ExternalAddress() const { return read(m_externalAddress); }
   void SetExternalAddress(std::string value) { write(m_externalAddress, std::move(value)); }
@@ -56,6 +63,14 @@ class ClientLogin {
   }
 
  private:
+  static bool equalsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+      if (lower(a[i]) != lower(b[i])) return false;
+    }
+    return true;
+  }
   std::string read(const std::string& field) const {
     std::scoped_lock lock(m_mutex);
     return field;

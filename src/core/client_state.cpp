@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <strings.h>
 
 namespace vantrel {
 
@@ -14,10 +13,6 @@ namespace {
 constexpr const char* kTotalNames[5] = {"tbts", "tbkts", "tbmts", "tbgts", "tbtts"};
 constexpr const char* kUnitNames[5] = {"", "Kbytes", "Megs", "Gigs", "Ter"};
 constexpr uint64_t kCarryAt = 1024;
-
-bool equalsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && ::strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
 
 int32_t storedCount(int32_t value) { return value < 0 ? 0 : value; }
 
@@ -130,12 +125,6 @@ void ClientState::logText(std::string_view text, int level) {
   if (Log* log = m_log.load()) log->logText(text, level);
 }
 
-bool ClientState::isLocal(std::string_view peer) const {
-  if (equalsNoCase(peer, "127.0.0.1")) return true;
-  const std::string local = LocalAddress();
-  return !local.empty() && equalsNoCase(peer, local);
-}
-
 // ---------------------------------------------------------------------------
 // Counting and pacing
 
@@ -154,7 +143,7 @@ int64_t ClientState::CountSent(uint32_t n, std::string_view peer) {
       }
     }
   }
-  if (isLocal(peer)) return 0;
+  if (IsLocalAddress(peer)) return 0;
   const int64_t limit = 4 * static_cast<int64_t>(m_maxBand.load());
   if (static_cast<int64_t>(window) <= limit) return 0;
   const int64_t wait = m_windowStart.load() + kBandwidthPeriod.count() - m_clock();
@@ -256,7 +245,7 @@ std::vector<std::shared_ptr<UploadSession>> ClientState::Sessions() const {
 }
 
 int ClientState::UploadsFromAddress(std::string_view peer) const {
-  if (isLocal(peer)) return 0;
+  if (IsLocalAddress(peer)) return 0;
   int count = 0;
   {
     std::scoped_lock lock(m_sessionsMutex);

@@ -128,7 +128,6 @@ class ClientState : public ClientLogin {
   void refreshTray();
   void showTray(const TrayState& state);
   void logText(std::string_view text, int level);
-  bool isLocal(std::string_view peer) const;
 
   SettingsStore& m_settings;
   TimerService& m_timers;

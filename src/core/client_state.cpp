@@ -275,6 +275,9 @@ void ClientState::ReloadLimits() {
   const int32_t band = m_settings.GetSettingNumber("maxband");
   if (users != -1) m_maxUsers = users;
   if (band != -1) m_maxBand = band;
+  // A type chosen by the user ends automatic limits; otherwise the next better
+  // measurement would overwrite the limits the user has just applied.
+  m_automatic = m_settings.GetSettingNumber("contype") == 0;
 }
 
 int ClientState::LoadClass() {

@@ -36,7 +36,7 @@ namespace vantrel {
 // What the tray icon should show.
 struct TrayState {
   int icon = 0;
-  std::string tooltip;
+  std::string tooltip;  // empty: keep the tooltip shown now
   int flashIcon = 0;  // non-zero: alternate with this icon
 };
 
@@ -106,7 +106,8 @@ class ClientState : public ClientLogin {
   // Running limits as the settings page applies them (not written here).
   void SetLimits(int maxUsers, int maxBand, int maxUserBand);
   void SetMaxPerUser(int count);  // also writes "maxperuser"
-  // Reads "maxusers" and "maxband" again, after a connection type was applied.
+  // Reads "maxusers", "maxband" and whether "contype" is automatic again,
+  // after a connection type was applied.
   void ReloadLimits();
 
   // The "load=" class of the ping: 0 to 5, from the connection type.

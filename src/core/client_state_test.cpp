@@ -331,11 +331,18 @@ TEST_F(ClientStateTest, LoadClassFollowsTheConnectionType) {
 }
 
 TEST_F(ClientStateTest, AppliedConnectionTypeReloadsTheRunningLimits) {
-  auto state = start();
+  auto state = start({{"contype", 0}});
+  ASSERT_TRUE(state->AutomaticBandwidth());
   settings.setLimitsReloadHook([&] { state->ReloadLimits(); });
   settings.ApplyConnectionType(7);
   EXPECT_EQ(state->MaxUsers(), 20);
   EXPECT_EQ(state->MaxBand(), 100000);
+  EXPECT_FALSE(state->AutomaticBandwidth());
+  // A new best measurement no longer overrides what the user chose.
+  state->CountSent(4000000, "10.0.0.9");
+  state->BandwidthTick();
+  EXPECT_EQ(state->MaxBand(), 100000);
+  EXPECT_EQ(settings.GetSettingNumber("maxband"), 100000);
   settings.setLimitsReloadHook(nullptr);
 }
 

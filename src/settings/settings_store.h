@@ -29,7 +29,7 @@ class SettingsStore {
  public:
   static constexpr std::string_view kDefaultRootName = "Vantrel";
   // Texts are read into a 200-byte buffer with its terminating zero: at most
-  // 199 bytes come back. User names in ListUsers are bounded the same way.
+  // the first 199 bytes of a longer text come back.
   static constexpr size_t kTextBufferBytes = 200;
   static constexpr int kConnectionTypeCount = 14;
   static constexpr uint32_t kScrambleKey = 0x3B7C1D94;
@@ -74,6 +74,7 @@ class SettingsStore {
   void SetUserSecret(std::string_view name, std::string_view plain);  // for currentUser()
   std::string GetUserSecret(std::string_view user, std::string_view name);
 
+  // Names of the user keys in enumeration order (case-folded name order), whole.
   std::vector<std::string> ListUsers();
   void CreateUserKey(std::string_view user);
   bool UserKeyExists(std::string_view user);
@@ -105,7 +106,6 @@ class SettingsStore {
 
  private:
   std::string readText(const std::string& key, std::string_view name);
-  bool deleteTree(const std::string& key);
 
   RegistryHive& m_hive;
   const std::string m_rootName;

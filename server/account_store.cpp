@@ -169,13 +169,13 @@ std::string AccountStore::newWebSession(int64_t userId, int64_t now) {
   return st.run() ? token : std::string();
 }
 
-std::optional<UserRecord> AccountStore::webSessionUser(std::string_view token) {
+std::optional<UserRecord> AccountStore::webSessionUser(std::string_view token, int64_t now) {
   if (token.empty()) return std::nullopt;
   std::scoped_lock lock(m_db.mutex());
   Statement st(m_db,
                "SELECT u.id, u.name FROM web_sessions w JOIN users u ON u.id = w.user_id WHERE w.token = ? AND "
                "w.created >= ?");
-  st.bind(1, token).bind(2, static_cast<int64_t>(std::time(nullptr)) - kWebSessionSeconds);
+  st.bind(1, token).bind(2, now - kWebSessionSeconds);
   if (!st.step()) return std::nullopt;
   return UserRecord{st.integer(0), st.text(1)};
 }

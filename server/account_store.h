@@ -74,7 +74,7 @@ class AccountStore {
 
   // Web sign-in: a random cookie value for the user.
   std::string newWebSession(int64_t userId, int64_t now);
-  std::optional<UserRecord> webSessionUser(std::string_view token);
+  std::optional<UserRecord> webSessionUser(std::string_view token, int64_t now);
   void endWebSession(std::string_view token);
 
  private:

@@ -58,7 +58,7 @@ HttpResponse WebSite::handle(const HttpRequest& request, const std::string& peer
     return messagePage(req, "Not allowed", "This method is not supported.", 405);
   }
   req.cookie = cookieValue(request.header("Cookie"), kSessionCookie);
-  req.user = m_ctx.accounts.webSessionUser(req.cookie);
+  req.user = m_ctx.accounts.webSessionUser(req.cookie, m_ctx.now());
 
   const std::string& path = request.path;
   if (path == "/server.html") return discovery(req);

@@ -1,0 +1,257 @@
+// SPDX-License-Identifier: MIT
+#include "server/client_protocol.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "server/test_fixture.h"
+
+namespace vantrel::server {
+namespace {
+
+using testing::ServerFixture;
+using testing::TestClient;
+
+class ClientProtocolTest : public ServerFixture {};
+
+// A UDP ping as the client builds it: length byte, cipher, UDP port, client ID.
+std::string pingDatagram(const SessionKey& key, const std::string& text, uint32_t udpPort, uint32_t clientId) {
+  const std::string cipher = key.EncryptText(text);
+  std::string d(1, static_cast<char>(cipher.size() % 256));
+  d += cipher;
+  for (const uint32_t v : {udpPort, clientId}) {
+    for (int i = 0; i < 4; ++i) d += static_cast<char>((v >> (8 * i)) & 0xff);
+  }
+  return d;
+}
+
+TEST_F(ClientProtocolTest, LoginAnswersEveryFieldTheClientReads) {
+  TestClient alice;
+  const std::string reply = login(alice, "alice", "secret1", 1, "10.0.0.5");
+  EXPECT_EQ(ReplyNumber(reply, "result="), 0);
+  EXPECT_GT(alice.clientId, 0);
+  EXPECT_EQ(ReplyText(reply, "clientid=", 100), std::to_string(alice.clientId));
+  EXPECT_GT(ReplyNumber(reply, "userid="), 0);
+  EXPECT_EQ(ReplyNumber(reply, "clientver="), 201);
+  EXPECT_EQ(ReplyNumber(reply, "checksum="), 0);
+  EXPECT_EQ(ReplyText(reply, "ip=", 100), "10.0.0.5");
+  EXPECT_EQ(reply.find("previousip="), std::string::npos);
+  EXPECT_EQ(reply.back(), '&');
+
+  // The client remembers its ID and later sends only that.
+  SessionKey again;
+  const std::string second = protocol.login(
+      FormFields(loginBody("alice", "secret1", again, 2, alice.clientId), FormFields::Decoding::kRaw), "10.0.0.5");
+  EXPECT_EQ(ReplyNumber(second, "result="), 0);
+  EXPECT_EQ(ReplyText(second, "clientid=", 100), std::to_string(alice.clientId));
+}
+
+TEST_F(ClientProtocolTest, RefusedLoginsAnswerTheirCodeAndOpenNoSession) {
+  struct Case {
+    const char* name;
+    std::string body;
+    int want;
+  };
+  SessionKey k;
+  const std::string wrongPassword = loginBody("alice", "not-it", k, 3);
+  const std::string unknownUser = loginBody("nobody", "secret1", k, 3);
+  const std::string unknownClient = loginBody("alice", "secret1", k, 3, 987654);
+  std::string noSalt = loginBody("alice", "secret1", k, 3);
+  noSalt.erase(noSalt.find("&s="), noSalt.find("&username") - noSalt.find("&s="));
+  std::string otherName = loginBody("alice", "secret1", k, 3);
+  otherName.replace(otherName.find("username=alice"), 14, "username=bob");
+  const Case cases[] = {
+      {"wrong password", wrongPassword, 5},
+      {"unknown user", unknownUser, 5},
+      {"unknown client ID", unknownClient, 5},
+      {"no salt", noSalt, 4},
+      {"verify made for another user", otherName, 5},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string reply = protocol.login(FormFields(c.body, FormFields::Decoding::kRaw), "10.0.0.5");
+    EXPECT_EQ(ReplyNumber(reply, "result="), c.want);
+    EXPECT_FALSE(ReplyText(reply, "clientid=", 100).has_value());
+  }
+  EXPECT_EQ(sessions.size(), 0u);
+}
+
+TEST_F(ClientProtocolTest, ReplayedLoginFromAnotherAddressIsRefusedAndLeavesTheSession) {
+  TestClient alice;
+  SessionKey k;
+  const std::string body = loginBody("alice", "secret1", k, 7);
+  ASSERT_EQ(ReplyNumber(protocol.login(FormFields(body, FormFields::Decoding::kRaw), "10.0.0.5"), "result="), 0);
+  // The same machine repeating itself within the second is let through...
+  EXPECT_EQ(ReplyNumber(protocol.login(FormFields(body, FormFields::Decoding::kRaw), "10.0.0.5"), "result="), 0);
+  // ...someone else sending the recorded login is not.
+  EXPECT_EQ(ReplyNumber(protocol.login(FormFields(body, FormFields::Decoding::kRaw), "10.6.6.6"), "result="), 8);
+  const auto session = sessions.all().at(0);
+  EXPECT_EQ(session->seenIp, "10.0.0.5");
+}
+
+TEST_F(ClientProtocolTest, LoginFromASecondMachineNamesThePreviousAddressAfterItsOwn) {
+  TestClient home;
+  TestClient office;
+  ASSERT_EQ(ReplyNumber(login(home, "alice", "secret1", 1, "10.0.0.5"), "result="), 0);
+  const std::string reply = login(office, "alice", "secret1", 2, "10.0.0.9");
+  EXPECT_EQ(ReplyNumber(reply, "result="), 0);
+  // The client finds "ip=" by its first appearance; it must not land inside "previousip=".
+  EXPECT_EQ(ReplyText(reply, "ip=", 100), "10.0.0.9");
+  EXPECT_EQ(ReplyText(reply, "previousip=", 100), "10.0.0.5");
+  // The session moved: the first machine's key no longer works.
+  EXPECT_EQ(ReplyNumber(send(home, "action=get_fileids"), "result="), 1);
+
+  // Once the first machine has been silent long enough it is no longer "sharing".
+  clock += SessionTable::kOnlineSeconds + 1;
+  TestClient third;
+  EXPECT_FALSE(ReplyText(login(third, "alice", "secret1", 3, "10.0.0.7"), "previousip=", 100).has_value());
+}
+
+TEST_F(ClientProtocolTest, SharedFilesGetIdsInOrderAndTheChecksumFollowsEveryChange) {
+  TestClient alice;
+  const int64_t group = aliceInOpenGroup(alice);
+  const std::string add = "action=add_file&dirid=" + std::to_string(group) +
+                          "&cfileid=0&filename=a+b%.mp3&filesize=100&keywords=&filetype=mp3"
+                          "&cfileid=1&filename=notes.txt&filesize=5&keywords=&filetype=txt";
+  const std::string reply = send(alice, add);
+  // "fileid" pairs first, one per file in request order, then the result.
+  ASSERT_EQ(reply.rfind("fileid=", 0), 0u) << reply;
+  const int64_t first = ReplyNumber(reply, "fileid=");
+  const int64_t second = ReplyNumber(reply.substr(reply.find('&') + 1), "fileid=");
+  EXPECT_GT(first, 0);
+  EXPECT_GT(second, first);
+  EXPECT_EQ(ReplyNumber(reply, "result="), 0);
+  EXPECT_EQ(catalogue.file(first)->name, "a+b%.mp3");  // stored as sent, not URL-decoded
+
+  const std::string ids = send(alice, "action=get_fileids");
+  EXPECT_EQ(ReplyNumber(ids, "result="), 0);
+  EXPECT_EQ(ReplyNumber(ids, "numfiles="), 2);
+  EXPECT_NE(ids.find("fileid=" + std::to_string(first) + "&"), std::string::npos);
+
+  const std::string datagram = pingDatagram(alice.key, "secid=&load=1&chkmsg=1", 8324, alice.clientId);
+  const auto ping = protocol.handlePing(datagram, "10.0.0.5");
+  ASSERT_TRUE(ping.has_value());
+  EXPECT_EQ(alice.key.DecryptText(*ping), "chk=" + std::to_string((first + second) % 1000000) + "&chkmsg=0&");
+
+  EXPECT_EQ(ReplyNumber(send(alice, "action=remove_file&fileid=" + std::to_string(first)), "result="), 0);
+  const auto after = protocol.handlePing(datagram, "10.0.0.5");
+  EXPECT_EQ(alice.key.DecryptText(*after), "chk=" + std::to_string(second % 1000000) + "&chkmsg=0&");
+
+  // The same numbers in the login reply.
+  TestClient again;
+  EXPECT_EQ(ReplyNumber(login(again, "alice", "secret1", 9), "checksum="), second % 1000000);
+}
+
+TEST_F(ClientProtocolTest, SharingIsRefusedOutsideTheUsersGroups) {
+  TestClient alice;
+  const int64_t group = aliceInOpenGroup(alice);
+  TestClient bob;
+  ASSERT_EQ(ReplyNumber(login(bob, "bob", "hunter22", 4, "10.0.0.6"), "result="), 0);
+  const std::string file = "&cfileid=0&filename=x.txt&filesize=1&keywords=&filetype=txt";
+  EXPECT_EQ(ReplyNumber(send(bob, "action=add_file&dirid=" + std::to_string(group) + file, "10.0.0.6"), "result="),
+            121);
+  EXPECT_EQ(ReplyNumber(send(bob, "action=add_file&dirid=99999" + file, "10.0.0.6"), "result="), 120);
+  EXPECT_TRUE(catalogue.fileIds(bob.clientId).empty());
+  // A nameless file is refused on its own: the others still get their IDs.
+  const std::string mixed = send(alice, "action=add_file&dirid=" + std::to_string(group) +
+                                            "&cfileid=0&filename=&filesize=1&keywords=&filetype=" + file);
+  EXPECT_EQ(ReplyNumber(mixed, "result="), 2);
+  EXPECT_EQ(mixed.find("fileid="), mixed.find("&") + 1) << mixed;
+}
+
+TEST_F(ClientProtocolTest, ARepeatedChangeRequestIsAnsweredWithoutDoingItTwice) {
+  TestClient alice;
+  const int64_t group = aliceInOpenGroup(alice);
+  const std::string cipher = base64Encode(alice.key.EncryptText(
+      "action=add_file&dirid=" + std::to_string(group) + "&cfileid=0&filename=x.txt&filesize=1&keywords=&filetype=txt"));
+  const std::string first = protocol.encryptedRequest(alice.clientId, cipher, "10.0.0.5");
+  const std::string again = protocol.encryptedRequest(alice.clientId, cipher, "10.0.0.5");
+  EXPECT_EQ(first, again);
+  EXPECT_EQ(catalogue.fileIds(alice.clientId).size(), 1u);
+}
+
+TEST_F(ClientProtocolTest, RequestsWithoutTheSessionKeyGetAnErrorAndChangeNothing) {
+  TestClient alice;
+  const int64_t group = aliceInOpenGroup(alice);
+  const std::string add = "action=add_file&dirid=" + std::to_string(group) +
+                          "&cfileid=0&filename=x.txt&filesize=1&keywords=&filetype=txt";
+  SessionKey stranger;
+  stranger.DeriveWithSalt("guess", std::array<uint8_t, 8>{});
+  struct Case {
+    const char* name;
+    int64_t clientId;
+    std::string crypted;
+    std::string want;
+  };
+  const Case cases[] = {
+      {"wrong key", alice.clientId, base64Encode(stranger.EncryptText(add)), "result=1&"},
+      {"unknown session", 424242, base64Encode(alice.key.EncryptText(add)), "result=1&"},
+      {"not Base64 of a cipher", alice.clientId, "!!!!", "result=1&"},
+      {"cipher cut short", alice.clientId, base64Encode(alice.key.EncryptText(add).substr(0, 13)), "result=1&"},
+      {"a ping for a lost session", 424242, base64Encode(alice.key.EncryptText("action=ping")), "error=1&"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(protocol.encryptedRequest(c.clientId, c.crypted, "10.0.0.5"), c.want);
+  }
+  // Sent in plain, by form POST: refused too.
+  HttpRequest plain;
+  plain.method = "POST";
+  plain.path = "/clientrequest";
+  plain.query = "clientid=" + std::to_string(alice.clientId);
+  plain.body = add;
+  EXPECT_EQ(protocol.handle(plain, "10.0.0.5").body, "result=1&");
+  EXPECT_TRUE(catalogue.fileIds(alice.clientId).empty());
+}
+
+TEST_F(ClientProtocolTest, UdpPingsAreAnsweredOnlyForTheirSession) {
+  TestClient alice;
+  ASSERT_EQ(ReplyNumber(login(alice, "alice", "secret1", 1), "result="), 0);
+  const auto cid = static_cast<uint32_t>(alice.clientId);
+  const std::string good = pingDatagram(alice.key, "secid=&load=1", 8324, cid);
+  clock += 100;
+  const auto reply = protocol.handlePing(good, "10.0.0.5");
+  ASSERT_TRUE(reply.has_value());
+  EXPECT_EQ(alice.key.DecryptText(*reply), "chk=0&chkmsg=0&");
+  EXPECT_EQ(sessions.find(alice.clientId)->lastPing.load(), clock);
+  EXPECT_EQ(sessions.find(alice.clientId)->udpPort.load(), 8324);
+
+  SessionKey stranger;
+  stranger.DeriveWithSalt("guess", std::array<uint8_t, 8>{});
+  EXPECT_EQ(protocol.handlePing(pingDatagram(alice.key, "secid=", 8324, 4242), "10.0.0.5"), "error=1&");
+  EXPECT_EQ(protocol.handlePing(pingDatagram(stranger, "secid=", 8324, cid), "10.0.0.5"), "error=1&");
+  std::string badLength = good;
+  badLength[0] = 3;
+  EXPECT_FALSE(protocol.handlePing(badLength, "10.0.0.5").has_value());
+  EXPECT_FALSE(protocol.handlePing(good.substr(0, 12), "10.0.0.5").has_value());
+  EXPECT_FALSE(protocol.handlePing("", "10.0.0.5").has_value());
+}
+
+TEST_F(ClientProtocolTest, LogoutEndsTheSessionAndAHttpPingThenAsksForALogin) {
+  TestClient alice;
+  ASSERT_EQ(ReplyNumber(login(alice, "alice", "secret1", 1), "result="), 0);
+  const std::string ping = send(alice, "action=ping");
+  EXPECT_EQ(alice.key.DecryptText(ping), "chk=0&chkmsg=0&");
+  EXPECT_EQ(send(alice, "action=logout"), "result=0&");
+  EXPECT_EQ(sessions.size(), 0u);
+  EXPECT_TRUE(accounts.loadSessions().empty());
+  EXPECT_EQ(send(alice, "action=ping"), "error=1&");
+  EXPECT_EQ(send(alice, "action=get_fileids"), "result=1&");
+}
+
+TEST_F(ClientProtocolTest, SessionsSurviveARestart) {
+  TestClient alice;
+  ASSERT_EQ(ReplyNumber(login(alice, "alice", "secret1", 1), "result="), 0);
+  SessionTable fresh;
+  ServerContext restarted{accounts, catalogue, fresh, notifier, 201, [this] { return clock; }};
+  ClientProtocol again(restarted);
+  again.restoreSessions();
+  EXPECT_EQ(ReplyNumber(again.encryptedRequest(alice.clientId, base64Encode(alice.key.EncryptText("action=get_fileids")),
+                                               "10.0.0.5"),
+                        "numfiles="),
+            0);
+}
+
+}  // namespace
+}  // namespace vantrel::server

@@ -1,0 +1,138 @@
+// SPDX-License-Identifier: MIT
+// The server's storage: schema versions, the server key file and sealed
+// passwords, accounts.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "server/account_store.h"
+#include "server/database.h"
+#include "server/password_vault.h"
+
+namespace vantrel::server {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TempDir {
+ public:
+  TempDir() {
+    char pattern[] = "/tmp/vantrel-server-test-XXXXXX";
+    m_path = ::mkdtemp(pattern);
+  }
+  ~TempDir() { fs::remove_all(m_path); }
+  std::string file(const char* name) const { return (m_path / name).string(); }
+
+ private:
+  fs::path m_path;
+};
+
+std::string readAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(StorageTest, NewDatabaseGetsTheCurrentSchemaAndANewerOneIsRefused) {
+  TempDir dir;
+  {
+    Database db;
+    ASSERT_TRUE(db.open(dir.file("s.db"))) << db.error();
+    EXPECT_EQ(db.schemaVersion(), Database::kSchemaVersion);
+    Statement wal(db, "PRAGMA journal_mode");
+    ASSERT_TRUE(wal.step());
+    EXPECT_EQ(wal.text(0), "wal");
+    ASSERT_TRUE(db.exec("PRAGMA user_version=99"));
+  }
+  Database newer;
+  EXPECT_FALSE(newer.open(dir.file("s.db")));
+  EXPECT_NE(newer.error().find("newer"), std::string::npos);
+}
+
+TEST(StorageTest, AnOlderDatabaseIsMigratedKeepingItsRows) {
+  TempDir dir;
+  {
+    Database db;
+    ASSERT_TRUE(db.open(dir.file("s.db")));
+    // Back to the first schema: full-text search did not exist yet.
+    ASSERT_TRUE(db.exec("DROP TRIGGER files_ai; DROP TRIGGER files_ad; DROP TRIGGER files_au; DROP TABLE files_fts;"
+                        "INSERT INTO files(client_id, user_id, dir_id, group_id, name, size, added) "
+                        "VALUES (1, 1, 1, 1, 'old song.mp3', 1, 0); PRAGMA user_version=1;"));
+  }
+  Database db;
+  ASSERT_TRUE(db.open(dir.file("s.db"))) << db.error();
+  EXPECT_EQ(db.schemaVersion(), Database::kSchemaVersion);
+  Statement st(db, "SELECT rowid FROM files_fts WHERE files_fts MATCH 'song'");
+  EXPECT_TRUE(st.step());
+}
+
+TEST(StorageTest, PasswordsAreSealedWithAPrivateKeyFileAndNeverStoredPlain) {
+  TempDir dir;
+  std::string error;
+  PasswordVault vault;
+  ASSERT_TRUE(vault.openKeyFile(dir.file("s.db.key"), error)) << error;
+  struct stat st {};
+  ASSERT_EQ(::stat(dir.file("s.db.key").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(st.st_size, 32);
+  {
+    Database db;
+    ASSERT_TRUE(db.open(dir.file("s.db")));
+    AccountStore accounts(db, vault);
+    ASSERT_EQ(accounts.createUser("carol", "Plain-Text-Pw", ""), AccountStore::Result::kOk);
+    const auto user = accounts.findUser("CAROL");  // names compare without case
+    ASSERT_TRUE(user.has_value());
+    EXPECT_EQ(accounts.password(user->id), "Plain-Text-Pw");
+    EXPECT_TRUE(accounts.checkPassword("carol", "Plain-Text-Pw").has_value());
+    EXPECT_FALSE(accounts.checkPassword("carol", "plain-text-pw").has_value());
+    ASSERT_TRUE(db.exec("PRAGMA wal_checkpoint(TRUNCATE)"));
+  }
+  EXPECT_EQ(readAll(dir.file("s.db")).find("Plain-Text-Pw"), std::string::npos);
+
+  // The same key opens the records again; another key or an altered record does not.
+  PasswordVault same;
+  ASSERT_TRUE(same.openKeyFile(dir.file("s.db.key"), error));
+  const std::string sealed = vault.seal("pw");
+  EXPECT_EQ(same.unseal(sealed), "pw");
+  std::string altered = sealed;
+  altered[14] ^= 1;
+  EXPECT_FALSE(same.unseal(altered).has_value());
+  PasswordVault other;
+  other.setKey({});
+  EXPECT_FALSE(other.unseal(sealed).has_value());
+
+  ::chmod(dir.file("s.db.key").c_str(), 0644);
+  PasswordVault exposed;
+  EXPECT_FALSE(exposed.openKeyFile(dir.file("s.db.key"), error));
+  EXPECT_NE(error.find("0600"), std::string::npos);
+}
+
+TEST(StorageTest, AccountsRefuseBadNamesAndPasswordsAndUpdateOnRequest) {
+  Database db;
+  ASSERT_TRUE(db.open(":memory:"));
+  PasswordVault vault;
+  vault.setKey({});
+  AccountStore accounts(db, vault);
+  EXPECT_EQ(accounts.createUser("al", "secret", ""), AccountStore::Result::kBadName);
+  EXPECT_EQ(accounts.createUser("a l i", "secret", ""), AccountStore::Result::kBadName);
+  EXPECT_EQ(accounts.createUser("alice", "abc", ""), AccountStore::Result::kBadPassword);
+  ASSERT_EQ(accounts.createUser("alice", "secret", ""), AccountStore::Result::kOk);
+  EXPECT_EQ(accounts.createUser("Alice", "secret", ""), AccountStore::Result::kNameTaken);
+  ASSERT_EQ(accounts.createOrUpdateUser("alice", "changed"), AccountStore::Result::kOk);
+  EXPECT_TRUE(accounts.checkPassword("alice", "changed").has_value());
+  const auto id = accounts.findUser("alice")->id;
+  const auto client = accounts.clientIdFor(id);
+  ASSERT_TRUE(client.has_value());
+  EXPECT_EQ(accounts.clientIdFor(id), client);  // one client ID per user
+  EXPECT_EQ(accounts.userOfClient(*client), id);
+  EXPECT_TRUE(accounts.useLoginSalt(id, "12345678", 1000));
+  EXPECT_FALSE(accounts.useLoginSalt(id, "12345678", 1001));
+  EXPECT_TRUE(accounts.useLoginSalt(id, "12345678", 1000 + 2 * 24 * 3600));  // forgotten after a day
+}
+
+}  // namespace
+}  // namespace vantrel::server

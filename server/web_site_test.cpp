@@ -1,0 +1,170 @@
+// SPDX-License-Identifier: MIT
+#include "server/web_site.h"
+
+#include <gtest/gtest.h>
+
+#include "server/central_server.h"
+#include "server/test_fixture.h"
+
+namespace vantrel::server {
+namespace {
+
+using testing::ServerFixture;
+using testing::TestClient;
+
+class WebSiteTest : public ServerFixture {
+ protected:
+  HttpResponse get(const std::string& target, const std::string& cookie = "") {
+    return request("GET", target, "", cookie);
+  }
+  HttpResponse post(const std::string& path, const std::string& body, const std::string& cookie = "") {
+    return request("POST", path, body, cookie);
+  }
+  HttpResponse request(const std::string& method, const std::string& target, const std::string& body,
+                       const std::string& cookie) {
+    HttpRequest r;
+    r.method = method;
+    r.target = target;
+    r.path = target.substr(0, target.find('?'));
+    if (target.find('?') != std::string::npos) r.query = target.substr(target.find('?') + 1);
+    r.body = body;
+    r.headers.emplace_back("Host", "vantrel.test:7001");
+    if (!cookie.empty()) r.headers.emplace_back("Cookie", std::string(kSessionCookie) + "=" + cookie);
+    return web.handle(r, "10.0.0.5");
+  }
+  static std::string header(const HttpResponse& r, const std::string& name) {
+    for (const auto& h : r.extraHeaders) {
+      if (h.rfind(name + ": ", 0) == 0) return h.substr(name.size() + 2);
+    }
+    return {};
+  }
+  static std::string cookieOf(const HttpResponse& r) {
+    const std::string set = header(r, "Set-Cookie");
+    return set.substr(set.find('=') + 1, set.find(';') - set.find('=') - 1);
+  }
+
+  WebSite web{ctx, "0.0.0.0"};
+};
+
+TEST_F(WebSiteTest, DiscoveryPageNamesTheServerOnALineOfItsOwn) {
+  const HttpResponse r = get("/server.html");
+  EXPECT_EQ(r.contentType.rfind("text/html", 0), 0u);
+  EXPECT_NE(r.body.find("\r\n&server=vantrel.test&\r\n"), std::string::npos) << r.body;
+}
+
+TEST_F(WebSiteTest, SignUpMakesAnAccountThatTheClientCanLogInWith) {
+  const HttpResponse refused = post("/signup.jsp", "username=carol&password=pw12&password2=pw13");
+  EXPECT_EQ(refused.status, 400);
+  EXPECT_NE(refused.body.find("differ"), std::string::npos);
+  EXPECT_EQ(post("/signup.jsp", "username=alice&password=pw12&password2=pw12").status, 400);
+
+  const HttpResponse made = post("/signup.jsp", "username=carol&password=p%26ss+word&password2=p%26ss+word&email=");
+  ASSERT_EQ(made.status, 302);
+  const std::string cookie = cookieOf(made);
+  ASSERT_FALSE(cookie.empty());
+  EXPECT_NE(header(made, "Set-Cookie").find("HttpOnly"), std::string::npos);
+  EXPECT_NE(get("/", cookie).body.find("Hello, carol"), std::string::npos);
+
+  TestClient carol;
+  EXPECT_EQ(ReplyNumber(login(carol, "carol", "p&ss word", 1), "result="), 0);
+}
+
+TEST_F(WebSiteTest, SignInChecksThePasswordAndSendsOnlyToOwnPages) {
+  EXPECT_EQ(post("/login.jsp", "username=alice&password=wrong").status, 401);
+  const HttpResponse ok = post("/login.jsp", "username=alice&password=secret1&next=/browse.jsp");
+  EXPECT_EQ(ok.status, 302);
+  EXPECT_EQ(header(ok, "Location"), "/browse.jsp");
+  for (const char* next : {"//evil.example/", "http://evil.example/", "/x%0d%0aSet-Cookie:%20a=b"}) {
+    SCOPED_TRACE(next);
+    const HttpResponse r = post("/login.jsp", std::string("username=alice&password=secret1&next=") + next);
+    EXPECT_EQ(header(r, "Location"), "/");
+  }
+  const HttpResponse out = get("/logout.jsp", cookieOf(ok));
+  EXPECT_EQ(get("/", cookieOf(ok)).body.find("Hello, alice"), std::string::npos);
+  (void)out;
+}
+
+TEST_F(WebSiteTest, TheClientsSignedLinksOpenGroupSettingsAndInvitations) {
+  ASSERT_TRUE(fillDemoCatalogue(catalogue));
+  TestClient alice;
+  ASSERT_EQ(ReplyNumber(login(alice, "alice", "secret1", 1), "result="), 0);
+  const std::string created = send(alice, "action=creategroup&groupname=Alice Pals&parentid=1&perm=2&memb=4");
+  const int64_t group = ReplyNumber(created, "groupid=");
+  ASSERT_GT(group, 0);
+  // The client does not escape the Base64 nor the invitation's own "&".
+  const std::string password = base64Encode(alice.key.EncryptText("secret1"));
+  const std::string base = "/login.jsp?clientid=" + std::to_string(alice.clientId) + "&password=" + password;
+
+  const HttpResponse settings = get(base + "&redirect=groupsettings.jsp?groupid=" + std::to_string(group));
+  ASSERT_EQ(settings.status, 302);
+  EXPECT_EQ(header(settings, "Location"), "/groupsettings.jsp?groupid=" + std::to_string(group));
+  const std::string cookie = cookieOf(settings);
+  EXPECT_NE(get(header(settings, "Location"), cookie).body.find("Members"), std::string::npos);
+
+  const HttpResponse invite =
+      get(base + "&redirect=composemessage.jsp?msg_header=Check+out+this+group!&invite=" + std::to_string(group));
+  EXPECT_EQ(header(invite, "Location"), "/composemessage.jsp?invite=" + std::to_string(group));
+  const HttpResponse sent = post("/composemessage.jsp", "invite=" + std::to_string(group) + "&to=bob", cookie);
+  EXPECT_NE(sent.body.find("bob is now a member"), std::string::npos);
+  EXPECT_EQ(catalogue.memberStatus(group, accounts.findUser("bob")->id), 2);
+
+  const std::string wrong = base64Encode(alice.key.EncryptText("guess"));
+  EXPECT_EQ(get("/login.jsp?clientid=" + std::to_string(alice.clientId) + "&password=" + wrong +
+                "&redirect=groupsettings.jsp?groupid=1")
+                .status,
+            401);
+}
+
+TEST_F(WebSiteTest, GroupPagesLinkFilesToTheirOwnersAndOfferTheShareLink) {
+  ASSERT_TRUE(fillDemoCatalogue(catalogue));
+  TestClient alice;
+  ASSERT_EQ(ReplyNumber(login(alice, "alice", "secret1", 1, "10.0.0.5", 8400), "result="), 0);
+  const int64_t lounge = 7;
+  ASSERT_EQ(catalogue.node(lounge)->name, "Open Music Lounge");
+  ASSERT_EQ(ReplyNumber(send(alice, "action=joingroup7&groupid=7"), "result="), 0);
+  ASSERT_EQ(ReplyNumber(send(alice, "action=add_file&dirid=7&cfileid=0&filename=<b>song</b>.mp3&filesize=10"
+                                    "&keywords=&filetype=mp3"),
+                        "result="),
+            0);
+  const std::string cookie = cookieOf(post("/login.jsp", "username=alice&password=secret1"));
+  const HttpResponse page = get("/group.jsp?groupid=7", cookie);
+  EXPECT_NE(page.body.find("&lt;b&gt;song&lt;/b&gt;.mp3"), std::string::npos);
+  EXPECT_EQ(page.body.find("<b>song</b>"), std::string::npos);
+  EXPECT_NE(page.body.find("href=\"http://10.0.0.5:8400/getfile/?fileid="), std::string::npos);
+  const size_t share = page.body.find("http://127.0.0.1:8400/template/client-share_files_template.html?dirid=7"
+                                      "&amp;groupid=7&amp;groupname=Open%20Music%20Lounge&amp;groupdirname=&amp;@token=");
+  ASSERT_NE(share, std::string::npos) << page.body;
+  // The token is the client's own kind: "r$ADDRESS$r mod 24" under its session key.
+  const size_t from = page.body.find("@token=", share) + 7;
+  const std::string token = page.body.substr(from, page.body.find('"', from) - from);
+  const std::string plain = alice.key.DecryptText(base64Decode(token));
+  EXPECT_NE(plain.find("$10.0.0.5$"), std::string::npos) << plain;
+
+  const HttpResponse found = get("/search.jsp?q=song", cookie);
+  EXPECT_NE(found.body.find("1 file(s) found"), std::string::npos);
+  EXPECT_EQ(get("/group.jsp?groupid=99999").status, 404);
+}
+
+TEST_F(WebSiteTest, ProxyCheckShowsTheAddressAndProxyHeaders) {
+  HttpRequest r;
+  r.method = "GET";
+  r.path = "/checkforproxy.jsp";
+  EXPECT_NE(web.handle(r, "10.0.0.5").body.find("No proxy was detected"), std::string::npos);
+  r.headers.emplace_back("Via", "1.1 squid<script>");
+  const std::string body = web.handle(r, "10.0.0.5").body;
+  EXPECT_NE(body.find("A proxy sits between"), std::string::npos);
+  EXPECT_NE(body.find("squid&lt;script&gt;"), std::string::npos);
+}
+
+TEST_F(WebSiteTest, FormsPostedFromAnotherSiteAreRefused) {
+  HttpRequest r;
+  r.method = "POST";
+  r.path = "/login.jsp";
+  r.body = "username=alice&password=secret1";
+  r.headers.emplace_back("Host", "vantrel.test:7001");
+  r.headers.emplace_back("Origin", "http://evil.example");
+  EXPECT_EQ(web.handle(r, "10.0.0.5").status, 403);
+}
+
+}  // namespace
+}  // namespace vantrel::server

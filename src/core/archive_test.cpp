@@ -133,9 +133,9 @@ TEST(Archive, ObjectsCarryTheirClassOnceThenAClassReference) {
   first.name = "a";
   second.id = 8;
   ArchiveWriter out;
-  out.writeObject(first);
-  out.writeObject(second);
-  out.writeObject(first);  // again: a reference to its index
+  const uint32_t firstIndex = out.writeObject(first);
+  EXPECT_EQ(out.writeObject(second), 3u);
+  out.writeObjectReference(firstIndex);
   out.writeNullObject();
   const Bytes want = bytesOf({0xFF, 0xFF, 0x01, 0x00, 0x0D, 0x00}) + "CVantreldFile" +
                      bytesOf({7, 0, 0, 0, 1, 'a',  //
@@ -170,7 +170,7 @@ TEST(Archive, IndexesPastTheShortTagUseTheEscape) {
   for (const Record& r : records) out.writeObject(r);
   out.writeObject(extra1);          // records took 2..0x8000: new class 0x8001, object 0x8002
   out.writeObject(extra2);          // class reference: 0x7FFF, then 0x80000000 | 0x8001
-  out.writeObject(records.back());  // reference to object 0x8000: 0x7FFF, then 0x8000
+  out.writeObjectReference(0x8000);  // the last record: 0x7FFF, then 0x8000
   const Bytes& bytes = out.bytes();
   const std::size_t tail = bytes.size();
   const Bytes classRef(bytes.end() - 12, bytes.end() - 6);

@@ -103,9 +103,9 @@ TEST_F(CatalogueActionsTest, CreatingAGroupChecksNamePasswordAndPlace) {
   EXPECT_EQ(catalogue.memberStatus(owls, 1), 1);  // the creator owns it
   EXPECT_EQ(catalogue.node(owls)->parentId, music);
   TestClient bob;
-  login(bob, "bob", "hunter22", 5, "10.0.0.6");
+  login(bob, "bob", "hunter22", 5, "127.0.0.6");
   const std::string id = std::to_string(owls);
-  EXPECT_EQ(ReplyNumber(send(bob, "action=joingroup" + id + "&groupid=" + id + "&password=owls", "10.0.0.6"), "result="),
+  EXPECT_EQ(ReplyNumber(send(bob, "action=joingroup" + id + "&groupid=" + id + "&password=owls", "127.0.0.6"), "result="),
             0);
 }
 
@@ -148,8 +148,8 @@ TEST_F(CatalogueActionsTest, ListingsCarryCategoriesGroupsDirectoriesAndFiles) {
                                           "&cfileid=0&filename=Rock and Roll=fun+50%.mp3&filesize=4096&keywords=&filetype=mp3");
   ASSERT_EQ(ReplyNumber(add, "result="), 0);
   TestClient bob;
-  login(bob, "bob", "hunter22", 5, "10.0.0.6");
-  const auto listing = entries(send(bob, "action=getlisting&dirid=" + std::to_string(lounge), "10.0.0.6"));
+  login(bob, "bob", "hunter22", 5, "127.0.0.6");
+  const auto listing = entries(send(bob, "action=getlisting&dirid=" + std::to_string(lounge), "127.0.0.6"));
   ASSERT_EQ(listing.size(), 3u);  // Classical, Rock, the file
   EXPECT_EQ(listing[0].at("type"), "3");
   const auto& file = listing[2];
@@ -159,11 +159,11 @@ TEST_F(CatalogueActionsTest, ListingsCarryCategoriesGroupsDirectoriesAndFiles) {
   EXPECT_EQ(file.at("online"), "1");
   // The link goes to alice's file server with a token for bob's address.
   const std::string url = file.at("url");
-  ASSERT_EQ(url.rfind("http://10.0.0.5:8323/getfile/?fileid=" + file.at("id") + "&username=bob&@token=", 0), 0u) << url;
+  ASSERT_EQ(url.rfind("http://127.0.0.5:1/getfile/?fileid=" + file.at("id") + "&username=bob&@token=", 0), 0u) << url;
   const std::string token = base64Decode(url.substr(url.find("@token=") + 7));
-  EXPECT_EQ(alice.key.DecryptText(token), "10.0.0.6$" + std::to_string(lounge));
+  EXPECT_EQ(alice.key.DecryptText(token), "127.0.0.6$" + std::to_string(lounge));
 
-  EXPECT_EQ(ReplyNumber(send(bob, "action=getlisting&dirid=99999", "10.0.0.6"), "result="), 6);
+  EXPECT_EQ(ReplyNumber(send(bob, "action=getlisting&dirid=99999", "127.0.0.6"), "result="), 6);
 }
 
 TEST_F(CatalogueActionsTest, MembersOnlyGroupsListFilesWithoutLinksForOthers) {
@@ -174,8 +174,8 @@ TEST_F(CatalogueActionsTest, MembersOnlyGroupsListFilesWithoutLinksForOthers) {
                         "result="),
             0);
   TestClient bob;
-  login(bob, "bob", "hunter22", 5, "10.0.0.6");
-  const auto listing = entries(send(bob, "action=getlisting&dirid=" + std::to_string(reading), "10.0.0.6"));
+  login(bob, "bob", "hunter22", 5, "127.0.0.6");
+  const auto listing = entries(send(bob, "action=getlisting&dirid=" + std::to_string(reading), "127.0.0.6"));
   ASSERT_EQ(listing.back().at("name"), "paper.pdf");
   EXPECT_EQ(listing.back().at("url"), "");
 }
@@ -204,8 +204,8 @@ TEST_F(CatalogueActionsTest, DirectoriesAreMadeNamedAndRemovedWithTheirFiles) {
                         "result="),
             0);
   TestClient bob;
-  login(bob, "bob", "hunter22", 5, "10.0.0.6");
-  EXPECT_EQ(ReplyNumber(send(bob, "action=removedir&dirid=" + std::to_string(live), "10.0.0.6"), "result="), 121);
+  login(bob, "bob", "hunter22", 5, "127.0.0.6");
+  EXPECT_EQ(ReplyNumber(send(bob, "action=removedir&dirid=" + std::to_string(live), "127.0.0.6"), "result="), 121);
   EXPECT_EQ(ReplyNumber(send(alice, "action=removedir&dirid=" + std::to_string(live)), "result="), 0);
   EXPECT_FALSE(catalogue.node(encore).has_value());
   EXPECT_TRUE(catalogue.fileIds(alice.clientId).empty());
@@ -252,8 +252,8 @@ TEST_F(CatalogueActionsTest, SearchFindsNamesByWordPrefixAndAppliesItsFilters) {
   EXPECT_EQ(entries(send(alice, "action=search&string=red&onlineonly=1")).size(), 1u);
   clock += SessionTable::kOnlineSeconds + 1;  // alice's client falls silent
   TestClient bob;
-  login(bob, "bob", "hunter22", 5, "10.0.0.6");
-  EXPECT_EQ(entries(send(bob, "action=search&string=red&onlineonly=1", "10.0.0.6")).size(), 0u);
+  login(bob, "bob", "hunter22", 5, "127.0.0.6");
+  EXPECT_EQ(entries(send(bob, "action=search&string=red&onlineonly=1", "127.0.0.6")).size(), 0u);
 }
 
 TEST(SearchDateTest, ReadsTheClientsDateFormat) {

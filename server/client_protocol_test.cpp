@@ -28,21 +28,21 @@ std::string pingDatagram(const SessionKey& key, const std::string& text, uint32_
 
 TEST_F(ClientProtocolTest, LoginAnswersEveryFieldTheClientReads) {
   TestClient alice;
-  const std::string reply = login(alice, "alice", "secret1", 1, "10.0.0.5");
+  const std::string reply = login(alice, "alice", "secret1", 1, "127.0.0.5");
   EXPECT_EQ(ReplyNumber(reply, "result="), 0);
   EXPECT_GT(alice.clientId, 0);
   EXPECT_EQ(ReplyText(reply, "clientid=", 100), std::to_string(alice.clientId));
   EXPECT_GT(ReplyNumber(reply, "userid="), 0);
   EXPECT_EQ(ReplyNumber(reply, "clientver="), 201);
   EXPECT_EQ(ReplyNumber(reply, "checksum="), 0);
-  EXPECT_EQ(ReplyText(reply, "ip=", 100), "10.0.0.5");
+  EXPECT_EQ(ReplyText(reply, "ip=", 100), "127.0.0.5");
   EXPECT_EQ(reply.find("previousip="), std::string::npos);
   EXPECT_EQ(reply.back(), '&');
 
   // The client remembers its ID and later sends only that.
   SessionKey again;
   const std::string second = protocol.login(
-      FormFields(loginBody("alice", "secret1", again, 2, alice.clientId), FormFields::Decoding::kRaw), "10.0.0.5");
+      FormFields(loginBody("alice", "secret1", again, 2, alice.clientId), FormFields::Decoding::kRaw), "127.0.0.5");
   EXPECT_EQ(ReplyNumber(second, "result="), 0);
   EXPECT_EQ(ReplyText(second, "clientid=", 100), std::to_string(alice.clientId));
 }
@@ -70,7 +70,7 @@ TEST_F(ClientProtocolTest, RefusedLoginsAnswerTheirCodeAndOpenNoSession) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string reply = protocol.login(FormFields(c.body, FormFields::Decoding::kRaw), "10.0.0.5");
+    const std::string reply = protocol.login(FormFields(c.body, FormFields::Decoding::kRaw), "127.0.0.5");
     EXPECT_EQ(ReplyNumber(reply, "result="), c.want);
     EXPECT_FALSE(ReplyText(reply, "clientid=", 100).has_value());
   }
@@ -81,31 +81,31 @@ TEST_F(ClientProtocolTest, ReplayedLoginFromAnotherAddressIsRefusedAndLeavesTheS
   TestClient alice;
   SessionKey k;
   const std::string body = loginBody("alice", "secret1", k, 7);
-  ASSERT_EQ(ReplyNumber(protocol.login(FormFields(body, FormFields::Decoding::kRaw), "10.0.0.5"), "result="), 0);
+  ASSERT_EQ(ReplyNumber(protocol.login(FormFields(body, FormFields::Decoding::kRaw), "127.0.0.5"), "result="), 0);
   // The same machine repeating itself within the second is let through...
-  EXPECT_EQ(ReplyNumber(protocol.login(FormFields(body, FormFields::Decoding::kRaw), "10.0.0.5"), "result="), 0);
+  EXPECT_EQ(ReplyNumber(protocol.login(FormFields(body, FormFields::Decoding::kRaw), "127.0.0.5"), "result="), 0);
   // ...someone else sending the recorded login is not.
-  EXPECT_EQ(ReplyNumber(protocol.login(FormFields(body, FormFields::Decoding::kRaw), "10.6.6.6"), "result="), 8);
+  EXPECT_EQ(ReplyNumber(protocol.login(FormFields(body, FormFields::Decoding::kRaw), "127.6.6.6"), "result="), 8);
   const auto session = sessions.all().at(0);
-  EXPECT_EQ(session->seenIp, "10.0.0.5");
+  EXPECT_EQ(session->seenIp, "127.0.0.5");
 }
 
 TEST_F(ClientProtocolTest, LoginFromASecondMachineNamesThePreviousAddressAfterItsOwn) {
   TestClient home;
   TestClient office;
-  ASSERT_EQ(ReplyNumber(login(home, "alice", "secret1", 1, "10.0.0.5"), "result="), 0);
-  const std::string reply = login(office, "alice", "secret1", 2, "10.0.0.9");
+  ASSERT_EQ(ReplyNumber(login(home, "alice", "secret1", 1, "127.0.0.5"), "result="), 0);
+  const std::string reply = login(office, "alice", "secret1", 2, "127.0.0.9");
   EXPECT_EQ(ReplyNumber(reply, "result="), 0);
   // The client finds "ip=" by its first appearance; it must not land inside "previousip=".
-  EXPECT_EQ(ReplyText(reply, "ip=", 100), "10.0.0.9");
-  EXPECT_EQ(ReplyText(reply, "previousip=", 100), "10.0.0.5");
+  EXPECT_EQ(ReplyText(reply, "ip=", 100), "127.0.0.9");
+  EXPECT_EQ(ReplyText(reply, "previousip=", 100), "127.0.0.5");
   // The session moved: the first machine's key no longer works.
   EXPECT_EQ(ReplyNumber(send(home, "action=get_fileids"), "result="), 1);
 
   // Once the first machine has been silent long enough it is no longer "sharing".
   clock += SessionTable::kOnlineSeconds + 1;
   TestClient third;
-  EXPECT_FALSE(ReplyText(login(third, "alice", "secret1", 3, "10.0.0.7"), "previousip=", 100).has_value());
+  EXPECT_FALSE(ReplyText(login(third, "alice", "secret1", 3, "127.0.0.7"), "previousip=", 100).has_value());
 }
 
 TEST_F(ClientProtocolTest, SharedFilesGetIdsInOrderAndTheChecksumFollowsEveryChange) {
@@ -130,12 +130,12 @@ TEST_F(ClientProtocolTest, SharedFilesGetIdsInOrderAndTheChecksumFollowsEveryCha
   EXPECT_NE(ids.find("fileid=" + std::to_string(first) + "&"), std::string::npos);
 
   const std::string datagram = pingDatagram(alice.key, "secid=&load=1&chkmsg=1", 8324, alice.clientId);
-  const auto ping = protocol.handlePing(datagram, "10.0.0.5");
+  const auto ping = protocol.handlePing(datagram, "127.0.0.5");
   ASSERT_TRUE(ping.has_value());
   EXPECT_EQ(alice.key.DecryptText(*ping), "chk=" + std::to_string((first + second) % 1000000) + "&chkmsg=0&");
 
   EXPECT_EQ(ReplyNumber(send(alice, "action=remove_file&fileid=" + std::to_string(first)), "result="), 0);
-  const auto after = protocol.handlePing(datagram, "10.0.0.5");
+  const auto after = protocol.handlePing(datagram, "127.0.0.5");
   EXPECT_EQ(alice.key.DecryptText(*after), "chk=" + std::to_string(second % 1000000) + "&chkmsg=0&");
 
   // The same numbers in the login reply.
@@ -147,11 +147,11 @@ TEST_F(ClientProtocolTest, SharingIsRefusedOutsideTheUsersGroups) {
   TestClient alice;
   const int64_t group = aliceInOpenGroup(alice);
   TestClient bob;
-  ASSERT_EQ(ReplyNumber(login(bob, "bob", "hunter22", 4, "10.0.0.6"), "result="), 0);
+  ASSERT_EQ(ReplyNumber(login(bob, "bob", "hunter22", 4, "127.0.0.6"), "result="), 0);
   const std::string file = "&cfileid=0&filename=x.txt&filesize=1&keywords=&filetype=txt";
-  EXPECT_EQ(ReplyNumber(send(bob, "action=add_file&dirid=" + std::to_string(group) + file, "10.0.0.6"), "result="),
+  EXPECT_EQ(ReplyNumber(send(bob, "action=add_file&dirid=" + std::to_string(group) + file, "127.0.0.6"), "result="),
             121);
-  EXPECT_EQ(ReplyNumber(send(bob, "action=add_file&dirid=99999" + file, "10.0.0.6"), "result="), 120);
+  EXPECT_EQ(ReplyNumber(send(bob, "action=add_file&dirid=99999" + file, "127.0.0.6"), "result="), 120);
   EXPECT_TRUE(catalogue.fileIds(bob.clientId).empty());
   // A nameless file is refused on its own: the others still get their IDs.
   const std::string mixed = send(alice, "action=add_file&dirid=" + std::to_string(group) +
@@ -165,8 +165,8 @@ TEST_F(ClientProtocolTest, ARepeatedChangeRequestIsAnsweredWithoutDoingItTwice) 
   const int64_t group = aliceInOpenGroup(alice);
   const std::string cipher = base64Encode(alice.key.EncryptText(
       "action=add_file&dirid=" + std::to_string(group) + "&cfileid=0&filename=x.txt&filesize=1&keywords=&filetype=txt"));
-  const std::string first = protocol.encryptedRequest(alice.clientId, cipher, "10.0.0.5");
-  const std::string again = protocol.encryptedRequest(alice.clientId, cipher, "10.0.0.5");
+  const std::string first = protocol.encryptedRequest(alice.clientId, cipher, "127.0.0.5");
+  const std::string again = protocol.encryptedRequest(alice.clientId, cipher, "127.0.0.5");
   EXPECT_EQ(first, again);
   EXPECT_EQ(catalogue.fileIds(alice.clientId).size(), 1u);
 }
@@ -193,7 +193,7 @@ TEST_F(ClientProtocolTest, RequestsWithoutTheSessionKeyGetAnErrorAndChangeNothin
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(protocol.encryptedRequest(c.clientId, c.crypted, "10.0.0.5"), c.want);
+    EXPECT_EQ(protocol.encryptedRequest(c.clientId, c.crypted, "127.0.0.5"), c.want);
   }
   // Sent in plain, by form POST: refused too.
   HttpRequest plain;
@@ -201,7 +201,7 @@ TEST_F(ClientProtocolTest, RequestsWithoutTheSessionKeyGetAnErrorAndChangeNothin
   plain.path = "/clientrequest";
   plain.query = "clientid=" + std::to_string(alice.clientId);
   plain.body = add;
-  EXPECT_EQ(protocol.handle(plain, "10.0.0.5").body, "result=1&");
+  EXPECT_EQ(protocol.handle(plain, "127.0.0.5").body, "result=1&");
   EXPECT_TRUE(catalogue.fileIds(alice.clientId).empty());
 }
 
@@ -211,7 +211,7 @@ TEST_F(ClientProtocolTest, UdpPingsAreAnsweredOnlyForTheirSession) {
   const auto cid = static_cast<uint32_t>(alice.clientId);
   const std::string good = pingDatagram(alice.key, "secid=&load=1", 8324, cid);
   clock += 100;
-  const auto reply = protocol.handlePing(good, "10.0.0.5");
+  const auto reply = protocol.handlePing(good, "127.0.0.5");
   ASSERT_TRUE(reply.has_value());
   EXPECT_EQ(alice.key.DecryptText(*reply), "chk=0&chkmsg=0&");
   EXPECT_EQ(sessions.find(alice.clientId)->lastPing.load(), clock);
@@ -219,13 +219,13 @@ TEST_F(ClientProtocolTest, UdpPingsAreAnsweredOnlyForTheirSession) {
 
   SessionKey stranger;
   stranger.DeriveWithSalt("guess", std::array<uint8_t, 8>{});
-  EXPECT_EQ(protocol.handlePing(pingDatagram(alice.key, "secid=", 8324, 4242), "10.0.0.5"), "error=1&");
-  EXPECT_EQ(protocol.handlePing(pingDatagram(stranger, "secid=", 8324, cid), "10.0.0.5"), "error=1&");
+  EXPECT_EQ(protocol.handlePing(pingDatagram(alice.key, "secid=", 8324, 4242), "127.0.0.5"), "error=1&");
+  EXPECT_EQ(protocol.handlePing(pingDatagram(stranger, "secid=", 8324, cid), "127.0.0.5"), "error=1&");
   std::string badLength = good;
   badLength[0] = 3;
-  EXPECT_FALSE(protocol.handlePing(badLength, "10.0.0.5").has_value());
-  EXPECT_FALSE(protocol.handlePing(good.substr(0, 12), "10.0.0.5").has_value());
-  EXPECT_FALSE(protocol.handlePing("", "10.0.0.5").has_value());
+  EXPECT_FALSE(protocol.handlePing(badLength, "127.0.0.5").has_value());
+  EXPECT_FALSE(protocol.handlePing(good.substr(0, 12), "127.0.0.5").has_value());
+  EXPECT_FALSE(protocol.handlePing("", "127.0.0.5").has_value());
 }
 
 TEST_F(ClientProtocolTest, LogoutEndsTheSessionAndAHttpPingThenAsksForALogin) {
@@ -248,7 +248,7 @@ TEST_F(ClientProtocolTest, SessionsSurviveARestart) {
   ClientProtocol again(restarted);
   again.restoreSessions();
   EXPECT_EQ(ReplyNumber(again.encryptedRequest(alice.clientId, base64Encode(alice.key.EncryptText("action=get_fileids")),
-                                               "10.0.0.5"),
+                                               "127.0.0.5"),
                         "numfiles="),
             0);
 }

@@ -41,7 +41,7 @@ class ServerFixture : public ::testing::Test {
   // The login form the client sends; the salt is given so that tests decide
   // whether two logins share one.
   static std::string loginBody(const std::string& user, const std::string& password, SessionKey& key,
-                               uint8_t saltByte, int64_t clientId = 0, int port = 8323) {
+                               uint8_t saltByte, int64_t clientId = 0, int port = 1) {
     std::array<uint8_t, 8> salt{};
     salt.fill(saltByte);
     key.DeriveWithSalt(password, salt);
@@ -53,7 +53,7 @@ class ServerFixture : public ::testing::Test {
   }
 
   std::string login(TestClient& client, const std::string& user, const std::string& password, uint8_t saltByte,
-                    const std::string& ip = "10.0.0.5", int port = 8323) {
+                    const std::string& ip = "127.0.0.5", int port = 1) {
     const std::string reply =
         protocol.login(FormFields(loginBody(user, password, client.key, saltByte, 0, port), FormFields::Decoding::kRaw),
                        ip);
@@ -61,7 +61,7 @@ class ServerFixture : public ::testing::Test {
     return reply;
   }
 
-  std::string send(TestClient& client, const std::string& form, const std::string& ip = "10.0.0.5") {
+  std::string send(TestClient& client, const std::string& form, const std::string& ip = "127.0.0.5") {
     return protocol.encryptedRequest(client.clientId, base64Encode(client.key.EncryptText(form)), ip);
   }
 

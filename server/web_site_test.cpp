@@ -30,7 +30,7 @@ class WebSiteTest : public ServerFixture {
     r.body = body;
     r.headers.emplace_back("Host", "vantrel.test:7001");
     if (!cookie.empty()) r.headers.emplace_back("Cookie", std::string(kSessionCookie) + "=" + cookie);
-    return web.handle(r, "10.0.0.5");
+    return web.handle(r, "127.0.0.5");
   }
   static std::string header(const HttpResponse& r, const std::string& name) {
     for (const auto& h : r.extraHeaders) {
@@ -118,7 +118,7 @@ TEST_F(WebSiteTest, TheClientsSignedLinksOpenGroupSettingsAndInvitations) {
 TEST_F(WebSiteTest, GroupPagesLinkFilesToTheirOwnersAndOfferTheShareLink) {
   ASSERT_TRUE(fillDemoCatalogue(catalogue));
   TestClient alice;
-  ASSERT_EQ(ReplyNumber(login(alice, "alice", "secret1", 1, "10.0.0.5", 8400), "result="), 0);
+  ASSERT_EQ(ReplyNumber(login(alice, "alice", "secret1", 1, "127.0.0.5", 8400), "result="), 0);
   const int64_t lounge = 7;
   ASSERT_EQ(catalogue.node(lounge)->name, "Open Music Lounge");
   ASSERT_EQ(ReplyNumber(send(alice, "action=joingroup7&groupid=7"), "result="), 0);
@@ -130,7 +130,7 @@ TEST_F(WebSiteTest, GroupPagesLinkFilesToTheirOwnersAndOfferTheShareLink) {
   const HttpResponse page = get("/group.jsp?groupid=7", cookie);
   EXPECT_NE(page.body.find("&lt;b&gt;song&lt;/b&gt;.mp3"), std::string::npos);
   EXPECT_EQ(page.body.find("<b>song</b>"), std::string::npos);
-  EXPECT_NE(page.body.find("href=\"http://10.0.0.5:8400/getfile/?fileid="), std::string::npos);
+  EXPECT_NE(page.body.find("href=\"http://127.0.0.5:8400/getfile/?fileid="), std::string::npos);
   const size_t share = page.body.find("http://127.0.0.1:8400/template/client-share_files_template.html?dirid=7"
                                       "&amp;groupid=7&amp;groupname=Open%20Music%20Lounge&amp;groupdirname=&amp;@token=");
   ASSERT_NE(share, std::string::npos) << page.body;
@@ -138,7 +138,7 @@ TEST_F(WebSiteTest, GroupPagesLinkFilesToTheirOwnersAndOfferTheShareLink) {
   const size_t from = page.body.find("@token=", share) + 7;
   const std::string token = page.body.substr(from, page.body.find('"', from) - from);
   const std::string plain = alice.key.DecryptText(base64Decode(token));
-  EXPECT_NE(plain.find("$10.0.0.5$"), std::string::npos) << plain;
+  EXPECT_NE(plain.find("$127.0.0.5$"), std::string::npos) << plain;
 
   const HttpResponse found = get("/search.jsp?q=song", cookie);
   EXPECT_NE(found.body.find("1 file(s) found"), std::string::npos);
@@ -149,9 +149,9 @@ TEST_F(WebSiteTest, ProxyCheckShowsTheAddressAndProxyHeaders) {
   HttpRequest r;
   r.method = "GET";
   r.path = "/checkforproxy.jsp";
-  EXPECT_NE(web.handle(r, "10.0.0.5").body.find("No proxy was detected"), std::string::npos);
+  EXPECT_NE(web.handle(r, "127.0.0.5").body.find("No proxy was detected"), std::string::npos);
   r.headers.emplace_back("Via", "1.1 squid<script>");
-  const std::string body = web.handle(r, "10.0.0.5").body;
+  const std::string body = web.handle(r, "127.0.0.5").body;
   EXPECT_NE(body.find("A proxy sits between"), std::string::npos);
   EXPECT_NE(body.find("squid&lt;script&gt;"), std::string::npos);
 }
@@ -163,7 +163,7 @@ TEST_F(WebSiteTest, FormsPostedFromAnotherSiteAreRefused) {
   r.body = "username=alice&password=secret1";
   r.headers.emplace_back("Host", "vantrel.test:7001");
   r.headers.emplace_back("Origin", "http://evil.example");
-  EXPECT_EQ(web.handle(r, "10.0.0.5").status, 403);
+  EXPECT_EQ(web.handle(r, "127.0.0.5").status, 403);
 }
 
 }  // namespace

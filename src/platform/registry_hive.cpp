@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <optional>
+#include <unordered_map>
 
 #include "platform/app_paths.h"
 #include "platform/unique_fd.h"
@@ -43,6 +44,64 @@ Stmt prepare(sqlite3* db, const char* sql) {
     return nullptr;
   }
   return Stmt(s);
+}
+
+}  // namespace
+
+// Prepared statements of one connection, prepared on first use and kept until
+// the hive closes. Keyed by the address of the SQL literal.
+class StatementCache {
+ public:
+  explicit StatementCache(sqlite3* db) : m_db(db) {}
+  ~StatementCache() {
+    for (auto& entry : m_statements) sqlite3_finalize(entry.second);
+  }
+  StatementCache(const StatementCache&) = delete;
+  StatementCache& operator=(const StatementCache&) = delete;
+
+  sqlite3_stmt* get(const char* sql) {
+    auto it = m_statements.find(sql);
+    if (it != m_statements.end()) return it->second;
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v3(m_db, sql, -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr) != SQLITE_OK) {
+      sqlite3_finalize(s);
+      return nullptr;
+    }
+    m_statements.emplace(sql, s);
+    return s;
+  }
+
+ private:
+  sqlite3* m_db;
+  std::unordered_map<const char*, sqlite3_stmt*> m_statements;
+};
+
+namespace {
+
+// The use of one cached statement; resets it and its bindings when done, so
+// that no statement stays active across operations.
+class Lease {
+ public:
+  explicit Lease(sqlite3_stmt* s) : m_s(s) {}
+  ~Lease() {
+    if (m_s != nullptr) {
+      sqlite3_reset(m_s);
+      sqlite3_clear_bindings(m_s);
+    }
+  }
+  Lease(const Lease&) = delete;
+  Lease& operator=(const Lease&) = delete;
+  sqlite3_stmt* get() const { return m_s; }
+  explicit operator bool() const { return m_s != nullptr; }
+
+ private:
+  sqlite3_stmt* m_s;
+};
+
+bool stepDone(sqlite3_stmt* s) {
+  if (s == nullptr) return false;
+  Lease lease(s);
+  return sqlite3_step(s) == SQLITE_DONE;
 }
 
 void bindText(sqlite3_stmt* s, int i, std::string_view t) {
@@ -95,32 +154,32 @@ bool validValueName(std::string_view name) {
 // One transaction; rolls back unless committed.
 class Transaction {
  public:
-  Transaction(sqlite3* db, bool write) : m_db(db) {
-    m_open = sqlite3_exec(db, write ? "BEGIN IMMEDIATE" : "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
+  Transaction(StatementCache& cache, bool write) : m_cache(cache) {
+    m_open = stepDone(cache.get(write ? "BEGIN IMMEDIATE" : "BEGIN"));
   }
   ~Transaction() {
-    if (m_open) sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+    if (m_open) stepDone(m_cache.get("ROLLBACK"));
   }
   Transaction(const Transaction&) = delete;
   Transaction& operator=(const Transaction&) = delete;
   bool ok() const { return m_open; }
   bool commit() {
     if (!m_open) return false;
-    bool done = sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+    bool done = stepDone(m_cache.get("COMMIT"));
     // A failed COMMIT (busy) leaves the transaction open; the destructor rolls back.
     if (done) m_open = false;
     return done;
   }
 
  private:
-  sqlite3* m_db;
+  StatementCache& m_cache;
   bool m_open = false;
 };
 
 // Whether a key row exists: 1 yes, 0 no, -1 error. The root always exists.
-int keyRowExists(sqlite3* db, const KeyPath& kp) {
+int keyRowExists(StatementCache& cache, const KeyPath& kp) {
   if (kp.parts.empty()) return 1;
-  Stmt s = prepare(db, "SELECT 1 FROM reg_keys WHERE path = ?1");
+  Lease s(cache.get("SELECT 1 FROM reg_keys WHERE path = ?1"));
   if (!s) return -1;
   bindText(s.get(), 1, kp.folded);
   int rc = sqlite3_step(s.get());
@@ -135,6 +194,7 @@ RegistryHive::RegistryHive() : RegistryHive(configDirectory()) {}
 RegistryHive::RegistryHive(const std::string& directory) { m_status = openFile(directory); }
 
 RegistryHive::~RegistryHive() {
+  m_cache.reset();  // statements first, or the connection stays open
   if (m_db != nullptr) sqlite3_close_v2(m_db);
 }
 
@@ -143,12 +203,13 @@ int RegistryHive::openFile(const std::string& directory) {
   m_path = withTrailingSlash(directory) + kFileName;
   // The hive holds stored passwords: create it readable by its owner only.
   // SQLite gives the -wal and -shm files the mode of the database file.
-  UniqueFd created(::open(m_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+  UniqueFd created(::open(m_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
   if (!created) return reg::kIoError;
   created.reset();
   int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
   if (sqlite3_open_v2(m_path.c_str(), &m_db, flags, nullptr) != SQLITE_OK) return reg::kIoError;
   sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
+  m_cache = std::make_unique<StatementCache>(m_db);
   // Switching to WAL needs a moment of exclusive access; the busy timeout covers
   // another process doing the same at the same time.
   Stmt wal = prepare(m_db, "PRAGMA journal_mode=WAL");
@@ -159,7 +220,7 @@ int RegistryHive::openFile(const std::string& directory) {
   // power cut. FULL would fsync on every commit, which the client's running
   // totals do on every file sent.
   if (sqlite3_exec(m_db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr) != SQLITE_OK) return reg::kIoError;
-  Transaction tx(m_db, true);
+  Transaction tx(*m_cache, true);
   if (!tx.ok() || sqlite3_exec(m_db, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK || !tx.commit()) {
     return reg::kIoError;
   }
@@ -171,7 +232,7 @@ int RegistryHive::openKey(std::string_view key) {
   if (!kp) return reg::kBadPath;
   std::scoped_lock lock(m_mutex);
   if (m_status != reg::kOk) return reg::kIoError;
-  int e = keyRowExists(m_db, *kp);
+  int e = keyRowExists(*m_cache, *kp);
   return e < 0 ? reg::kIoError : e == 1 ? reg::kOk : reg::kKeyNotFound;
 }
 
@@ -181,8 +242,8 @@ int RegistryHive::createKey(std::string_view key) {
   std::scoped_lock lock(m_mutex);
   if (m_status != reg::kOk) return reg::kIoError;
   if (kp->parts.empty()) return reg::kOk;
-  Transaction tx(m_db, true);
-  Stmt s = prepare(m_db, "INSERT OR IGNORE INTO reg_keys(path, parent, name) VALUES(?1, ?2, ?3)");
+  Transaction tx(*m_cache, true);
+  Lease s(m_cache->get("INSERT OR IGNORE INTO reg_keys(path, parent, name) VALUES(?1, ?2, ?3)"));
   if (!tx.ok() || !s) return reg::kIoError;
   std::string parent;
   std::string path;
@@ -203,16 +264,16 @@ int RegistryHive::deleteKey(std::string_view key) {
   if (!kp || kp->parts.empty()) return reg::kBadPath;
   std::scoped_lock lock(m_mutex);
   if (m_status != reg::kOk) return reg::kIoError;
-  Transaction tx(m_db, true);
+  Transaction tx(*m_cache, true);
   if (!tx.ok()) return reg::kIoError;
-  int e = keyRowExists(m_db, *kp);
+  int e = keyRowExists(*m_cache, *kp);
   if (e < 0) return reg::kIoError;
   if (e == 0) return reg::kKeyNotFound;
   const std::string below = kp->folded + '\\';
   const std::string after = kp->folded + ']';
   for (const char* sql : {"DELETE FROM reg_values WHERE key = ?1 OR (key > ?2 AND key < ?3)",
                           "DELETE FROM reg_keys WHERE path = ?1 OR (path > ?2 AND path < ?3)"}) {
-    Stmt s = prepare(m_db, sql);
+    Lease s(m_cache->get(sql));
     if (!s) return reg::kIoError;
     bindText(s.get(), 1, kp->folded);
     bindText(s.get(), 2, below);
@@ -227,12 +288,12 @@ int RegistryHive::enumSubKey(std::string_view key, uint32_t index, std::string& 
   if (!kp) return reg::kBadPath;
   std::scoped_lock lock(m_mutex);
   if (m_status != reg::kOk) return reg::kIoError;
-  Transaction tx(m_db, false);
+  Transaction tx(*m_cache, false);
   if (!tx.ok()) return reg::kIoError;
-  int e = keyRowExists(m_db, *kp);
+  int e = keyRowExists(*m_cache, *kp);
   if (e < 0) return reg::kIoError;
   if (e == 0) return reg::kKeyNotFound;
-  Stmt s = prepare(m_db, "SELECT name FROM reg_keys WHERE parent = ?1 ORDER BY path LIMIT 1 OFFSET ?2");
+  Lease s(m_cache->get("SELECT name FROM reg_keys WHERE parent = ?1 ORDER BY path LIMIT 1 OFFSET ?2"));
   if (!s) return reg::kIoError;
   bindText(s.get(), 1, kp->folded);
   sqlite3_bind_int64(s.get(), 2, index);
@@ -249,7 +310,7 @@ std::vector<std::string> RegistryHive::subKeys(std::string_view key) {
   if (!kp) return out;
   std::scoped_lock lock(m_mutex);
   if (m_status != reg::kOk) return out;
-  Stmt s = prepare(m_db, "SELECT name FROM reg_keys WHERE parent = ?1 ORDER BY path");
+  Lease s(m_cache->get("SELECT name FROM reg_keys WHERE parent = ?1 ORDER BY path"));
   if (!s) return out;
   bindText(s.get(), 1, kp->folded);
   while (sqlite3_step(s.get()) == SQLITE_ROW) out.push_back(columnBytes(s.get(), 0));
@@ -261,9 +322,9 @@ int RegistryHive::readValue(std::string_view key, std::string_view name, RegValu
   if (!kp || !validValueName(name)) return reg::kBadPath;
   std::scoped_lock lock(m_mutex);
   if (m_status != reg::kOk) return reg::kIoError;
-  Transaction tx(m_db, false);
+  Transaction tx(*m_cache, false);
   if (!tx.ok()) return reg::kIoError;
-  Stmt s = prepare(m_db, "SELECT type, data FROM reg_values WHERE key = ?1 AND fold = ?2");
+  Lease s(m_cache->get("SELECT type, data FROM reg_values WHERE key = ?1 AND fold = ?2"));
   if (!s) return reg::kIoError;
   bindText(s.get(), 1, kp->folded);
   bindText(s.get(), 2, fold(name));
@@ -277,7 +338,7 @@ int RegistryHive::readValue(std::string_view key, std::string_view name, RegValu
     return reg::kOk;
   }
   if (rc != SQLITE_DONE) return reg::kIoError;
-  int e = keyRowExists(m_db, *kp);
+  int e = keyRowExists(*m_cache, *kp);
   return e < 0 ? reg::kIoError : e == 1 ? reg::kValueNotFound : reg::kKeyNotFound;
 }
 
@@ -295,14 +356,14 @@ int RegistryHive::writeLocked(std::string_view key, std::string_view name, const
   if (!kp || !validValueName(name)) return reg::kBadPath;
   std::scoped_lock lock(m_mutex);
   if (m_status != reg::kOk) return reg::kIoError;
-  Transaction tx(m_db, true);
+  Transaction tx(*m_cache, true);
   if (!tx.ok()) return reg::kIoError;
-  int e = keyRowExists(m_db, *kp);
+  int e = keyRowExists(*m_cache, *kp);
   if (e < 0) return reg::kIoError;
   if (e == 0) return reg::kKeyNotFound;
-  Stmt s = prepare(m_db, onlyIfAbsent
+  Lease s(m_cache->get(onlyIfAbsent
                              ? "INSERT OR IGNORE INTO reg_values(key, fold, name, type, data) VALUES(?1, ?2, ?3, ?4, ?5)"
-                             : "INSERT OR REPLACE INTO reg_values(key, fold, name, type, data) VALUES(?1, ?2, ?3, ?4, ?5)");
+                             : "INSERT OR REPLACE INTO reg_values(key, fold, name, type, data) VALUES(?1, ?2, ?3, ?4, ?5)"));
   if (!s) return reg::kIoError;
   bindText(s.get(), 1, kp->folded);
   bindText(s.get(), 2, fold(name));
@@ -325,12 +386,12 @@ int RegistryHive::deleteValue(std::string_view key, std::string_view name) {
   if (!kp || !validValueName(name)) return reg::kBadPath;
   std::scoped_lock lock(m_mutex);
   if (m_status != reg::kOk) return reg::kIoError;
-  Transaction tx(m_db, true);
+  Transaction tx(*m_cache, true);
   if (!tx.ok()) return reg::kIoError;
-  int e = keyRowExists(m_db, *kp);
+  int e = keyRowExists(*m_cache, *kp);
   if (e < 0) return reg::kIoError;
   if (e == 0) return reg::kKeyNotFound;
-  Stmt s = prepare(m_db, "DELETE FROM reg_values WHERE key = ?1 AND fold = ?2");
+  Lease s(m_cache->get("DELETE FROM reg_values WHERE key = ?1 AND fold = ?2"));
   if (!s) return reg::kIoError;
   bindText(s.get(), 1, kp->folded);
   bindText(s.get(), 2, fold(name));
@@ -346,7 +407,7 @@ std::vector<std::string> RegistryHive::valueNames(std::string_view key) {
   if (!kp) return out;
   std::scoped_lock lock(m_mutex);
   if (m_status != reg::kOk) return out;
-  Stmt s = prepare(m_db, "SELECT name FROM reg_values WHERE key = ?1 ORDER BY fold");
+  Lease s(m_cache->get("SELECT name FROM reg_values WHERE key = ?1 ORDER BY fold"));
   if (!s) return out;
   bindText(s.get(), 1, kp->folded);
   while (sqlite3_step(s.get()) == SQLITE_ROW) out.push_back(columnBytes(s.get(), 0));

@@ -13,12 +13,15 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace vantrel {
+
+class StatementCache;
 
 // Result codes of the hive operations.
 namespace reg {
@@ -90,6 +93,7 @@ class RegistryHive {
 
   std::mutex m_mutex;
   sqlite3* m_db = nullptr;  // guarded by m_mutex; owned, closed by the destructor
+  std::unique_ptr<StatementCache> m_cache;  // guarded by m_mutex; statements of m_db
   int m_status = reg::kIoError;
   std::string m_path;
 };

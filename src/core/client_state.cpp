@@ -42,7 +42,7 @@ void ClientState::Initialise() {
   m_automatic = m_settings.GetSettingNumber("contype") == 0;
   if (m_automatic) {
     const int32_t ever = m_settings.GetSettingNumber("maxbandever");
-    if (ever == -1) {
+    if (ever < 0) {  // never measured (or nonsense stored)
       m_maxBandEver = 0;
       m_maxUsers = 2;
       m_maxBand = 3000;

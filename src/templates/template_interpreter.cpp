@@ -52,7 +52,7 @@ class Interpreter {
     if (!m_out->Write(bytes)) m_state = State::Exit;
   }
 
-  void writeValue(const TemplateValue& v) {
+  [[gnu::noinline]] void writeValue(const TemplateValue& v) {
     switch (v.type()) {
       case TemplateValue::Type::Integer:
       case TemplateValue::Type::Real: {
@@ -72,7 +72,7 @@ class Interpreter {
 
   // Stops the run with a message: for the bounds that keep a page from
   // taking the process down with it.
-  void stop(std::string_view message) {
+  [[gnu::noinline]] void stop(std::string_view message) {
     write(message);
     m_state = State::Exit;
   }
@@ -96,6 +96,9 @@ class Interpreter {
   }
 
   // --- statements ---
+  // The rare statements and expressions are kept out of line: runList,
+  // runStatement, runIf and evalNode recurse with every nesting level, so
+  // their frames must stay small (see kRenderStackBytes).
 
   bool countStep() {
     if (m_limits.maxSteps != 0 && ++m_steps > m_limits.maxSteps) {
@@ -222,7 +225,7 @@ class Interpreter {
     }
   }
 
-  void runSetOutput(const Node* n) {
+  [[gnu::noinline]] void runSetOutput(const Node* n) {
     if (m_alternates == nullptr) {
       write(" no alternate outputs specified ");
       return;
@@ -242,7 +245,7 @@ class Interpreter {
     m_out = previous;
   }
 
-  void runCall(const Node* call) {
+  [[gnu::noinline]] void runCall(const Node* call) {
     const size_t top = m_stack.size();
     for (const Node* link = call->first.node; link != nullptr; link = link->second.node) {
       const Operand& arg = link->first;
@@ -264,7 +267,7 @@ class Interpreter {
     m_stack.resize(top);
   }
 
-  void callTemplate(const Template& t, uint32_t base) {
+  [[gnu::noinline]] void callTemplate(const Template& t, uint32_t base) {
     if (m_depth >= kMaxCallDepth) {
       write(" too many nested template calls ");
       m_state = State::Exit;
@@ -296,7 +299,7 @@ class Interpreter {
     --m_depth;
   }
 
-  void runExecute(const Node* n) {
+  [[gnu::noinline]] void runExecute(const Node* n) {
     if (m_inExecute) {
       write(" execute not allowed within execute ");
       return;
@@ -352,7 +355,7 @@ class Interpreter {
     return {};
   }
 
-  std::vector<TemplateValue> evalArgs(const Node* call) {
+  [[gnu::noinline]] std::vector<TemplateValue> evalArgs(const Node* call) {
     std::vector<TemplateValue> args;
     for (const Node* link = call->first.node; link != nullptr; link = link->second.node) {
       args.push_back(eval(link->first));
@@ -426,7 +429,7 @@ class Interpreter {
     }
   }
 
-  TemplateValue evalParam(const Node* n) {
+  [[gnu::noinline]] TemplateValue evalParam(const Node* n) {
     const int32_t index = eval(n->first).toInteger();
     if (index == 0) return TemplateValue::integer(static_cast<int32_t>(m_argc));
     if (index < 0 || static_cast<uint32_t>(index) > m_argc) {
@@ -451,7 +454,7 @@ class Interpreter {
     return true;
   }
 
-  TemplateValue concat(const TemplateValue& left, const TemplateValue& right) {
+  [[gnu::noinline]] TemplateValue concat(const TemplateValue& left, const TemplateValue& right) {
     std::string leftNumber;
     std::string rightNumber;
     std::string_view a = left.isString() ? left.text() : (left.appendText(leftNumber), std::string_view(leftNumber));
@@ -467,7 +470,7 @@ class Interpreter {
     return TemplateValue::string(std::move(text));
   }
 
-  TemplateValue evalSubstr(const Node* n) {
+  [[gnu::noinline]] TemplateValue evalSubstr(const Node* n) {
     TemplateValue source = eval(n->second);
     const Node* args = n->first.node;
     const int32_t index = eval(args->second).toInteger();
@@ -485,7 +488,7 @@ class Interpreter {
     return TemplateValue::string(text.substr(static_cast<size_t>(index), static_cast<size_t>(count)));
   }
 
-  TemplateValue evalEnv(const Node* ref, bool statement) {
+  [[gnu::noinline]] TemplateValue evalEnv(const Node* ref, bool statement) {
     if (m_env == nullptr) {
       write(" no environment commands defined ");
       return {};

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <string>
@@ -200,7 +203,7 @@ TEST(TemplateCalls, DeepRecursionInsideBlocksStaysWithinTheStack) {
   // Every call level nests blocks as deep as allowed; the run must finish.
   std::string open;
   std::string close;
-  for (int i = 0; i < 22; ++i) {
+  for (int i = 0; i < kMaxBlockDepth - 2; ++i) {
     open += "if 1; ";
     close += "endif; ";
   }
@@ -366,6 +369,64 @@ TEST(PageBuffer, ManySmallWritesKeepEveryByte) {
     expected += piece;
   }
   EXPECT_EQ(page.page(), expected);
+}
+
+}  // namespace
+}  // namespace vantrel::templates
+
+namespace vantrel::templates {
+namespace {
+
+// Records the lowest stack address that a provider call sees.
+class StackProbe : public DataProvider {
+ public:
+  void Exec(std::string_view, OutputSink&, TemplateArgs) override { mark(); }
+  DataProvider* Select(std::string_view, OutputSink&, TemplateArgs) override { return nullptr; }
+  void Eval(TemplateValue& result, std::string_view, OutputSink&, TemplateArgs) override {
+    mark();
+    result = TemplateValue::integer(1);
+  }
+  uintptr_t lowest = UINTPTR_MAX;
+  int calls = 0;
+
+ private:
+  void mark() {
+    volatile char marker = 0;
+    lowest = std::min(lowest, reinterpret_cast<uintptr_t>(&marker));
+    ++calls;
+  }
+};
+
+TEST(TemplateLimits, WorstCaseNestingFitsTheStatedStack) {
+  // Every call level nests as many blocks as a template and its executed code
+  // may, and the deepest level evaluates an expression as deep as allowed.
+  auto blocks = [](int n, std::string_view inner) {
+    std::string s;
+    for (int i = 0; i < n; ++i) s += "if 1; ";
+    s += inner;
+    for (int i = 0; i < n; ++i) s += "endif; ";
+    return s;
+  };
+  std::string expression = "env.probe";
+  for (int i = 0; i < 85; ++i) expression = "1 + (" + expression + ")";
+  const std::string executed =
+      blocks(kMaxBlockDepth - 1, "if n < 100; tmpl.deep(n + 1); else; x := " + expression + "; endif; ");
+  std::string quoted;
+  for (char c : executed) {
+    if (c == '\'') quoted += '\\';
+    quoted += c;
+  }
+  const std::string file = "<# deep(n); " + blocks(kMaxBlockDepth - 1, "execute('<# " + quoted + " #>'); ") +
+                           "endtmpl #><# start; tmpl.deep(1); endtmpl #>";
+  StackProbe probe;
+  volatile char top = 0;
+  const auto r = renderText(file, &probe);
+  ASSERT_TRUE(r.parsed) << (r.reports.empty() ? "" : r.reports[0]);
+  EXPECT_EQ(r.page, "");
+  ASSERT_EQ(probe.calls, 1);
+  const uintptr_t used = reinterpret_cast<uintptr_t>(&top) - probe.lowest;
+  std::printf("stack used at the deepest point: %zu bytes\n", static_cast<size_t>(used));
+  EXPECT_LT(used, kRenderStackBytes);
 }
 
 }  // namespace

@@ -26,7 +26,7 @@ inline constexpr int kMaxWhileNesting = 2;
 inline constexpr int kMaxExpressionDepth = 96;
 // Statement blocks ("if", "while", "setoutput") nested in one template or in
 // one piece of code run by "execute".
-inline constexpr int kMaxBlockDepth = 24;
+inline constexpr int kMaxBlockDepth = 16;
 
 // Longest string value a rendering may build.
 inline constexpr size_t kMaxStringLength = size_t{64} << 20;
@@ -36,8 +36,19 @@ inline constexpr size_t kStringWorkBudget = size_t{256} << 20;
 // Largest page a rendering may write.
 inline constexpr size_t kMaxPageLength = size_t{64} << 20;
 
-// Stack that one rendering may use at the bounds above, with a wide margin;
-// measured for optimised and sanitizer builds by the deep-nesting tests.
-inline constexpr size_t kRenderStackBytes = size_t{4} << 20;
+// Stack that one rendering may use at the bounds above, with a margin; a test
+// measures the worst case. Sanitizer builds have much larger frames.
+#if defined(__SANITIZE_ADDRESS__)
+#define VANTREL_TEMPLATES_BIG_FRAMES 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VANTREL_TEMPLATES_BIG_FRAMES 1
+#endif
+#endif
+#ifdef VANTREL_TEMPLATES_BIG_FRAMES
+inline constexpr size_t kRenderStackBytes = size_t{8} << 20;
+#else
+inline constexpr size_t kRenderStackBytes = size_t{1} << 20;
+#endif
 
 }  // namespace vantrel::templates

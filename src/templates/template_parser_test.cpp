@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "templates/template_limits.h"
 #include "templates/template_test_util.h"
 #include "templates/template_token.h"
 
@@ -217,9 +218,9 @@ TEST(TemplateParser, DeepNestingFailsWithTheConstructsMessage) {
   }
   // Nesting within the bounds parses.
   std::string fine;
-  for (int i = 0; i < 20; ++i) fine += "if 1; ";
+  for (int i = 0; i < kMaxBlockDepth; ++i) fine += "if 1; ";
   fine += "'deep'; ";
-  for (int i = 0; i < 20; ++i) fine += "endif; ";
+  for (int i = 0; i < kMaxBlockDepth; ++i) fine += "endif; ";
   EXPECT_EQ(run(fine + std::string(50, '(') + "1" + std::string(50, ')') + ";"), "deep1");
 }
 

@@ -1,0 +1,322 @@
+// SPDX-License-Identifier: MIT
+// vantrel-server as a new user meets it: the real program on loopback ports
+// the system picks, a sign-up on its web site, then the client's own login,
+// session, request and ping code against it.
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/base64.h"
+#include "net/client_request.h"
+#include "net/reply_fields.h"
+#include "net/socket_io.h"
+#include "platform/unique_fd.h"
+#include "protocol/server_channel.h"
+#include "protocol/server_login.h"
+#include "protocol/testing/protocol_fixture.h"
+#include "protocol/udp_pinger.h"
+
+namespace vantrel {
+namespace {
+
+using namespace std::chrono_literals;
+
+bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < end) {
+    if (done()) return true;
+    std::this_thread::sleep_for(20ms);
+  }
+  return done();
+}
+
+// The server program, started on ports the system picks and stopped by PID.
+class ServerProcess {
+ public:
+  bool start(const std::string& db, const std::vector<std::string>& extra = {}) {
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0) return false;
+    std::vector<std::string> args = {VANTREL_SERVER_BIN, "--db", db, "--listen", "127.0.0.1:0", "--udp-port", "0"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    m_pid = ::fork();
+    if (m_pid == 0) {
+      ::dup2(out[1], STDOUT_FILENO);
+      std::vector<char*> argv;
+      for (auto& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      ::execv(argv[0], argv.data());
+      ::_exit(127);
+    }
+    ::close(out[1]);
+    UniqueFd read(out[0]);
+    // "vantrel-server listening on http://127.0.0.1:PORT/ and UDP port N"
+    std::string line;
+    const auto end = std::chrono::steady_clock::now() + 5s;
+    while (line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < end) {
+      if (!waitReadable(read.get(), 100ms)) continue;
+      char c[256];
+      const ssize_t n = ::read(read.get(), c, sizeof c);
+      if (n <= 0) break;
+      line.append(c, static_cast<size_t>(n));
+    }
+    const size_t colon = line.find("127.0.0.1:");
+    const size_t udp = line.find("UDP port ");
+    if (colon == std::string::npos || udp == std::string::npos) return false;
+    httpPort = static_cast<uint16_t>(std::stoi(line.substr(colon + 10)));
+    udpPort = static_cast<uint16_t>(std::stoi(line.substr(udp + 9)));
+    return true;
+  }
+  // SIGTERM, then the exit status (-1 when it did not end in time).
+  int stop() {
+    if (m_pid <= 0) return -1;
+    ::kill(m_pid, SIGTERM);
+    int status = 0;
+    const bool ended = waitFor([&] { return ::waitpid(m_pid, &status, WNOHANG) == m_pid; });
+    if (!ended) {
+      ::kill(m_pid, SIGKILL);
+      ::waitpid(m_pid, &status, 0);
+    }
+    m_pid = -1;
+    return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  ~ServerProcess() { stop(); }
+
+  uint16_t httpPort = 0;
+  uint16_t udpPort = 0;
+
+ private:
+  pid_t m_pid = -1;
+};
+
+// A TCP listener on loopback standing in for a client's file server.
+class FakeFileServer {
+ public:
+  FakeFileServer() {
+    m_fd = UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(m_fd.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    ::listen(m_fd.get(), 8);
+    socklen_t len = sizeof sa;
+    ::getsockname(m_fd.get(), reinterpret_cast<sockaddr*>(&sa), &len);
+    port = ntohs(sa.sin_port);
+  }
+  // The first line of the next connection, answering it with `reply`.
+  std::string nextLine(const std::string& reply = "") {
+    if (!waitReadable(m_fd.get(), 5s)) return {};
+    UniqueFd c(::accept(m_fd.get(), nullptr, nullptr));
+    std::string line;
+    readLine(c.get(), line, 1000, 5);
+    if (!reply.empty()) sendText(c.get(), reply);
+    return std::string(withoutLineEnd(line));
+  }
+  uint16_t port = 0;
+
+ private:
+  UniqueFd m_fd;
+};
+
+class ServerE2eTest : public ::testing::Test, public protocol_testing::ProtocolFixture {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(server.start((dir.path() / "server.db").string(), {"--demo-catalogue"}));
+    useServer(server.httpPort);
+  }
+
+  std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(server.httpPort) + path; }
+
+  // The sign-up form as a browser posts it.
+  std::string signUp(const std::string& name, const std::string& password) {
+    ClientRequest request;
+    int code = -1;
+    const std::string reply = request.PostForm(
+        nullptr, url("/signup.jsp"), "username=" + name + "&password=" + password + "&password2=" + password, code);
+    return code == 0 ? reply : std::string();
+  }
+
+  // An encrypted request through the client's envelope.
+  std::string ask(const std::string& form) {
+    ServerChannel channel(ctx);
+    std::string reply;
+    EXPECT_EQ(channel.post(form, reply), 0);
+    return reply;
+  }
+
+  // A UDP ping as the client's pinger builds it; the decrypted reply.
+  std::string udpPing(const std::string& text) {
+    UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(server.udpPort);
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const std::string d = UdpPinger::datagram(key.EncryptText(text), 8324, state.ClientId());
+    ::sendto(fd.get(), d.data(), d.size(), 0, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    if (!waitReadable(fd.get(), 5s)) return "(no reply)";
+    char buffer[300];
+    const ssize_t n = ::recv(fd.get(), buffer, sizeof buffer, 0);
+    const std::string raw(buffer, n > 0 ? static_cast<size_t>(n) : 0);
+    return raw == "error=1&" ? raw : key.DecryptText(raw);
+  }
+
+  ServerProcess server;
+};
+
+TEST_F(ServerE2eTest, ANewUserSignsUpAndLogsInWithTheClientsOwnCode) {
+  EXPECT_NE(signUp("dora", "explorer7").find("Continue"), std::string::npos);
+  // Discovery through the web site, then the login proper.
+  ::setenv("VANTREL_WEB_HOST", ("127.0.0.1:" + std::to_string(server.httpPort)).c_str(), 1);
+  settings.SetSettingNumber("autofind", 1);
+  settings.SetSettingText("serveraddress", "");
+  EXPECT_EQ(Login(ctx, "dora", "not-her-password", nullptr), 505);
+  EXPECT_FALSE(state.Connected());
+  EXPECT_EQ(Login(ctx, "dora", "explorer7", nullptr), 0);
+  ::unsetenv("VANTREL_WEB_HOST");
+  EXPECT_EQ(settings.GetSettingText("serveraddress"), "127.0.0.1");
+  EXPECT_TRUE(state.Connected());
+  EXPECT_GT(state.ClientId(), 0);
+  EXPECT_GT(state.UserId(), 0);
+  EXPECT_EQ(state.ServerChecksum(), 0);
+  EXPECT_EQ(udpPing("secid=&load=1&chkmsg=1"), "chk=0&chkmsg=0&");
+  EXPECT_EQ(LogoutRequest(ctx), 0);
+  EXPECT_EQ(udpPing("secid=&load=1"), "error=1&");
+}
+
+TEST_F(ServerE2eTest, SharedFilesAreListedSearchedAndRemovedWithTheChecksumFollowing) {
+  ASSERT_FALSE(signUp("dora", "explorer7").empty());
+  settings.SetSettingNumber("port", 8400);
+  ASSERT_EQ(LoginRequest(ctx, "dora", "explorer7", nullptr), 0);
+  EXPECT_EQ(ReplyNumber(ask("action=joingroup7&groupid=7"), "result="), 0);  // "Open Music Lounge", admit all
+  const std::string made = ask("action=createdir&dirname=Live&parent=7");
+  const int live = ReplyNumber(made, "dirid=");
+  ASSERT_GT(live, 0);
+  const std::string added = ask("action=add_file&dirid=" + std::to_string(live) +
+                                "&cfileid=0&filename=Blue Train.mp3&filesize=5000&keywords=&filetype=mp3"
+                                "&cfileid=1&filename=Moanin.ogg&filesize=300&keywords=&filetype=ogg");
+  ASSERT_EQ(ReplyNumber(added, "result="), 0) << added;
+  const int first = ReplyNumber(added, "fileid=");
+  const int second = ReplyNumber(added.substr(added.find('&') + 1), "fileid=");
+  ASSERT_GT(second, first);
+
+  std::string ping;
+  ASSERT_EQ(PingRequest(ctx, ping), 0);  // the HTTP ping: raw cipher
+  EXPECT_EQ(key.DecryptText(ping), "chk=" + std::to_string((first + second) % 1000000) + "&chkmsg=0&");
+
+  const std::string ids = ask("action=get_fileids");
+  EXPECT_EQ(ReplyNumber(ids, "numfiles="), 2);
+
+  const std::string listing = ask("action=getlisting&dirid=" + std::to_string(live));
+  EXPECT_EQ(ReplyNumber(listing, "result="), 0);
+  EXPECT_NE(listing.find("&&type=4&name=Blue%20Train.mp3&id=" + std::to_string(first) + "&"), std::string::npos)
+      << listing;
+  EXPECT_NE(listing.find("url=http://127.0.0.1:8400/getfile/?fileid%3D"), std::string::npos) << listing;
+
+  const std::string found = ask("action=search&string=blue&returncount=1");
+  EXPECT_EQ(ReplyNumber(found, "count="), 1);
+  EXPECT_NE(found.find("name=Blue%20Train.mp3"), std::string::npos);
+
+  EXPECT_EQ(ReplyNumber(ask("action=remove_file&fileid=" + std::to_string(first)), "result="), 0);
+  EXPECT_EQ(udpPing("secid=&load=1"), "chk=" + std::to_string(second % 1000000) + "&chkmsg=0&");
+  EXPECT_EQ(ReplyNumber(ask("action=search&string=blue&returncount=1"), "count="), 0);
+
+  // The session and the files outlive a restart of the server.
+  EXPECT_EQ(server.stop(), 0);
+  ASSERT_TRUE(server.start((dir.path() / "server.db").string()));
+  useServer(server.httpPort);
+  EXPECT_EQ(ReplyNumber(ask("action=get_fileids"), "numfiles="), 1);
+}
+
+TEST_F(ServerE2eTest, TheServerOrdersRemovalsAndProbesTheFirewallOnTheClientsPorts) {
+  ASSERT_FALSE(signUp("dora", "explorer7").empty());
+  FakeFileServer fileServer;
+  settings.SetSettingNumber("port", fileServer.port);
+  ASSERT_EQ(LoginRequest(ctx, "dora", "explorer7", nullptr), 0);
+  const int group = ReplyNumber(ask("action=creategroup&groupname=Dora Maps&parentid=1&perm=2&memb=4"), "groupid=");
+  ASSERT_GT(group, 0);
+  const std::string added = ask("action=add_file&dirid=" + std::to_string(group) +
+                                "&cfileid=0&filename=map.png&filesize=10&keywords=&filetype=png");
+  const int file = ReplyNumber(added, "fileid=");
+  ASSERT_GT(file, 0);
+  const std::string sub = ask("action=createdir&dirname=Old&parent=" + std::to_string(group));
+  const int old = ReplyNumber(sub, "dirid=");
+  const int inOld = ReplyNumber(ask("action=add_file&dirid=" + std::to_string(old) +
+                                    "&cfileid=0&filename=old.png&filesize=1&keywords=&filetype=png"),
+                                "fileid=");
+  ASSERT_GT(inOld, 0);
+
+  // Removing a directory tells the owner's file server which files went.
+  std::thread remover([&] { ask("action=removedir&dirid=" + std::to_string(old)); });
+  EXPECT_EQ(fileServer.nextLine("result=0&fileID=" + std::to_string(inOld)),
+            "GET /remove_file/?fileid=" + std::to_string(inOld) + " HTTP/1.0");
+  remover.join();
+
+  // The firewall test as the client sends it: a plain GET read as a page.
+  UniqueFd udp(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(udp.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  socklen_t len = sizeof sa;
+  ::getsockname(udp.get(), reinterpret_cast<sockaddr*>(&sa), &len);
+  int testCode = -1;
+  std::thread tester([&] {
+    ClientRequest request;
+    testCode = request.GetText(url("\\clientrequest?action=test&ip=127.0.0.1&udpport=" +
+                                   std::to_string(ntohs(sa.sin_port)) + "&port=" + std::to_string(fileServer.port)));
+  });
+  EXPECT_EQ(fileServer.nextLine(), "I am your FATHER!");
+  tester.join();
+  EXPECT_EQ(testCode, 0);
+  ASSERT_TRUE(waitReadable(udp.get(), 5s));
+  char datagram[64];
+  EXPECT_GT(::recv(udp.get(), datagram, sizeof datagram, 0), 0);
+}
+
+TEST_F(ServerE2eTest, BadRequestsGetAnErrorAndChangeNothing) {
+  ASSERT_FALSE(signUp("dora", "explorer7").empty());
+  ASSERT_EQ(LoginRequest(ctx, "dora", "explorer7", nullptr), 0);
+  ASSERT_EQ(ReplyNumber(ask("action=joingroup7&groupid=7"), "result="), 0);
+  const std::string add = "action=add_file&dirid=7&cfileid=0&filename=x.txt&filesize=1&keywords=&filetype=txt";
+  // The same request in plain text.
+  ClientRequest plain;
+  int code = -1;
+  EXPECT_EQ(plain.PostForm(nullptr, ctx.target.requestUrl(state.ClientId()), add, code), "result=1&");
+  // Encrypted with another key.
+  SessionKey other;
+  other.DeriveSessionKey("guess");
+  ClientRequest wrongKey;
+  const std::string reply = wrongKey.PostEncrypted(nullptr, ctx.target.requestUrl(state.ClientId()), add, code,
+                                                   [&](std::string_view text) { return other.EncryptText(text); });
+  EXPECT_EQ(reply, "result=1&");
+  // Bytes that are no HTTP at all.
+  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(server.httpPort);
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::connect(fd.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+  sendText(fd.get(), std::string("\x16\x03\x01\x00\x05hello\r\n\r\n", 14));
+  std::string status;
+  readLine(fd.get(), status, 200, 5);
+  EXPECT_EQ(status.rfind("HTTP/1.0 400", 0), 0u) << status;
+
+  EXPECT_EQ(ReplyNumber(ask("action=get_fileids"), "numfiles="), 0);
+}
+
+}  // namespace
+}  // namespace vantrel

@@ -17,7 +17,7 @@ class ServerSession::Reconnect : public LostConnectionPrompt {
       : m_ctx(ctx), m_handler(handler), m_pinger(pinger), m_openedMs(Pinger::nowMs()) {}
 
   bool onTimer() override {
-    if (m_pinger.lastReplyMs() <= m_openedMs) return false;
+    if (m_pinger.lastReplyMs() < m_openedMs) return false;
     if (!m_ctx.state.Connected()) m_handler.Relogin();
     return true;
   }

@@ -1,0 +1,212 @@
+// SPDX-License-Identifier: MIT
+#include "protocol/server_session.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+
+#include <thread>
+
+#include "net/scripted_http_server.h"
+#include "net/socket_io.h"
+#include "net/test_sockets.h"
+#include "protocol/testing/protocol_fixture.h"
+#include "protocol/udp_pinger.h"
+
+namespace vantrel {
+namespace {
+
+using protocol_testing::ProtocolFixture;
+using testing::ScriptedHttpServer;
+using testing::waitFor;
+using namespace std::chrono_literals;
+
+// A UDP socket on 127.0.0.1 standing in for the server's ping port.
+struct UdpPeer {
+  UniqueFd fd{::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)};
+  uint16_t port = 0;
+  UdpPeer() {
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof at;
+    ::bind(fd.get(), reinterpret_cast<sockaddr*>(&at), sizeof at);
+    ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&at), &length);
+    port = ntohs(at.sin_port);
+  }
+  std::string receive() {
+    if (!waitReadable(fd.get(), 5s)) return {};
+    char buffer[512];
+    const ssize_t n = ::recv(fd.get(), buffer, sizeof buffer, 0);
+    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+  }
+  void sendTo(uint16_t to, std::string_view bytes) {
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    at.sin_port = htons(to);
+    ::sendto(fd.get(), bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&at), sizeof at);
+  }
+};
+
+uint32_t le32(std::string_view bytes) {
+  uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<uint8_t>(bytes[static_cast<std::size_t>(i)]);
+  return v;
+}
+
+class SessionTest : public ::testing::Test, public ProtocolFixture {
+ protected:
+  SessionTest() {
+    loggedIn(4711);
+    settings.SetSettingText("serveraddress", "127.0.0.1");
+    settings.SetSettingNumber("udpport", 0);
+    settings.SetSettingNumber("contype", 9);  // load class 4
+  }
+};
+
+TEST_F(SessionTest, UdpPingDatagramsAskForMessagesOnTheFirstAndEveryFourth) {
+  UdpPeer server;
+  int saves = 0;
+  ctx.saveContest = [&] { ++saves; };
+  state.SetContest(true);
+  contest.AwardTransfer(600, 1, "10.9.9.9");  // 2 points
+  PingHandler handler(ctx);
+  UdpPinger pinger(ctx, handler, 5ms);
+  pinger.setServerUdpPort(server.port);
+  pinger.setInterval(1);
+  ASSERT_TRUE(pinger.start());
+  for (int i = 1; i <= 5; ++i) {
+    SCOPED_TRACE(i);
+    const std::string d = server.receive();
+    ASSERT_GE(d.size(), 9u);
+    const std::size_t n = static_cast<uint8_t>(d[0]);
+    ASSERT_EQ(d.size(), n + 9);
+    const std::string want = (i == 1 || i == 5) ? "secid=&load=4&pt=2&chkmsg=1" : "secid=&load=4&pt=2";
+    EXPECT_EQ(key.DecryptText(d.substr(1, n)), want);
+    EXPECT_EQ(le32(std::string_view(d).substr(n + 1, 4)), pinger.localPort());
+    EXPECT_EQ(le32(std::string_view(d).substr(n + 5, 4)), 4711u);
+  }
+  pinger.stop();
+  EXPECT_EQ(saves, 2);
+}
+
+TEST_F(SessionTest, PingRepliesUpdateTheChecksumAndMessages) {
+  UdpPeer server;
+  int compares = 0;
+  ctx.localChecksum = [] { return 3; };
+  ctx.compareWithServer = [&] { ++compares; };
+  PingHandler handler(ctx);
+  UdpPinger pinger(ctx, handler, 5ms);
+  pinger.setServerUdpPort(server.port);
+  const int64_t before = pinger.lastReplyMs();
+  ASSERT_TRUE(pinger.start());
+  ASSERT_FALSE(server.receive().empty());
+  std::this_thread::sleep_for(2ms);
+  server.sendTo(pinger.localPort(), key.EncryptText("ping=20000&chk=5&chkmsg=1&"));
+  ASSERT_TRUE(waitFor([&] { return pinger.lastReplyMs() > before; }));
+  EXPECT_EQ(state.ServerChecksum(), 5);
+  EXPECT_TRUE(state.MessagesWaiting());
+  EXPECT_EQ(compares, 1);
+
+  // The same checksum as the local list starts no comparison; -1 changes nothing.
+  EXPECT_EQ(handler.HandlePingReply(key.EncryptText("chk=3&")), 1);
+  EXPECT_EQ(handler.HandlePingReply(key.EncryptText("chk=-1&")), 1);
+  EXPECT_EQ(state.ServerChecksum(), 3);
+  EXPECT_EQ(compares, 1);
+}
+
+TEST_F(SessionTest, ServerMoveSendsLaterRequestsToTheNewHostOnPort7001) {
+  PingHandler handler(ctx);
+  EXPECT_EQ(handler.HandlePingReply(key.EncryptText("srvAddress=127.0.0.3&")), 1);
+  EXPECT_EQ(target.host(), "127.0.0.3");
+  EXPECT_EQ(target.port(), 7001);
+  EXPECT_EQ(target.requestUrl(4711), "http:\\\\127.0.0.3:7001\\clientrequest?clientid=4711");
+}
+
+TEST_F(SessionTest, LostSessionLogsInAgainOnce) {
+  ScriptedHttpServer server(ScriptedHttpServer::reply("result=0&clientid=4711&checksum=1&"));
+  useServer(server.port());
+  PingHandler handler(ctx);
+  EXPECT_EQ(handler.HandlePingReply("error=1&"), 0);  // still connected: no re-login
+  EXPECT_EQ(server.requestCount(), 0u);
+  state.SetConnected(false);
+  EXPECT_EQ(handler.HandlePingReply("ERROR=1&"), 1);
+  EXPECT_EQ(server.requestCount(), 1u);
+  EXPECT_TRUE(state.Connected());
+  EXPECT_NE(formBody(server.lastRequest()).find("action=login&"), std::string::npos);
+}
+
+TEST_F(SessionTest, SecondReloginGivesUpWhileTheFirstRuns) {
+  std::atomic<bool> release{false};
+  ScriptedHttpServer server([&](int fd, const std::string&) {
+    waitFor([&] { return release.load(); });
+    sendText(fd, "HTTP/1.0 200 OK\r\n\r\nresult=5&");
+  });
+  useServer(server.port());
+  state.SetConnected(false);
+  PingHandler handler(ctx);
+  handler.setReloginWaitStep(1ms);
+  std::jthread first([&] { handler.Relogin(); });
+  ASSERT_TRUE(waitFor([&] { return handler.reloginRunning(); }));
+  EXPECT_EQ(handler.Relogin(), PingHandler::kReloginBusy);
+  release = true;
+}
+
+// Records the lost-connection window and closes it when the prompt says so.
+class FakeSessionUi : public SessionUi {
+ public:
+  void showLostConnection(LostConnectionPrompt& prompt) override {
+    reconnectMessage = prompt.tryReconnect().text;
+    shown = true;
+    waitFor([&] { return closeRequested.load() || prompt.onTimer(); }, 10s);
+    closedByTimer = !closeRequested;
+  }
+  void closeLostConnection() override { closeRequested = true; }
+  int showUpdate(const std::string&, UpdatePrompt&) override { return 2; }
+  MessageAnswer showMessage(const MessageBox&) override { return MessageAnswer::Ok; }
+
+  std::atomic<bool> shown{false}, closeRequested{false}, closedByTimer{false};
+  std::string reconnectMessage;
+};
+
+TEST_F(SessionTest, WatchdogMarksDisconnectedThenShowsTheReconnectWindow) {
+  UdpPeer silent;
+  FakeSessionUi ui;
+  ServerSession session(ctx, ui, 10ms);
+  session.setServerUdpPort(silent.port);
+  target.SetServer("127.0.0.1", 1);  // re-logins fail at once: nothing listens
+  const auto started = std::chrono::steady_clock::now();
+  ASSERT_TRUE(session.start());
+  ASSERT_TRUE(waitFor([&] { return !state.Connected(); }));
+  EXPECT_GE(std::chrono::steady_clock::now() - started, 750ms);  // more than 1.5 intervals
+  ASSERT_TRUE(waitFor([&] { return ui.shown.load(); }));
+  EXPECT_GE(std::chrono::steady_clock::now() - started, 2000ms);  // more than 4 intervals
+  EXPECT_EQ(session.pinger()->interval(), Pinger::kReconnectInterval);
+  EXPECT_EQ(ui.reconnectMessage, "Could not connect to server");  // 211: nothing listens
+
+  // A reply closes the window; the next check finds the client connected again.
+  session.pinger()->markReply();
+  ASSERT_TRUE(waitFor([&] { return !session.windowShown(); }));
+  EXPECT_TRUE(ui.closedByTimer);
+  session.watchdogCheck();
+  EXPECT_TRUE(state.Connected());
+  EXPECT_EQ(session.pinger()->interval(), Pinger::kNormalInterval);
+  session.stop();
+}
+
+TEST_F(SessionTest, StopClosesAnOpenWindow) {
+  UdpPeer silent;
+  FakeSessionUi ui;
+  ServerSession session(ctx, ui, 5ms);
+  session.setServerUdpPort(silent.port);
+  target.SetServer("127.0.0.1", 1);
+  state.SetConnected(false);
+  ASSERT_TRUE(session.start());
+  ASSERT_TRUE(waitFor([&] { return ui.shown.load(); }));
+  session.stop();
+  EXPECT_TRUE(ui.closeRequested);
+  EXPECT_FALSE(session.windowShown());
+}
+
+}  // namespace
+}  // namespace vantrel

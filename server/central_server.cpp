@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "server/central_server.h"
 
+#include <cstdio>
 #include <ctime>
 
 #include "server/server_codes.h"
@@ -9,7 +10,8 @@ namespace vantrel::server {
 
 CentralServer::CentralServer()
     : m_context{m_accounts, m_catalogue, m_sessions, m_notifier, 201,
-                [] { return static_cast<int64_t>(std::time(nullptr)); }} {}
+                [] { return static_cast<int64_t>(std::time(nullptr)); },
+                [](const std::string& line) { std::fprintf(stderr, "vantrel-server: %s\n", line.c_str()); }} {}
 
 CentralServer::~CentralServer() { stop(); }
 

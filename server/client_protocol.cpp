@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "server/client_protocol.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "core/base64.h"
@@ -142,8 +141,7 @@ std::string ClientProtocol::login(const FormFields& form, const std::string& pee
       now - previous->lastPing.load() <= SessionTable::kOnlineSeconds) {
     appendField(reply, "previousip", previous->seenIp);
   }
-  std::fprintf(stderr, "vantrel-server: %s logged in as client %lld from %s\n", user->name.c_str(),
-               static_cast<long long>(*clientId), peerIp.c_str());
+  if (m_ctx.log) m_ctx.log(user->name + " logged in as client " + std::to_string(*clientId) + " from " + peerIp);
   return reply;
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "server/account_store.h"
 #include "server/catalogue_store.h"
@@ -23,6 +24,8 @@ struct ServerContext {
   int clientVersion = 201;
   // Calendar seconds; replaceable so that tests can move time.
   std::function<int64_t()> now;
+  // One line per notable event (logins); none when empty.
+  std::function<void(const std::string&)> log;
 };
 
 }  // namespace vantrel::server

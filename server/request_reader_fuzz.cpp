@@ -1,0 +1,92 @@
+// SPDX-License-Identifier: MIT
+// Everything a peer can send to the server, through the same code the server
+// runs: the first byte picks the door.
+//   'H' raw HTTP request (client requests and web pages)
+//   'E' the plain text of an encrypted request, sealed here with the session
+//       key of a logged-in client so that the actions themselves are reached
+//   'U' a raw UDP ping datagram
+//   'P' the plain text of a UDP ping, sealed into a well-formed datagram
+// Each input runs against a fresh in-memory server with the demo catalogue.
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "core/base64.h"
+#include "server/central_server.h"
+#include "server/client_protocol.h"
+#include "server/http_request.h"
+#include "server/web_site.h"
+
+namespace {
+
+using namespace vantrel;
+using namespace vantrel::server;
+
+struct Harness {
+  Harness() {
+    db.open(":memory:");
+    vault.setKey({});
+    accounts.createUser("alice", "secret1", "");
+    fillDemoCatalogue(catalogue);
+    std::array<uint8_t, 8> salt{};
+    salt.fill(1);
+    key.DeriveWithSalt("secret1", salt);
+    const std::string login = "action=login&port=1&ip=&ver=201&platform=win32_new&s=" +
+                              base64Encode(key.SessionSalt()) + "&username=alice&clientid=0&verify=" +
+                              base64Encode(key.EncryptText("alice"));
+    protocol.login(FormFields(login, FormFields::Decoding::kRaw), "");
+    protocol.encryptedRequest(1001, base64Encode(key.EncryptText("action=joingroup7&groupid=7")), "");
+  }
+
+  Database db;
+  PasswordVault vault;
+  AccountStore accounts{db, vault};
+  CatalogueStore catalogue{db};
+  SessionTable sessions;
+  RemovalNotifier notifier;
+  // An empty peer address: probes and removal orders fail at once instead of
+  // reaching out to anything.
+  ServerContext ctx{accounts, catalogue, sessions, notifier, 201, [] { return int64_t{1700000000}; }, {}};
+  ClientProtocol protocol{ctx};
+  WebSite web{ctx, "127.0.0.1"};
+  SessionKey key;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0) return 0;
+  const std::string_view input(reinterpret_cast<const char*>(data) + 1, size - 1);
+  Harness h;
+  switch (data[0]) {
+    case 'H': {
+      HttpRequest request;
+      if (parseHttpRequest(input, request) != ParseStatus::kComplete) break;
+      if (request.path == "/clientrequest") {
+        (void)h.protocol.handle(request, "");
+      } else {
+        (void)h.web.handle(request, "");
+      }
+      break;
+    }
+    case 'E': {
+      const std::string reply = h.protocol.encryptedRequest(1001, base64Encode(h.key.EncryptText(input)), "");
+      // Every reply ends its last field.
+      if (!reply.empty() && reply.find("result=") != std::string::npos && reply.back() != '&') std::abort();
+      break;
+    }
+    case 'U': (void)h.protocol.handlePing(input, ""); break;
+    case 'P': {
+      const std::string cipher = h.key.EncryptText(input);
+      std::string datagram(1, static_cast<char>(cipher.size() % 256));
+      datagram += cipher;
+      datagram += std::string("\x94\x20\x00\x00\xe9\x03\x00\x00", 8);  // UDP port 8340, client 1001
+      (void)h.protocol.handlePing(datagram, "");
+      break;
+    }
+    default: break;
+  }
+  return 0;
+}

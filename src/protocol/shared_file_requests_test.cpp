@@ -1,0 +1,120 @@
+// SPDX-License-Identifier: MIT
+#include "protocol/shared_file_requests.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "net/scripted_http_server.h"
+#include "net/socket_io.h"
+#include "protocol/testing/protocol_fixture.h"
+
+namespace vantrel {
+namespace {
+
+using protocol_testing::ProtocolFixture;
+using testing::ScriptedHttpServer;
+
+class SharedFileRequestsTest : public ::testing::Test, public ProtocolFixture {
+ protected:
+  SharedFileRequestsTest() { loggedIn(7); }
+};
+
+TEST_F(SharedFileRequestsTest, AddFilesSendsEveryFileAndTakesTheIds) {
+  ScriptedHttpServer server(ScriptedHttpServer::reply("fileid=101&fileid=102&result=0&"));
+  useServer(server.port());
+  std::vector<FileRegistration> files = {{"Rock & Roll.mp3", 5}, {"readme", 7}};
+  ASSERT_EQ(AddFiles(ctx, files, 9, nullptr), 0);
+  EXPECT_EQ(plainBody(server.lastRequest()),
+            "action=add_file&dirid=9&cfileid=0&filename=Rock and Roll.mp3&filesize=5&keywords=&filetype=mp3"
+            "&cfileid=1&filename=readme&filesize=7&keywords=&filetype=");
+  EXPECT_EQ(server.lastRequest().rfind("POST /clientrequest?clientid=7 HTTP/1.0\r\n", 0), 0u);
+  EXPECT_EQ(files[0].fileId, 101);
+  EXPECT_EQ(files[1].fileId, 102);
+}
+
+TEST_F(SharedFileRequestsTest, LongNamesAreCutButKeepTheirType) {
+  const std::vector<FileRegistration> files = {{std::string(200, 'n') + ".a&b", 1}};
+  const std::string body = addFilesBody(files, 1);
+  EXPECT_NE(body.find("&filename=" + std::string(128, 'n') + "&filesize="), std::string::npos);
+  EXPECT_NE(body.find("&filetype=aandb"), std::string::npos);  // no "&" can add a field
+}
+
+TEST_F(SharedFileRequestsTest, AddFilesReplyRules) {
+  struct Case { const char* name; const char* reply; int want; };
+  const Case cases[] = {
+      {"server error", "result=3&", 503},
+      {"empty value", "fileid=&result=0&", files::kEmptyField},
+      {"zero ID", "fileid=0&result=0&", files::kZeroFileId},
+      {"not a number", "fileid=x1&result=0&", files::kBadFileId},
+      {"negative", "fileid=-4&result=0&", files::kBadFileId},
+      {"no result", "fileid=4&", 499},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedHttpServer server(ScriptedHttpServer::reply(c.reply));
+    useServer(server.port());
+    std::vector<FileRegistration> one = {{"a.txt", 1}};
+    EXPECT_EQ(AddFiles(ctx, one, 1, nullptr), c.want);
+  }
+}
+
+TEST_F(SharedFileRequestsTest, AddFilesRetriesATransportFailureAndLogsInAgainOnce) {
+  std::atomic<int> n{0};
+  ScriptedHttpServer server([&](int fd, const std::string& request) {
+    switch (n++) {
+      case 0:
+        return;  // closed without a reply: 203, sent again
+      case 1:
+        sendText(fd, "HTTP/1.0 200 OK\r\n\r\nresult=1&");  // not logged in
+        return;
+      case 2:
+        EXPECT_NE(request.find("action=login&"), std::string::npos);
+        sendText(fd, "HTTP/1.0 200 OK\r\n\r\nresult=0&clientid=7&checksum=0&");
+        return;
+      default:
+        sendText(fd, "HTTP/1.0 200 OK\r\n\r\nfileid=55&result=0&");
+    }
+  });
+  useServer(server.port());
+  std::vector<FileRegistration> one = {{"a.txt", 1}};
+  int calls = 0;
+  const ClientRequest::Progress progress = [&](int, long) { return ++calls; };
+  ASSERT_EQ(AddFiles(ctx, one, 1, &progress), 0);
+  EXPECT_EQ(one[0].fileId, 55);
+  ASSERT_EQ(server.requestCount(), 4u);
+  EXPECT_EQ(plainBody(server.requests()[3]), plainBody(server.requests()[0]));
+}
+
+TEST_F(SharedFileRequestsTest, RemoveFilesSendsEachId) {
+  ScriptedHttpServer server(ScriptedHttpServer::reply("result=0&"));
+  useServer(server.port());
+  EXPECT_EQ(RemoveFiles(ctx, {}, nullptr), 0);
+  EXPECT_EQ(plainBody(server.lastRequest()), "action=remove_file");
+  const int32_t ids[] = {4, 8};
+  EXPECT_EQ(RemoveFiles(ctx, ids, nullptr), 0);
+  EXPECT_EQ(plainBody(server.lastRequest()), "action=remove_file&fileid=4&fileid=8");
+}
+
+TEST_F(SharedFileRequestsTest, FileIdReplies) {
+  struct Case { const char* reply; std::optional<FileIdSet> want; };
+  const Case cases[] = {
+      {"result=0&numfiles=2&fileid=3&fileid=4&", FileIdSet{3, 4}},
+      {"result=0&numfiles=0&", FileIdSet{}},
+      {"result=0&numfiles=3&fileid=3&fileid=4&", std::nullopt},  // count differs
+      {"result=0&numfiles=1&fileid=x&", std::nullopt},
+      {"result=1&numfiles=0&", std::nullopt},
+      {"result=0&", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reply);
+    EXPECT_EQ(parseFileIds(c.reply), c.want);
+  }
+  ScriptedHttpServer server(ScriptedHttpServer::reply("result=0&numfiles=1&fileid=12&"));
+  useServer(server.port());
+  EXPECT_EQ(GetFileIds(ctx), (FileIdSet{12}));
+  EXPECT_EQ(plainBody(server.lastRequest()), "action=get_fileids");
+}
+
+}  // namespace
+}  // namespace vantrel

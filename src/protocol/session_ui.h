@@ -34,7 +34,7 @@ class UpdateView {
   virtual void setProgressPosition(long position) = 0;
   // Labels and enabled states of the two buttons; "" leaves a label as it is.
   virtual void setButtons(const std::string& first, const std::string& second, bool secondEnabled) = 0;
-  virtual void showMessage(const MessageBox& box) = 0;
+  virtual void showNotice(const MessageBox& box) = 0;
 };
 
 class UpdatePrompt {

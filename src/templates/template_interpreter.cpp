@@ -86,6 +86,14 @@ class Interpreter {
     return v.type() == TemplateValue::Type::Reference ? v.slot() : static_cast<uint32_t>(slot);
   }
 
+  // The slot of a variable of the running frame, through its reference.
+  TemplateValue& variable(uint32_t index) {
+    const size_t slot = size_t{m_base} + m_extra + index;
+    if (slot >= m_stack.size()) return m_void;  // not reached: frames hold their variables
+    TemplateValue& v = m_stack[slot];
+    return v.type() == TemplateValue::Type::Reference ? m_stack[v.slot()] : v;
+  }
+
   bool growStack(size_t size) {
     if (size > m_limits.maxStackSlots) {
       stop(kStackLimitReached);
@@ -124,7 +132,7 @@ class Interpreter {
     const Node* n = s.node;
     switch (n->code) {
       case NodeCode::OutputText:
-        write(n->first.literal.text());
+        write(n->first.literal->text());
         return;
       case NodeCode::Branch:
       case NodeCode::Alternatives:
@@ -164,12 +172,14 @@ class Interpreter {
       case NodeCode::Increment:
       case NodeCode::Decrement:
       case NodeCode::IteratorStep:
-        (void)evalNode(n);
+        discard(s);
         return;
       default:
         if (n->code == NodeCode::Param || n->code == NodeCode::Substr ||
             (n->code >= NodeCode::LessEqual && n->code <= NodeCode::Concat)) {
-          writeValue(evalNode(n));
+          TemplateValue value;
+          evalNode(n, value);
+          writeValue(value);
           return;
         }
         write(" unexpected branch operator ");
@@ -220,7 +230,7 @@ class Interpreter {
         case State::Normal:
           break;
       }
-      if (n->step != nullptr) (void)eval(n->step->first);
+      if (n->step != nullptr) discard(n->step->first);
       if (m_state != State::Normal) return;
     }
   }
@@ -232,7 +242,7 @@ class Interpreter {
     }
     const Node* call = n->first.node;
     const std::vector<TemplateValue> args = evalArgs(call);
-    const std::string_view name = call->second.literal.text();
+    const std::string_view name = call->second.literal->text();
     std::unique_ptr<OutputSink> sink = m_alternates->Open(name, *m_out, args);
     if (!sink) {
       write(std::string(" output \"").append(name).append("\" not known "));
@@ -257,7 +267,7 @@ class Interpreter {
       }
       m_stack.back() = std::move(v);
     }
-    const std::string_view name = call->second.literal.text();
+    const std::string_view name = call->second.literal->text();
     const Template* t = m_current->set != nullptr ? m_current->set->find(name) : nullptr;
     if (t != nullptr) {
       callTemplate(*t, static_cast<uint32_t>(top));
@@ -338,21 +348,86 @@ class Interpreter {
 
   // --- expressions ---
 
-  bool truth(const Operand& op) { return eval(op).toInteger() != 0; }
+  bool truth(const Operand& op) {
+    TemplateValue scratch;
+    return evalRef(op, scratch).toInteger() != 0;
+  }
 
-  TemplateValue eval(const Operand& op) {
+  // The value of op: a literal or a variable as it stands, anything else
+  // computed into scratch. Valid until the stack next grows, which no
+  // expression does.
+  const TemplateValue& evalRef(const Operand& op, TemplateValue& scratch) {
     switch (op.kind) {
       case Operand::Kind::Literal:
-        return op.literal;
+        return *op.literal;
       case Operand::Kind::Variable:
-        return m_stack[slotOf(op.variable)];
+        return variable(op.variable);
       case Operand::Kind::Node:
-        return evalNode(op.node);
+        evalNode(op.node, scratch);
+        return scratch;
       case Operand::Kind::None:
         break;
     }
     write(" unexpected branch data type ");
-    return {};
+    scratch = TemplateValue();
+    return scratch;
+  }
+
+  TemplateValue eval(const Operand& op) {
+    TemplateValue scratch;
+    if (op.kind == Operand::Kind::Node) {
+      evalNode(op.node, scratch);
+      return scratch;
+    }
+    return evalRef(op, scratch);
+  }
+
+  // Runs an expression for its effect only.
+  void discard(const Operand& op) {
+    if (op.kind != Operand::Kind::Node) return;
+    const Node* n = op.node;
+    switch (n->code) {
+      case NodeCode::Assign:
+        (void)assign(n);
+        return;
+      case NodeCode::Increment:
+      case NodeCode::Decrement:
+        (void)step(n);
+        return;
+      case NodeCode::IteratorStep:
+        discard(n->first);
+        return;
+      default: {
+        TemplateValue ignored;
+        evalNode(n, ignored);
+        return;
+      }
+    }
+  }
+
+  TemplateValue& assign(const Node* n) {
+    TemplateValue scratch;
+    const TemplateValue& v = evalRef(n->first, scratch);
+    TemplateValue& target = variable(n->second.variable);
+    if (&v == &scratch) {
+      target = std::move(scratch);
+    } else {
+      target = v;
+    }
+    return target;
+  }
+
+  // "++" and "--": the variable after the change, and in old its value before.
+  TemplateValue& step(const Node* n, TemplateValue* old = nullptr) {
+    TemplateValue& v = variable(n->first.variable);
+    if (old != nullptr) *old = v;
+    const int delta = n->code == NodeCode::Increment ? 1 : -1;
+    if (v.type() == TemplateValue::Type::Integer) {
+      v = TemplateValue::integer(static_cast<int32_t>(static_cast<uint32_t>(v.integerValue()) + static_cast<uint32_t>(delta)));
+    } else {
+      v = stepped(v, delta);
+    }
+    return v;
   }
 
   [[gnu::noinline]] std::vector<TemplateValue> evalArgs(const Node* call) {
@@ -363,69 +438,126 @@ class Interpreter {
     return args;
   }
 
-  TemplateValue evalNode(const Node* n) {
+  // Computes the value of n into out, a scratch value of the caller's.
+  void evalNode(const Node* n, TemplateValue& out) {
     switch (n->code) {
-      case NodeCode::Assign: {
-        TemplateValue v = eval(n->first);
-        const uint32_t slot = slotOf(n->second.variable);
-        m_stack[slot] = v;
-        return v;
-      }
+      case NodeCode::Assign:
+        out = assign(n);
+        return;
       case NodeCode::Increment:
-      case NodeCode::Decrement: {
-        const uint32_t slot = slotOf(n->first.variable);
-        TemplateValue old = m_stack[slot];
-        m_stack[slot] = stepped(old, n->code == NodeCode::Increment ? 1 : -1);
-        return n->prefix ? m_stack[slot] : old;
-      }
+      case NodeCode::Decrement:
+        if (n->prefix) {
+          out = step(n);
+        } else {
+          (void)step(n, &out);
+        }
+        return;
       case NodeCode::IteratorStep:
-        return eval(n->first);
+        out = eval(n->first);
+        return;
       case NodeCode::Param:
-        return evalParam(n);
+        out = evalParam(n);
+        return;
       case NodeCode::Substr:
-        return evalSubstr(n);
+        out = evalSubstr(n);
+        return;
       case NodeCode::EnvReference:
-        return evalEnv(n, false);
+        out = evalEnv(n, false);
+        return;
       case NodeCode::Or:
       case NodeCode::And: {
         const bool left = truth(n->second);
-        if (left == (n->code == NodeCode::Or)) return TemplateValue::integer(left ? 1 : 0);
-        return TemplateValue::integer(truth(n->first) ? 1 : 0);
+        out.setInteger(left == (n->code == NodeCode::Or) ? left : truth(n->first));
+        return;
       }
       case NodeCode::Not:
-        return TemplateValue::integer(truth(n->first) ? 0 : 1);
-      case NodeCode::Concat: {
-        const TemplateValue right = eval(n->first);
-        const TemplateValue left = eval(n->second);
-        return concat(left, right);
-      }
+        out.setInteger(truth(n->first) ? 0 : 1);
+        return;
       case NodeCode::Add:
       case NodeCode::Subtract:
-        if (n->second.empty()) return unarySign(n->code, eval(n->first));
+        if (n->second.empty()) {
+          TemplateValue scratch;
+          out = unarySign(n->code, evalRef(n->first, scratch));
+          return;
+        }
         [[fallthrough]];
       case NodeCode::Multiply:
       case NodeCode::Divide:
-      case NodeCode::Modulo: {
-        const TemplateValue right = eval(n->first);
-        const TemplateValue left = eval(n->second);
-        bool divisionByZero = false;
-        TemplateValue result = arithmetic(n->code, left, right, divisionByZero);
-        if (divisionByZero) write(kDivisionByZero);
-        return result;
-      }
+      case NodeCode::Modulo:
+      case NodeCode::Concat:
       case NodeCode::LessEqual:
       case NodeCode::GreaterEqual:
       case NodeCode::NotEqual:
       case NodeCode::Less:
       case NodeCode::Greater:
-      case NodeCode::Equal: {
-        const TemplateValue right = eval(n->first);
-        const TemplateValue left = eval(n->second);
-        return TemplateValue::integer(comparison(n->code, left, right));
-      }
+      case NodeCode::Equal:
+        evalBinary(n, out);
+        return;
       default:
         write(" unexpected branch operator ");
-        return {};
+        out.setInteger(0);
+        return;
+    }
+  }
+
+  // The right operand first, then the left; integers on a fast path.
+  void evalBinary(const Node* n, TemplateValue& out) {
+    TemplateValue rightScratch;
+    TemplateValue leftScratch;
+    const TemplateValue* right = &evalRef(n->first, rightScratch);
+    if (n->second.kind == Operand::Kind::Node && right != &rightScratch) {
+      // The left side may assign to the variable the right side read.
+      rightScratch = *right;
+      right = &rightScratch;
+    }
+    const TemplateValue& left = evalRef(n->second, leftScratch);
+    if (left.type() == TemplateValue::Type::Integer && right->type() == TemplateValue::Type::Integer) {
+      const int32_t a = left.integerValue();
+      const int32_t b = right->integerValue();
+      const auto ua = static_cast<uint32_t>(a);
+      const auto ub = static_cast<uint32_t>(b);
+      switch (n->code) {
+        case NodeCode::Add:
+          return out.setInteger(static_cast<int32_t>(ua + ub));
+        case NodeCode::Subtract:
+          return out.setInteger(static_cast<int32_t>(ua - ub));
+        case NodeCode::Multiply:
+          return out.setInteger(static_cast<int32_t>(ua * ub));
+        case NodeCode::LessEqual:
+          return out.setInteger(a <= b);
+        case NodeCode::GreaterEqual:
+          return out.setInteger(a >= b);
+        case NodeCode::NotEqual:
+          return out.setInteger(a != b);
+        case NodeCode::Less:
+          return out.setInteger(a < b);
+        case NodeCode::Greater:
+          return out.setInteger(a > b);
+        case NodeCode::Equal:
+          return out.setInteger(a == b);
+        default:
+          break;
+      }
+    }
+    out = evalBinarySlow(n->code, left, *right);
+  }
+
+  [[gnu::noinline]] TemplateValue evalBinarySlow(NodeCode code, const TemplateValue& left, const TemplateValue& right) {
+    switch (code) {
+      case NodeCode::Concat:
+        return concat(left, right);
+      case NodeCode::Add:
+      case NodeCode::Subtract:
+      case NodeCode::Multiply:
+      case NodeCode::Divide:
+      case NodeCode::Modulo: {
+        bool divisionByZero = false;
+        TemplateValue result = arithmetic(code, left, right, divisionByZero);
+        if (divisionByZero) write(kDivisionByZero);
+        return result;
+      }
+      default:
+        return TemplateValue::integer(comparison(code, left, right));
     }
   }
 
@@ -498,7 +630,7 @@ class Interpreter {
       const Node* call = link->first.node;
       const std::vector<TemplateValue> args = evalArgs(call);
       if (m_state == State::Exit) return {};
-      const std::string_view name = call->second.literal.text();
+      const std::string_view name = call->second.literal->text();
       if (link->second.node != nullptr) {
         provider = provider->Select(name, *m_out, args);
         if (provider == nullptr) return {};
@@ -529,6 +661,7 @@ class Interpreter {
   std::vector<ExecuteCopy> m_copies;
   bool m_inExecute = false;
   uint64_t m_steps = 0;
+  TemplateValue m_void;  // stands in for a slot that is not there
   size_t m_stringWork = 0;
 };
 

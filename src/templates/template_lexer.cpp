@@ -21,9 +21,14 @@ int digitValue(char c) {
 
 class Lexer {
  public:
-  Lexer(std::string_view source, size_t pos, int line) : m_s(source), m_pos(pos), m_line(line), m_startLine(line) {}
+  Lexer(std::string_view source, size_t pos, int line, LexRun& run)
+      : m_s(source), m_pos(pos), m_line(line), m_startLine(line), m_run(run) {
+    m_run.tokens.clear();
+    m_run.failed = false;
+    m_run.errorLine = 0;
+  }
 
-  LexRun run() {
+  void run() {
     bool textMode = true;
     bool discard = true;
     while (!m_run.failed) {
@@ -52,7 +57,6 @@ class Lexer {
     }
     m_run.end = m_pos;
     m_run.endLine = m_line;
-    return std::move(m_run);
   }
 
  private:
@@ -123,21 +127,72 @@ class Lexer {
       m_pos = close;
       return Item::Comment;
     }
-    for (int i = kFirstOperator; i <= kLastOperator; ++i) {
-      const std::string_view op = kTokenText[static_cast<size_t>(i)];
-      if (m_s.substr(m_pos, op.size()) == op) {
-        m_pos += op.size();
-        const Sym sym = static_cast<Sym>(i);
-        if (sym == Sym::CodeEnd) {
-          emitSymbol(Sym::Semicolon);
-          return Item::CodeEnd;
-        }
-        emitSymbol(sym);
-        return Item::Operator;
+    const Sym sym = matchOperator();
+    if (sym != Sym::None) {
+      m_pos += kTokenText[static_cast<size_t>(sym)].size();
+      if (sym == Sym::CodeEnd) {
+        emitSymbol(Sym::Semicolon);
+        return Item::CodeEnd;
       }
+      emitSymbol(sym);
+      return Item::Operator;
     }
     fail();
     return Item::Failed;
+  }
+
+  // The first operator of the table, in index order, that the text here
+  // begins with: the two-character operators before their one-character
+  // prefixes.
+  Sym matchOperator() const {
+    const char c = m_s[m_pos];
+    const char next = m_pos + 1 < m_s.size() ? m_s[m_pos + 1] : '\0';
+    switch (c) {
+      case ':':
+        return next == '=' ? Sym::Assign : Sym::None;
+      case '+':
+        return next == '+' ? Sym::PlusPlus : Sym::Plus;
+      case '-':
+        return next == '-' ? Sym::MinusMinus : Sym::Minus;
+      case '<':
+        return next == '=' ? Sym::LessEqual : Sym::Less;
+      case '>':
+        return next == '=' ? Sym::GreaterEqual : Sym::Greater;
+      case '!':
+        return next == '=' ? Sym::NotEqual : Sym::Not;
+      case '=':
+        return Sym::Equal;
+      case '|':
+        return next == '|' ? Sym::Or : Sym::None;
+      case '&':
+        return next == '&' ? Sym::And : Sym::None;
+      case '*':
+        return Sym::Times;
+      case '/':
+        return Sym::Divide;
+      case '%':
+        return Sym::Modulo;
+      case '$':
+        return Sym::Dollar;
+      case '[':
+        return Sym::LeftBracket;
+      case ']':
+        return Sym::RightBracket;
+      case ',':
+        return Sym::Comma;
+      case '(':
+        return Sym::LeftParen;
+      case ')':
+        return Sym::RightParen;
+      case '.':
+        return Sym::Dot;
+      case ';':
+        return Sym::Semicolon;
+      case '#':
+        return next == '>' ? Sym::CodeEnd : Sym::None;
+      default:
+        return Sym::None;
+    }
   }
 
   Item lexName() {
@@ -148,7 +203,8 @@ class Lexer {
       if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
     }
     for (int i = kFirstKeyword; i <= kLastKeyword; ++i) {
-      if (kTokenText[static_cast<size_t>(i)] == name) {
+      const std::string_view keyword = kTokenText[static_cast<size_t>(i)];
+      if (!keyword.empty() && keyword[0] == name[0] && keyword == name) {
         emit(TokenKind::Symbol, m_line).sym = static_cast<Sym>(i);
         return Item::Token;
       }
@@ -247,11 +303,17 @@ class Lexer {
   size_t m_pos;
   int m_line;
   int m_startLine;
-  LexRun m_run;
+  LexRun& m_run;
 };
 
 }  // namespace
 
-LexRun lexRun(std::string_view source, size_t pos, int line) { return Lexer(source, pos, line).run(); }
+void lexRun(std::string_view source, size_t pos, int line, LexRun& run) { Lexer(source, pos, line, run).run(); }
+
+LexRun lexRun(std::string_view source, size_t pos, int line) {
+  LexRun run;
+  lexRun(source, pos, line, run);
+  return run;
+}
 
 }  // namespace vantrel::templates

@@ -12,10 +12,31 @@
 
 namespace vantrel::templates {
 
+namespace {
+constexpr size_t kIndexedVariables = 32;
+}
+
 uint32_t Template::variable(const std::string& n) {
+  if (variables.size() < kIndexedVariables) {
+    for (size_t i = 0; i < variables.size(); ++i) {
+      if (variables[i] == n) return static_cast<uint32_t>(i);
+    }
+    variables.push_back(n);
+    return static_cast<uint32_t>(variables.size() - 1);
+  }
+  if (variableIndex.empty()) {
+    for (size_t i = variables.size(); i-- > 0;) variableIndex.insert_or_assign(variables[i], static_cast<uint32_t>(i));
+  }
   auto [it, added] = variableIndex.try_emplace(n, static_cast<uint32_t>(variables.size()));
   if (added) variables.push_back(n);
   return it->second;
+}
+
+void Template::addParameter(const std::string& n) {
+  // Each parameter gets its own slot, even a repeated name; a name finds the first.
+  if (!variableIndex.empty()) variableIndex.try_emplace(n, static_cast<uint32_t>(variables.size()));
+  variables.push_back(n);
+  ++parameterCount;
 }
 
 bool TemplateSet::add(std::unique_ptr<Template> t) {
@@ -68,10 +89,7 @@ class Parser {
       ++m_i;
       for (;;) {
         if (!atName()) return error(currentLine(), "invalid parameter name");
-        // Parameters come first and each gets its own slot, even a repeated name.
-        m_owner.variableIndex.try_emplace(m_t[m_i].text, static_cast<uint32_t>(m_owner.variables.size()));
-        m_owner.variables.push_back(m_t[m_i++].text);
-        ++m_owner.parameterCount;
+        m_owner.addParameter(m_t[m_i++].text);
         if (at(Sym::Comma)) {
           ++m_i;
           continue;
@@ -133,9 +151,9 @@ class Parser {
   }
 
   Node* make(NodeCode code) {
-    Node& n = m_arena.emplace_back();
-    n.code = code;
-    return &n;
+    Node* n = m_arena.make();
+    n->code = code;
+    return n;
   }
 
   static Operand nodeOperand(const Node* n) {
@@ -168,7 +186,7 @@ class Parser {
       ++m_i;
       Node* n = make(NodeCode::OutputText);
       n->first.kind = Operand::Kind::Literal;
-      n->first.literal = TemplateValue::string(t.text);
+      n->first.literal = m_arena.keep(TemplateValue::string(t.text));
       return nodeOperand(n);
     }
     if (t.kind == TokenKind::Symbol) {
@@ -360,7 +378,7 @@ class Parser {
     if (!atName()) return nullptr;
     Node* call = make(NodeCode::Call);
     call->second.kind = Operand::Kind::Literal;
-    call->second.literal = TemplateValue::string(m_t[m_i++].text);
+    call->second.literal = m_arena.keep(TemplateValue::string(m_t[m_i++].text));
     if (!at(Sym::LeftParen)) return call;
     const int parenLine = m_t[m_i++].line;
     Node* last = nullptr;
@@ -484,10 +502,10 @@ class Parser {
     return e;
   }
 
-  static Expr literal(TemplateValue v) {
+  Expr literal(TemplateValue v) {
     Expr e;
     e.op.kind = Operand::Kind::Literal;
-    e.op.literal = std::move(v);
+    e.op.literal = m_arena.keep(std::move(v));
     return e;
   }
 
@@ -628,8 +646,9 @@ bool ParseTemplateFile(std::string_view text, TemplateSet& set, const ReportFn& 
   size_t pos = 0;
   int line = 1;
   bool ok = true;
+  LexRun run;
   for (bool first = true;; first = false) {
-    LexRun run = lexRun(text, pos, line);
+    lexRun(text, pos, line, run);
     if (run.tokens.empty() && !run.failed) {
       // Only the first run must find a template; a later empty run is the
       // rest of the file after its last template, whatever its line.

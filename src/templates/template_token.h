@@ -62,5 +62,7 @@ struct LexRun {
 // Lexes one run from pos, counting lines from line. A run that produces no
 // token is not an error here; the caller decides what an empty run means.
 LexRun lexRun(std::string_view source, size_t pos, int line);
+// The same into run, reusing the room its token list already has.
+void lexRun(std::string_view source, size_t pos, int line, LexRun& run);
 
 }  // namespace vantrel::templates

@@ -9,6 +9,7 @@
 // same arena. A TemplateSet belongs to one rendering and its thread.
 
 #include <cstdint>
+#include <algorithm>
 #include <deque>
 #include <memory>
 #include <string>
@@ -39,8 +40,10 @@ struct Operand {
   enum class Kind : uint8_t { None, Node, Literal, Variable };
   Kind kind = Kind::None;
   uint32_t variable = 0;
-  const Node* node = nullptr;
-  TemplateValue literal;
+  union {
+    const Node* node = nullptr;
+    const TemplateValue* literal;  // kept by the arena
+  };
 
   bool empty() const { return kind == Kind::None; }
 };
@@ -55,13 +58,35 @@ struct Node {
   Operand second;
 };
 
-using NodeArena = std::deque<Node>;
+// Owns nodes in chunks that double in size, so that a small template makes
+// few allocations and a large one few chunks. Nodes never move.
+class NodeArena {
+ public:
+  const TemplateValue* keep(TemplateValue v) { return &m_literals.emplace_back(std::move(v)); }
+
+  Node* make() {
+    if (m_used == m_chunkSize) {
+      m_chunkSize = m_chunks.empty() ? 8 : std::min<size_t>(m_chunkSize * 2, 1024);
+      m_chunks.push_back(std::make_unique<Node[]>(m_chunkSize));
+      m_used = 0;
+    }
+    return &m_chunks.back()[m_used++];
+  }
+
+ private:
+  std::vector<std::unique_ptr<Node[]>> m_chunks;
+  std::deque<TemplateValue> m_literals;
+  size_t m_chunkSize = 0;
+  size_t m_used = 0;
+};
 
 class TemplateSet;
 
 struct Template {
   std::string name = "unknown";
   std::vector<std::string> variables;  // parameters first, then in order of first use
+  // Index of the variables by name, made once there are many of them; a few
+  // are found faster by looking through the list.
   std::unordered_map<std::string, uint32_t> variableIndex;
   uint32_t parameterCount = 0;
   const Node* body = nullptr;  // statement list
@@ -72,6 +97,7 @@ struct Template {
   NodeArena nodes;
 
   uint32_t variable(const std::string& n);  // index of n, appended when new
+  void addParameter(const std::string& n);
 };
 
 class TemplateSet {

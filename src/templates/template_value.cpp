@@ -8,19 +8,6 @@
 
 namespace vantrel::templates {
 
-TemplateValue TemplateValue::integer(int32_t v) noexcept {
-  TemplateValue value;
-  value.m_integer = v;
-  return value;
-}
-
-TemplateValue TemplateValue::real(double v) noexcept {
-  TemplateValue value;
-  value.m_type = Type::Real;
-  value.m_real = v;
-  return value;
-}
-
 TemplateValue TemplateValue::string(std::string_view text) { return string(std::string(text)); }
 
 TemplateValue TemplateValue::string(std::string&& text) {
@@ -47,7 +34,7 @@ int32_t truncateReal(double v) noexcept {
   return static_cast<int32_t>(v);
 }
 
-int32_t TemplateValue::toInteger() const noexcept {
+int32_t TemplateValue::otherToInteger() const noexcept {
   switch (m_type) {
     case Type::Integer:
       return m_integer;

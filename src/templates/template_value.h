@@ -23,12 +23,28 @@ class TemplateValue {
 
   TemplateValue() = default;  // integer 0
 
-  static TemplateValue integer(int32_t v) noexcept;
-  static TemplateValue real(double v) noexcept;
+  static TemplateValue integer(int32_t v) noexcept {
+    TemplateValue value;
+    value.m_integer = v;
+    return value;
+  }
+  static TemplateValue real(double v) noexcept {
+    TemplateValue value;
+    value.m_type = Type::Real;
+    value.m_real = v;
+    return value;
+  }
   static TemplateValue string(std::string_view text);
   static TemplateValue string(std::string&& text);
   static TemplateValue string(const char* text) { return string(std::string_view(text)); }
   static TemplateValue reference(uint32_t slot) noexcept;
+
+  // Makes this value an integer in place.
+  void setInteger(int32_t v) noexcept {
+    if (m_text) m_text.reset();
+    m_type = Type::Integer;
+    m_integer = v;
+  }
 
   Type type() const noexcept { return m_type; }
   bool isString() const noexcept { return m_type == Type::String; }
@@ -41,7 +57,7 @@ class TemplateValue {
 
   // Conversion to an integer, also the truth value: integers as they are,
   // reals truncated toward zero, strings their length.
-  int32_t toInteger() const noexcept;
+  int32_t toInteger() const noexcept { return m_type == Type::Integer ? m_integer : otherToInteger(); }
   // Integers and reals as a real; a string as its length.
   double toReal() const noexcept;
   // Appends the printed form: integer "%ld", real "%f", string as its bytes.
@@ -50,6 +66,8 @@ class TemplateValue {
   size_t textLength() const;
 
  private:
+  int32_t otherToInteger() const noexcept;
+
   Type m_type = Type::Integer;
   union {
     int32_t m_integer = 0;

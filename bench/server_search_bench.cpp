@@ -25,6 +25,7 @@ struct Catalogue {
   Catalogue() {
     path = std::filesystem::temp_directory_path() / ("vantrel-search-bench-" + std::to_string(::getpid()) + ".db");
     db.open(path.string());
+    db.exec("INSERT INTO users(id, name, password, created) VALUES (1, 'owner', x'00', 0)");
     const int64_t category = store.createCategory(0, "Music", true);
     NewGroup g;
     g.name = "Everything";

@@ -24,8 +24,12 @@ namespace {
 using namespace vantrel;
 using namespace vantrel::server;
 
-struct Harness {
-  Harness() {
+int64_t fixedClock() { return 1700000000; }
+
+// The prepared world, built once: users, the demo catalogue (its group
+// passwords make it slow to build), alice logged in and in group 7.
+struct Template {
+  Template() {
     db.open(":memory:");
     vault.setKey({});
     accounts.createUser("alice", "secret1", "");
@@ -39,19 +43,44 @@ struct Harness {
     protocol.login(FormFields(login, FormFields::Decoding::kRaw), "");
     protocol.encryptedRequest(1001, base64Encode(key.EncryptText("action=joingroup7&groupid=7")), "");
   }
-
   Database db;
   PasswordVault vault;
   AccountStore accounts{db, vault};
   CatalogueStore catalogue{db};
   SessionTable sessions;
   RemovalNotifier notifier;
-  // An empty peer address: probes and removal orders fail at once instead of
-  // reaching out to anything.
-  ServerContext ctx{accounts, catalogue, sessions, notifier, 201, [] { return int64_t{1700000000}; }, {}};
+  ServerContext ctx{accounts, catalogue, sessions, notifier, 201, fixedClock, {}};
+  ClientProtocol protocol{ctx};
+  SessionKey key;
+};
+
+Template& world() {
+  static Template t;
+  return t;
+}
+
+// A fresh copy of the prepared world for one input, so inputs do not see
+// each other's changes.
+struct Harness {
+  Harness() {
+    db.open(":memory:");
+    sqlite3_backup* copy = sqlite3_backup_init(db.handle(), "main", world().db.handle(), "main");
+    sqlite3_backup_step(copy, -1);
+    sqlite3_backup_finish(copy);
+    vault.setKey({});
+    protocol.restoreSessions();
+  }
+  Database db;
+  PasswordVault vault;
+  AccountStore accounts{db, vault};
+  CatalogueStore catalogue{db};
+  SessionTable sessions;
+  // An empty peer address below: probes and removal orders fail at once
+  // instead of reaching out to anything.
+  ServerContext ctx{accounts, catalogue, sessions, world().notifier, 201, fixedClock, {}};
   ClientProtocol protocol{ctx};
   WebSite web{ctx, "127.0.0.1"};
-  SessionKey key;
+  const SessionKey& key = world().key;
 };
 
 }  // namespace

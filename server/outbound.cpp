@@ -18,6 +18,8 @@ namespace vantrel::server {
 
 namespace {
 
+constexpr size_t kIdsPerOrder = 30;
+
 bool makeAddress(const std::string& ip, int port, sockaddr_in& sa) {
   if (port <= 0 || port > 65535) return false;
   sa = {};
@@ -99,10 +101,11 @@ void RemovalNotifier::run(std::stop_token stop) {
       order = std::move(m_queue.front());
       m_queue.pop_front();
     }
-    // A request line is kept short: long lists go out in several orders.
-    for (size_t at = 0; at < order.fileIds.size(); at += 50) {
+    // File servers read the request line into 700 bytes: 30 IDs of up to ten
+    // digits fit, so longer lists go out as several orders.
+    for (size_t at = 0; at < order.fileIds.size(); at += kIdsPerOrder) {
       std::string target = "/remove_file/?";
-      for (size_t i = at; i < order.fileIds.size() && i < at + 50; ++i) {
+      for (size_t i = at; i < order.fileIds.size() && i < at + kIdsPerOrder; ++i) {
         target += (i == at ? "fileid=" : "&fileid=") + std::to_string(order.fileIds[i]);
       }
       UniqueFd fd = connectTo(order.ip, order.port, 3000);

@@ -21,12 +21,10 @@ long numberOf(std::string_view value) { return std::strtol(std::string(value).c_
 
 }  // namespace
 
-int PingHandler::HandlePingReply(std::string_view bytes) {
-  if (bytes.size() == 8 && ::strncasecmp(bytes.data(), "error=1&", 8) == 0) return Relogin() == 0 ? 1 : 0;
-
-  const std::string plain = m_ctx.key.DecryptText(bytes);
+PingReplyFields parsePingReply(std::string_view plain) {
+  PingReplyFields fields;
   std::string_view rest = plain;
-  for (int pair = 0; pair < kMaxPairs; ++pair) {
+  for (int pair = 0; pair < PingHandler::kMaxPairs; ++pair) {
     const std::size_t eq = rest.find('=');
     if (eq == std::string_view::npos) break;
     const std::string_view name = rest.substr(0, eq);
@@ -34,29 +32,43 @@ int PingHandler::HandlePingReply(std::string_view bytes) {
     const std::size_t amp = rest.find('&');
     const std::string_view value = rest.substr(0, amp);
     rest.remove_prefix(amp == std::string_view::npos ? rest.size() : amp + 1);
-
     if (equalsNoCase(name, "ping")) {
-      const long ms = numberOf(value);
-      if (ms > 10000 && ms < 600000) m_ctx.logText("Setting new ping time " + std::to_string(ms), 2);
+      fields.ping = numberOf(value);
     } else if (equalsNoCase(name, "chk")) {
-      const long checksum = numberOf(value);
-      if (checksum == -1) {
-        m_ctx.logText("Error getting server checksum from ping", 2);
-      } else {
-        m_ctx.state.SetServerChecksum(static_cast<int32_t>(checksum));
-        if (m_ctx.localChecksum && m_ctx.compareWithServer && m_ctx.localChecksum() != checksum) {
-          m_ctx.compareWithServer();
-        }
-      }
+      fields.checksum = numberOf(value);
     } else if (equalsNoCase(name, "srvAddress")) {
-      m_ctx.target.SetServer(value, ServerTarget::kRedirectPort);
-      const int code = LoginRequest(m_ctx, m_ctx.state.UserName(), m_ctx.state.Password(), nullptr);
-      m_ctx.logText(code == 0 ? std::string("Login successful") : "Login unsuccessful " + std::to_string(code), 2);
+      fields.serverAddress = std::string(value);
     } else if (equalsNoCase(name, "chkmsg")) {
-      if (numberOf(value) > 0) m_ctx.state.SetMessagesWaiting(true);
+      fields.messages = numberOf(value);
     }
     if (amp == std::string_view::npos) break;
   }
+  return fields;
+}
+
+int PingHandler::HandlePingReply(std::string_view bytes) {
+  if (bytes.size() == 8 && ::strncasecmp(bytes.data(), "error=1&", 8) == 0) return Relogin() == 0 ? 1 : 0;
+
+  const PingReplyFields fields = parsePingReply(m_ctx.key.DecryptText(bytes));
+  if (fields.ping && *fields.ping > 10000 && *fields.ping < 600000) {
+    m_ctx.logText("Setting new ping time " + std::to_string(*fields.ping), 2);
+  }
+  if (fields.checksum) {
+    if (*fields.checksum == -1) {
+      m_ctx.logText("Error getting server checksum from ping", 2);
+    } else {
+      m_ctx.state.SetServerChecksum(static_cast<int32_t>(*fields.checksum));
+      if (m_ctx.localChecksum && m_ctx.compareWithServer && m_ctx.localChecksum() != *fields.checksum) {
+        m_ctx.compareWithServer();
+      }
+    }
+  }
+  if (fields.serverAddress) {
+    m_ctx.target.SetServer(*fields.serverAddress, ServerTarget::kRedirectPort);
+    const int code = LoginRequest(m_ctx, m_ctx.state.UserName(), m_ctx.state.Password(), nullptr);
+    m_ctx.logText(code == 0 ? std::string("Login successful") : "Login unsuccessful " + std::to_string(code), 2);
+  }
+  if (fields.messages && *fields.messages > 0) m_ctx.state.SetMessagesWaiting(true);
   return 1;
 }
 

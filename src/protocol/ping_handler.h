@@ -12,11 +12,24 @@
 
 #include <atomic>
 #include <chrono>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "protocol/protocol_context.h"
 
 namespace vantrel {
+
+// What a decrypted ping reply says; fields that were absent stay empty.
+struct PingReplyFields {
+  std::optional<long> ping;
+  std::optional<long> checksum;
+  std::optional<std::string> serverAddress;
+  std::optional<long> messages;
+};
+
+// Reads at most five name=value pairs ("=" then "&"), names without case.
+PingReplyFields parsePingReply(std::string_view plain);
 
 class PingHandler {
  public:

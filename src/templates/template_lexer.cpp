@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The lexer: text mode copies page text up to "<#", code mode reads names,
 // literals and operators up to "#>".
+#include <array>
 #include <cstdlib>
+#include <vector>
 
 #include "templates/template_token.h"
 
@@ -17,6 +19,24 @@ int digitValue(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return 99;
+}
+
+// The keyword a lower-case name spells, or None; only keywords of the
+// name's length are compared.
+Sym keywordFor(std::string_view name) {
+  static const auto byLength = [] {
+    std::array<std::vector<Sym>, 16> table{};
+    for (int i = kFirstKeyword; i <= kLastKeyword; ++i) {
+      const std::string_view k = kTokenText[static_cast<size_t>(i)];
+      if (!k.empty()) table[k.size()].push_back(static_cast<Sym>(i));
+    }
+    return table;
+  }();
+  if (name.size() >= byLength.size()) return Sym::None;
+  for (Sym s : byLength[name.size()]) {
+    if (kTokenText[static_cast<size_t>(s)] == name) return s;
+  }
+  return Sym::None;
 }
 
 class Lexer {
@@ -202,12 +222,10 @@ class Lexer {
     for (char& ch : name) {
       if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
     }
-    for (int i = kFirstKeyword; i <= kLastKeyword; ++i) {
-      const std::string_view keyword = kTokenText[static_cast<size_t>(i)];
-      if (!keyword.empty() && keyword[0] == name[0] && keyword == name) {
-        emit(TokenKind::Symbol, m_line).sym = static_cast<Sym>(i);
-        return Item::Token;
-      }
+    const Sym keyword = keywordFor(name);
+    if (keyword != Sym::None) {
+      emit(TokenKind::Symbol, m_line).sym = keyword;
+      return Item::Token;
     }
     emit(TokenKind::Name, m_line).text = std::move(name);
     return Item::Token;

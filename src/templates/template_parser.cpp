@@ -69,7 +69,7 @@ using MaybeExpr = std::optional<Expr>;
 
 class Parser {
  public:
-  Parser(const std::vector<Token>& tokens, int startLine, Template& owner, NodeArena& arena)
+  Parser(std::vector<Token>& tokens, int startLine, Template& owner, NodeArena& arena)
       : m_t(tokens), m_startLine(startLine), m_owner(owner), m_arena(arena) {}
 
   bool failed() const { return m_failed; }
@@ -186,7 +186,7 @@ class Parser {
       ++m_i;
       Node* n = make(NodeCode::OutputText);
       n->first.kind = Operand::Kind::Literal;
-      n->first.literal = m_arena.keep(TemplateValue::string(t.text));
+      n->first.literal = m_arena.keep(TemplateValue::string(std::move(m_t[m_i - 1].text)));
       return nodeOperand(n);
     }
     if (t.kind == TokenKind::Symbol) {
@@ -428,28 +428,41 @@ class Parser {
     return Expr{nodeOperand(n)};
   }
 
-  static bool levelHas(int level, Sym s) {
-    switch (level) {
-      case 0:
-        return s == Sym::And || s == Sym::Or;
-      case 1:
-        return s == Sym::Less || s == Sym::Greater || s == Sym::LessEqual || s == Sym::GreaterEqual ||
-               s == Sym::Equal || s == Sym::NotEqual;
-      case 2:
-        return s == Sym::Plus || s == Sym::Minus;
-      case 3:
-        return s == Sym::Times || s == Sym::Divide || s == Sym::Modulo;
-      case 4:
-        return s == Sym::Dollar;
+  // Binding level of a binary operator, loosest 0 to tightest 4; -1 for
+  // anything else.
+  static int binaryLevel(const Token& t) {
+    if (t.kind != TokenKind::Symbol) return -1;
+    switch (t.sym) {
+      case Sym::And:
+      case Sym::Or:
+        return 0;
+      case Sym::Less:
+      case Sym::Greater:
+      case Sym::LessEqual:
+      case Sym::GreaterEqual:
+      case Sym::Equal:
+      case Sym::NotEqual:
+        return 1;
+      case Sym::Plus:
+      case Sym::Minus:
+        return 2;
+      case Sym::Times:
+      case Sym::Divide:
+      case Sym::Modulo:
+        return 3;
+      case Sym::Dollar:
+        return 4;
       default:
-        return false;
+        return -1;
     }
   }
 
-  MaybeExpr parseBinary(int level) {
-    if (level > 4) return parsePrefix();
-    MaybeExpr left = parseBinary(level + 1);
-    while (!m_failed && left && !atEnd() && m_t[m_i].kind == TokenKind::Symbol && levelHas(level, m_t[m_i].sym)) {
+  // Binary operators of level minLevel and tighter, each level left-associative.
+  MaybeExpr parseBinary(int minLevel) {
+    MaybeExpr left = parsePrefix();
+    while (!m_failed && left && !atEnd()) {
+      const int level = binaryLevel(m_t[m_i]);
+      if (level < minLevel) break;
       const Sym op = m_t[m_i++].sym;
       MaybeExpr right = parseBinary(level + 1);
       if (m_failed) return std::nullopt;
@@ -516,7 +529,7 @@ class Parser {
     switch (t.kind) {
       case TokenKind::String:
         ++m_i;
-        return literal(TemplateValue::string(t.text));
+        return literal(TemplateValue::string(std::move(m_t[m_i - 1].text)));
       case TokenKind::Integer:
         ++m_i;
         return literal(TemplateValue::integer(t.integer));
@@ -617,7 +630,7 @@ class Parser {
     return Expr{nodeOperand(ref)};
   }
 
-  const std::vector<Token>& m_t;
+  std::vector<Token>& m_t;  // texts are moved out into literals
   size_t m_i = 0;
   int m_startLine;
   Template& m_owner;

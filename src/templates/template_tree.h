@@ -10,7 +10,6 @@
 
 #include <cstdint>
 #include <algorithm>
-#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -58,26 +57,40 @@ struct Node {
   Operand second;
 };
 
-// Owns nodes in chunks that double in size, so that a small template makes
-// few allocations and a large one few chunks. Nodes never move.
-class NodeArena {
+// Owns objects in chunks that double in size, so that a small template makes
+// few allocations and a large one few chunks. Objects never move.
+template <class T>
+class Chunks {
  public:
-  const TemplateValue* keep(TemplateValue v) { return &m_literals.emplace_back(std::move(v)); }
-
-  Node* make() {
+  T* make() {
     if (m_used == m_chunkSize) {
-      m_chunkSize = m_chunks.empty() ? 8 : std::min<size_t>(m_chunkSize * 2, 1024);
-      m_chunks.push_back(std::make_unique<Node[]>(m_chunkSize));
+      m_chunkSize = m_chunks.empty() ? 32 : std::min<size_t>(m_chunkSize * 2, 1024);
+      if (m_chunks.empty()) m_chunks.reserve(8);
+      m_chunks.push_back(std::make_unique<T[]>(m_chunkSize));
       m_used = 0;
     }
     return &m_chunks.back()[m_used++];
   }
 
  private:
-  std::vector<std::unique_ptr<Node[]>> m_chunks;
-  std::deque<TemplateValue> m_literals;
+  std::vector<std::unique_ptr<T[]>> m_chunks;
   size_t m_chunkSize = 0;
   size_t m_used = 0;
+};
+
+// The nodes and literals of one parse.
+class NodeArena {
+ public:
+  Node* make() { return m_nodes.make(); }
+  const TemplateValue* keep(TemplateValue v) {
+    TemplateValue* slot = m_literals.make();
+    *slot = std::move(v);
+    return slot;
+  }
+
+ private:
+  Chunks<Node> m_nodes;
+  Chunks<TemplateValue> m_literals;
 };
 
 class TemplateSet;

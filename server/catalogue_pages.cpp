@@ -223,7 +223,10 @@ HttpResponse CataloguePages::search(const WebRequest& req) {
     if (onlineOnly) q.onlineClients = m_ctx.sessions.onlineClients(m_ctx.now());
     q.wantCount = true;
     const auto found = m_ctx.catalogue.search(q);
-    body += "<p class=\"muted\">" + std::to_string(found.total) + " file(s) found.</p>" + fileTable(req, found.files);
+    const std::string total = found.total > CatalogueStore::kMaxCount
+                                  ? "More than " + std::to_string(CatalogueStore::kMaxCount)
+                                  : std::to_string(found.total);
+    body += "<p class=\"muted\">" + total + " file(s) found.</p>" + fileTable(req, found.files);
     if (q.start + static_cast<int64_t>(found.files.size()) < found.total) {
       body += "<p><a href=\"/search.jsp?q=" + urlEncode(text) + "&amp;kind=" + std::to_string(q.fileKind) +
               (onlineOnly ? "&amp;online=1" : "") + "&amp;start=" + std::to_string(q.start + 100) + "\">More</a></p>";

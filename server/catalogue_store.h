@@ -104,7 +104,7 @@ struct SearchQuery {
 
 struct SearchResult {
   std::vector<FileRow> files;
-  int64_t total = -1;  // only with wantCount
+  int64_t total = -1;  // only with wantCount; at most kMaxCount + 1
 };
 
 class CatalogueStore {
@@ -112,6 +112,8 @@ class CatalogueStore {
   static constexpr size_t kMinGroupName = 4;
   static constexpr size_t kMinGroupPassword = 4;
   static constexpr int64_t kMaxFetch = 500;
+  // Search counts stop here: a total above it means "more than kMaxCount".
+  static constexpr int64_t kMaxCount = 10000;
 
   explicit CatalogueStore(Database& db) : m_db(db) {}
 

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
+#include <thread>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -82,6 +84,34 @@ TEST_F(RenderTemplateTest, EmptyPageIsNotAnError) {
   const RenderResult r = render("empty.html");
   EXPECT_EQ(r.error, err::kOk);
   EXPECT_TRUE(r.page.empty());
+}
+
+TEST(RenderTemplateThreads, ConnectionsRenderFromOneArchiveAtOnce) {
+  TemplateArchive archive;
+  archive.add("page.html", CFileArchiveEntry("<# row(n) #><# n; #>,<# endtmpl #>"
+                                             "<# start; i := 0; while i < 50, i++; tmpl.row(i); endwhile; "
+                                             "env.command.commandData; endtmpl #>"));
+  std::string expected;
+  for (int i = 0; i < 50; ++i) expected += std::to_string(i) + ",";
+  std::atomic<int> good{0};
+  {
+    std::vector<std::jthread> threads;
+    for (int t = 0; t < 4; ++t) {
+      threads.emplace_back([&, t] {
+        SampleProviders providers;
+        RenderServices services;
+        services.providers = &providers;
+        for (int k = 0; k < 20; ++k) {
+          SampleRequest request;
+          request.add("t", std::to_string(t));
+          if (RenderTemplate("page.html", &archive, request, services).page == expected + "t=" + std::to_string(t) + "&") {
+            ++good;
+          }
+        }
+      });
+    }
+  }
+  EXPECT_EQ(good.load(), 80);
 }
 
 }  // namespace

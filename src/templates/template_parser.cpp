@@ -12,46 +12,6 @@
 
 namespace vantrel::templates {
 
-namespace {
-constexpr size_t kIndexedVariables = 32;
-}
-
-uint32_t Template::variable(const std::string& n) {
-  if (variables.size() < kIndexedVariables) {
-    for (size_t i = 0; i < variables.size(); ++i) {
-      if (variables[i] == n) return static_cast<uint32_t>(i);
-    }
-    variables.push_back(n);
-    return static_cast<uint32_t>(variables.size() - 1);
-  }
-  if (variableIndex.empty()) {
-    for (size_t i = variables.size(); i-- > 0;) variableIndex.insert_or_assign(variables[i], static_cast<uint32_t>(i));
-  }
-  auto [it, added] = variableIndex.try_emplace(n, static_cast<uint32_t>(variables.size()));
-  if (added) variables.push_back(n);
-  return it->second;
-}
-
-void Template::addParameter(const std::string& n) {
-  // Each parameter gets its own slot, even a repeated name; a name finds the first.
-  if (!variableIndex.empty()) variableIndex.try_emplace(n, static_cast<uint32_t>(variables.size()));
-  variables.push_back(n);
-  ++parameterCount;
-}
-
-bool TemplateSet::add(std::unique_ptr<Template> t) {
-  if (m_byName.contains(t->name)) return false;
-  t->set = this;
-  m_byName.emplace(t->name, t.get());
-  m_templates.push_back(std::move(t));
-  return true;
-}
-
-const Template* TemplateSet::find(std::string_view name) const {
-  auto it = m_byName.find(name);
-  return it == m_byName.end() ? nullptr : it->second;
-}
-
 void reportToStdout(std::string_view line) {
   std::fwrite(line.data(), 1, line.size(), stdout);
   std::fputc('\n', stdout);

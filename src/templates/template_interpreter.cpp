@@ -120,6 +120,7 @@ class Interpreter {
     for (const Node* link = list; link != nullptr; link = link->second.node) {
       if (!countStep()) return;
       runStatement(link->first);
+      if (m_refused) m_state = State::Exit;  // the page is full, whoever wrote last
       if (m_state != State::Normal) return;
     }
   }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "templates/sample_providers.h"
 #include "templates/template_test_util.h"
 
 namespace vantrel::templates {
@@ -358,6 +359,16 @@ TEST(TemplateLimits, PageStopsAtItsLimit) {
   for (int i = 0; i < 9; ++i) expected += "0123456789";
   EXPECT_EQ(page.page(), expected + std::string(PageBuffer::kFullMessage));
   EXPECT_TRUE(page.full());
+}
+
+TEST(TemplateLimits, AProviderFillingThePageStopsTheRun) {
+  TableProvider env;
+  env.set("big", TemplateValue::string(std::string(60, 'b')));
+  TemplateSet set;
+  ASSERT_TRUE(ParseTemplateFile("<# start; env.big; env.big; 'never'; endtmpl #>", set));
+  PageBuffer page(100);
+  RunTemplate(*set.find("start"), &env, page, nullptr);
+  EXPECT_EQ(page.page(), std::string(60, 'b') + std::string(PageBuffer::kFullMessage));
 }
 
 TEST(PageBuffer, ManySmallWritesKeepEveryByte) {

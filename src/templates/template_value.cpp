@@ -62,12 +62,6 @@ double TemplateValue::toReal() const noexcept {
   return 0;
 }
 
-std::string formatInteger(int32_t v) {
-  char buffer[16];
-  auto end = std::to_chars(buffer, buffer + sizeof buffer, v).ptr;
-  return std::string(buffer, end);
-}
-
 std::string formatReal(double v) {
   // "%f" of the largest double has 309 digits before the point.
   char buffer[400];
@@ -92,22 +86,6 @@ void TemplateValue::appendText(std::string& out) const {
     case Type::Reference:
       break;
   }
-}
-
-size_t TemplateValue::textLength() const {
-  switch (m_type) {
-    case Type::Integer: {
-      char buffer[16];
-      return static_cast<size_t>(std::to_chars(buffer, buffer + sizeof buffer, m_integer).ptr - buffer);
-    }
-    case Type::Real:
-      return formatReal(m_real).size();
-    case Type::String:
-      return text().size();
-    case Type::Reference:
-      break;
-  }
-  return 0;
 }
 
 }  // namespace vantrel::templates

@@ -62,8 +62,6 @@ class TemplateValue {
   double toReal() const noexcept;
   // Appends the printed form: integer "%ld", real "%f", string as its bytes.
   void appendText(std::string& out) const;
-  // Bytes the printed form takes, without making it.
-  size_t textLength() const;
 
  private:
   int32_t otherToInteger() const noexcept;
@@ -81,8 +79,7 @@ class TemplateValue {
 // range (and NaN) give INT32_MIN, as the processor's own conversion does.
 int32_t truncateReal(double v) noexcept;
 
-// Printed forms of the two number types.
-std::string formatInteger(int32_t v);
+// The printed form of a real, "%f".
 std::string formatReal(double v);
 
 }  // namespace vantrel::templates

@@ -16,6 +16,7 @@ TEST(HttpRequestTest, ReadsWhatClientsAndBrowsersSend) {
     std::string body;
   };
   const std::string big(kMaxBodyBytes + 1, 'x');
+  static constexpr char kNulHeader[] = "GET / HTTP/1.0\r\nX: a\0b\r\n\r\n";
   const Case cases[] = {
       {"client POST with backslash path and spare line ends",
        "POST /clientrequest?clientid=7 HTTP/1.0\r\nConnection: Keep-Alive\r\nHost: 10.0.0.1\r\nContent-type: "
@@ -37,7 +38,7 @@ TEST(HttpRequestTest, ReadsWhatClientsAndBrowsersSend) {
       {"two different lengths", "POST / HTTP/1.0\r\nContent-Length: 1\r\nContent-length: 2\r\n\r\nab",
        ParseStatus::kBad, "", "", ""},
       {"chunked", "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n", ParseStatus::kBad, "", "", ""},
-      {"NUL in a header", std::string("GET / HTTP/1.0\r\nX: a\0b\r\n\r\n", 28), ParseStatus::kBad, "", "", ""},
+      {"NUL in a header", std::string(kNulHeader, sizeof kNulHeader - 1), ParseStatus::kBad, "", "", ""},
       {"body over the limit", "POST / HTTP/1.0\r\nContent-Length: " + std::to_string(kMaxBodyBytes + 1) + "\r\n\r\n",
        ParseStatus::kTooLarge, "", "", ""},
       {"headers over the limit", "GET / HTTP/1.0\r\nX: " + big.substr(0, kMaxHeaderBytes), ParseStatus::kTooLarge,

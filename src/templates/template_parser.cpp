@@ -640,7 +640,7 @@ bool ParseTemplateFile(std::string_view text, TemplateSet& set, const ReportFn& 
       ok = false;
       break;
     }
-    Parser parser(run.tokens, line, *t, t->nodes);
+    Parser parser(run.tokens, line, *t, set.arena());
     parser.parseTemplate();
     if (parser.failed()) {
       t->errorLine = parser.errorLine();

@@ -5,8 +5,8 @@
 // file). Node codes are the token-table indexes of the construct they stand
 // for, plus the few codes of their own below.
 //
-// Nodes live in a NodeArena that owns them; operands point at nodes of the
-// same arena. A TemplateSet belongs to one rendering and its thread.
+// Nodes live in a NodeArena that owns them (the set's, for a file); operands
+// point at nodes of the same arena. A TemplateSet belongs to one rendering and its thread.
 
 #include <cstdint>
 #include <algorithm>
@@ -78,7 +78,8 @@ class Chunks {
   size_t m_used = 0;
 };
 
-// The nodes and literals of one parse.
+// The nodes and literals of one parse: of a whole file, or of the code one
+// "execute" runs.
 class NodeArena {
  public:
   Node* make() { return m_nodes.make(); }
@@ -107,7 +108,6 @@ struct Template {
   std::string errorMessage;
   int endLine = 0;  // line at which the template's lexing run ended
   const TemplateSet* set = nullptr;
-  NodeArena nodes;
 
   uint32_t variable(const std::string& n);  // index of n, appended when new
   void addParameter(const std::string& n);
@@ -120,8 +120,11 @@ class TemplateSet {
   const Template* find(std::string_view name) const;
   size_t size() const { return m_templates.size(); }
   bool empty() const { return m_templates.empty(); }
+  // Holds the trees of every template of the set.
+  NodeArena& arena() { return m_arena; }
 
  private:
+  NodeArena m_arena;  // declared first: templates point into it
   std::vector<std::unique_ptr<Template>> m_templates;
   std::unordered_map<std::string_view, const Template*> m_byName;
 };

@@ -185,10 +185,11 @@ class Tool {
     std::optional<TemplateArchive> archive = readFolderOrArchive(path);
     if (!archive) return kExitFailed;
     int failures = 0;
-    for (const auto& [name, entry] : archive->entries()) {
+    for (const auto& item : archive->entries()) {
+      const std::string& name = item.first;
       if (!isTemplate(name)) continue;
       templates::TemplateSet set;
-      const bool parsed = templates::ParseTemplateFile(templates::templateText(entry.content), set,
+      const bool parsed = templates::ParseTemplateFile(templates::templateText(item.second.content), set,
                                                        [&](std::string_view line) { m_out << name << ": " << line << "\n"; });
       if (!parsed) {
         ++failures;

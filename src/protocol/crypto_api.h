@@ -3,7 +3,9 @@
 // The exported encryption interface of libvantrelcrypto.so, with C linkage so
 // that any program can load it with dlopen. Lengths are bytes; out-lengths are
 // in-out: the caller passes the buffer size, the function writes the length used.
-// All three functions are thread-safe (they keep no state between calls).
+// All three functions are thread-safe (they keep no state between calls). The
+// OpenSSL providers they load stay until the process ends; unloading the library
+// with dlclose before that leaves them behind.
 
 #ifdef __cplusplus
 extern "C" {

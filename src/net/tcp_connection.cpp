@@ -24,7 +24,9 @@ void TcpConnection::handle() {
 }
 
 void TcpConnection::refuse(bool mayWait) {
-  if (mayWait && !waitReadable(m_socket, std::chrono::seconds(1))) return;
+  // From the listener thread only a glimpse: the request is usually already here.
+  const auto wait = mayWait ? std::chrono::milliseconds(1000) : std::chrono::milliseconds(20);
+  if (!waitReadable(m_socket, wait)) return;
   char scratch[255];
   const ssize_t n = ::recv(m_socket, scratch, sizeof scratch, MSG_DONTWAIT);
   if (n > 0) sendText(m_socket, "Too Many Connections, Please Try Later.");

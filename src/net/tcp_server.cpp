@@ -149,7 +149,7 @@ void TcpServer::acceptLoop() {
     m_workers.push_front(Worker{std::move(socket), peer, m_count >= m_maxConnections, {}});
     const auto worker = m_workers.begin();
     // Started under the lock so that the thread finds its entry complete.
-    if (!worker->thread.start([this, worker] { serve(worker); }, kConnectionStackBytes)) {
+    if (!worker->thread.start([this, worker] { serve(worker); }, m_stackBytes)) {
       ::shutdown(worker->socket.get(), SHUT_RDWR);
       m_workers.erase(worker);
     }

@@ -38,9 +38,9 @@ enum ListenResult : int {
 class TcpServer {
  public:
   static constexpr std::size_t kDefaultMaxConnections = 200;
-  // Stack of a connection thread: it parses requests and renders template pages,
-  // whose nesting the template engine bounds well inside this.
-  static constexpr std::size_t kConnectionStackBytes = 1024 * 1024;
+  // Stack of a connection thread unless the subclass asks for more (a server
+  // whose connections render pages sizes it for the renderer's deepest nesting).
+  static constexpr std::size_t kDefaultConnectionStackBytes = 1024 * 1024;
 
   TcpServer();
   TcpServer(const TcpServer&) = delete;
@@ -63,6 +63,8 @@ class TcpServer {
   std::size_t connectionCount() const { return m_count; }
   std::size_t maxConnections() const { return m_maxConnections; }
   void setMaxConnections(std::size_t count) { m_maxConnections = count; }
+  // Takes effect for connections accepted afterwards.
+  void setConnectionStackBytes(std::size_t bytes) { m_stackBytes = bytes; }
   // Dotted text of the host's own address as found at listen (the last one the
   // resolver lists); "" when none was found.
   std::string ownAddress() const;
@@ -91,6 +93,7 @@ class TcpServer {
   std::atomic<bool> m_stopRequest{false};
   std::atomic<std::size_t> m_count{0};
   std::atomic<std::size_t> m_maxConnections{kDefaultMaxConnections};
+  std::atomic<std::size_t> m_stackBytes{kDefaultConnectionStackBytes};
 
   mutable std::mutex m_mutex;
   std::condition_variable m_changed;

@@ -1,0 +1,54 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// FileServer: the client's HTTP/1.0 server for other users' browsers and
+// download managers, the central server and the client's own pages. A TcpServer
+// whose connections are FileServerConnections. Holds the ports it serves
+// through (host, renderer, commands), the optional "@" parameter cipher and the
+// recent-uploads list. Created and started by the application; the ports must
+// outlive it. Thread-safe as TcpServer is.
+
+#include <memory>
+#include <string>
+
+#include "fileserver/file_server_host.h"
+#include "fileserver/recent_uploads.h"
+#include "fileserver/token_check.h"
+#include "net/tcp_server.h"
+
+namespace vantrel {
+
+class SharedFileList;
+
+class FileServer : public TcpServer {
+ public:
+  // `commands` and `cipher` may be null: commands then answer "Unrecognized
+  // command" and "@" parameters decrypt to nothing.
+  FileServer(FileServerHost& host, PageRenderer& renderer, SharedFileList& files, CommandHandlers* commands,
+             const ParameterCipher* cipher);
+  ~FileServer() override;
+
+  FileServerHost& host() const { return m_host; }
+  PageRenderer& renderer() const { return m_renderer; }
+  SharedFileList& files() const { return m_files; }
+  CommandHandlers* commands() const { return m_commands; }
+  const ParameterCipher* cipher() const { return m_cipher; }
+  RecentUploads& recentUploads() { return m_recent; }
+  // Hosts whose pages may drive this server through a browser.
+  TrustedHosts trustedHosts() const;
+
+ protected:
+  std::unique_ptr<TcpConnection> createConnection() override;
+  void ownAddressFound(const std::string& address) override;
+
+ private:
+  FileServerHost& m_host;
+  PageRenderer& m_renderer;
+  SharedFileList& m_files;
+  CommandHandlers* const m_commands;
+  const ParameterCipher* const m_cipher;
+  RecentUploads m_recent;
+  std::vector<std::string> m_ownAddresses;  // read-only after construction
+  std::string m_hostName;                   // read-only after construction
+};
+
+}  // namespace vantrel

@@ -1,0 +1,313 @@
+// SPDX-License-Identifier: MIT
+#include "fileserver/file_server_connection.h"
+
+#include <ctime>
+
+#include "core/error_table.h"
+#include "core/log.h"
+#include "fileserver/file_server.h"
+#include "fileserver/http_header.h"
+#include "net/socket_io.h"
+
+namespace vantrel {
+namespace {
+
+constexpr std::size_t kRequestLineBuffer = 700;
+constexpr std::size_t kHeaderLineBuffer = 1000;
+constexpr std::size_t kTemplateHeaderBuffer = 200;
+constexpr int kForbidden = 403;
+constexpr long long kDefaultPostLength = 3000;
+
+constexpr std::string_view kErrorTemplate = "client-error_template.html";
+constexpr std::string_view kShareFilesTemplate = "client-share_files_template.html";
+constexpr std::string_view kLoadingShareTemplate = "client-loading_share_window_template.html";
+constexpr std::string_view kFirstTimeTemplate = "client-first_time.html";
+
+}  // namespace
+
+FileServerConnection::FileServerConnection(FileServer& server)
+    : m_server(server), m_session(server.host().newUploadSession()) {
+  m_firstTime = server.host().firstTimeSharing();
+  m_session->requestParams = &m_params;
+}
+
+FileServerConnection::~FileServerConnection() {
+  m_session->requestParams = nullptr;
+  m_server.host().removeUploadSession(m_session->sessionId());
+}
+
+RequesterAddresses FileServerConnection::addresses() const {
+  return RequesterAddresses{m_requester, m_server.host().localAddress(), m_server.host().externalAddress()};
+}
+
+void FileServerConnection::refuse(bool mayWait) {
+  // Let the request arrive so that the reply is not lost to a reset, but never
+  // wait long: a refusal must cost the server next to nothing.
+  if (mayWait) waitReadable(socket(), std::chrono::seconds(1));
+  if (auto text = peerAddressText(peer())) m_requester = *text;
+  drain(socket());
+  sendError(err::kTooManyConnections, kStatusOk);
+}
+
+void FileServerConnection::handle() {
+  Log* log = m_server.host().log();
+  m_deadline = std::chrono::steady_clock::now() + kRequestDeadline;
+  const auto text = peerAddressText(peer());
+  if (!text) {
+    sendError(err::kCannotGetIp, kStatusOk);
+    return;
+  }
+  m_requester = *text;
+  m_session->setPeerAddress(m_requester);
+  if (log != nullptr) log->logActivity("Got Connection", m_requester, 2);
+
+  std::string line;
+  if (readLine(socket(), line, kRequestLineBuffer, 2, m_deadline) == 0) return;
+  trimLineEnd(line);
+  const auto request = splitRequestLine(line);
+  if (!request || request->method == HttpMethod::Other) {
+    sendError(err::kUnrecognizedHttpCommand, kStatusOk);
+    return;
+  }
+  if (request->method == HttpMethod::Get) {
+    handleGet(request->url);
+  } else {
+    handlePost(request->url);
+  }
+}
+
+std::string FileServerConnection::readHeaderBlock(int waitSeconds) {
+  // Headers may arrive in several pieces: read up to the empty line that ends
+  // them rather than only what is waiting at this moment.
+  std::string block;
+  std::string line;
+  while (block.size() < kHeaderBlockLimit) {
+    if (readLine(socket(), line, kHeaderLineBuffer, waitSeconds, m_deadline) == 0) break;
+    block += line;
+    if (line == "\r\n" || line == "\n") break;
+  }
+  return block;
+}
+
+void FileServerConnection::handleGet(const std::string& url) {
+  const std::string block = readHeaderBlock(1);
+  std::size_t start = 0;
+  while (start < block.size()) {
+    const std::size_t end = std::min(block.find('\n', start), block.size() - 1);
+    if (isOwnClientUserAgent(std::string_view(block).substr(start, end - start + 1))) m_ownClient = true;
+    start = end + 1;
+  }
+  addHeaderParams(block, m_params);
+  m_headers = headerLines(block);
+
+  const auto parts = splitUrl(url);
+  if (!parts) {
+    sendError(err::kNoCommandInUrl, kStatusOk);
+    return;
+  }
+  if (parts->query) parseQueryString(*parts->query, m_params, m_server.cipher());
+  m_resource = parts->resource;
+  m_urlPath = parts->path;
+  const std::string& command = parts->command;
+
+  if (equalsNoCase(command, "getfile")) {
+    getFile();
+  } else if (equalsNoCase(command, "getfileinfo")) {
+    getFileInfo();
+  } else if (equalsNoCase(command, "images")) {
+    sendImage();
+  } else if (equalsNoCase(command, "remove_file")) {
+    if (CommandHandlers* commands = m_server.commands()) {
+      commands->removeFile(*this);
+    } else {
+      sendError(err::kUnrecognizedGetCommand, kStatusOk);
+    }
+  } else if (equalsNoCase(command, "template")) {
+    if (allowCommand(false)) sendTemplate(kStatusOk);
+  } else if (allowCommand(false)) {
+    sendError(err::kUnrecognizedGetCommand, kStatusOk);
+  }
+  drain(socket());
+}
+
+bool FileServerConnection::allowCommand(bool post) {
+  if (!browserMayDrive(m_headers, m_server.trustedHosts())) {
+    sendError(err::kTokenMissing, kForbidden);
+    return false;
+  }
+  const RequesterAddresses a = addresses();
+  int code = checkCommandToken(m_params.first("token"), a);
+  // A command from another computer carries its token encrypted; a plain one
+  // could have been copied from anywhere.
+  if (code == err::kOk && post && !isLocalRequester(a) && m_params.receivedPlain("token")) code = err::kTokenMissing;
+  if (code != err::kOk) {
+    sendError(code, kStatusOk);
+    return false;
+  }
+  return true;
+}
+
+void FileServerConnection::handlePost(const std::string& url) {
+  const auto parts = splitUrl(url);
+  if (!parts) {
+    sendError(err::kNoPostCommand, kStatusOk);
+    return;
+  }
+  if (parts->query) parseQueryString(*parts->query, m_params, m_server.cipher());
+  m_resource = parts->resource;
+  m_urlPath = parts->path;
+
+  const std::string block = readHeaderBlock(2);
+  m_headers = headerLines(block);
+  long long contentLength = kDefaultPostLength;
+  bool lengthGiven = false;
+  std::size_t start = 0;
+  while (start < block.size()) {
+    const std::size_t end = std::min(block.find('\n', start), block.size() - 1);
+    const std::string_view headerLine = withoutLineEnd(std::string_view(block).substr(start, end - start + 1));
+    start = end + 1;
+    if (const auto length = contentLengthOf(headerLine, kMaxPostBody)) {
+      if (*length < 0 && !equalsNoCase(parts->command, "sendfile")) {
+        sendError(err::kContentLengthTooLong, kStatusOk);
+        return;
+      }
+      contentLength = *length;
+      lengthGiven = true;
+    }
+  }
+  if (!allowCommand(true)) return;
+
+  const std::string& command = parts->command;
+  CommandHandlers* commands = m_server.commands();
+  if (equalsNoCase(command, "sendfile")) {
+    if (commands != nullptr) {
+      commands->sendFile(*this, m_headers);
+    } else {
+      sendError(err::kUnrecognizedCommand, kStatusOk);
+    }
+    return;
+  }
+  std::string body;
+  if (!readPostBody(contentLength, lengthGiven, body)) {
+    sendError(err::kNoDataReturned, kStatusOk);
+    return;
+  }
+  parseQueryString(body, m_params, m_server.cipher());
+  if (equalsNoCase(command, "systemmsg")) {
+    // Accepted; nothing to do and nothing to answer.
+  } else if (commands == nullptr) {
+    sendError(err::kUnrecognizedCommand, kStatusOk);
+  } else if (equalsNoCase(command, "addFiles")) {
+    commands->addFiles(*this);
+  } else if (equalsNoCase(command, "filedescription")) {
+    commands->fileDescription(*this);
+  } else if (equalsNoCase(command, "removeUsers")) {
+    commands->removeUsers(*this);
+  } else if (equalsNoCase(command, "removeFiles")) {
+    commands->removeFiles(*this);
+  } else {
+    sendError(err::kUnrecognizedCommand, kStatusOk);
+  }
+  drain(socket());
+}
+
+bool FileServerConnection::readPostBody(long long contentLength, bool lengthGiven, std::string& body) {
+  // Lines are joined without their line ends; the count of bytes taken from the
+  // socket decides when the body is complete, so a body that ends without a
+  // line end needs no wait.
+  long long consumed = 0;
+  std::string line;
+  while (consumed < contentLength) {
+    const auto want = static_cast<std::size_t>(std::min<long long>(kHeaderLineBuffer, contentLength - consumed + 1));
+    const std::size_t n = readLine(socket(), line, want, 2, m_deadline + kRequestDeadline);
+    if (n == 0) break;
+    consumed += static_cast<long long>(n);
+    trimLineEnd(line);
+    body += line;
+    if (!lengthGiven && !dataWaiting(socket())) break;
+  }
+  return !body.empty();
+}
+
+void FileServerConnection::sendError(int code, int status) {
+  if (m_ownClient) {
+    sendText(socket(), "client=1&error=" + std::to_string(code) + "&errorMessage=" + errorTitle(code));
+  } else {
+    m_resource = std::string(kErrorTemplate);
+    m_session->fileId = code;
+    sendTemplate(status);
+  }
+  drain(socket());
+}
+
+void FileServerConnection::sendErrorWithMessage(int code, const std::string& message, int status) {
+  if (m_ownClient) {
+    sendText(socket(), "client=1&error=" + std::to_string(code) + "&errormessage=" + message);
+  } else {
+    m_session->setResultText(message);
+    m_resource = std::string(kErrorTemplate);
+    m_session->fileId = code;
+    sendTemplate(status);
+  }
+  drain(socket());
+}
+
+void FileServerConnection::sendTemplate(int status) {
+  FileServerHost& host = m_server.host();
+  if (equalsNoCase(m_resource, kShareFilesTemplate)) {
+    if (isLocalRequester(addresses())) {
+      host.startShareWindow(std::move(m_params));
+      m_params = RequestParams();
+      m_resource = std::string(kLoadingShareTemplate);
+    } else if (!host.remoteSharingAllowed()) {
+      sendError(err::kRemoteSharingDisabled, kStatusOk);
+      return;
+    } else if (m_firstTime) {
+      m_resource = std::string(kFirstTimeTemplate);
+    }
+  }
+  std::string page;
+  const int code = m_server.renderer().render(PageContext{m_resource, *m_session, m_params, m_requester}, page);
+  const bool errorPage = m_resource == kErrorTemplate;
+  if (code != err::kOk) {
+    if (errorPage) {
+      sendErrorFallback(code, status);
+    } else {
+      sendError(code, kStatusOk);
+    }
+    return;
+  }
+  sendPage(status, page);
+  if (m_firstTime && m_resource == kFirstTimeTemplate) {
+    m_firstTime = false;
+    host.clearFirstTimeSharing();
+  }
+  drain(socket());
+}
+
+void FileServerConnection::sendPage(int status, const std::string& page) {
+  std::string reply;
+  if (buildHeader(reply, kTemplateHeaderBuffer, status, m_server.host().clientVersion(), std::time(nullptr)) != kHeaderOk) {
+    if (m_resource == kErrorTemplate) {
+      sendErrorFallback(err::kHeaderTooLong, status);
+    } else {
+      sendError(err::kHeaderTooLong, kStatusOk);
+    }
+    return;
+  }
+  // One buffer for header and page: the bytes are the same, and small separate
+  // sends would wait on delayed acknowledgements.
+  reply += "Content-type: text/html\r\n\r\n";
+  reply += page;
+  sendInPieces(socket(), reply);
+}
+
+void FileServerConnection::sendErrorFallback(int code, int status) {
+  std::string reply;
+  buildHeader(reply, 1000, status, m_server.host().clientVersion(), std::time(nullptr));
+  reply += "\r\n";
+  reply += errorTitle(code);
+  sendInPieces(socket(), reply);
+}
+
+}  // namespace vantrel

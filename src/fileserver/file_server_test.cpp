@@ -1,0 +1,366 @@
+// SPDX-License-Identifier: MIT
+#include "fileserver/file_server.h"
+
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <regex>
+#include <thread>
+
+#include "core/testing/scratch_dir.h"
+#include "fileserver/testing_fakes.h"
+#include "net/socket_io.h"
+#include "net/test_sockets.h"
+
+namespace vantrel {
+namespace {
+
+using namespace std::chrono_literals;
+using vantrel::testing::readAll;
+using vantrel::testing::sendAll;
+using vantrel::testing::waitFor;
+
+constexpr int32_t kFileId = 77;
+
+std::string pattern(std::size_t size) {
+  std::string s(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) s[i] = static_cast<char>('a' + (i * 7 + i / 26) % 26);
+  return s;
+}
+
+// Replaces the date line, which changes by the second.
+std::string withoutDate(const std::string& reply) {
+  return std::regex_replace(reply, std::regex("Date:[^\r]*\r\n"), "Date:*\r\n");
+}
+
+std::string header(int status) {
+  return "HTTP/1.0 " + std::to_string(status) + " OK\r\nDate:*\r\nServer: Vantrel Windows Server 201\r\nMIME-verion: 1.0\r\n";
+}
+
+std::string page(int status, const std::string& body) { return header(status) + "Content-type: text/html\r\n\r\n" + body; }
+std::string errorPage(int status, int code) { return page(status, "page client-error_template.html code " + std::to_string(code)); }
+
+class FileServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    content = pattern(1000);
+    std::ofstream(dir.file("data.bin"), std::ios::binary) << content;
+    CVantreldFile record(dir.file("data.bin"));
+    record.fileName = "data.bin";
+    record.fileId = kFileId;
+    record.groupId = 7;
+    record.groupName = "Crew";
+    files.Add(record);
+    ASSERT_EQ(server.listen(0), kListenOk);
+    ASSERT_EQ(server.start(), 0);
+  }
+
+  // Sends the raw request from `from` (a loopback address) and returns the reply.
+  std::string exchange(const std::string& request, const char* from = "127.0.0.1") {
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    inet_pton(AF_INET, from, &local.sin_addr);
+    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) return "bind failed";
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(server.port());
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) return "connect failed";
+    sendAll(fd.get(), request);
+    return withoutDate(readAll(fd.get()));
+  }
+
+  std::string get(const std::string& url, const std::string& headers = "", const char* from = "127.0.0.1") {
+    return exchange("GET " + url + " HTTP/1.0\r\n" + headers + "\r\n", from);
+  }
+
+  core_testing::ScratchDir dir;
+  std::string content;
+  SharedFileList files{dir.file("user.dat")};
+  testing::FakeHost host;
+  testing::FakeRenderer renderer;
+  FileServer server{host, renderer, files, nullptr, nullptr};
+};
+
+TEST_F(FileServerTest, MalformedRequestsGetTheirErrors) {
+  struct Case {
+    const char* name;
+    std::string request;
+    std::string reply;
+  };
+  const Case cases[] = {
+      {"unknown method", "DELETE /template/x HTTP/1.0\r\n\r\n", errorPage(200, 2)},
+      {"method of 11 characters", "PROPFINDXYZ /template/x HTTP/1.0\r\n\r\n", errorPage(200, 2)},
+      {"no protocol", "GET /template/x\r\n\r\n", errorPage(200, 2)},
+      {"one slash before the query", "GET /getfile?fileid=77 HTTP/1.0\r\n\r\n", errorPage(200, 4)},
+      {"unknown command without token", "GET /nothing/ HTTP/1.0\r\n\r\n", errorPage(200, 43)},
+      {"unknown command with token", "get /nothing/?token=a$b HTTP/1.0\r\n\r\n", errorPage(200, 6)},
+      {"token without second piece", "GET /template/x.html?token=ab HTTP/1.0\r\n\r\n", errorPage(200, 44)},
+      {"template", "GET /template/client-info_template.html?token=x$y HTTP/1.0\r\n\r\n",
+       page(200, "page client-info_template.html code -1")},
+      {"template that does not exist", "GET /template/missing.html?token=x$y HTTP/1.0\r\n\r\n", errorPage(200, 400)},
+      {"POST without command", "POST /addFiles HTTP/1.0\r\n\r\n", errorPage(200, 7)},
+      {"POST without body", "POST /addFiles/?token=a$b HTTP/1.0\r\nContent-length: 0\r\n\r\n", errorPage(200, 9)},
+      {"POST of an unknown command", "POST /frobnicate/?token=a$b HTTP/1.0\r\nContent-length: 3\r\n\r\na=1",
+       errorPage(200, 11)},
+      {"POST length of 21 characters",
+       "POST /addFiles/?token=a$b HTTP/1.0\r\nContent-length: 123456789012345678901\r\n\r\n", errorPage(200, 8)},
+      {"POST length over 1 MiB", "POST /addFiles/?token=a$b HTTP/1.0\r\nContent-length: 1048577\r\n\r\n",
+       errorPage(200, 8)},
+      {"negative POST length", "POST /addFiles/?token=a$b HTTP/1.0\r\nContent-length: -1\r\n\r\n", errorPage(200, 8)},
+      {"POST length not a number", "POST /addFiles/?token=a$b HTTP/1.0\r\nContent-length: lots\r\n\r\n",
+       errorPage(200, 8)},
+      {"system message needs no answer", "POST /systemmsg/?token=a$b HTTP/1.0\r\nContent-length: 5\r\n\r\nmsg=1", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(exchange(c.request), c.reply);
+  }
+}
+
+TEST_F(FileServerTest, OwnClientGetsErrorsAsOneLineOfText) {
+  EXPECT_EQ(get("/nothing/?token=a$b", "User-Agent: Vantrel Client/201/windows\r\n"),
+            "client=1&error=6&errorMessage=Unrecognized get command");
+  // The same failure for a browser is a page.
+  EXPECT_EQ(get("/nothing/?token=a$b", "User-Agent: Mozilla/5.0\r\n"), errorPage(200, 6));
+}
+
+TEST_F(FileServerTest, SilentConnectionsAndEndlessLinesAreDropped) {
+  auto quiet = testing::connectLoopback(server.port());
+  EXPECT_EQ(readAll(quiet.get(), 5s), "");  // closed after the 2-second wait, no reply
+
+  auto trickle = testing::connectLoopback(server.port());
+  const auto start = std::chrono::steady_clock::now();
+  std::string reply;
+  for (int i = 0; i < 40; ++i) {  // one byte every 400 ms, never a line end
+    if (::send(trickle.get(), "G", 1, MSG_NOSIGNAL) != 1) break;
+    std::this_thread::sleep_for(400ms);
+  }
+  reply = readAll(trickle.get(), 2s);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
+  EXPECT_TRUE(waitFor([&] { return server.connectionCount() == 0; }));
+}
+
+TEST_F(FileServerTest, HeadersArrivingLateStillCount) {
+  auto fd = testing::connectLoopback(server.port());
+  sendAll(fd.get(), "GET /getfile/?fileid=77 HTTP/1.0\r\n");
+  std::this_thread::sleep_for(200ms);
+  sendAll(fd.get(), "Range: bytes=990-\r\n\r\n");
+  const std::string reply = withoutDate(readAll(fd.get()));
+  EXPECT_EQ(reply.substr(0, 17), "HTTP/1.0 206 OK\r\n");
+  EXPECT_EQ(reply.substr(reply.size() - 10), content.substr(990));
+}
+
+TEST_F(FileServerTest, DownloadsSendTheRightBytesForEveryRange) {
+  struct Case {
+    const char* range;  // "" for none
+    int status;
+    std::string contentRange;  // "" when the reply has none
+    std::size_t first, length;
+  };
+  const Case cases[] = {
+      {"", 200, "", 0, 1000},
+      {"bytes=100-", 206, "bytes 100-999/1000", 100, 900},
+      {"bytes=0-1000", 200, "", 0, 1000},
+      {"bytes=0-5000", 200, "", 0, 1000},
+      {"bytes=10-19", 206, "bytes 10-19/1000", 10, 10},
+      {"bytes=-1", 206, "bytes 999-999/1000", 999, 1},
+      {"bytes=1000-", 416, "bytes */1000", 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.range);
+    const std::string extra = *c.range ? std::string("Range: ") + c.range + "\r\n" : "";
+    std::string want = header(c.status) + "Content-type: application/octet-stream\r\nLast-modified: ";
+    const std::string reply = get("/getfile/?fileid=77&username=bob", extra);
+    ASSERT_EQ(reply.substr(0, want.size()), want);
+    std::string tail = "GMT\r\nContent-length: " + std::to_string(c.length) + "\r\n";
+    if (!c.contentRange.empty()) tail += "Content-Range: " + c.contentRange + "\r\n";
+    tail += "\r\n" + content.substr(c.first, c.length);
+    ASSERT_GE(reply.size(), tail.size());
+    EXPECT_EQ(reply.substr(reply.size() - tail.size()), tail);
+  }
+  // Only the exact header name counts.
+  const std::string lower = get("/getfile/?fileid=77", "range: bytes=100-\r\n");
+  EXPECT_EQ(lower.substr(0, 17), "HTTP/1.0 200 OK\r\n");
+  EXPECT_EQ(lower.substr(lower.size() - 1000), content);
+
+  EXPECT_EQ(host.filesSent, 7);  // the 416 reply sent nothing
+  EXPECT_EQ(files.Lookup(kFileId)->downloadCount, 7);
+  const auto recent = server.recentUploads().entries();
+  ASSERT_FALSE(recent.empty());
+  EXPECT_EQ(recent[0].result, "Success");
+  EXPECT_EQ(recent[0].groupName, "Crew");
+  EXPECT_EQ(host.active, 0);
+}
+
+TEST_F(FileServerTest, DownloadChecksAnswerWithTheirErrors) {
+  struct Case {
+    const char* name;
+    std::string url;
+    std::function<void()> setup;
+    std::string reply;
+  };
+  const Case cases[] = {
+      {"no file ID", "/getfile/?username=x", [] {}, errorPage(400, 23)},
+      {"letters for an ID", "/getfile/?fileid=abc", [] {}, errorPage(400, 24)},
+      {"ID not shared", "/getfile/?fileid=0", [] {}, errorPage(404, 25)},
+      {"no download token", "/getfile/?fileid=77", [this] { host.security = true; }, errorPage(401, 26)},
+      {"token for another group", "/getfile/?fileid=77&token=127.0.0.1$8", [] {}, errorPage(401, 30)},
+      {"too many downloaders", "/getfile/?fileid=77&token=127.0.0.1$7", [this] { host.users = 0; },
+       errorPage(502, 31)},
+      {"file gone from disk", "/getfile/?fileid=77&token=127.0.0.1$7",
+       [this] {
+         host.users = 15;
+         std::filesystem::remove(dir.file("data.bin"));
+       },
+       errorPage(404, 32)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.setup();
+    EXPECT_EQ(get(c.url), c.reply);
+  }
+  EXPECT_EQ(host.comparisons, 1);
+  EXPECT_EQ(host.verifications, 1);
+  EXPECT_EQ(host.filesSent, 0);
+}
+
+TEST_F(FileServerTest, FilesThatCannotBeServedAreNotOpenedBlindly) {
+  // A shared path that became a pipe must not hang the connection.
+  ::unlink(dir.file("data.bin").c_str());
+  ASSERT_EQ(::mkfifo(dir.file("data.bin").c_str(), 0600), 0);
+  EXPECT_EQ(get("/getfile/?fileid=77"), errorPage(404, 32));
+
+  // A file another program has locked is in use.
+  ::unlink(dir.file("data.bin").c_str());
+  std::ofstream(dir.file("data.bin")) << "x";
+  UniqueFd holder(::open(dir.file("data.bin").c_str(), O_RDONLY));
+  ASSERT_EQ(::flock(holder.get(), LOCK_EX), 0);
+  EXPECT_EQ(get("/getfile/?fileid=77"), errorPage(404, 38));
+}
+
+TEST_F(FileServerTest, PerUserLimitCountsRemoteConnectionsOnly) {
+  host.perUser = 1;
+  // A second connection from the same remote address stays open meanwhile.
+  UniqueFd other(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  inet_pton(AF_INET, "127.0.0.2", &local.sin_addr);
+  ASSERT_EQ(::bind(other.get(), reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(server.port());
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::connect(other.get(), reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+  ASSERT_TRUE(waitFor([&] {
+    for (const auto& s : host.allSessions()) {
+      if (s->peerAddress() == "127.0.0.2") return true;
+    }
+    return false;
+  }));
+  EXPECT_EQ(get("/getfile/?fileid=77", "", "127.0.0.2"), errorPage(502, 52));
+  // This computer is never limited.
+  EXPECT_EQ(get("/getfile/?fileid=77").substr(0, 17), "HTTP/1.0 200 OK\r\n");
+}
+
+TEST_F(FileServerTest, DeactivatedTransferStopsAndIsRecordedUnfinished) {
+  const std::string big = pattern(3 << 20);
+  std::ofstream(dir.file("big.bin"), std::ios::binary) << big;
+  CVantreldFile record(dir.file("big.bin"));
+  record.fileName = "big.bin";
+  record.fileId = 78;
+  files.Add(record);
+  host.userBand = 200000;  // slow enough to stop it half-way
+  host.contest = true;
+
+  auto fd = testing::connectLoopback(server.port());
+  sendAll(fd.get(), "GET /getfile/?fileid=78 HTTP/1.0\r\n\r\n");
+  std::shared_ptr<UploadSession> session;
+  ASSERT_TRUE(waitFor([&] {
+    for (const auto& s : host.allSessions()) {
+      if (s->fileId == 78 && s->bytesSent > 0) session = s;
+    }
+    return session != nullptr;
+  }));
+  session->active = false;
+  const std::string reply = readAll(fd.get());
+  EXPECT_LT(reply.size(), big.size());
+  ASSERT_TRUE(waitFor([&] { return host.active == 0; }));
+  const auto recent = server.recentUploads().entries();
+  ASSERT_FALSE(recent.empty());
+  EXPECT_EQ(recent[0].result, "Did not finish");
+  std::scoped_lock lock(host.mutex);
+  ASSERT_EQ(host.awards.size(), 1u);
+  EXPECT_EQ(host.awards[0].second, 0);
+}
+
+TEST_F(FileServerTest, PagesOfOtherSitesCannotDriveTheServer) {
+  const std::string url = "/template/client-info_template.html?token=x$y";
+  EXPECT_EQ(get(url, "Origin: https://evil.example\r\n"), errorPage(403, 43));
+  EXPECT_EQ(get(url, "Host: rebound.example:8323\r\n"), errorPage(403, 43));
+  EXPECT_EQ(get(url, "Sec-Fetch-Site: cross-site\r\n"), errorPage(403, 43));
+  EXPECT_EQ(get(url, "Origin: http://localhost:8323\r\nHost: localhost:8323\r\n"),
+            page(200, "page client-info_template.html code -1"));
+  EXPECT_EQ(exchange("POST /systemmsg/?token=a$b HTTP/1.0\r\nReferer: http://evil.example/\r\nContent-length: 3\r\n\r\na=1"),
+            errorPage(403, 43));
+  // Downloads stay open to every site's links.
+  EXPECT_EQ(get("/getfile/?fileid=77", "Referer: https://evil.example/\r\n").substr(0, 17), "HTTP/1.0 200 OK\r\n");
+}
+
+TEST_F(FileServerTest, RemoteCommandsNeedAnEncryptedToken) {
+  // 127.0.0.2 is neither loopback's 127.0.0.1 nor our own address: a remote peer.
+  EXPECT_EQ(exchange("POST /systemmsg/?token=r$127.0.0.2 HTTP/1.0\r\nContent-length: 3\r\n\r\na=1", "127.0.0.2"),
+            errorPage(200, 43));
+  EXPECT_EQ(exchange("POST /systemmsg/?token=r$127.0.0.1 HTTP/1.0\r\nContent-length: 3\r\n\r\na=1"), "");
+}
+
+TEST_F(FileServerTest, ShareFilesPageFollowsWhereTheRequestComesFrom) {
+  const std::string url = "/template/client-share_files_template.html?token=r$127.0.0.2&dirid=4";
+  EXPECT_EQ(get(url), page(200, "page client-loading_share_window_template.html code -1"));
+  {
+    std::scoped_lock lock(host.mutex);
+    ASSERT_EQ(host.shareWindowParams.size(), 1u);
+    EXPECT_EQ(*host.shareWindowParams[0].first("dirid"), "4");
+  }
+  host.remotes = false;
+  EXPECT_EQ(get(url, "", "127.0.0.2"), errorPage(200, 21));
+  host.remotes = true;
+  host.firstTime = true;
+  EXPECT_EQ(get(url, "", "127.0.0.2"), page(200, "page client-first_time.html code -1"));
+  EXPECT_EQ(host.firstTimeCleared, 1);
+  EXPECT_EQ(get(url, "", "127.0.0.2"), page(200, "page client-share_files_template.html code -1"));
+}
+
+TEST_F(FileServerTest, ImagesComeFromTheTemplateArchive) {
+  EXPECT_EQ(get("/images/logo.gif"),
+            header(200) + "Content-type: image/gif\r\nContent-length: 12\r\n\r\nGIF89a-bytes");
+  EXPECT_EQ(get("/images/none.gif"), header(200) + "Content-type: image/gif\r\nContent-length: 0\r\n\r\n");
+}
+
+TEST_F(FileServerTest, FileInfoChecksTheIdThenRendersThePage) {
+  EXPECT_EQ(get("/getfileinfo/"), errorPage(200, 12));
+  EXPECT_EQ(get("/getfileinfo/?fileid=x"), errorPage(200, 13));
+  EXPECT_EQ(get("/getfileinfo/?fileid=5"), errorPage(200, 14));
+  EXPECT_EQ(get("/getfileinfo/?fileid=77"), page(200, "page client-file_info_template.html code 77"));
+}
+
+TEST_F(FileServerTest, ConnectionsOverTheLimitAreRefusedWithError3) {
+  server.setMaxConnections(2);
+  std::vector<UniqueFd> held;
+  for (int i = 0; i < 2; ++i) held.push_back(testing::connectLoopback(server.port()));
+  ASSERT_TRUE(waitFor([&] { return server.connectionCount() == 2; }));
+  std::vector<UniqueFd> refused;
+  for (int i = 0; i < 100; ++i) {
+    refused.push_back(testing::connectLoopback(server.port()));
+    sendAll(refused.back().get(), "GET /template/x?token=a$b HTTP/1.0\r\n\r\n");
+  }
+  int answered = 0;
+  for (auto& fd : refused) answered += withoutDate(readAll(fd.get(), 5s)) == errorPage(200, 3) ? 1 : 0;
+  EXPECT_EQ(answered, 100);
+}
+
+}  // namespace
+}  // namespace vantrel

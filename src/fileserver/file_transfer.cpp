@@ -1,0 +1,295 @@
+// SPDX-License-Identifier: MIT
+// The download commands of a connection: getfile with ranges and pacing,
+// getfileinfo and images.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/sendfile.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "catalogue/shared_file_list.h"
+#include "core/error_table.h"
+#include "core/log.h"
+#include "fileserver/byte_range.h"
+#include "fileserver/file_server.h"
+#include "fileserver/file_server_connection.h"
+#include "fileserver/http_header.h"
+#include "fileserver/transfer_pacer.h"
+#include "net/socket_io.h"
+#include "platform/unique_fd.h"
+
+namespace vantrel {
+namespace {
+
+constexpr int kBadRequest = 400;
+constexpr int kUnauthorized = 401;
+constexpr int kNotFound = 404;
+constexpr int kServerError = 500;
+constexpr int kBadGateway = 502;
+constexpr std::size_t kDownloadHeaderBuffer = 300;
+constexpr std::size_t kImageHeaderBuffer = 200;
+constexpr std::size_t kMaxUserName = 31;
+constexpr std::size_t kMaxRequestText = 99;
+// A paced transfer goes out in pieces of at most this; an unpaced one in large
+// zero-copy pieces that still let "removeUsers" stop it promptly.
+constexpr int64_t kPacedChunk = 9000;
+constexpr int64_t kUnpacedChunk = 4 << 20;
+
+int64_t nowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+void sleepMs(int64_t ms) {
+  if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// A file ID as the requests carry it: a number, where text that reads as 0 is
+// only accepted when it is exactly "0".
+std::optional<int32_t> parseFileId(const std::string& text) {
+  const int32_t id = std::atoi(text.c_str());
+  if (id == 0 && text != "0") return std::nullopt;
+  return id;
+}
+
+enum class OpenFailure { None, Invalid, InUse, Other };
+
+OpenFailure classifyOpenError(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+    case EISDIR:
+    case ELOOP:
+    case ENAMETOOLONG:
+      return OpenFailure::Invalid;
+    case EWOULDBLOCK:
+    case EBUSY:
+    case ETXTBSY:
+      return OpenFailure::InUse;
+    default:
+      return OpenFailure::Other;
+  }
+}
+
+// Sends `length` bytes of `file` from `offset` in one piece (fewer when the
+// socket takes fewer); -1 on failure.
+long sendFilePiece(int socket, int file, int64_t offset, int64_t length) {
+  off_t at = static_cast<off_t>(offset);
+  for (;;) {
+    const ssize_t n = ::sendfile(socket, file, &at, static_cast<std::size_t>(length));
+    if (n < 0 && errno == EINTR) continue;
+    return n < 0 ? -1 : static_cast<long>(n);
+  }
+}
+
+}  // namespace
+
+void FileServerConnection::getFile() {
+  FileServerHost& host = m_server.host();
+  Log* log = host.log();
+  const std::string* idText = m_params.first("fileid");
+  if (idText == nullptr) {
+    sendError(err::kNoFileId, kBadRequest);
+    return;
+  }
+  const auto fileId = parseFileId(*idText);
+  if (!fileId) {
+    sendError(err::kMalformedFileId, kBadRequest);
+    return;
+  }
+  m_session->fileId = *fileId;
+  std::string userName = m_params.firstOr("username", "unknown");
+  if (userName.size() > kMaxUserName) userName.resize(kMaxUserName);
+  m_session->setUserName(userName);
+
+  const auto record = m_server.files().Lookup(*fileId);
+  if (!record) {
+    sendError(err::kFileNotShared, kNotFound);
+    host.compareWithServer();
+    return;
+  }
+  if (host.fileSecurity()) {
+    if (const int code = checkDownloadToken(m_params.first("token"), addresses(), record->groupId); code != 0) {
+      sendError(code, kUnauthorized);
+      return;
+    }
+  }
+  std::string requestText = "Get File - " + record->fileName;
+  if (requestText.size() > kMaxRequestText) requestText.resize(kMaxRequestText);
+  m_session->setRequest(requestText);
+
+  if (host.activeUploads() >= host.maxUsers()) {
+    sendError(err::kTooManyUsers, kBadGateway);
+    return;
+  }
+  if (host.uploadsFromAddress(m_requester) > 0) {
+    sendError(err::kMaxDownloadsPerUser, kBadGateway);
+    return;
+  }
+
+  // O_NONBLOCK: a shared path that has become a pipe must not hang the thread.
+  UniqueFd file(::open(record->localPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  struct stat info {};
+  int openError = file ? 0 : errno;
+  if (file && ::fstat(file.get(), &info) != 0) openError = errno;
+  if (openError == 0 && !S_ISREG(info.st_mode)) openError = EISDIR;
+  // A file another program holds locked for writing is in use.
+  if (openError == 0 && ::flock(file.get(), LOCK_SH | LOCK_NB) != 0) openError = errno;
+  if (openError != 0) {
+    const std::string reason = std::strerror(openError);
+    if (log != nullptr) log->logError(reason, m_requester, record->localPath, 2);
+    switch (classifyOpenError(openError)) {
+      case OpenFailure::Invalid:
+        sendError(err::kFileVanished, kNotFound);
+        host.verifySharedFiles();
+        break;
+      case OpenFailure::InUse:
+        sendError(err::kFileInUse, kNotFound);
+        break;
+      case OpenFailure::None:
+      case OpenFailure::Other:
+        sendErrorWithMessage(err::kSystemError, reason, kServerError);
+        break;
+    }
+    return;
+  }
+
+  host.uploadStarted();
+  const int64_t fileSize = info.st_size;
+  const std::string* rangeHeader = m_params.first("Range");
+  const ByteRange range =
+      parseRange(rangeHeader ? std::optional<std::string_view>(*rangeHeader) : std::nullopt, fileSize);
+
+  std::string header;
+  if (buildHeader(header, kDownloadHeaderBuffer, range.status(), host.clientVersion(), std::time(nullptr)) != kHeaderOk) {
+    sendError(err::kDownloadHeaderTooLong, kServerError);
+    host.uploadEnded();
+    return;
+  }
+  header += "Content-type: " + std::string(contentTypeFor(record->fileName)) + "\r\n";
+  header += "Last-modified: " + formatLastModified(info.st_mtime) + "\r\n";
+  header += "Content-length: " + std::to_string(range.length()) + "\r\n";
+  if (range.kind != ByteRange::Kind::Whole) header += "Content-Range: " + range.contentRange() + "\r\n";
+  header += "\r\n";
+  const int64_t length = range.length();
+  const bool headerSent = sendBytes(socket(), header.data(), header.size()) == static_cast<long>(header.size());
+  if (range.kind == ByteRange::Kind::Unsatisfiable) {
+    // Nothing to transfer: not a download for the counters.
+    file.reset();
+    drain(socket());
+    host.uploadEnded();
+    return;
+  }
+
+  int64_t sent = 0;
+  if (headerSent && length > 0) {
+    const int rate = host.maxUserBand();
+    const int buffer = sendBufferSize(socket());
+    const int64_t chunk = rate > 0 ? std::min<int64_t>(buffer > 0 ? buffer : kPacedChunk, kPacedChunk) : kUnpacedChunk;
+    TransferPacer pacer(rate, chunk, nowMs, sleepMs);
+    int64_t offset = range.first;
+    while (sent < length) {
+      pacer.beforeChunk();
+      const int64_t piece = std::min(chunk, length - sent);
+      sleepMs(host.countSent(static_cast<uint32_t>(piece), m_requester));
+      int64_t pieceSent = 0;
+      while (pieceSent < piece) {
+        const long n = sendFilePiece(socket(), file.get(), offset + pieceSent, piece - pieceSent);
+        if (n <= 0) break;
+        pieceSent += n;
+      }
+      sent += pieceSent;
+      offset += pieceSent;
+      m_session->bytesSent = sent;
+      pacer.sent(pieceSent);
+      m_session->speed = static_cast<int32_t>(std::min<int64_t>(pacer.speed(), INT32_MAX));
+      if (range.size > 0) m_session->percentage = static_cast<int32_t>(sent * 100 / range.size);
+      if (pieceSent < piece || !m_session->active) break;
+    }
+  }
+
+  host.fileSent();
+  m_server.files().Update(*fileId, [](CVantreldFile& r) { ++r.downloadCount; });
+  const auto listed = m_server.files().Lookup(*fileId);
+  RecentUpload entry{*fileId, listed ? listed->groupName : "", listed ? listed->fileName : "", userName, "",
+                     std::time(nullptr)};
+  const bool finished = sent == length;
+  if (finished) {
+    if (log != nullptr) {
+      log->logText("Finished sending file " + record->fileName + ", length " + std::to_string(length), 1);
+    }
+    entry.result = "Success";
+  } else {
+    if (log != nullptr) {
+      log->logError("Did not finish sending file, stopped at " + std::to_string(sent), m_requester, "", 2);
+    }
+    entry.result = "Did not finish";
+  }
+  m_server.recentUploads().add(std::move(entry));
+  if (host.contestEnabled()) host.awardTransfer(static_cast<int>(sent / 1000), finished ? 1 : 0, m_requester);
+  file.reset();
+  drain(socket());
+  host.uploadEnded();
+}
+
+void FileServerConnection::getFileInfo() {
+  FileServerHost& host = m_server.host();
+  const std::string* idText = m_params.first("fileid");
+  if (idText == nullptr) {
+    sendError(err::kInfoNoFileId, kStatusOk);
+    return;
+  }
+  const auto fileId = parseFileId(*idText);
+  if (!fileId) {
+    sendError(err::kInfoMalformedFileId, kStatusOk);
+    return;
+  }
+  m_session->fileId = *fileId;
+  const auto record = m_server.files().Lookup(*fileId);
+  if (!record) {
+    sendError(err::kInfoFileNotShared, kStatusOk);
+    host.compareWithServer();
+    return;
+  }
+  if (host.fileSecurity()) {
+    if (const int code = checkDownloadToken(m_params.first("token"), addresses(), record->groupId); code != 0) {
+      sendError(code, kStatusOk);
+      return;
+    }
+  }
+  m_resource = "client-file_info_template.html";
+  sendTemplate(kStatusOk);
+}
+
+void FileServerConnection::sendImage() {
+  FileServerHost& host = m_server.host();
+  Log* log = host.log();
+  const std::span<const uint8_t> bytes = m_server.renderer().image(m_resource);
+  std::string reply;
+  if (buildHeader(reply, kImageHeaderBuffer, kStatusOk, host.clientVersion(), std::time(nullptr)) != kHeaderOk) {
+    sendError(err::kImageHeaderTooLong, kStatusOk);
+    return;
+  }
+  reply += "Content-type: " + std::string(contentTypeFor(m_resource)) + "\r\n";
+  reply += "Content-length: " + std::to_string(bytes.size()) + "\r\n\r\n";
+  if (bytes.empty()) {
+    if (log != nullptr) log->logError("Graphic " + m_resource + " does not exist", m_requester, "", 2);
+    sendInPieces(socket(), reply);
+  } else {
+    const std::string size = std::to_string(bytes.size());
+    if (log != nullptr) log->logActivity("Sending graphic " + m_resource + ", length " + size, m_requester, 2);
+    reply.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    sendInPieces(socket(), reply);
+    if (log != nullptr) log->logActivity("Finished sending graphic " + m_resource + ", length " + size, m_requester, 2);
+  }
+  drain(socket());
+}
+
+}  // namespace vantrel

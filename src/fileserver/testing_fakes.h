@@ -1,0 +1,142 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// In-memory fakes of the file server's ports for tests and benchmarks: a host
+// with settable limits that keeps its sessions in a map and paces the
+// process-wide limit in 4-second windows, a renderer whose pages name the
+// template and the code they were asked for, and a file server on loopback
+// with a scratch shared-file list. Thread-safe where the server needs it.
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "catalogue/shared_file_list.h"
+#include "fileserver/file_server.h"
+#include "fileserver/file_server_host.h"
+
+namespace vantrel::testing {
+
+class FakeHost : public FileServerHost {
+ public:
+  std::shared_ptr<UploadSession> newUploadSession() override {
+    std::scoped_lock lock(mutex);
+    auto session = std::make_shared<UploadSession>(++lastId);
+    sessions[session->sessionId()] = session;
+    return session;
+  }
+  void removeUploadSession(int32_t id) override {
+    std::scoped_lock lock(mutex);
+    sessions.erase(id);
+  }
+  int uploadsFromAddress(std::string_view peer) override {
+    if (peer == "127.0.0.1" || peer == local) return 0;
+    std::scoped_lock lock(mutex);
+    int count = 0;
+    for (const auto& [id, s] : sessions) count += s->peerAddress() == peer ? 1 : 0;
+    return count > perUser ? count : 0;
+  }
+  void uploadStarted() override { ++active; }
+  void uploadEnded() override { --active; }
+  int activeUploads() override { return active; }
+  int64_t countSent(uint32_t bytes, std::string_view peer) override {
+    sentBytes += bytes;
+    if (peer == "127.0.0.1" || peer == local || maxBand <= 0) return 0;
+    std::scoped_lock lock(mutex);
+    const auto now = std::chrono::steady_clock::now();
+    if (now - windowStart >= std::chrono::seconds(4)) {
+      windowStart = now;
+      windowBytes = 0;
+    }
+    windowBytes += bytes;
+    if (windowBytes <= 4LL * maxBand) return 0;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(windowStart + std::chrono::seconds(4) - now).count();
+  }
+  void fileSent() override { ++filesSent; }
+  int maxUsers() override { return users; }
+  int maxPerUser() override { return perUser; }
+  int maxUserBand() override { return userBand; }
+  int clientVersion() override { return 201; }
+  std::string localAddress() override {
+    std::scoped_lock lock(mutex);
+    return local;
+  }
+  void setLocalAddress(const std::string&) override {}  // tests choose it
+  std::optional<std::string> externalAddress() override { return std::nullopt; }
+  std::string centralServerHost() override { return "central.example"; }
+  bool remoteSharingAllowed() override { return remotes; }
+  bool firstTimeSharing() override { return firstTime; }
+  void clearFirstTimeSharing() override {
+    firstTime = false;
+    ++firstTimeCleared;
+  }
+  bool fileSecurity() override { return security; }
+  bool contestEnabled() override { return contest; }
+  void awardTransfer(int kilobytes, int files, std::string_view) override {
+    std::scoped_lock lock(mutex);
+    awards.emplace_back(kilobytes, files);
+  }
+  void compareWithServer() override { ++comparisons; }
+  void verifySharedFiles() override { ++verifications; }
+  void startShareWindow(RequestParams params) override {
+    std::scoped_lock lock(mutex);
+    shareWindowParams.push_back(std::move(params));
+  }
+  Log* log() override { return nullptr; }
+
+  std::shared_ptr<UploadSession> session(int32_t id) {
+    std::scoped_lock lock(mutex);
+    const auto it = sessions.find(id);
+    return it == sessions.end() ? nullptr : it->second;
+  }
+  std::vector<std::shared_ptr<UploadSession>> allSessions() {
+    std::scoped_lock lock(mutex);
+    std::vector<std::shared_ptr<UploadSession>> out;
+    for (const auto& [id, s] : sessions) out.push_back(s);
+    return out;
+  }
+
+  std::mutex mutex;
+  std::map<int32_t, std::shared_ptr<UploadSession>> sessions;  // guarded by mutex
+  int32_t lastId = 0;                                           // guarded by mutex
+  std::string local = "192.0.2.10";                             // guarded by mutex
+  std::vector<std::pair<int, int>> awards;                      // guarded by mutex
+  std::vector<RequestParams> shareWindowParams;                 // guarded by mutex
+  std::chrono::steady_clock::time_point windowStart = std::chrono::steady_clock::now();  // guarded by mutex
+  int64_t windowBytes = 0;                                      // guarded by mutex
+  std::atomic<int> active{0};
+  std::atomic<int> users{15};
+  std::atomic<int> perUser{5};
+  std::atomic<int> userBand{0};
+  std::atomic<int> maxBand{0};
+  std::atomic<int> filesSent{0};
+  std::atomic<int64_t> sentBytes{0};
+  std::atomic<bool> remotes{true};
+  std::atomic<bool> firstTime{false};
+  std::atomic<int> firstTimeCleared{0};
+  std::atomic<bool> security{false};
+  std::atomic<bool> contest{false};
+  std::atomic<int> comparisons{0};
+  std::atomic<int> verifications{0};
+};
+
+// Pages read "page <template> code <file ID field>"; templates named in
+// `missing` do not exist.
+class FakeRenderer : public PageRenderer {
+ public:
+  int render(const PageContext& context, std::string& page) override {
+    if (std::string(context.templateName).find("missing") != std::string::npos) return 400;
+    page = "page " + std::string(context.templateName) + " code " + std::to_string(context.session.fileId.load());
+    return 0;
+  }
+  std::span<const uint8_t> image(std::string_view name) override {
+    if (name != "logo.gif") return {};
+    return {reinterpret_cast<const uint8_t*>(kLogo.data()), kLogo.size()};
+  }
+  static constexpr std::string_view kLogo = "GIF89a-bytes";
+};
+
+}  // namespace vantrel::testing

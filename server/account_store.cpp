@@ -56,6 +56,23 @@ AccountStore::Result AccountStore::createOrUpdateUser(std::string_view name, std
   return st.run() ? Result::kOk : Result::kStorageFailed;
 }
 
+int64_t AccountStore::userCount() {
+  std::scoped_lock lock(m_db.mutex());
+  Statement st(m_db, "SELECT COUNT(*) FROM users");
+  return st.step() ? st.integer(0) : 0;
+}
+
+bool AccountStore::anyPasswordReadable() {
+  std::string sealed;
+  {
+    std::scoped_lock lock(m_db.mutex());
+    Statement st(m_db, "SELECT password FROM users LIMIT 1");
+    if (!st.step()) return false;
+    sealed = st.text(0);
+  }
+  return m_vault.unseal(sealed).has_value();
+}
+
 std::optional<UserRecord> AccountStore::findUser(std::string_view name) {
   std::scoped_lock lock(m_db.mutex());
   Statement st(m_db, "SELECT id, name FROM users WHERE name = ?");

@@ -54,6 +54,9 @@ class AccountStore {
   // Creates the user, or sets the password of an existing one.
   Result createOrUpdateUser(std::string_view name, std::string_view password);
 
+  int64_t userCount();
+  // Whether the vault's key opens a stored password (checked at start).
+  bool anyPasswordReadable();
   std::optional<UserRecord> findUser(std::string_view name);
   std::optional<UserRecord> findUser(int64_t id);
   std::optional<std::string> password(int64_t userId);

@@ -2,6 +2,7 @@
 #include "server/central_server.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <ctime>
 
 #include "server/server_codes.h"
@@ -21,7 +22,20 @@ bool CentralServer::start(const ServerOptions& options, std::string& error) {
     return false;
   }
   const std::string keyPath = options.keyPath.empty() ? options.dbPath + ".key" : options.keyPath;
+  // A fresh key would make every stored password unreadable, so a database
+  // that holds accounts never gets one silently.
+  std::error_code ec;
+  if (!std::filesystem::exists(keyPath, ec) && m_accounts.userCount() > 0) {
+    error = "the server key " + keyPath + " is missing: the " + std::to_string(m_accounts.userCount()) +
+            " accounts in " + options.dbPath + " cannot be read without it; restore it from a backup";
+    return false;
+  }
   if (!m_vault.openKeyFile(keyPath, error)) return false;
+  if (m_accounts.userCount() > 0 && !m_accounts.anyPasswordReadable()) {
+    error = "the server key " + keyPath + " does not open the passwords stored in " + options.dbPath +
+            "; it belongs to another database";
+    return false;
+  }
   for (const auto& [name, password] : options.users) {
     switch (m_accounts.createOrUpdateUser(name, password)) {
       case AccountStore::Result::kOk: break;

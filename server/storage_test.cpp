@@ -11,6 +11,7 @@
 #include <iterator>
 
 #include "server/account_store.h"
+#include "server/central_server.h"
 #include "server/database.h"
 #include "server/password_vault.h"
 
@@ -132,6 +133,34 @@ TEST(StorageTest, AccountsRefuseBadNamesAndPasswordsAndUpdateOnRequest) {
   EXPECT_TRUE(accounts.useLoginSalt(id, "12345678", 1000));
   EXPECT_FALSE(accounts.useLoginSalt(id, "12345678", 1001));
   EXPECT_TRUE(accounts.useLoginSalt(id, "12345678", 1000 + 2 * 24 * 3600));  // forgotten after a day
+}
+
+TEST(StorageTest, AServerWithAccountsDoesNotStartWithoutItsKey) {
+  TempDir dir;
+  ServerOptions options;
+  options.dbPath = dir.file("s.db");
+  options.port = 0;
+  options.udpPort = 0;
+  options.users = {{"alice", "secret1"}};
+  std::string error;
+  {
+    CentralServer first;
+    ASSERT_TRUE(first.start(options, error)) << error;
+  }
+  ASSERT_TRUE(fs::remove(dir.file("s.db.key")));
+  options.users.clear();
+  CentralServer second;
+  EXPECT_FALSE(second.start(options, error));
+  EXPECT_NE(error.find("is missing"), std::string::npos) << error;
+  EXPECT_FALSE(fs::exists(dir.file("s.db.key")));
+
+  // Nor with the key of another database.
+  options.keyPath = dir.file("other.key");
+  PasswordVault other;
+  ASSERT_TRUE(other.openKeyFile(options.keyPath, error));
+  CentralServer third;
+  EXPECT_FALSE(third.start(options, error));
+  EXPECT_NE(error.find("does not open"), std::string::npos) << error;
 }
 
 }  // namespace

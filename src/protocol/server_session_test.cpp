@@ -194,6 +194,23 @@ TEST_F(SessionTest, WatchdogMarksDisconnectedThenShowsTheReconnectWindow) {
   session.stop();
 }
 
+TEST_F(SessionTest, HttpPingsWhenUdpIsSwitchedOff) {
+  ScriptedHttpServer server([&](int fd, const std::string&) {
+    sendText(fd, "HTTP/1.0 200 OK\r\n\r\n" + key.EncryptText("chk=9&chkmsg=1&"));
+  });
+  useServer(server.port());
+  settings.SetSettingNumber("tcppings", 1);
+  FakeSessionUi ui;
+  ServerSession session(ctx, ui, 5ms);
+  ASSERT_TRUE(session.start());
+  const int64_t created = session.pinger()->lastReplyMs();
+  ASSERT_TRUE(waitFor([&] { return state.ServerChecksum() == 9; }));
+  EXPECT_TRUE(state.MessagesWaiting());
+  EXPECT_EQ(plainBody(server.requests().front()), "action=ping");
+  EXPECT_TRUE(waitFor([&] { return session.pinger()->lastReplyMs() > created; }));  // replies are accepted
+  session.stop();
+}
+
 TEST_F(SessionTest, StopClosesAnOpenWindow) {
   UdpPeer silent;
   FakeSessionUi ui;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "server/client_protocol.h"
 
+#include <strings.h>
+
 #include <cstring>
 
 #include "core/base64.h"
@@ -85,6 +87,8 @@ std::string ClientProtocol::login(const FormFields& form, const std::string& pee
     user = m_ctx.accounts.findUser(form.first("username"));
   }
   if (!user) return resultOnly(result::kWrongLogin);
+  // A guesser gets the same answer as a wrong password, without a check.
+  if (!m_throttle.allowed(user->name, peerIp, m_ctx.now())) return resultOnly(result::kWrongLogin);
   const auto password = m_ctx.accounts.password(user->id);
   if (!password) return resultOnly(result::kWrongLogin);
 
@@ -97,8 +101,10 @@ std::string ClientProtocol::login(const FormFields& form, const std::string& pee
   // key derived from it.
   const std::string named = session->key.DecryptText(verify);
   if (named.size() != user->name.size() || strncasecmp(named.c_str(), user->name.c_str(), named.size()) != 0) {
+    m_throttle.failed(user->name, peerIp, m_ctx.now());
     return resultOnly(result::kWrongLogin);
   }
+  m_throttle.succeeded(user->name, peerIp);
   const int64_t now = m_ctx.now();
   const auto clientId = m_ctx.accounts.clientIdFor(user->id);
   if (!clientId) return resultOnly(result::kServerError);
@@ -289,7 +295,7 @@ std::string ClientProtocol::pingText(const ClientSession& session, bool withMess
   return text;
 }
 
-std::optional<std::string> ClientProtocol::handlePing(std::string_view datagram, const std::string& peerIp) {
+std::optional<std::string> ClientProtocol::handlePing(std::string_view datagram, const std::string& /*peerIp*/) {
   // Length byte, cipher text, then the UDP port and client ID (little-endian).
   if (datagram.size() < 1 + 8 + kPingTrailer) return std::nullopt;
   const size_t n = datagram.size() - 1 - kPingTrailer;
@@ -303,7 +309,6 @@ std::optional<std::string> ClientProtocol::handlePing(std::string_view datagram,
   if (!plausiblePlainText(plain, "secid=")) return std::string(kLostSession);
   session->lastPing = m_ctx.now();
   if (validPort(udpPort)) session->udpPort = static_cast<int>(udpPort);
-  (void)peerIp;
   const FormFields form(plain, FormFields::Decoding::kRaw);
   return session->key.EncryptText(pingText(*session, form.first("chkmsg") == "1"));
 }

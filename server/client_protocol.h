@@ -21,6 +21,7 @@
 #include "server/catalogue_actions.h"
 #include "server/form_fields.h"
 #include "server/http_request.h"
+#include "server/login_throttle.h"
 #include "server/server_context.h"
 
 namespace vantrel::server {
@@ -56,6 +57,7 @@ class ClientProtocol {
 
   ServerContext& m_ctx;
   CatalogueActions m_catalogue;
+  LoginThrottle m_throttle;
 };
 
 // True when the text could be what a client encrypted: it starts with the

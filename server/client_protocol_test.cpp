@@ -77,6 +77,22 @@ TEST_F(ClientProtocolTest, RefusedLoginsAnswerTheirCodeAndOpenNoSession) {
   EXPECT_EQ(sessions.size(), 0u);
 }
 
+TEST_F(ClientProtocolTest, PasswordGuessingFromOneAddressIsCutOffForAWhile) {
+  for (int i = 0; i < LoginThrottle::kMaxFailures; ++i) {
+    TestClient guess;
+    ASSERT_EQ(ReplyNumber(login(guess, "alice", "guess" + std::to_string(i), static_cast<uint8_t>(10 + i), "127.0.0.8"),
+                          "result="),
+              5);
+  }
+  TestClient right;
+  EXPECT_EQ(ReplyNumber(login(right, "alice", "secret1", 40, "127.0.0.8"), "result="), 5);
+  // The real user elsewhere is not locked out, and the guesser's address is
+  // let in again once the window has passed.
+  EXPECT_EQ(ReplyNumber(login(right, "alice", "secret1", 41, "127.0.0.5"), "result="), 0);
+  clock += LoginThrottle::kWindowSeconds;
+  EXPECT_EQ(ReplyNumber(login(right, "alice", "secret1", 42, "127.0.0.8"), "result="), 0);
+}
+
 TEST_F(ClientProtocolTest, ReplayedLoginFromAnotherAddressIsRefusedAndLeavesTheSession) {
   TestClient alice;
   SessionKey k;

@@ -145,10 +145,17 @@ HttpResponse WebSite::login(const WebRequest& req) {
   std::string error;
   const std::string next = safeLocation(req.form.first("next"));
   if (req.http.method == "POST") {
-    if (const auto user = m_ctx.accounts.checkPassword(req.form.first("username"), req.form.first("password"))) {
+    const std::string name = req.form.first("username");
+    const int64_t now = m_ctx.now();
+    if (!m_throttle.allowed(name, req.peerIp, now)) {
+      error = "Too many failed attempts; please wait a few minutes.";
+    } else if (const auto user = m_ctx.accounts.checkPassword(name, req.form.first("password"))) {
+      m_throttle.succeeded(name, req.peerIp);
       return signIn(*user, next);
+    } else {
+      m_throttle.failed(name, req.peerIp, now);
+      error = "Unknown user name or wrong password.";
     }
-    error = "Unknown user name or wrong password.";
   }
   std::string body;
   if (!error.empty()) body += "<div class=\"error\">" + htmlEscape(error) + "</div>";

@@ -11,6 +11,7 @@
 
 #include "server/catalogue_pages.h"
 #include "server/http_request.h"
+#include "server/login_throttle.h"
 #include "server/server_context.h"
 #include "server/web_page.h"
 
@@ -38,6 +39,7 @@ class WebSite {
   ServerContext& m_ctx;
   std::string m_serverHost;
   CataloguePages m_catalogue;
+  LoginThrottle m_throttle;
 };
 
 }  // namespace vantrel::server

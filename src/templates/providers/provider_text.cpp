@@ -1,0 +1,108 @@
+// SPDX-License-Identifier: MIT
+#include "templates/providers/provider_text.h"
+
+#include <cstdio>
+#include <ctime>
+
+namespace vantrel::providers {
+namespace {
+
+char lowerChar(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string formatDouble(const char* format, double value) {
+  char buffer[64];
+  const int n = std::snprintf(buffer, sizeof buffer, format, value);
+  if (n < 0) return {};
+  if (static_cast<size_t>(n) < sizeof buffer) return std::string(buffer, static_cast<size_t>(n));
+  std::string big(static_cast<size_t>(n) + 1, '\0');
+  std::snprintf(big.data(), big.size(), format, value);
+  big.resize(static_cast<size_t>(n));
+  return big;
+}
+
+}  // namespace
+
+std::string lowerCase(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = lowerChar(c);
+  return out;
+}
+
+bool equalsNoCase(std::string_view a, std::string_view b) { return a.size() == b.size() && compareNoCase(a, b) == 0; }
+
+int compareNoCase(std::string_view a, std::string_view b) {
+  const size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    const auto x = static_cast<unsigned char>(lowerChar(a[i]));
+    const auto y = static_cast<unsigned char>(lowerChar(b[i]));
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+std::string kilo0(double value) { return formatDouble("%.0f", value * 0.001); }
+std::string kilo1(double value) { return formatDouble("%.1f", value * 0.001); }
+
+std::string localTime(int64_t seconds, const char* format) {
+  const auto t = static_cast<time_t>(seconds);
+  struct tm parts {};
+  if (localtime_r(&t, &parts) == nullptr) return {};
+  char buffer[128];
+  const size_t n = std::strftime(buffer, sizeof buffer, format, &parts);
+  return std::string(buffer, n);
+}
+
+std::string htmlText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&#39;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string linkValue(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == ' ') {
+      out += '+';
+    } else if (c == '&' || c == '%' || c == '#' || c == '+' || c == '"' || c == '\'' || c == '<' || c == '>' ||
+               u < 0x20 || u == 0x7F) {
+      out += '%';
+      out += kHex[u >> 4];
+      out += kHex[u & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+int32_t parseNumber(std::string_view text, int32_t fallback) {
+  size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+  if (i >= text.size() || text[i] < '0' || text[i] > '9') return fallback;
+  int64_t value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = value * 10 + (text[i] - '0');
+    if (value > INT32_MAX) value = int64_t{INT32_MAX} + 1;
+  }
+  if (negative) value = -value;
+  if (value > INT32_MAX) return INT32_MAX;
+  if (value < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(value);
+}
+
+}  // namespace vantrel::providers

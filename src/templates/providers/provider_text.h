@@ -1,0 +1,47 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// Small text helpers shared by the page providers: case folding, number and
+// time formats, and the escaping that keeps outside text (file names, user
+// names, descriptions) from turning into mark-up or breaking a link.
+//
+// Stateless and thread-safe.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "templates/data_provider.h"
+
+namespace vantrel::providers {
+
+std::string lowerCase(std::string_view text);
+bool equalsNoCase(std::string_view a, std::string_view b);
+// Negative, zero or positive as a compares to b without regard to ASCII case.
+int compareNoCase(std::string_view a, std::string_view b);
+
+// "%.0f" of value * 0.001, and "%.1f" of the same.
+std::string kilo0(double value);
+std::string kilo1(double value);
+// Seconds since 1970 in local time, in the given strftime format.
+std::string localTime(int64_t seconds, const char* format);
+inline constexpr const char* kLongDate = "%a %b %d %H:%M:%S %Y";
+inline constexpr const char* kShortDate = "%m/%d/%y %H:%M:%S";
+
+// Text shown in a page: "&", "<", ">", '"' and "'" as character references,
+// which the browser shows as the characters themselves (in text and in
+// attribute values alike).
+std::string htmlText(std::string_view text);
+// A query value inside a link: spaces as "+", and "&", "%", "#", "+" (when
+// not a space), quotes and angle brackets as %XX, so that the server reads
+// back exactly the text.
+std::string linkValue(std::string_view text);
+
+// A number given as a request parameter: decimal digits after an optional
+// sign, read as far as they go (no digits: fallback).
+int32_t parseNumber(std::string_view text, int32_t fallback);
+
+// Writes the text to out.
+inline void write(templates::OutputSink& out, std::string_view text) { out.Write(text); }
+inline void writeNumber(templates::OutputSink& out, int64_t value) { out.Write(std::to_string(value)); }
+
+}  // namespace vantrel::providers

@@ -26,6 +26,7 @@ cleanup() {
 trap cleanup EXIT
 
 mkdir -p "$work/files" "$work/nginx/logs"
+chmod 755 "$work" "$work/files"  # nginx workers drop their privileges
 head -c $((1 << 30)) /dev/urandom > "$work/files/big.bin"
 head -c $((50 * 1000 * 1000)) /dev/urandom > "$work/files/mid.bin"
 head -c $((12500 * 1000)) /dev/urandom > "$work/files/quarter.bin"

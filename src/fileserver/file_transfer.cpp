@@ -37,8 +37,9 @@ constexpr std::size_t kDownloadHeaderBuffer = 300;
 constexpr std::size_t kImageHeaderBuffer = 200;
 constexpr std::size_t kMaxUserName = 31;
 constexpr std::size_t kMaxRequestText = 99;
-// A paced transfer goes out in pieces of at most this; an unpaced one in large
-// zero-copy pieces that still let "removeUsers" stop it promptly.
+// A transfer to another computer goes out in pieces of at most this; one to
+// this computer without a limit in large zero-copy pieces that still let
+// "removeUsers" stop it promptly.
 constexpr int64_t kPacedChunk = 9000;
 constexpr int64_t kUnpacedChunk = 4 << 20;
 
@@ -192,7 +193,10 @@ void FileServerConnection::getFile() {
   if (headerSent && length > 0) {
     const int rate = host.maxUserBand();
     const int buffer = sendBufferSize(socket());
-    const int64_t chunk = rate > 0 ? std::min<int64_t>(buffer > 0 ? buffer : kPacedChunk, kPacedChunk) : kUnpacedChunk;
+    // Large pieces only where no limit can apply: the process-wide limit paces
+    // remote peers piece by piece, and a large piece would overshoot it.
+    const bool unpaced = rate <= 0 && isLocalRequester(addresses());
+    const int64_t chunk = unpaced ? kUnpacedChunk : std::min<int64_t>(buffer > 0 ? buffer : kPacedChunk, kPacedChunk);
     TransferPacer pacer(rate, chunk, nowMs, sleepMs);
     int64_t offset = range.first;
     while (sent < length) {

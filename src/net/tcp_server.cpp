@@ -28,6 +28,9 @@ constexpr int kBacklog = 1024;
 constexpr auto kSocketTimeout = 30s;
 constexpr auto kInlineRefuseTimeout = 200ms;
 constexpr auto kListenerStopWait = 5s;
+// Finished connection threads that may wait for the next connection, and how long.
+constexpr std::size_t kMaxIdleWorkers = 16;
+constexpr auto kIdleWorkerWait = 10s;
 
 bool acceptErrorIsTransient(int error) {
   switch (error) {
@@ -105,6 +108,11 @@ std::string TcpServer::ownAddress() const {
   return m_ownAddress;
 }
 
+std::size_t TcpServer::idleWorkerCount() const {
+  std::scoped_lock lock(m_mutex);
+  return m_idleCount;
+}
+
 int TcpServer::start() {
   if (m_running || !m_listenSocket) return 1;
   {
@@ -140,14 +148,18 @@ void TcpServer::acceptLoop() {
       if (error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM) std::this_thread::sleep_for(20ms);
       continue;
     }
+    if (handToIdleWorker(socket, peer)) continue;
     std::unique_lock lock(m_mutex);
-    if (m_workers.size() >= m_maxConnections + kRefuseHeadroom) {
+    if (m_workers.size() - m_idleCount >= m_maxConnections + kRefuseHeadroom) {
       lock.unlock();
       refuseInline(std::move(socket), peer);
       continue;
     }
-    m_workers.push_front(Worker{std::move(socket), peer, m_count >= m_maxConnections, {}});
+    m_workers.emplace_front();
     const auto worker = m_workers.begin();
+    worker->socket = std::move(socket);
+    worker->peer = peer;
+    worker->overLimit = m_count >= m_maxConnections;
     // Started under the lock so that the thread finds its entry complete.
     if (!worker->thread.start([this, worker] { serve(worker); }, m_stackBytes)) {
       ::shutdown(worker->socket.get(), SHUT_RDWR);
@@ -161,13 +173,29 @@ void TcpServer::acceptLoop() {
   m_changed.notify_all();
 }
 
-void TcpServer::serve(std::list<Worker>::iterator worker) {
-  const int fd = worker->socket.get();
+bool TcpServer::handToIdleWorker(UniqueFd& socket, const sockaddr_in& peer) {
+  std::scoped_lock lock(m_mutex);
+  if (m_idleCount == 0) return false;
+  for (auto& worker : m_workers) {
+    if (!worker.idle) continue;
+    worker.idle = false;
+    --m_idleCount;
+    worker.socket = std::move(socket);
+    worker.peer = peer;
+    worker.overLimit = m_count >= m_maxConnections;
+    worker.wake.notify_one();
+    return true;
+  }
+  return false;
+}
+
+void TcpServer::serveOne(Worker& worker) {
+  const int fd = worker.socket.get();
   if (auto connection = createConnection()) {
-    connection->attach(fd, m_listenSocket.get(), worker->peer, *this);
+    connection->attach(fd, m_listenSocket.get(), worker.peer, *this);
     ++m_count;
     setSocketTimeouts(fd, kSocketTimeout);
-    if (worker->overLimit) {
+    if (worker.overLimit) {
       connection->refuse(true);
     } else {
       connection->handle();
@@ -175,19 +203,34 @@ void TcpServer::serve(std::list<Worker>::iterator worker) {
     --m_count;
   }
   ::shutdown(fd, SHUT_RDWR);
-  UniqueFd socket;
-  WorkerThread previous;
-  {
-    std::scoped_lock lock(m_mutex);
-    socket = std::move(worker->socket);
-    WorkerThread self = std::move(worker->thread);
-    m_workers.erase(worker);
-    // Each ending thread joins the one that ended before it, so at most one
-    // finished thread waits to be joined at any time.
-    previous = std::exchange(m_finished, std::move(self));
+}
+
+void TcpServer::serve(std::list<Worker>::iterator worker) {
+  std::unique_lock lock(m_mutex);
+  for (;;) {
+    lock.unlock();
+    serveOne(*worker);
+    lock.lock();
+    // Closed under the lock: stopAndJoin shuts sockets down under it too.
+    worker->socket.reset();
+    if (m_closing || m_idleCount >= kMaxIdleWorkers) break;
+    worker->idle = true;
+    ++m_idleCount;
     m_changed.notify_all();
+    worker->wake.wait_for(lock, kIdleWorkerWait, [&] { return !worker->idle || m_closing; });
+    if (worker->idle) {  // nothing came, or the server closes
+      worker->idle = false;
+      --m_idleCount;
+      break;
+    }
   }
-  socket.reset();
+  WorkerThread self = std::move(worker->thread);
+  m_workers.erase(worker);
+  // Each ending thread joins the one that ended before it, so at most one
+  // finished thread waits to be joined at any time.
+  WorkerThread previous = std::exchange(m_finished, std::move(self));
+  m_changed.notify_all();
+  lock.unlock();
   previous.join();
 }
 
@@ -227,10 +270,15 @@ void TcpServer::stopAndJoin() {
   stop();
   if (m_listener.joinable()) m_listener.join();
   std::unique_lock lock(m_mutex);
+  m_closing = true;
   while (!m_workers.empty()) {
-    for (auto& worker : m_workers) ::shutdown(worker.socket.get(), SHUT_RDWR);
+    for (auto& worker : m_workers) {
+      if (worker.socket) ::shutdown(worker.socket.get(), SHUT_RDWR);
+      worker.wake.notify_one();
+    }
     m_changed.wait_for(lock, 100ms);
   }
+  m_closing = false;
   WorkerThread last = std::move(m_finished);
   lock.unlock();
   last.join();

@@ -61,6 +61,8 @@ class TcpServer {
   uint16_t port() const { return m_port; }
   bool running() const { return m_running; }
   std::size_t connectionCount() const { return m_count; }
+  // Connection threads waiting for the next connection.
+  std::size_t idleWorkerCount() const;
   std::size_t maxConnections() const { return m_maxConnections; }
   void setMaxConnections(std::size_t count) { m_maxConnections = count; }
   // Takes effect for connections accepted afterwards.
@@ -75,15 +77,22 @@ class TcpServer {
   virtual void ownAddressFound(const std::string& /*address*/) {}
 
  private:
+  // A connection thread. After its connection it waits a while for the next
+  // one, so that a run of short requests does not create a thread for each.
   struct Worker {
-    UniqueFd socket;
+    UniqueFd socket;  // invalid while idle
     sockaddr_in peer{};
     bool overLimit = false;
+    bool idle = false;
+    std::condition_variable wake;
     WorkerThread thread;
   };
 
   void acceptLoop();
   void serve(std::list<Worker>::iterator worker);
+  void serveOne(Worker& worker);
+  // Hands the connection to an idle worker; false when none waits.
+  bool handToIdleWorker(UniqueFd& socket, const sockaddr_in& peer);
   void refuseInline(UniqueFd socket, const sockaddr_in& peer);
   void recordOwnAddress();
 
@@ -98,6 +107,8 @@ class TcpServer {
   mutable std::mutex m_mutex;
   std::condition_variable m_changed;
   std::list<Worker> m_workers;   // guarded by m_mutex; newest first
+  std::size_t m_idleCount = 0;   // guarded by m_mutex
+  bool m_closing = false;        // guarded by m_mutex; idle workers end
   WorkerThread m_finished;       // guarded by m_mutex; the last thread that ended
   bool m_listenerDone = true;    // guarded by m_mutex
   std::string m_ownAddress;      // guarded by m_mutex

@@ -149,6 +149,38 @@ TEST(TcpServer, ConnectionsPastTheLimitAreRefusedWhileTheOthersAreServed) {
   EXPECT_TRUE(waitFor([&] { return server.connectionCount() == 0; }));
 }
 
+class ThreadRecordingServer : public TcpServer {
+ public:
+  ~ThreadRecordingServer() override { stopAndJoin(); }
+  std::mutex mutex;
+  std::vector<std::thread::id> threads;  // guarded by mutex
+
+ protected:
+  std::unique_ptr<TcpConnection> createConnection() override {
+    {
+      std::scoped_lock lock(mutex);
+      threads.push_back(std::this_thread::get_id());
+    }
+    return std::make_unique<TcpConnection>();
+  }
+};
+
+TEST(TcpServer, AFinishedConnectionThreadServesTheNextConnection) {
+  ThreadRecordingServer server;
+  ASSERT_EQ(server.listen(0), kListenOk);
+  ASSERT_EQ(server.start(), 0);
+  for (int i = 0; i < 3; ++i) {
+    auto client = connectLoopback(server.port());
+    sendAll(client.get(), "x\r\n");
+    EXPECT_EQ(readAll(client.get()), "Connect Successful ... Now Disconnecting.");
+    ASSERT_TRUE(waitFor([&] { return server.idleWorkerCount() == 1; }));
+  }
+  std::scoped_lock lock(server.mutex);
+  ASSERT_EQ(server.threads.size(), 3u);
+  EXPECT_EQ(server.threads[1], server.threads[0]);
+  EXPECT_EQ(server.threads[2], server.threads[0]);
+}
+
 TEST(TcpServer, DestructionEndsConnectionsThatAreStillReading) {
   auto client = UniqueFd();
   {

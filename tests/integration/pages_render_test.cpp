@@ -1,0 +1,167 @@
+// SPDX-License-Identifier: MIT
+// Every page of the page folder, rendered for a small client: each parses
+// without a report, uses only commands the providers know, and shows the text
+// a person needs; every link back to the file server carries a token.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/error_table.h"
+#include "templates/providers/fixture_facts.h"
+#include "templates/providers/page_renderer.h"
+#include "templates/sample_providers.h"
+#include "templates/template_archive.h"
+
+namespace vantrel::providers {
+namespace {
+
+namespace fs = std::filesystem;
+
+class SessionRequest : public templates::SampleRequest {
+ public:
+  explicit SessionRequest(std::string peer) : SampleRequest(std::move(peer)) {}
+  UploadSession* session() const override { return &m_session; }
+  mutable UploadSession m_session{3};
+};
+
+class Pages : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    for (const auto& entry : fs::directory_iterator(VANTREL_PAGES_DIR)) {
+      std::ifstream in(entry.path(), std::ios::binary);
+      std::stringstream bytes;
+      bytes << in.rdbuf();
+      templates::CFileArchiveEntry e;
+      e.content = bytes.str();
+      s_archive.add(entry.path().filename().string(), std::move(e));
+    }
+  }
+
+  void SetUp() override {
+    m_dir = fs::temp_directory_path() / ("vantrel_pages_" + std::to_string(::getpid()));
+    fs::create_directories(m_dir / "share folder");
+    std::ofstream(m_dir / "share folder" / "notes.txt") << "notes";
+    m_facts = std::make_unique<FixtureFacts>((m_dir / "alice.dat").string());
+    m_facts->home = (m_dir / "share folder").string();
+    ASSERT_TRUE(fillFixtureList(m_facts->files, {
+                                                    fixtureFile(11, "/srv/music/Blue <Train>.mp3", 4200000, 5, "Jazz",
+                                                                "Coltrane"),
+                                                    fixtureFile(12, "/srv/music/Giant Steps.mp3", 3100000, 5, "Jazz"),
+                                                    fixtureFile(13, "/srv/docs/manual.pdf", 900000, 8, "Work:Docs"),
+                                                }));
+    m_facts->addSession("10.1.1.7", "bob", 11);
+  }
+  void TearDown() override { fs::remove_all(m_dir); }
+
+  struct Rendered {
+    int code = 0;
+    std::string page;
+    std::vector<std::string> reports;
+  };
+  Rendered render(const std::string& name, SessionRequest& request) {
+    Rendered r;
+    r.code = renderClientPage(name, s_archive, *m_facts, request, r.page, nullptr,
+                              [&](std::string_view line) { r.reports.emplace_back(line); });
+    return r;
+  }
+
+  static templates::TemplateArchive s_archive;
+  fs::path m_dir;
+  std::unique_ptr<FixtureFacts> m_facts;
+};
+
+templates::TemplateArchive Pages::s_archive;
+
+// Texts that a provider writes when a page uses it wrongly.
+const char* const kProviderFaults[] = {"command unknown", "Template Error", "Wrong type of argument",
+                                       "Wrong number of arguments", "No such template", "Argument too long",
+                                       "No current session", "Directory requires", "iteration max", "NULL data"};
+
+TEST_F(Pages, EveryPageRendersCleanlyWithItsText) {
+  struct PageCase {
+    std::string name;
+    std::vector<std::pair<std::string, std::string>> params;
+    std::vector<std::string> texts;
+  };
+  const std::vector<PageCase> cases{
+      {"client-file_info_template.html", {{"fileid", "11"}},
+       {"Blue &lt;Train&gt;.mp3", "4200 KB", "file 11", "Downloads", "Save description", "Upload and replace"}},
+      {"client-file_editdesc_template.html", {{"fileid", "12"}}, {"Describe Giant Steps.mp3", "Save description"}},
+      {"client-share_files_template.html", {{"groupname", "Jazz"}, {"groupid", "5"}},
+       {"Share files", "notes.txt", "Share the checked files", "name=\"share\""}},
+      {"client-loading_share_window_template.html", {}, {"Opening the share window"}},
+      {"client-first_time.html", {}, {"first time you share files"}},
+      {"client-successfully_shared_files_template.html", {}, {"Files shared", "3 files were shared"}},
+      {"client-successfully_removed_files_template.html", {}, {"Files removed"}},
+      {"client-successfully_removed_users_template.html", {}, {"Users disconnected"}},
+      {"client-connected_users_template.html", {}, {"Who is connected", "bob", "10.1.1.7", "1 connections"}},
+      {"client-connected_users_extended_template.html", {}, {"bob", "Disconnect the checked users", "name=\"id\""}},
+      {"client-shared_show_all_template.html", {}, {"All shared files", "Giant Steps.mp3", "manual.pdf", "3 files"}},
+      {"client-shared_show_all_by_group_template.html", {{"sort", "1"}}, {"Jazz", "Docs", "Giant Steps.mp3"}},
+      {"client-shared_show_all_by_dirs_template.html", {{"sort", "2"}}, {"/srv/music/", "/srv/docs/", "manual.pdf"}},
+      {"client-shared_groups_template.html", {}, {"Shared groups", "Jazz", "Docs"}},
+      {"client-shared_groups_directories_template.html", {{"groupid", "5"}, {"groupname", "Jazz"}},
+       {"Jazz", "Coltrane", "Giant Steps.mp3", "2 files in this group"}},
+      {"client-shared_directories_template.html", {{"dir", "/srv/"}}, {"Shared folders", "music", "docs"}},
+      {"client-info_template.html", {}, {"alice", "8323"}},
+  };
+  for (const PageCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    SessionRequest request("192.168.1.10");  // the owner
+    request.m_session.setResultText("3 files were shared");
+    for (const auto& [n, v] : c.params) request.add(n, v);
+    const Rendered r = render(c.name, request);
+    ASSERT_EQ(r.code, err::kOk);
+    EXPECT_TRUE(r.reports.empty()) << r.reports.front();
+    for (const char* fault : kProviderFaults) {
+      if (c.name.find("successfully") == std::string::npos || std::string(fault) != "NULL data") {
+        const size_t at = r.page.find(fault);
+        EXPECT_EQ(at, std::string::npos) << r.page.substr(at < 80 ? 0 : at - 80, 160);
+      }
+    }
+    for (const std::string& text : c.texts) EXPECT_NE(r.page.find(text), std::string::npos) << text;
+    // Links and forms that come back to this server carry a token.
+    const std::regex local("(href|action)=\"(/template/[^\"]*|/addFiles[^\"]*|/removeUsers[^\"]*|/filedescription[^\"]*|"
+                           "/sendfile[^\"]*|client-share_files_template[^\"]*)\"");
+    for (auto it = std::sregex_iterator(r.page.begin(), r.page.end(), local); it != std::sregex_iterator(); ++it) {
+      EXPECT_NE((*it)[2].str().find("@token="), std::string::npos) << (*it)[2].str();
+    }
+  }
+}
+
+TEST_F(Pages, ErrorPageShowsCodeTitleMessageAndBackLink) {
+  SessionRequest request("10.1.1.7");
+  request.m_session.fileId = err::kTooManyUsers;
+  const Rendered r = render("client-error_template.html", request);
+  ASSERT_EQ(r.code, err::kOk);
+  const ErrorText text = lookupError(err::kTooManyUsers, ErrorContext{10, 5, {}});
+  EXPECT_NE(r.page.find("31"), std::string::npos);
+  EXPECT_NE(r.page.find(text.title), std::string::npos);
+  EXPECT_NE(r.page.find(text.message), std::string::npos);
+  if (!text.link.empty()) {
+    EXPECT_NE(r.page.find(text.link), std::string::npos);
+  }
+}
+
+TEST_F(Pages, VisitorsGetNoOwnerForms) {
+  SessionRequest visitor("10.1.1.7");
+  visitor.add("fileid", "11");
+  const Rendered r = render("client-file_info_template.html", visitor);
+  EXPECT_NE(r.page.find("Blue &lt;Train&gt;.mp3"), std::string::npos);
+  EXPECT_EQ(r.page.find("/filedescription"), std::string::npos);
+  EXPECT_EQ(r.page.find("/sendfile"), std::string::npos);
+}
+
+TEST_F(Pages, MissingPageAndMissingStart) {
+  SessionRequest request("127.0.0.1");
+  EXPECT_EQ(render("no-such-page.html", request).code, err::kTemplateNotFound);
+  EXPECT_EQ(render("logo.gif", request).code, err::kTemplateParse);
+}
+
+}  // namespace
+}  // namespace vantrel::providers

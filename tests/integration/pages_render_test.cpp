@@ -157,6 +157,20 @@ TEST_F(Pages, VisitorsGetNoOwnerForms) {
   EXPECT_EQ(r.page.find("/sendfile"), std::string::npos);
 }
 
+TEST_F(Pages, AllFilesPageListsPastTheLoopBudget) {
+  std::vector<CVantreldFile> many;
+  for (int32_t id = 1; id <= 2500; ++id) many.push_back(fixtureFile(id, "/srv/f/" + std::to_string(id) + ".bin", id));
+  ASSERT_TRUE(fillFixtureList(m_facts->files, many));
+  SessionRequest request("10.1.1.7");
+  const Rendered r = render("client-shared_show_all_template.html", request);
+  size_t rows = 0;
+  for (size_t at = r.page.find("getfileinfo?fileid="); at != std::string::npos; at = r.page.find("getfileinfo?fileid=", at + 1)) {
+    ++rows;
+  }
+  EXPECT_EQ(rows, 2500u);
+  EXPECT_EQ(r.page.find("iteration max"), std::string::npos);
+}
+
 TEST_F(Pages, MissingPageAndMissingStart) {
   SessionRequest request("127.0.0.1");
   EXPECT_EQ(render("no-such-page.html", request).code, err::kTemplateNotFound);

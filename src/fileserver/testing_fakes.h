@@ -6,6 +6,7 @@
 // template and the code they were asked for, and a file server on loopback
 // with a scratch shared-file list. Thread-safe where the server needs it.
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -53,7 +54,9 @@ class FakeHost : public FileServerHost {
     }
     windowBytes += bytes;
     if (windowBytes <= 4LL * maxBand) return 0;
-    return std::chrono::duration_cast<std::chrono::milliseconds>(windowStart + std::chrono::seconds(4) - now).count();
+    // Rounded up: a wait that ends a moment before the window does would let
+    // the caller through unpaced until the window is renewed.
+    return std::max<int64_t>(1, std::chrono::ceil<std::chrono::milliseconds>(windowStart + std::chrono::seconds(4) - now).count());
   }
   void fileSent() override { ++filesSent; }
   int maxUsers() override { return users; }

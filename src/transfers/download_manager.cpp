@@ -1,0 +1,287 @@
+// SPDX-License-Identifier: MIT
+#include "transfers/download_manager.h"
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <system_error>
+
+#include "net/client_request.h"
+#include "protocol/catalogue_cache.h"
+
+namespace vantrel {
+
+namespace {
+
+// Result codes of GetFile that name a state of their own.
+constexpr int kPeerRefused = get::kPeerErrorOrNoLength;          // 11
+constexpr int kStoppedByRequest = get::kNoLength + get::kStopped;  // 18
+// A body that ended before its announced length: a receive failure.
+constexpr int kShortBody = get::kNoLength + get::kSendOrReceive;   // 16
+
+// What GetFile sees of a record.
+class RecordTarget : public DownloadTarget {
+ public:
+  explicit RecordTarget(DownloadRecord& record) : m_record(record) {}
+
+  bool resume() const override { return (m_record.options & download_option::kResume) != 0; }
+  long resumeOffset() const override { return m_record.resumeOffset; }
+  long expectedSize() const override { return m_record.expectedSize; }
+  void setResumeOffset(long offset) override { m_record.resumeOffset = static_cast<int32_t>(offset); }
+  void setLength(long length) override { m_length = length; }
+  void setRate(long bytesPerSecond) override { m_record.rate = static_cast<int32_t>(bytesPerSecond); }
+  void peerError(const std::string& line) override { m_record.setPeerErrorText(peerErrorMessage(line)); }
+  bool progress(long bytesPresent) override {
+    m_record.received = static_cast<int32_t>(std::min<long>(bytesPresent, INT32_MAX));
+    m_bodyBytes = bytesPresent - m_record.resumeOffset;
+    return m_record.stopRequest == 0;
+  }
+
+  long length() const { return m_length; }
+  long bodyBytes() const { return m_bodyBytes; }
+
+ private:
+  DownloadRecord& m_record;
+  long m_length = -1;
+  long m_bodyBytes = 0;
+};
+
+// A name from another user's listing used as one path component: it may not
+// climb out of the destination or reach into another folder.
+std::string safeComponent(const std::string& name) {
+  if (name.empty() || name == "." || name == "..") return {};
+  std::string out = name;
+  std::replace(out.begin(), out.end(), '/', '_');
+  std::replace(out.begin(), out.end(), '\0', '_');
+  return out;
+}
+
+}  // namespace
+
+DownloadManager::DownloadManager(SettingsStore& settings, DownloadPrompts& prompts, TimerService* timers,
+                                 int clientVersion)
+    : m_settings(settings), m_prompts(prompts), m_timers(timers), m_clientVersion(clientVersion) {}
+
+DownloadManager::~DownloadManager() {
+  if (m_hasTimer && m_timers != nullptr) m_timers->cancel(m_tickTimer);
+  std::map<int32_t, std::jthread> workers;
+  {
+    std::scoped_lock lock(m_mutex);
+    for (auto& record : m_records) record->stopRequest = 1;
+    workers.swap(m_workers);
+  }
+  // The jthreads join here, before the records they use go away.
+}
+
+void DownloadManager::firstUse() {
+  std::call_once(m_started, [this] {
+    int32_t limit = m_settings.GetSettingNumber("maxsimdl");
+    // A missing value (-1) would let nothing ever start; it gets the default as 0 does.
+    if (limit < 1) {
+      limit = kDefaultLimit;
+      m_settings.SetSettingNumber("maxsimdl", limit);
+    }
+    m_limit = limit;
+    if (m_timers != nullptr) {
+      m_tickTimer = m_timers->schedule(std::chrono::milliseconds(1000), [this] { tick(); });
+      m_hasTimer = true;
+    }
+  });
+}
+
+int32_t DownloadManager::QueueDownload(const std::string& url, const std::string& localPath, int32_t expectedSize) {
+  firstUse();
+  DownloadRecord* record = nullptr;
+  {
+    std::scoped_lock lock(m_mutex);
+    m_records.push_back(std::make_unique<DownloadRecord>(++m_nextId, url, localPath, expectedSize));
+    record = m_records.back().get();
+  }
+  for (const auto& listener : listeners()) listener(record->id, download_event::kAdded, "");
+  if (m_running < m_limit) {
+    ++m_running;
+    launch(*record);
+  }
+  return record->id;
+}
+
+int32_t DownloadManager::downloadFile(const FileEntry& file, const std::string& directory) {
+  const std::string name = safeComponent(file.name);
+  if (name.empty()) return -1;
+  return QueueDownload(file.url, directory + name, static_cast<int32_t>(std::min<int64_t>(file.size, INT32_MAX)));
+}
+
+int DownloadManager::DownloadDirectory(const DirectoryEntry& directory, const std::string& destination, bool recursive,
+                                       CatalogueCache& cache, ProtocolContext& ctx) {
+  std::shared_ptr<DirectoryEntry> cached = cache.directory(directory.id);
+  if (cached == nullptr || cached->children.empty()) {
+    const int rc = cache.FetchListing(ctx, ListingKind::Directory, directory.id);
+    cached = cache.directory(directory.id);
+    if (cached == nullptr || cached->children.empty()) return rc;
+  }
+  for (const auto& child : cached->children) {
+    if (child->type == EntryType::File) {
+      downloadFile(static_cast<const FileEntry&>(*child), destination);
+    } else if (child->type == EntryType::Directory && recursive) {
+      const std::string name = safeComponent(child->name);
+      if (name.empty()) continue;
+      DownloadDirectory(static_cast<const DirectoryEntry&>(*child), destination + name + "/", true, cache, ctx);
+    }
+  }
+  return 0;
+}
+
+void DownloadManager::stop(int32_t id) {
+  if (DownloadRecord* record = recordFor(id)) record->stopRequest = 1;
+}
+
+bool DownloadManager::start(int32_t id) {
+  firstUse();
+  DownloadRecord* record = recordFor(id);
+  if (record == nullptr || record->currentState() == DownloadState::Downloading) return false;
+  launch(*record);
+  return true;
+}
+
+std::optional<DownloadInfo> DownloadManager::find(int32_t id) const {
+  DownloadRecord* record = recordFor(id);
+  if (record == nullptr) return std::nullopt;
+  return record->info();
+}
+
+std::vector<DownloadInfo> DownloadManager::downloads() const {
+  std::scoped_lock lock(m_mutex);
+  std::vector<DownloadInfo> out;
+  out.reserve(m_records.size());
+  for (const auto& record : m_records) out.push_back(record->info());
+  return out;
+}
+
+void DownloadManager::registerListener(DownloadListener listener) {
+  std::scoped_lock lock(m_mutex);
+  m_listeners.push_back(std::move(listener));
+}
+
+void DownloadManager::setLimit(int32_t limit) {
+  firstUse();
+  m_settings.SetSettingNumber("maxsimdl", limit);
+  m_limit = limit;
+}
+
+void DownloadManager::tick() {
+  std::vector<DownloadRecord*> records;
+  {
+    std::scoped_lock lock(m_mutex);
+    for (const auto& record : m_records) records.push_back(record.get());
+  }
+  // Counted apart from the listeners: with no view registered the count must
+  // still see the running downloads, or the tick would start past the limit.
+  int32_t running = 0;
+  int32_t rate = 0;
+  for (DownloadRecord* record : records) {
+    if (record->currentState() == DownloadState::Downloading) {
+      ++running;
+      rate += record->rate;
+    }
+  }
+  m_running = running;
+  m_totalRate = rate;
+  for (const auto& listener : listeners()) {
+    for (DownloadRecord* record : records) listener(record->id, download_event::kChanged, "");
+  }
+  for (DownloadRecord* record : records) {
+    if (m_running >= m_limit) break;
+    if (record->currentState() != DownloadState::Queued) continue;
+    ++m_running;
+    launch(*record);
+  }
+}
+
+DownloadRecord* DownloadManager::recordFor(int32_t id) const {
+  std::scoped_lock lock(m_mutex);
+  for (const auto& record : m_records) {
+    if (record->id == id) return record.get();
+  }
+  return nullptr;
+}
+
+std::vector<DownloadListener> DownloadManager::listeners() const {
+  std::scoped_lock lock(m_mutex);
+  return m_listeners;
+}
+
+void DownloadManager::launch(DownloadRecord& record) {
+  // Marked before the thread exists, so that a tick or a second start cannot
+  // launch the same record twice.
+  record.setState(DownloadState::Downloading);
+  std::scoped_lock lock(m_mutex);
+  auto& slot = m_workers[record.id];
+  // A record is only launched again after its last run set its final state;
+  // that thread is at its end.
+  if (slot.joinable()) slot.join();
+  slot = std::jthread([this, &record] { RunDownload(record); });
+}
+
+void DownloadManager::RunDownload(DownloadRecord& record) {
+  record.setState(DownloadState::Downloading);
+  record.options = 0;
+  record.rate = 0;
+  std::error_code ec;
+  const std::filesystem::path target(record.localPath());
+  if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path(), ec);
+
+  if (std::filesystem::exists(target, ec)) {
+    std::scoped_lock prompt(m_promptMutex);
+    m_prompts.showMainWindow();
+    FileExistsPrompt question;
+    question.fileName = record.fileName();
+    switch (m_prompts.fileExists(question)) {
+      case FileExistsChoice::Overwrite:
+        record.options |= download_option::kOverwrite;
+        break;
+      case FileExistsChoice::Resume: {
+        const auto size = std::filesystem::file_size(target, ec);
+        const int32_t present = ec ? 0 : static_cast<int32_t>(std::min<uintmax_t>(size, INT32_MAX));
+        record.options |= download_option::kResume;
+        record.resumeOffset = present;
+        // The bytes present are the file's; a count left from an earlier run
+        // of this record is already inside them.
+        record.received = present;
+        break;
+      }
+      case FileExistsChoice::ChangeDestination:
+        if (const auto folder = m_prompts.chooseFolder()) {
+          std::string dir = *folder;
+          if (!dir.empty() && dir.back() != '/') dir += '/';
+          record.setLocalPath(dir + record.fileName());
+          std::filesystem::create_directories(dir, ec);
+        }
+        break;
+      case FileExistsChoice::CancelTransfer:
+        record.setState(DownloadState::Stopped);
+        return;
+    }
+  }
+
+  std::string url = record.url();
+  std::replace(url.begin(), url.end(), ' ', '+');
+  RecordTarget sink(record);
+  ClientRequest request(nullptr, m_clientVersion);
+  int rc = request.GetFile(url, record.localPath(), sink);
+  if (rc == get::kOk && sink.length() >= 0 && sink.bodyBytes() < sink.length()) rc = kShortBody;
+
+  record.resultCode = rc;
+  record.rate = 0;
+  if (rc == get::kOk) {
+    record.setState(DownloadState::Completed);
+  } else if (rc == kPeerRefused) {
+    record.setState(DownloadState::Refused);
+  } else if (rc == kStoppedByRequest) {
+    record.setState(DownloadState::Stopped);
+  } else {
+    record.setState(DownloadState::Error);
+  }
+  record.stopRequest = 0;
+}
+
+}  // namespace vantrel

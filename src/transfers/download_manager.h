@@ -1,0 +1,110 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// DownloadManager: the process's downloads from other users' file servers — the
+// list in queue order, the limit of simultaneous downloads ("maxsimdl"), one
+// worker thread per running download, the one-second tick that starts queued
+// downloads as slots free up, and the listeners that views register.
+//
+// Thread-safe. Listeners are called on the thread that queues (event 0) and on
+// the tick's thread (event 1); they must not call back into registerListener.
+// The settings, prompts and timer service must outlive the manager; its
+// destructor asks every running download to stop and joins its thread.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/timer_service.h"
+#include "protocol/catalogue_listing.h"
+#include "protocol/protocol_context.h"
+#include "settings/settings_store.h"
+#include "transfers/download_prompts.h"
+#include "transfers/download_record.h"
+
+namespace vantrel {
+
+class CatalogueCache;
+
+namespace download_event {
+inline constexpr int kAdded = 0;
+inline constexpr int kChanged = 1;
+}  // namespace download_event
+
+using DownloadListener = std::function<void(int32_t id, int event, const std::string& text)>;
+
+class DownloadManager {
+ public:
+  static constexpr int32_t kDefaultLimit = 2;
+
+  // `timers` (optional) drives the one-second tick; without it the owner calls tick().
+  DownloadManager(SettingsStore& settings, DownloadPrompts& prompts, TimerService* timers = nullptr,
+                  int clientVersion = 201);
+  ~DownloadManager();
+  DownloadManager(const DownloadManager&) = delete;
+  DownloadManager& operator=(const DownloadManager&) = delete;
+
+  // Queues a download and starts it at once when a slot is free. Returns its ID.
+  int32_t QueueDownload(const std::string& url, const std::string& localPath, int32_t expectedSize);
+  // A file entry of a listing into `directory` (which ends with "/").
+  int32_t downloadFile(const FileEntry& file, const std::string& directory);
+  // The children of a catalogue directory, fetched when never listed; with
+  // `recursive`, subdirectories into folders of their names. 0 or the code.
+  int DownloadDirectory(const DirectoryEntry& directory, const std::string& destination, bool recursive,
+                        CatalogueCache& cache, ProtocolContext& ctx);
+
+  // Asks a running download to stop.
+  void stop(int32_t id);
+  // Starts the download now, whatever the limit; false when unknown or already running.
+  bool start(int32_t id);
+  std::optional<DownloadInfo> find(int32_t id) const;
+  std::vector<DownloadInfo> downloads() const;
+  void registerListener(DownloadListener listener);
+  // Writes "maxsimdl" and uses the value from now on.
+  void setLimit(int32_t limit);
+  int32_t limit() const { return m_limit; }
+  int32_t runningCount() const { return m_running; }
+  int32_t totalRate() const { return m_totalRate; }
+
+  // The one-second tick: recount, tell the listeners, start queued downloads.
+  void tick();
+
+  // The body of a download's worker thread.
+  void RunDownload(DownloadRecord& record);
+
+ private:
+  void firstUse();
+  DownloadRecord* recordFor(int32_t id) const;
+  void launch(DownloadRecord& record);
+  std::vector<DownloadListener> listeners() const;
+
+  SettingsStore& m_settings;
+  DownloadPrompts& m_prompts;
+  TimerService* const m_timers;
+  const int m_clientVersion;
+
+  std::atomic<int32_t> m_limit{kDefaultLimit};
+  std::atomic<int32_t> m_running{0};
+  std::atomic<int32_t> m_totalRate{0};
+
+  std::once_flag m_started;
+  TimerService::TimerId m_tickTimer{};
+  std::atomic<bool> m_hasTimer{false};
+
+  // One "File Already Exists" question at a time, across all downloads.
+  std::mutex m_promptMutex;
+
+  mutable std::mutex m_mutex;
+  int32_t m_nextId = 0;                                  // guarded by m_mutex
+  std::vector<std::unique_ptr<DownloadRecord>> m_records;  // guarded by m_mutex
+  std::vector<DownloadListener> m_listeners;             // guarded by m_mutex
+  std::map<int32_t, std::jthread> m_workers;             // guarded by m_mutex; declared last
+};
+
+}  // namespace vantrel

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <thread>
@@ -15,6 +16,7 @@
 #include "core/testing/scratch_dir.h"
 #include "fileserver/file_server.h"
 #include "fileserver/testing_fakes.h"
+#include "net/test_sockets.h"
 
 extern char** environ;
 
@@ -154,6 +156,44 @@ TEST_F(FileServerClients, FilesPastFourGigabytesAreServedByRange) {
   const std::string h = readWholeFile(headers);
   EXPECT_NE(h.find("Content-Range: bytes 5368709110-5368709119/5368709120"), std::string::npos) << h;
   EXPECT_NE(h.find("Content-length: 10\r\n"), std::string::npos) << h;
+}
+
+int threadCount() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("Threads:", 0) == 0) return std::stoi(line.substr(8));
+  }
+  return -1;
+}
+
+TEST_F(FileServerClients, AThousandConnectionsAtOnceAreServedOrRefusedWithError3) {
+  const int before = threadCount();
+  std::vector<UniqueFd> clients;
+  for (int i = 0; i < 1000; ++i) {
+    clients.push_back(testing::connectLoopback(server.port()));
+    ASSERT_TRUE(clients.back());
+  }
+  int peak = 0;
+  for (int i = 0; i < 20; ++i) {
+    peak = std::max(peak, threadCount() - before);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  // The limit, the refusal threads and little else.
+  EXPECT_LE(peak, 200 + 64 + 4);
+  for (auto& c : clients) testing::sendAll(c.get(), "GET /getfile/?fileid=501 HTTP/1.0\r\nRange: bytes=0-9\r\n\r\n");
+  int served = 0, refused = 0;
+  for (auto& c : clients) {
+    const std::string reply = testing::readAll(c.get(), std::chrono::seconds(10));
+    if (reply.find("HTTP/1.0 206 OK\r\n") == 0 && reply.substr(reply.size() - 10) == content.substr(0, 10)) ++served;
+    if (reply.find("page client-error_template.html code 3") != std::string::npos) ++refused;
+  }
+  EXPECT_EQ(served + refused, 1000);
+  EXPECT_GE(served, 1);
+  // Still answering afterwards.
+  const std::string out = dir.file("after");
+  EXPECT_EQ(run({"curl", "-sS", "--fail", "-r", "0-9", "-o", out, url(501)}), 0);
+  EXPECT_EQ(readWholeFile(out), content.substr(0, 10));
 }
 
 }  // namespace

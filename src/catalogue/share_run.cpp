@@ -1,0 +1,165 @@
+// SPDX-License-Identifier: MIT
+#include "catalogue/share_run.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <span>
+#include <system_error>
+
+#include "platform/file_status.h"
+#include "protocol/catalogue_requests.h"
+#include "protocol/shared_file_requests.h"
+
+namespace vantrel {
+
+namespace {
+
+std::string baseName(const std::string& path) {
+  std::string p = path;
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  const std::size_t slash = p.rfind('/');
+  return slash == std::string::npos ? p : p.substr(slash + 1);
+}
+
+// The entries of a folder in the order the file system gives them.
+std::vector<std::filesystem::directory_entry> entriesOf(const std::string& directory) {
+  std::vector<std::filesystem::directory_entry> out;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(directory, ec), end; !ec && it != end; it.increment(ec)) {
+    out.push_back(*it);
+  }
+  return out;
+}
+
+bool isDirectory(const std::filesystem::directory_entry& entry) {
+  std::error_code ec;
+  return entry.is_directory(ec);
+}
+
+// The list's batch insert (one lock, one save) where it offers one; one Add
+// per record otherwise.
+template <class List>
+void addAll(List& list, std::vector<CVantreldFile>& records) {
+  if constexpr (requires { list.AddBatch(std::move(records)); }) {
+    list.AddBatch(std::move(records));
+  } else {
+    for (CVantreldFile& record : records) list.Add(std::move(record));
+  }
+}
+
+}  // namespace
+
+std::string lastDirectoryName(const std::string& groupDirPath) {
+  const std::size_t colon = groupDirPath.rfind(':');
+  if (colon == std::string::npos) return {};
+  // Nested paths join with " : ", so the character skipped is that space; a
+  // top-level "M:D" has none, and skipping there would eat the name's first letter.
+  std::size_t from = colon + 1;
+  if (from < groupDirPath.size() && groupDirPath[from] == ' ') ++from;
+  return groupDirPath.substr(from);
+}
+
+int CountShareableFiles(const std::string& directory) {
+  int count = 0;
+  for (const auto& entry : entriesOf(directory)) {
+    if (isDirectory(entry)) {
+      count += CountShareableFiles(entry.path().string());
+    } else if (!isTemporaryName(entry.path().filename().string())) {
+      ++count;
+    }
+  }
+  return count;
+}
+
+ShareRun::ShareRun(ProtocolContext& ctx, SharedFileList& list, ShareProgress progress)
+    : m_ctx(ctx), m_list(list), m_progress(std::move(progress)) {}
+
+void ShareRun::report(int code, int number, const std::string& text) const {
+  if (m_progress) m_progress(code, number, text);
+}
+
+int ShareRun::ShareLocalPaths(const std::vector<std::string>& paths, const ShareDestination& to) {
+  std::vector<std::string> files;
+  for (const std::string& path : paths) {
+    FileStatus status;
+    if (!statFile(path, status).ok()) continue;
+    if (status.isDirectory) {
+      const std::string name = baseName(path);
+      const std::string textPath = to.groupDirPath.empty() ? name : to.groupDirPath + ":" + name;
+      if (const int rc = shareDirectory(path, to, name, textPath); rc != 0) return rc;
+    } else {
+      files.push_back(path);
+    }
+  }
+  if (files.empty()) return 0;
+  return ShareBatch(files, to);
+}
+
+int ShareRun::shareDirectory(const std::string& path, const ShareDestination& parent, const std::string& name,
+                             const std::string& textPath) {
+  ShareDestination here{parent.groupId, parent.groupName, -1, textPath};
+  bool created = false;
+  auto ensureCreated = [&]() -> int {
+    if (created) return 0;
+    report(share::kCreatingDirectory, 0, name);
+    int32_t newId = -1;
+    if (const int rc = CreateDirectory(m_ctx, name, parent.dirId, &newId); rc != 0) return rc;
+    here.dirId = newId;
+    created = true;
+    return 0;
+  };
+
+  std::vector<std::string> files;
+  for (const auto& entry : entriesOf(path)) {
+    const std::string child = entry.path().string();
+    if (isDirectory(entry)) {
+      if (CountShareableFiles(child) < 1) continue;
+      if (const int rc = ensureCreated(); rc != 0) return rc;
+      const std::string childName = entry.path().filename().string();
+      if (const int rc = shareDirectory(child, here, childName, textPath + " : " + childName); rc != 0) return rc;
+    } else if (!isTemporaryName(entry.path().filename().string())) {
+      files.push_back(child);
+    }
+  }
+  if (files.empty()) return 0;
+  if (const int rc = ensureCreated(); rc != 0) return rc;
+  return ShareBatch(files, here);
+}
+
+int ShareRun::ShareBatch(const std::vector<std::string>& paths, const ShareDestination& to) {
+  std::vector<CVantreldFile> records;
+  records.reserve(paths.size());
+  for (const std::string& path : paths) {
+    CVantreldFile record(path);
+    if (record.Verify()) records.push_back(std::move(record));
+  }
+  report(share::kSharingFiles, static_cast<int>(records.size()), lastDirectoryName(to.groupDirPath));
+  if (records.empty()) return 0;
+  if (!m_ctx.state.Connected()) return share::kNotConnected;
+
+  std::vector<FileRegistration> registrations;
+  registrations.reserve(records.size());
+  for (const CVantreldFile& record : records) registrations.push_back({record.fileName, record.fileSize, 0});
+  if (const int rc = AddFiles(m_ctx, registrations, to.dirId, nullptr); rc != 0) return rc;
+
+  std::string groupName = to.groupName;
+  groupName.erase(std::remove(groupName.begin(), groupName.end(), ':'), groupName.end());
+  std::vector<CVantreldFile> added;
+  added.reserve(records.size());
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    // A reply with fewer IDs than files leaves the rest at 0; filed under 0
+    // they would overwrite each other, so they are left out.
+    if (registrations[i].fileId <= 0) continue;
+    CVantreldFile& record = records[i];
+    record.fileId = registrations[i].fileId;
+    record.groupName = groupName;
+    record.groupDirPath = to.groupDirPath;
+    record.groupId = to.groupId;
+    record.dirId = to.dirId;
+    added.push_back(std::move(record));
+  }
+  addAll(m_list, added);
+  return 0;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,66 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// Sharing runs: local files and folder trees become shared files. Plain files
+// become records of the shared-file list, registered with the server in one
+// add_file request per folder; local folders become server directories,
+// created only when something inside them is shared, recursively.
+//
+// Runs on the caller's worker thread; the list is changed only through its own
+// locked operations. The first error code stops the run; what was shared
+// before it stays shared.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "catalogue/shared_file_list.h"
+#include "protocol/protocol_context.h"
+
+namespace vantrel {
+
+namespace share {
+inline constexpr int kCreatingDirectory = 106;  // number 0, text: the directory's name
+inline constexpr int kSharingFiles = 108;       // number: files, text: the directory's last name
+inline constexpr int kNotConnected = 700;
+}  // namespace share
+
+// (code, number, text); called on the sharing thread.
+using ShareProgress = std::function<void(int code, int number, const std::string& text)>;
+
+// Where a run shares to.
+struct ShareDestination {
+  int32_t groupId = -1;
+  std::string groupName;
+  int32_t dirId = -1;
+  std::string groupDirPath;  // text path of dirId, "" for a group's top
+};
+
+class ShareRun {
+ public:
+  // `progress` may be empty. `ctx` and `list` must outlive the run.
+  ShareRun(ProtocolContext& ctx, SharedFileList& list, ShareProgress progress = {});
+
+  // Files and folders (full paths) into the destination. 0 or the first error code.
+  int ShareLocalPaths(const std::vector<std::string>& paths, const ShareDestination& to);
+  // Verifies the files, registers them in one request and adds them to the list.
+  int ShareBatch(const std::vector<std::string>& paths, const ShareDestination& to);
+
+ private:
+  int shareDirectory(const std::string& path, const ShareDestination& parent, const std::string& name,
+                     const std::string& textPath);
+  void report(int code, int number, const std::string& text) const;
+
+  ProtocolContext& m_ctx;
+  SharedFileList& m_list;
+  ShareProgress m_progress;
+};
+
+// Files below the folder that a run would share (temporary names excluded).
+int CountShareableFiles(const std::string& directory);
+
+// The last name of a directory's text path as the progress shows it: the text
+// after the last ":", less the space after it.
+std::string lastDirectoryName(const std::string& groupDirPath);
+
+}  // namespace vantrel

@@ -1,0 +1,152 @@
+// SPDX-License-Identifier: MIT
+#include "catalogue/share_run.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "net/scripted_http_server.h"
+#include "net/socket_io.h"
+#include "protocol/testing/protocol_fixture.h"
+
+namespace vantrel {
+namespace {
+
+using protocol_testing::ProtocolFixture;
+using testing::ScriptedHttpServer;
+
+// A central server that creates directories with IDs from 100 up and gives
+// files IDs from 1000 up, recording the plain bodies it got.
+class FakeCatalogueServer {
+ public:
+  explicit FakeCatalogueServer(ProtocolFixture& fixture)
+      : m_fixture(fixture), m_server([this](int fd, const std::string& request) { answer(fd, request); }) {
+    fixture.useServer(m_server.port());
+  }
+  std::vector<std::string> bodies;
+  std::string failCreateDir;  // a reply for createdir instead of success
+
+ private:
+  void answer(int fd, const std::string& request) {
+    const std::string body = m_fixture.plainBody(request);
+    bodies.push_back(body);
+    std::string reply = "result=0&";
+    if (body.rfind("action=createdir", 0) == 0) {
+      reply = failCreateDir.empty() ? "result=0&dirid=" + std::to_string(m_nextDir++) + "&" : failCreateDir;
+    } else if (body.rfind("action=add_file", 0) == 0) {
+      reply.clear();
+      for (std::size_t at = body.find("&cfileid="); at != std::string::npos; at = body.find("&cfileid=", at + 1)) {
+        reply += "fileid=" + std::to_string(m_nextFile++) + "&";
+      }
+      reply += "result=0&";
+    }
+    sendText(fd, "HTTP/1.0 200 OK\r\n\r\n" + reply);
+  }
+
+  ProtocolFixture& m_fixture;
+  int m_nextDir = 100;
+  int m_nextFile = 1000;
+  ScriptedHttpServer m_server;
+};
+
+class ShareRunTest : public ::testing::Test, public ProtocolFixture {
+ protected:
+  ShareRunTest() { loggedIn(7); }
+  std::string make(const std::string& rel, const std::string& text = "abc") {
+    const auto p = dir.path() / "src" / rel;
+    std::filesystem::create_directories(p.parent_path());
+    std::ofstream(p) << text;
+    return p.string();
+  }
+  std::string folder(const std::string& rel) {
+    const auto p = dir.path() / "src" / rel;
+    std::filesystem::create_directories(p);
+    return p.string();
+  }
+  ShareRun run() {
+    return ShareRun(ctx, list, [this](int code, int n, const std::string& text) {
+      progress.push_back(std::to_string(code) + " " + std::to_string(n) + " " + text);
+    });
+  }
+
+  SharedFileList list{(dir.path() / "bob.dat").string()};
+  std::vector<std::string> progress;
+  ShareDestination into{12, "My:Group", 5, "M"};
+};
+
+TEST_F(ShareRunTest, TreeCreatesDirectoriesLazilyDepthFirst) {
+  FakeCatalogueServer server(*this);
+  make("D/f.txt", "12345");
+  make("D/S/g.txt");
+  folder("D/Empty/Deeper");
+  make("D/T/partial.part");
+  ASSERT_EQ(run().ShareLocalPaths({folder("D")}, into), 0);
+
+  EXPECT_EQ(server.bodies, (std::vector<std::string>{
+                               "action=createdir&dirname=D&parent=5",
+                               "action=createdir&dirname=S&parent=100",
+                               "action=add_file&dirid=101&cfileid=0&filename=g.txt&filesize=3&keywords=&filetype=txt",
+                               "action=add_file&dirid=100&cfileid=0&filename=f.txt&filesize=5&keywords=&filetype=txt",
+                           }));
+  EXPECT_EQ(progress, (std::vector<std::string>{"106 0 D", "106 0 S", "108 1 S", "108 1 D"}));
+  const auto g = list.Lookup(1000);
+  ASSERT_TRUE(g.has_value());
+  EXPECT_EQ(g->groupDirPath, "M:D : S");
+  EXPECT_EQ(g->dirId, 101);
+  EXPECT_EQ(g->groupId, 12);
+  EXPECT_EQ(g->groupName, "MyGroup");
+  EXPECT_EQ(list.Lookup(1001)->groupDirPath, "M:D");
+  EXPECT_EQ(list.size(), 2u);
+
+  // The list on disk holds both.
+  SharedFileList reread(list.archivePath());
+  ASSERT_TRUE(reread.Load());
+  EXPECT_EQ(reread.size(), 2u);
+}
+
+TEST_F(ShareRunTest, NothingShareableSendsNothing) {
+  FakeCatalogueServer server(*this);
+  folder("Only/Empty");
+  make("Temp/x.tmp");
+  EXPECT_EQ(run().ShareLocalPaths({folder("Only"), folder("Temp"), (dir.path() / "missing").string()}, into), 0);
+  EXPECT_TRUE(server.bodies.empty());
+  EXPECT_EQ(CountShareableFiles(folder("Temp")), 0);
+}
+
+TEST_F(ShareRunTest, TopLevelFilesGoInOneBatchTemporaryNamesIncluded) {
+  FakeCatalogueServer server(*this);
+  const std::string a = make("a.mp3");
+  const std::string tmp = make("b.tmp");
+  const std::string gone = (dir.path() / "src" / "gone.mp3").string();
+  EXPECT_EQ(run().ShareBatch({a, gone, tmp}, into), 0);
+  ASSERT_EQ(server.bodies.size(), 1u);
+  EXPECT_NE(server.bodies[0].find("filename=a.mp3"), std::string::npos);
+  EXPECT_NE(server.bodies[0].find("filename=b.tmp"), std::string::npos);
+  EXPECT_EQ(server.bodies[0].find("gone"), std::string::npos);
+  EXPECT_EQ(progress, std::vector<std::string>{"108 2 "});
+  EXPECT_EQ(list.size(), 2u);
+}
+
+TEST_F(ShareRunTest, FirstErrorStopsEverything) {
+  FakeCatalogueServer server(*this);
+  server.failCreateDir = "result=3&";
+  make("D/f.txt");
+  make("top.txt");
+  EXPECT_EQ(run().ShareLocalPaths({folder("D"), (dir.path() / "src" / "top.txt").string()}, into), 503);
+  EXPECT_EQ(server.bodies.size(), 1u);
+  EXPECT_EQ(list.size(), 0u);
+
+  state.SetConnected(false);
+  EXPECT_EQ(run().ShareBatch({make("x.txt")}, into), share::kNotConnected);
+  EXPECT_EQ(server.bodies.size(), 1u);
+}
+
+TEST(ShareTextsTest, LastDirectoryName) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"M", ""}, {"M:D", "D"}, {"M:D : S", "S"}, {"M:", ""}, {"", ""}};
+  for (const auto& [path, want] : cases) EXPECT_EQ(lastDirectoryName(path), want) << path;
+}
+
+}  // namespace
+}  // namespace vantrel

@@ -1,0 +1,13 @@
+# SPDX-License-Identifier: MIT
+# Sharing runs, verification of the shared files and comparison with the
+# server's list, and the logic of the dialogs that resolve differences.
+vantrel_library(catalogue_sync
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/share_run.cpp
+  DEPS vantrel_catalogue vantrel_protocol vantrel_platform vantrel_core
+)
+vantrel_test(catalogue_sync_tests
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/share_run_test.cpp
+  DEPS vantrel_catalogue_sync
+)

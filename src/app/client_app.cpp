@@ -1,0 +1,163 @@
+// SPDX-License-Identifier: MIT
+#include "app/client_app.h"
+
+#include <cstdio>
+
+#include "platform/app_paths.h"
+#include "transfers/download_manager.h"
+#include "transfers/download_prompts.h"
+
+namespace vantrel {
+namespace {
+
+constexpr std::chrono::milliseconds kStatusPeriod{3000};
+
+// "File Already Exists" and its folder choice, through the UserInterface.
+class UiDownloadPrompts : public DownloadPrompts {
+ public:
+  explicit UiDownloadPrompts(UserInterface& ui) : m_ui(ui) {}
+  FileExistsChoice fileExists(const FileExistsPrompt& prompt) override {
+    switch (m_ui.fileAlreadyExists(prompt.fileName)) {
+      case ExistingFileChoice::Overwrite:
+        return FileExistsChoice::Overwrite;
+      case ExistingFileChoice::Resume:
+        return FileExistsChoice::Resume;
+      case ExistingFileChoice::ChangeDestination:
+        return FileExistsChoice::ChangeDestination;
+      case ExistingFileChoice::CancelTransfer:
+        return FileExistsChoice::CancelTransfer;
+    }
+    return FileExistsChoice::CancelTransfer;
+  }
+  std::optional<std::string> chooseFolder() override { return std::nullopt; }
+  void showMainWindow() override { m_ui.bringToFront(); }
+
+ private:
+  UserInterface& m_ui;
+};
+
+}  // namespace
+
+ClientApp::ClientApp(UserInterface& ui, AppOptions options)
+    : m_ui(ui),
+      m_options(std::move(options)),
+      m_home(clientHomeDirectory(m_options.home)),
+      m_settings(m_hive, m_options.rootName),
+      m_state(m_settings, m_timers),
+      m_protocol(m_state, m_settings, m_key, m_target, m_contest, nullptr),
+      m_sessionUi(ui) {
+  if (m_options.programDir.empty()) m_options.programDir = programDirectory();
+  m_appContext = std::make_unique<AppContext>(
+      AppContext{m_protocol, m_ui, m_sessionUi, m_home, m_options.programDir, m_options.sharedDataDir});
+  m_core = std::make_unique<ClientCore>(*m_appContext);
+  m_prompts = std::make_unique<UiDownloadPrompts>(m_ui);
+  m_downloads = std::make_unique<DownloadManager>(m_settings, *m_prompts, &m_timers, ClientState::kOwnClientVersion);
+  m_state.setTrayCallback([this](const TrayState& tray) { m_ui.setTrayState(tray.icon, tray.tooltip, tray.flashIcon); });
+  m_state.Initialise();
+}
+
+ClientApp::~ClientApp() {
+  if (m_statusTimer != TimerService::kNoTimer) m_timers.cancel(m_statusTimer);
+  if (!m_finished) ForcedExit();
+  m_downloads.reset();
+  m_core.reset();
+  // The totals go to the settings and the log closes last.
+  m_state.Finalise();
+  m_state.setLog(nullptr);
+  m_protocol.log = nullptr;
+}
+
+void ClientApp::openLog() {
+  m_log = std::make_unique<Log>(m_home + "log.txt", Log::kDefaultMaxSizeKb, true, &m_ui);
+  m_state.setLog(m_log.get());
+  m_protocol.log = m_log.get();
+}
+
+void ClientApp::recordInstallLocation() {
+  // A fixed key: the launcher finds the program here whatever "/reg" chose.
+  // It is not created when missing.
+  if (m_hive.openKey(kInstallKey) == reg::kOk) {
+    m_hive.writeValue(kInstallKey, "install", RegValue::ofText(m_options.programDir + "vantrel"));
+  }
+}
+
+bool ClientApp::InitialiseWithoutLauncher() {
+  if (m_options.singleInstance && SingleInstance::probe(m_options.rootName)) return false;
+  openLog();
+  if (m_options.singleInstance) m_instance.listen(m_options.rootName, [this] { m_ui.bringToFront(); });
+  m_statusTimer = m_timers.schedule(kStatusPeriod, [this] { statusTick(); });
+  return true;
+}
+
+bool ClientApp::Initialise(const CommandLine& commandLine) {
+  if (m_options.singleInstance && SingleInstance::probe(m_options.rootName)) {
+    if (commandLine.installed) {
+      m_ui.showMessage(MessageBox{kAlreadyRunning, "Error", MessageIcon::Error, MessageButtons::Ok, true});
+    }
+    m_finished = true;
+    return false;
+  }
+  if (!commandLine.start) {
+    m_ui.showMessage(MessageBox{kNotStarted, "Error", MessageIcon::Error, MessageButtons::Ok, true});
+    m_finished = true;
+    return false;
+  }
+  openLog();
+  if (commandLine.uninstall) {
+    m_settings.EnsureDefaults();
+    m_settings.RemoveAllSettings();
+    m_finished = true;
+    return false;
+  }
+  if (m_options.singleInstance) m_instance.listen(m_options.rootName, [this] { m_ui.bringToFront(); });
+  if (commandLine.installed) {
+    m_settings.EnsureDefaults();
+    if (!m_ui.runInitialSetup()) return false;
+    m_settings.SetAutorun(true);
+  }
+  recordInstallLocation();
+  m_statusTimer = m_timers.schedule(kStatusPeriod, [this] { statusTick(); });
+  return LoginPhase();
+}
+
+bool ClientApp::LoginPhase() {
+  m_settings.EnsureDefaults();
+  m_ui.bringToFront();
+  LoginDialog dialog(*m_core, m_protocol, m_ui);
+  m_ui.runLoginDialog(dialog);
+  if (dialog.busy()) dialog.pressCancel();
+  dialog.waitIdle();
+  m_lastLoginCode = dialog.lastCode();
+  return !dialog.quit();
+}
+
+bool ClientApp::Exit() {
+  if (m_core->Shutdown(false) == core::kUploadsActive) {
+    m_ui.bringToFront();
+    const MessageAnswer answer =
+        m_ui.showMessage(MessageBox{kExitQuestion, "Warning", MessageIcon::Warning, MessageButtons::YesNo, false});
+    if (answer != MessageAnswer::Yes) return false;
+    m_core->Shutdown(true);
+  }
+  m_finished = true;
+  return true;
+}
+
+void ClientApp::ForcedExit() {
+  m_core->Shutdown(true);
+  m_finished = true;
+}
+
+std::string ClientApp::connectionText() const { return m_state.Connected() ? "Connected" : "Disconnected"; }
+
+std::string ClientApp::transfersText() const {
+  char text[200];
+  std::snprintf(text, sizeof text, "Receiving: %d files %d k/s Sending: %d files %d k/s", m_downloads->runningCount(),
+                m_downloads->totalRate() / 1000, m_state.ActiveUploads(),
+                static_cast<int>(m_state.CurrentRate() / 1000));
+  return text;
+}
+
+void ClientApp::statusTick() { m_ui.setStatusText(connectionText(), transfersText()); }
+
+}  // namespace vantrel

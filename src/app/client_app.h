@@ -1,0 +1,115 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// ClientApp: the application object, one per process. It builds the
+// process-wide objects (settings hive and store, timers, client state, log,
+// session key, server target, contest table, protocol context), runs the
+// start-up sequence from the command line, the login phase ("Connect"), the
+// status text every 3,000 ms and "Exit". Everything shown to a person goes
+// through the UserInterface it is given, which must outlive it.
+//
+// Start-up, Connect and Exit come from the front end's main thread; the status
+// tick runs on the timer thread and only reads.
+
+#include <memory>
+#include <string>
+
+#include "app/client_core.h"
+#include "app/command_line.h"
+#include "app/login_dialog.h"
+#include "app/session_ui_adapter.h"
+#include "app/single_instance.h"
+#include "core/client_state.h"
+#include "core/log.h"
+#include "core/timer_service.h"
+#include "platform/registry_hive.h"
+#include "protocol/contest_table.h"
+#include "protocol/protocol_context.h"
+#include "protocol/server_target.h"
+#include "protocol/session_key.h"
+#include "settings/settings_store.h"
+
+namespace vantrel {
+
+class DownloadManager;
+class DownloadPrompts;
+
+struct AppOptions {
+  std::string rootName = std::string(SettingsStore::kDefaultRootName);
+  std::string home;           // --home; "" for the default
+  std::string programDir;     // "" for the directory of the running program
+  std::string sharedDataDir;  // where "filedata.dat" is looked for last
+  bool singleInstance = true;
+};
+
+class ClientApp {
+ public:
+  static constexpr const char* kWindowTitle = "Vantrel File Manager";
+  static constexpr const char* kNotStarted = "Please run Vantrel.exe to start the file manager";
+  static constexpr const char* kAlreadyRunning =
+      "The Vantrel File Manager is already running, please close it and re-install";
+  static constexpr const char* kExitQuestion =
+      "There are users downloading from your file manager? Do you want to shutdown?";
+  static constexpr const char* kInstallKey = "Software\\Vantrel\\VtClient\\settings";
+
+  ClientApp(UserInterface& ui, AppOptions options);
+  ~ClientApp();
+  ClientApp(const ClientApp&) = delete;
+  ClientApp& operator=(const ClientApp&) = delete;
+
+  // The start-up sequence of the launched client; false when the process
+  // should end now, true when it runs on (connected or not) until Exit.
+  bool Initialise(const CommandLine& commandLine);
+  // The part of start-up that the terminal client runs: log, status timer,
+  // single instance; false when another instance runs.
+  bool InitialiseWithoutLauncher();
+  // The login phase, also "Connect": false when the process must end (an
+  // update was handed to the launcher).
+  bool LoginPhase();
+  // "Exit": false when the user chose to keep running (active uploads).
+  bool Exit();
+  // Exit without asking (a signal): shuts down, forced.
+  void ForcedExit();
+
+  // The two status-bar texts as the 3,000 ms tick sets them.
+  std::string connectionText() const;
+  std::string transfersText() const;
+  void statusTick();
+
+  int lastLoginCode() const { return m_lastLoginCode; }
+  const std::string& home() const { return m_home; }
+  RegistryHive& hive() { return m_hive; }
+  SettingsStore& settings() { return m_settings; }
+  ClientState& state() { return m_state; }
+  ClientCore& core() { return *m_core; }
+  ProtocolContext& protocol() { return m_protocol; }
+  Log* log() { return m_log.get(); }
+  DownloadManager& downloads() { return *m_downloads; }
+
+ private:
+  void openLog();
+  void recordInstallLocation();
+
+  UserInterface& m_ui;
+  AppOptions m_options;
+  std::string m_home;
+  RegistryHive m_hive;
+  SettingsStore m_settings;
+  TimerService m_timers;
+  ClientState m_state;
+  SessionKey m_key;
+  ServerTarget m_target;
+  ContestTable m_contest;
+  ProtocolContext m_protocol;
+  std::unique_ptr<Log> m_log;
+  SessionUiAdapter m_sessionUi;
+  std::unique_ptr<AppContext> m_appContext;
+  std::unique_ptr<ClientCore> m_core;
+  std::unique_ptr<DownloadPrompts> m_prompts;
+  std::unique_ptr<DownloadManager> m_downloads;
+  SingleInstance m_instance;
+  TimerService::TimerId m_statusTimer = TimerService::kNoTimer;
+  int m_lastLoginCode = 0;
+  bool m_finished = false;
+};
+
+}  // namespace vantrel

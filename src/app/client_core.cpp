@@ -1,0 +1,162 @@
+// SPDX-License-Identifier: MIT
+#include "app/client_core.h"
+
+#include <spawn.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "app/client_services.h"
+#include "fileserver/file_server.h"
+#include "protocol/client_update.h"
+#include "protocol/server_login.h"
+#include "protocol/server_session.h"
+#include "protocol/session_ui.h"
+#include "templates/providers/page_renderer.h"
+
+extern char** environ;
+
+namespace vantrel {
+namespace {
+
+constexpr int kDefaultFileServerPort = 8323;
+
+bool fileExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+ClientCore::ClientCore(AppContext& app) : m_app(app) {}
+
+ClientCore::~ClientCore() { Shutdown(true); }
+
+int ClientCore::Prepare() {
+  SettingsStore& settings = m_app.protocol.settings;
+  const int32_t port = settings.GetSettingNumber("port");
+  // 0 lets the system pick a free port (tests, several clients on one machine).
+  m_port = port >= 0 && port <= 65535 ? port : kDefaultFileServerPort;
+
+  auto archive = std::make_unique<templates::TemplateArchive>();
+  const auto file = templates::findTemplateArchive(m_app.home, m_app.programDir, m_app.sharedDataDir);
+  if (!templates::LoadTemplateArchive(file, *archive, m_app.ui)) return core::kNoTemplates;
+  m_templates = std::move(archive);
+
+  const std::string user = settings.GetSettingText("user");
+  if (!user.empty()) m_app.protocol.contest.LoadContest(ContestTable::contestFile(m_app.home, user));
+  return core::kOk;
+}
+
+int ClientCore::Login(const std::string& user, const std::string& password,
+                      const ClientRequest::Progress* progress) {
+  const int code = vantrel::Login(m_app.protocol, user, password, progress);
+  if (code == 0) m_app.protocol.settings.setCurrentUser(user);
+  return code;
+}
+
+std::filesystem::path ClientCore::contestFile() const {
+  return ContestTable::contestFile(m_app.home, m_app.protocol.state.UserName());
+}
+
+int ClientCore::StartSharing(bool checkUpdate) {
+  ProtocolContext& ctx = m_app.protocol;
+  SettingsStore& settings = ctx.settings;
+  settings.EnsureDefaults();
+  const std::string user = ctx.state.UserName();
+  const std::string listPath = SharedFileList::archivePathFor(m_app.home, user);
+
+  if (!settings.UserKeyExists(user)) {
+    settings.CreateUserKey(user);
+    settings.SetUserText(user, "clientid", std::to_string(ctx.state.ClientId()));
+    SharedFileList probe(listPath, ctx.log, nullptr);
+    if (!probe.Load()) {
+      char line[200];
+      std::snprintf(line, sizeof line, "Creating new list of shared files for %s", user.c_str());
+      ctx.logText(line, 2);
+      probe.Clear();
+      probe.Save();
+    }
+  } else if (!fileExists(listPath)) {
+    // A known user whose list file is gone (a new home, or the file deleted):
+    // start an empty list rather than refuse to run. A list that exists but
+    // cannot be read still stops the start below, so it is never overwritten.
+    SharedFileList fresh(listPath, ctx.log, nullptr);
+    fresh.Save();
+  }
+
+  if (checkUpdate &&
+      CheckForUpdate(settings, ClientState::kOwnClientVersion, ctx.state.LatestVersion()) == update::kOffer) {
+    return core::kUpdateOffered;
+  }
+
+  auto files = std::make_unique<SharedFileList>(listPath, ctx.log, &m_app.ui);
+  if (!files->Load()) return core::kListNotLoaded;
+  m_files = std::move(files);
+  SharedFileList* list = m_files.get();
+  ctx.localChecksum = [list] { return list->listChecksum(); };
+  ctx.saveContest = [this] { m_app.protocol.contest.SaveContest(contestFile()); };
+
+  m_services = std::make_unique<ClientServices>(ctx, *m_files, m_port, m_app.home);
+  m_renderer = std::make_unique<providers::ClientPageRenderer>(*m_templates, *m_services, ctx.log);
+  auto server = std::make_unique<FileServer>(*m_services, *m_renderer, *m_files, nullptr, m_services.get());
+  if (server->listen(static_cast<uint16_t>(m_port)) != kListenOk || server->start() != 0) {
+    m_renderer.reset();
+    m_services.reset();
+    return core::kPortFailed;
+  }
+  m_port = server->port();
+  m_server = std::move(server);
+
+  m_session = std::make_unique<ServerSession>(ctx, m_app.sessionUi);
+  m_session->start();
+  return core::kOk;
+}
+
+int ClientCore::Shutdown(bool force) {
+  ProtocolContext& ctx = m_app.protocol;
+  if (ctx.state.ActiveUploads() >= 1 && !force) return core::kUploadsActive;
+  if (m_session) {
+    m_session->stop();
+    m_session.reset();
+  }
+  if (m_server) {
+    ctx.logText("Client shut down", 1);
+    m_server.reset();
+  }
+  m_renderer.reset();
+  m_services.reset();
+  m_templates.reset();
+  ctx.localChecksum = nullptr;
+  ctx.saveContest = nullptr;
+  if (m_files) {
+    m_files->Save();
+    m_files.reset();
+  }
+  if (ctx.state.Connected()) Logout();
+  return core::kOk;
+}
+
+int ClientCore::Logout() {
+  if (!m_app.protocol.state.UserName().empty()) m_app.protocol.contest.SaveContest(contestFile());
+  return LogoutRequest(m_app.protocol);
+}
+
+int ClientCore::RunUpdate() {
+  return vantrel::RunUpdate(m_app.protocol, m_app.sessionUi, m_app.protocol.state.LatestVersion(),
+                            std::filesystem::path(m_app.programDir));
+}
+
+bool ClientCore::StartLauncher() {
+  const std::string launcher = m_app.programDir + "vantrel";
+  if (::access(launcher.c_str(), X_OK) != 0) return false;
+  pid_t pid = 0;
+  char* argv[] = {const_cast<char*>(launcher.c_str()), nullptr};
+  return ::posix_spawn(&pid, launcher.c_str(), nullptr, nullptr, argv, environ) == 0;
+}
+
+int ClientCore::fileServerPort() const { return m_port; }
+
+}  // namespace vantrel

@@ -1,0 +1,100 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// ClientCore: the owner of the running services of one login — the template
+// archive, the shared-file list of the logged-in user, the file server and the
+// server session — and the operations that bring them up and down in order.
+//
+// CoreOperations is what the login worker and the exit path call; ClientCore
+// implements it over the real subsystems, tests over fakes. Prepare, Login,
+// StartSharing and Logout run on the login worker; Shutdown on the main thread
+// (Exit) or the login worker (Connect), never both at once. AppContext's
+// references must outlive the core.
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "catalogue/shared_file_list.h"
+#include "core/user_interface.h"
+#include "net/client_request.h"
+#include "protocol/protocol_context.h"
+#include "templates/template_archive.h"
+
+namespace vantrel {
+
+class ClientServices;
+class FileServer;
+class ServerSession;
+class SessionUi;
+namespace providers {
+class ClientPageRenderer;
+}
+
+// Result codes of the core's operations.
+namespace core {
+inline constexpr int kOk = 0;
+inline constexpr int kPortFailed = 1;        // the file server could not listen
+inline constexpr int kNoTemplates = 3;       // the template archive could not be loaded
+inline constexpr int kListNotLoaded = 4;     // the user's shared-file list could not be loaded
+inline constexpr int kUploadsActive = 100;   // Shutdown without force while uploads run
+inline constexpr int kUpdateOffered = 201;   // StartSharing: a newer client is offered
+}  // namespace core
+
+class CoreOperations {
+ public:
+  virtual ~CoreOperations() = default;
+  virtual int Prepare() = 0;
+  virtual int Login(const std::string& user, const std::string& password, const ClientRequest::Progress* progress) = 0;
+  // With checkUpdate false the update check is left out (after a declined update).
+  virtual int StartSharing(bool checkUpdate) = 0;
+  virtual int Shutdown(bool force) = 0;
+  virtual int Logout() = 0;
+  // Runs the offered update: 0 when every file arrived and the user went on.
+  virtual int RunUpdate() = 0;
+  // Starts the launcher that finishes an update; false when it cannot start.
+  virtual bool StartLauncher() = 0;
+};
+
+struct AppContext {
+  ProtocolContext& protocol;
+  UserInterface& ui;
+  SessionUi& sessionUi;
+  std::string home;        // the client's home, with a trailing "/"
+  std::string programDir;  // where the program and its launcher live, with a trailing "/"
+  std::string sharedDataDir;  // <prefix>/share/vantrel/
+};
+
+class ClientCore : public CoreOperations {
+ public:
+  explicit ClientCore(AppContext& app);
+  ~ClientCore() override;
+  ClientCore(const ClientCore&) = delete;
+  ClientCore& operator=(const ClientCore&) = delete;
+
+  int Prepare() override;
+  int Login(const std::string& user, const std::string& password, const ClientRequest::Progress* progress) override;
+  int StartSharing(bool checkUpdate) override;
+  int Shutdown(bool force) override;
+  int Logout() override;
+  int RunUpdate() override;
+  bool StartLauncher() override;
+
+  // The file server's port as read by Prepare; the bound port once it listens.
+  int fileServerPort() const;
+  SharedFileList* sharedFiles() { return m_files.get(); }
+  bool sharing() const { return m_server != nullptr; }
+  // The contest file of the user logged in now.
+  std::filesystem::path contestFile() const;
+
+ private:
+  AppContext& m_app;
+  int m_port = 0;
+  std::unique_ptr<templates::TemplateArchive> m_templates;
+  std::unique_ptr<SharedFileList> m_files;
+  std::unique_ptr<ClientServices> m_services;
+  std::unique_ptr<providers::ClientPageRenderer> m_renderer;
+  std::unique_ptr<FileServer> m_server;
+  std::unique_ptr<ServerSession> m_session;
+};
+
+}  // namespace vantrel

@@ -1,0 +1,203 @@
+// SPDX-License-Identifier: MIT
+#include "app/login_dialog.h"
+
+#include <cstdio>
+
+#include "core/deployment.h"
+#include "core/error_table.h"
+#include "net/client_request.h"
+
+namespace vantrel {
+namespace {
+
+constexpr int kSignedRangeLimit = 0x7FFF;  // the progress bar keeps 16 bits
+
+std::string formatCode(const char* format, int code, const std::string& text) {
+  char line[600];
+  std::snprintf(line, sizeof line, format, code, text.c_str());
+  return line;
+}
+
+}  // namespace
+
+LoginDialog::LoginDialog(CoreOperations& core, ProtocolContext& ctx, UserInterface& ui)
+    : m_core(core), m_ctx(ctx), m_ui(ui) {}
+
+LoginDialog::~LoginDialog() { waitIdle(); }
+
+std::string LoginDialog::storedUser() const { return m_ctx.settings.GetSettingText("user"); }
+
+std::string LoginDialog::storedPassword() const {
+  const std::string user = storedUser();
+  if (user.empty()) return {};
+  return m_ctx.settings.GetUserSecret(user, "password");
+}
+
+bool LoginDialog::autoLogin() const {
+  return m_ctx.settings.GetSettingNumber("autologin") == 1 && !storedUser().empty();
+}
+
+int LoginDialog::progressMaximum() const {
+  const int32_t seconds = m_ctx.settings.GetSettingNumber("maxlogintime");
+  const int64_t steps = 4LL * (seconds > 0 ? seconds : 0);
+  return static_cast<int>(steps > kSignedRangeLimit ? kSignedRangeLimit : steps);
+}
+
+std::string LoginDialog::signupUrl() { return "http://" + deployment::signupHost() + "/signup.jsp"; }
+
+void LoginDialog::pressLogin(std::string user, std::string password) {
+  std::scoped_lock lock(m_workerMutex);
+  if (m_busy) return;
+  if (m_worker.joinable()) m_worker.join();
+  m_busy = true;
+  m_close = false;
+  m_worker = std::jthread([this, user = std::move(user), password = std::move(password)] {
+    work(user, password);
+    m_busy = false;
+  });
+}
+
+void LoginDialog::pressCancel() {
+  if (m_busy) {
+    m_ctx.loginAbort = 1;
+    waitIdle();
+    m_ctx.loginAbort = 0;
+  }
+  m_close = true;
+}
+
+void LoginDialog::waitIdle() {
+  std::scoped_lock lock(m_workerMutex);
+  if (m_worker.joinable()) m_worker.join();
+}
+
+void LoginDialog::message(std::string text, MessageIcon icon, bool foreground) {
+  m_ui.showMessage(MessageBox{std::move(text), "Error", icon, MessageButtons::Ok, foreground});
+}
+
+void LoginDialog::storeLogin(const std::string& user, const std::string& password) {
+  SettingsStore& settings = m_ctx.settings;
+  settings.SetSettingText("user", user);
+  settings.setCurrentUser(user);
+  settings.SetUserSecret("password", password);
+  settings.SetSettingNumber("autologin", 1);
+}
+
+void LoginDialog::work(const std::string& user, const std::string& password) {
+  if (m_ctx.state.Connected()) {
+    m_ui.setLoginStatus("Logging out");
+    m_core.Shutdown(true);
+    const int code = m_core.Logout();
+    if (code != 0) m_ctx.logText(formatCode("Error %d Logging out from server - %s", code, errorTitle(code)), 1);
+  }
+
+  if (m_core.Prepare() == core::kNoTemplates) {
+    m_lastCode = core::kNoTemplates;
+    m_ui.showMessage(MessageBox{kNoTemplates, "Error", MessageIcon::None, MessageButtons::Ok, false});
+    return;
+  }
+
+  char connecting[300];
+  std::snprintf(connecting, sizeof connecting, "Connecting to %s port %d",
+                m_ctx.settings.GetSettingText("serveraddress").c_str(), m_ctx.settings.GetSettingNumber("serverport"));
+  m_ui.setLoginStatus(connecting);
+
+  const ClientRequest::Progress progress = [this](int code, long) {
+    switch (code) {
+      case progress::kSending:
+        m_ui.setLoginStatus("Logging into server");
+        break;
+      case progress::kReadingLine:
+        m_ui.setLoginStatus("Receiving server response");
+        break;
+      case progress::kDone:
+        m_ui.setLoginStatus("Finished receiving response");
+        break;
+      default:
+        break;
+    }
+    return m_ctx.loginAbort == 0 ? 1 : 0;
+  };
+  const int loginCode = m_core.Login(user, password, &progress);
+  m_lastCode = loginCode;
+  if (!loginOutcome(loginCode)) {
+    m_ui.showLoginPrompt();
+    return;
+  }
+
+  m_ui.setLoginStatus("Synchronizing files with server");
+  const int startCode = m_core.StartSharing(true);
+  m_lastCode = startCode == core::kUpdateOffered ? 0 : startCode;
+  if (startOutcome(startCode, user, password)) {
+    m_lastCode = 0;
+    m_close = true;
+  } else {
+    m_ui.showLoginPrompt();
+  }
+}
+
+bool LoginDialog::loginOutcome(int code) {
+  switch (code) {
+    case 0:
+      return true;
+    case err::kMalformedResultsFirst:
+    case transport::kAborted:
+    case transport::kAbortedPartial:
+      return false;
+    case err::kServerUnreachable:
+      m_ui.showMessage(MessageBox{kCannotConnect, "Error", MessageIcon::Warning, MessageButtons::Ok, true});
+      return false;
+    case err::kSharingElsewhere: {
+      if (m_ui.alreadySharing(kSharingElsewhere, kSharingElsewhereDetail) != AlreadySharingChoice::Continue) {
+        return false;
+      }
+      const MessageAnswer sure = m_ui.showMessage(
+          MessageBox{kStopSharingQuestion, "Warning", MessageIcon::Warning, MessageButtons::YesNo, false});
+      if (sure != MessageAnswer::Yes) return false;
+      m_lastCode = 0;
+      return true;
+    }
+    case err::kWrongLogin:
+      if (m_ui.invalidLogin(kInvalidLogin, kInvalidLoginDetail) == InvalidLoginChoice::CreateUser) {
+        m_ui.openUrl(signupUrl());
+      }
+      return false;
+    default:
+      message(formatCode("Error %d could not start client\n %s", code, errorTitle(code)), MessageIcon::Warning, true);
+      return false;
+  }
+}
+
+bool LoginDialog::startOutcome(int code, const std::string& user, const std::string& password) {
+  switch (code) {
+    case core::kOk:
+      storeLogin(user, password);
+      return true;
+    case core::kPortFailed:
+      message(kPortFailed, MessageIcon::Warning, false);
+      return false;
+    case core::kListNotLoaded: {
+      char text[300];
+      std::snprintf(text, sizeof text, "Could not load %s.dat, cannot continue", user.c_str());
+      message(text, MessageIcon::None, false);
+      return false;
+    }
+    case core::kUpdateOffered:
+      storeLogin(user, password);
+      if (m_core.RunUpdate() == 0) {
+        if (m_core.StartLauncher()) {
+          m_quit = true;
+          return true;
+        }
+        message(kLauncherFailed, MessageIcon::None, false);
+      }
+      // Declined, failed, or the launcher would not start: this version keeps
+      // running, so it must share and keep its session as after any login.
+      return startOutcome(m_core.StartSharing(false), user, password);
+    default:
+      message(formatCode("Error %d could not start client\n %s", code, errorTitle(code)), MessageIcon::Warning, true);
+      return false;
+  }
+}
+
+}  // namespace vantrel

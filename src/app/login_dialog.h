@@ -1,0 +1,82 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// LoginDialog: the logic of the login window and its worker. The worker logs
+// out a running login, prepares the core, logs in, starts sharing, and turns
+// each result code into the user's message through the login and start
+// outcome tables; the front end only draws what it is told.
+//
+// Owned by the application while the window is open. Every method is
+// thread-safe; the worker runs on a std::jthread of its own and is joined by
+// pressCancel and the destructor. CoreOperations, the context and the
+// UserInterface must outlive the dialog.
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "app/client_core.h"
+#include "core/user_interface.h"
+#include "protocol/protocol_context.h"
+
+namespace vantrel {
+
+class LoginDialog : public LoginDialogModel {
+ public:
+  // The texts of the outcomes; kept here so the tests and front ends share them.
+  static constexpr const char* kNoTemplates = "Could not load packed filedata.dat";
+  static constexpr const char* kCannotConnect = "Cannot connect to server";
+  static constexpr const char* kSharingElsewhere =
+      "You are already sharing files from another File Manager, on another IP.";
+  static constexpr const char* kSharingElsewhereDetail = "If you continue *ALL* of those files will no longer be shared!";
+  static constexpr const char* kStopSharingQuestion = "You have chosen to stop sharing the files, are you sure?";
+  static constexpr const char* kInvalidLogin = "Bad username or password, Could not log into server.";
+  static constexpr const char* kInvalidLoginDetail =
+      "If your do not have an Vantrel user please create one now.  Otherwise click ok and try to re-login.";
+  static constexpr const char* kPortFailed = "Could not initialize file manager TCP port";
+  static constexpr const char* kLauncherFailed =
+      "Could not run Vantrel.exe, could not finish update.\nPlease restart the File Manager to finish the update";
+
+  LoginDialog(CoreOperations& core, ProtocolContext& ctx, UserInterface& ui);
+  ~LoginDialog() override;
+  LoginDialog(const LoginDialog&) = delete;
+  LoginDialog& operator=(const LoginDialog&) = delete;
+
+  std::string storedUser() const override;
+  std::string storedPassword() const override;
+  bool autoLogin() const override;
+  void pressLogin(std::string user, std::string password) override;
+  void pressCancel() override;
+  bool busy() const override { return m_busy; }
+  bool closeRequested() const override { return m_close; }
+  int progressMaximum() const override;
+
+  // The process must end when the window closes: an update went to the launcher.
+  bool quit() const { return m_quit; }
+  // The code of the last login or start that did not succeed (0 after a success).
+  int lastCode() const { return m_lastCode; }
+  // Waits for a running worker to end.
+  void waitIdle();
+
+  // The sign-up page opened by "Create New Vantrel User".
+  static std::string signupUrl();
+
+ private:
+  void work(const std::string& user, const std::string& password);
+  bool loginOutcome(int code);  // true: go on
+  bool startOutcome(int code, const std::string& user, const std::string& password);
+  void storeLogin(const std::string& user, const std::string& password);
+  void message(std::string text, MessageIcon icon, bool foreground);
+
+  CoreOperations& m_core;
+  ProtocolContext& m_ctx;
+  UserInterface& m_ui;
+  std::atomic<bool> m_busy{false};
+  std::atomic<bool> m_close{false};
+  std::atomic<bool> m_quit{false};
+  std::atomic<int> m_lastCode{0};
+  std::mutex m_workerMutex;  // serialises starting and joining the worker
+  std::jthread m_worker;     // guarded by m_workerMutex
+};
+
+}  // namespace vantrel

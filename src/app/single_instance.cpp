@@ -1,0 +1,101 @@
+// SPDX-License-Identifier: MIT
+#include "app/single_instance.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace vantrel {
+namespace {
+
+bool fillAddress(const std::string& path, sockaddr_un& addr) {
+  std::memset(&addr, 0, sizeof addr);
+  addr.sun_family = AF_UNIX;
+  if (path.size() >= sizeof addr.sun_path) return false;
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  return true;
+}
+
+bool waitFd(int fd, short events, int ms) {
+  pollfd p{fd, events, 0};
+  return ::poll(&p, 1, ms) == 1;
+}
+
+}  // namespace
+
+std::string SingleInstance::socketPath(const std::string& rootName) {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  std::string dir;
+  if (runtime != nullptr && *runtime != '\0') {
+    dir = runtime;
+  } else {
+    dir = "/tmp/vantrel-" + std::to_string(::getuid());
+    ::mkdir(dir.c_str(), 0700);
+  }
+  if (dir.back() != '/') dir += '/';
+  std::string name;
+  for (char c : rootName) name += c == '/' ? '_' : c;
+  return dir + "vantrel-client-" + name + ".sock";
+}
+
+bool SingleInstance::probe(const std::string& rootName) {
+  sockaddr_un addr{};
+  if (!fillAddress(socketPath(rootName), addr)) return false;
+  UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!fd.valid()) return false;
+  if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return false;
+  const uint32_t message = kProbeMessage;
+  if (::send(fd.get(), &message, sizeof message, MSG_NOSIGNAL) != sizeof message) return false;
+  if (!waitFd(fd.get(), POLLIN, 2000)) return false;
+  uint32_t answer = 0;
+  return ::recv(fd.get(), &answer, sizeof answer, MSG_WAITALL) == sizeof answer && answer == kProbeAnswer;
+}
+
+bool SingleInstance::listen(const std::string& rootName, std::function<void()> onShow) {
+  m_path = socketPath(rootName);
+  sockaddr_un addr{};
+  if (!fillAddress(m_path, addr)) return false;
+  UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (!fd.valid()) return false;
+  // The probe found nobody, so a socket file left there belongs to a client
+  // that died without removing it.
+  ::unlink(m_path.c_str());
+  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd.get(), 4) != 0) {
+    return false;
+  }
+  m_socket = std::move(fd);
+  m_onShow = std::move(onShow);
+  m_thread = std::jthread([this](std::stop_token st) { serve(st); });
+  return true;
+}
+
+void SingleInstance::serve(std::stop_token st) {
+  while (!st.stop_requested()) {
+    if (!waitFd(m_socket.get(), POLLIN, 200)) continue;
+    UniqueFd peer(::accept4(m_socket.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    if (!peer.valid()) continue;
+    uint32_t message = 0;
+    if (!waitFd(peer.get(), POLLIN, 1000)) continue;
+    if (::recv(peer.get(), &message, sizeof message, MSG_WAITALL) != sizeof message || message != kProbeMessage) {
+      continue;
+    }
+    const uint32_t answer = kProbeAnswer;
+    ::send(peer.get(), &answer, sizeof answer, MSG_NOSIGNAL);
+    if (m_onShow) m_onShow();
+  }
+}
+
+SingleInstance::~SingleInstance() {
+  if (m_thread.joinable()) {
+    m_thread.request_stop();
+    m_thread.join();
+    ::unlink(m_path.c_str());
+  }
+}
+
+}  // namespace vantrel

@@ -1,0 +1,48 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// SingleInstance: one running client per settings root. The first instance
+// listens on a Unix-domain socket in $XDG_RUNTIME_DIR named after the root;
+// a later start connects, sends the probe and gets 0x1224A2CD back, which also
+// asks the first to show its window, and then ends.
+//
+// Owned by the application; the listener thread calls onShow (on that thread)
+// and is joined by the destructor. Thread-safe.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "platform/unique_fd.h"
+
+namespace vantrel {
+
+class SingleInstance {
+ public:
+  static constexpr uint32_t kProbeAnswer = 0x1224A2CD;
+  static constexpr uint32_t kProbeMessage = 1147;
+
+  // The socket's path for a settings root.
+  static std::string socketPath(const std::string& rootName);
+  // True when a running instance answered the probe (and was asked to show itself).
+  static bool probe(const std::string& rootName);
+
+  SingleInstance() = default;
+  ~SingleInstance();
+  SingleInstance(const SingleInstance&) = delete;
+  SingleInstance& operator=(const SingleInstance&) = delete;
+
+  // Starts answering probes; false when the socket could not be made.
+  bool listen(const std::string& rootName, std::function<void()> onShow);
+
+ private:
+  void serve(std::stop_token st);
+
+  std::string m_path;
+  UniqueFd m_socket;
+  std::function<void()> m_onShow;
+  std::jthread m_thread;
+};
+
+}  // namespace vantrel

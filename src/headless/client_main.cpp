@@ -1,0 +1,34 @@
+// SPDX-License-Identifier: MIT
+// vantrel-client as the launcher starts it ("/start", "/installed",
+// "/uninstall", "/reg 'Name'"), running the start-up sequence with the
+// terminal front end until the windowed one replaces it. Ends on SIGINT or
+// SIGTERM through "Exit", forced.
+
+#include <signal.h>
+
+#include "app/client_app.h"
+#include "headless/terminal_ui.h"
+
+using namespace vantrel;
+
+int main(int argc, char** argv) {
+  const CommandLine commandLine = parseCommandLine(joinArguments(argc, argv));
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  TerminalUi ui;
+  AppOptions options;
+  if (!commandLine.rootName.empty()) options.rootName = commandLine.rootName;
+  options.sharedDataDir = VANTREL_SHARED_DATA_DIR;
+  ClientApp app(ui, options);
+  if (!app.Initialise(commandLine)) return 0;
+  ui.setLog(app.log());
+  int received = 0;
+  sigwait(&signals, &received);
+  app.ForcedExit();
+  return 0;
+}

@@ -1,0 +1,178 @@
+// SPDX-License-Identifier: MIT
+// vantreld: the client without a window, for servers, scripts and tests. It
+// logs in, shares, serves its file server and keeps its session until SIGINT
+// or SIGTERM, then shuts down (forced) and ends with 0. A failed login prints
+// one line with the code and its title and ends with 2.
+
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/client_app.h"
+#include "core/error_table.h"
+#include "headless/terminal_ui.h"
+
+using namespace vantrel;
+
+namespace {
+
+constexpr int kExitUsage = 64;
+constexpr int kExitLoginFailed = 2;
+
+void usage(std::FILE* out) {
+  std::fprintf(out,
+               "usage: vantreld [--home DIR] [--user NAME] [--password-file FILE] [--server HOST:PORT]\n"
+               "                [--port N] [--udp-port N] [--reg NAME] [--help]\n"
+               "Logs in to the Vantrel server and shares until SIGINT or SIGTERM.\n"
+               "Credentials not given come from the stored settings. Settings live in\n"
+               "$VANTREL_CONFIG_DIR (else $XDG_CONFIG_HOME/vantrel/), data in --home.\n");
+}
+
+bool parsePort(std::string_view text, int& port, int lowest = 1) {
+  if (text.empty() || text.size() > 5) return false;
+  int value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  if (value < lowest || value > 65535) return false;
+  port = value;
+  return true;
+}
+
+struct Options {
+  AppOptions app;
+  std::string user, passwordFile, serverHost;
+  int serverPort = 0, port = 0, udpPort = 0;
+  bool portGiven = false, udpPortGiven = false;
+};
+
+// 0 to run, else the exit status.
+int parse(int argc, char** argv, Options& o) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    const bool hasValue = i + 1 < argc;
+    auto bad = [&](const char* what) {
+      std::fprintf(stderr, "vantreld: %s\n", what);
+      return kExitUsage;
+    };
+    if (arg == "--help" || arg == "-h") {
+      usage(stdout);
+      return -1;
+    } else if (arg == "--home" && hasValue) {
+      o.app.home = argv[++i];
+    } else if (arg == "--user" && hasValue) {
+      o.user = argv[++i];
+    } else if (arg == "--password-file" && hasValue) {
+      o.passwordFile = argv[++i];
+    } else if (arg == "--reg" && hasValue) {
+      o.app.rootName = argv[++i];
+      if (o.app.rootName.empty() || o.app.rootName.size() > 99 || o.app.rootName.find('\\') != std::string::npos) {
+        return bad("--reg wants a name of 1 to 99 characters without \\");
+      }
+    } else if (arg == "--server" && hasValue) {
+      const std::string value = argv[++i];
+      const std::size_t colon = value.rfind(':');
+      if (colon == std::string::npos || colon == 0 || !parsePort(std::string_view(value).substr(colon + 1), o.serverPort)) {
+        return bad("--server wants HOST:PORT");
+      }
+      o.serverHost = value.substr(0, colon);
+    } else if (arg == "--port" && hasValue) {
+      if (!parsePort(argv[++i], o.port, 0)) return bad("--port wants a port number (0: one the system picks)");
+      o.portGiven = true;
+    } else if (arg == "--udp-port" && hasValue) {
+      if (!parsePort(argv[++i], o.udpPort, 0)) return bad("--udp-port wants a port number");
+      o.udpPortGiven = true;
+    } else {
+      usage(stderr);
+      return kExitUsage;
+    }
+  }
+  return 0;
+}
+
+bool readPassword(const std::string& file, std::string& password) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return false;
+  std::getline(in, password);
+  if (!password.empty() && password.back() == '\r') password.pop_back();
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  if (const int status = parse(argc, argv, o); status != 0) return status < 0 ? 0 : status;
+
+  // The signals are taken by sigwait below; block them before any thread starts
+  // so that every thread inherits the mask.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  TerminalUi ui;
+  std::string password;
+  if (!o.passwordFile.empty() && !readPassword(o.passwordFile, password)) {
+    std::fprintf(stderr, "vantreld: cannot read %s\n", o.passwordFile.c_str());
+    return kExitUsage;
+  }
+  o.app.sharedDataDir = VANTREL_SHARED_DATA_DIR;
+  ClientApp app(ui, o.app);
+  if (app.home().empty()) {
+    std::fprintf(stderr, "vantreld: cannot create the home directory\n");
+    return kExitUsage;
+  }
+  SettingsStore& settings = app.settings();
+  settings.EnsureDefaults();
+  if (!o.serverHost.empty()) {
+    settings.SetSettingText("serveraddress", o.serverHost);
+    settings.SetSettingNumber("serverport", o.serverPort);
+    settings.SetSettingNumber("autofind", 0);
+  }
+  if (o.portGiven) settings.SetSettingNumber("port", o.port);
+  if (o.udpPortGiven) settings.SetSettingNumber("udpport", o.udpPort);
+  if (!o.user.empty() || !o.passwordFile.empty()) {
+    const std::string user = o.user.empty() ? settings.GetSettingText("user") : o.user;
+    if (o.passwordFile.empty()) password = user.empty() ? "" : settings.GetUserSecret(user, "password");
+    ui.setCredentials(user, password);
+  }
+
+  if (!app.InitialiseWithoutLauncher()) {
+    ui.print("vantreld: another client runs for these settings; it was asked to come forward");
+    app.ForcedExit();
+    return 0;
+  }
+  ui.setLog(app.log());
+  if (!app.LoginPhase()) {
+    ui.print("vantreld: the update was handed to the launcher");
+    return 0;
+  }
+  if (!app.state().Connected()) {
+    const int code = app.lastLoginCode();
+    if (code == 0) {
+      std::printf("vantreld: not logged in: no user name and password\n");
+      return kExitLoginFailed;
+    }
+    std::printf("vantreld: login failed: %d %s\n", code, errorTitle(code).c_str());
+    std::fflush(stdout);
+    return kExitLoginFailed;
+  }
+  std::printf("vantreld: logged in as %s; file server on http://127.0.0.1:%d/ ; home %s\n",
+              app.state().UserName().c_str(), app.core().fileServerPort(), app.home().c_str());
+  std::fflush(stdout);
+
+  int received = 0;
+  sigwait(&signals, &received);
+  ui.print(received == SIGINT ? "vantreld: interrupted, shutting down" : "vantreld: terminated, shutting down");
+  app.ForcedExit();
+  return 0;
+}

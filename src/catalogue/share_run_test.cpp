@@ -6,49 +6,13 @@
 #include <filesystem>
 #include <fstream>
 
-#include "net/scripted_http_server.h"
-#include "net/socket_io.h"
-#include "protocol/testing/protocol_fixture.h"
+#include "catalogue/sync_test_server.h"
 
 namespace vantrel {
 namespace {
 
 using protocol_testing::ProtocolFixture;
-using testing::ScriptedHttpServer;
-
-// A central server that creates directories with IDs from 100 up and gives
-// files IDs from 1000 up, recording the plain bodies it got.
-class FakeCatalogueServer {
- public:
-  explicit FakeCatalogueServer(ProtocolFixture& fixture)
-      : m_fixture(fixture), m_server([this](int fd, const std::string& request) { answer(fd, request); }) {
-    fixture.useServer(m_server.port());
-  }
-  std::vector<std::string> bodies;
-  std::string failCreateDir;  // a reply for createdir instead of success
-
- private:
-  void answer(int fd, const std::string& request) {
-    const std::string body = m_fixture.plainBody(request);
-    bodies.push_back(body);
-    std::string reply = "result=0&";
-    if (body.rfind("action=createdir", 0) == 0) {
-      reply = failCreateDir.empty() ? "result=0&dirid=" + std::to_string(m_nextDir++) + "&" : failCreateDir;
-    } else if (body.rfind("action=add_file", 0) == 0) {
-      reply.clear();
-      for (std::size_t at = body.find("&cfileid="); at != std::string::npos; at = body.find("&cfileid=", at + 1)) {
-        reply += "fileid=" + std::to_string(m_nextFile++) + "&";
-      }
-      reply += "result=0&";
-    }
-    sendText(fd, "HTTP/1.0 200 OK\r\n\r\n" + reply);
-  }
-
-  ProtocolFixture& m_fixture;
-  int m_nextDir = 100;
-  int m_nextFile = 1000;
-  ScriptedHttpServer m_server;
-};
+using sync_testing::FakeCatalogueServer;
 
 class ShareRunTest : public ::testing::Test, public ProtocolFixture {
  protected:
@@ -83,7 +47,7 @@ TEST_F(ShareRunTest, TreeCreatesDirectoriesLazilyDepthFirst) {
   make("D/T/partial.part");
   ASSERT_EQ(run().ShareLocalPaths({folder("D")}, into), 0);
 
-  EXPECT_EQ(server.bodies, (std::vector<std::string>{
+  EXPECT_EQ(server.bodies(), (std::vector<std::string>{
                                "action=createdir&dirname=D&parent=5",
                                "action=createdir&dirname=S&parent=100",
                                "action=add_file&dirid=101&cfileid=0&filename=g.txt&filesize=3&keywords=&filetype=txt",
@@ -110,7 +74,7 @@ TEST_F(ShareRunTest, NothingShareableSendsNothing) {
   folder("Only/Empty");
   make("Temp/x.tmp");
   EXPECT_EQ(run().ShareLocalPaths({folder("Only"), folder("Temp"), (dir.path() / "missing").string()}, into), 0);
-  EXPECT_TRUE(server.bodies.empty());
+  EXPECT_TRUE(server.bodies().empty());
   EXPECT_EQ(CountShareableFiles(folder("Temp")), 0);
 }
 
@@ -120,26 +84,26 @@ TEST_F(ShareRunTest, TopLevelFilesGoInOneBatchTemporaryNamesIncluded) {
   const std::string tmp = make("b.tmp");
   const std::string gone = (dir.path() / "src" / "gone.mp3").string();
   EXPECT_EQ(run().ShareBatch({a, gone, tmp}, into), 0);
-  ASSERT_EQ(server.bodies.size(), 1u);
-  EXPECT_NE(server.bodies[0].find("filename=a.mp3"), std::string::npos);
-  EXPECT_NE(server.bodies[0].find("filename=b.tmp"), std::string::npos);
-  EXPECT_EQ(server.bodies[0].find("gone"), std::string::npos);
+  ASSERT_EQ(server.bodies().size(), 1u);
+  EXPECT_NE(server.bodies()[0].find("filename=a.mp3"), std::string::npos);
+  EXPECT_NE(server.bodies()[0].find("filename=b.tmp"), std::string::npos);
+  EXPECT_EQ(server.bodies()[0].find("gone"), std::string::npos);
   EXPECT_EQ(progress, std::vector<std::string>{"108 2 "});
   EXPECT_EQ(list.size(), 2u);
 }
 
 TEST_F(ShareRunTest, FirstErrorStopsEverything) {
   FakeCatalogueServer server(*this);
-  server.failCreateDir = "result=3&";
+  server.set([](FakeCatalogueServer& s) { s.failCreateDir = "result=3&"; });
   make("D/f.txt");
   make("top.txt");
   EXPECT_EQ(run().ShareLocalPaths({folder("D"), (dir.path() / "src" / "top.txt").string()}, into), 503);
-  EXPECT_EQ(server.bodies.size(), 1u);
+  EXPECT_EQ(server.bodies().size(), 1u);
   EXPECT_EQ(list.size(), 0u);
 
   state.SetConnected(false);
   EXPECT_EQ(run().ShareBatch({make("x.txt")}, into), share::kNotConnected);
-  EXPECT_EQ(server.bodies.size(), 1u);
+  EXPECT_EQ(server.bodies().size(), 1u);
 }
 
 TEST(ShareTextsTest, LastDirectoryName) {

@@ -4,11 +4,13 @@
 // a person needs; every link back to the file server carries a token.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/error_table.h"
@@ -169,6 +171,39 @@ TEST_F(Pages, AllFilesPageListsPastTheLoopBudget) {
   }
   EXPECT_EQ(rows, 2500u);
   EXPECT_EQ(r.page.find("iteration max"), std::string::npos);
+}
+
+// Pages render on several connection threads while the list and the session
+// map change under them; each rendering works on its own snapshot.
+TEST_F(Pages, RenderWhileTheListChanges) {
+  std::atomic<bool> stop{false};
+  std::thread writer([&] {
+    for (int32_t id = 1000; !stop && id < 1400; ++id) {
+      m_facts->files.Add(fixtureFile(id, "/srv/new/" + std::to_string(id) + ".txt", id));
+      m_facts->files.Remove(id - 1);
+      m_facts->addSession("10.9.9." + std::to_string(id % 250), "u");
+    }
+  });
+  std::vector<std::thread> readers;
+  std::atomic<int> clean{0};
+  for (int t = 0; t < 3; ++t) {
+    readers.emplace_back([&] {
+      for (int i = 0; i < 20; ++i) {
+        SessionRequest request("10.1.1.7");
+        request.add("sort", std::to_string(i % 3));
+        std::string page;
+        const char* name = i % 2 ? "client-shared_show_all_by_group_template.html" : "client-connected_users_template.html";
+        if (renderClientPage(name, s_archive, *m_facts, request, page, nullptr, [](std::string_view) {}) == err::kOk &&
+            page.find("command unknown") == std::string::npos) {
+          ++clean;
+        }
+      }
+    });
+  }
+  for (auto& r : readers) r.join();
+  stop = true;
+  writer.join();
+  EXPECT_EQ(clean.load(), 60);
 }
 
 TEST_F(Pages, MissingPageAndMissingStart) {

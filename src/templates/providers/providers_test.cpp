@@ -225,10 +225,14 @@ TEST(DirectoryBrowserPaging, HundredEntryPagesAndTheWindow) {
             "client-share_files_template.html?directory=/data&sort=0&dirid=-1&groupname=&groupdirname=&groupid=-1"
             "&startat=1200&@token=TOKEN");
   EXPECT_EQ(browse(later, numberedEntries(1500), "'' $ env.b.hasMoreFiles; env.b.getFileName;"), "1f01000");
-  // A start past the end starts at the beginning.
-  SampleRequest past;
-  past.add("startat", "5000");
-  EXPECT_EQ(browse(past, numberedEntries(10), "env.b.currentPageNumber; '' $ env.b.hasMoreFiles; env.b.getFileName;"), "11.");
+  // A start past the end, or before the beginning, starts at the beginning.
+  for (const char* start : {"5000", "-5", "x"}) {
+    SampleRequest request;
+    request.add("startat", start);
+    EXPECT_EQ(browse(request, numberedEntries(10), "env.b.currentPageNumber; '' $ env.b.hasMoreFiles; env.b.getFileName;"),
+              "11.")
+        << start;
+  }
 }
 
 TEST(DirectoryBrowserPaging, NothingListedReportsOnce) {

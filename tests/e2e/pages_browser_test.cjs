@@ -89,7 +89,7 @@ async function main() {
       ['client-shared_groups_directories_template.html', 'groupid=5&groupname=Jazz', ['Coltrane', 'Davis', 'Giant Steps.mp3']],
       ['client-shared_directories_template.html', 'dir=/srv/', ['Shared folders', 'music', 'docs']],
       ['client-connected_users_template.html', '', ['Who is connected', 'bob', '10.1.1.3', '2 connections']],
-      ['client-connected_users_extended_template.html', '', ['bob', '42%', 'Disconnect the checked users']],
+      ['client-connected_users_extended_template.html', '', ['bob', '42%', 'Disconnect']],
       ['client-share_files_template.html', 'groupname=Jazz&groupid=5', ['Share files', 'Holiday photos', 'track 000.mp3', 'page 1 of 3', 'Share the checked files']],
       ['client-first_time.html', '', ['Welcome to sharing']],
       ['client-loading_share_window_template.html', 'loading=1', ['Opening the share window']],
@@ -137,6 +137,11 @@ async function main() {
     body = await text();
     check(body.includes('beach.jpg') && body.includes('Holiday photos'), 'the folder link lists the folder');
     await shot('share_files_folder');
+
+    // Disconnecting a user posts that user's session and address.
+    await page.goto(tpl('client-connected_users_extended_template.html'));
+    await Promise.all([page.waitForLoadState('load'), page.click('tr:has-text("bob") button')]);
+    check((await text()).includes('Users disconnected'), 'the disconnect button reaches the result page');
 
     // The error page.
     await page.goto(`${base}/getfileinfo/file?fileid=999`);

@@ -43,7 +43,14 @@ class DescriptionCommands : public CommandHandlers {
     c.sendError(err::kUnrecognizedCommand, 200);
   }
   void addFiles(FileServerConnection& c) override { result(c, "client-successfully_shared_files_template.html"); }
-  void removeUsers(FileServerConnection& c) override { result(c, "client-successfully_removed_users_template.html"); }
+  void removeUsers(FileServerConnection& c) override {
+    // Each session ID travels with its own address.
+    if (c.params().all("id").size() != 1 || c.params().all("ip").size() != 1) {
+      c.sendError(err::kUnrecognizedCommand, 200);
+      return;
+    }
+    result(c, "client-successfully_removed_users_template.html");
+  }
   void removeFiles(FileServerConnection& c) override { result(c, "client-successfully_removed_files_template.html"); }
   void fileDescription(FileServerConnection& c) override {
     const std::string* id = c.params().first("fileid");

@@ -102,7 +102,7 @@ TEST_F(Pages, EveryPageRendersCleanlyWithItsText) {
       {"client-successfully_removed_files_template.html", {}, {"Files removed"}},
       {"client-successfully_removed_users_template.html", {}, {"Users disconnected"}},
       {"client-connected_users_template.html", {}, {"Who is connected", "bob", "10.1.1.7", "1 connections"}},
-      {"client-connected_users_extended_template.html", {}, {"bob", "Disconnect the checked users", "name=\"id\""}},
+      {"client-connected_users_extended_template.html", {}, {"bob", "Disconnect", "name=\"id\"", "name=\"ip\""}},
       {"client-shared_show_all_template.html", {}, {"All shared files", "Giant Steps.mp3", "manual.pdf", "3 files"}},
       {"client-shared_show_all_by_group_template.html", {{"sort", "1"}}, {"Jazz", "Docs", "Giant Steps.mp3"}},
       {"client-shared_show_all_by_dirs_template.html", {{"sort", "2"}}, {"/srv/music/", "/srv/docs/", "manual.pdf"}},

@@ -8,12 +8,14 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "app/client_app.h"
+#include "app/personal_share.h"
 #include "core/error_table.h"
 #include "headless/terminal_ui.h"
 
@@ -27,8 +29,9 @@ constexpr int kExitLoginFailed = 2;
 void usage(std::FILE* out) {
   std::fprintf(out,
                "usage: vantreld [--home DIR] [--user NAME] [--password-file FILE] [--server HOST:PORT]\n"
-               "                [--port N] [--udp-port N] [--reg NAME] [--help]\n"
+               "                [--port N] [--udp-port N] [--reg NAME] [--share PATH]... [--help]\n"
                "Logs in to the Vantrel server and shares until SIGINT or SIGTERM.\n"
+               "--share shares a file or a folder tree into your personal group.\n"
                "Credentials not given come from the stored settings. Settings live in\n"
                "$VANTREL_CONFIG_DIR (else $XDG_CONFIG_HOME/vantrel/), data in --home.\n");
 }
@@ -50,6 +53,7 @@ struct Options {
   std::string user, passwordFile, serverHost;
   int serverPort = 0, port = 0, udpPort = 0;
   bool portGiven = false, udpPortGiven = false;
+  std::vector<std::string> shares;
 };
 
 // 0 to run, else the exit status.
@@ -82,6 +86,8 @@ int parse(int argc, char** argv, Options& o) {
         return bad("--server wants HOST:PORT");
       }
       o.serverHost = value.substr(0, colon);
+    } else if (arg == "--share" && hasValue) {
+      o.shares.emplace_back(argv[++i]);
     } else if (arg == "--port" && hasValue) {
       if (!parsePort(argv[++i], o.port, 0)) return bad("--port wants a port number (0: one the system picks)");
       o.portGiven = true;
@@ -172,6 +178,24 @@ int main(int argc, char** argv) {
   // Requests from this computer pass the page check with any token that names an address.
   std::printf("vantreld: your pages: http://127.0.0.1:%d/template/client-info_template.html?token=1$127.0.0.1\n", port);
   std::fflush(stdout);
+
+  if (!o.shares.empty() && app.core().sharedFiles() != nullptr) {
+    std::vector<std::string> paths;
+    for (const std::string& path : o.shares) {
+      std::error_code ec;
+      const auto absolute = std::filesystem::absolute(path, ec);
+      paths.push_back(ec ? path : absolute.lexically_normal().string());
+      if (paths.back().size() > 1 && paths.back().back() == '/') paths.back().pop_back();
+    }
+    const int code = SharePersonal(app.protocol(), *app.core().sharedFiles(), paths);
+    if (code == 0) {
+      std::printf("vantreld: sharing %zu files in the group %s\n", app.core().sharedFiles()->size(),
+                  personalGroupName(app.state().UserName()).c_str());
+    } else {
+      std::printf("vantreld: sharing failed: %d %s\n", code, errorTitle(code).c_str());
+    }
+    std::fflush(stdout);
+  }
 
   int received = 0;
   sigwait(&signals, &received);

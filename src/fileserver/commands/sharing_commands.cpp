@@ -1,0 +1,253 @@
+// SPDX-License-Identifier: MIT
+#include "fileserver/commands/sharing_commands.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+
+#include "core/log.h"
+#include "fileserver/file_server.h"
+#include "fileserver/file_server_connection.h"
+#include "net/socket_io.h"
+#include "platform/unique_fd.h"
+#include "protocol/shared_file_requests.h"
+
+namespace vantrel {
+
+namespace {
+
+void logText(Log* log, const std::string& text, int level) {
+  if (log != nullptr) log->logText(text, level);
+}
+
+// A file ID as the forms send it: digits only, within 32 bits.
+bool parseId(const std::string& text, int32_t& out) {
+  if (text.empty() || text.size() > 10) return false;
+  if (!std::all_of(text.begin(), text.end(), [](unsigned char c) { return c >= '0' && c <= '9'; })) return false;
+  const long long value = std::strtoll(text.c_str(), nullptr, 10);
+  if (value > INT32_MAX) return false;
+  out = static_cast<int32_t>(value);
+  return true;
+}
+
+}  // namespace
+
+void appendResultLine(std::string& text, const std::string& line, bool& full) {
+  if (full) return;
+  if (text.size() + line.size() > kResultTextRoom) {
+    text += "...<BR>\n";
+    full = true;
+    return;
+  }
+  text += line;
+}
+
+std::string removeFileOrder(const std::vector<std::string>& fileIds, SharedFileList& list, Log* log) {
+  bool failed = false;
+  std::string ids;
+  for (const std::string& value : fileIds) {
+    int32_t id = 0;
+    if (!parseId(value, id) || id == 0) {
+      failed = true;
+      continue;
+    }
+    const std::optional<CVantreldFile> record = list.Lookup(id);
+    if (!record || !list.Remove(id)) {
+      failed = true;
+      continue;
+    }
+    ids += "&fileID=" + value;
+    logText(log, "Removed file " + record->fileName + ", ID " + std::to_string(id), 1);
+  }
+  return std::string("result=") + (failed ? "3" : "0") + ids;
+}
+
+CommandResult addFilesCommand(const RequestParams& params, ProtocolContext& ctx, SharedFileList& list) {
+  const std::string* dir = params.first("dirid");
+  if (dir == nullptr) return {command_error::kNoDirectoryId, {}};
+  const std::string* group = params.first("groupid");
+  if (group == nullptr) return {command_error::kNoGroupId, {}};
+  const std::string* groupName = params.first("groupname");
+  if (groupName == nullptr) return {command_error::kNoGroupName, {}};
+  const auto dirId = static_cast<int32_t>(std::strtol(dir->c_str(), nullptr, 10));
+  const auto groupId = static_cast<int32_t>(std::strtol(group->c_str(), nullptr, 10));
+  const std::string groupDir = params.firstOr("groupdirname", "");
+
+  CommandResult result;
+  std::vector<CVantreldFile> records;
+  for (const std::string& path : params.all("share")) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd) {
+      result.text += "Could not share " + path + " - Not readable<BR>\n";
+      continue;
+    }
+    CVantreldFile record(path);
+    if (!record.Verify()) {
+      result.text += "Could not share " + path + " - Error verifying file<BR>\n";
+      continue;
+    }
+    records.push_back(std::move(record));
+  }
+  if (!records.empty()) {
+    if (!ctx.state.Connected()) return {command_error::kNotConnected, result.text};
+    std::vector<FileRegistration> registrations;
+    for (const CVantreldFile& record : records) registrations.push_back({record.fileName, record.fileSize, 0});
+    if (const int rc = AddFiles(ctx, registrations, dirId, nullptr); rc != 0) return {rc, result.text};
+    bool full = false;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+      if (registrations[i].fileId <= 0) continue;
+      CVantreldFile& record = records[i];
+      record.fileId = registrations[i].fileId;
+      record.groupName = *groupName;
+      record.groupDirPath = groupDir;
+      record.groupId = groupId;
+      record.dirId = dirId;
+      list.Add(record);
+      appendResultLine(result.text, "Shared " + record.localPath + " <BR>\n", full);
+      ctx.logText("Shared " + record.localPath + " - file ID " + std::to_string(record.fileId), 1);
+    }
+  }
+  ctx.logText("Finished sharing files", 2);
+  return result;
+}
+
+CommandResult removeFilesCommand(const RequestParams& params, ProtocolContext& ctx, SharedFileList& list) {
+  ctx.logText("Removing files", 1);
+  if (!params.has("stopsharing")) return {command_error::kNothingToStop, {}};
+  CommandResult result;
+  std::vector<int32_t> ids;
+  std::vector<std::string> names;
+  for (const std::string& value : params.all("stopsharing")) {
+    int32_t id = 0;
+    if (!parseId(value, id)) continue;
+    const std::optional<CVantreldFile> record = list.Lookup(id);
+    if (!record) {
+      result.text += "Could not remove fileID " + value + " - is not being shared by this file manager<BR>\n";
+      continue;
+    }
+    list.Remove(id);
+    ids.push_back(id);
+    names.push_back(record->fileName);
+  }
+  if (!ids.empty()) {
+    const int rc = ctx.state.Connected() ? RemoveFiles(ctx, ids, nullptr) : command_error::kNotConnectedRemove;
+    if (rc != 0 && rc != 501) return {rc, result.text};
+    bool full = false;
+    for (const std::string& name : names) {
+      appendResultLine(result.text, "Removed " + name + " <BR>\n", full);
+      ctx.logText("Removed " + name, 2);
+    }
+  }
+  return result;
+}
+
+CommandResult removeUsersCommand(const RequestParams& params, const std::function<bool(int32_t)>& stopSession,
+                                 Log* log) {
+  logText(log, "Removing users", 2);
+  if (!params.has("id") || !params.has("ip")) return {command_error::kNoUsers, {}};
+  CommandResult result;
+  const auto& ids = params.all("id");
+  const auto& addresses = params.all("ip");
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    const std::string address = i < addresses.size() ? addresses[i] : "Unknown IP";
+    int32_t id = 0;
+    if (parseId(ids[i], id) && stopSession(id)) {
+      result.text += "Removed " + address + "\n<BR>";
+      logText(log, "Removed user " + address, 1);
+    } else {
+      result.text += "Could not remove " + address +
+                     " - session not found, this user may have already disconnected<BR>\n";
+      logText(log, "Could not remove " + address + " - session not found", 2);
+    }
+  }
+  logText(log, "Finished removing user(s)", 2);
+  return result;
+}
+
+CommandResult fileDescriptionCommand(const RequestParams& params, SharedFileList& list, int32_t& fileId) {
+  const std::string* value = params.first("fileid");
+  if (value == nullptr) return {command_error::kNoFileId, {}};
+  int32_t id = 0;
+  if (!parseId(*value, id)) return {command_error::kBadFileId, {}};
+  if (!list.Contains(id)) return {command_error::kFileNotShared, {}};
+  const std::string* description = params.first("description");
+  if (description == nullptr) return {command_error::kNoDescription, {}};
+  list.Update(id, [&](CVantreldFile& record) { record.description = *description; });
+  list.Save();
+  fileId = id;
+  return {};
+}
+
+SharingCommands::SharingCommands(ProtocolContext& ctx, SharedFileList& list, ClientState& state)
+    : m_ctx(ctx), m_list(list), m_state(state) {}
+
+void SharingCommands::answer(FileServerConnection& connection, const CommandResult& result, const char* page) {
+  if (result.code != 0) {
+    connection.sendError(result.code, FileServerConnection::kStatusOk);
+    return;
+  }
+  connection.session().setResultText(result.text);
+  connection.resourceName() = page;
+  connection.sendTemplate(FileServerConnection::kStatusOk);
+}
+
+void SharingCommands::removeFile(FileServerConnection& connection) {
+  const int fd = connection.socket();
+  if (connection.requester() != connection.fileServer().host().centralServerHost()) {
+    sendText(fd, "result=3");
+    drain(fd);
+    return;
+  }
+  m_ctx.logText("Removing files", 1);
+  const auto& ids = connection.params().all("fileid");
+  sendText(fd, ids.empty() ? std::string("result=0") : removeFileOrder(ids, m_list, m_ctx.log));
+  if (!ids.empty()) m_ctx.logText("Finished removing files", 2);
+  drain(fd);
+}
+
+void SharingCommands::sendFile(FileServerConnection& connection, const std::vector<HeaderLine>&) {
+  if (!connection.ownClient() && !connection.fileServer().host().remoteSharingAllowed()) {
+    connection.sendError(command_error::kRemoteSharingOff, FileServerConnection::kStatusOk);
+    return;
+  }
+  // Uploads that replace a shared file are not accepted by this client yet;
+  // nothing is written.
+  connection.sendError(command_error::kNoFileId, FileServerConnection::kStatusOk);
+}
+
+void SharingCommands::addFiles(FileServerConnection& connection) {
+  if (!connection.ownClient() && !connection.fileServer().host().remoteSharingAllowed()) {
+    connection.sendError(command_error::kRemoteSharingOff, FileServerConnection::kStatusOk);
+    return;
+  }
+  answer(connection, addFilesCommand(connection.params(), m_ctx, m_list),
+         "client-successfully_shared_files_template.html");
+}
+
+void SharingCommands::fileDescription(FileServerConnection& connection) {
+  int32_t fileId = -1;
+  const CommandResult result = fileDescriptionCommand(connection.params(), m_list, fileId);
+  if (result.code == 0) connection.session().fileId = fileId;
+  answer(connection, result, "client-file_info_template.html");
+}
+
+void SharingCommands::removeUsers(FileServerConnection& connection) {
+  const auto stop = [this](int32_t id) {
+    const std::shared_ptr<UploadSession> session = m_state.LookupSession(id);
+    if (!session) return false;
+    session->active = false;
+    return true;
+  };
+  answer(connection, removeUsersCommand(connection.params(), stop, m_ctx.log),
+         "client-successfully_removed_users_template.html");
+}
+
+void SharingCommands::removeFiles(FileServerConnection& connection) {
+  answer(connection, removeFilesCommand(connection.params(), m_ctx, m_list),
+         "client-successfully_removed_files_template.html");
+}
+
+}  // namespace vantrel

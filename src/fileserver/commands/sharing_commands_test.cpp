@@ -1,0 +1,131 @@
+// SPDX-License-Identifier: MIT
+#include "fileserver/commands/sharing_commands.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "catalogue/sync_test_server.h"
+
+namespace vantrel {
+namespace {
+
+using sync_testing::FakeCatalogueServer;
+
+class SharingCommandsTest : public ::testing::Test, public sync_testing::ProtocolFixture {
+ protected:
+  SharingCommandsTest() { loggedIn(7); }
+  std::string make(const std::string& name) {
+    const auto p = dir.path() / "files" / name;
+    std::filesystem::create_directories(p.parent_path());
+    std::ofstream(p) << "abc";
+    return p.string();
+  }
+  void share(int32_t id, const std::string& name) {
+    CVantreldFile record(make(name));
+    record.Verify();
+    record.fileId = id;
+    list.Add(record);
+  }
+  static RequestParams params(std::initializer_list<std::pair<const char*, std::string>> values) {
+    RequestParams p;
+    for (const auto& [name, value] : values) p.append(name, value);
+    return p;
+  }
+  SharedFileList list{(dir.path() / "bob.dat").string()};
+};
+
+TEST_F(SharingCommandsTest, RemoveFileOrderListsWhatWasRemoved) {
+  share(5, "five.mp3");
+  share(7, "seven.mp3");
+  EXPECT_EQ(removeFileOrder({"5", "7"}, list, nullptr), "result=0&fileID=5&fileID=7");
+  EXPECT_EQ(list.size(), 0u);
+  share(5, "five.mp3");
+  EXPECT_EQ(removeFileOrder({"5", "7", "x", "0"}, list, nullptr), "result=3&fileID=5");
+}
+
+TEST(ResultTextTest, LinesStopAtTheRoomWithOneEllipsis) {
+  std::string text;
+  bool full = false;
+  const std::string line = "Shared /home/user/music/track-with-a-long-name.mp3 <BR>\n";
+  for (int i = 0; i < 300; ++i) appendResultLine(text, line, full);
+  const std::size_t fit = kResultTextRoom / line.size();
+  EXPECT_EQ(text.size(), fit * line.size() + 8);
+  EXPECT_EQ(text.substr(text.size() - 8), "...<BR>\n");
+}
+
+TEST_F(SharingCommandsTest, AddFilesChecksParametersAndShares) {
+  const struct {
+    const char* name;
+    RequestParams p;
+    int want;
+  } missing[] = {
+      {"no dirid", params({{"groupid", "1"}, {"groupname", "g"}}), command_error::kNoDirectoryId},
+      {"no groupid", params({{"dirid", "1"}, {"groupname", "g"}}), command_error::kNoGroupId},
+      {"no groupname", params({{"dirid", "1"}, {"groupid", "1"}}), command_error::kNoGroupName},
+  };
+  for (const auto& c : missing) EXPECT_EQ(addFilesCommand(c.p, ctx, list).code, c.want) << c.name;
+
+  FakeCatalogueServer server(*this);
+  const std::string good = make("good.mp3");
+  const CommandResult result = addFilesCommand(
+      params({{"dirid", "9"}, {"groupid", "3"}, {"groupname", "Jazz"}, {"share", good}, {"share", "/nope/x.mp3"}}),
+      ctx, list);
+  EXPECT_EQ(result.code, 0);
+  EXPECT_EQ(result.text, "Could not share /nope/x.mp3 - Not readable<BR>\nShared " + good + " <BR>\n");
+  const auto record = list.Lookup(1000);
+  ASSERT_TRUE(record.has_value());
+  EXPECT_EQ(record->dirId, 9);
+  EXPECT_EQ(record->groupName, "Jazz");
+}
+
+TEST_F(SharingCommandsTest, RemoveFilesTellsTheServerOnce) {
+  FakeCatalogueServer server(*this);
+  share(5, "five.mp3");
+  const CommandResult result = removeFilesCommand(params({{"stopsharing", "5"}, {"stopsharing", "8"}}), ctx, list);
+  EXPECT_EQ(result.code, 0);
+  EXPECT_EQ(result.text,
+            "Could not remove fileID 8 - is not being shared by this file manager<BR>\nRemoved five.mp3 <BR>\n");
+  EXPECT_EQ(server.bodies(), std::vector<std::string>{"action=remove_file&fileid=5"});
+  EXPECT_EQ(removeFilesCommand(RequestParams(), ctx, list).code, command_error::kNothingToStop);
+}
+
+TEST(RemoveUsersTest, PairsIdsWithAddressesAndReportsUnknownSessions) {
+  RequestParams p;
+  p.append("id", "4");
+  p.append("id", "6");
+  p.append("ip", "10.0.0.1");
+  std::vector<int32_t> stopped;
+  const CommandResult result = removeUsersCommand(
+      p, [&](int32_t id) { stopped.push_back(id); return id == 4; }, nullptr);
+  EXPECT_EQ(stopped, (std::vector<int32_t>{4, 6}));
+  EXPECT_EQ(result.text,
+            "Removed 10.0.0.1\n<BR>Could not remove Unknown IP - session not found, this user may have already "
+            "disconnected<BR>\n");
+  EXPECT_EQ(removeUsersCommand(RequestParams(), [](int32_t) { return true; }, nullptr).code,
+            command_error::kNoUsers);
+}
+
+TEST_F(SharingCommandsTest, FileDescriptionCodes) {
+  share(5, "five.mp3");
+  const struct {
+    const char* name;
+    RequestParams p;
+    int want;
+  } cases[] = {
+      {"no fileid", params({{"description", "d"}}), command_error::kNoFileId},
+      {"not a number", params({{"fileid", "5x"}, {"description", "d"}}), command_error::kBadFileId},
+      {"not shared", params({{"fileid", "6"}, {"description", "d"}}), command_error::kFileNotShared},
+      {"no description", params({{"fileid", "5"}}), command_error::kNoDescription},
+      {"ok", params({{"fileid", "5"}, {"description", "Live take"}}), 0},
+  };
+  for (const auto& c : cases) {
+    int32_t id = -1;
+    EXPECT_EQ(fileDescriptionCommand(c.p, list, id).code, c.want) << c.name;
+  }
+  EXPECT_EQ(list.Lookup(5)->description, "Live take");
+}
+
+}  // namespace
+}  // namespace vantrel

@@ -1,0 +1,34 @@
+// SPDX-License-Identifier: MIT
+#include "fileserver/client_state_host.h"
+
+#include "fileserver/request_reader.h"
+
+namespace vantrel {
+
+ClientStateHost::ClientStateHost(ClientState& state, SettingsStore& settings, FileServerHooks hooks)
+    : m_state(state), m_settings(settings), m_hooks(std::move(hooks)) {}
+
+std::optional<std::string> ClientStateHost::externalAddress() {
+  std::string external = m_state.ExternalAddress();
+  // Only an address that differs from the local one counts as external.
+  if (external.empty() || equalsNoCase(external, m_state.LocalAddress())) return std::nullopt;
+  return external;
+}
+
+void ClientStateHost::awardTransfer(int kilobytes, int files, std::string_view peer) {
+  if (m_hooks.awardTransfer) m_hooks.awardTransfer(kilobytes, files, peer);
+}
+
+void ClientStateHost::compareWithServer() {
+  if (m_hooks.compareWithServer) m_hooks.compareWithServer();
+}
+
+void ClientStateHost::verifySharedFiles() {
+  if (m_hooks.verifySharedFiles) m_hooks.verifySharedFiles();
+}
+
+void ClientStateHost::startShareWindow(RequestParams params) {
+  if (m_hooks.startShareWindow) m_hooks.startShareWindow(std::move(params));
+}
+
+}  // namespace vantrel

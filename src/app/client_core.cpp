@@ -13,7 +13,7 @@
 #include "protocol/client_update.h"
 #include "protocol/server_login.h"
 #include "protocol/server_session.h"
-#include "protocol/session_ui.h"
+#include "app/session_ui_adapter.h"
 #include "templates/providers/page_renderer.h"
 
 extern char** environ;
@@ -110,6 +110,7 @@ int ClientCore::StartSharing(bool checkUpdate) {
   m_port = server->port();
   m_server = std::move(server);
 
+  m_app.sessionUi.rearm();
   m_session = std::make_unique<ServerSession>(ctx, m_app.sessionUi);
   m_session->start();
   return core::kOk;

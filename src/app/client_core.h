@@ -25,7 +25,7 @@ namespace vantrel {
 class ClientServices;
 class FileServer;
 class ServerSession;
-class SessionUi;
+class SessionUiAdapter;
 namespace providers {
 class ClientPageRenderer;
 }
@@ -58,7 +58,7 @@ class CoreOperations {
 struct AppContext {
   ProtocolContext& protocol;
   UserInterface& ui;
-  SessionUi& sessionUi;
+  SessionUiAdapter& sessionUi;
   std::string home;        // the client's home, with a trailing "/"
   std::string programDir;  // where the program and its launcher live, with a trailing "/"
   std::string sharedDataDir;  // <prefix>/share/vantrel/

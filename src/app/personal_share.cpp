@@ -32,11 +32,27 @@ int findCategory(ProtocolContext& ctx, int32_t& categoryId) {
   return categoryId == 0 ? personal::kNoCategory : 0;
 }
 
+// True when the path, or something below it, is in the list already: starting
+// the client again with the same --share must not register the files twice.
+bool alreadyShared(const SharedFileList& list, const std::string& path) {
+  const std::string below = path + "/";
+  bool found = false;
+  list.forEach([&](const CVantreldFile& file) {
+    if (file.localPath == path || file.localPath.compare(0, below.size(), below) == 0) found = true;
+  });
+  return found;
+}
+
 }  // namespace
 
 std::string personalGroupName(const std::string& user) { return user + "-files"; }
 
-int SharePersonal(ProtocolContext& ctx, SharedFileList& list, const std::vector<std::string>& paths) {
+int SharePersonal(ProtocolContext& ctx, SharedFileList& list, const std::vector<std::string>& requested) {
+  std::vector<std::string> paths;
+  for (const std::string& path : requested) {
+    if (!alreadyShared(list, path)) paths.push_back(path);
+  }
+  if (paths.empty()) return 0;
   const std::string user = ctx.state.UserName();
   int32_t groupId = static_cast<int32_t>(std::strtol(ctx.settings.GetUserText(user, kGroupValue).c_str(), nullptr, 10));
   if (groupId <= 0) {

@@ -19,6 +19,7 @@ inline constexpr int kNoCategory = 230;  // the catalogue lists no category to c
 }  // namespace personal
 
 // 0 or the first error code; what was shared before an error stays shared.
+// Paths already shared (the path or anything below it is listed) are left out.
 int SharePersonal(ProtocolContext& ctx, SharedFileList& list, const std::vector<std::string>& paths);
 
 // The name of the personal group of `user`.

@@ -24,9 +24,11 @@ class StatusUpdateView : public UpdateView {
 }  // namespace
 
 void SessionUiAdapter::showLostConnection(LostConnectionPrompt& prompt) {
+  // A close that came before the window opened still counts: the session
+  // stops by closing first and joining second, and must not wait for ever.
   {
     std::scoped_lock lock(m_mutex);
-    m_closeLost = false;
+    if (m_closeLost) return;
   }
   m_ui.showMessage(MessageBox{kLostText, kLostTitle, MessageIcon::Warning, MessageButtons::Ok, true});
   std::unique_lock lock(m_mutex);
@@ -37,6 +39,10 @@ void SessionUiAdapter::showLostConnection(LostConnectionPrompt& prompt) {
     lock.lock();
     if (close) break;
   }
+}
+
+void SessionUiAdapter::rearm() {
+  std::scoped_lock lock(m_mutex);
   m_closeLost = false;
 }
 

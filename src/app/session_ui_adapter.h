@@ -28,13 +28,16 @@ class SessionUiAdapter : public SessionUi {
   void closeLostConnection() override;
   int showUpdate(const std::string& comment, UpdatePrompt& prompt) override;
   MessageAnswer showMessage(const MessageBox& box) override { return m_ui.showMessage(box); }
+  // A new session starts: its lost-connection window may open again. A close
+  // stays in force until then, also when it came before the window opened.
+  void rearm();
 
  private:
   UserInterface& m_ui;
   const std::chrono::milliseconds m_period;
   std::mutex m_mutex;
   std::condition_variable m_changed;
-  bool m_closeLost = false;  // guarded by m_mutex
+  bool m_closeLost = false;  // guarded by m_mutex: set by close, cleared by rearm
 };
 
 }  // namespace vantrel

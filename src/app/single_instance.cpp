@@ -7,6 +7,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -19,6 +20,13 @@ bool fillAddress(const std::string& path, sockaddr_un& addr) {
   if (path.size() >= sizeof addr.sun_path) return false;
   std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
   return true;
+}
+
+// FNV-1a: stable across processes and builds, unlike std::hash.
+uint64_t fnv1a(const std::string& text) {
+  uint64_t h = 1469598103934665603ULL;
+  for (unsigned char c : text) h = (h ^ c) * 1099511628211ULL;
+  return h;
 }
 
 bool waitFd(int fd, short events, int ms) {
@@ -40,7 +48,15 @@ std::string SingleInstance::socketPath(const std::string& rootName) {
   if (dir.back() != '/') dir += '/';
   std::string name;
   for (char c : rootName) name += c == '/' ? '_' : c;
-  return dir + "vantrel-client-" + name + ".sock";
+  std::string path = dir + "vantrel-client-" + name + ".sock";
+  if (path.size() < sizeof(sockaddr_un::sun_path)) return path;
+  // Too long for a socket address: a short name in a folder of our own, the
+  // same for every process that asks about this root in this runtime folder.
+  char digest[32];
+  std::snprintf(digest, sizeof digest, "%016llx", static_cast<unsigned long long>(fnv1a(path)));
+  const std::string shortDir = "/tmp/vantrel-" + std::to_string(::getuid());
+  ::mkdir(shortDir.c_str(), 0700);
+  return shortDir + "/client-" + digest + ".sock";
 }
 
 bool SingleInstance::probe(const std::string& rootName) {

@@ -1,0 +1,102 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// Test doubles of the application: a UserInterface that records what it was
+// shown and answers from a script, and a CoreOperations whose codes a test
+// sets. Thread-safe where the login worker needs it. Tests only.
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/client_core.h"
+#include "core/user_interface.h"
+
+namespace vantrel::app_testing {
+
+class RecordingUi : public UserInterface {
+ public:
+  MessageAnswer showMessage(const MessageBox& box) override {
+    std::scoped_lock lock(mutex);
+    messages.push_back(box.title + "|" + box.text);
+    return box.buttons == MessageButtons::YesNo ? yesNo : safeAnswer(box.buttons);
+  }
+  void runLoginDialog(LoginDialogModel& model) override {
+    ++dialogs;
+    if (!pressLogin) return;
+    model.pressLogin(user, password);
+    while (model.busy()) std::this_thread::yield();
+  }
+  void setLoginStatus(std::string_view text) override {
+    std::scoped_lock lock(mutex);
+    statuses.emplace_back(text);
+  }
+  void showLoginPrompt() override { ++prompts; }
+  AlreadySharingChoice alreadySharing(std::string_view, std::string_view) override {
+    ++sharingWarnings;
+    return sharingChoice;
+  }
+  InvalidLoginChoice invalidLogin(std::string_view, std::string_view) override {
+    ++invalidLogins;
+    return invalidChoice;
+  }
+  void openUrl(std::string_view url) override {
+    std::scoped_lock lock(mutex);
+    urls.emplace_back(url);
+  }
+  void bringToFront() override { ++fronts; }
+  void setStatusText(std::string_view connection, std::string_view transfers) override {
+    std::scoped_lock lock(mutex);
+    status = std::string(connection) + "|" + std::string(transfers);
+  }
+  std::vector<std::string> messageList() {
+    std::scoped_lock lock(mutex);
+    return messages;
+  }
+
+  std::mutex mutex;
+  std::vector<std::string> messages, statuses, urls;  // guarded by mutex
+  std::string status;                                // guarded by mutex
+  MessageAnswer yesNo = MessageAnswer::No;
+  AlreadySharingChoice sharingChoice = AlreadySharingChoice::GoBack;
+  InvalidLoginChoice invalidChoice = InvalidLoginChoice::Ok;
+  bool pressLogin = false;
+  std::string user = "bob", password = "pw";
+  std::atomic<int> dialogs{0}, prompts{0}, sharingWarnings{0}, invalidLogins{0}, fronts{0};
+};
+
+class FakeCore : public CoreOperations {
+ public:
+  int Prepare() override { return record("Prepare", prepareCode); }
+  int Login(const std::string&, const std::string&, const ClientRequest::Progress* progress) override {
+    if (progress != nullptr) (*progress)(103, 0);
+    return record("Login", loginCode);
+  }
+  int StartSharing(bool checkUpdate) override {
+    return record(checkUpdate ? "StartSharing" : "StartSharing(no update)", checkUpdate ? startCode : 0);
+  }
+  int Shutdown(bool force) override { return record(force ? "Shutdown(force)" : "Shutdown", 0); }
+  int Logout() override { return record("Logout", logoutCode); }
+  int RunUpdate() override { return record("RunUpdate", updateCode); }
+  bool StartLauncher() override { return record("StartLauncher", launcherStarts ? 1 : 0) == 1; }
+
+  std::vector<std::string> callList() {
+    std::scoped_lock lock(mutex);
+    return calls;
+  }
+
+  int prepareCode = 0, loginCode = 0, startCode = 0, logoutCode = 0, updateCode = 0;
+  bool launcherStarts = true;
+
+ private:
+  int record(const char* name, int code) {
+    std::scoped_lock lock(mutex);
+    calls.emplace_back(name);
+    return code;
+  }
+  std::mutex mutex;
+  std::vector<std::string> calls;  // guarded by mutex
+};
+
+}  // namespace vantrel::app_testing

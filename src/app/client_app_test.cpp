@@ -1,0 +1,189 @@
+// SPDX-License-Identifier: MIT
+#include "app/client_app.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "app/app_test_support.h"
+#include "app/session_ui_adapter.h"
+#include "core/testing/scratch_dir.h"
+#include "platform/testing/env_override.h"
+
+namespace vantrel {
+namespace {
+
+using app_testing::RecordingUi;
+using namespace std::chrono_literals;
+
+bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < end) {
+    if (done()) return true;
+    std::this_thread::sleep_for(10ms);
+  }
+  return done();
+}
+
+class ClientAppTest : public ::testing::Test {
+ protected:
+  ClientAppTest() {
+    env.set("VANTREL_CONFIG_DIR", (dir.path() / "config").string());
+    env.set("XDG_RUNTIME_DIR", dir.path().string());
+    env.set("XDG_CONFIG_HOME", (dir.path() / "xdg").string());
+  }
+  AppOptions options(const std::string& root = "Vantrel") {
+    AppOptions o;
+    o.rootName = root;
+    o.home = (dir.path() / "home").string();
+    o.programDir = dir.path().string() + "/";
+    return o;
+  }
+  bool logExists() const { return std::filesystem::exists(dir.path() / "home" / "log.txt"); }
+
+  core_testing::ScratchDir dir;
+  testing::EnvOverride env;
+  RecordingUi ui;
+};
+
+TEST_F(ClientAppTest, WithoutStartItSaysSoAndTouchesNothing) {
+  ClientApp app(ui, options());
+  app.hive().createKey(ClientApp::kInstallKey);
+  EXPECT_FALSE(app.Initialise(parseCommandLine("")));
+  EXPECT_EQ(ui.messageList(), (std::vector<std::string>{std::string("Error|") + ClientApp::kNotStarted}));
+  EXPECT_FALSE(logExists());
+  EXPECT_EQ(ui.dialogs, 0);
+  RegValue value;
+  EXPECT_EQ(app.hive().readValue(ClientApp::kInstallKey, "install", value), reg::kValueNotFound);
+}
+
+TEST_F(ClientAppTest, StartRecordsTheInstallLocationAndRunsTheLoginWindow) {
+  ClientApp app(ui, options("Test"));
+  app.hive().createKey(ClientApp::kInstallKey);
+  EXPECT_TRUE(app.Initialise(parseCommandLine("/start /reg 'Test'")));
+  EXPECT_EQ(ui.dialogs, 1);
+  EXPECT_TRUE(logExists());
+  RegValue value;
+  ASSERT_EQ(app.hive().readValue(ClientApp::kInstallKey, "install", value), reg::kOk);
+  EXPECT_EQ(value.text, dir.path().string() + "/vantrel");
+  // Every setting of the login went under the "/reg" root, none under the default one.
+  EXPECT_TRUE(app.hive().keyExists("Software\\Test\\VtClient\\settings"));
+  EXPECT_FALSE(app.hive().keyExists("Software\\Vantrel\\VtClient\\users"));
+  RegValue port;
+  EXPECT_EQ(app.hive().readValue("Software\\Vantrel\\VtClient\\settings", "port", port), reg::kValueNotFound);
+}
+
+TEST_F(ClientAppTest, UninstallRemovesEverySetting) {
+  {
+    ClientApp app(ui, options());
+    app.settings().EnsureDefaults();
+    app.settings().CreateUserKey("bob");
+  }
+  ClientApp app(ui, options());
+  EXPECT_FALSE(app.Initialise(parseCommandLine("/start /uninstall")));
+  EXPECT_FALSE(app.hive().keyExists("Software\\Vantrel\\VtClient"));
+  EXPECT_EQ(ui.dialogs, 0);
+  EXPECT_TRUE(logExists());  // the log opens first
+}
+
+TEST_F(ClientAppTest, SecondStartBringsTheFirstForwardAndEnds) {
+  RecordingUi firstUi;
+  ClientApp first(firstUi, options());
+  ASSERT_TRUE(first.Initialise(parseCommandLine("/start")));
+  const int frontsBefore = firstUi.fronts;
+
+  RecordingUi secondUi;
+  ClientApp second(secondUi, options());
+  EXPECT_FALSE(second.Initialise(parseCommandLine("/start /installed")));
+  EXPECT_TRUE(waitFor([&] { return firstUi.fronts > frontsBefore; }));
+  EXPECT_EQ(secondUi.messageList(), (std::vector<std::string>{std::string("Error|") + ClientApp::kAlreadyRunning}));
+  EXPECT_EQ(secondUi.dialogs, 0);
+
+  // Another settings root is another client.
+  RecordingUi thirdUi;
+  ClientApp third(thirdUi, options("Other"));
+  EXPECT_TRUE(third.InitialiseWithoutLauncher());
+}
+
+TEST_F(ClientAppTest, ExitWithActiveUploadsAsksFirst) {
+  ClientApp app(ui, options());
+  ASSERT_TRUE(app.InitialiseWithoutLauncher());
+  app.state().UploadStarted();
+  ui.yesNo = MessageAnswer::No;
+  EXPECT_FALSE(app.Exit());
+  EXPECT_EQ(ui.messageList(), (std::vector<std::string>{std::string("Warning|") + ClientApp::kExitQuestion}));
+  ui.yesNo = MessageAnswer::Yes;
+  EXPECT_TRUE(app.Exit());
+  EXPECT_EQ(ui.messageList().size(), 2u);
+
+  RecordingUi quietUi;
+  ClientApp idle(quietUi, options("Idle"));
+  EXPECT_TRUE(idle.Exit());  // nothing running: no question
+  EXPECT_TRUE(quietUi.messageList().empty());
+}
+
+TEST_F(ClientAppTest, TotalsAreWrittenToTheSettingsAtExit) {
+  {
+    ClientApp app(ui, options());
+    app.state().SetTotals(SentTotals{5, 4, 3, 0, 0});
+    app.state().UploadStarted();
+    EXPECT_EQ(app.transfersText(), "Receiving: 0 files 0 k/s Sending: 1 files 0 k/s");
+    EXPECT_EQ(app.connectionText(), "Disconnected");
+    app.state().UploadEnded();
+  }
+  RegistryHive hive((dir.path() / "config").string());
+  SettingsStore settings(hive);
+  EXPECT_EQ(settings.GetSettingNumber("tbts"), 5);
+  EXPECT_EQ(settings.GetSettingNumber("tbkts"), 4);
+  EXPECT_EQ(settings.GetSettingNumber("tbmts"), 3);
+}
+
+TEST(SessionUiAdapterTest, UpdateOfferDeclinedByTheSafeAnswer) {
+  class NeverPressed : public UpdatePrompt {
+   public:
+    bool pressUpdate(UpdateView&) override {
+      ++presses;
+      return true;
+    }
+    int presses = 0;
+  };
+  SilentUserInterface silent;
+  SessionUiAdapter adapter(silent);
+  NeverPressed prompt;
+  EXPECT_EQ(adapter.showUpdate("comment", prompt), 2);  // "Update Later"
+  EXPECT_EQ(prompt.presses, 0);
+}
+
+TEST(SessionUiAdapterTest, LostConnectionWindowClosesWhenTheConnectionIsBack) {
+  class Prompt : public LostConnectionPrompt {
+   public:
+    bool onTimer() override { return ++ticks >= 3; }
+    MessageBox tryReconnect() override { return {}; }
+    std::atomic<int> ticks{0};
+  };
+  RecordingUi ui;
+  SessionUiAdapter adapter(ui, 1ms);
+  Prompt prompt;
+  adapter.showLostConnection(prompt);
+  EXPECT_EQ(prompt.ticks, 3);
+  EXPECT_EQ(ui.messageList().size(), 1u);
+
+  // A close that comes before the window opens (the session stopping while its
+  // watchdog is about to show it) keeps the window from blocking.
+  Prompt never;
+  SessionUiAdapter slow(ui, 10s);
+  slow.closeLostConnection();
+  slow.showLostConnection(never);
+  EXPECT_EQ(never.ticks, 0);
+
+  // Closed from another thread while open.
+  slow.rearm();
+  std::jthread closer([&] { slow.closeLostConnection(); });
+  slow.showLostConnection(never);
+  EXPECT_EQ(never.ticks, 0);
+}
+
+}  // namespace
+}  // namespace vantrel

@@ -1,0 +1,186 @@
+// SPDX-License-Identifier: MIT
+#include "app/login_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include "app/app_test_support.h"
+#include "protocol/testing/protocol_fixture.h"
+
+namespace vantrel {
+namespace {
+
+using app_testing::FakeCore;
+using app_testing::RecordingUi;
+using Strings = std::vector<std::string>;
+
+class LoginDialogTest : public ::testing::Test, public protocol_testing::ProtocolFixture {
+ protected:
+  // One login through the dialog with the fake core's codes as set.
+  void runLogin() {
+    settings.CreateUserKey("bob");
+    state.SetUserName("bob");
+    dialog.pressLogin("bob", "pw");
+    dialog.waitIdle();
+  }
+  FakeCore core;
+  RecordingUi ui;
+  LoginDialog dialog{core, ctx, ui};
+};
+
+TEST_F(LoginDialogTest, LoginOutcomesShowTheirMessagesAndKeepTheWindowOpen) {
+  struct Case {
+    const char* name;
+    int code;
+    Strings messages;
+  };
+  const Case cases[] = {
+      {"server down", 211, {"Error|Cannot connect to server"}},
+      {"cancelled", 205, {}},
+      {"cancelled partway", 206, {}},
+      {"malformed reply", 204, {}},
+      {"unknown code", 999, {"Error|Error 999 could not start client\n Unrecognized error"}},
+      {"wrong password", 505, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeCore core;
+    core.loginCode = c.code;
+    RecordingUi ui;
+    LoginDialog dialog(core, ctx, ui);
+    dialog.pressLogin("bob", "pw");
+    dialog.waitIdle();
+    EXPECT_EQ(ui.messageList(), c.messages);
+    EXPECT_FALSE(dialog.closeRequested());
+    EXPECT_EQ(ui.prompts, 1);
+    EXPECT_EQ(dialog.lastCode(), c.code);
+    EXPECT_EQ(core.callList(), (Strings{"Prepare", "Login"}));
+    EXPECT_EQ(ui.invalidLogins, c.code == 505 ? 1 : 0);
+  }
+}
+
+TEST_F(LoginDialogTest, SuccessStoresTheLoginAndClosesTheWindow) {
+  runLogin();
+  EXPECT_TRUE(dialog.closeRequested());
+  EXPECT_FALSE(dialog.quit());
+  EXPECT_EQ(core.callList(), (Strings{"Prepare", "Login", "StartSharing"}));
+  EXPECT_EQ(settings.GetSettingText("user"), "bob");
+  EXPECT_EQ(settings.GetUserSecret("bob", "password"), "pw");
+  EXPECT_EQ(settings.GetSettingNumber("autologin"), 1);
+  // The statuses the window shows, in order.
+  ASSERT_GE(ui.statuses.size(), 3u);
+  EXPECT_EQ(ui.statuses.front().rfind("Connecting to ", 0), 0u);
+  EXPECT_EQ(ui.statuses[1], "Logging into server");
+  EXPECT_EQ(ui.statuses.back(), "Synchronizing files with server");
+}
+
+TEST_F(LoginDialogTest, InvalidLoginCanOpenTheSignUpPage) {
+  core.loginCode = 505;
+  ui.invalidChoice = InvalidLoginChoice::CreateUser;
+  runLogin();
+  ASSERT_EQ(ui.urls.size(), 1u);
+  EXPECT_EQ(ui.urls[0], LoginDialog::signupUrl());
+  EXPECT_NE(ui.urls[0].find("/signup.jsp"), std::string::npos);
+}
+
+TEST_F(LoginDialogTest, SharingElsewhereGoesOnOnlyAfterContinueAndYes) {
+  struct Case {
+    const char* name;
+    AlreadySharingChoice choice;
+    MessageAnswer sure;
+    bool goesOn;
+  };
+  const Case cases[] = {
+      {"go back", AlreadySharingChoice::GoBack, MessageAnswer::Yes, false},
+      {"continue, then no", AlreadySharingChoice::Continue, MessageAnswer::No, false},
+      {"continue, then yes", AlreadySharingChoice::Continue, MessageAnswer::Yes, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeCore core;
+    core.loginCode = 213;
+    RecordingUi ui;
+    ui.sharingChoice = c.choice;
+    ui.yesNo = c.sure;
+    LoginDialog dialog(core, ctx, ui);
+    settings.CreateUserKey("bob");
+    dialog.pressLogin("bob", "pw");
+    dialog.waitIdle();
+    EXPECT_EQ(dialog.closeRequested(), c.goesOn);
+    EXPECT_EQ(dialog.lastCode(), c.goesOn ? 0 : 213);
+    const Strings asked = c.choice == AlreadySharingChoice::Continue
+                              ? Strings{std::string("Warning|") + LoginDialog::kStopSharingQuestion}
+                              : Strings{};
+    EXPECT_EQ(ui.messageList(), asked);
+  }
+}
+
+TEST_F(LoginDialogTest, StartOutcomes) {
+  struct Case {
+    const char* name;
+    int startCode;
+    int updateCode;
+    bool launcherStarts;
+    bool closes;
+    bool quits;
+    Strings messages;
+    Strings calls;
+  };
+  const Case cases[] = {
+      {"port taken", 1, 0, true, false, false, {"Error|Could not initialize file manager TCP port"},
+       {"Prepare", "Login", "StartSharing"}},
+      {"list unreadable", 4, 0, true, false, false, {"Error|Could not load bob.dat, cannot continue"},
+       {"Prepare", "Login", "StartSharing"}},
+      {"update declined", 201, 2, true, true, false, {},
+       {"Prepare", "Login", "StartSharing", "RunUpdate", "StartSharing(no update)"}},
+      {"update handed to the launcher", 201, 0, true, true, true, {},
+       {"Prepare", "Login", "StartSharing", "RunUpdate", "StartLauncher"}},
+      {"launcher missing", 201, 0, false, true, false, {std::string("Error|") + LoginDialog::kLauncherFailed},
+       {"Prepare", "Login", "StartSharing", "RunUpdate", "StartLauncher", "StartSharing(no update)"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeCore core;
+    core.startCode = c.startCode;
+    core.updateCode = c.updateCode;
+    core.launcherStarts = c.launcherStarts;
+    RecordingUi ui;
+    LoginDialog dialog(core, ctx, ui);
+    settings.CreateUserKey("bob");
+    dialog.pressLogin("bob", "pw");
+    dialog.waitIdle();
+    EXPECT_EQ(dialog.closeRequested(), c.closes);
+    EXPECT_EQ(dialog.quit(), c.quits);
+    EXPECT_EQ(ui.messageList(), c.messages);
+    EXPECT_EQ(core.callList(), c.calls);
+  }
+}
+
+TEST_F(LoginDialogTest, MissingTemplatesStopBeforeTheLogin) {
+  core.prepareCode = core::kNoTemplates;
+  runLogin();
+  EXPECT_EQ(ui.messageList(), (Strings{"Error|Could not load packed filedata.dat"}));
+  EXPECT_EQ(core.callList(), (Strings{"Prepare"}));
+  EXPECT_FALSE(dialog.closeRequested());
+}
+
+TEST_F(LoginDialogTest, ConnectWhileConnectedShutsDownAndLogsOutFirst) {
+  state.SetConnected(true);
+  core.logoutCode = 211;
+  runLogin();
+  EXPECT_EQ(core.callList(), (Strings{"Shutdown(force)", "Logout", "Prepare", "Login", "StartSharing"}));
+  EXPECT_EQ(ui.statuses.front(), "Logging out");
+}
+
+TEST_F(LoginDialogTest, StoredCredentialsFillTheWindow) {
+  settings.CreateUserKey("carol");
+  settings.SetSettingText("user", "carol");
+  settings.setCurrentUser("carol");
+  settings.SetUserSecret("password", "secret");
+  EXPECT_EQ(dialog.storedUser(), "carol");
+  EXPECT_EQ(dialog.storedPassword(), "secret");
+  settings.SetSettingText("user", "");
+  EXPECT_EQ(dialog.storedPassword(), "");  // no user, no password
+}
+
+}  // namespace
+}  // namespace vantrel

@@ -1,0 +1,259 @@
+// SPDX-License-Identifier: MIT
+// vantreld and vantrel-client as a user runs them, against the real reference
+// server on loopback ports the system picks: logins that fail in each way the
+// user must be told about, a second instance, the settings root and uninstall,
+// sharing, and a clean stop that writes the totals.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/client_core.h"
+#include "app/login_dialog.h"
+#include "app/session_ui_adapter.h"
+#include "core/testing/scratch_dir.h"
+#include "net/socket_io.h"
+#include "net/tcp_server.h"
+#include "platform/registry_hive.h"
+#include "platform/unique_fd.h"
+#include "protocol/testing/protocol_fixture.h"
+#include "settings/settings_store.h"
+
+namespace vantrel {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < end) {
+    if (done()) return true;
+    std::this_thread::sleep_for(20ms);
+  }
+  return done();
+}
+
+// A program started with its own environment, its output read through a pipe,
+// ended by PID.
+class Program {
+ public:
+  Program(std::vector<std::string> args, std::vector<std::string> env) {
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0) return;
+    m_pid = ::fork();
+    if (m_pid == 0) {
+      ::dup2(out[1], STDOUT_FILENO);
+      ::dup2(out[1], STDERR_FILENO);
+      for (auto& e : env) ::putenv(e.data());
+      std::vector<char*> argv;
+      for (auto& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      ::execv(argv[0], argv.data());
+      ::_exit(127);
+    }
+    ::close(out[1]);
+    m_out = UniqueFd(out[0]);
+    ::fcntl(m_out.get(), F_SETFL, O_NONBLOCK);
+  }
+  ~Program() {
+    if (m_pid > 0) {
+      ::kill(m_pid, SIGKILL);
+      ::waitpid(m_pid, nullptr, 0);
+    }
+  }
+  // Everything printed so far.
+  const std::string& output() {
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::read(m_out.get(), buf, sizeof buf)) > 0) m_text.append(buf, static_cast<size_t>(n));
+    return m_text;
+  }
+  bool printed(const std::string& text, std::chrono::milliseconds limit = 10s) {
+    return waitFor([&] { return output().find(text) != std::string::npos; }, limit);
+  }
+  // The exit status once it ended (-1 when it did not end in time).
+  int wait(std::chrono::milliseconds limit = 10s) {
+    int status = 0;
+    if (!waitFor([&] { return ::waitpid(m_pid, &status, WNOHANG) == m_pid; }, limit)) return -1;
+    m_pid = -1;
+    output();
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
+  }
+  void signal(int sig) { ::kill(m_pid, sig); }
+
+ private:
+  pid_t m_pid = -1;
+  UniqueFd m_out;
+  std::string m_text;
+};
+
+class AppE2eTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    server = std::make_unique<Program>(
+        std::vector<std::string>{VANTREL_SERVER_BIN, "--db", (dir.path() / "server.db").string(), "--listen",
+                                 "127.0.0.1:0", "--udp-port", "0", "--add-user", "alice:secret",
+                                 "--demo-catalogue"},
+        std::vector<std::string>{});
+    ASSERT_TRUE(server->printed("UDP port"));
+    const std::string& line = server->output();
+    port = std::stoi(line.substr(line.find("127.0.0.1:") + 10));
+    writeFile("good", "secret\n");
+    writeFile("bad", "wrong\n");
+  }
+  void writeFile(const std::string& name, const std::string& text) {
+    std::ofstream(dir.path() / name) << text;
+  }
+  std::vector<std::string> env(const std::string& config = "config") const {
+    return {"VANTREL_CONFIG_DIR=" + (dir.path() / config).string(), "XDG_RUNTIME_DIR=" + dir.path().string(),
+            "XDG_CONFIG_HOME=" + (dir.path() / "xdg").string()};
+  }
+  std::unique_ptr<Program> vantreld(const std::string& home, const std::string& passwordFile,
+                                    std::vector<std::string> extra = {}, int serverPort = 0,
+                                    const std::string& config = "config") {
+    std::vector<std::string> args = {VANTRELD_BIN, "--home", (dir.path() / home).string(), "--user", "alice",
+                                     "--password-file", (dir.path() / passwordFile).string(), "--server",
+                                     "127.0.0.1:" + std::to_string(serverPort != 0 ? serverPort : port), "--port",
+                                     "0", "--udp-port", "0"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    fs::create_directories(dir.path() / home);
+    fs::copy_file(VANTREL_FILEDATA, dir.path() / home / "filedata.dat", fs::copy_options::overwrite_existing);
+    return std::make_unique<Program>(args, env(config));
+  }
+
+  core_testing::ScratchDir dir;
+  std::unique_ptr<Program> server;
+  int port = 0;
+};
+
+TEST_F(AppE2eTest, WrongPasswordEndsWithItsCodeAndTitle) {
+  auto client = vantreld("home", "bad");
+  EXPECT_EQ(client->wait(), 2);
+  EXPECT_NE(client->output().find("[Invalid login] Bad username or password, Could not log into server."),
+            std::string::npos);
+  EXPECT_NE(client->output().find("login failed: 505 "), std::string::npos) << client->output();
+}
+
+TEST_F(AppE2eTest, ServerDownEndsWith211) {
+  // A port that nothing listens on: bind one, note it, close it.
+  UniqueFd fd(::socket(AF_INET, SOCK_STREAM, 0));
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  socklen_t len = sizeof sa;
+  ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&sa), &len);
+  const int closedPort = ntohs(sa.sin_port);
+  fd = UniqueFd();
+  auto client = vantreld("home", "good", {}, closedPort);
+  EXPECT_EQ(client->wait(), 2);
+  EXPECT_NE(client->output().find("[Error] Cannot connect to server"), std::string::npos);
+  EXPECT_NE(client->output().find("login failed: 211 "), std::string::npos) << client->output();
+}
+
+TEST_F(AppE2eTest, SharesServesAndStopsCleanlyWritingTheTotals) {
+  fs::create_directories(dir.path() / "shared" / "sub");
+  writeFile("shared/a.txt", "alpha");
+  writeFile("shared/sub/b.txt", "beta");
+  auto client = vantreld("home", "good", {"--share", (dir.path() / "shared").string(), "--reg", "Test"});
+  ASSERT_TRUE(client->printed("sharing 2 files in the group alice-files")) << client->output();
+  ASSERT_TRUE(client->printed("your pages: "));
+
+  // A second start for the same settings ends at once; the first runs on.
+  auto second = vantreld("home2", "good", {"--reg", "Test"});
+  EXPECT_EQ(second->wait(), 0);
+  EXPECT_NE(second->output().find("another client runs"), std::string::npos) << second->output();
+
+  client->signal(SIGTERM);
+  EXPECT_EQ(client->wait(), 0) << client->output();
+  std::ifstream log(dir.path() / "home" / "log.txt");
+  const std::string logText((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+  EXPECT_NE(logText.find("Client shut down"), std::string::npos) << logText;
+  EXPECT_TRUE(fs::exists(dir.path() / "home" / "alice.dat"));
+
+  // Everything went under the "/reg" root: the user, the totals, the login.
+  RegistryHive hive((dir.path() / "config").string());
+  SettingsStore settings(hive, "Test");
+  EXPECT_TRUE(settings.UserKeyExists("alice"));
+  EXPECT_EQ(settings.GetSettingText("user"), "alice");
+  EXPECT_EQ(settings.GetSettingNumber("tbts"), 0);
+  EXPECT_FALSE(hive.keyExists("Software\\Vantrel\\VtClient"));
+}
+
+TEST_F(AppE2eTest, UninstallRemovesEverySettingAndShowsNothing) {
+  auto client = vantreld("home", "good");
+  ASSERT_TRUE(client->printed("logged in as alice"));
+  client->signal(SIGTERM);
+  ASSERT_EQ(client->wait(), 0);
+  {
+    RegistryHive hive((dir.path() / "config").string());
+    ASSERT_TRUE(hive.keyExists("Software\\Vantrel\\VtClient\\users\\alice"));
+  }
+  Program uninstall({VANTREL_CLIENT_BIN, "/start", "/uninstall"}, env());
+  EXPECT_EQ(uninstall.wait(), 0);
+  EXPECT_EQ(uninstall.output(), "");
+  RegistryHive hive((dir.path() / "config").string());
+  EXPECT_FALSE(hive.keyExists("Software\\Vantrel\\VtClient"));
+
+  Program notStarted({VANTREL_CLIENT_BIN}, env());
+  EXPECT_EQ(notStarted.wait(), 0);
+  EXPECT_NE(notStarted.output().find("[Error] Please run Vantrel.exe to start the file manager"), std::string::npos);
+}
+
+// The login window's Cancel while the server does not answer: the worker ends
+// with the cancelled transport, no message, and the client is not connected.
+TEST(AppLoginCancelTest, CancelEndsAWaitingLoginSilently) {
+  protocol_testing::ProtocolFixture fx;
+  UniqueFd silent(::socket(AF_INET, SOCK_STREAM, 0));
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(silent.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+  ASSERT_EQ(::listen(silent.get(), 4), 0);
+  socklen_t len = sizeof sa;
+  ::getsockname(silent.get(), reinterpret_cast<sockaddr*>(&sa), &len);
+  fx.useServer(ntohs(sa.sin_port));
+  fx.settings.SetSettingNumber("autofind", 0);
+
+  class Ui : public SilentUserInterface {
+   public:
+    MessageAnswer showMessage(const MessageBox& box) override {
+      ++messages;
+      return SilentUserInterface::showMessage(box);
+    }
+    std::atomic<int> messages{0};
+  } ui;
+  SessionUiAdapter sessionUi(ui);
+  const std::string home = fx.dir.path().string() + "/";
+  fs::copy_file(VANTREL_FILEDATA, fx.dir.path() / "filedata.dat");
+  AppContext app{fx.ctx, ui, sessionUi, home, home, home};
+  ClientCore core(app);
+  LoginDialog dialog(core, fx.ctx, ui);
+  dialog.pressLogin("alice", "secret");
+  // Wait until the request is out and the worker waits for the reply.
+  ASSERT_TRUE(waitReadable(silent.get(), 5s));
+  UniqueFd peer(::accept(silent.get(), nullptr, nullptr));
+  dialog.pressCancel();
+  EXPECT_FALSE(dialog.busy());
+  EXPECT_TRUE(dialog.closeRequested());
+  EXPECT_TRUE(dialog.lastCode() == 205 || dialog.lastCode() == 206) << dialog.lastCode();
+  EXPECT_EQ(ui.messages, 0);
+  EXPECT_FALSE(fx.state.Connected());
+  EXPECT_EQ(fx.ctx.loginAbort, 0);
+}
+
+}  // namespace
+}  // namespace vantrel

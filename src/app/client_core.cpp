@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/client_services.h"
+#include "catalogue/server_comparison.h"
 #include "fileserver/file_server.h"
 #include "protocol/client_update.h"
 #include "protocol/server_login.h"
@@ -94,9 +95,25 @@ int ClientCore::StartSharing(bool checkUpdate) {
 
   auto files = std::make_unique<SharedFileList>(listPath, ctx.log, &m_app.ui);
   if (!files->Load()) return core::kListNotLoaded;
-  m_files = std::move(files);
+  {
+    std::scoped_lock lock(m_filesMutex);
+    m_files = std::move(files);
+  }
   SharedFileList* list = m_files.get();
   ctx.localChecksum = [list] { return list->listChecksum(); };
+  // Files that no longer open leave the list (and the server) at once and on
+  // every file check; then the list is compared with the server's.
+  ClientState& state = ctx.state;
+  VerificationPass(*list, ctx, [&state] { state.QueueTrayNotice(); });
+  CompareWithServer(*list, ctx, state.ServerChecksum(), true);
+  ctx.compareWithServer = [this] {
+    std::scoped_lock lock(m_filesMutex);
+    if (m_files) CompareWithServer(*m_files, m_app.protocol, m_app.protocol.state.ServerChecksum(), false);
+  };
+  state.setFileCheckHook([this] {
+    std::scoped_lock lock(m_filesMutex);
+    if (m_files) VerificationPass(*m_files, m_app.protocol, [this] { m_app.protocol.state.QueueTrayNotice(); });
+  });
   ctx.saveContest = [this] { m_app.protocol.contest.SaveContest(contestFile()); };
 
   m_services = std::make_unique<ClientServices>(ctx, *m_files, m_port, m_app.home);
@@ -132,9 +149,15 @@ int ClientCore::Shutdown(bool force) {
   m_templates.reset();
   ctx.localChecksum = nullptr;
   ctx.saveContest = nullptr;
-  if (m_files) {
-    m_files->Save();
-    m_files.reset();
+  ctx.compareWithServer = nullptr;
+  ctx.state.setFileCheckHook({});
+  {
+    // A file check or comparison that runs now finishes before the list goes.
+    std::scoped_lock lock(m_filesMutex);
+    if (m_files) {
+      m_files->Save();
+      m_files.reset();
+    }
   }
   if (ctx.state.Connected()) Logout();
   return core::kOk;

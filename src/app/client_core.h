@@ -12,6 +12,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "catalogue/shared_file_list.h"
@@ -90,7 +91,8 @@ class ClientCore : public CoreOperations {
   AppContext& m_app;
   int m_port = 0;
   std::unique_ptr<templates::TemplateArchive> m_templates;
-  std::unique_ptr<SharedFileList> m_files;
+  std::mutex m_filesMutex;  // lets the file-check timer and the session use m_files safely
+  std::unique_ptr<SharedFileList> m_files;  // guarded by m_filesMutex where other threads read it
   std::unique_ptr<ClientServices> m_services;
   std::unique_ptr<providers::ClientPageRenderer> m_renderer;
   std::unique_ptr<FileServer> m_server;

@@ -7,7 +7,6 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -84,6 +83,21 @@ const char* const kProviderFaults[] = {"command unknown", "Template Error", "Wro
                                        "Wrong number of arguments", "No such template", "Argument too long",
                                        "No current session", "Directory requires", "iteration max", "NULL data"};
 
+// The values of every href and action attribute of a page.
+std::vector<std::string> linkTargets(const std::string& page) {
+  std::vector<std::string> targets;
+  for (const char* attribute : {"href=\"", "action=\""}) {
+    const std::string a(attribute);
+    for (size_t at = page.find(a); at != std::string::npos; at = page.find(a, at + 1)) {
+      const size_t start = at + a.size();
+      const size_t end = page.find('"', start);
+      if (end == std::string::npos) break;
+      targets.push_back(page.substr(start, end - start));
+    }
+  }
+  return targets;
+}
+
 TEST_F(Pages, EveryPageRendersCleanlyWithItsText) {
   struct PageCase {
     std::string name;
@@ -128,10 +142,13 @@ TEST_F(Pages, EveryPageRendersCleanlyWithItsText) {
     }
     for (const std::string& text : c.texts) EXPECT_NE(r.page.find(text), std::string::npos) << text;
     // Links and forms that come back to this server carry a token.
-    const std::regex local("(href|action)=\"(/template/[^\"]*|/addFiles[^\"]*|/removeUsers[^\"]*|/filedescription[^\"]*|"
-                           "/sendfile[^\"]*|client-share_files_template[^\"]*)\"");
-    for (auto it = std::sregex_iterator(r.page.begin(), r.page.end(), local); it != std::sregex_iterator(); ++it) {
-      EXPECT_NE((*it)[2].str().find("@token="), std::string::npos) << (*it)[2].str();
+    for (const std::string& target : linkTargets(r.page)) {
+      const bool command = target.rfind("/template/", 0) == 0 || target.rfind("/addFiles", 0) == 0 ||
+                           target.rfind("/removeUsers", 0) == 0 || target.rfind("/filedescription", 0) == 0 ||
+                           target.rfind("/sendfile", 0) == 0 || target.rfind("client-share_files_template", 0) == 0;
+      if (command) {
+        EXPECT_NE(target.find("@token="), std::string::npos) << target;
+      }
     }
   }
 }

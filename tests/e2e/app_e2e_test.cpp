@@ -213,6 +213,24 @@ TEST_F(AppE2eTest, UninstallRemovesEverySettingAndShowsNothing) {
   EXPECT_NE(notStarted.output().find("[Error] Please run Vantrel.exe to start the file manager"), std::string::npos);
 }
 
+TEST_F(AppE2eTest, BadOptionsEndBeforeAnythingIsWritten) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"--server", "127.0.0.1"}, {"--server", "127.0.0.1:0"}, {"--port", "70000"}, {"--udp-port", "x"},
+      {"--reg", "a\\b"},       {"--bogus"},                 {"--home"},
+  };
+  for (const auto& extra : cases) {
+    SCOPED_TRACE(extra.front());
+    std::vector<std::string> args = {VANTRELD_BIN};
+    args.insert(args.end(), extra.begin(), extra.end());
+    Program client(args, env());
+    EXPECT_EQ(client.wait(), 64) << client.output();
+  }
+  EXPECT_FALSE(fs::exists(dir.path() / "config"));
+  Program help({VANTRELD_BIN, "--help"}, env());
+  EXPECT_EQ(help.wait(), 0);
+  EXPECT_NE(help.output().find("--share PATH"), std::string::npos);
+}
+
 // The login window's Cancel while the server does not answer: the worker ends
 // with the cancelled transport, no message, and the client is not connected.
 TEST(AppLoginCancelTest, CancelEndsAWaitingLoginSilently) {

@@ -29,7 +29,7 @@ constexpr auto kSocketTimeout = 30s;
 constexpr auto kInlineRefuseTimeout = 200ms;
 constexpr auto kListenerStopWait = 5s;
 // Finished connection threads that may wait for the next connection, and how long.
-constexpr std::size_t kMaxIdleWorkers = 16;
+constexpr std::size_t kMaxIdleWorkers = 64;
 constexpr auto kIdleWorkerWait = 10s;
 
 bool acceptErrorIsTransient(int error) {

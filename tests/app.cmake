@@ -6,10 +6,15 @@ if(TARGET vantreld AND TARGET vantrel-server AND TARGET filedata AND NOT VANTREL
     SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/e2e/app_e2e_test.cpp
     DEPS vantrel_app
   )
-  add_dependencies(app_e2e_tests vantreld vantrel-client vantrel-server filedata)
+  add_dependencies(app_e2e_tests vantreld vantrel-server filedata)
   target_compile_definitions(app_e2e_tests PRIVATE
     VANTREL_SERVER_BIN="$<TARGET_FILE:vantrel-server>"
     VANTRELD_BIN="$<TARGET_FILE:vantreld>"
-    VANTREL_CLIENT_BIN="$<TARGET_FILE:vantrel-client>"
     VANTREL_FILEDATA="${CMAKE_BINARY_DIR}/filedata.dat")
+  # The launcher's switches are tested on the terminal build of vantrel-client.
+  get_property(VANTREL_TERMINAL_CLIENT GLOBAL PROPERTY VANTREL_TERMINAL_CLIENT)
+  if(TARGET vantrel-client AND VANTREL_TERMINAL_CLIENT)
+    add_dependencies(app_e2e_tests vantrel-client)
+    target_compile_definitions(app_e2e_tests PRIVATE VANTREL_CLIENT_BIN="$<TARGET_FILE:vantrel-client>")
+  endif()
 endif()

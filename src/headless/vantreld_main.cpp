@@ -6,7 +6,11 @@
 
 #include <signal.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
+#include <thread>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -102,6 +106,42 @@ int parse(int argc, char** argv, Options& o) {
   return 0;
 }
 
+// Waits for SIGINT or SIGTERM (blocked in every thread) on its own thread.
+class SignalWaiter {
+ public:
+  SignalWaiter(const sigset_t& signals, std::atomic<int>& loginAbort)
+      : m_signals(signals), m_loginAbort(loginAbort), m_thread([this] { run(); }) {}
+  ~SignalWaiter() {
+    // Ending without a signal: wake the waiting thread with one of its own.
+    if (m_received == 0) pthread_kill(m_thread.native_handle(), SIGTERM);
+    m_thread.join();
+  }
+  int received() const { return m_received; }
+  int wait() {
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [this] { return m_received != 0; });
+    return m_received;
+  }
+
+ private:
+  void run() {
+    int signal = 0;
+    sigwait(&m_signals, &signal);
+    {
+      std::scoped_lock lock(m_mutex);
+      m_received = signal;
+    }
+    m_loginAbort = 1;
+    m_changed.notify_all();
+  }
+  const sigset_t m_signals;
+  std::atomic<int>& m_loginAbort;
+  std::mutex m_mutex;
+  std::condition_variable m_changed;
+  std::atomic<int> m_received{0};
+  std::thread m_thread;
+};
+
 bool readPassword(const std::string& file, std::string& password) {
   std::ifstream in(file, std::ios::binary);
   if (!in) return false;
@@ -158,7 +198,17 @@ int main(int argc, char** argv) {
     return 0;
   }
   ui.setLog(app.log());
-  if (!app.LoginPhase()) {
+
+  // SIGINT and SIGTERM are taken on a thread of their own so that they also
+  // end a login that is still waiting for the server.
+  SignalWaiter signalWaiter(signals, app.protocol().loginAbort);
+  const bool goOn = app.LoginPhase();
+  if (signalWaiter.received() != 0) {
+    ui.print("vantreld: stopped during the login");
+    app.ForcedExit();
+    return 0;
+  }
+  if (!goOn) {
     ui.print("vantreld: the update was handed to the launcher");
     return 0;
   }
@@ -197,8 +247,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
   }
 
-  int received = 0;
-  sigwait(&signals, &received);
+  const int received = signalWaiter.wait();
   ui.print(received == SIGINT ? "vantreld: interrupted, shutting down" : "vantreld: terminated, shutting down");
   app.ForcedExit();
   return 0;

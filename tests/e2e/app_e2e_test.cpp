@@ -215,6 +215,24 @@ TEST_F(AppE2eTest, UninstallRemovesEverySettingAndShowsNothing) {
 }
 #endif
 
+TEST_F(AppE2eTest, SignalEndsALoginThatWaitsForTheServer) {
+  UniqueFd silent(::socket(AF_INET, SOCK_STREAM, 0));
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(silent.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+  ASSERT_EQ(::listen(silent.get(), 4), 0);
+  socklen_t len = sizeof sa;
+  ::getsockname(silent.get(), reinterpret_cast<sockaddr*>(&sa), &len);
+  auto client = vantreld("home", "good", {}, ntohs(sa.sin_port));
+  ASSERT_TRUE(waitReadable(silent.get(), 5s));
+  UniqueFd peer(::accept(silent.get(), nullptr, nullptr));
+  ASSERT_TRUE(client->printed("Logging into server"));
+  client->signal(SIGTERM);
+  EXPECT_EQ(client->wait(5s), 0) << client->output();
+  EXPECT_NE(client->output().find("stopped during the login"), std::string::npos);
+}
+
 TEST_F(AppE2eTest, BadOptionsEndBeforeAnythingIsWritten) {
   const std::vector<std::vector<std::string>> cases = {
       {"--server", "127.0.0.1"}, {"--server", "127.0.0.1:0"}, {"--port", "70000"}, {"--udp-port", "x"},

@@ -110,13 +110,14 @@ int ClientCore::StartSharing(bool checkUpdate) {
     std::scoped_lock lock(m_filesMutex);
     if (m_files) CompareWithServer(*m_files, m_app.protocol, m_app.protocol.state.ServerChecksum(), false);
   };
-  state.setFileCheckHook([this] {
+  auto verify = [this] {
     std::scoped_lock lock(m_filesMutex);
     if (m_files) VerificationPass(*m_files, m_app.protocol, [this] { m_app.protocol.state.QueueTrayNotice(); });
-  });
+  };
+  state.setFileCheckHook(verify);
   ctx.saveContest = [this] { m_app.protocol.contest.SaveContest(contestFile()); };
 
-  m_services = std::make_unique<ClientServices>(ctx, *m_files, m_port, m_app.home);
+  m_services = std::make_unique<ClientServices>(ctx, *m_files, m_port, m_app.home, verify);
   m_renderer = std::make_unique<providers::ClientPageRenderer>(*m_templates, *m_services, ctx.log);
   auto server = std::make_unique<FileServer>(*m_services, *m_renderer, *m_files, nullptr, m_services.get());
   if (server->listen(static_cast<uint16_t>(m_port)) != kListenOk || server->start() != 0) {

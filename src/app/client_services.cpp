@@ -5,8 +5,13 @@
 
 namespace vantrel {
 
-ClientServices::ClientServices(ProtocolContext& protocol, SharedFileList& files, int port, std::string homeDirectory)
-    : m_protocol(protocol), m_files(files), m_port(port), m_home(std::move(homeDirectory)) {}
+ClientServices::ClientServices(ProtocolContext& protocol, SharedFileList& files, int port, std::string homeDirectory,
+                               std::function<void()> verifyFiles)
+    : m_protocol(protocol),
+      m_files(files),
+      m_port(port),
+      m_home(std::move(homeDirectory)),
+      m_verifyFiles(std::move(verifyFiles)) {}
 
 std::shared_ptr<UploadSession> ClientServices::newUploadSession() { return m_protocol.state.NewUploadSession(); }
 void ClientServices::removeUploadSession(int32_t sessionId) { m_protocol.state.RemoveUploadSession(sessionId); }
@@ -45,8 +50,10 @@ void ClientServices::compareWithServer() {
   if (m_protocol.compareWithServer) m_protocol.compareWithServer();
 }
 void ClientServices::verifySharedFiles() {
-  m_files.forEach([](const CVantreldFile&) {});
+  if (m_verifyFiles) m_verifyFiles();
 }
+// The share window belongs to the windowed front end; without it the request's
+// parameters are dropped and the page the browser gets says what was shared.
 void ClientServices::startShareWindow(RequestParams params) { (void)params; }
 Log* ClientServices::log() { return m_protocol.log; }
 

@@ -10,6 +10,7 @@
 // outlive it. Called from file-server connection threads, many at once: it
 // keeps no state of its own beyond references.
 
+#include <functional>
 #include <string>
 
 #include "catalogue/shared_file_list.h"
@@ -24,7 +25,9 @@ namespace vantrel {
 
 class ClientServices : public FileServerHost, public ClientFacts, public ParameterCipher {
  public:
-  ClientServices(ProtocolContext& protocol, SharedFileList& files, int port, std::string homeDirectory);
+  // `verifyFiles` runs the verification pass of the shared files (may be empty).
+  ClientServices(ProtocolContext& protocol, SharedFileList& files, int port, std::string homeDirectory,
+                 std::function<void()> verifyFiles = {});
 
   // FileServerHost
   std::shared_ptr<UploadSession> newUploadSession() override;
@@ -82,6 +85,7 @@ class ClientServices : public FileServerHost, public ClientFacts, public Paramet
   SharedFileList& m_files;
   const int m_port;
   const std::string m_home;
+  const std::function<void()> m_verifyFiles;
 };
 
 }  // namespace vantrel

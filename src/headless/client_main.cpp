@@ -26,6 +26,8 @@ int main(int argc, char** argv) {
   options.sharedDataDir = VANTREL_SHARED_DATA_DIR;
   ClientApp app(ui, options);
   if (!app.Initialise(commandLine)) return 0;
+  // Log lines show on the terminal as well as in log.txt.
+  app.log()->setMirror([&ui](std::string_view line) { ui.print(line); });
   ui.setLog(app.log());
   int received = 0;
   sigwait(&signals, &received);

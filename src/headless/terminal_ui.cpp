@@ -39,8 +39,12 @@ void TerminalUi::print(std::string_view line) {
 void TerminalUi::answered(std::string_view title, std::string_view answer) {
   std::string line = "[";
   line.append(title).append("] answered: ").append(answer);
-  print(line);
-  if (Log* log = m_log.load()) log->logText(line, 1);
+  // With a log the line reaches the terminal through the log's mirror.
+  if (Log* log = m_log.load()) {
+    log->logText(line, 1);
+  } else {
+    print(line);
+  }
 }
 
 MessageAnswer TerminalUi::showMessage(const MessageBox& box) {

@@ -25,6 +25,7 @@ class TerminalUi : public UserInterface {
 
   // Credentials for the login window instead of the stored ones.
   void setCredentials(std::string user, std::string password);
+  // Answers go to the log, which must mirror its lines to this front end's print.
   void setLog(Log* log) { m_log = log; }
 
   MessageAnswer showMessage(const MessageBox& box) override;

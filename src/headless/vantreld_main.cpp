@@ -197,6 +197,8 @@ int main(int argc, char** argv) {
     app.ForcedExit();
     return 0;
   }
+  // Log lines show on the terminal as well as in log.txt.
+  app.log()->setMirror([&ui](std::string_view line) { ui.print(line); });
   ui.setLog(app.log());
 
   // SIGINT and SIGTERM are taken on a thread of their own so that they also

@@ -224,16 +224,19 @@ SharedFileProvider::SharedFileProvider(const ClientFacts& facts, templates::Rend
   const int grouping = m_grouping;
   const int code = m_sort;
   // Local directories are computed once per record, not per comparison.
-  std::map<const CVantreldFile*, std::string> dirs;
+  std::vector<std::string> dirs;
   if (grouping == 2) {
-    for (const CVantreldFile* f : m_files) dirs.emplace(f, localDirectoryOf(*f));
+    dirs.reserve(m_records.size());
+    for (const CVantreldFile& f : m_records) dirs.push_back(localDirectoryOf(f));
   }
+  const CVantreldFile* const first = m_records.data();
+  const auto dirOf = [&](const CVantreldFile* f) -> const std::string& { return dirs[static_cast<size_t>(f - first)]; };
   std::stable_sort(m_files.begin(), m_files.end(), [&](const CVantreldFile* a, const CVantreldFile* b) {
     if (grouping == 1) {
       if (const int c = compareNoCase(a->groupName, b->groupName)) return c < 0;
       if (const int c = compareNoCase(a->groupDirPath, b->groupDirPath)) return c < 0;
     } else if (grouping == 2) {
-      if (const int c = compareNoCase(dirs[a], dirs[b])) return c < 0;
+      if (const int c = compareNoCase(dirOf(a), dirOf(b))) return c < 0;
     }
     const int c = compareByFileCode(a, b, code);
     return c != 0 ? c < 0 : nameLess(a, b);

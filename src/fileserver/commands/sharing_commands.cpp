@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "fileserver/commands/sharing_commands.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -31,6 +33,27 @@ bool parseId(const std::string& text, int32_t& out) {
   if (value > INT32_MAX) return false;
   out = static_cast<int32_t>(value);
   return true;
+}
+
+// The central server may be named by host name or by address; the requester
+// is always an address.
+bool isCentralServer(const std::string& requester, const std::string& host) {
+  if (requester == host) return true;
+  in_addr probe{};
+  if (host.empty() || ::inet_pton(AF_INET, host.c_str(), &probe) == 1) return false;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0) return false;
+  bool match = false;
+  for (const addrinfo* a = found; a != nullptr && !match; a = a->ai_next) {
+    char text[INET_ADDRSTRLEN] = {};
+    const auto* sa = reinterpret_cast<const sockaddr_in*>(a->ai_addr);
+    match = ::inet_ntop(AF_INET, &sa->sin_addr, text, sizeof text) != nullptr && requester == text;
+  }
+  ::freeaddrinfo(found);
+  return match;
 }
 
 }  // namespace
@@ -196,7 +219,7 @@ void SharingCommands::answer(FileServerConnection& connection, const CommandResu
 
 void SharingCommands::removeFile(FileServerConnection& connection) {
   const int fd = connection.socket();
-  if (connection.requester() != connection.fileServer().host().centralServerHost()) {
+  if (!isCentralServer(connection.requester(), connection.fileServer().host().centralServerHost())) {
     sendText(fd, "result=3");
     drain(fd);
     return;

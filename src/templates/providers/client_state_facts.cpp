@@ -1,0 +1,47 @@
+// SPDX-License-Identifier: MIT
+#include "templates/providers/client_state_facts.h"
+
+#include "core/client_state.h"
+#include "protocol/session_key.h"
+#include "settings/settings_store.h"
+
+namespace vantrel {
+
+ClientStateFacts::ClientStateFacts(ClientState& state, SettingsStore& settings, const SessionKey& key,
+                                   SharedFileList& files, ClientEndpoints endpoints)
+    : m_state(state), m_settings(settings), m_key(key), m_files(files), m_endpoints(std::move(endpoints)) {}
+
+std::string ClientStateFacts::ownAddress() const {
+  std::string address = m_state.LocalAddress();
+  return address.empty() ? std::string("127.0.0.1") : address;
+}
+
+int ClientStateFacts::fileServerPort() const { return m_endpoints.fileServerPort ? m_endpoints.fileServerPort() : 8323; }
+
+// The login text: "Not logged into server" until a login sets the user's name.
+std::string ClientStateFacts::userName() const { return m_state.StatusText(); }
+
+std::string ClientStateFacts::serverAddress() const {
+  return m_endpoints.serverAddress ? m_endpoints.serverAddress() : std::string();
+}
+
+int ClientStateFacts::serverPort() const { return m_endpoints.serverPort ? m_endpoints.serverPort() : 80; }
+int ClientStateFacts::activeUploads() const { return m_state.ActiveUploads(); }
+int ClientStateFacts::peakUploads() const { return m_state.PeakUploads(); }
+int ClientStateFacts::filesSent() const { return m_state.FilesSent(); }
+uint32_t ClientStateFacts::currentRate() const { return m_state.CurrentRate(); }
+uint32_t ClientStateFacts::peakRate() const { return m_state.PeakRate(); }
+std::string ClientStateFacts::totalSentText() const { return m_state.FormatTotalSent(); }
+
+std::optional<int32_t> ClientStateFacts::setting(std::string_view name) const {
+  const int32_t value = m_settings.GetSettingNumber(name);
+  if (value == -1) return std::nullopt;  // missing or not a number
+  return value;
+}
+
+std::vector<std::shared_ptr<UploadSession>> ClientStateFacts::sessions() const { return m_state.Sessions(); }
+std::size_t ClientStateFacts::sessionCount() const { return m_state.SessionCount(); }
+std::string ClientStateFacts::encryptText(std::string_view plain) const { return m_key.EncryptText(plain); }
+std::string ClientStateFacts::makeToken(std::string_view text) const { return m_key.MakeToken(text); }
+
+}  // namespace vantrel

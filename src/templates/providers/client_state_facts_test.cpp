@@ -1,0 +1,49 @@
+// SPDX-License-Identifier: MIT
+#include "templates/providers/client_state_facts.h"
+
+#include <gtest/gtest.h>
+
+#include "catalogue/shared_file_list.h"
+#include "core/client_state.h"
+#include "core/testing/scratch_dir.h"
+#include "core/timer_service.h"
+#include "core/upload_session.h"
+#include "platform/registry_hive.h"
+#include "protocol/session_key.h"
+#include "settings/settings_store.h"
+#include "templates/providers/client_env_root.h"
+#include "templates/sample_providers.h"
+#include "templates/template_test_util.h"
+
+namespace vantrel {
+namespace {
+
+// The client page's commands read the running client's own state.
+TEST(ClientStateFacts, PagesReadTheRunningClient) {
+  core_testing::ScratchDir dir;
+  RegistryHive hive(dir.path().string());
+  SettingsStore settings(hive, "VantrelTest");
+  settings.SetSettingNumber("contype", 2);
+  settings.SetSettingNumber("maxusrband", 30000);
+  TimerService timers;
+  ClientState state(settings, timers);
+  state.SetLocalAddress("192.168.7.7");
+  SessionKey key;
+  SharedFileList files((dir.path() / "me.dat").string());
+  ClientStateFacts facts(state, settings, key, files, ClientEndpoints{[] { return 9000; }, [] { return std::string("hub.example"); }, {}, "/home/me"});
+  state.NewUploadSession()->setPeerAddress("10.0.0.5");
+
+  templates::SampleRequest request("192.168.7.7");
+  providers::ClientEnvRoot root(facts, request);
+  const auto r = templates::testing::renderText(
+      "<# start; env.client.username; '|'; env.client.connectionType; '|'; env.client.maxBandwidthPerUser; '|'; "
+      "env.client.port; '|'; env.client.serverAddress; ':'; env.client.serverPort; '|'; env.client.numberOfUsers; '|'; "
+      "'' $ env.command.isOwner; '|'; env.client.maxAllowedUsers; '|'; "
+      "while env.connectedUsers.hasMoreUsers; env.connectedUsers.ip; endwhile; endtmpl #>",
+      &root);
+  EXPECT_EQ(r.page, std::string(ClientLogin::kNotLoggedIn) + "|" + std::string(SettingsStore::ConnectionTypeNames()[2]) +
+                        "|30|9000|hub.example:80|1|1|10|10.0.0.5");
+}
+
+}  // namespace
+}  // namespace vantrel

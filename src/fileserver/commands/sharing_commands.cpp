@@ -12,6 +12,7 @@
 
 #include "core/log.h"
 #include "fileserver/file_server.h"
+#include "fileserver/commands/upload_command.h"
 #include "fileserver/file_server_connection.h"
 #include "net/socket_io.h"
 #include "platform/unique_fd.h"
@@ -231,14 +232,16 @@ void SharingCommands::removeFile(FileServerConnection& connection) {
   drain(fd);
 }
 
-void SharingCommands::sendFile(FileServerConnection& connection, const std::vector<HeaderLine>&) {
+void SharingCommands::sendFile(FileServerConnection& connection, const std::vector<HeaderLine>& headers) {
   if (!connection.ownClient() && !connection.fileServer().host().remoteSharingAllowed()) {
     connection.sendError(command_error::kRemoteSharingOff, FileServerConnection::kStatusOk);
     return;
   }
-  // Uploads that replace a shared file are not accepted by this client yet;
-  // nothing is written.
-  connection.sendError(command_error::kNoFileId, FileServerConnection::kStatusOk);
+  int32_t fileId = -1;
+  const int rc = receiveUpload(connection.socket(), headers, connection.params(), m_list, fileId);
+  if (rc == upload::kEndWithoutReply) return;
+  if (rc == upload::kOk) connection.session().fileId = fileId;
+  answer(connection, {rc, {}}, "client-file_info_template.html");
 }
 
 void SharingCommands::addFiles(FileServerConnection& connection) {

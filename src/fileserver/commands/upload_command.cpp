@@ -1,0 +1,180 @@
+// SPDX-License-Identifier: MIT
+#include "fileserver/commands/upload_command.h"
+
+#include <fcntl.h>
+#include <strings.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <cstdlib>
+#include <filesystem>
+
+#include "net/socket_io.h"
+#include "platform/unique_fd.h"
+
+namespace vantrel {
+
+namespace {
+
+constexpr std::size_t kLineBytes = 1000;
+constexpr std::size_t kContentLineBytes = 4000;
+constexpr std::size_t kMaxBoundary = 998;
+constexpr std::size_t kMaxPartHeaderBytes = 3000;
+constexpr int kWaitSeconds = 2;
+
+bool contains(const std::string& text, const char* what) {
+  const std::size_t n = std::strlen(what);
+  if (text.size() < n) return false;
+  for (std::size_t i = 0; i + n <= text.size(); ++i) {
+    if (::strncasecmp(text.c_str() + i, what, n) == 0) return true;
+  }
+  return false;
+}
+
+bool writeAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool parseId(const std::string& text, int32_t& out) {
+  if (text.empty() || text.size() > 10 ||
+      !std::all_of(text.begin(), text.end(), [](unsigned char c) { return c >= '0' && c <= '9'; })) {
+    return false;
+  }
+  const long long value = std::strtoll(text.c_str(), nullptr, 10);
+  if (value > INT32_MAX) return false;
+  out = static_cast<int32_t>(value);
+  return true;
+}
+
+// Streams the content up to the closing boundary into `out`; false when the
+// upload ended early or a write failed (`writeFailed` says which).
+bool copyContent(int fd, int out, const std::string& boundary, bool& writeFailed) {
+  bool heldCrLf = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::hours(24);
+  for (;;) {
+    std::string line;
+    if (readLine(fd, line, kContentLineBytes, kWaitSeconds, deadline) == 0) return false;
+    if (line.size() >= 3 && line.compare(0, boundary.size(), boundary) == 0) return true;
+    if (heldCrLf && !writeAll(out, "\r\n", 2)) {
+      writeFailed = true;
+      return false;
+    }
+    heldCrLf = line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0;
+    if (heldCrLf) line.resize(line.size() - 2);
+    if (!writeAll(out, line.data(), line.size())) {
+      writeFailed = true;
+      return false;
+    }
+  }
+}
+
+}  // namespace
+
+std::string uploadFileName(const std::string& line) {
+  if (!contains(line, "name=files") && !contains(line, "name=\"files\"")) return {};
+  std::size_t at = std::string::npos;
+  for (std::size_t i = 0; i + 9 <= line.size(); ++i) {
+    if (::strncasecmp(line.c_str() + i, "filename=", 9) == 0) {
+      at = i + 9;
+      break;
+    }
+  }
+  if (at == std::string::npos) return {};
+  std::string name = line.substr(at, line.find(';', at) == std::string::npos ? std::string::npos
+                                                                             : line.find(';', at) - at);
+  const auto strip = [](char c) { return c == ' ' || c == '"' || c == '\r' || c == '\n' || c == '\t'; };
+  while (!name.empty() && strip(name.back())) name.pop_back();
+  std::size_t first = 0;
+  while (first < name.size() && strip(name[first])) ++first;
+  name = name.substr(first);
+  std::size_t slash = name.rfind('/');
+  if (slash == std::string::npos) slash = name.rfind('\\');
+  if (slash != std::string::npos) name = name.substr(slash + 1);
+  return name;
+}
+
+std::string uploadBackupPath(const std::string& path, std::time_t when) {
+  std::tm local{};
+  ::localtime_r(&when, &local);
+  char stamp[64];
+  std::strftime(stamp, sizeof stamp, ".%I-%M%p %m-%d-%y", &local);
+  return path + stamp;
+}
+
+int receiveUpload(int fd, const std::vector<HeaderLine>& headers, const RequestParams& params, SharedFileList& list,
+                  int32_t& fileId) {
+  for (const HeaderLine& h : headers) {
+    if (::strcasecmp(h.name.c_str(), "Content-type") == 0 && !contains(h.value, "multipart/form-data")) {
+      return upload::kEndWithoutReply;
+    }
+  }
+  std::string boundary;
+  if (readLine(fd, boundary, kLineBytes + 1, kWaitSeconds) == 0) return upload::kEndWithoutReply;
+  trimLineEnd(boundary);
+  if (boundary.size() > kMaxBoundary || boundary.empty()) return upload::kEndWithoutReply;
+
+  std::size_t headerBytes = 0;
+  for (;;) {
+    std::string line;
+    if (readLine(fd, line, kLineBytes, kWaitSeconds) == 0) return upload::kEndWithoutReply;
+    headerBytes += line.size();
+    if (headerBytes > kMaxPartHeaderBytes * 4) return upload::kEndWithoutReply;
+    const bool filesPart = contains(line, "name=files") || contains(line, "name=\"files\"");
+    if (filesPart) {
+      const std::string name = uploadFileName(line);
+      if (name.empty()) return upload::kEndWithoutReply;
+      break;
+    }
+    std::string trimmed = line;
+    trimLineEnd(trimmed);
+    if (trimmed == boundary + "--") return upload::kEndWithoutReply;
+  }
+  // The rest of the part's headers.
+  for (;;) {
+    std::string line;
+    if (readLine(fd, line, kLineBytes, kWaitSeconds) == 0) return upload::kEndWithoutReply;
+    if (withoutLineEnd(line).empty()) break;
+  }
+
+  const std::string* idText = params.first("fileid");
+  if (idText == nullptr) return upload::kNoFileId;
+  int32_t id = 0;
+  if (!parseId(*idText, id)) return upload::kBadFileId;
+  const std::optional<CVantreldFile> record = list.Lookup(id);
+  if (!record) return upload::kFileNotShared;
+  const std::string& path = record->localPath;
+
+  std::error_code ec;
+  std::filesystem::copy_file(path, uploadBackupPath(path, std::time(nullptr)),
+                             std::filesystem::copy_options::overwrite_existing, ec);
+  std::string temp = path + ".upload-XXXXXX";
+  UniqueFd out(::mkstemp(temp.data()));
+  if (!out) return upload::kCannotCreate;
+  bool writeFailed = false;
+  const bool complete = copyContent(fd, out.get(), boundary, writeFailed);
+  if (!complete || ::fsync(out.get()) != 0 || ::rename(temp.c_str(), path.c_str()) != 0) {
+    ::unlink(temp.c_str());
+    return upload::kWriteFailed;
+  }
+  CVantreldFile refreshed = *record;
+  if (refreshed.Verify()) {
+    list.Update(id, [&](CVantreldFile& listed) {
+      listed.fileSize = refreshed.fileSize;
+      listed.creationTime = refreshed.creationTime;
+    });
+  }
+  fileId = id;
+  return upload::kOk;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,44 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// The "sendfile" upload: a multipart form whose "files" part replaces the
+// content of a shared file. Only the shared file's own path and its backup
+// copy are ever written, whatever name the form gives; the new content goes to
+// a temporary file beside it that replaces the file only when the upload
+// ended at its closing boundary. Runs on the connection's thread.
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "catalogue/shared_file_list.h"
+#include "fileserver/request_params.h"
+#include "fileserver/request_reader.h"
+
+namespace vantrel {
+
+namespace upload {
+inline constexpr int kOk = 0;
+inline constexpr int kEndWithoutReply = -1;  // malformed form: the request just ends
+inline constexpr int kNoFileId = 39;
+inline constexpr int kBadFileId = 40;
+inline constexpr int kFileNotShared = 41;
+inline constexpr int kCannotCreate = 50;
+inline constexpr int kWriteFailed = 51;
+}  // namespace upload
+
+// The file name of a part header line naming the "files" field, "" when the
+// line names another field or no usable file name.
+std::string uploadFileName(const std::string& partHeaderLine);
+
+// The backup path of a shared file at `when` (local time): the path followed
+// by ".%I-%M%p %m-%d-%y".
+std::string uploadBackupPath(const std::string& path, std::time_t when);
+
+// Reads the form body from `fd` (the header block is already read) and
+// replaces the shared file named by the query's "fileid". Returns an upload::
+// code; on success `fileId` is the file's ID.
+int receiveUpload(int fd, const std::vector<HeaderLine>& headers, const RequestParams& params,
+                  SharedFileList& list, int32_t& fileId);
+
+}  // namespace vantrel

@@ -1,0 +1,107 @@
+// SPDX-License-Identifier: MIT
+#include "fileserver/commands/upload_command.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "core/testing/scratch_dir.h"
+#include "net/socket_io.h"
+#include "platform/unique_fd.h"
+
+namespace vantrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class UploadTest : public ::testing::Test {
+ protected:
+  UploadTest() {
+    shared = dir.path() / "song.txt";
+    std::ofstream(shared, std::ios::binary) << "old content";
+    CVantreldFile record(shared.string());
+    record.Verify();
+    record.fileId = 9;
+    list.Add(record);
+    params.append("fileid", "9");
+  }
+  // Sends `body` from the peer's side, closes it, and receives the upload.
+  int upload(const std::string& body) {
+    int fds[2];
+    EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+    UniqueFd ours(fds[0]);
+    {
+      UniqueFd theirs(fds[1]);
+      sendText(theirs.get(), body);
+    }
+    int32_t id = -1;
+    return receiveUpload(ours.get(), {{"Content-type", "multipart/form-data; boundary=XYZ"}}, params, list, id);
+  }
+  std::size_t filesInDir() const {
+    return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()));
+  }
+
+  core_testing::ScratchDir dir;
+  fs::path shared;
+  SharedFileList list{(dir.path() / "bob.dat").string()};
+  RequestParams params;
+};
+
+constexpr const char* kPartHead =
+    "--XYZ\r\n"
+    "Content-Disposition: form-data; name=\"files\"; filename=\"../../etc/passwd\"\r\n"
+    "Content-Type: text/plain\r\n"
+    "\r\n";
+
+TEST_F(UploadTest, ReplacesOnlyTheSharedFileAndKeepsABackup) {
+  const std::size_t before = filesInDir();
+  ASSERT_EQ(upload(std::string(kPartHead) + "line one\r\nline two\r\n--XYZ--\r\n"), upload::kOk);
+  EXPECT_EQ(readFile(shared), "line one\r\nline two");  // no CR LF before the closing boundary
+  EXPECT_EQ(list.Lookup(9)->fileSize, 18);
+  EXPECT_EQ(filesInDir(), before + 1);  // the backup, nothing else
+  bool backup = false;
+  for (const auto& e : fs::directory_iterator(dir.path())) {
+    const std::string name = e.path().filename().string();
+    if (name.rfind("song.txt.", 0) == 0) backup = readFile(e.path()) == "old content";
+  }
+  EXPECT_TRUE(backup);
+}
+
+TEST_F(UploadTest, InterruptedUploadLeavesTheOldFile) {
+  EXPECT_EQ(upload(std::string(kPartHead) + "half of the new"), upload::kWriteFailed);
+  EXPECT_EQ(readFile(shared), "old content");
+  for (const auto& e : fs::directory_iterator(dir.path())) {
+    EXPECT_EQ(e.path().filename().string().find(".upload-"), std::string::npos) << e.path();
+  }
+}
+
+TEST_F(UploadTest, FileIdMustNameASharedFile) {
+  params.replace("fileid", "12");
+  EXPECT_EQ(upload(std::string(kPartHead) + "x\r\n--XYZ--\r\n"), upload::kFileNotShared);
+  params.replace("fileid", "1x");
+  EXPECT_EQ(upload(std::string(kPartHead) + "x\r\n--XYZ--\r\n"), upload::kBadFileId);
+  EXPECT_EQ(readFile(shared), "old content");
+  EXPECT_EQ(upload("--XYZ\r\nContent-Disposition: form-data; name=\"files\"; filename=\"\"\r\n\r\nx\r\n"),
+            upload::kEndWithoutReply);
+}
+
+TEST(UploadNameTest, FileNameOfThePartHeader) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"Content-Disposition: form-data; name=\"files\"; filename=\"C:\\music\\a b.mp3\"", "a b.mp3"},
+      {"Content-Disposition: form-data; name=files; filename= /home/x/y.ogg ;", "y.ogg"},
+      {"Content-Disposition: form-data; name=\"other\"; filename=\"z.mp3\"", ""},
+      {"Content-Disposition: form-data; name=\"files\"", ""},
+  };
+  for (const auto& [line, want] : cases) EXPECT_EQ(uploadFileName(line), want) << line;
+}
+
+}  // namespace
+}  // namespace vantrel

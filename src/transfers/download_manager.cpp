@@ -98,10 +98,7 @@ int32_t DownloadManager::QueueDownload(const std::string& url, const std::string
     record = m_records.back().get();
   }
   for (const auto& listener : listeners()) listener(record->id, download_event::kAdded, "");
-  if (m_running < m_limit) {
-    ++m_running;
-    launch(*record);
-  }
+  if (m_running < m_limit && launch(*record)) ++m_running;
   return record->id;
 }
 
@@ -138,9 +135,7 @@ void DownloadManager::stop(int32_t id) {
 bool DownloadManager::start(int32_t id) {
   firstUse();
   DownloadRecord* record = recordFor(id);
-  if (record == nullptr || record->currentState() == DownloadState::Downloading) return false;
-  launch(*record);
-  return true;
+  return record != nullptr && launch(*record);
 }
 
 std::optional<DownloadInfo> DownloadManager::find(int32_t id) const {
@@ -192,8 +187,7 @@ void DownloadManager::tick() {
   for (DownloadRecord* record : records) {
     if (m_running >= m_limit) break;
     if (record->currentState() != DownloadState::Queued) continue;
-    ++m_running;
-    launch(*record);
+    if (launch(*record)) ++m_running;
   }
 }
 
@@ -210,16 +204,20 @@ std::vector<DownloadListener> DownloadManager::listeners() const {
   return m_listeners;
 }
 
-void DownloadManager::launch(DownloadRecord& record) {
-  // Marked before the thread exists, so that a tick or a second start cannot
-  // launch the same record twice.
-  record.setState(DownloadState::Downloading);
+bool DownloadManager::launch(DownloadRecord& record) {
+  // Claimed before the thread exists, so that a tick and a start racing for
+  // the same record cannot both launch it.
+  int32_t seen = record.state.load();
+  do {
+    if (seen == static_cast<int32_t>(DownloadState::Downloading)) return false;
+  } while (!record.state.compare_exchange_weak(seen, static_cast<int32_t>(DownloadState::Downloading)));
   std::scoped_lock lock(m_mutex);
   auto& slot = m_workers[record.id];
   // A record is only launched again after its last run set its final state;
   // that thread is at its end.
   if (slot.joinable()) slot.join();
   slot = std::jthread([this, &record] { RunDownload(record); });
+  return true;
 }
 
 void DownloadManager::RunDownload(DownloadRecord& record) {

@@ -81,7 +81,8 @@ class DownloadManager {
  private:
   void firstUse();
   DownloadRecord* recordFor(int32_t id) const;
-  void launch(DownloadRecord& record);
+  // Starts RunDownload on a new thread; false when the record is already running.
+  bool launch(DownloadRecord& record);
   std::vector<DownloadListener> listeners() const;
 
   SettingsStore& m_settings;

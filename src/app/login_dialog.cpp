@@ -193,7 +193,11 @@ bool LoginDialog::startOutcome(int code, const std::string& user, const std::str
       }
       // Declined, failed, or the launcher would not start: this version keeps
       // running, so it must share and keep its session as after any login.
-      return startOutcome(m_core.StartSharing(false), user, password);
+      {
+        const int next = m_core.StartSharing(false);
+        m_lastCode = next;
+        return startOutcome(next, user, password);
+      }
     default:
       message(formatCode("Error %d could not start client\n %s", code, errorTitle(code)), MessageIcon::Warning, true);
       return false;

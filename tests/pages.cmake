@@ -12,9 +12,16 @@ endif()
 
 # The browser test: the file server over a small shared list, and every page
 # in headless Chromium driven by playwright-core (installed with
-# `npm install --prefix <build>/e2e-node playwright-core`). Skips when either
+# `npm install --prefix build/e2e-node playwright-core`, which scripts/test does). Skips when either
 # is missing. Screenshots land in <build>/pages-screenshots.
 find_program(VANTREL_NODE node)
+if(NOT DEFINED VANTREL_NODE_MODULES)
+  if(DEFINED ENV{VANTREL_NODE_MODULES})
+    set(VANTREL_NODE_MODULES $ENV{VANTREL_NODE_MODULES})
+  else()
+    set(VANTREL_NODE_MODULES ${PROJECT_SOURCE_DIR}/build/e2e-node/node_modules)
+  endif()
+endif()
 if(TARGET vantrel_providers AND TARGET vantrel_fileserver AND NOT VANTREL_FUZZ)
   add_executable(pages_e2e_server ${CMAKE_CURRENT_LIST_DIR}/e2e/pages_e2e_server.cpp)
   target_link_libraries(pages_e2e_server PRIVATE vantrel_options vantrel_providers vantrel_fileserver)
@@ -24,6 +31,6 @@ if(TARGET vantrel_providers AND TARGET vantrel_fileserver AND NOT VANTREL_FUZZ)
                      $<TARGET_FILE:pages_e2e_server> ${CMAKE_BINARY_DIR}/filedata.dat
                      ${CMAKE_BINARY_DIR}/pages-e2e-scratch ${CMAKE_BINARY_DIR}/pages-screenshots)
     set_tests_properties(pages.browser PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 180
-                         ENVIRONMENT "NODE_PATH=${CMAKE_BINARY_DIR}/e2e-node/node_modules")
+                         ENVIRONMENT "NODE_PATH=${VANTREL_NODE_MODULES}")
   endif()
 endif()

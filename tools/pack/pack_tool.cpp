@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -11,6 +12,8 @@
 
 #include "core/error_table.h"
 #include "templates/render_template.h"
+#include "templates/providers/fixture_facts.h"
+#include "templates/providers/page_renderer.h"
 #include "templates/sample_providers.h"
 #include "templates/template_archive.h"
 #include "templates/template_parser.h"
@@ -210,16 +213,27 @@ class Tool {
       if (eq == std::string::npos) return usage();
       request.add(p.substr(0, eq), p.substr(eq + 1));
     }
-    templates::SampleProviders providers;
-    templates::RenderServices services;
-    services.providers = &providers;
-    services.reports = [&](std::string_view line) { m_err << line << "\n"; };
-    const templates::RenderResult result = templates::RenderTemplate(name, &*archive, request, services);
-    if (result.error != err::kOk) {
-      m_err << result.error << " " << errorTitle(result.error) << "\n";
+    // The sample client: the real page providers over a small fixed client with
+    // an empty shared list, so a page previews as other users would see it.
+    providers::FixtureFacts facts("");
+    facts.own = "127.0.0.1";
+    facts.user = "sample";
+    facts.server = "localhost";
+    facts.active = 0;
+    facts.peak = 0;
+    facts.sent = 0;
+    facts.rate = 0;
+    facts.topRate = 0;
+    facts.totalSent = "0 bytes";
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') facts.home = home;
+    std::string page;
+    const int code = providers::renderClientPage(name, *archive, facts, request, page, nullptr,
+                                                 [&](std::string_view line) { m_err << line << "\n"; });
+    if (code != err::kOk) {
+      m_err << code << " " << errorTitle(code) << "\n";
       return kExitFailed;
     }
-    m_out.write(result.page.data(), static_cast<std::streamsize>(result.page.size()));
+    m_out.write(page.data(), static_cast<std::streamsize>(page.size()));
     return kExitOk;
   }
 

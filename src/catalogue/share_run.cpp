@@ -36,16 +36,6 @@ bool isDirectory(const std::filesystem::directory_entry& entry) {
   return entry.is_directory(ec);
 }
 
-// The list's batch insert (one lock, one save) where it offers one; one Add
-// per record otherwise.
-template <class List>
-void addAll(List& list, std::vector<CVantreldFile>& records) {
-  if constexpr (requires { list.AddBatch(std::move(records)); }) {
-    list.AddBatch(std::move(records));
-  } else {
-    for (CVantreldFile& record : records) list.Add(std::move(record));
-  }
-}
 
 }  // namespace
 
@@ -158,7 +148,8 @@ int ShareRun::ShareBatch(const std::vector<std::string>& paths, const ShareDesti
     record.dirId = to.dirId;
     added.push_back(std::move(record));
   }
-  addAll(m_list, added);
+  // One lock and one save for the whole batch.
+  m_list.AddBatch(std::move(added));
   return 0;
 }
 

@@ -179,6 +179,16 @@ bool SharedFileList::Add(CVantreldFile record) {
   return saveLocked();
 }
 
+bool SharedFileList::AddBatch(std::vector<CVantreldFile> records) {
+  std::scoped_lock lock(m_lock);
+  for (CVantreldFile& record : records) {
+    const auto key = static_cast<uint32_t>(record.fileId);
+    m_map.set(key, std::make_unique<CVantreldFile>(std::move(record)));
+  }
+  recomputeLocked();
+  return saveLocked();
+}
+
 bool SharedFileList::Remove(int32_t fileId) {
   log("Removing file from shared list " + std::to_string(fileId), 1);
   std::scoped_lock lock(m_lock);

@@ -54,6 +54,10 @@ class SharedFileList {
 
   // Inserts or replaces the record under its fileId and saves. Returns Save's result.
   bool Add(CVantreldFile record);
+  // Inserts or replaces every record, in order, under one lock and with one save,
+  // so sharing n files writes the archive once; the archive is the same as after
+  // n single Adds. Returns Save's result.
+  bool AddBatch(std::vector<CVantreldFile> records);
   // Removes the record and saves; false when the ID was not listed.
   bool Remove(int32_t fileId);
   std::optional<CVantreldFile> Lookup(int32_t fileId) const;

@@ -237,6 +237,20 @@ TEST(SharedFileList, RemoveReleasesTheRecordAndSaves) {
   EXPECT_TRUE(reloaded.Contains(22));
 }
 
+TEST(SharedFileList, BatchWritesTheSameArchiveAsSingleAdds) {
+  ScratchDir dir;
+  const std::vector<int32_t> ids = {5, 22, 39, 7, 22};  // same buckets, and a replaced ID
+  SharedFileList single(dir.file("single.dat"));
+  for (size_t i = 0; i < ids.size(); ++i) ASSERT_TRUE(single.Add(record(ids[i], "f" + std::to_string(i))));
+  SharedFileList batch(dir.file("batch.dat"));
+  std::vector<CVantreldFile> records;
+  for (size_t i = 0; i < ids.size(); ++i) records.push_back(record(ids[i], "f" + std::to_string(i)));
+  ASSERT_TRUE(batch.AddBatch(std::move(records)));
+  EXPECT_EQ(fileBytes(dir.file("batch.dat")), fileBytes(dir.file("single.dat")));
+  EXPECT_EQ(batch.listChecksum(), single.listChecksum());
+  EXPECT_EQ(batch.Lookup(22)->fileName, "f4");
+}
+
 TEST(SharedFileList, FailedSaveKeepsThePreviousArchiveAndSaysSo) {
   ScratchDir dir;
   const std::string path = dir.file("keep.dat");

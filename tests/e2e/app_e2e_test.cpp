@@ -6,10 +6,12 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -28,6 +30,8 @@
 #include "net/tcp_server.h"
 #include "platform/registry_hive.h"
 #include "platform/unique_fd.h"
+#include "protocol/session_key.h"
+#include "core/base64.h"
 #include "protocol/testing/protocol_fixture.h"
 #include "settings/settings_store.h"
 
@@ -145,6 +149,74 @@ TEST_F(AppE2eTest, WrongPasswordEndsWithItsCodeAndTitle) {
   EXPECT_NE(client->output().find("[Invalid login] Bad username or password, Could not log into server."),
             std::string::npos);
   EXPECT_NE(client->output().find("login failed: 505 "), std::string::npos) << client->output();
+}
+
+// Logs `user` in under an existing client ID from another machine: a socket
+// bound to 127.0.0.2, so the server sees that address. Returns the reply.
+std::string loginFromOtherMachine(int port, const std::string& user, const std::string& password,
+                                  const std::string& clientId) {
+  // A salt of its own: the clock-made one could repeat the last login's within a
+  // second, which the server refuses as a replay.
+  const std::array<uint8_t, SessionKey::kPartSize> salt = {'o', 't', 'h', 'e', 'r', 'p', 'c', '2'};
+  SessionKey key;
+  if (key.DeriveWithSalt(password, salt) != 0) return {};
+  const std::string body = "action=login&port=8323&ip=127.0.0.2&ver=201&platform=win32_new&s=" +
+                           base64Encode(key.SessionSalt()) + "&clientid=" + clientId +
+                           "&verify=" + base64Encode(key.EncryptText(user));
+  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = htonl(0x7F000002);
+  sockaddr_in remote{};
+  remote.sin_family = AF_INET;
+  remote.sin_port = htons(static_cast<uint16_t>(port));
+  remote.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+      ::connect(fd.get(), reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0) {
+    return {};
+  }
+  const std::string request = "POST /clientrequest HTTP/1.0\r\nHost: 127.0.0.1\r\n"
+                              "Content-type: application/x-www-form-urlencoded\r\nContent-length: " +
+                              std::to_string(body.size()) + "\r\n\r\n" + body;
+  if (::send(fd.get(), request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) return {};
+  std::string reply;
+  char buf[4096];
+  ssize_t n;
+  while ((n = ::recv(fd.get(), buf, sizeof buf, 0)) > 0) reply.append(buf, static_cast<size_t>(n));
+  return reply;
+}
+
+TEST_F(AppE2eTest, LoginWhileSharingFromAnotherAddressWarnsAndKeepsTheFiles) {
+  {
+    auto first = vantreld("home", "good");
+    ASSERT_TRUE(first->printed("logged in as alice")) << first->output();
+    first->signal(SIGTERM);
+    ASSERT_EQ(first->wait(), 0) << first->output();
+  }
+  std::string clientId;
+  {
+    RegistryHive hive((dir.path() / "config").string());
+    SettingsStore settings(hive, "Vantrel");
+    // The ID the server gave this user's first login on this machine.
+    clientId = settings.GetUserText("alice", "clientid");
+  }
+  ASSERT_FALSE(clientId.empty());
+
+  // The same user now shares from another machine.
+  const std::string reply = loginFromOtherMachine(port, "alice", "secret", clientId);
+  ASSERT_NE(reply.find("result=0&"), std::string::npos) << reply;
+
+  // The client's login salt comes from the clock in whole seconds, and the
+  // server refuses a salt it has seen as a replay: let the clock move on.
+  std::this_thread::sleep_for(1100ms);
+
+  // Logging in here again is warned about; the terminal answers "Go Back" and
+  // the client ends without taking the files over.
+  auto second = vantreld("home", "good");
+  EXPECT_NE(second->wait(), 0) << second->output();
+  EXPECT_NE(second->output().find("[Warning!] "), std::string::npos) << second->output();
+  EXPECT_NE(second->output().find("Go Back, Keep the files!"), std::string::npos) << second->output();
+  EXPECT_EQ(second->output().find("logged in as alice"), std::string::npos) << second->output();
 }
 
 TEST_F(AppE2eTest, ServerDownEndsWith211) {

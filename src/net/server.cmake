@@ -11,8 +11,3 @@ list(APPEND VANTREL_NET_TESTS
   ${CMAKE_CURRENT_SOURCE_DIR}/socket_io_test.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/tcp_server_test.cpp
 )
-# The platform folder may still be header-only; the network library links it by
-# name, so stand in an empty interface target until it declares its own.
-if(NOT TARGET vantrel_platform)
-  add_library(vantrel_platform INTERFACE)
-endif()

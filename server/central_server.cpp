@@ -10,7 +10,7 @@
 namespace vantrel::server {
 
 CentralServer::CentralServer()
-    : m_context{m_accounts, m_catalogue, m_sessions, m_notifier, 201,
+    : m_context{m_accounts, m_catalogue, m_sessions, m_notifier, kDefaultClientVersion,
                 [] { return static_cast<int64_t>(std::time(nullptr)); },
                 [](const std::string& line) { std::fprintf(stderr, "vantrel-server: %s\n", line.c_str()); }} {}
 
@@ -50,6 +50,12 @@ bool CentralServer::start(const ServerOptions& options, std::string& error) {
     }
   }
   if (options.demoCatalogue) fillDemoCatalogue(m_catalogue);
+  m_context.clientVersion = options.clientVersion;
+  if (!options.updateDir.empty()) {
+    m_update = std::make_unique<UpdateOffer>(options.updateDir, options.updateComment);
+    if (!m_update->check(error)) return false;
+    m_context.update = m_update.get();
+  }
 
   m_protocol = std::make_unique<ClientProtocol>(m_context);
   m_protocol->restoreSessions();
@@ -59,6 +65,7 @@ bool CentralServer::start(const ServerOptions& options, std::string& error) {
   m_listener = std::make_unique<HttpListener>(
       [this](const HttpRequest& request, const std::string& peerIp) { return route(request, peerIp); });
   if (!m_listener->listen(options.listenAddress, options.port, error)) return false;
+  if (m_update) m_update->setAddress(options.listenAddress, m_listener->port());
   m_udp->start();
   m_listener->start();
   return true;
@@ -71,6 +78,9 @@ void CentralServer::stop() {
 
 HttpResponse CentralServer::route(const HttpRequest& request, const std::string& peerIp) {
   if (request.path == "/clientrequest" || request.path == "/clientrequest/") return m_protocol->handle(request, peerIp);
+  if (m_update && request.method == "GET" && request.path.rfind(UpdateOffer::kPathPrefix, 0) == 0) {
+    return m_update->serve(request.path);
+  }
   return m_web->handle(request, peerIp);
 }
 

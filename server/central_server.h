@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 // CentralServer: the whole reference server in one object — database and
-// server key, stores, client sessions, the HTTP listener that serves both
-// "/clientrequest" and the web site, the UDP ping service and the notifier.
+// server key, stores, client sessions, the HTTP listener that serves
+// "/clientrequest", the web site and the offered update's files, the UDP ping
+// service and the notifier.
 // main() builds one; tests build one on ports the system picks.
 //
 // start() and stop() from one thread; the parts run their own threads.
@@ -23,6 +24,7 @@
 #include "server/server_context.h"
 #include "server/session_table.h"
 #include "server/udp_ping_service.h"
+#include "server/update_offer.h"
 #include "server/web_site.h"
 
 namespace vantrel::server {
@@ -35,6 +37,9 @@ struct ServerOptions {
   uint16_t udpPort = 7110;
   std::vector<std::pair<std::string, std::string>> users;  // name, password to create or update
   bool demoCatalogue = false;
+  int clientVersion = kDefaultClientVersion;  // announced at login as "clientver"
+  std::string updateDir;                      // its files are the update; "" offers none
+  std::string updateComment;                  // shown by the client's update window
 };
 
 class CentralServer {
@@ -61,6 +66,7 @@ class CentralServer {
   SessionTable m_sessions;
   RemovalNotifier m_notifier;
   ServerContext m_context;
+  std::unique_ptr<UpdateOffer> m_update;
   std::unique_ptr<ClientProtocol> m_protocol;
   std::unique_ptr<WebSite> m_web;
   std::unique_ptr<UdpPingService> m_udp;

@@ -61,7 +61,8 @@ HttpResponse ClientProtocol::handle(const HttpRequest& request, const std::strin
   const FormFields body(request.body, FormFields::Decoding::kRaw);
   if (const auto crypted = body.find("crypted")) {
     const auto clientId = query.number("clientid");
-    response.body = clientId ? encryptedRequest(*clientId, *crypted, peerIp) : resultOnly(result::kNotLoggedIn);
+    response.body = clientId ? encryptedRequest(*clientId, *crypted, peerIp, request.header("Host"))
+                             : resultOnly(result::kNotLoggedIn);
   } else if (body.first("action") == "login") {
     response.body = login(body, peerIp);
   } else if (query.has("clientid") || body.has("action")) {
@@ -152,7 +153,7 @@ std::string ClientProtocol::login(const FormFields& form, const std::string& pee
 }
 
 std::string ClientProtocol::encryptedRequest(int64_t clientId, std::string_view cryptedBase64,
-                                             const std::string& peerIp) {
+                                             const std::string& peerIp, std::string_view requestHost) {
   const std::string cipher = base64Decode(cryptedBase64);
   const auto session = m_ctx.sessions.find(clientId);
   std::string plain;
@@ -169,22 +170,22 @@ std::string ClientProtocol::encryptedRequest(int64_t clientId, std::string_view 
   session->lastPing = m_ctx.now();
 
   if (action == "logout") return logout(session);
-  if (!changesState(action)) return dispatch(*session, form, action, peerIp);
+  if (!changesState(action)) return dispatch(*session, form, action, peerIp, requestHost);
   std::scoped_lock lock(session->replayMutex);
   if (!session->lastChangeCipher.empty() && session->lastChangeCipher == cipher) return session->lastChangeReply;
-  std::string reply = dispatch(*session, form, action, peerIp);
+  std::string reply = dispatch(*session, form, action, peerIp, requestHost);
   session->lastChangeCipher = cipher;
   session->lastChangeReply = reply;
   return reply;
 }
 
 std::string ClientProtocol::dispatch(ClientSession& session, const FormFields& form, const std::string& action,
-                                     const std::string& peerIp) {
+                                     const std::string& peerIp, std::string_view requestHost) {
   if (action == "ping") return session.key.EncryptText(pingText(session, true));
   if (action == "add_file") return addFiles(session, form);
   if (action == "remove_file") return removeFiles(session, form);
   if (action == "get_fileids") return fileIds(session);
-  if (action == "getupdate") return resultOnly(result::kOk);  // no newer client is offered
+  if (action == "getupdate") return update(session, form, requestHost);
   if (action == "getallgroups") return m_catalogue.allGroups(session, form);
   if (action == "getlisting") return m_catalogue.getListing(session, form, peerIp);
   if (action == "getdir") return m_catalogue.getDirectoryNames(form);
@@ -285,6 +286,21 @@ std::string ClientProtocol::firewallTest(const FormFields& form, const std::stri
   appendField(reply, "tcp", tcp ? 1 : 0);
   appendField(reply, "udp", udp ? 1 : 0);
   appendField(reply, "ip", peerIp);
+  return reply;
+}
+
+std::string ClientProtocol::update(const ClientSession& session, const FormFields& form,
+                                   std::string_view requestHost) {
+  // Without an update folder there is nothing to download: a bare result,
+  // which the client reports as "no URL's found".
+  size_t urls = 0;
+  const std::string reply = m_ctx.update != nullptr ? m_ctx.update->reply(requestHost, &urls) : resultOnly(result::kOk);
+  if (m_ctx.log) {
+    m_ctx.log("client " + std::to_string(session.clientId) + " asked for the update from version " +
+              std::to_string(form.number("curver").value_or(-1)) + " to " +
+              std::to_string(form.number("newver").value_or(-1)) + "; " +
+              std::to_string(urls) + " files offered");
+  }
   return reply;
 }
 

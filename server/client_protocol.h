@@ -42,16 +42,19 @@ class ClientProtocol {
   void restoreSessions();
 
   std::string login(const FormFields& form, const std::string& peerIp);
-  std::string encryptedRequest(int64_t clientId, std::string_view cryptedBase64, const std::string& peerIp);
+  // `requestHost` is the request's Host header (the update's URLs may name it).
+  std::string encryptedRequest(int64_t clientId, std::string_view cryptedBase64, const std::string& peerIp,
+                               std::string_view requestHost = {});
 
  private:
   std::string dispatch(ClientSession& session, const FormFields& form, const std::string& action,
-                       const std::string& peerIp);
+                       const std::string& peerIp, std::string_view requestHost);
   std::string logout(const std::shared_ptr<ClientSession>& session);
   std::string addFiles(ClientSession& session, const FormFields& form);
   std::string removeFiles(ClientSession& session, const FormFields& form);
   std::string fileIds(ClientSession& session);
   std::string firewallTest(const FormFields& form, const std::string& peerIp);
+  std::string update(const ClientSession& session, const FormFields& form, std::string_view requestHost);
   // "chk=N&chkmsg=M&" for the session.
   std::string pingText(const ClientSession& session, bool withMessages);
 

@@ -2,6 +2,7 @@
 // vantrel-server: the reference central server. Runs until SIGINT or SIGTERM.
 
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -14,8 +15,13 @@ namespace {
 
 void usage() {
   std::fprintf(stderr,
-               "usage: vantrel-server --db FILE --listen ADDR:PORT [--udp-port N] [--add-user NAME:PASSWORD]... "
-               "[--demo-catalogue]\n");
+               "usage: vantrel-server --db FILE --listen ADDR:PORT [--udp-port N] [--add-user NAME:PASSWORD]...\n"
+               "                      [--demo-catalogue] [--client-version N] [--update-dir DIR]\n"
+               "                      [--update-comment TEXT]\n"
+               "--client-version N is the newest client version announced at login (default %d);\n"
+               "clients older than N are offered the regular files of --update-dir, served under\n"
+               "/update/, with --update-comment shown in their update window.\n",
+               vantrel::server::kDefaultClientVersion);
 }
 
 bool splitHostPort(std::string_view text, std::string& host, uint16_t& port) {
@@ -61,6 +67,17 @@ int main(int argc, char** argv) {
         return 2;
       }
       options.users.emplace_back(spec.substr(0, colon), spec.substr(colon + 1));
+    } else if (arg == "--client-version" && hasValue) {
+      const auto v = vantrel::server::parseNumber(argv[++i]);
+      if (!v || *v < 1 || *v > INT32_MAX) {
+        std::fprintf(stderr, "vantrel-server: --client-version wants a version number above 0\n");
+        return 2;
+      }
+      options.clientVersion = static_cast<int>(*v);
+    } else if (arg == "--update-dir" && hasValue) {
+      options.updateDir = argv[++i];
+    } else if (arg == "--update-comment" && hasValue) {
+      options.updateComment = argv[++i];
     } else if (arg == "--demo-catalogue") {
       options.demoCatalogue = true;
     } else if (arg == "--help" || arg == "-h") {
@@ -73,6 +90,10 @@ int main(int argc, char** argv) {
   }
   if (options.dbPath.empty() || !haveListen) {
     usage();
+    return 2;
+  }
+  if (!options.updateComment.empty() && options.updateDir.empty()) {
+    std::fprintf(stderr, "vantrel-server: --update-comment needs --update-dir\n");
     return 2;
   }
 

@@ -2,8 +2,10 @@
 // vantreld and vantrel-client as a user runs them, against the real reference
 // server on loopback ports the system picks: logins that fail in each way the
 // user must be told about, a second instance, the settings root and uninstall,
-// sharing, and a clean stop that writes the totals.
+// sharing, an offered update declined and taken, "Exit" while someone
+// downloads, and a clean stop that writes the totals.
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <netinet/in.h>
@@ -11,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <filesystem>
@@ -22,15 +25,20 @@
 
 #include <gtest/gtest.h>
 
+#include "app/app_test_support.h"
+#include "app/client_app.h"
 #include "app/client_core.h"
 #include "app/login_dialog.h"
+#include "app/personal_share.h"
 #include "app/session_ui_adapter.h"
 #include "core/testing/scratch_dir.h"
 #include "net/socket_io.h"
 #include "net/tcp_server.h"
 #include "platform/registry_hive.h"
+#include "platform/testing/env_override.h"
 #include "platform/unique_fd.h"
 #include "protocol/session_key.h"
+#include "protocol/session_ui.h"
 #include "core/base64.h"
 #include "protocol/testing/protocol_fixture.h"
 #include "settings/settings_store.h"
@@ -48,6 +56,48 @@ bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit 
     std::this_thread::sleep_for(20ms);
   }
   return done();
+}
+
+// A TCP connection to `port` on loopback from the address `from`. To the
+// client 127.0.0.2 is another computer: neither 127.0.0.1 nor its own address.
+// A receive buffer size other than 0 is set before connecting.
+UniqueFd connectFrom(int port, const char* from = "127.0.0.1", int receiveBuffer = 0) {
+  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  ::inet_pton(AF_INET, from, &local.sin_addr);
+  sockaddr_in remote{};
+  remote.sin_family = AF_INET;
+  remote.sin_port = htons(static_cast<uint16_t>(port));
+  remote.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (receiveBuffer > 0) ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+  setSocketTimeouts(fd.get(), 10s);
+  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+      ::connect(fd.get(), reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0) {
+    return UniqueFd();
+  }
+  return fd;
+}
+
+// Sends the request and reads the reply until the peer closes ("" when the
+// connection failed); every wait is bounded by the socket's time-outs.
+std::string exchange(int port, const std::string& request, const char* from = "127.0.0.1") {
+  UniqueFd fd = connectFrom(port, from);
+  if (!fd || ::send(fd.get(), request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) {
+    return {};
+  }
+  std::string reply;
+  char buf[4096];
+  ssize_t n;
+  while ((n = ::recv(fd.get(), buf, sizeof buf, 0)) > 0) reply.append(buf, static_cast<size_t>(n));
+  return reply;
+}
+
+// The status line of a page the client's file server renders for this computer.
+std::string ownPageStatus(int fileServerPort) {
+  const std::string reply =
+      exchange(fileServerPort, "GET /template/client-info_template.html?token=1$127.0.0.1 HTTP/1.0\r\n\r\n");
+  return reply.substr(0, reply.find("\r\n"));
 }
 
 // A program started with its own environment, its output read through a pipe,
@@ -107,11 +157,11 @@ class Program {
 class AppE2eTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    server = std::make_unique<Program>(
-        std::vector<std::string>{VANTREL_SERVER_BIN, "--db", (dir.path() / "server.db").string(), "--listen",
-                                 "127.0.0.1:0", "--udp-port", "0", "--add-user", "alice:secret",
-                                 "--demo-catalogue"},
-        std::vector<std::string>{});
+    std::vector<std::string> args{VANTREL_SERVER_BIN, "--db", (dir.path() / "server.db").string(), "--listen",
+                                  "127.0.0.1:0", "--udp-port", "0", "--add-user", "alice:secret",
+                                  "--demo-catalogue"};
+    args.insert(args.end(), serverArgs.begin(), serverArgs.end());
+    server = std::make_unique<Program>(args, std::vector<std::string>{});
     ASSERT_TRUE(server->printed("UDP port"));
     const std::string& line = server->output();
     port = std::stoi(line.substr(line.find("127.0.0.1:") + 10));
@@ -138,7 +188,60 @@ class AppE2eTest : public ::testing::Test {
     return std::make_unique<Program>(args, env(config));
   }
 
+  // The settings of the fixture's terminal clients, for a test to change before they start.
+  void changeSettings(const std::function<void(SettingsStore&)>& change) {
+    RegistryHive hive((dir.path() / "config").string());
+    SettingsStore settings(hive, "Vantrel");
+    settings.EnsureDefaults();
+    change(settings);
+  }
+
+  // The client as a front end builds it, in this process, logged in to the
+  // fixture's server as alice, with a recording UserInterface. Its limits are
+  // read when the application is built, so `change` comes first.
+  struct InProcessClient {
+    // As in both front ends' main(): a peer that goes away must not end the
+    // process while the file server sends to it (sendfile has no MSG_NOSIGNAL).
+    struct IgnoreSigpipe {
+      IgnoreSigpipe() { old = ::signal(SIGPIPE, SIG_IGN); }
+      ~IgnoreSigpipe() { ::signal(SIGPIPE, old); }
+      sighandler_t old;
+    } sigpipe;
+    vantrel::testing::EnvOverride env;
+    app_testing::RecordingUi ui;
+    std::unique_ptr<ClientApp> app;
+  };
+  void startInProcess(InProcessClient& client, const std::function<void(SettingsStore&)>& change = {}) {
+    client.env.set("VANTREL_CONFIG_DIR", (dir.path() / "config").string());
+    client.env.set("XDG_RUNTIME_DIR", dir.path().string());
+    client.env.set("XDG_CONFIG_HOME", (dir.path() / "xdg").string());
+    changeSettings([&](SettingsStore& settings) {
+      settings.SetSettingText("serveraddress", "127.0.0.1");
+      settings.SetSettingNumber("serverport", port);
+      settings.SetSettingNumber("autofind", 0);
+      settings.SetSettingNumber("port", 0);
+      settings.SetSettingNumber("udpport", 0);
+      if (change) change(settings);
+    });
+    AppOptions options;
+    options.home = (dir.path() / "inproc").string();
+    options.programDir = (dir.path() / "program").string() + "/";
+    options.singleInstance = false;
+    fs::create_directories(dir.path() / "inproc");
+    fs::create_directories(dir.path() / "program");
+    fs::copy_file(VANTREL_FILEDATA, dir.path() / "inproc" / "filedata.dat", fs::copy_options::overwrite_existing);
+    client.ui.pressLogin = true;
+    client.ui.user = "alice";
+    client.ui.password = "secret";
+    client.app = std::make_unique<ClientApp>(client.ui, options);
+    ASSERT_TRUE(client.app->InitialiseWithoutLauncher());
+    ASSERT_TRUE(client.app->LoginPhase());
+    ASSERT_TRUE(client.app->state().Connected()) << client.app->lastLoginCode();
+    ASSERT_TRUE(client.app->core().sharing());
+  }
+
   core_testing::ScratchDir dir;
+  std::vector<std::string> serverArgs;  // added to the server's command line by SetUp
   std::unique_ptr<Program> server;
   int port = 0;
 };
@@ -163,27 +266,10 @@ std::string loginFromOtherMachine(int port, const std::string& user, const std::
   const std::string body = "action=login&port=8323&ip=127.0.0.2&ver=201&platform=win32_new&s=" +
                            base64Encode(key.SessionSalt()) + "&clientid=" + clientId +
                            "&verify=" + base64Encode(key.EncryptText(user));
-  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_addr.s_addr = htonl(0x7F000002);
-  sockaddr_in remote{};
-  remote.sin_family = AF_INET;
-  remote.sin_port = htons(static_cast<uint16_t>(port));
-  remote.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
-      ::connect(fd.get(), reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0) {
-    return {};
-  }
   const std::string request = "POST /clientrequest HTTP/1.0\r\nHost: 127.0.0.1\r\n"
                               "Content-type: application/x-www-form-urlencoded\r\nContent-length: " +
                               std::to_string(body.size()) + "\r\n\r\n" + body;
-  if (::send(fd.get(), request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) return {};
-  std::string reply;
-  char buf[4096];
-  ssize_t n;
-  while ((n = ::recv(fd.get(), buf, sizeof buf, 0)) > 0) reply.append(buf, static_cast<size_t>(n));
-  return reply;
+  return exchange(port, request, "127.0.0.2");
 }
 
 TEST_F(AppE2eTest, LoginWhileSharingFromAnotherAddressWarnsAndKeepsTheFiles) {
@@ -251,8 +337,7 @@ TEST_F(AppE2eTest, SharesServesAndStopsCleanlyWritingTheTotals) {
 
   client->signal(SIGTERM);
   EXPECT_EQ(client->wait(), 0) << client->output();
-  std::ifstream log(dir.path() / "home" / "log.txt");
-  const std::string logText((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+  const std::string logText = core_testing::readWholeFile((dir.path() / "home" / "log.txt").string());
   EXPECT_NE(logText.find("Client shut down"), std::string::npos) << logText;
   EXPECT_TRUE(fs::exists(dir.path() / "home" / "alice.dat"));
 
@@ -321,6 +406,152 @@ TEST_F(AppE2eTest, BadOptionsEndBeforeAnythingIsWritten) {
   Program help({VANTRELD_BIN, "--help"}, env());
   EXPECT_EQ(help.wait(), 0);
   EXPECT_NE(help.output().find("--share PATH"), std::string::npos);
+}
+
+// "Exit" over the real server while another computer downloads from the
+// client: the per-user limit keeps the download running, the question comes,
+// "No" leaves everything running, "Yes" shuts down.
+TEST_F(AppE2eTest, ExitWithAnActiveUploadAsksFirst) {
+  InProcessClient client;
+  startInProcess(client, [](SettingsStore& settings) { settings.SetSettingNumber("maxusrband", 20000); });
+  if (::testing::Test::HasFatalFailure()) return;
+  ClientApp& app = *client.app;
+  // Sparse: 8 MiB take minutes at 20,000 bytes a second, and no disk.
+  const fs::path big = dir.path() / "shared" / "big.bin";
+  fs::create_directories(big.parent_path());
+  std::ofstream(big).close();
+  fs::resize_file(big, 8 << 20);
+  ASSERT_EQ(SharePersonal(app.protocol(), *app.core().sharedFiles(), {big.string()}), 0);
+  const std::vector<CVantreldFile> shared = app.core().sharedFiles()->snapshot();
+  ASSERT_EQ(shared.size(), 1u);
+  const int fileServer = app.core().fileServerPort();
+
+  // A downloader on another computer that reads nothing.
+  UniqueFd downloader = connectFrom(fileServer, "127.0.0.2", 4096);
+  ASSERT_TRUE(downloader);
+  const std::string get = "GET /getfile/?fileid=" + std::to_string(shared[0].fileId) + "&username=bob&token=127.0.0.2$" +
+                          std::to_string(shared[0].groupId) + " HTTP/1.0\r\n\r\n";
+  ASSERT_EQ(::send(downloader.get(), get.data(), get.size(), MSG_NOSIGNAL), static_cast<ssize_t>(get.size()));
+  ASSERT_TRUE(waitFor([&] { return app.state().ActiveUploads() == 1; }));
+
+  const std::string question = std::string("Warning|") + ClientApp::kExitQuestion;
+  auto questions = [&] {
+    const auto list = client.ui.messageList();
+    return std::count(list.begin(), list.end(), question);
+  };
+  client.ui.yesNo = MessageAnswer::No;
+  EXPECT_FALSE(app.Exit());
+  EXPECT_EQ(questions(), 1);
+  // Still logged in, still serving: the download goes on and new requests are answered.
+  EXPECT_TRUE(app.state().Connected());
+  EXPECT_TRUE(app.core().sharing());
+  EXPECT_EQ(app.state().ActiveUploads(), 1);
+  EXPECT_EQ(ownPageStatus(fileServer), "HTTP/1.0 200 OK");
+  char head[64] = {};
+  EXPECT_GT(::recv(downloader.get(), head, sizeof head - 1, 0), 0);
+  EXPECT_EQ(std::string(head).rfind("HTTP/1.0 200", 0), 0u) << head;
+
+  client.ui.yesNo = MessageAnswer::Yes;
+  EXPECT_TRUE(app.Exit());
+  EXPECT_EQ(questions(), 2);
+  EXPECT_FALSE(app.core().sharing());
+  EXPECT_EQ(app.state().ActiveUploads(), 0);
+  EXPECT_EQ(ownPageStatus(fileServer), "");  // nothing listens any more
+  // The download was cut off: its connection ends before the 8 MiB arrived.
+  char buf[65536];
+  ssize_t n = 0;
+  size_t received = 0;
+  while ((n = ::recv(downloader.get(), buf, sizeof buf, 0)) > 0) received += static_cast<size_t>(n);
+  const int error = errno;
+  EXPECT_TRUE(n == 0 || (error != EAGAIN && error != EWOULDBLOCK)) << "still open after the receive time-out";
+  EXPECT_LT(received, size_t{8} << 20);
+  const std::string logText = core_testing::readWholeFile((dir.path() / "inproc" / "log.txt").string());
+  EXPECT_NE(logText.find("Client shut down"), std::string::npos) << logText;
+}
+
+// A server that announces version 202 and offers the files of an update folder.
+class AppUpdateE2eTest : public AppE2eTest {
+ protected:
+  void SetUp() override {
+    fs::create_directories(dir.path() / "update");
+    writeFile("update/vantrel-next.bin", "the next version\n");
+    writeFile("update/filedata-next.dat", std::string(50000, 't'));
+    serverArgs = {"--client-version", "202", "--update-dir", (dir.path() / "update").string(), "--update-comment",
+                  "Faster searches"};
+    AppE2eTest::SetUp();
+  }
+  std::string serverAsked() const { return "asked for the update from version 201 to 202; 2 files offered"; }
+};
+
+TEST_F(AppUpdateE2eTest, OfferedUpdateDeclinedKeepsSharing) {
+  fs::create_directories(dir.path() / "shared");
+  writeFile("shared/a.txt", "alpha");
+  auto client = vantreld("home", "good", {"--share", (dir.path() / "shared").string()});
+  ASSERT_TRUE(client->printed("sharing 1 files in the group alice-files")) << client->output();
+  const std::string out = client->output();
+  EXPECT_NE(out.find(std::string("[New Version!] ") + SessionUi::kUpdateText + "\nFaster searches"), std::string::npos)
+      << out;
+  // The terminal keeps things as they are ("Update Later") and says so in the log.
+  EXPECT_NE(out.find("[New Version!] answered: No"), std::string::npos) << out;
+  EXPECT_TRUE(server->printed(serverAsked())) << server->output();
+
+  const size_t at = out.find("file server on http://127.0.0.1:");
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_EQ(ownPageStatus(std::stoi(out.substr(at + 32))), "HTTP/1.0 200 OK");
+
+  client->signal(SIGTERM);
+  EXPECT_EQ(client->wait(), 0) << client->output();
+  for (const fs::path& where : {fs::path(VANTRELD_BIN).parent_path(), dir.path() / "home"}) {
+    SCOPED_TRACE(where.string());
+    EXPECT_FALSE(fs::exists(where / "vantrel-next.bin"));
+    EXPECT_FALSE(fs::exists(where / "filedata-next.dat"));
+  }
+  const std::string logText = core_testing::readWholeFile((dir.path() / "home" / "log.txt").string());
+  EXPECT_NE(logText.find("[New Version!] answered: No"), std::string::npos) << logText;
+  RegistryHive hive((dir.path() / "config").string());
+  SettingsStore settings(hive, "Vantrel");
+  EXPECT_EQ(settings.GetSettingNumber("ClientUpdate"), -1);
+}
+
+TEST_F(AppUpdateE2eTest, CheckingSwitchedOffAsksTheServerNothing) {
+  changeSettings([](SettingsStore& settings) { settings.SetSettingNumber("checkforupdates", 0); });
+  auto client = vantreld("home", "good");
+  ASSERT_TRUE(client->printed("logged in as alice")) << client->output();
+  // The server logs the request before it answers, and the login waited for the answer.
+  EXPECT_EQ(client->output().find("[New Version!]"), std::string::npos) << client->output();
+  EXPECT_EQ(server->output().find("asked for the update"), std::string::npos) << server->output();
+}
+
+// "Update Now": every file arrives byte for byte in the program directory and
+// "ClientUpdate" is left for the launcher; without a launcher the client says
+// so and runs on, sharing, as after a declined update.
+TEST_F(AppUpdateE2eTest, AcceptedUpdateDownloadsEveryFileAndRunsOnWithoutALauncher) {
+  InProcessClient client;
+  client.ui.yesNo = MessageAnswer::Yes;
+  startInProcess(client);
+  if (::testing::Test::HasFatalFailure()) return;
+  EXPECT_TRUE(server->printed(serverAsked())) << server->output();
+  for (const char* name : {"vantrel-next.bin", "filedata-next.dat"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(core_testing::readWholeFile((dir.path() / "program" / name).string()),
+              core_testing::readWholeFile((dir.path() / "update" / name).string()));
+  }
+  EXPECT_EQ(client.app->settings().GetSettingNumber("ClientUpdate"), 1);
+  const auto messages = client.ui.messageList();
+  auto shown = [&](const std::string& start, const std::string& part) {
+    return std::any_of(messages.begin(), messages.end(), [&](const std::string& m) {
+      return m.rfind(start, 0) == 0 && m.find(part) != std::string::npos;
+    });
+  };
+  EXPECT_TRUE(shown(std::string(SessionUi::kUpdateTitle) + "|", "\nFaster searches")) << ::testing::PrintToString(messages);
+  EXPECT_TRUE(shown("Error|Could not run Vantrel.exe, could not finish update.", "")) << ::testing::PrintToString(messages);
+  const auto statuses = [&] {
+    std::scoped_lock lock(client.ui.mutex);
+    return client.ui.statuses;
+  }();
+  EXPECT_NE(std::find(statuses.begin(), statuses.end(), "filedata-next.dat - file 1 of 2"), statuses.end());
+  EXPECT_NE(std::find(statuses.begin(), statuses.end(), "vantrel-next.bin - file 2 of 2"), statuses.end());
+  EXPECT_EQ(ownPageStatus(client.app->core().fileServerPort()), "HTTP/1.0 200 OK");
 }
 
 // The login window's Cancel while the server does not answer: the worker ends

@@ -2,14 +2,16 @@
 #include "net/client_request.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <strings.h>
 #include <sys/socket.h>
 
 #include <algorithm>
-#include <cstdio>
+#include <cerrno>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 
 #include "core/base64.h"
 #include "net/socket_io.h"
@@ -29,6 +31,8 @@ constexpr std::size_t kInitialReply = 2000;
 constexpr std::size_t kPostLine = 1000;
 constexpr std::size_t kGetLine = 512;
 constexpr std::size_t kMaxHeaderLines = 256;
+// How long GetFile waits for each piece of a body.
+constexpr milliseconds kPieceWait{10000};
 
 bool startsWithNoCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && ::strncasecmp(text.data(), prefix.data(), prefix.size()) == 0;
@@ -38,14 +42,154 @@ bool equalsNoCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && ::strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
 // The earlier of a one-step wait and the exchange's deadline.
 SocketDeadline stepDeadline(Clock::time_point deadline, milliseconds step) {
   return std::min(deadline, Clock::now() + step);
+}
+
+// A downloaded file: "w+b" starts it afresh, "a+b" adds to its end. The
+// descriptor is not opened for appending, since splice refuses such files; the
+// end is found once instead, and only this download writes to the file.
+UniqueFd openBodyFile(const std::string& path, bool append) {
+  UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | (append ? 0 : O_TRUNC), 0666));
+  if (fd && append && ::lseek(fd.get(), 0, SEEK_END) < 0) return {};
+  return fd;
+}
+
+// How the copy of a reply body ended.
+enum class BodyEnd { Complete, TimedOut, ReceiveFailed, WriteFailed, Stopped };
+
+// Moves a reply body from the socket into a file until the peer closes, one
+// piece per receive. The bytes go through a pipe with splice, so they never
+// enter this process; where the kernel cannot splice (an old kernel, a file
+// system without it) they go through one buffer, allocated once, in large
+// receives and writes. A receive that finds nothing within the socket's
+// receive time-out ends the copy as TimedOut.
+class BodyCopier {
+ public:
+  // The most that one piece moves (a pipe that keeps its default size holds less).
+  static constexpr std::size_t kPipePiece = 1 << 20;
+  static constexpr std::size_t kBufferPiece = 256 * 1024;
+
+  BodyCopier(int socket, int file) : m_socket(socket), m_file(file) {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) return;
+    m_pipeRead.reset(ends[0]);
+    m_pipeWrite.reset(ends[1]);
+    ::fcntl(m_pipeWrite.get(), F_SETPIPE_SZ, static_cast<int>(kPipePiece));
+  }
+
+  // Copies pieces, calling onPiece(bytes) once each is in the file; a false
+  // answer stops the copy there.
+  template <typename OnPiece>
+  BodyEnd run(OnPiece&& onPiece) {
+    for (;;) {
+      std::size_t n = 0;
+      if (const auto failure = next(n)) return *failure;
+      if (n == 0) return BodyEnd::Complete;
+      if (!onPiece(static_cast<long>(n))) return BodyEnd::Stopped;
+    }
+  }
+
+ private:
+  // Puts the next piece into the file and its size into n (0 at the end of the body).
+  std::optional<BodyEnd> next(std::size_t& n) {
+    if (m_pipeWrite) {
+      const ssize_t got = retry([&] { return ::splice(m_socket, nullptr, m_pipeWrite.get(), nullptr, kPipePiece, SPLICE_F_MOVE); });
+      if (got >= 0) {
+        n = static_cast<std::size_t>(got);
+        return pipeToFile(n) ? std::nullopt : std::optional(BodyEnd::WriteFailed);
+      }
+      // Only a socket that never spliced may refuse for good; it is read instead.
+      if (m_spliced || (errno != EINVAL && errno != ENOSYS)) return receiveFailure();
+      closePipe();
+    }
+    const ssize_t got = retry([&] { return ::recv(m_socket, buffer(), kBufferPiece, 0); });
+    if (got < 0) return receiveFailure();
+    n = static_cast<std::size_t>(got);
+    return write(m_buffer.get(), n) ? std::nullopt : std::optional(BodyEnd::WriteFailed);
+  }
+
+  // Moves a piece that is in the pipe into the file.
+  bool pipeToFile(std::size_t size) {
+    m_spliced = true;
+    while (size > 0) {
+      const ssize_t n = retry([&] { return ::splice(m_pipeRead.get(), nullptr, m_file, nullptr, size, SPLICE_F_MOVE); });
+      if (n > 0) {
+        size -= static_cast<std::size_t>(n);
+      } else if (n < 0 && errno == EINVAL) {
+        break;  // the file system cannot take spliced pages
+      } else {
+        return false;
+      }
+    }
+    if (size == 0) return true;
+    // The rest of this piece, and every later one, goes through the buffer.
+    while (size > 0) {
+      const ssize_t n = retry([&] { return ::read(m_pipeRead.get(), buffer(), std::min(size, kBufferPiece)); });
+      if (n <= 0 || !write(m_buffer.get(), static_cast<std::size_t>(n))) return false;
+      size -= static_cast<std::size_t>(n);
+    }
+    closePipe();
+    return true;
+  }
+
+  bool write(const char* data, std::size_t size) {
+    while (size > 0) {
+      const ssize_t n = retry([&] { return ::write(m_file, data, size); });
+      if (n <= 0) return false;
+      data += n;
+      size -= static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+
+  char* buffer() {
+    if (!m_buffer) m_buffer = std::make_unique_for_overwrite<char[]>(kBufferPiece);
+    return m_buffer.get();
+  }
+
+  void closePipe() {
+    m_pipeRead.reset();
+    m_pipeWrite.reset();
+  }
+
+  template <typename Call>
+  static ssize_t retry(Call call) {
+    ssize_t n;
+    do {
+      n = call();
+    } while (n < 0 && errno == EINTR);
+    return n;
+  }
+
+  static BodyEnd receiveFailure() {
+    return errno == EAGAIN || errno == EWOULDBLOCK ? BodyEnd::TimedOut : BodyEnd::ReceiveFailed;
+  }
+
+  const int m_socket;
+  const int m_file;
+  UniqueFd m_pipeRead;
+  UniqueFd m_pipeWrite;     // open while pieces go by splice
+  bool m_spliced = false;   // a piece came by splice
+  std::unique_ptr<char[]> m_buffer;
+};
+
+// The body part of a GET result: 0, or the code of what ended the copy.
+int bodyResult(BodyEnd end, int timedOut) {
+  switch (end) {
+    case BodyEnd::Complete:
+      return 0;
+    case BodyEnd::TimedOut:
+      return timedOut;
+    case BodyEnd::ReceiveFailed:
+      return get::kSendOrReceive;
+    case BodyEnd::WriteFailed:
+      return get::kWrongTypeOrWrite;
+    case BodyEnd::Stopped:
+      return get::kStopped;
+  }
+  return get::kSendOrReceive;
 }
 
 }  // namespace
@@ -329,38 +473,26 @@ int ClientRequest::GetFile(std::string_view url, const std::string& path, Downlo
   }
   record.setLength(length);
   if (status == 200) record.setResumeOffset(0);
-  File file(std::fopen(path.c_str(), status == 200 ? "w+b" : "a+b"));
-  int body = 0;
-  if (!file) body = 1;
-  long received = 0;
-  long periodBytes = 0;
-  auto periodStart = Clock::now();
-  char piece[10000];
-  while (body == 0) {
-    if (!waitReadable(fd, seconds(10))) {
-      body = get::kBadUrlOrStatus;
-      break;
-    }
-    const ssize_t n = ::recv(fd, piece, sizeof piece, 0);
-    if (n < 0) {
-      body = get::kSendOrReceive;
-      break;
-    }
-    if (n == 0) break;
-    if (std::fwrite(piece, 1, static_cast<std::size_t>(n), file.get()) != static_cast<std::size_t>(n)) {
-      body = get::kWrongTypeOrWrite;
-      break;
-    }
-    received += n;
-    periodBytes += n;
-    if (Clock::now() - periodStart >= milliseconds(3001)) {
-      record.setRate(periodBytes / 3);
-      periodBytes = 0;
-      periodStart = Clock::now();
-    }
-    if (!record.progress(record.resumeOffset() + received)) body = get::kStopped;
+  const UniqueFd file = openBodyFile(path, status != 200);
+  int body = file ? 0 : 1;
+  if (body == 0) {
+    // The wait for each piece is the socket's receive time-out.
+    m_socket.setReceiveTimeout(kPieceWait);
+    long received = 0;
+    long periodBytes = 0;
+    auto periodStart = Clock::now();
+    const BodyEnd end = BodyCopier(fd, file.get()).run([&](long n) {
+      received += n;
+      periodBytes += n;
+      if (const auto now = Clock::now(); now - periodStart >= milliseconds(3001)) {
+        record.setRate(periodBytes / 3);
+        periodBytes = 0;
+        periodStart = now;
+      }
+      return record.progress(record.resumeOffset() + received);
+    });
+    body = bodyResult(end, get::kBadUrlOrStatus);
   }
-  if (file && std::fflush(file.get()) != 0 && body == 0) body = get::kWrongTypeOrWrite;
   m_socket.close();
   return body == 0 ? get::kOk : get::kNoLength + body;
 }
@@ -385,25 +517,16 @@ int ClientRequest::GetUpdateFile(std::string_view url, const std::string& path,
   }
   if (onLength) onLength(length);
 
-  File file(std::fopen(path.c_str(), "w+b"));
+  const UniqueFd file = openBodyFile(path, false);
   int body = file ? 0 : 1;
   long total = 0;
-  char piece[256];
-  while (body == 0) {
-    const ssize_t n = ::recv(fd, piece, sizeof piece, 0);
-    if (n < 0) {
-      body = get::kSendOrReceive;
-      break;
-    }
-    if (n == 0) break;
-    if (std::fwrite(piece, 1, static_cast<std::size_t>(n), file.get()) != static_cast<std::size_t>(n)) {
-      body = get::kWrongTypeOrWrite;
-      break;
-    }
-    total += n;
-    if (m_progress && m_progress(progress::kBodyPiece, total) == 0) body = get::kStopped;
+  if (body == 0) {
+    const BodyEnd end = BodyCopier(fd, file.get()).run([&](long n) {
+      total += n;
+      return !m_progress || m_progress(progress::kBodyPiece, total) != 0;
+    });
+    body = bodyResult(end, get::kSendOrReceive);
   }
-  if (file && std::fflush(file.get()) != 0 && body == 0) body = get::kWrongTypeOrWrite;
   // A connection that ends before the announced length is a broken download, not
   // a finished one: the update must never be handed over half written.
   if (body == 0 && total < length) body = get::kSendOrReceive;

@@ -10,6 +10,10 @@
 // A reply is never read past what the exchange allows: reply bodies stop at
 // kMaxReplyBytes and every exchange ends by kReplyDeadline, so a server that
 // keeps sending cannot hold the client or its memory.
+//
+// The files of GetFile and GetUpdateFile go from the socket to the disk in
+// large pieces, by splice where the kernel allows, so that their bytes do not
+// pass through the process; each piece gets one progress call.
 
 #include <atomic>
 #include <chrono>

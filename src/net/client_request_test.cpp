@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -221,14 +222,34 @@ class FakeDownload : public DownloadTarget {
   void peerError(const std::string& line) override { m_error = line; }
   bool progress(long bytes) override {
     m_progress = bytes;
-    return true;
+    m_reports.push_back(bytes);
+    return m_stopAt == 0 || bytes < m_stopAt;
   }
   bool m_resume = false;
   long m_offset = 0;
   long m_length = -1;
   long m_progress = 0;
+  long m_stopAt = 0;  // the first report at or past it answers "stop"
+  std::vector<long> m_reports;
   std::string m_error;
 };
+
+// Bytes that show any piece written twice, dropped or out of place.
+std::string pattern(std::size_t n) {
+  std::string s(n, '\0');
+  for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 131 + i / 4093) % 251);
+  return s;
+}
+
+// A 206 or 200 reply whose body comes in two parts with a pause between them.
+ScriptedHttpServer::Handler bodyInTwoParts(std::string headers, std::string body) {
+  return [headers = std::move(headers), body = std::move(body)](int fd, const std::string&) {
+    const std::size_t half = body.size() / 2;
+    if (!sendInPieces(fd, headers) || !sendInPieces(fd, std::string_view(body).substr(0, half))) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    sendInPieces(fd, std::string_view(body).substr(half));
+  };
+}
 
 TEST(ClientRequest, GetFileWritesOrAppendsByStatus) {
   TempDir dir;
@@ -255,20 +276,69 @@ TEST(ClientRequest, GetFileWritesOrAppendsByStatus) {
   EXPECT_EQ(resumed.m_progress, 10);
 }
 
+TEST(ClientRequest, GetFileStoresALargeBodyExactlyAndReportsEveryPiece) {
+  TempDir dir;
+  const std::string body = pattern(5 * 1024 * 1024 + 17);
+  const std::string before = pattern(3000);
+  struct Case { const char* name; std::string headers; long offset; std::string want; };
+  const Case cases[] = {
+      // A longer file from an earlier try must not leave its tail behind.
+      {"whole file over an old one", "HTTP/1.0 200 OK\r\nContent-length: " + std::to_string(body.size()) + "\r\n\r\n",
+       0, body},
+      {"range after the bytes present",
+       "HTTP/1.0 206 OK\r\nContent-range: bytes 3000-" + std::to_string(3000 + body.size()) + "/" +
+           std::to_string(3000 + body.size()) + "\r\n\r\n",
+       3000, before + body},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto file = dir.path / "big.bin";
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << (c.offset == 0 ? body + body : before);
+    ScriptedHttpServer server(bodyInTwoParts(c.headers, body));
+    FakeDownload dl;
+    dl.m_resume = c.offset > 0;
+    dl.m_offset = c.offset;
+    ClientRequest req;
+    ASSERT_EQ(req.GetFile(url(server.port(), "/getfile?fileid=3"), file, dl), get::kOk);
+    EXPECT_TRUE(readFile(file) == c.want) << "the file differs from what was sent";
+    ASSERT_GE(dl.m_reports.size(), 2u);  // the pause splits the body
+    EXPECT_TRUE(std::is_sorted(dl.m_reports.begin(), dl.m_reports.end()));
+    EXPECT_GT(dl.m_reports.front(), c.offset);
+    EXPECT_EQ(dl.m_reports.back(), static_cast<long>(c.want.size()));
+  }
+}
+
+TEST(ClientRequest, GetFileStopAnswerEndsWithTheReportedBytesOnDisk) {
+  TempDir dir;
+  const std::string body = pattern(4 * 1024 * 1024);
+  ScriptedHttpServer server(
+      bodyInTwoParts("HTTP/1.0 200 OK\r\nContent-length: " + std::to_string(body.size()) + "\r\n\r\n", body));
+  FakeDownload dl;
+  dl.m_stopAt = 1;
+  ClientRequest req;
+  EXPECT_EQ(req.GetFile(url(server.port(), "/getfile"), dir.path / "f", dl), get::kNoLength + get::kStopped);
+  ASSERT_EQ(dl.m_reports.size(), 1u);
+  EXPECT_EQ(readFile(dir.path / "f"), body.substr(0, static_cast<std::size_t>(dl.m_progress)));
+}
+
 TEST(ClientRequest, GetFileFailures) {
   TempDir dir;
-  struct Case { const char* name; std::string reply; int want; };
+  const std::string ok = "HTTP/1.0 200 OK\r\nContent-length: 3\r\n\r\nabc";
+  struct Case { const char* name; std::string reply; std::filesystem::path path; int want; };
   const Case cases[] = {
-      {"peer reports an error", "client=1&error=25&errorMessage=File not shared\r\n", get::kPeerErrorOrNoLength},
-      {"status not 200 or 206", "HTTP/1.0 404 OK\r\nContent-length: 1\r\n\r\nx", get::kBadUrlOrStatus},
-      {"no length", "HTTP/1.0 200 OK\r\n\r\nabc", get::kNoLength},
+      {"peer reports an error", "client=1&error=25&errorMessage=File not shared\r\n", dir.path / "f",
+       get::kPeerErrorOrNoLength},
+      {"status not 200 or 206", "HTTP/1.0 404 OK\r\nContent-length: 1\r\n\r\nx", dir.path / "f", get::kBadUrlOrStatus},
+      {"no length", "HTTP/1.0 200 OK\r\n\r\nabc", dir.path / "f", get::kNoLength},
+      {"file cannot be made", ok, dir.path / "missing" / "f", get::kNoLength + 1},
+      {"disk full", ok, "/dev/full", get::kNoLength + get::kWrongTypeOrWrite},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ScriptedHttpServer server([&](int fd, const std::string&) { sendText(fd, c.reply); });
     FakeDownload dl;
     ClientRequest req;
-    EXPECT_EQ(req.GetFile(url(server.port(), "/getfile"), dir.path / "f", dl), c.want);
+    EXPECT_EQ(req.GetFile(url(server.port(), "/getfile"), c.path, dl), c.want);
     if (c.want == get::kPeerErrorOrNoLength) {
       EXPECT_EQ(dl.m_error, "client=1&error=25&errorMessage=File not shared");
     }
@@ -283,6 +353,7 @@ TEST(ClientRequest, GetUpdateFileNeedsTheWholeAnnouncedLength) {
       {"no length header", "HTTP/1.0 200 OK\r\n\r\nhello", 0, get::kPeerErrorOrNoLength},
       {"cut short", "HTTP/1.0 200 OK\r\nContent-length: 9\r\n\r\nhello", 0, 9},
       {"stopped by progress", "HTTP/1.0 200 OK\r\nContent-length: 5\r\n\r\nhello", 1, 11},
+      {"disk full", "HTTP/1.0 200 OK\r\nContent-length: 5\r\n\r\nhello", 0, 10},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -290,8 +361,8 @@ TEST(ClientRequest, GetUpdateFileNeedsTheWholeAnnouncedLength) {
     ClientRequest req;
     long announced = -1;
     req.setProgress([&](int, long total) { return c.stopAt != 0 && total >= c.stopAt ? 0 : 1; });
-    EXPECT_EQ(req.GetUpdateFile(url(server.port(), "/v.exe"), dir.path / "v.exe", [&](long n) { announced = n; }),
-              c.want);
+    const std::filesystem::path into = c.want == 10 ? "/dev/full" : dir.path / "v.exe";
+    EXPECT_EQ(req.GetUpdateFile(url(server.port(), "/v.exe"), into, [&](long n) { announced = n; }), c.want);
     if (c.want == get::kOk) {
       EXPECT_EQ(announced, 5);
       EXPECT_EQ(readFile(dir.path / "v.exe"), "hello");

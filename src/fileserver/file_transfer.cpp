@@ -2,6 +2,8 @@
 // The download commands of a connection: getfile with ranges and pacing,
 // getfileinfo and images.
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
@@ -89,6 +91,37 @@ long sendFilePiece(int socket, int file, int64_t offset, int64_t length) {
     return n < 0 ? -1 : static_cast<long>(n);
   }
 }
+
+// sendfile() has no MSG_NOSIGNAL: a send to a peer that has hung up raises
+// SIGPIPE, which ends the whole process unless its main() ignores the signal.
+// While a transfer runs its thread blocks SIGPIPE and, before unblocking, takes
+// back the one its own sends raised, so that a closed peer is only a failed send.
+class SigpipeBlock {
+ public:
+  SigpipeBlock() {
+    sigemptyset(&m_pipe);
+    sigaddset(&m_pipe, SIGPIPE);
+    ::pthread_sigmask(SIG_BLOCK, &m_pipe, &m_before);
+  }
+  ~SigpipeBlock() {
+    // Already blocked before: a pending SIGPIPE is not ours to take.
+    if (!sigismember(&m_before, SIGPIPE)) {
+      sigset_t pending;
+      sigemptyset(&pending);
+      if (::sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE)) {
+        const timespec now{};
+        ::sigtimedwait(&m_pipe, nullptr, &now);
+      }
+    }
+    ::pthread_sigmask(SIG_SETMASK, &m_before, nullptr);
+  }
+  SigpipeBlock(const SigpipeBlock&) = delete;
+  SigpipeBlock& operator=(const SigpipeBlock&) = delete;
+
+ private:
+  sigset_t m_pipe{};
+  sigset_t m_before{};
+};
 
 }  // namespace
 
@@ -198,6 +231,7 @@ void FileServerConnection::getFile() {
     const bool unpaced = rate <= 0 && isLocalRequester(addresses());
     const int64_t chunk = unpaced ? kUnpacedChunk : std::min<int64_t>(buffer > 0 ? buffer : kPacedChunk, kPacedChunk);
     TransferPacer pacer(rate, chunk, nowMs, sleepMs);
+    const SigpipeBlock quietSends;
     int64_t offset = range.first;
     while (sent < length) {
       pacer.beforeChunk();

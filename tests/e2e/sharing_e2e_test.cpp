@@ -2,7 +2,9 @@
 // Two clients and the reference server on loopback: A shares a folder tree
 // into a group and serves it with its file server; B browses, searches and
 // downloads it through the download manager; A's verification pass and the
-// server's removal orders keep both sides' lists in step.
+// server's removal orders keep both sides' lists in step. B stops a download
+// and resumes it, and A's owner disconnects one with "removeUsers": either
+// way the file ends byte-exact on B's disk.
 
 #include <fcntl.h>
 #include <signal.h>
@@ -19,6 +21,7 @@
 
 #include "catalogue/server_comparison.h"
 #include "catalogue/share_run.h"
+#include "fileserver/client_state_host.h"
 #include "fileserver/commands/sharing_commands.h"
 #include "fileserver/file_server.h"
 #include "fileserver/testing_fakes.h"
@@ -97,10 +100,24 @@ class ServerProcess {
   pid_t m_pid = -1;
 };
 
-// The file server's view of the rest of client A: the central server is local.
-class LocalHost : public testing::FakeHost {
+// Decrypts "@" parameters with A's session key, as the client's own cipher does.
+class KeyCipher : public ParameterCipher {
  public:
-  std::string centralServerHost() override { return "127.0.0.1"; }
+  explicit KeyCipher(const SessionKey& key) : m_key(key) {}
+  std::string decryptText(std::string_view cipher) const override { return m_key.DecryptText(cipher); }
+
+ private:
+  const SessionKey& m_key;
+};
+
+// Pages name their template and show the result text a command left for them.
+class ResultPages : public testing::FakeRenderer {
+ public:
+  int render(const PageContext& context, std::string& page) override {
+    const int rc = FakeRenderer::render(context, page);
+    if (rc == 0) page += "\n" + context.session.resultText();
+    return rc;
+  }
 };
 
 class KeepPrompts : public DownloadPrompts {
@@ -120,8 +137,29 @@ std::string readFile(const fs::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+using SharedFiles = std::vector<std::pair<fs::path, std::string>>;
+
+// A serves its shares through the client's own host over its ClientState, so
+// that the upload sessions the commands see are the transfers' sessions.
+// Download tokens are not checked: on loopback the requester, A's external
+// address and the token's address are all 127.0.0.1, which only a peer in A's
+// own network may be.
 class SharingE2eTest : public ::testing::Test {
  protected:
+  // Limits on A's downloads, in bytes per second: slow enough that a transfer
+  // is still running when the test acts on it.
+  static constexpr int kSlowRate = 100000;
+
+  void SetUp() override {
+    ASSERT_TRUE(server.start((a.dir.path() / "server.db").string()));
+    ASSERT_EQ(fileServer.listen(0), kListenOk);
+    ASSERT_EQ(fileServer.start(), 0);
+    setUserBand(0);
+  }
+  void TearDown() override { fileServer.stopAndJoin(); }
+
+  void setUserBand(int bytesPerSecond) { a.state.SetLimits(15, 0, bytesPerSecond); }
+
   std::string signUpAndLogIn(protocol_testing::ProtocolFixture& c, const std::string& name, uint16_t filePort) {
     c.useServer(server.port);
     ClientRequest request;
@@ -134,48 +172,117 @@ class SharingE2eTest : public ::testing::Test {
     return name;
   }
 
+  // Writes `files` into A's tree, which A shares into the demo group; B logs in
+  // and lists the group. Returns B's entry of the tree's folder.
+  std::shared_ptr<DirectoryEntry> shareTree(const SharedFiles& files) {
+    for (const auto& [path, bytes] : files) {
+      fs::create_directories(path.parent_path());
+      std::ofstream(path, std::ios::binary) << bytes;
+    }
+    signUpAndLogIn(a, "alice", fileServer.port());
+    ShareRun share(a.ctx, listA);
+    EXPECT_EQ(share.ShareLocalPaths({tree.string()}, {7, "Open Music Lounge", 7, ""}), 0);
+    EXPECT_EQ(listA.size(), files.size());
+
+    signUpAndLogIn(b, "bob", 1);
+    std::string listing;
+    EXPECT_EQ(GetListing(b.ctx, ListingKind::Group, 7, listing), catalogue::kListingOk);
+    const EntryList groupEntries = ParseListing(listing);
+    cache.storeListing(ListingKind::Group, 7, groupEntries);
+    for (const auto& child : groupEntries) {
+      if (child->type == EntryType::Directory && child->name == "Album") {
+        return std::static_pointer_cast<DirectoryEntry>(child);
+      }
+    }
+    return nullptr;
+  }
+
+  // A shares one file and serves it at kSlowRate; B's listing entry of it.
+  std::shared_ptr<FileEntry> shareSlowFile(const std::string& name, const std::string& bytes) {
+    const std::shared_ptr<DirectoryEntry> album = shareTree({{tree / name, bytes}});
+    if (album == nullptr) return nullptr;
+    setUserBand(kSlowRate);
+    std::shared_ptr<DirectoryEntry> listed = cache.directory(album->id);
+    if (listed == nullptr || listed->children.empty()) {
+      cache.FetchListing(b.ctx, ListingKind::Directory, album->id);
+      listed = cache.directory(album->id);
+    }
+    if (listed == nullptr) return nullptr;
+    for (const auto& child : listed->children) {
+      if (child->type == EntryType::File && child->name == name) return std::static_pointer_cast<FileEntry>(child);
+    }
+    return nullptr;
+  }
+
+  int32_t fileIdOnA(const std::string& name) {
+    int32_t id = 0;
+    listA.forEach([&](const CVantreldFile& r) { id = r.fileName == name ? r.fileId : id; });
+    return id;
+  }
+
+  // What A's recent-uploads list says of its newest transfer ("" while none).
+  std::string lastUploadResult() {
+    const auto recent = fileServer.recentUploads().entries();
+    return recent.empty() ? std::string() : recent[0].result;
+  }
+
+  static bool ended(DownloadManager& downloads, int32_t id, DownloadState state) {
+    return waitFor([&] { return downloads.find(id)->state == state; }, 10s);
+  }
+
+  // B's download `id` of `bytes` ends short in `state`, showing `text`: the
+  // part it got is on disk and A counts its transfer unfinished. Started again
+  // without a limit, it asks for the rest from there and ends byte-exact.
+  void expectPartThenResume(DownloadManager& downloads, int32_t id, DownloadState state, const std::string& text,
+                            const std::string& bytes) {
+    ASSERT_TRUE(ended(downloads, id, state));
+    const DownloadInfo cut = *downloads.find(id);
+    EXPECT_EQ(downloadStateText(cut), text);
+    EXPECT_LT(cut.received, static_cast<int32_t>(bytes.size()));
+    // Every byte counted is on disk, and nothing more.
+    EXPECT_EQ(fs::file_size(cut.localPath), static_cast<uintmax_t>(cut.received));
+    EXPECT_TRUE(waitFor([&] { return lastUploadResult() == "Did not finish"; }));
+
+    setUserBand(0);  // the rest at full speed keeps the test short
+    ASSERT_TRUE(downloads.start(id));
+    ASSERT_TRUE(ended(downloads, id, DownloadState::Completed));
+    const DownloadInfo done = *downloads.find(id);
+    EXPECT_EQ(done.options, download_option::kResume);
+    // The range started at the bytes on disk and A answered it with that part:
+    // a whole-file answer would have reset the offset and rewritten the file.
+    EXPECT_EQ(done.resumeOffset, cut.received);
+    EXPECT_EQ(done.received, static_cast<int32_t>(bytes.size()));
+    EXPECT_TRUE(readFile(done.localPath) == bytes);
+    EXPECT_TRUE(waitFor([&] { return lastUploadResult() == "Success"; }));
+  }
+
   ServerProcess server;
   protocol_testing::ProtocolFixture a;
   protocol_testing::ProtocolFixture b;
+  const fs::path tree = a.dir.path() / "Album";
+  const fs::path into = b.dir.path() / "Downloads";
+  SharedFileList listA{(a.dir.path() / "alice.dat").string()};
+  ClientStateHost hostA{a.state, a.settings,
+                        FileServerHooks{.fileSecurity = [] { return false; }, .centralServerHost = "127.0.0.1"}};
+  ResultPages pages;
+  KeyCipher cipherA{a.key};
+  SharingCommands commands{a.ctx, listA, a.state};
+  FileServer fileServer{hostA, pages, listA, &commands, &cipherA};
+  CatalogueCache cache;
+  KeepPrompts prompts;
 };
 
 TEST_F(SharingE2eTest, AFolderTreeGoesFromAToBAndBothListsFollow) {
-  ASSERT_TRUE(server.start((a.dir.path() / "server.db").string()));
-
-  // A: the tree, its file server and its shares.
-  const fs::path tree = a.dir.path() / "Album";
-  fs::create_directories(tree / "Disc 2");
-  const std::vector<std::pair<fs::path, std::string>> files = {
+  const SharedFiles files = {
       {tree / "one.mp3", content(300000, 'a')},
       {tree / "two.mp3", content(200000, 'b')},
       {tree / "three.mp3", content(100000, 'c')},
       {tree / "Disc 2" / "four.mp3", content(50000, 'd')},
   };
-  for (const auto& [path, bytes] : files) std::ofstream(path, std::ios::binary) << bytes;
-  SharedFileList listA((a.dir.path() / "alice.dat").string());
-  LocalHost host;
-  testing::FakeRenderer renderer;
-  SharingCommands commands(a.ctx, listA, a.state);
-  FileServer fileServer(host, renderer, listA, &commands, nullptr);
-  ASSERT_EQ(fileServer.listen(0), kListenOk);
-  ASSERT_EQ(fileServer.start(), 0);
-  signUpAndLogIn(a, "alice", fileServer.port());
-  ShareRun share(a.ctx, listA);
-  ASSERT_EQ(share.ShareLocalPaths({tree.string()}, {7, "Open Music Lounge", 7, ""}), 0);
-  EXPECT_EQ(listA.size(), 4u);
-
-  // B: browse, search, download the folder with two at a time.
-  signUpAndLogIn(b, "bob", 1);
-  CatalogueCache cache;
-  std::string listing;
-  ASSERT_EQ(GetListing(b.ctx, ListingKind::Group, 7, listing), catalogue::kListingOk);
-  const EntryList groupEntries = ParseListing(listing);
-  cache.storeListing(ListingKind::Group, 7, groupEntries);
-  std::shared_ptr<DirectoryEntry> album;
-  for (const auto& child : groupEntries) {
-    if (child->type == EntryType::Directory && child->name == "Album") album = std::static_pointer_cast<DirectoryEntry>(child);
-  }
+  const std::shared_ptr<DirectoryEntry> album = shareTree(files);
   ASSERT_NE(album, nullptr);
+
+  // B: search, then download the folder with two at a time.
   SearchCriteria criteria;
   criteria.text = "three";
   std::string found;
@@ -183,9 +290,7 @@ TEST_F(SharingE2eTest, AFolderTreeGoesFromAToBAndBothListsFollow) {
   EXPECT_NE(found.find("three.mp3"), std::string::npos) << found;
 
   b.settings.SetSettingNumber("maxsimdl", 2);
-  KeepPrompts prompts;
   DownloadManager downloads(b.settings, prompts);  // ticked by hand below
-  const fs::path into = b.dir.path() / "Downloads";
   ASSERT_EQ(downloads.DownloadDirectory(*album, into.string() + "/", true, cache, b.ctx), 0);
   ASSERT_EQ(downloads.downloads().size(), 4u);
   int queued = 0;
@@ -204,11 +309,7 @@ TEST_F(SharingE2eTest, AFolderTreeGoesFromAToBAndBothListsFollow) {
   }
 
   // A deleted file leaves the server's catalogue after A's verification pass.
-  const auto twoId = [&] {
-    int32_t id = 0;
-    listA.forEach([&](const CVantreldFile& r) { id = r.fileName == "two.mp3" ? r.fileId : id; });
-    return id;
-  }();
+  const int32_t twoId = fileIdOnA("two.mp3");
   ASSERT_GT(twoId, 0);
   fs::remove(tree / "two.mp3");
   EXPECT_EQ(VerificationPass(listA, a.ctx).removed, std::vector<int32_t>{twoId});
@@ -227,7 +328,54 @@ TEST_F(SharingE2eTest, AFolderTreeGoesFromAToBAndBothListsFollow) {
   ASSERT_EQ(disc2.size(), 1u);
   EXPECT_EQ(RemoveDirectories(a.ctx, disc2, nullptr), catalogue::kListingOk);
   EXPECT_TRUE(waitFor([&] { return listA.size() == 2u; }));
-  fileServer.stopAndJoin();
+}
+
+TEST_F(SharingE2eTest, AStoppedDownloadResumesFromTheBytesOnDisk) {
+  const std::string bytes = content(500000, 's');
+  const std::shared_ptr<FileEntry> entry = shareSlowFile("slow.bin", bytes);
+  ASSERT_NE(entry, nullptr);
+
+  DownloadManager downloads(b.settings, prompts);
+  const int32_t id = downloads.downloadFile(*entry, into.string() + "/");
+  ASSERT_TRUE(waitFor([&] { return downloads.find(id)->received >= 50000; }));
+  downloads.stop(id);
+  expectPartThenResume(downloads, id, DownloadState::Stopped, "Stopped", bytes);
+}
+
+TEST_F(SharingE2eTest, RemoveUsersCutsADownloadThatResumesLater) {
+  const std::string bytes = content(800000, 'r');
+  const std::shared_ptr<FileEntry> entry = shareSlowFile("long.bin", bytes);
+  ASSERT_NE(entry, nullptr);
+  const int32_t fileId = fileIdOnA("long.bin");
+
+  DownloadManager downloads(b.settings, prompts);
+  const int32_t id = downloads.downloadFile(*entry, into.string() + "/");
+  // B's upload session on A, as the connected-users page lists it.
+  std::shared_ptr<UploadSession> upload;
+  ASSERT_TRUE(waitFor([&] {
+    for (const auto& s : a.state.Sessions()) {
+      if (s->fileId == fileId && s->bytesSent > 0) upload = s;
+    }
+    return upload != nullptr;
+  }));
+  const std::string form = "id=" + std::to_string(upload->sessionId()) + "&ip=" + upload->peerAddress();
+  const std::string command = "http://127.0.0.1:" + std::to_string(fileServer.port()) + "/removeUsers/users";
+
+  // Without a token the file server refuses the command and the download goes on.
+  int code = -1;
+  std::string page = ClientRequest().PostForm(nullptr, command, form, code);
+  EXPECT_NE(page.find("page client-error_template.html code 43"), std::string::npos) << page;
+  EXPECT_EQ(downloads.find(id)->state, DownloadState::Downloading);
+
+  // With the token of A's own pages it disconnects B.
+  const std::string token = a.key.MakeToken(hostA.localAddress());
+  page = ClientRequest().PostForm(nullptr, command + "?@token=" + token, form, code);
+  EXPECT_EQ(code, transport::kOk);
+  EXPECT_NE(page.find("page client-successfully_removed_users_template.html"), std::string::npos) << page;
+  EXPECT_NE(page.find("Removed " + upload->peerAddress() + "\n<BR>"), std::string::npos) << page;
+
+  // A ended the reply before its length: B's record is in error.
+  expectPartThenResume(downloads, id, DownloadState::Error, "Error 16", bytes);
 }
 
 }  // namespace

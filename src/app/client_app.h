@@ -17,7 +17,7 @@
 #include "app/command_line.h"
 #include "app/login_dialog.h"
 #include "app/session_ui_adapter.h"
-#include "app/single_instance.h"
+#include "platform/single_instance.h"
 #include "core/client_state.h"
 #include "core/log.h"
 #include "core/timer_service.h"

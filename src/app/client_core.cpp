@@ -1,23 +1,22 @@
 // SPDX-License-Identifier: MIT
 #include "app/client_core.h"
 
-#include <spawn.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <string>
 
 #include "app/client_services.h"
+#include "app/session_ui_adapter.h"
+#include "app/share_window.h"
+#include "app/sync_dialog_presenter.h"
 #include "catalogue/server_comparison.h"
+#include "fileserver/commands/sharing_commands.h"
 #include "fileserver/file_server.h"
+#include "platform/file_status.h"
+#include "platform/process.h"
 #include "protocol/client_update.h"
 #include "protocol/server_login.h"
 #include "protocol/server_session.h"
-#include "app/session_ui_adapter.h"
 #include "templates/providers/page_renderer.h"
-
-extern char** environ;
 
 namespace vantrel {
 namespace {
@@ -25,8 +24,8 @@ namespace {
 constexpr int kDefaultFileServerPort = 8323;
 
 bool fileExists(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0;
+  FileStatus status;
+  return statFile(path, status).ok();
 }
 
 }  // namespace
@@ -105,7 +104,9 @@ int ClientCore::StartSharing(bool checkUpdate) {
   // every file check; then the list is compared with the server's.
   ClientState& state = ctx.state;
   VerificationPass(*list, ctx, [&state] { state.QueueTrayNotice(); });
-  CompareWithServer(*list, ctx, state.ServerChecksum(), true);
+  // At start-up the person decides about files the server has no record of.
+  SyncDialogPresenter syncDialog(m_app.ui, ctx, *list);
+  CompareWithServer(*list, ctx, state.ServerChecksum(), true, &syncDialog);
   ctx.compareWithServer = [this] {
     std::scoped_lock lock(m_filesMutex);
     if (m_files) CompareWithServer(*m_files, m_app.protocol, m_app.protocol.state.ServerChecksum(), false);
@@ -117,12 +118,19 @@ int ClientCore::StartSharing(bool checkUpdate) {
   state.setFileCheckHook(verify);
   ctx.saveContest = [this] { m_app.protocol.contest.SaveContest(contestFile()); };
 
-  m_services = std::make_unique<ClientServices>(ctx, *m_files, m_port, m_app.home, verify);
+  m_shareWindow = std::make_unique<ShareWindow>(m_app.ui, ctx, *m_files);
+  m_services = std::make_unique<ClientServices>(ctx, *m_files, m_port, m_app.home, verify,
+                                                [window = m_shareWindow.get()](RequestParams& params) {
+                                                  return window->start(params);
+                                                });
+  m_commands = std::make_unique<SharingCommands>(ctx, *m_files, ctx.state);
   m_renderer = std::make_unique<providers::ClientPageRenderer>(*m_templates, *m_services, ctx.log);
-  auto server = std::make_unique<FileServer>(*m_services, *m_renderer, *m_files, nullptr, m_services.get());
+  auto server = std::make_unique<FileServer>(*m_services, *m_renderer, *m_files, m_commands.get(), m_services.get());
   if (server->listen(static_cast<uint16_t>(m_port)) != kListenOk || server->start() != 0) {
     m_renderer.reset();
+    m_commands.reset();
     m_services.reset();
+    m_shareWindow.reset();
     return core::kPortFailed;
   }
   m_port = server->port();
@@ -145,7 +153,10 @@ int ClientCore::Shutdown(bool force) {
     ctx.logText("Client shut down", 1);
     m_server.reset();
   }
+  // Share windows still open finish before the list they share into goes.
+  m_shareWindow.reset();
   m_renderer.reset();
+  m_commands.reset();
   m_services.reset();
   m_templates.reset();
   ctx.localChecksum = nullptr;
@@ -174,13 +185,7 @@ int ClientCore::RunUpdate() {
                             std::filesystem::path(m_app.programDir));
 }
 
-bool ClientCore::StartLauncher() {
-  const std::string launcher = m_app.programDir + "vantrel";
-  if (::access(launcher.c_str(), X_OK) != 0) return false;
-  pid_t pid = 0;
-  char* argv[] = {const_cast<char*>(launcher.c_str()), nullptr};
-  return ::posix_spawn(&pid, launcher.c_str(), nullptr, nullptr, argv, environ) == 0;
-}
+bool ClientCore::StartLauncher() { return startProgram(m_app.programDir + "vantrel"); }
 
 int ClientCore::fileServerPort() const { return m_port; }
 

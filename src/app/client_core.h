@@ -25,6 +25,8 @@ namespace vantrel {
 
 class ClientServices;
 class FileServer;
+class ShareWindow;
+class SharingCommands;
 class ServerSession;
 class SessionUiAdapter;
 namespace providers {
@@ -93,7 +95,9 @@ class ClientCore : public CoreOperations {
   std::unique_ptr<templates::TemplateArchive> m_templates;
   std::mutex m_filesMutex;  // lets the file-check timer and the session use m_files safely
   std::unique_ptr<SharedFileList> m_files;  // guarded by m_filesMutex where other threads read it
+  std::unique_ptr<ShareWindow> m_shareWindow;
   std::unique_ptr<ClientServices> m_services;
+  std::unique_ptr<SharingCommands> m_commands;
   std::unique_ptr<providers::ClientPageRenderer> m_renderer;
   std::unique_ptr<FileServer> m_server;
   std::unique_ptr<ServerSession> m_session;

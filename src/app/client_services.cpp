@@ -6,12 +6,13 @@
 namespace vantrel {
 
 ClientServices::ClientServices(ProtocolContext& protocol, SharedFileList& files, int port, std::string homeDirectory,
-                               std::function<void()> verifyFiles)
+                               std::function<void()> verifyFiles, std::function<bool(RequestParams&)> shareWindow)
     : m_protocol(protocol),
       m_files(files),
       m_port(port),
       m_home(std::move(homeDirectory)),
-      m_verifyFiles(std::move(verifyFiles)) {}
+      m_verifyFiles(std::move(verifyFiles)),
+      m_shareWindow(std::move(shareWindow)) {}
 
 std::shared_ptr<UploadSession> ClientServices::newUploadSession() { return m_protocol.state.NewUploadSession(); }
 void ClientServices::removeUploadSession(int32_t sessionId) { m_protocol.state.RemoveUploadSession(sessionId); }
@@ -52,9 +53,7 @@ void ClientServices::compareWithServer() {
 void ClientServices::verifySharedFiles() {
   if (m_verifyFiles) m_verifyFiles();
 }
-// The share window belongs to the windowed front end; without it the request's
-// parameters are dropped and the page the browser gets says what was shared.
-void ClientServices::startShareWindow(RequestParams params) { (void)params; }
+bool ClientServices::startShareWindow(RequestParams& params) { return m_shareWindow && m_shareWindow(params); }
 Log* ClientServices::log() { return m_protocol.log; }
 
 std::string ClientServices::ownAddress() const { return m_protocol.state.LocalAddress(); }

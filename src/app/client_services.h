@@ -25,9 +25,10 @@ namespace vantrel {
 
 class ClientServices : public FileServerHost, public ClientFacts, public ParameterCipher {
  public:
-  // `verifyFiles` runs the verification pass of the shared files (may be empty).
+  // `verifyFiles` runs the verification pass of the shared files and
+  // `shareWindow` opens the share-files window (either may be empty).
   ClientServices(ProtocolContext& protocol, SharedFileList& files, int port, std::string homeDirectory,
-                 std::function<void()> verifyFiles = {});
+                 std::function<void()> verifyFiles = {}, std::function<bool(RequestParams&)> shareWindow = {});
 
   // FileServerHost
   std::shared_ptr<UploadSession> newUploadSession() override;
@@ -54,7 +55,7 @@ class ClientServices : public FileServerHost, public ClientFacts, public Paramet
   void awardTransfer(int kilobytes, int files, std::string_view peer) override;
   void compareWithServer() override;
   void verifySharedFiles() override;
-  void startShareWindow(RequestParams params) override;
+  bool startShareWindow(RequestParams& params) override;
   Log* log() override;
 
   // ClientFacts
@@ -86,6 +87,7 @@ class ClientServices : public FileServerHost, public ClientFacts, public Paramet
   const int m_port;
   const std::string m_home;
   const std::function<void()> m_verifyFiles;
+  const std::function<bool(RequestParams&)> m_shareWindow;
 };
 
 }  // namespace vantrel

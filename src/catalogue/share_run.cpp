@@ -35,8 +35,6 @@ bool isDirectory(const std::filesystem::directory_entry& entry) {
   std::error_code ec;
   return entry.is_directory(ec);
 }
-
-
 }  // namespace
 
 std::string lastDirectoryName(const std::string& groupDirPath) {
@@ -71,6 +69,7 @@ void ShareRun::report(int code, int number, const std::string& text) const {
 int ShareRun::ShareLocalPaths(const std::vector<std::string>& paths, const ShareDestination& to) {
   std::vector<std::string> files;
   for (const std::string& path : paths) {
+    if (cancelled()) return share::kCancelled;
     FileStatus status;
     if (!statFile(path, status).ok()) continue;
     if (status.isDirectory) {
@@ -101,6 +100,7 @@ int ShareRun::shareDirectory(const std::string& path, const ShareDestination& pa
 
   std::vector<std::string> files;
   for (const auto& entry : entriesOf(path)) {
+    if (cancelled()) return share::kCancelled;
     const std::string child = entry.path().string();
     if (isDirectory(entry)) {
       if (CountShareableFiles(child) < 1) continue;
@@ -125,6 +125,7 @@ int ShareRun::ShareBatch(const std::vector<std::string>& paths, const ShareDesti
   }
   report(share::kSharingFiles, static_cast<int>(records.size()), lastDirectoryName(to.groupDirPath));
   if (records.empty()) return 0;
+  if (cancelled()) return share::kCancelled;
   if (!m_ctx.state.Connected()) return share::kNotConnected;
 
   std::vector<FileRegistration> registrations;

@@ -23,6 +23,7 @@ namespace share {
 inline constexpr int kCreatingDirectory = 106;  // number 0, text: the directory's name
 inline constexpr int kSharingFiles = 108;       // number: files, text: the directory's last name
 inline constexpr int kNotConnected = 700;
+inline constexpr int kCancelled = 100;      // the person stopped the run
 }  // namespace share
 
 // (code, number, text); called on the sharing thread.
@@ -41,6 +42,10 @@ class ShareRun {
   // `progress` may be empty. `ctx` and `list` must outlive the run.
   ShareRun(ProtocolContext& ctx, SharedFileList& list, ShareProgress progress = {});
 
+  // Asked before every entry and request: once it answers true the run ends
+  // with share::kCancelled; what was shared stays shared.
+  void setCancelCheck(std::function<bool()> cancelled) { m_cancelled = std::move(cancelled); }
+
   // Files and folders (full paths) into the destination. 0 or the first error code.
   int ShareLocalPaths(const std::vector<std::string>& paths, const ShareDestination& to);
   // Verifies the files, registers them in one request and adds them to the list.
@@ -50,10 +55,12 @@ class ShareRun {
   int shareDirectory(const std::string& path, const ShareDestination& parent, const std::string& name,
                      const std::string& textPath);
   void report(int code, int number, const std::string& text) const;
+  bool cancelled() const { return m_cancelled && m_cancelled(); }
 
   ProtocolContext& m_ctx;
   SharedFileList& m_list;
   ShareProgress m_progress;
+  std::function<bool()> m_cancelled;
 };
 
 // Files below the folder that a run would share (temporary names excluded).

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 
@@ -104,6 +105,29 @@ TEST_F(ShareRunTest, FirstErrorStopsEverything) {
   state.SetConnected(false);
   EXPECT_EQ(run().ShareBatch({make("x.txt")}, into), share::kNotConnected);
   EXPECT_EQ(server.bodies().size(), 1u);
+}
+
+TEST_F(ShareRunTest, CancelStopsBeforeTheNextFolderAndKeepsWhatWasShared) {
+  FakeCatalogueServer server(*this);
+  make("D/S/g.txt");
+  make("D/f.txt");
+  std::atomic<bool> cancel{false};
+  // The flag goes up when the first batch is announced: that batch still goes
+  // out, nothing after it does.
+  ShareRun stoppable(ctx, list, [&](int code, int, const std::string&) {
+    if (code == share::kSharingFiles) cancel = true;
+  });
+  stoppable.setCancelCheck([&] { return cancel.load(); });
+  EXPECT_EQ(stoppable.ShareLocalPaths({folder("D"), make("top.txt")}, into), share::kCancelled);
+  EXPECT_EQ(server.bodies().size(), 2u);  // createdir D, createdir S; then S's batch is cancelled
+  EXPECT_EQ(list.size(), 0u);
+
+  cancel = false;
+  progress.clear();
+  ShareRun again = run();
+  again.setCancelCheck([&] { return cancel.load(); });
+  EXPECT_EQ(again.ShareBatch({make("x.txt")}, into), 0);
+  EXPECT_EQ(list.size(), 1u);
 }
 
 TEST(ShareTextsTest, LastDirectoryName) {

@@ -70,6 +70,8 @@ void SyncDialog::runReshare(const std::vector<bool>& ticked) {
   ShareRun run(m_ctx, m_list, [this](int code, int number, const std::string& text) {
     if (std::string status = progressText(code, number, text); !status.empty()) m_view.setStatus(status);
   });
+  // "Stop" also ends a long group between its folders and requests.
+  run.setCancelCheck([this] { return m_cancel.load(); });
   for (const auto& [dirId, group] : byDirectory) {
     if (m_cancel) break;
     const CVantreldFile& first = *group.front();
@@ -81,7 +83,7 @@ void SyncDialog::runReshare(const std::vector<bool>& ticked) {
     while (retry && !m_cancel) {
       retry = false;
       const int rc = run.ShareLocalPaths(paths, to);
-      if (rc == 0) break;
+      if (rc == 0 || m_cancel) break;
       MessageBox box;
       box.text = "Error " + std::to_string(rc) + " sharing files - " + errorTitle(rc) +
                  "\n\nTry to share the files again?";

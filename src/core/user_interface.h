@@ -11,8 +11,12 @@
 // Every named dialog has a default that keeps the user's data and shares, so a
 // front end overrides only what it draws.
 
+#include <chrono>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 namespace vantrel {
 
@@ -66,6 +70,41 @@ class LoginDialogModel {
   virtual int progressMaximum() const = 0;
 };
 
+// The logic behind a progress dialog over work that runs on another thread.
+// The front end shows text(), polls finished() every 100 ms while it stays
+// responsive, and calls cancel() for its Cancel button; it closes the dialog
+// once finished() is true. All methods are thread-safe.
+class ProgressDialogModel {
+ public:
+  virtual ~ProgressDialogModel() = default;
+  virtual std::string text() const = 0;
+  virtual bool finished() const = 0;
+  virtual void cancel() = 0;
+};
+
+// The logic behind the "Files Missing" dialog: shared files that the server
+// has no record of, to share again or to stop sharing. The front end shows
+// rows() with a check box each, forwards "Reshare" (which reads "Stop" while
+// running()), "Select All" and "Remove All", advances its progress bar up to
+// progressEnd() every 500 ms while running and shows progress()/status(), and
+// closes once closeRequested(). All methods are thread-safe.
+class SyncDialogModel {
+ public:
+  struct Row {
+    std::string fileName, localPath, groupName, groupDirPath;
+  };
+  virtual ~SyncDialogModel() = default;
+  virtual std::vector<Row> rows() const = 0;
+  virtual void reshare(std::vector<bool> ticked) = 0;
+  virtual void stop() = 0;
+  virtual void removeAll() = 0;
+  virtual bool running() const = 0;
+  virtual std::string status() const = 0;
+  virtual int progress() const = 0;
+  virtual int progressEnd() const = 0;
+  virtual bool closeRequested() const = 0;
+};
+
 // Choices of the named dialogs.
 enum class AlreadySharingChoice { GoBack, Continue };
 enum class InvalidLoginChoice { Ok, CreateUser };
@@ -96,12 +135,9 @@ class UserInterface {
   }
   // "Initial Setup" after installation; false when it could not be shown.
   virtual bool runInitialSetup() { return true; }
-  // Files of the list that the server no longer knows, or that are missing
-  // here: true to remove them from the list. The default keeps them.
-  virtual bool filesMissing(std::string_view title, std::string_view listing) {
-    (void)title, (void)listing;
-    return false;
-  }
+  // "Files Missing", modal: returns when the person closes it. Nobody asked,
+  // every record stays as it is.
+  virtual void runSyncDialog(SyncDialogModel& model) { (void)model; }
   // "File Already Exists" for a download.
   virtual ExistingFileChoice fileAlreadyExists(std::string_view fileName) {
     (void)fileName;
@@ -120,11 +156,28 @@ class UserInterface {
   virtual void setStatusText(std::string_view connection, std::string_view transfers) {
     (void)connection, (void)transfers;
   }
+  // The share-files window: false when this front end cannot open one, and the
+  // browser then gets the share page that another computer would see.
+  virtual bool canOpenShareWindow() { return false; }
+  // Its file-selection dialog for the group named: the chosen files and
+  // folders (full paths), or nothing when the person cancels.
+  virtual std::optional<std::vector<std::string>> chooseFilesToShare(std::string_view groupName) {
+    (void)groupName;
+    return std::nullopt;
+  }
+  // Asks the browser window with this title to close.
+  virtual void closeBrowserWindow(std::string_view title) { (void)title; }
+  // Shows the progress dialog until the model's work has finished.
+  virtual void runProgressDialog(ProgressDialogModel& model);
   // The main window comes to the front (a second start asked for it).
   virtual void bringToFront() {}
   // Opens a URL in the default browser.
   virtual void openUrl(std::string_view url) { (void)url; }
 };
+
+inline void UserInterface::runProgressDialog(ProgressDialogModel& model) {
+  while (!model.finished()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+}
 
 // Answers every question with the choice that keeps the user's data and shares
 // and shows nothing: for code that runs before or without a front end.

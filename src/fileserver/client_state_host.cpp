@@ -27,8 +27,8 @@ void ClientStateHost::verifySharedFiles() {
   if (m_hooks.verifySharedFiles) m_hooks.verifySharedFiles();
 }
 
-void ClientStateHost::startShareWindow(RequestParams params) {
-  if (m_hooks.startShareWindow) m_hooks.startShareWindow(std::move(params));
+bool ClientStateHost::startShareWindow(RequestParams& params) {
+  return m_hooks.startShareWindow && m_hooks.startShareWindow(params);
 }
 
 }  // namespace vantrel

@@ -19,7 +19,7 @@ namespace vantrel {
 struct FileServerHooks {
   std::function<void()> compareWithServer;                   // shared IDs against the server's
   std::function<void()> verifySharedFiles;                   // the verification pass
-  std::function<void(RequestParams)> startShareWindow;       // returns once it took them over
+  std::function<bool(RequestParams&)> startShareWindow;      // returns once it took them over
   std::function<void(int kilobytes, int files, std::string_view peer)> awardTransfer;
   std::function<bool()> fileSecurity;                        // none: on
   std::string centralServerHost;
@@ -54,7 +54,7 @@ class ClientStateHost : public FileServerHost {
   void awardTransfer(int kilobytes, int files, std::string_view peer) override;
   void compareWithServer() override;
   void verifySharedFiles() override;
-  void startShareWindow(RequestParams params) override;
+  bool startShareWindow(RequestParams& params) override;
   Log* log() override { return m_hooks.log; }
 
  private:

@@ -256,9 +256,11 @@ void FileServerConnection::sendTemplate(int status) {
   FileServerHost& host = m_server.host();
   if (equalsNoCase(m_resource, kShareFilesTemplate)) {
     if (isLocalRequester(addresses())) {
-      host.startShareWindow(std::move(m_params));
-      m_params = RequestParams();
-      m_resource = std::string(kLoadingShareTemplate);
+      // Without a window of its own the browser gets the share page itself.
+      if (host.startShareWindow(m_params)) {
+        m_params = RequestParams();
+        m_resource = std::string(kLoadingShareTemplate);
+      }
     } else if (!host.remoteSharingAllowed()) {
       sendError(err::kRemoteSharingDisabled, kStatusOk);
       return;

@@ -75,8 +75,9 @@ class FileServerHost {
   virtual void verifySharedFiles() = 0;
 
   // Starts the share-files window for a request from this computer and returns
-  // once it has taken the request's parameters over.
-  virtual void startShareWindow(RequestParams params) = 0;
+  // once it has taken the request's parameters over; false, with the
+  // parameters left in place, when this client cannot open that window.
+  virtual bool startShareWindow(RequestParams& params) = 0;
 
   // The log, or nullptr.
   virtual Log* log() = 0;

@@ -335,6 +335,12 @@ TEST_F(FileServerTest, ShareFilesPageFollowsWhereTheRequestComesFrom) {
   EXPECT_EQ(get(url, "", "127.0.0.2"), page(200, "page client-first_time.html code -1"));
   EXPECT_EQ(host.firstTimeCleared, 1);
   EXPECT_EQ(get(url, "", "127.0.0.2"), page(200, "page client-share_files_template.html code -1"));
+
+  // A client without a window of its own shows this computer the share page.
+  host.shareWindow = false;
+  EXPECT_EQ(get(url), page(200, "page client-share_files_template.html code -1"));
+  std::scoped_lock lock(host.mutex);
+  EXPECT_EQ(host.shareWindowParams.size(), 1u);
 }
 
 TEST_F(FileServerTest, ImagesComeFromTheTemplateArchive) {

@@ -84,9 +84,11 @@ class FakeHost : public FileServerHost {
   }
   void compareWithServer() override { ++comparisons; }
   void verifySharedFiles() override { ++verifications; }
-  void startShareWindow(RequestParams params) override {
+  bool startShareWindow(RequestParams& params) override {
     std::scoped_lock lock(mutex);
+    if (!shareWindow) return false;
     shareWindowParams.push_back(std::move(params));
+    return true;
   }
   Log* log() override { return nullptr; }
 
@@ -119,6 +121,7 @@ class FakeHost : public FileServerHost {
   std::atomic<int64_t> sentBytes{0};
   std::atomic<bool> remotes{true};
   std::atomic<bool> firstTime{false};
+  std::atomic<bool> shareWindow{true};  // the front end can open the share window
   std::atomic<int> firstTimeCleared{0};
   std::atomic<bool> security{false};
   std::atomic<bool> contest{false};

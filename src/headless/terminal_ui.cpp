@@ -4,6 +4,8 @@
 #include <chrono>
 #include <thread>
 
+#include "catalogue/sync_dialog.h"
+
 namespace vantrel {
 namespace {
 
@@ -92,10 +94,17 @@ InvalidLoginChoice TerminalUi::invalidLogin(std::string_view text, std::string_v
   return InvalidLoginChoice::Ok;
 }
 
-bool TerminalUi::filesMissing(std::string_view title, std::string_view listing) {
-  print(std::string("[").append(title).append("] ").append(listing));
-  answered(title, "Keep the files");
-  return false;
+void TerminalUi::runSyncDialog(SyncDialogModel& model) {
+  const std::string title = SyncDialog::kTitle;
+  print("[" + title + "] " + SyncDialog::kTexts[0]);
+  const std::vector<SyncDialogModel::Row> rows = model.rows();
+  for (const SyncDialogModel::Row& row : rows) {
+    print("[" + title + "]   " + row.fileName + "  " + row.localPath + "  " + row.groupName + "  " + row.groupDirPath);
+  }
+  answered(title, "Reshare");
+  model.reshare(std::vector<bool>(rows.size(), true));
+  while (model.running()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  print("[" + title + "] " + model.status());
 }
 
 ExistingFileChoice TerminalUi::fileAlreadyExists(std::string_view fileName) {

@@ -33,7 +33,8 @@ class TerminalUi : public UserInterface {
   void setLoginStatus(std::string_view text) override;
   AlreadySharingChoice alreadySharing(std::string_view text, std::string_view detail) override;
   InvalidLoginChoice invalidLogin(std::string_view text, std::string_view detail) override;
-  bool filesMissing(std::string_view title, std::string_view listing) override;
+  // Shares every listed file again.
+  void runSyncDialog(SyncDialogModel& model) override;
   ExistingFileChoice fileAlreadyExists(std::string_view fileName) override;
   bool firewallReport(std::string_view report, std::string& email, std::string& comments) override;
   void openUrl(std::string_view url) override;

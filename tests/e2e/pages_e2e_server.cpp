@@ -77,34 +77,13 @@ class DescriptionCommands : public CommandHandlers {
   SharedFileList& m_files;
 };
 
-// The connection hands the share-files request's parameters to the share
-// window, on its own thread, just before it renders the loading page.
-thread_local RequestParams t_shareParams;
-
+// A browser on loopback is always this computer. Like a client without a
+// window of its own, the fixture shows it the share page that another computer
+// would see; asked with "loading", it opens the (pretend) window instead and
+// the browser gets the loading page.
 class ShareWindowHost : public testing::FakeHost {
  public:
-  void startShareWindow(RequestParams params) override { t_shareParams = std::move(params); }
-};
-
-// The share-files page asked for from this computer opens the share window and
-// shows the loading page. A browser on loopback is always this computer, so the
-// fixture shows the page that another computer would see instead, unless the
-// request asks for the loading page itself with "loading".
-class RemoteViewRenderer : public PageRenderer {
- public:
-  explicit RemoteViewRenderer(PageRenderer& inner) : m_inner(inner) {}
-  int render(const PageContext& context, std::string& page) override {
-    if (context.templateName == "client-loading_share_window_template.html" && !context.params.has("loading") &&
-        !t_shareParams.has("loading")) {
-      PageContext remote{"client-share_files_template.html", context.session, t_shareParams, context.requester};
-      return m_inner.render(remote, page);
-    }
-    return m_inner.render(context, page);
-  }
-  std::span<const uint8_t> image(std::string_view name) override { return m_inner.image(name); }
-
- private:
-  PageRenderer& m_inner;
+  bool startShareWindow(RequestParams& params) override { return params.has("loading"); }
 };
 
 }  // namespace
@@ -154,8 +133,7 @@ int main(int argc, char** argv) {
 
   ShareWindowHost host;
   host.local = "127.0.0.1";
-  providers::ClientPageRenderer pages(archive, facts);
-  RemoteViewRenderer renderer(pages);
+  providers::ClientPageRenderer renderer(archive, facts);
   DescriptionCommands commands(facts.files);
   ReversingCipher cipher;
   FileServer server(host, renderer, facts.files, &commands, &cipher);

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "app/single_instance.h"
+#include "platform/single_instance.h"
 
 #include <poll.h>
 #include <sys/socket.h>

@@ -62,16 +62,8 @@ class FileServerTest : public ::testing::Test {
 
   // Sends the raw request from `from` (a loopback address) and returns the reply.
   std::string exchange(const std::string& request, const char* from = "127.0.0.1") {
-    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    inet_pton(AF_INET, from, &local.sin_addr);
-    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) return "bind failed";
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(server.port());
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) return "connect failed";
+    UniqueFd fd = vantrel::testing::connectLoopback(server.port(), from);
+    if (!fd) return "connect failed";
     sendAll(fd.get(), request);
     return withoutDate(readAll(fd.get()));
   }

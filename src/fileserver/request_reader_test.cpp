@@ -4,15 +4,12 @@
 #include <gtest/gtest.h>
 
 #include "core/base64.h"
+#include "fileserver/testing_fakes.h"
 
 namespace vantrel {
 namespace {
 
-// Decrypts by reversing the bytes: enough to see that "@" values pass through it.
-class ReversingCipher : public ParameterCipher {
- public:
-  std::string decryptText(std::string_view cipher) const override { return {cipher.rbegin(), cipher.rend()}; }
-};
+using testing::ReversingCipher;
 
 TEST(RequestLine, SplitsMethodAndUrl) {
   struct Case {

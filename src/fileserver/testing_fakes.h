@@ -129,6 +129,12 @@ class FakeHost : public FileServerHost {
   std::atomic<int> verifications{0};
 };
 
+// Decrypts by reversing the bytes: enough to see that "@" values pass through it.
+class ReversingCipher : public ParameterCipher {
+ public:
+  std::string decryptText(std::string_view cipher) const override { return {cipher.rbegin(), cipher.rend()}; }
+};
+
 // Pages read "page <template> code <file ID field>"; templates named in
 // `missing` do not exist.
 class FakeRenderer : public PageRenderer {

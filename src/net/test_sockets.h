@@ -29,8 +29,18 @@ inline bool waitFor(const std::function<bool()>& done,
   return true;
 }
 
-inline UniqueFd connectLoopback(uint16_t port) {
+// `from` picks the source address (any of 127.0.0.0/8): 127.0.0.2 looks like
+// another computer to a server on this one.
+inline UniqueFd connectLoopback(uint16_t port, const char* from = nullptr) {
   UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (fd && from != nullptr) {
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    if (::inet_pton(AF_INET, from, &local.sin_addr) != 1 ||
+        ::bind(fd.get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+      return {};
+    }
+  }
   sockaddr_in to{};
   to.sin_family = AF_INET;
   to.sin_port = htons(port);

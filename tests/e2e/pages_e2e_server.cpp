@@ -29,10 +29,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace vantrel;
 
-class ReversingCipher : public ParameterCipher {
- public:
-  std::string decryptText(std::string_view cipher) const override { return std::string(cipher.rbegin(), cipher.rend()); }
-};
+using testing::ReversingCipher;
 
 // The description command, as the client answers it: store and show the file.
 class DescriptionCommands : public CommandHandlers {

@@ -14,6 +14,7 @@
 #include "fileserver/file_server.h"
 #include "fileserver/commands/upload_command.h"
 #include "fileserver/file_server_connection.h"
+#include "fileserver/token_check.h"
 #include "net/socket_io.h"
 #include "platform/unique_fd.h"
 #include "protocol/shared_file_requests.h"
@@ -232,11 +233,16 @@ void SharingCommands::removeFile(FileServerConnection& connection) {
   drain(fd);
 }
 
+// Sharing into this computer from another one needs the "remotes" setting; the
+// share page itself follows the same rule.
+bool SharingCommands::remoteSharingRefused(FileServerConnection& connection) {
+  if (isLocalRequester(connection.addresses()) || connection.fileServer().host().remoteSharingAllowed()) return false;
+  connection.sendError(command_error::kRemoteSharingOff, FileServerConnection::kStatusOk);
+  return true;
+}
+
 void SharingCommands::sendFile(FileServerConnection& connection, const std::vector<HeaderLine>& headers) {
-  if (!connection.ownClient() && !connection.fileServer().host().remoteSharingAllowed()) {
-    connection.sendError(command_error::kRemoteSharingOff, FileServerConnection::kStatusOk);
-    return;
-  }
+  if (remoteSharingRefused(connection)) return;
   int32_t fileId = -1;
   const int rc = receiveUpload(connection.socket(), headers, connection.params(), m_list, fileId);
   if (rc == upload::kEndWithoutReply) return;
@@ -245,10 +251,7 @@ void SharingCommands::sendFile(FileServerConnection& connection, const std::vect
 }
 
 void SharingCommands::addFiles(FileServerConnection& connection) {
-  if (!connection.ownClient() && !connection.fileServer().host().remoteSharingAllowed()) {
-    connection.sendError(command_error::kRemoteSharingOff, FileServerConnection::kStatusOk);
-    return;
-  }
+  if (remoteSharingRefused(connection)) return;
   answer(connection, addFilesCommand(connection.params(), m_ctx, m_list),
          "client-successfully_shared_files_template.html");
 }

@@ -71,6 +71,8 @@ class SharingCommands : public CommandHandlers {
 
  private:
   void answer(FileServerConnection& connection, const CommandResult& result, const char* page);
+  // Answers error 21 and returns true for another computer while "remotes" is off.
+  static bool remoteSharingRefused(FileServerConnection& connection);
 
   ProtocolContext& m_ctx;
   SharedFileList& m_list;

@@ -7,6 +7,9 @@
 #include <fstream>
 
 #include "catalogue/sync_test_server.h"
+#include "core/base64.h"
+#include "fileserver/testing_fakes.h"
+#include "net/test_sockets.h"
 
 namespace vantrel {
 namespace {
@@ -78,6 +81,33 @@ TEST_F(SharingCommandsTest, AddFilesChecksParametersAndShares) {
   ASSERT_TRUE(record.has_value());
   EXPECT_EQ(record->dirId, 9);
   EXPECT_EQ(record->groupName, "Jazz");
+}
+
+// Through the file server: "remotes" decides for another computer only.
+TEST_F(SharingCommandsTest, SharingFromAnotherComputerNeedsRemotes) {
+  testing::FakeHost host;
+  testing::FakeRenderer renderer;
+  testing::ReversingCipher cipher;
+  SharingCommands commands(ctx, list, state);
+  FileServer server(host, renderer, list, &commands, &cipher);
+  ASSERT_EQ(server.listen(0), kListenOk);
+  ASSERT_EQ(server.start(), 0);
+  auto post = [&](const char* from, const std::string& command) {
+    const std::string token = std::string(from) == "127.0.0.1" ? "token=a$b" : "@token=" + base64Encode("2.0.0.721$r");
+    const std::string body = "groupid=5&groupname=Jazz";  // no dirid: error 34 once the command runs
+    UniqueFd fd = vantrel::testing::connectLoopback(server.port(), from);
+    vantrel::testing::sendAll(fd.get(), "POST /" + command + "/?" + token + " HTTP/1.0\r\nContent-length: " +
+                                            std::to_string(body.size()) + "\r\n\r\n" + body);
+    const std::string reply = vantrel::testing::readAll(fd.get());
+    return reply.substr(reply.find("page "));
+  };
+  host.remotes = false;
+  EXPECT_EQ(post("127.0.0.1", "addFiles"), "page client-error_template.html code 34");
+  EXPECT_EQ(post("127.0.0.2", "addFiles"), "page client-error_template.html code 21");
+  EXPECT_EQ(post("127.0.0.2", "sendfile"), "page client-error_template.html code 21");
+  host.remotes = true;
+  EXPECT_EQ(post("127.0.0.2", "addFiles"), "page client-error_template.html code 34");
+  server.stopAndJoin();
 }
 
 TEST_F(SharingCommandsTest, RemoveFilesTellsTheServerOnce) {

@@ -119,6 +119,9 @@ TEST_F(Providers, RequestCommands) {
   request.m_session.setResultText("<b>3 files</b>");
   EXPECT_EQ(render("env.command.commandData;", request), "dir=/a+b%26c&@token=token:127.0.0.1&");
   EXPECT_EQ(render("env.command.data;", request), "&lt;b&gt;3 files&lt;/b&gt;");
+  // Result lines keep their line breaks; what they quote stays text.
+  request.m_session.setResultText("Shared /m/<i>.mp3 <BR>\nRemoved 10.0.0.1\n<BR>");
+  EXPECT_EQ(render("env.command.data;", request), "Shared /m/&lt;i&gt;.mp3 <BR>\nRemoved 10.0.0.1\n<BR>");
 }
 
 TEST_F(Providers, ErrorTexts) {

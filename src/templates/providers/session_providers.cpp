@@ -56,6 +56,17 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 11> kTemplat
     {"client_edit_description_template", "client-file_editdesc_template.html"},
 }};
 
+// A command's result text is lines ending in "<BR>" around paths and
+// addresses from the request: the line breaks stay markup, the rest is text.
+std::string resultHtml(const std::string& text) {
+  std::string html = htmlText(text);
+  static constexpr std::string_view kEscapedBreak = "&lt;BR&gt;";
+  for (std::size_t at = html.find(kEscapedBreak); at != std::string::npos; at = html.find(kEscapedBreak, at + 4)) {
+    html.replace(at, kEscapedBreak.size(), "<BR>");
+  }
+  return html;
+}
+
 }  // namespace
 
 // ---- client ----
@@ -131,7 +142,7 @@ void CommandProvider::Exec(std::string_view name, OutputSink& out, TemplateArgs 
   if (name == "data") {
     const UploadSession* session = m_request.session();
     const std::string text = session != nullptr ? session->resultText() : std::string();
-    out.Write(text.empty() ? std::string("NULL data") : htmlText(text));
+    out.Write(text.empty() ? std::string("NULL data") : resultHtml(text));
   } else if (name == "image") {
     if (args.size() != 1) {
       out.Write(kWrongCount);

@@ -130,6 +130,7 @@ int main(int argc, char** argv) {
 
   ShareWindowHost host;
   host.local = "127.0.0.1";
+  host.security = true;  // downloads and file information need their own token, as in the client
   providers::ClientPageRenderer renderer(archive, facts);
   DescriptionCommands commands(facts.files);
   ReversingCipher cipher;

@@ -129,7 +129,13 @@ int DownloadManager::DownloadDirectory(const DirectoryEntry& directory, const st
 }
 
 void DownloadManager::stop(int32_t id) {
-  if (DownloadRecord* record = recordFor(id)) record->stopRequest = 1;
+  DownloadRecord* record = recordFor(id);
+  if (record == nullptr) return;
+  // Only a download that runs or waits to run can be stopped. The request of a
+  // record that has ended would outlive it: nothing resets it until a run ends,
+  // so its next start would stop at the first piece.
+  const DownloadState state = record->currentState();
+  if (state == DownloadState::Downloading || state == DownloadState::Queued) record->stopRequest = 1;
 }
 
 bool DownloadManager::start(int32_t id) {

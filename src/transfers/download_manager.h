@@ -59,7 +59,7 @@ class DownloadManager {
   int DownloadDirectory(const DirectoryEntry& directory, const std::string& destination, bool recursive,
                         CatalogueCache& cache, ProtocolContext& ctx);
 
-  // Asks a running download to stop.
+  // Asks a running (or queued) download to stop; a download that has ended is left as it is.
   void stop(int32_t id);
   // Starts the download now, whatever the limit; false when unknown or already running.
   bool start(int32_t id);

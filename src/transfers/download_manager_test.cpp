@@ -223,6 +223,23 @@ TEST_F(DownloadManagerTest, StopThenStartResumesWhereItStopped) {
   EXPECT_EQ(manager.find(id)->received, 2000000);
 }
 
+TEST_F(DownloadManagerTest, AStopThatComesAfterTheDownloadEndedDoesNotStopItsNextRun) {
+  const std::string body = content(200000);
+  ScriptedHttpServer server(serveBody(body));
+  const int32_t id = manager.QueueDownload(url(server.port()), local("again.bin"), 200000);
+  ASSERT_TRUE(ends(id, DownloadState::Completed));
+  manager.stop(id);  // say, from a menu opened while it was still running
+
+  prompts.answer = FileExistsChoice::Overwrite;
+  ASSERT_TRUE(manager.start(id));
+  ASSERT_TRUE(waitFor([&] {
+    const DownloadState state = manager.find(id)->state;
+    return state != DownloadState::Downloading;
+  }));
+  EXPECT_EQ(downloadStateText(*manager.find(id)), "Completed");
+  EXPECT_TRUE(readFile(local("again.bin")) == body);
+}
+
 TEST_F(DownloadManagerTest, DirectoryDownloadsStayInsideTheDestination) {
   ScriptedHttpServer server(serveBody("x"));
   CatalogueCache cache;

@@ -1,17 +1,23 @@
 #!/bin/sh
 # SPDX-License-Identifier: MIT
-# Four simultaneous downloads on loopback: curl against the download manager.
-# Usage: bench/transfers_download_vs_curl.sh BUILD_DIR [SIZE_MB]
+# Four simultaneous downloads on loopback: four curls against the download
+# manager (bench_transfers_download), fetching the same four files from the same
+# file server. The two take turns, round after round, so that both meet the
+# machine in the same state; each round is timed as whole processes. Prints
+# every round, then the minimum and median MiB/s of each side and the median of
+# the rounds' manager/curl ratios.
+# Usage: bench/transfers_download_vs_curl.sh BUILD_DIR [SIZE_MB] [ROUNDS]
 set -eu
 build=${1:?build directory}
 size_mb=${2:-200}
+rounds=${3:-7}
 work=$(mktemp -d)
 server_pid=
 cleanup() {
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true
   rm -rf "$work"
 }
-trap cleanup EXIT
+trap cleanup EXIT INT TERM
 mkdir -p "$work/www" "$work/curl"
 for i in 0 1 2 3; do head -c "$((size_mb * 1024 * 1024))" /dev/urandom > "$work/www/f$i"; done
 python3 -u -m http.server 0 --bind 127.0.0.1 --directory "$work/www" > "$work/server.log" 2>&1 &
@@ -25,17 +31,45 @@ done
 [ -n "$port" ] || { echo "server did not start"; exit 1; }
 urls=""
 for i in 0 1 2 3; do urls="$urls http://127.0.0.1:$port/f$i"; done
+export VANTREL_BENCH_URLS="$urls"
 
-total=$((4 * size_mb * 1024 * 1024))
-best_curl=0
-for run in 1 2 3; do
-  start=$(date +%s.%N)
+curls() {
   pids=
   for i in 0 1 2 3; do curl -s -o "$work/curl/f$i" "http://127.0.0.1:$port/f$i" & pids="$pids $!"; done
   for p in $pids; do wait "$p"; done
+}
+manager() {
+  "$build/bench/bench_transfers_download" > "$work/manager.out" 2>&1 ||
+    { cat "$work/manager.out"; exit 1; }
+  if grep -q ERROR "$work/manager.out"; then cat "$work/manager.out"; exit 1; fi
+}
+# Seconds taken by one call of the function named.
+timed() {
+  start=$(date +%s.%N)
+  "$1"
   end=$(date +%s.%N)
-  rate=$(echo "$total / ($end - $start) / 1048576" | bc -l)
-  best_curl=$(echo "if ($rate > $best_curl) $rate else $best_curl" | bc -l)
+  echo "$end - $start" | bc -l
+}
+
+curls
+manager  # warm-up: the files are in the page cache from here on
+: > "$work/times"
+round=1
+while [ "$round" -le "$rounds" ]; do
+  c=$(timed curls)
+  m=$(timed manager)
+  echo "$c $m" >> "$work/times"
+  round=$((round + 1))
 done
-printf 'curl x4: %.1f MiB/s\n' "$best_curl"
-VANTREL_BENCH_URLS="$urls" "$build/bench/bench_transfers_download" --benchmark_format=console
+python3 - "$work/times" "$size_mb" <<'EOF'
+import statistics, sys
+mib = 4 * int(sys.argv[2])
+rows = [tuple(map(float, line.split())) for line in open(sys.argv[1])]
+curl = [mib / c for c, _ in rows]
+manager = [mib / m for _, m in rows]
+for i, (c, m) in enumerate(zip(curl, manager), 1):
+    print(f"round {i}: curl x4 {c:7.1f} MiB/s   manager x4 {m:7.1f} MiB/s   ratio {m / c:.3f}")
+print(f"curl x4:    min {min(curl):7.1f}  median {statistics.median(curl):7.1f} MiB/s")
+print(f"manager x4: min {min(manager):7.1f}  median {statistics.median(manager):7.1f} MiB/s")
+print(f"manager/curl: median of the rounds' ratios {statistics.median(m / c for c, m in zip(curl, manager)):.3f}")
+EOF

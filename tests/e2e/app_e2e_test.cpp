@@ -199,14 +199,9 @@ class AppE2eTest : public ::testing::Test {
   // The client as a front end builds it, in this process, logged in to the
   // fixture's server as alice, with a recording UserInterface. Its limits are
   // read when the application is built, so `change` comes first.
+  // SIGPIPE keeps its default here, unlike in the front ends' main(): the file
+  // server must not depend on the host program ignoring it.
   struct InProcessClient {
-    // As in both front ends' main(): a peer that goes away must not end the
-    // process while the file server sends to it (sendfile has no MSG_NOSIGNAL).
-    struct IgnoreSigpipe {
-      IgnoreSigpipe() { old = ::signal(SIGPIPE, SIG_IGN); }
-      ~IgnoreSigpipe() { ::signal(SIGPIPE, old); }
-      sighandler_t old;
-    } sigpipe;
     vantrel::testing::EnvOverride env;
     app_testing::RecordingUi ui;
     std::unique_ptr<ClientApp> app;

@@ -140,10 +140,9 @@ std::string readFile(const fs::path& path) {
 using SharedFiles = std::vector<std::pair<fs::path, std::string>>;
 
 // A serves its shares through the client's own host over its ClientState, so
-// that the upload sessions the commands see are the transfers' sessions.
-// Download tokens are not checked: on loopback the requester, A's external
-// address and the token's address are all 127.0.0.1, which only a peer in A's
-// own network may be.
+// that the upload sessions the commands see are the transfers' sessions, and
+// decrypts "@" parameters with its session key: the download tokens in the
+// server's links and the command tokens are checked as in the client.
 class SharingE2eTest : public ::testing::Test {
  protected:
   // Limits on A's downloads, in bytes per second: slow enough that a transfer
@@ -262,8 +261,7 @@ class SharingE2eTest : public ::testing::Test {
   const fs::path tree = a.dir.path() / "Album";
   const fs::path into = b.dir.path() / "Downloads";
   SharedFileList listA{(a.dir.path() / "alice.dat").string()};
-  ClientStateHost hostA{a.state, a.settings,
-                        FileServerHooks{.fileSecurity = [] { return false; }, .centralServerHost = "127.0.0.1"}};
+  ClientStateHost hostA{a.state, a.settings, FileServerHooks{.centralServerHost = "127.0.0.1"}};
   ResultPages pages;
   KeyCipher cipherA{a.key};
   SharingCommands commands{a.ctx, listA, a.state};

@@ -4,18 +4,20 @@
 #include <cstdio>
 #include <string>
 
-#include "app/client_services.h"
 #include "app/session_ui_adapter.h"
 #include "app/share_window.h"
 #include "app/sync_dialog_presenter.h"
 #include "catalogue/server_comparison.h"
 #include "fileserver/commands/sharing_commands.h"
+#include "fileserver/client_state_host.h"
 #include "fileserver/file_server.h"
+#include "platform/app_paths.h"
 #include "platform/file_status.h"
 #include "platform/process.h"
 #include "protocol/client_update.h"
 #include "protocol/server_login.h"
 #include "protocol/server_session.h"
+#include "templates/providers/client_state_facts.h"
 #include "templates/providers/page_renderer.h"
 
 namespace vantrel {
@@ -119,18 +121,29 @@ int ClientCore::StartSharing(bool checkUpdate) {
   ctx.saveContest = [this] { m_app.protocol.contest.SaveContest(contestFile()); };
 
   m_shareWindow = std::make_unique<ShareWindow>(m_app.ui, ctx, *m_files);
-  m_services = std::make_unique<ClientServices>(ctx, *m_files, m_port, m_app.home, verify,
-                                                [window = m_shareWindow.get()](RequestParams& params) {
-                                                  return window->start(params);
-                                                });
+  FileServerHooks hooks;
+  hooks.compareWithServer = [this] {
+    if (m_app.protocol.compareWithServer) m_app.protocol.compareWithServer();
+  };
+  hooks.verifySharedFiles = verify;
+  hooks.startShareWindow = [window = m_shareWindow.get()](RequestParams& params) { return window->start(params); };
+  hooks.awardTransfer = [this](int kilobytes, int files, std::string_view peer) {
+    m_app.protocol.contest.AwardTransfer(kilobytes, files, peer);
+  };
+  hooks.log = ctx.log;
+  hooks.localAddressChanged = [this](const std::string& address) { m_app.protocol.contest.setLocalAddress(address); };
+  m_host = std::make_unique<ClientStateHost>(ctx.state, ctx.settings, std::move(hooks));
+  ClientEndpoints endpoints;
+  endpoints.fileServerPort = [this] { return m_port.load(); };
+  endpoints.serverAddress = [this] { return m_app.protocol.target.host(); };
+  endpoints.serverPort = [this] { return m_app.protocol.target.port(); };
+  endpoints.homeDirectory = withTrailingSlash(userHomeDirectory());
+  m_facts = std::make_unique<ClientStateFacts>(ctx.state, ctx.settings, ctx.key, *m_files, std::move(endpoints));
   m_commands = std::make_unique<SharingCommands>(ctx, *m_files, ctx.state);
-  m_renderer = std::make_unique<providers::ClientPageRenderer>(*m_templates, *m_services, ctx.log);
-  auto server = std::make_unique<FileServer>(*m_services, *m_renderer, *m_files, m_commands.get(), m_services.get());
+  m_renderer = std::make_unique<providers::ClientPageRenderer>(*m_templates, *m_facts, ctx.log);
+  auto server = std::make_unique<FileServer>(*m_host, *m_renderer, *m_files, m_commands.get(), m_facts.get());
   if (server->listen(static_cast<uint16_t>(m_port)) != kListenOk || server->start() != 0) {
-    m_renderer.reset();
-    m_commands.reset();
-    m_services.reset();
-    m_shareWindow.reset();
+    releaseServices();
     return core::kPortFailed;
   }
   m_port = server->port();
@@ -153,11 +166,7 @@ int ClientCore::Shutdown(bool force) {
     ctx.logText("Client shut down", 1);
     m_server.reset();
   }
-  // Share windows still open finish before the list they share into goes.
-  m_shareWindow.reset();
-  m_renderer.reset();
-  m_commands.reset();
-  m_services.reset();
+  releaseServices();
   m_templates.reset();
   ctx.localChecksum = nullptr;
   ctx.saveContest = nullptr;
@@ -188,5 +197,14 @@ int ClientCore::RunUpdate() {
 bool ClientCore::StartLauncher() { return startProgram(m_app.programDir + "vantrel"); }
 
 int ClientCore::fileServerPort() const { return m_port; }
+
+void ClientCore::releaseServices() {
+  // Share windows still open finish before the list they share into goes.
+  m_shareWindow.reset();
+  m_renderer.reset();
+  m_commands.reset();
+  m_facts.reset();
+  m_host.reset();
+}
 
 }  // namespace vantrel

@@ -10,6 +10,7 @@
 // (Exit) or the login worker (Connect), never both at once. AppContext's
 // references must outlive the core.
 
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -23,7 +24,8 @@
 
 namespace vantrel {
 
-class ClientServices;
+class ClientStateFacts;
+class ClientStateHost;
 class FileServer;
 class ShareWindow;
 class SharingCommands;
@@ -90,13 +92,17 @@ class ClientCore : public CoreOperations {
   std::filesystem::path contestFile() const;
 
  private:
+  // What the file server uses, in the order it can go once the server has stopped.
+  void releaseServices();
+
   AppContext& m_app;
-  int m_port = 0;
+  std::atomic<int> m_port{0};  // read by page renderings on connection threads
   std::unique_ptr<templates::TemplateArchive> m_templates;
   std::mutex m_filesMutex;  // lets the file-check timer and the session use m_files safely
   std::unique_ptr<SharedFileList> m_files;  // guarded by m_filesMutex where other threads read it
   std::unique_ptr<ShareWindow> m_shareWindow;
-  std::unique_ptr<ClientServices> m_services;
+  std::unique_ptr<ClientStateHost> m_host;
+  std::unique_ptr<ClientStateFacts> m_facts;
   std::unique_ptr<SharingCommands> m_commands;
   std::unique_ptr<providers::ClientPageRenderer> m_renderer;
   std::unique_ptr<FileServer> m_server;

@@ -15,6 +15,16 @@ std::optional<std::string> ClientStateHost::externalAddress() {
   return external;
 }
 
+void ClientStateHost::setLocalAddress(const std::string& address) {
+  m_state.SetLocalAddress(address);
+  if (m_hooks.localAddressChanged) m_hooks.localAddressChanged(address);
+}
+
+// Read at every request: a redirect may move the client to another server.
+std::string ClientStateHost::centralServerHost() {
+  return m_hooks.centralServerHost.empty() ? m_settings.GetSettingText("serveraddress") : m_hooks.centralServerHost;
+}
+
 void ClientStateHost::awardTransfer(int kilobytes, int files, std::string_view peer) {
   if (m_hooks.awardTransfer) m_hooks.awardTransfer(kilobytes, files, peer);
 }

@@ -22,8 +22,9 @@ struct FileServerHooks {
   std::function<bool(RequestParams&)> startShareWindow;      // returns once it took them over
   std::function<void(int kilobytes, int files, std::string_view peer)> awardTransfer;
   std::function<bool()> fileSecurity;                        // none: on
-  std::string centralServerHost;
+  std::string centralServerHost;                             // empty: the "serveraddress" setting
   Log* log = nullptr;
+  std::function<void(const std::string&)> localAddressChanged;  // after the server learnt it
 };
 
 class ClientStateHost : public FileServerHost {
@@ -43,9 +44,9 @@ class ClientStateHost : public FileServerHost {
   int maxUserBand() override { return m_state.MaxUserBand(); }
   int clientVersion() override { return ClientState::kOwnClientVersion; }
   std::string localAddress() override { return m_state.LocalAddress(); }
-  void setLocalAddress(const std::string& address) override { m_state.SetLocalAddress(address); }
+  void setLocalAddress(const std::string& address) override;
   std::optional<std::string> externalAddress() override;
-  std::string centralServerHost() override { return m_hooks.centralServerHost; }
+  std::string centralServerHost() override;
   bool remoteSharingAllowed() override { return m_settings.GetSettingNumber("remotes") == 1; }
   bool firstTimeSharing() override { return m_settings.GetSettingNumber("firstTimeSharing") == 1; }
   void clearFirstTimeSharing() override { m_settings.SetSettingNumber("firstTimeSharing", 0); }

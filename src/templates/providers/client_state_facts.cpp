@@ -18,8 +18,11 @@ std::string ClientStateFacts::ownAddress() const {
 
 int ClientStateFacts::fileServerPort() const { return m_endpoints.fileServerPort ? m_endpoints.fileServerPort() : 8323; }
 
-// The login text: "Not logged into server" until a login sets the user's name.
-std::string ClientStateFacts::userName() const { return m_state.StatusText(); }
+// "Not logged into server" until a login sets the user's name.
+std::string ClientStateFacts::userName() const {
+  std::string name = m_state.UserName();
+  return name.empty() ? m_state.StatusText() : name;
+}
 
 std::string ClientStateFacts::serverAddress() const {
   return m_endpoints.serverAddress ? m_endpoints.serverAddress() : std::string();
@@ -43,5 +46,6 @@ std::vector<std::shared_ptr<UploadSession>> ClientStateFacts::sessions() const {
 std::size_t ClientStateFacts::sessionCount() const { return m_state.SessionCount(); }
 std::string ClientStateFacts::encryptText(std::string_view plain) const { return m_key.EncryptText(plain); }
 std::string ClientStateFacts::makeToken(std::string_view text) const { return m_key.MakeToken(text); }
+std::string ClientStateFacts::decryptText(std::string_view cipher) const { return m_key.DecryptText(cipher); }
 
 }  // namespace vantrel

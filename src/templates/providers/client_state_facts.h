@@ -11,6 +11,7 @@
 #include <functional>
 #include <string>
 
+#include "fileserver/request_params.h"
 #include "templates/providers/client_facts.h"
 
 namespace vantrel {
@@ -26,7 +27,8 @@ struct ClientEndpoints {
   std::string homeDirectory;                    // where the directory browser starts
 };
 
-class ClientStateFacts : public ClientFacts {
+// Also the file server's cipher for "@" parameters, with the same session key.
+class ClientStateFacts : public ClientFacts, public ParameterCipher {
  public:
   ClientStateFacts(ClientState& state, SettingsStore& settings, const SessionKey& key, SharedFileList& files,
                    ClientEndpoints endpoints);
@@ -49,6 +51,9 @@ class ClientStateFacts : public ClientFacts {
   std::string encryptText(std::string_view plain) const override;
   std::string makeToken(std::string_view text) const override;
   std::string homeDirectory() const override { return m_endpoints.homeDirectory; }
+
+  // ParameterCipher
+  std::string decryptText(std::string_view cipher) const override;
 
  private:
   ClientState& m_state;

@@ -43,6 +43,10 @@ TEST(ClientStateFacts, PagesReadTheRunningClient) {
       &root);
   EXPECT_EQ(r.page, std::string(ClientLogin::kNotLoggedIn) + "|" + std::string(SettingsStore::ConnectionTypeNames()[2]) +
                         "|30|9000|hub.example:80|1|1|10|10.0.0.5");
+
+  // Once a login set the name, the page shows it.
+  state.SetUserName("carol");
+  EXPECT_EQ(templates::testing::renderText("<# start; env.client.username; endtmpl #>", &root).page, "carol");
 }
 
 }  // namespace

@@ -50,7 +50,7 @@ std::string HttpRequest::header(std::string_view name) const {
 std::string HttpResponse::serialize() const {
   std::string out = "HTTP/1.0 " + std::to_string(status) + " " + reason(status) + "\r\n";
   out += "Content-Type: " + contentType + "\r\n";
-  out += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+  if (announceLength) out += "Content-Length: " + std::to_string(body.size()) + "\r\n";
   out += "Connection: close\r\n";
   out += "Cache-Control: no-store\r\n";
   for (const auto& h : extraHeaders) out += h + "\r\n";

@@ -33,6 +33,8 @@ struct HttpResponse {
   std::string contentType = "text/plain";
   std::string body;
   std::vector<std::string> extraHeaders;  // whole lines without CR LF
+  // False: no Content-Length; the body ends where the connection closes.
+  bool announceLength = true;
 
   // Status line, headers and body as they go on the wire.
   std::string serialize() const;

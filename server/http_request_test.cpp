@@ -69,6 +69,10 @@ TEST(HttpRequestTest, ResponseCarriesLengthAndClosesTheConnection) {
   EXPECT_EQ(r.serialize(),
             "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 9\r\nConnection: close\r\n"
             "Cache-Control: no-store\r\n\r\nresult=0&");
+  r.announceLength = false;
+  EXPECT_EQ(r.serialize(),
+            "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nConnection: close\r\n"
+            "Cache-Control: no-store\r\n\r\nresult=0&");
 }
 
 }  // namespace

@@ -26,12 +26,18 @@ bool plainHostName(std::string_view host) {
   });
 }
 
-HttpResponse notFound() {
+// The client's update download writes whatever comes with a length into the
+// program directory and takes it as the file, whatever the status: an error
+// goes without a length, which the client refuses.
+HttpResponse updateError(int status, std::string text) {
   HttpResponse r;
-  r.status = 404;
-  r.body = "no such update file\n";
+  r.status = status;
+  r.body = std::move(text);
+  r.announceLength = false;
   return r;
 }
+
+HttpResponse notFound() { return updateError(404, "no such update file\n"); }
 
 }  // namespace
 
@@ -132,13 +138,8 @@ HttpResponse UpdateOffer::serve(std::string_view path) const {
     if (n <= 0) break;
     got += static_cast<size_t>(n);
   }
-  if (got != r.body.size()) {
-    // Cut short while it was read (being replaced): never half an update.
-    HttpResponse failed;
-    failed.status = 500;
-    failed.body = "the update file changed while it was read\n";
-    return failed;
-  }
+  // Cut short while it was read (being replaced): never half an update.
+  if (got != r.body.size()) return updateError(500, "the update file changed while it was read\n");
   return r;
 }
 

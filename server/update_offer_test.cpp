@@ -117,6 +117,7 @@ TEST_F(UpdateFolderTest, ServesTheOfferedFilesAndNothingElse) {
     SCOPED_TRACE(path);
     const HttpResponse r = offer.serve(path);
     EXPECT_EQ(r.status, 404);
+    EXPECT_FALSE(r.announceLength);
     EXPECT_EQ(r.body.find("outside"), std::string::npos);
   }
 }
@@ -203,10 +204,15 @@ TEST_F(UpdateFolderTest, ClientDownloadsTheOfferFromTheRunningServer) {
     EXPECT_EQ(readWholeFile(dir.file("program/" + name)), readWholeFile((folder / name).string()));
     EXPECT_EQ(announced, static_cast<long>(fs::file_size(folder / name)));
   }
-  // A path that climbs out of the folder finds nothing.
-  ClientRequest page;
-  EXPECT_EQ(page.GetText(base + "/update/../s.db"), 0);
-  EXPECT_EQ(page.StatusCode(), 404);
+  // A file that went away after the offer, or a path that climbs out of the
+  // folder, is an error to the client's download, not a file of error text.
+  fs::remove(folder / "vantrel-client");
+  for (const std::string& url : {view.urls.back(), base + "/update/../s.db"}) {
+    SCOPED_TRACE(url);
+    ClientRequest get;
+    EXPECT_NE(get.GetUpdateFile(url, dir.file("program/gone"), [](long) {}), 0);
+    EXPECT_EQ(get.StatusCode(), 404);
+  }
 }
 
 TEST(UpdateServerOptionsTest, MissingUpdateFolderStopsTheStart) {

@@ -34,6 +34,9 @@ for i in 0 1 2 3; do urls="$urls http://127.0.0.1:$port/f$i"; done
 export VANTREL_BENCH_URLS="$urls"
 
 curls() {
+  # Fresh files, as the manager's run makes: overwriting 800 MiB of files that
+  # are still being written back costs curl more than the download itself.
+  rm -f "$work/curl/f0" "$work/curl/f1" "$work/curl/f2" "$work/curl/f3"
   pids=
   for i in 0 1 2 3; do curl -s -o "$work/curl/f$i" "http://127.0.0.1:$port/f$i" & pids="$pids $!"; done
   for p in $pids; do wait "$p"; done

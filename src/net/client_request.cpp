@@ -502,6 +502,11 @@ int ClientRequest::GetUpdateFile(std::string_view url, const std::string& path,
   if (const int rc = openGet(url, [] {}); rc != get::kOk) return rc;
   const int fd = m_socket.fd();
   readHeaders(Clock::now() + kReplyDeadline);
+  // An error page is not the file: it must never be installed as one.
+  if (StatusCode() != 200) {
+    m_socket.close();
+    return get::kBadUrlOrStatus;
+  }
 
   long length = -1;
   for (const std::string& h : m_headers) {

@@ -351,6 +351,7 @@ TEST(ClientRequest, GetUpdateFileNeedsTheWholeAnnouncedLength) {
   const Case cases[] = {
       {"complete", "HTTP/1.0 200 OK\r\nContent-length: 5\r\n\r\nhello", 0, get::kOk},
       {"no length header", "HTTP/1.0 200 OK\r\n\r\nhello", 0, get::kPeerErrorOrNoLength},
+      {"error page", "HTTP/1.0 404 Not Found\r\nContent-length: 5\r\n\r\noops!", 0, get::kBadUrlOrStatus},
       {"cut short", "HTTP/1.0 200 OK\r\nContent-length: 9\r\n\r\nhello", 0, 9},
       {"stopped by progress", "HTTP/1.0 200 OK\r\nContent-length: 5\r\n\r\nhello", 1, 11},
       {"disk full", "HTTP/1.0 200 OK\r\nContent-length: 5\r\n\r\nhello", 0, 10},

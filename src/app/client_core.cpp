@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/session_ui_adapter.h"
+#include "app/missing_files_presenter.h"
 #include "app/share_window.h"
 #include "app/sync_dialog_presenter.h"
 #include "catalogue/server_comparison.h"
@@ -197,6 +198,14 @@ int ClientCore::RunUpdate() {
 bool ClientCore::StartLauncher() { return startProgram(m_app.programDir + "vantrel"); }
 
 int ClientCore::fileServerPort() const { return m_port; }
+
+void ClientCore::OpenMissingFiles() {
+  m_app.protocol.state.ClearTrayNotice();
+  if (!m_files || m_missingFilesOpen.exchange(true)) return;
+  MissingFilesPresenter dialog(*m_files, m_app.protocol);
+  m_app.ui.runMissingFilesDialog(dialog);
+  m_missingFilesOpen = false;
+}
 
 void ClientCore::releaseServices() {
   // Share windows still open finish before the list they share into goes.

@@ -88,6 +88,10 @@ class ClientCore : public CoreOperations {
   int fileServerPort() const;
   SharedFileList* sharedFiles() { return m_files.get(); }
   bool sharing() const { return m_server != nullptr; }
+  // A click on the tray notice of moved or deleted files: takes the notice
+  // away and shows "Missing Files..", unless it is open already. Called on the
+  // front end's main thread, like Exit and Connect, so the list outlives it.
+  void OpenMissingFiles();
   // The contest file of the user logged in now.
   std::filesystem::path contestFile() const;
 
@@ -96,7 +100,8 @@ class ClientCore : public CoreOperations {
   void releaseServices();
 
   AppContext& m_app;
-  std::atomic<int> m_port{0};  // read by page renderings on connection threads
+  std::atomic<int> m_port{0};
+  std::atomic<bool> m_missingFilesOpen{false};  // read by page renderings on connection threads
   std::unique_ptr<templates::TemplateArchive> m_templates;
   std::mutex m_filesMutex;  // lets the file-check timer and the session use m_files safely
   std::unique_ptr<SharedFileList> m_files;  // guarded by m_filesMutex where other threads read it

@@ -12,6 +12,8 @@
 // front end overrides only what it draws.
 
 #include <chrono>
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -105,6 +107,35 @@ class SyncDialogModel {
   virtual bool closeRequested() const = 0;
 };
 
+// The logic behind the "Missing Files.." dialog: shared files that were moved
+// or deleted, one row per lower-cased name. The front end shows rows() and
+// calls, for its buttons: browseProblem() and, after its file dialog,
+// replaceWith(); stopSharing(); autoFind() over the folders the person picks,
+// on a thread of its own, showing each line it reports, with stopSearching()
+// for "Stop Searching (Keeps current results)"; and for OK, once the person
+// confirmed stopSharingNames() ("I'm sure" / "Go Back!"), apply(). One call at
+// a time, except stopSearching() during autoFind().
+class MissingFilesModel {
+ public:
+  struct Row {
+    std::string name;          // "Missing File"
+    int64_t recordedSize = 0;  // "Size"
+    std::string replacement;   // "Replace With"
+    int64_t replacementSize = 0;
+  };
+  virtual ~MissingFilesModel() = default;
+  virtual std::vector<Row> rows() const = 0;
+  // The warning to show for this many selected rows, or "".
+  virtual std::string browseProblem(std::size_t selectedRows) const = 0;
+  virtual void replaceWith(const std::string& name, const std::string& path) = 0;
+  // The warning for an empty selection, or "".
+  virtual std::string stopSharing(const std::vector<std::string>& names) = 0;
+  virtual void autoFind(const std::vector<std::string>& folders, const std::function<void(const std::string&)>& onLine) = 0;
+  virtual void stopSearching() = 0;
+  virtual std::vector<std::string> stopSharingNames() const = 0;
+  virtual void apply() = 0;
+};
+
 // Choices of the named dialogs.
 enum class AlreadySharingChoice { GoBack, Continue };
 enum class InvalidLoginChoice { Ok, CreateUser };
@@ -138,6 +169,9 @@ class UserInterface {
   // "Files Missing", modal: returns when the person closes it. Nobody asked,
   // every record stays as it is.
   virtual void runSyncDialog(SyncDialogModel& model) { (void)model; }
+  // "Missing Files..", modal, after a click on the tray notice. Nobody asked,
+  // every record stays as it is.
+  virtual void runMissingFilesDialog(MissingFilesModel& model) { (void)model; }
   // "File Already Exists" for a download.
   virtual ExistingFileChoice fileAlreadyExists(std::string_view fileName) {
     (void)fileName;

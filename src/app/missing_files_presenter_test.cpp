@@ -1,0 +1,72 @@
+// SPDX-License-Identifier: MIT
+#include "app/missing_files_presenter.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "catalogue/sync_test_server.h"
+
+namespace vantrel {
+namespace {
+
+using sync_testing::FakeCatalogueServer;
+
+class MissingFilesPresenterTest : public ::testing::Test, public sync_testing::ProtocolFixture {
+ protected:
+  MissingFilesPresenterTest() { loggedIn(7); }
+  std::string make(const std::string& rel, std::size_t size) {
+    const auto p = dir.path() / rel;
+    std::filesystem::create_directories(p.parent_path());
+    std::ofstream(p) << std::string(size, 'x');
+    return p.string();
+  }
+  // A shared file that has gone from where it was shared.
+  void moved(int32_t id, const std::string& name, int32_t size) {
+    CVantreldFile record(make("old/" + name, static_cast<std::size_t>(size)));
+    record.Verify();
+    record.fileId = id;
+    record.dirId = 5;
+    list.Add(record);
+    std::filesystem::remove(record.localPath);
+    list.Update(id, [](CVantreldFile& r) { r.Verify(); });  // now invalid, still listed
+  }
+  SharedFileList list{(dir.path() / "bob.dat").string()};
+};
+
+TEST_F(MissingFilesPresenterTest, AFrontEndFindsMovedFilesAndSharesThemAgain) {
+  FakeCatalogueServer server(*this);
+  moved(10, "Song.MP3", 4);
+  moved(20, "gone.txt", 3);
+  make("new/a/song.mp3", 9);
+  const std::string closest = make("new/b/song.mp3", 5);
+  MissingFilesPresenter dialog(list, ctx);
+
+  ASSERT_EQ(dialog.rows().size(), 2u);
+  EXPECT_EQ(dialog.rows()[1].name, "song.mp3");
+  EXPECT_EQ(dialog.rows()[1].replacement, MissingFiles::kStopSharing);
+  EXPECT_EQ(dialog.browseProblem(2), "Select one file at a time to browse for");
+
+  std::vector<std::string> lines;
+  dialog.autoFind({(dir.path() / "new").string()}, [&](const std::string& line) { lines.push_back(line); });
+  EXPECT_EQ(lines.size(), 2u);
+  EXPECT_EQ(dialog.rows()[1].replacement, closest);  // 5 bytes is closer to 4 than 9 is
+  EXPECT_EQ(dialog.rows()[1].replacementSize, 5);
+
+  // Browsing picks another file; its size is read from the disk.
+  const std::string picked = make("picked/song.mp3", 4);
+  dialog.replaceWith("song.mp3", picked);
+  EXPECT_EQ(dialog.rows()[1].replacementSize, 4);
+
+  EXPECT_EQ(dialog.stopSharingNames(), std::vector<std::string>{"gone.txt"});
+  dialog.apply();
+  EXPECT_FALSE(list.Contains(10));
+  EXPECT_FALSE(list.Contains(20));
+  ASSERT_TRUE(list.Contains(1000));
+  EXPECT_EQ(list.Lookup(1000)->localPath, picked);
+  EXPECT_TRUE(list.Lookup(1000)->isValid);
+}
+
+}  // namespace
+}  // namespace vantrel

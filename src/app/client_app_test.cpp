@@ -185,5 +185,51 @@ TEST(SessionUiAdapterTest, LostConnectionWindowClosesWhenTheConnectionIsBack) {
   EXPECT_EQ(never.ticks, 0);
 }
 
+// A front end that draws both session windows itself gets the prompts, and
+// the client shows no box of its own.
+TEST(SessionUiAdapterTest, AWindowedFrontEndDrawsTheSessionWindows) {
+  class WindowUi : public RecordingUi {
+   public:
+    int runUpdateWindow(std::string_view text, std::string_view comment, UpdatePrompt& prompt) override {
+      shown = std::string(text) + "|" + std::string(comment);
+      class Lines : public UpdateView {
+       public:
+        void setFileLine(const std::string&) override {}
+        void setProgressLine(const std::string&) override {}
+        void setProgressRange(long) override {}
+        void setProgressPosition(long) override {}
+        void setButtons(const std::string&, const std::string&, bool) override {}
+        void showNotice(const MessageBox&) override {}
+      } view;
+      return prompt.pressUpdate(view) ? 1 : 2;
+    }
+    bool runLostConnectionWindow(LostConnectionPrompt& prompt, const std::function<bool()>& closeRequested) override {
+      while (!closeRequested() && !prompt.onTimer()) {
+      }
+      return true;
+    }
+    std::string shown;
+  };
+  class Pressed : public UpdatePrompt {
+   public:
+    bool pressUpdate(UpdateView&) override { return true; }
+  };
+  class Prompt : public LostConnectionPrompt {
+   public:
+    bool onTimer() override { return ++ticks >= 2; }
+    MessageBox tryReconnect() override { return {}; }
+    int ticks = 0;
+  };
+  WindowUi ui;
+  SessionUiAdapter adapter(ui);
+  Pressed update;
+  EXPECT_EQ(adapter.showUpdate("Faster downloads", update), 1);
+  EXPECT_EQ(ui.shown, std::string(SessionUi::kUpdateText) + "|Faster downloads");
+  Prompt lost;
+  adapter.showLostConnection(lost);
+  EXPECT_EQ(lost.ticks, 2);
+  EXPECT_TRUE(ui.messageList().empty());
+}
+
 }  // namespace
 }  // namespace vantrel

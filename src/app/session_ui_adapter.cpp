@@ -30,6 +30,11 @@ void SessionUiAdapter::showLostConnection(LostConnectionPrompt& prompt) {
     std::scoped_lock lock(m_mutex);
     if (m_closeLost) return;
   }
+  auto closed = [this] {
+    std::scoped_lock lock(m_mutex);
+    return m_closeLost;
+  };
+  if (m_ui.runLostConnectionWindow(prompt, closed)) return;
   m_ui.showMessage(MessageBox{kLostText, kLostTitle, MessageIcon::Warning, MessageButtons::Ok, true});
   std::unique_lock lock(m_mutex);
   while (!m_closeLost) {
@@ -55,6 +60,7 @@ void SessionUiAdapter::closeLostConnection() {
 }
 
 int SessionUiAdapter::showUpdate(const std::string& comment, UpdatePrompt& prompt) {
+  if (const int button = m_ui.runUpdateWindow(kUpdateText, comment, prompt); button >= 0) return button;
   std::string text = kUpdateText;
   if (!comment.empty()) text += "\n" + comment;
   const MessageAnswer answer =

@@ -136,6 +136,39 @@ class MissingFilesModel {
   virtual void apply() = 0;
 };
 
+// The logic behind the "Lost Connection To Vantrel" window. The front end calls
+// onTimer every 5,000 ms while the window is open and tryReconnect when "Try To
+// Reconnect" is pressed, then shows the returned message and keeps the window.
+class LostConnectionPrompt {
+ public:
+  virtual ~LostConnectionPrompt() = default;
+  // True when the window should close now (as if "OK" was pressed).
+  virtual bool onTimer() = 0;
+  virtual MessageBox tryReconnect() = 0;
+};
+
+// The logic behind the "New Version!" window. Button 1 ("Update Now", later
+// "Cancel", "Try Again", "Continue") calls pressUpdate; the front end shows
+// the texts and the progress it is told through UpdateView.
+class UpdateView {
+ public:
+  virtual ~UpdateView() = default;
+  virtual void setFileLine(const std::string& text) = 0;
+  virtual void setProgressLine(const std::string& text) = 0;
+  virtual void setProgressRange(long total) = 0;
+  virtual void setProgressPosition(long position) = 0;
+  // Labels and enabled states of the two buttons; "" leaves a label as it is.
+  virtual void setButtons(const std::string& first, const std::string& second, bool secondEnabled) = 0;
+  virtual void showNotice(const MessageBox& box) = 0;
+};
+
+class UpdatePrompt {
+ public:
+  virtual ~UpdatePrompt() = default;
+  // Button 1. Returns true when the window should close now.
+  virtual bool pressUpdate(UpdateView& view) = 0;
+};
+
 // Choices of the named dialogs.
 enum class AlreadySharingChoice { GoBack, Continue };
 enum class InvalidLoginChoice { Ok, CreateUser };
@@ -203,6 +236,24 @@ class UserInterface {
   virtual void closeBrowserWindow(std::string_view title) { (void)title; }
   // Shows the progress dialog until the model's work has finished.
   virtual void runProgressDialog(ProgressDialogModel& model);
+  // "Lost Connection To Vantrel" drawn by the front end itself: false when it
+  // has no such window (the client then shows a warning box and keeps trying
+  // on its own). Otherwise the window calls prompt.onTimer() every 5,000 ms and
+  // prompt.tryReconnect() for "Try To Reconnect", closes when onTimer or "OK"
+  // says so or once closeRequested() is true, and returns then.
+  virtual bool runLostConnectionWindow(LostConnectionPrompt& prompt, const std::function<bool()>& closeRequested) {
+    (void)prompt, (void)closeRequested;
+    return false;
+  }
+  // "New Version!" drawn by the front end itself, with the fixed text and the
+  // comment: -1 when it has no such window (the client then asks Yes or No and
+  // shows the download's lines as login status). Otherwise button 1 calls
+  // prompt.pressUpdate with the window's own view, and the result is the button
+  // that closed the window: 1, or 2 for "Update Later".
+  virtual int runUpdateWindow(std::string_view text, std::string_view comment, UpdatePrompt& prompt) {
+    (void)text, (void)comment, (void)prompt;
+    return -1;
+  }
   // The main window comes to the front (a second start asked for it).
   virtual void bringToFront() {}
   // Opens a URL in the default browser.

@@ -11,38 +11,8 @@
 
 namespace vantrel {
 
-// The logic behind the "Lost Connection To Vantrel" window. The front end calls
-// onTimer every 5,000 ms while the window is open and tryReconnect when "Try To
-// Reconnect" is pressed, then shows the returned message and keeps the window.
-class LostConnectionPrompt {
- public:
-  virtual ~LostConnectionPrompt() = default;
-  // True when the window should close now (as if "OK" was pressed).
-  virtual bool onTimer() = 0;
-  virtual MessageBox tryReconnect() = 0;
-};
-
-// The logic behind the "New Version!" window. Button 1 ("Update Now", later
-// "Cancel", "Try Again", "Continue") calls pressUpdate; the front end shows
-// the texts and the progress it is told through UpdateView.
-class UpdateView {
- public:
-  virtual ~UpdateView() = default;
-  virtual void setFileLine(const std::string& text) = 0;
-  virtual void setProgressLine(const std::string& text) = 0;
-  virtual void setProgressRange(long total) = 0;
-  virtual void setProgressPosition(long position) = 0;
-  // Labels and enabled states of the two buttons; "" leaves a label as it is.
-  virtual void setButtons(const std::string& first, const std::string& second, bool secondEnabled) = 0;
-  virtual void showNotice(const MessageBox& box) = 0;
-};
-
-class UpdatePrompt {
- public:
-  virtual ~UpdatePrompt() = default;
-  // Button 1. Returns true when the window should close now.
-  virtual bool pressUpdate(UpdateView& view) = 0;
-};
+// LostConnectionPrompt, UpdatePrompt and UpdateView live with UserInterface,
+// which a front end implements to draw these windows itself.
 
 class SessionUi {
  public:

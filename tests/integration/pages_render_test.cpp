@@ -183,7 +183,7 @@ TEST_F(Pages, AllFilesPageListsPastTheLoopBudget) {
   SessionRequest request("10.1.1.7");
   const Rendered r = render("client-shared_show_all_template.html", request);
   size_t rows = 0;
-  for (size_t at = r.page.find("getfileinfo/file?fileid="); at != std::string::npos; at = r.page.find("getfileinfo/file?fileid=", at + 1)) {
+  for (size_t at = r.page.find("client-file_info_template.html?fileid="); at != std::string::npos; at = r.page.find("client-file_info_template.html?fileid=", at + 1)) {
     ++rows;
   }
   EXPECT_EQ(rows, 2500u);

@@ -462,6 +462,15 @@ int ClientRequest::GetFile(std::string_view url, const std::string& path, Downlo
     readHeaders(deadline);
   }
   const int status = StatusCode();
+  // A file manager answers a range that starts at the end of the file with 416
+  // and "bytes */SIZE": a resumed download that already holds all SIZE bytes
+  // is complete, not failed.
+  if (status == 416 && record.resume() && record.resumeOffset() > 0 && ContentLength() == record.resumeOffset()) {
+    m_socket.close();
+    record.setLength(0);
+    record.progress(record.resumeOffset());
+    return get::kOk;
+  }
   if (status != 200 && status != 206) {
     m_socket.close();
     return get::kBadUrlOrStatus;

@@ -274,6 +274,22 @@ TEST(ClientRequest, GetFileWritesOrAppendsByStatus) {
   EXPECT_NE(server.lastRequest().find("Range: bytes=8-10\r\n"), std::string::npos);
   EXPECT_EQ(readFile(file), "0123456789");
   EXPECT_EQ(resumed.m_progress, 10);
+
+  // Resuming a file that is already whole: the file manager's 416 for a range
+  // at the end completes it; a 416 for any other size is still a failure.
+  for (const auto& [size, want] : {std::pair{10, get::kOk}, std::pair{12, get::kBadUrlOrStatus}}) {
+    server.setHandler(ScriptedHttpServer::reply(
+        "", "HTTP/1.0 416 OK\r\nContent-Range: bytes */" + std::to_string(size) + "\r\n\r\n"));
+    FakeDownload whole;
+    whole.m_resume = true;
+    whole.m_offset = 10;
+    ClientRequest third;
+    EXPECT_EQ(third.GetFile(url(server.port(), "/getfile?fileid=3"), file, whole), want) << size;
+    EXPECT_EQ(readFile(file), "0123456789");
+    if (want == get::kOk) {
+      EXPECT_EQ(whole.m_progress, 10);
+    }
+  }
 }
 
 TEST(ClientRequest, GetFileStoresALargeBodyExactlyAndReportsEveryPiece) {

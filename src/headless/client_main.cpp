@@ -4,21 +4,15 @@
 // terminal front end until the windowed one replaces it. Ends on SIGINT or
 // SIGTERM through "Exit", forced.
 
-#include <signal.h>
-
 #include "app/client_app.h"
 #include "headless/terminal_ui.h"
+#include "platform/stop_signals.h"
 
 using namespace vantrel;
 
 int main(int argc, char** argv) {
   const CommandLine commandLine = parseCommandLine(joinArguments(argc, argv));
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-  signal(SIGPIPE, SIG_IGN);
+  StopSignals::blockInThisProcess();
 
   TerminalUi ui;
   AppOptions options;
@@ -29,8 +23,7 @@ int main(int argc, char** argv) {
   // Log lines show on the terminal as well as in log.txt.
   app.log()->setMirror([&ui](std::string_view line) { ui.print(line); });
   ui.setLog(app.log());
-  int received = 0;
-  sigwait(&signals, &received);
+  StopSignals().wait();
   app.ForcedExit();
   return 0;
 }

@@ -4,13 +4,7 @@
 // or SIGTERM, then shuts down (forced) and ends with 0. A failed login prints
 // one line with the code and its title and ends with 2.
 
-#include <signal.h>
-
-#include <atomic>
-#include <condition_variable>
 #include <cstdio>
-#include <mutex>
-#include <thread>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -22,6 +16,7 @@
 #include "app/personal_share.h"
 #include "core/error_table.h"
 #include "headless/terminal_ui.h"
+#include "platform/stop_signals.h"
 
 using namespace vantrel;
 
@@ -106,42 +101,6 @@ int parse(int argc, char** argv, Options& o) {
   return 0;
 }
 
-// Waits for SIGINT or SIGTERM (blocked in every thread) on its own thread.
-class SignalWaiter {
- public:
-  SignalWaiter(const sigset_t& signals, std::atomic<int>& loginAbort)
-      : m_signals(signals), m_loginAbort(loginAbort), m_thread([this] { run(); }) {}
-  ~SignalWaiter() {
-    // Ending without a signal: wake the waiting thread with one of its own.
-    if (m_received == 0) pthread_kill(m_thread.native_handle(), SIGTERM);
-    m_thread.join();
-  }
-  int received() const { return m_received; }
-  int wait() {
-    std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [this] { return m_received != 0; });
-    return m_received;
-  }
-
- private:
-  void run() {
-    int signal = 0;
-    sigwait(&m_signals, &signal);
-    {
-      std::scoped_lock lock(m_mutex);
-      m_received = signal;
-    }
-    m_loginAbort = 1;
-    m_changed.notify_all();
-  }
-  const sigset_t m_signals;
-  std::atomic<int>& m_loginAbort;
-  std::mutex m_mutex;
-  std::condition_variable m_changed;
-  std::atomic<int> m_received{0};
-  std::thread m_thread;
-};
-
 bool readPassword(const std::string& file, std::string& password) {
   std::ifstream in(file, std::ios::binary);
   if (!in) return false;
@@ -156,14 +115,7 @@ int main(int argc, char** argv) {
   Options o;
   if (const int status = parse(argc, argv, o); status != 0) return status < 0 ? 0 : status;
 
-  // The signals are taken by sigwait below; block them before any thread starts
-  // so that every thread inherits the mask.
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-  signal(SIGPIPE, SIG_IGN);
+  StopSignals::blockInThisProcess();
 
   TerminalUi ui;
   std::string password;
@@ -203,7 +155,7 @@ int main(int argc, char** argv) {
 
   // SIGINT and SIGTERM are taken on a thread of their own so that they also
   // end a login that is still waiting for the server.
-  SignalWaiter signalWaiter(signals, app.protocol().loginAbort);
+  StopSignals signalWaiter([&app] { app.protocol().loginAbort = 1; });
   const bool goOn = app.LoginPhase();
   if (signalWaiter.received() != 0) {
     ui.print("vantreld: stopped during the login");
@@ -250,7 +202,7 @@ int main(int argc, char** argv) {
   }
 
   const int received = signalWaiter.wait();
-  ui.print(received == SIGINT ? "vantreld: interrupted, shutting down" : "vantreld: terminated, shutting down");
+  ui.print(received == StopSignals::kInterrupt ? "vantreld: interrupted, shutting down" : "vantreld: terminated, shutting down");
   app.ForcedExit();
   return 0;
 }

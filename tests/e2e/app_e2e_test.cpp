@@ -42,6 +42,7 @@
 #include "core/base64.h"
 #include "protocol/testing/protocol_fixture.h"
 #include "settings/settings_store.h"
+#include "tests/e2e/e2e_support.h"
 
 namespace vantrel {
 namespace {
@@ -49,14 +50,7 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    if (done()) return true;
-    std::this_thread::sleep_for(20ms);
-  }
-  return done();
-}
+using e2e::waitFor;
 
 // A TCP connection to `port` on loopback from the address `from`. To the
 // client 127.0.0.2 is another computer: neither 127.0.0.1 nor its own address.

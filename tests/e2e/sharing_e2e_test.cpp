@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "catalogue/server_comparison.h"
+#include "tests/e2e/e2e_support.h"
 #include "catalogue/share_run.h"
 #include "fileserver/client_state_host.h"
 #include "fileserver/commands/sharing_commands.h"
@@ -42,63 +43,8 @@ namespace {
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
-
-bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    if (done()) return true;
-    std::this_thread::sleep_for(10ms);
-  }
-  return done();
-}
-
-// vantrel-server on ports the system picks, stopped by its PID.
-class ServerProcess {
- public:
-  bool start(const std::string& db) {
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) return false;
-    std::vector<std::string> args = {VANTREL_SERVER_BIN, "--db", db, "--listen", "127.0.0.1:0", "--udp-port", "0",
-                                     "--demo-catalogue"};
-    m_pid = ::fork();
-    if (m_pid == 0) {
-      ::dup2(out[1], STDOUT_FILENO);
-      std::vector<char*> argv;
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
-    }
-    ::close(out[1]);
-    UniqueFd read(out[0]);
-    std::string line;
-    const auto end = std::chrono::steady_clock::now() + 5s;
-    while (line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < end) {
-      if (!waitReadable(read.get(), 100ms)) continue;
-      char c[256];
-      const ssize_t n = ::read(read.get(), c, sizeof c);
-      if (n <= 0) break;
-      line.append(c, static_cast<size_t>(n));
-    }
-    const size_t colon = line.find("127.0.0.1:");
-    if (colon == std::string::npos) return false;
-    port = static_cast<uint16_t>(std::stoi(line.substr(colon + 10)));
-    return true;
-  }
-  ~ServerProcess() {
-    if (m_pid <= 0) return;
-    ::kill(m_pid, SIGTERM);
-    int status = 0;
-    if (!waitFor([&] { return ::waitpid(m_pid, &status, WNOHANG) == m_pid; })) {
-      ::kill(m_pid, SIGKILL);
-      ::waitpid(m_pid, &status, 0);
-    }
-  }
-  uint16_t port = 0;
-
- private:
-  pid_t m_pid = -1;
-};
+using e2e::ServerProcess;
+using e2e::waitFor;
 
 // Decrypts "@" parameters with A's session key, as the client's own cipher does.
 class KeyCipher : public ParameterCipher {
@@ -150,7 +96,7 @@ class SharingE2eTest : public ::testing::Test {
   static constexpr int kSlowRate = 100000;
 
   void SetUp() override {
-    ASSERT_TRUE(server.start((a.dir.path() / "server.db").string()));
+    ASSERT_TRUE(server.start((a.dir.path() / "server.db").string(), {"--demo-catalogue"}));
     ASSERT_EQ(fileServer.listen(0), kListenOk);
     ASSERT_EQ(fileServer.start(), 0);
     setUserBand(0);
@@ -160,10 +106,10 @@ class SharingE2eTest : public ::testing::Test {
   void setUserBand(int bytesPerSecond) { a.state.SetLimits(15, 0, bytesPerSecond); }
 
   std::string signUpAndLogIn(protocol_testing::ProtocolFixture& c, const std::string& name, uint16_t filePort) {
-    c.useServer(server.port);
+    c.useServer(server.httpPort);
     ClientRequest request;
     int code = -1;
-    request.PostForm(nullptr, "http://127.0.0.1:" + std::to_string(server.port) + "/signup.jsp",
+    request.PostForm(nullptr, "http://127.0.0.1:" + std::to_string(server.httpPort) + "/signup.jsp",
                      "username=" + name + "&password=secret77&password2=secret77", code);
     c.settings.SetSettingNumber("port", filePort);
     EXPECT_EQ(LoginRequest(c.ctx, name, "secret77", nullptr), 0);

@@ -23,6 +23,11 @@ static_assert(StopSignals::kInterrupt == SIGINT && StopSignals::kTerminate == SI
 void StopSignals::blockInThisProcess() {
   const sigset_t signals = stopSet();
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  // A program started in the background by a script inherits SIGINT ignored,
+  // and an ignored signal never reaches sigwait. Blocked, the default action
+  // cannot run either: the waiting thread takes the signal.
+  signal(SIGINT, SIG_DFL);
+  signal(SIGTERM, SIG_DFL);
   signal(SIGPIPE, SIG_IGN);
 }
 

@@ -174,6 +174,15 @@ TEST_F(Pages, VisitorsGetNoOwnerForms) {
   EXPECT_NE(r.page.find("Blue &lt;Train&gt;.mp3"), std::string::npos);
   EXPECT_EQ(r.page.find("/filedescription"), std::string::npos);
   EXPECT_EQ(r.page.find("/sendfile"), std::string::npos);
+  EXPECT_EQ(r.page.find("/removeFiles"), std::string::npos);
+
+  // The owner can describe, replace and stop sharing the file.
+  SessionRequest owner(m_facts->ownAddress());
+  owner.add("fileid", "11");
+  const Rendered own = render("client-file_info_template.html", owner);
+  EXPECT_NE(own.page.find("/filedescription"), std::string::npos);
+  EXPECT_NE(own.page.find("/sendfile/file?fileid=11&"), std::string::npos);
+  EXPECT_NE(own.page.find("name=\"stopsharing\" value=\"11\""), std::string::npos);
 }
 
 TEST_F(Pages, AllFilesPageListsPastTheLoopBudget) {

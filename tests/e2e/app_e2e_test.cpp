@@ -50,6 +50,7 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
+using e2e::Program;
 using e2e::waitFor;
 
 // A TCP connection to `port` on loopback from the address `from`. To the
@@ -93,60 +94,6 @@ std::string ownPageStatus(int fileServerPort) {
       exchange(fileServerPort, "GET /template/client-info_template.html?token=1$127.0.0.1 HTTP/1.0\r\n\r\n");
   return reply.substr(0, reply.find("\r\n"));
 }
-
-// A program started with its own environment, its output read through a pipe,
-// ended by PID.
-class Program {
- public:
-  Program(std::vector<std::string> args, std::vector<std::string> env) {
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) return;
-    m_pid = ::fork();
-    if (m_pid == 0) {
-      ::dup2(out[1], STDOUT_FILENO);
-      ::dup2(out[1], STDERR_FILENO);
-      for (auto& e : env) ::putenv(e.data());
-      std::vector<char*> argv;
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
-    }
-    ::close(out[1]);
-    m_out = UniqueFd(out[0]);
-    ::fcntl(m_out.get(), F_SETFL, O_NONBLOCK);
-  }
-  ~Program() {
-    if (m_pid > 0) {
-      ::kill(m_pid, SIGKILL);
-      ::waitpid(m_pid, nullptr, 0);
-    }
-  }
-  // Everything printed so far.
-  const std::string& output() {
-    char buf[4096];
-    ssize_t n;
-    while ((n = ::read(m_out.get(), buf, sizeof buf)) > 0) m_text.append(buf, static_cast<size_t>(n));
-    return m_text;
-  }
-  bool printed(const std::string& text, std::chrono::milliseconds limit = 10s) {
-    return waitFor([&] { return output().find(text) != std::string::npos; }, limit);
-  }
-  // The exit status once it ended (-1 when it did not end in time).
-  int wait(std::chrono::milliseconds limit = 10s) {
-    int status = 0;
-    if (!waitFor([&] { return ::waitpid(m_pid, &status, WNOHANG) == m_pid; }, limit)) return -1;
-    m_pid = -1;
-    output();
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
-  }
-  void signal(int sig) { ::kill(m_pid, sig); }
-
- private:
-  pid_t m_pid = -1;
-  UniqueFd m_out;
-  std::string m_text;
-};
 
 class AppE2eTest : public ::testing::Test {
  protected:

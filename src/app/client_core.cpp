@@ -201,8 +201,13 @@ int ClientCore::fileServerPort() const { return m_port; }
 
 void ClientCore::OpenMissingFiles() {
   m_app.protocol.state.ClearTrayNotice();
-  if (!m_files || m_missingFilesOpen.exchange(true)) return;
-  MissingFilesPresenter dialog(*m_files, m_app.protocol);
+  SharedFileList* list = nullptr;
+  {
+    std::scoped_lock lock(m_filesMutex);  // the login worker sets it
+    list = m_files.get();
+  }
+  if (list == nullptr || m_missingFilesOpen.exchange(true)) return;
+  MissingFilesPresenter dialog(*list, m_app.protocol);
   m_app.ui.runMissingFilesDialog(dialog);
   m_missingFilesOpen = false;
 }

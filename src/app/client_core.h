@@ -100,8 +100,8 @@ class ClientCore : public CoreOperations {
   void releaseServices();
 
   AppContext& m_app;
-  std::atomic<int> m_port{0};
-  std::atomic<bool> m_missingFilesOpen{false};  // read by page renderings on connection threads
+  std::atomic<int> m_port{0};  // read by page renderings on connection threads
+  std::atomic<bool> m_missingFilesOpen{false};
   std::unique_ptr<templates::TemplateArchive> m_templates;
   std::mutex m_filesMutex;  // lets the file-check timer and the session use m_files safely
   std::unique_ptr<SharedFileList> m_files;  // guarded by m_filesMutex where other threads read it

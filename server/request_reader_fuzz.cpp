@@ -6,10 +6,16 @@
 //       key of a logged-in client so that the actions themselves are reached
 //   'U' a raw UDP ping datagram
 //   'P' the plain text of a UDP ping, sealed into a well-formed datagram
-// Each input runs against a fresh in-memory server with the demo catalogue.
+//   'T' the Host header of a getupdate request (the offer names it in its URLs)
+// Each input runs against a fresh in-memory server with the demo catalogue,
+// offering an update folder that holds one file.
+
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <string_view>
 
@@ -42,6 +48,13 @@ struct Template {
                               base64Encode(key.EncryptText("alice"));
     protocol.login(FormFields(login, FormFields::Decoding::kRaw), "");
     protocol.encryptedRequest(1001, base64Encode(key.EncryptText("action=joingroup7&groupid=7")), "");
+    std::filesystem::create_directories(updateFolder);
+    std::ofstream(updateFolder / "client.bin") << "new client";
+    update.setAddress("0.0.0.0", 7001);
+  }
+  ~Template() {
+    std::error_code ec;
+    std::filesystem::remove_all(updateFolder, ec);
   }
   Database db;
   PasswordVault vault;
@@ -52,6 +65,9 @@ struct Template {
   ServerContext ctx{accounts, catalogue, sessions, notifier, 201, fixedClock, {}};
   ClientProtocol protocol{ctx};
   SessionKey key;
+  const std::filesystem::path updateFolder =
+      std::filesystem::temp_directory_path() / ("vantrel-fuzz-update-" + std::to_string(::getpid()));
+  UpdateOffer update{updateFolder, "fuzz"};
 };
 
 Template& world() {
@@ -68,6 +84,7 @@ struct Harness {
     sqlite3_backup_step(copy, -1);
     sqlite3_backup_finish(copy);
     vault.setKey({});
+    ctx.update = &world().update;
     protocol.restoreSessions();
   }
   Database db;
@@ -95,6 +112,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (parseHttpRequest(input, request) != ParseStatus::kComplete) break;
       if (request.path == "/clientrequest") {
         (void)h.protocol.handle(request, "");
+      } else if (request.path.rfind(UpdateOffer::kPathPrefix, 0) == 0) {
+        (void)world().update.serve(request.path);
       } else {
         (void)h.web.handle(request, "");
       }
@@ -113,6 +132,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       datagram += cipher;
       datagram += std::string("\x94\x20\x00\x00\xe9\x03\x00\x00", 8);  // UDP port 8340, client 1001
       (void)h.protocol.handlePing(datagram, "");
+      break;
+    }
+    case 'T': {
+      // The folder holds a file, so whatever the host, the reply names it.
+      const std::string reply = world().update.reply(input);
+      if (reply.find("url=") == std::string::npos) std::abort();
       break;
     }
     default: break;

@@ -26,9 +26,9 @@ bool plainHostName(std::string_view host) {
   });
 }
 
-// The client's update download writes whatever comes with a length into the
-// program directory and takes it as the file, whatever the status: an error
-// goes without a length, which the client refuses.
+// Some clients' update download take whatever comes with a length as the file,
+// whatever the status: an error goes without a length, which every client
+// refuses.
 HttpResponse updateError(int status, std::string text) {
   HttpResponse r;
   r.status = status;

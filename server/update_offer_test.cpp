@@ -122,6 +122,16 @@ TEST_F(UpdateFolderTest, ServesTheOfferedFilesAndNothingElse) {
   }
 }
 
+TEST_F(UpdateFolderTest, FilesOverTheSizeLimitAreNeitherOfferedNorServed) {
+  // Sparse files: the limit is checked without writing 64 MiB.
+  writeFile(folder / "at-limit.bin", "");
+  fs::resize_file(folder / "at-limit.bin", static_cast<uintmax_t>(UpdateOffer::kMaxFileBytes));
+  writeFile(folder / "too-big.bin", "");
+  fs::resize_file(folder / "too-big.bin", static_cast<uintmax_t>(UpdateOffer::kMaxFileBytes) + 1);
+  EXPECT_EQ(offer.files(), (std::vector<std::string>{"at-limit.bin", "filedata-2.dat", "vantrel-client"}));
+  EXPECT_EQ(offer.serve("/update/too-big.bin").status, 404);
+}
+
 TEST_F(UpdateFolderTest, AnyAddressListenerNamesTheHostTheClientReached) {
   offer.setAddress("0.0.0.0", 7001);
   EXPECT_EQ(readAsTheClient(offer.reply("vantrel.test:8080")).urls.front(),

@@ -8,8 +8,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "templates/providers/fixture_facts.h"
-#include "templates/providers/page_renderer.h"
+#include "providers/fixture_facts.h"
+#include "providers/page_renderer.h"
 #include "templates/sample_providers.h"
 #include "templates/template_archive.h"
 

@@ -12,9 +12,9 @@
 #include <string_view>
 
 #include "templates/output_sink.h"
-#include "templates/providers/client_env_root.h"
-#include "templates/providers/directory_browser.h"
-#include "templates/providers/fixture_facts.h"
+#include "providers/client_env_root.h"
+#include "providers/directory_browser.h"
+#include "providers/fixture_facts.h"
 #include "templates/sample_providers.h"
 #include "templates/template_interpreter.h"
 #include "templates/template_parser.h"

@@ -18,8 +18,8 @@
 #include "protocol/client_update.h"
 #include "protocol/server_login.h"
 #include "protocol/server_session.h"
-#include "templates/providers/client_state_facts.h"
-#include "templates/providers/page_renderer.h"
+#include "providers/client_state_facts.h"
+#include "providers/page_renderer.h"
 
 namespace vantrel {
 namespace {

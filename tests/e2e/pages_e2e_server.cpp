@@ -20,8 +20,8 @@
 #include "fileserver/file_server.h"
 #include "fileserver/file_server_connection.h"
 #include "fileserver/testing_fakes.h"
-#include "templates/providers/fixture_facts.h"
-#include "templates/providers/page_renderer.h"
+#include "providers/fixture_facts.h"
+#include "providers/page_renderer.h"
 #include "templates/template_archive.h"
 
 namespace {

@@ -12,8 +12,8 @@
 
 #include "core/error_table.h"
 #include "templates/render_template.h"
-#include "templates/providers/fixture_facts.h"
-#include "templates/providers/page_renderer.h"
+#include "providers/fixture_facts.h"
+#include "providers/page_renderer.h"
 #include "templates/sample_providers.h"
 #include "templates/template_archive.h"
 #include "templates/template_parser.h"

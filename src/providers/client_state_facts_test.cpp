@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "templates/providers/client_state_facts.h"
+#include "providers/client_state_facts.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include "platform/registry_hive.h"
 #include "protocol/session_key.h"
 #include "settings/settings_store.h"
-#include "templates/providers/client_env_root.h"
+#include "providers/client_env_root.h"
 #include "templates/sample_providers.h"
 #include "templates/template_test_util.h"
 

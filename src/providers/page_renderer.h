@@ -13,7 +13,7 @@
 #include <string>
 
 #include "fileserver/file_server_host.h"
-#include "templates/providers/client_facts.h"
+#include "providers/client_facts.h"
 #include "templates/render_request.h"
 #include "templates/template_archive.h"
 #include "templates/template_parser.h"

@@ -16,7 +16,7 @@
 
 #include "templates/data_provider.h"
 #include "templates/render_request.h"
-#include "templates/providers/client_facts.h"
+#include "providers/client_facts.h"
 
 namespace vantrel::providers {
 

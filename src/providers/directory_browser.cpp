@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
-#include "templates/providers/directory_browser.h"
+#include "providers/directory_browser.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 
-#include "templates/providers/provider_text.h"
+#include "providers/provider_text.h"
 
 namespace vantrel::providers {
 namespace {

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "core/error_table.h"
-#include "templates/providers/client_env_root.h"
-#include "templates/providers/directory_browser.h"
-#include "templates/providers/fixture_facts.h"
-#include "templates/providers/shared_file_providers.h"
+#include "providers/client_env_root.h"
+#include "providers/directory_browser.h"
+#include "providers/fixture_facts.h"
+#include "providers/shared_file_providers.h"
 #include "templates/sample_providers.h"
 #include "templates/template_test_util.h"
 

@@ -17,7 +17,7 @@
 
 #include "catalogue/shared_file_list.h"
 #include "core/upload_session.h"
-#include "templates/providers/client_facts.h"
+#include "providers/client_facts.h"
 
 namespace vantrel::providers {
 

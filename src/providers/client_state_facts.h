@@ -12,7 +12,7 @@
 #include <string>
 
 #include "fileserver/request_params.h"
-#include "templates/providers/client_facts.h"
+#include "providers/client_facts.h"
 
 namespace vantrel {
 

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
-#include "templates/providers/page_renderer.h"
+#include "providers/page_renderer.h"
 
 #include "core/error_table.h"
 #include "core/log.h"
 #include "templates/output_sink.h"
-#include "templates/providers/client_env_root.h"
+#include "providers/client_env_root.h"
 #include "templates/render_template.h"
 #include "templates/template_interpreter.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "templates/providers/session_providers.h"
+#include "providers/session_providers.h"
 
 namespace vantrel::providers {
 

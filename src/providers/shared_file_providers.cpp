@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
-#include "templates/providers/shared_file_providers.h"
+#include "providers/shared_file_providers.h"
 
 #include <algorithm>
 #include <map>
 
 #include "catalogue/shared_file_list.h"
-#include "templates/providers/provider_text.h"
+#include "providers/provider_text.h"
 
 namespace vantrel::providers {
 namespace {

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "catalogue/vantreld_file.h"
-#include "templates/providers/session_providers.h"
+#include "providers/session_providers.h"
 
 namespace vantrel::providers {
 

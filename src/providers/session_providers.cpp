@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "templates/providers/session_providers.h"
+#include "providers/session_providers.h"
 
 #include <algorithm>
 #include <array>
@@ -10,7 +10,7 @@
 #include "core/error_table.h"
 #include "core/upload_session.h"
 #include "settings/settings_store.h"
-#include "templates/providers/provider_text.h"
+#include "providers/provider_text.h"
 
 namespace vantrel::providers {
 namespace {

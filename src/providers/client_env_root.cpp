@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
-#include "templates/providers/client_env_root.h"
+#include "providers/client_env_root.h"
 
-#include "templates/providers/directory_browser.h"
-#include "templates/providers/session_providers.h"
-#include "templates/providers/shared_file_providers.h"
+#include "providers/directory_browser.h"
+#include "providers/session_providers.h"
+#include "providers/shared_file_providers.h"
 
 namespace vantrel::providers {
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "templates/providers/client_state_facts.h"
+#include "providers/client_state_facts.h"
 
 #include "core/client_state.h"
 #include "protocol/session_key.h"

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "templates/providers/provider_text.h"
+#include "providers/provider_text.h"
 
 #include <cstdio>
 #include <ctime>

@@ -17,7 +17,7 @@
 #include "catalogue/vantreld_file.h"
 #include "templates/data_provider.h"
 #include "templates/render_request.h"
-#include "templates/providers/client_facts.h"
+#include "providers/client_facts.h"
 
 namespace vantrel::providers {
 

@@ -16,13 +16,15 @@ struct TypeEntry {
   const char* type;
 };
 // Order matters only in that the first match wins; the texts are the ones peers
-// have always received, "text/text" and "file/executable" included.
+// have always received, "text/text" and "file/executable" included. CSS is there
+// for the pages' one stylesheet, which browsers apply only under its own type.
 constexpr TypeEntry kTypes[] = {
     {"HTM", "text/html"},        {"HTML", "text/html"},       {"TXT", "text/text"},
     {"GIF", "image/gif"},        {"JPG", "image/jpeg"},       {"JPEG", "image/jpeg"},
     {"BMP", "image/x-xbitmap"},  {"ZIP", "application/zip"},  {"EXE", "file/executable"},
     {"DOC", "application/msword"}, {"AU", "audio/au"},        {"WAV", "audio/wav"},
     {"MPEG", "video/mpeg"},      {"MPG", "video/mpeg"},       {"AVI", "video/avi"},
+    {"CSS", "text/css"},
 };
 constexpr std::string_view kDefaultType = "application/octet-stream";
 

@@ -47,6 +47,7 @@ TEST(HttpHeader, ContentTypeGoesByTheLastExtension) {
       {"clip.mpeg", "video/mpeg"},   {"setup.exe", "file/executable"}, {"pic.bmp", "image/x-xbitmap"},
       {"a.gif", "image/gif"},        {"a.zip", "application/zip"},   {"a.doc", "application/msword"},
       {"a.au", "audio/au"},          {"a.wav", "audio/wav"},         {"a.avi", "video/avi"},
+      {"vantrel.css", "text/css"},
       {"pack.tar.gz", "application/octet-stream"}, {"README", "application/octet-stream"},
       {"trailing.", "application/octet-stream"},   {"a.htmlx", "application/octet-stream"},
   };

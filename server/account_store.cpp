@@ -75,18 +75,53 @@ bool AccountStore::anyPasswordReadable() {
 
 std::optional<UserRecord> AccountStore::findUser(std::string_view name) {
   std::scoped_lock lock(m_db.mutex());
-  Statement st(m_db, "SELECT id, name FROM users WHERE name = ?");
+  Statement st(m_db, "SELECT id, name, disabled FROM users WHERE name = ?");
   st.bind(1, name);
   if (!st.step()) return std::nullopt;
-  return UserRecord{st.integer(0), st.text(1)};
+  return UserRecord{st.integer(0), st.text(1), st.integer(2) != 0};
 }
 
 std::optional<UserRecord> AccountStore::findUser(int64_t id) {
   std::scoped_lock lock(m_db.mutex());
-  Statement st(m_db, "SELECT id, name FROM users WHERE id = ?");
+  Statement st(m_db, "SELECT id, name, disabled FROM users WHERE id = ?");
   st.bind(1, id);
   if (!st.step()) return std::nullopt;
-  return UserRecord{st.integer(0), st.text(1)};
+  return UserRecord{st.integer(0), st.text(1), st.integer(2) != 0};
+}
+
+AccountStore::Result AccountStore::setPassword(int64_t userId, std::string_view password) {
+  if (!validPassword(password)) return Result::kBadPassword;
+  const std::string sealed = m_vault.seal(password);
+  if (sealed.empty()) return Result::kStorageFailed;
+  std::scoped_lock lock(m_db.mutex());
+  Statement st(m_db, "UPDATE users SET password = ? WHERE id = ?");
+  st.bindBlob(1, sealed).bind(2, userId);
+  return st.run() && m_db.changes() == 1 ? Result::kOk : Result::kStorageFailed;
+}
+
+bool AccountStore::setDisabled(int64_t userId, bool disabled) {
+  std::scoped_lock lock(m_db.mutex());
+  Statement st(m_db, "UPDATE users SET disabled = ? WHERE id = ?");
+  st.bind(1, disabled ? 1 : 0).bind(2, userId);
+  return st.run() && m_db.changes() == 1;
+}
+
+void AccountStore::recordLogin(int64_t userId, int64_t now) {
+  std::scoped_lock lock(m_db.mutex());
+  Statement st(m_db, "UPDATE users SET last_login = ? WHERE id = ?");
+  st.bind(1, now).bind(2, userId).run();
+}
+
+std::vector<UserSummary> AccountStore::listUsers() {
+  std::scoped_lock lock(m_db.mutex());
+  std::vector<UserSummary> out;
+  Statement st(m_db,
+               "SELECT u.id, u.name, u.disabled, u.created, u.last_login, "
+               "(SELECT COUNT(*) FROM files f WHERE f.user_id = u.id) FROM users u ORDER BY u.name");
+  while (st.step()) {
+    out.push_back({st.integer(0), st.text(1), st.integer(2) != 0, st.integer(3), st.integer(4), st.integer(5)});
+  }
+  return out;
 }
 
 std::optional<std::string> AccountStore::password(int64_t userId) {
@@ -103,7 +138,7 @@ std::optional<std::string> AccountStore::password(int64_t userId) {
 
 std::optional<UserRecord> AccountStore::checkPassword(std::string_view name, std::string_view password) {
   const auto user = findUser(name);
-  if (!user) return std::nullopt;
+  if (!user || user->disabled) return std::nullopt;
   const auto stored = this->password(user->id);
   if (!stored || stored->size() != password.size() ||
       CRYPTO_memcmp(stored->data(), password.data(), password.size()) != 0) {
@@ -191,10 +226,10 @@ std::optional<UserRecord> AccountStore::webSessionUser(std::string_view token, i
   std::scoped_lock lock(m_db.mutex());
   Statement st(m_db,
                "SELECT u.id, u.name FROM web_sessions w JOIN users u ON u.id = w.user_id WHERE w.token = ? AND "
-               "w.created >= ?");
+               "w.created >= ? AND u.disabled = 0");
   st.bind(1, token).bind(2, now - kWebSessionSeconds);
   if (!st.step()) return std::nullopt;
-  return UserRecord{st.integer(0), st.text(1)};
+  return UserRecord{st.integer(0), st.text(1), false};
 }
 
 void AccountStore::endWebSession(std::string_view token) {

@@ -21,6 +21,17 @@ namespace vantrel::server {
 struct UserRecord {
   int64_t id = 0;
   std::string name;
+  bool disabled = false;  // an operator switched the account off: no logins
+};
+
+// A user as the operator's listing shows it.
+struct UserSummary {
+  int64_t id = 0;
+  std::string name;
+  bool disabled = false;
+  int64_t created = 0;
+  int64_t lastLogin = 0;  // calendar seconds, 0 = never
+  int64_t files = 0;      // files shared now
 };
 
 // What survives a server restart of a client session: enough to derive the
@@ -60,7 +71,12 @@ class AccountStore {
   std::optional<UserRecord> findUser(std::string_view name);
   std::optional<UserRecord> findUser(int64_t id);
   std::optional<std::string> password(int64_t userId);
-  // Checks a password typed into the web site.
+  // Sets the password of an existing user.
+  Result setPassword(int64_t userId, std::string_view password);
+  bool setDisabled(int64_t userId, bool disabled);
+  void recordLogin(int64_t userId, int64_t now);
+  std::vector<UserSummary> listUsers();
+  // Checks a password typed into the web site; disabled accounts never pass.
   std::optional<UserRecord> checkPassword(std::string_view name, std::string_view password);
 
   // The user's client ID, created on first use.

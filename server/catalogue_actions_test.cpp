@@ -272,5 +272,46 @@ TEST(SearchDateTest, ReadsTheClientsDateFormat) {
   EXPECT_FALSE(parseSearchDate("01/01/07x").has_value());
 }
 
+// A client that stops pinging is dropped after the time-out: its files show
+// offline without links, its next request is told to log in again, and a new
+// login brings the links back. A user disabled meanwhile is dropped at once.
+TEST_F(CatalogueActionsTest, SilentSessionsExpireAndComeBackWithALogin) {
+  const int64_t lounge = groupNamed("Open Music Lounge");
+  ASSERT_EQ(ReplyNumber(join("Open Music Lounge"), "result="), 0);
+  ASSERT_EQ(ReplyNumber(send(alice, "action=add_file&dirid=" + std::to_string(lounge) +
+                                        "&cfileid=0&filename=song.mp3&filesize=1&keywords=&filetype=mp3"),
+                        "result="),
+            0);
+  const auto fileSeenByBob = [&](TestClient& bob) {
+    const auto listing = entries(send(bob, "action=getlisting&dirid=" + std::to_string(lounge), "127.0.0.6"));
+    EXPECT_FALSE(listing.empty());
+    return listing.empty() ? std::map<std::string, std::string>{} : listing.back();
+  };
+
+  clock += 599;
+  EXPECT_EQ(protocol.expireSessions(600), 0u);
+  clock += 2;
+  TestClient bob;
+  login(bob, "bob", "hunter22", 5, "127.0.0.6");
+  EXPECT_EQ(protocol.expireSessions(600), 1u);  // alice, silent for 601 s; bob just logged in
+  auto file = fileSeenByBob(bob);
+  EXPECT_EQ(file["online"], "0");
+  EXPECT_EQ(file["url"], "");
+  EXPECT_EQ(send(alice, "action=ping"), "error=1&");
+  EXPECT_EQ(ReplyNumber(send(alice, "action=get_fileids"), "result="), 1);
+
+  TestClient again;
+  ASSERT_EQ(ReplyNumber(login(again, "alice", "secret1", 2), "result="), 0);
+  file = fileSeenByBob(bob);
+  EXPECT_EQ(file["online"], "1");
+  EXPECT_NE(file["url"], "");
+
+  ASSERT_TRUE(accounts.setDisabled(accounts.findUser("alice")->id, true));
+  EXPECT_EQ(protocol.expireSessions(600), 1u);
+  EXPECT_EQ(fileSeenByBob(bob)["online"], "0");
+  TestClient refused;
+  EXPECT_EQ(ReplyNumber(login(refused, "alice", "secret1", 3), "result="), 5);
+}
+
 }  // namespace
 }  // namespace vantrel::server

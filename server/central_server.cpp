@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "server/central_server.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <ctime>
@@ -12,30 +14,18 @@ namespace vantrel::server {
 CentralServer::CentralServer()
     : m_context{m_accounts, m_catalogue, m_sessions, m_notifier, kDefaultClientVersion,
                 [] { return static_cast<int64_t>(std::time(nullptr)); },
-                [](const std::string& line) { std::fprintf(stderr, "vantrel-server: %s\n", line.c_str()); }} {}
+                [this](LogLevel level, const std::string& line) { m_log.write(level, line); }} {}
 
 CentralServer::~CentralServer() { stop(); }
 
 bool CentralServer::start(const ServerOptions& options, std::string& error) {
+  if (!options.logPath.empty() && !m_log.openFile(options.logPath, error)) return false;
+  m_logRequests = options.logRequests;
   if (!m_db.open(options.dbPath)) {
     error = "cannot open the database " + options.dbPath + ": " + m_db.error();
     return false;
   }
-  const std::string keyPath = options.keyPath.empty() ? options.dbPath + ".key" : options.keyPath;
-  // A fresh key would make every stored password unreadable, so a database
-  // that holds accounts never gets one silently.
-  std::error_code ec;
-  if (!std::filesystem::exists(keyPath, ec) && m_accounts.userCount() > 0) {
-    error = "the server key " + keyPath + " is missing: the " + std::to_string(m_accounts.userCount()) +
-            " accounts in " + options.dbPath + " cannot be read without it; restore it from a backup";
-    return false;
-  }
-  if (!m_vault.openKeyFile(keyPath, error)) return false;
-  if (m_accounts.userCount() > 0 && !m_accounts.anyPasswordReadable()) {
-    error = "the server key " + keyPath + " does not open the passwords stored in " + options.dbPath +
-            "; it belongs to another database";
-    return false;
-  }
+  if (!openServerKey(m_accounts, m_vault, options.dbPath, options.keyPath, error)) return false;
   for (const auto& [name, password] : options.users) {
     switch (m_accounts.createOrUpdateUser(name, password)) {
       case AccountStore::Result::kOk: break;
@@ -49,7 +39,11 @@ bool CentralServer::start(const ServerOptions& options, std::string& error) {
       case AccountStore::Result::kStorageFailed: error = "cannot store the user \"" + name + "\""; return false;
     }
   }
-  if (options.demoCatalogue) fillDemoCatalogue(m_catalogue);
+  if (options.demoCatalogue) {
+    fillDemoCatalogue(m_catalogue);
+  } else if (m_db.created()) {
+    fillDefaultCatalogue(m_catalogue);
+  }
   m_context.clientVersion = options.clientVersion;
   if (!options.updateDir.empty()) {
     m_update = std::make_unique<UpdateOffer>(options.updateDir, options.updateComment);
@@ -57,6 +51,9 @@ bool CentralServer::start(const ServerOptions& options, std::string& error) {
     m_context.update = m_update.get();
   }
 
+  m_firewallTests = std::make_unique<FirewallTestPool>();
+  m_context.firewallTests = m_firewallTests.get();
+  m_context.probeTimeoutMs = options.probeTimeoutMs;
   m_protocol = std::make_unique<ClientProtocol>(m_context);
   m_protocol->restoreSessions();
   m_web = std::make_unique<WebSite>(m_context, options.listenAddress);
@@ -68,20 +65,93 @@ bool CentralServer::start(const ServerOptions& options, std::string& error) {
   if (m_update) m_update->setAddress(options.listenAddress, m_listener->port());
   m_udp->start();
   m_listener->start();
+  const int64_t timeout = options.sessionTimeoutSeconds;
+  m_sweeper = std::jthread([this, timeout](std::stop_token st) { sweepSessions(st, timeout); });
+  m_started = true;
+  const bool v6 = options.listenAddress.find(':') != std::string::npos;
+  m_log.info("vantrel-server started: http on " + (v6 ? "[" + options.listenAddress + "]" : options.listenAddress) +
+             ":" + std::to_string(httpPort()) +
+             ", UDP port " + std::to_string(udpPort()) + ", database " + options.dbPath);
   return true;
 }
 
 void CentralServer::stop() {
+  if (m_sweeper.joinable()) {
+    m_sweeper.request_stop();
+    m_sweepWake.notify_all();
+    m_sweeper.join();
+  }
   if (m_listener) m_listener->stop();
+  if (m_firewallTests) m_firewallTests->stop();
   if (m_udp) m_udp->stop();
+  if (m_started) {
+    m_started = false;
+    m_log.info("vantrel-server stopped");
+  }
+}
+
+void CentralServer::sweepSessions(std::stop_token stop, int64_t timeoutSeconds) {
+  // Often enough that a session goes within a few per cent of its time-out.
+  const auto every = std::chrono::seconds(std::clamp<int64_t>(timeoutSeconds / 20, 1, 30));
+  while (!stop.stop_requested()) {
+    {
+      std::unique_lock lock(m_sweepMutex);
+      m_sweepWake.wait_for(lock, stop, every, [] { return false; });
+    }
+    if (stop.stop_requested()) return;
+    m_protocol->expireSessions(timeoutSeconds);
+  }
 }
 
 HttpResponse CentralServer::route(const HttpRequest& request, const std::string& peerIp) {
+  if (!m_logRequests) return dispatch(request, peerIp);
+  const auto began = std::chrono::steady_clock::now();
+  HttpResponse response = dispatch(request, peerIp);
+  const auto micros =
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - began).count();
+  // The path only: queries and bodies may carry tokens and passwords.
+  char took[32];
+  std::snprintf(took, sizeof took, "%.1f ms", static_cast<double>(micros) / 1000.0);
+  m_log.info("request " + request.method + " " + request.path + " from " + peerIp + ": " +
+             (response.handOff ? std::string("handed to the firewall-test pool") : std::to_string(response.status)) +
+             " in " + took);
+  return response;
+}
+
+HttpResponse CentralServer::dispatch(const HttpRequest& request, const std::string& peerIp) {
   if (request.path == "/clientrequest" || request.path == "/clientrequest/") return m_protocol->handle(request, peerIp);
   if (m_update && request.method == "GET" && request.path.rfind(UpdateOffer::kPathPrefix, 0) == 0) {
     return m_update->serve(request.path);
   }
   return m_web->handle(request, peerIp);
+}
+
+bool openServerKey(AccountStore& accounts, PasswordVault& vault, const std::string& dbPath,
+                   const std::string& keyFile, std::string& error) {
+  const std::string keyPath = keyFile.empty() ? dbPath + ".key" : keyFile;
+  // A fresh key would make every stored password unreadable, so a database
+  // that holds accounts never gets one silently.
+  std::error_code ec;
+  if (!std::filesystem::exists(keyPath, ec) && accounts.userCount() > 0) {
+    error = "the server key " + keyPath + " is missing: the " + std::to_string(accounts.userCount()) +
+            " accounts in " + dbPath + " cannot be read without it; restore it from a backup";
+    return false;
+  }
+  if (!vault.openKeyFile(keyPath, error)) return false;
+  if (accounts.userCount() > 0 && !accounts.anyPasswordReadable()) {
+    error = "the server key " + keyPath + " does not open the passwords stored in " + dbPath +
+            "; it belongs to another database";
+    return false;
+  }
+  return true;
+}
+
+bool fillDefaultCatalogue(CatalogueStore& catalogue) {
+  if (!catalogue.isEmpty()) return false;
+  for (const char* name : {"General", "Music", "Video", "Pictures", "Documents", "Software"}) {
+    if (catalogue.createCategory(0, name, true) == 0) return false;
+  }
+  return true;
 }
 
 bool fillDemoCatalogue(CatalogueStore& catalogue) {

@@ -8,7 +8,10 @@
 //
 // start() and stop() from one thread; the parts run their own threads.
 
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
+#include <thread>
 #include <memory>
 #include <string>
 #include <utility>
@@ -18,10 +21,12 @@
 #include "server/catalogue_store.h"
 #include "server/client_protocol.h"
 #include "server/database.h"
+#include "server/firewall_test_pool.h"
 #include "server/http_listener.h"
 #include "server/outbound.h"
 #include "server/password_vault.h"
 #include "server/server_context.h"
+#include "server/server_log.h"
 #include "server/session_table.h"
 #include "server/udp_ping_service.h"
 #include "server/update_offer.h"
@@ -40,6 +45,12 @@ struct ServerOptions {
   int clientVersion = kDefaultClientVersion;  // announced at login as "clientver"
   std::string updateDir;                      // its files are the update; "" offers none
   std::string updateComment;                  // shown by the client's update window
+  std::string logPath;                        // "" logs to standard error
+  bool logRequests = false;                   // one line per HTTP request
+  // A client session without a ping for this long is dropped (the client's
+  // own watchdog gives up on the server after the same time).
+  int64_t sessionTimeoutSeconds = 600;
+  int probeTimeoutMs = 5000;                  // a firewall test's TCP connect
 };
 
 class CentralServer {
@@ -55,10 +66,16 @@ class CentralServer {
   uint16_t httpPort() const { return m_listener ? m_listener->port() : 0; }
   uint16_t udpPort() const { return m_udp ? m_udp->port() : 0; }
   ServerContext& context() { return m_context; }
+  ServerLog& log() { return m_log; }
   ClientProtocol& protocol() { return *m_protocol; }
   HttpResponse route(const HttpRequest& request, const std::string& peerIp);
 
  private:
+  HttpResponse dispatch(const HttpRequest& request, const std::string& peerIp);
+  void sweepSessions(std::stop_token stop, int64_t timeoutSeconds);
+
+  ServerLog m_log;
+  bool m_logRequests = false;
   Database m_db;
   PasswordVault m_vault;
   AccountStore m_accounts{m_db, m_vault};
@@ -70,8 +87,24 @@ class CentralServer {
   std::unique_ptr<ClientProtocol> m_protocol;
   std::unique_ptr<WebSite> m_web;
   std::unique_ptr<UdpPingService> m_udp;
+  std::unique_ptr<FirewallTestPool> m_firewallTests;
   std::unique_ptr<HttpListener> m_listener;
+  std::mutex m_sweepMutex;
+  std::condition_variable_any m_sweepWake;
+  std::jthread m_sweeper;
+  bool m_started = false;
 };
+
+// Opens the server key beside the database (or at keyFile), creating it for
+// a database without accounts; refuses a missing or foreign key when there
+// are accounts. For the server and the operator's commands alike.
+bool openServerKey(AccountStore& accounts, PasswordVault& vault, const std::string& dbPath,
+                   const std::string& keyFile, std::string& error);
+
+// Fills an empty catalogue with a few top-level categories that hold groups,
+// so that clients can create groups (their personal one too) on a new
+// database. False when it was not empty.
+bool fillDefaultCatalogue(CatalogueStore& catalogue);
 
 // Fills an empty catalogue with categories, groups of every membership policy
 // and download permission, and directories. False when it was not empty.

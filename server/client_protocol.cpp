@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "core/base64.h"
+#include "server/http_listener.h"
 #include "server/outbound.h"
 #include "server/server_codes.h"
 
@@ -50,7 +51,8 @@ HttpResponse ClientProtocol::handle(const HttpRequest& request, const std::strin
   const FormFields query(request.query, FormFields::Decoding::kRaw);
   if (request.method == "GET") {
     // The firewall check asks with a plain GET and reads the reply as a page.
-    response.body = query.first("action") == "test" ? firewallTest(query, peerIp) : resultOnly(result::kMissingParameter);
+    if (query.first("action") == "test") return firewallTest(query, peerIp);
+    response.body = resultOnly(result::kMissingParameter);
     return response;
   }
   if (request.method != "POST") {
@@ -87,15 +89,27 @@ std::string ClientProtocol::login(const FormFields& form, const std::string& pee
   } else {
     user = m_ctx.accounts.findUser(form.first("username"));
   }
-  if (!user) return resultOnly(result::kWrongLogin);
+  const auto refuse = [&](std::string_view why, int code = result::kWrongLogin) {
+    const std::string who = user ? user->name
+                            : claimedClient && *claimedClient > 0 ? "of client " + std::to_string(*claimedClient)
+                                                                  : cleanName(form.first("username"), 31);
+    log(LogLevel::kWarning, "failed login: user " + who + " from " + peerIp + ": " + std::string(why));
+    return resultOnly(code);
+  };
+  if (!user) return refuse("no such user");
+  if (user->disabled) return refuse("account disabled");
   // A guesser gets the same answer as a wrong password, without a check.
-  if (!m_throttle.allowed(user->name, peerIp, m_ctx.now())) return resultOnly(result::kWrongLogin);
+  if (!m_throttle.allowed(user->name, peerIp, m_ctx.now())) return refuse("too many failed attempts, throttled");
   const auto password = m_ctx.accounts.password(user->id);
-  if (!password) return resultOnly(result::kWrongLogin);
+  if (!password) {
+    log(LogLevel::kError, "login of " + user->name + ": the stored password cannot be read with the server key");
+    return resultOnly(result::kWrongLogin);
+  }
 
   auto session = std::make_shared<ClientSession>();
   if (session->key.DeriveWithSalt(*password, std::span<const uint8_t, kSaltSize>(
                                                  reinterpret_cast<const uint8_t*>(salt.data()), kSaltSize)) != 0) {
+    log(LogLevel::kError, "login of " + user->name + ": cannot derive the session key");
     return resultOnly(result::kServerError);
   }
   // The client proves the password by sending its user name encrypted with the
@@ -103,12 +117,15 @@ std::string ClientProtocol::login(const FormFields& form, const std::string& pee
   const std::string named = session->key.DecryptText(verify);
   if (named.size() != user->name.size() || strncasecmp(named.c_str(), user->name.c_str(), named.size()) != 0) {
     m_throttle.failed(user->name, peerIp, m_ctx.now());
-    return resultOnly(result::kWrongLogin);
+    return refuse("wrong password");
   }
   m_throttle.succeeded(user->name, peerIp);
   const int64_t now = m_ctx.now();
   const auto clientId = m_ctx.accounts.clientIdFor(user->id);
-  if (!clientId) return resultOnly(result::kServerError);
+  if (!clientId) {
+    log(LogLevel::kError, "login of " + user->name + ": cannot store the client ID");
+    return resultOnly(result::kServerError);
+  }
   // The salt comes from the client's clock, so a salt seen before means the
   // login was recorded and sent again, perhaps by someone else to move the
   // session to their address. Only the same machine logging in twice within
@@ -116,7 +133,7 @@ std::string ClientProtocol::login(const FormFields& form, const std::string& pee
   if (!m_ctx.accounts.useLoginSalt(user->id, salt, now)) {
     const auto current = m_ctx.sessions.find(*clientId);
     if (current == nullptr || current->salt != salt || current->seenIp != peerIp) {
-      return resultOnly(result::kAlreadyLoggedIn);
+      return refuse("a login already used was sent again", result::kAlreadyLoggedIn);
     }
   }
 
@@ -148,7 +165,8 @@ std::string ClientProtocol::login(const FormFields& form, const std::string& pee
       now - previous->lastPing.load() <= SessionTable::kOnlineSeconds) {
     appendField(reply, "previousip", previous->seenIp);
   }
-  if (m_ctx.log) m_ctx.log(user->name + " logged in as client " + std::to_string(*clientId) + " from " + peerIp);
+  m_ctx.accounts.recordLogin(user->id, now);
+  log(LogLevel::kInfo, "login: user " + user->name + " as client " + std::to_string(*clientId) + " from " + peerIp);
   return reply;
 }
 
@@ -195,7 +213,6 @@ std::string ClientProtocol::dispatch(ClientSession& session, const FormFields& f
   if (action.rfind("joingroup", 0) == 0) return m_catalogue.joinGroup(session, form);
   if (action == "creategroup") return m_catalogue.createGroup(session, form);
   if (action == "search") return m_catalogue.search(session, form, peerIp);
-  if (action == "test") return firewallTest(form, peerIp);
   return resultOnly(result::kMalformedParameter);
 }
 
@@ -212,7 +229,7 @@ std::string ClientProtocol::addFiles(ClientSession& session, const FormFields& f
   std::vector<bool> complete;
   for (const auto& f : form.fields()) {
     if (f.name == "cfileid") {
-      if (files.size() >= kMaxFilesPerRequest) return resultOnly(result::kMalformedParameter);
+      // No count limit: the request body limit bounds the work.
       files.emplace_back();
       complete.push_back(false);
       continue;
@@ -274,14 +291,44 @@ std::string ClientProtocol::fileIds(ClientSession& session) {
   return reply;
 }
 
-std::string ClientProtocol::firewallTest(const FormFields& form, const std::string& peerIp) {
-  const auto port = form.number("port");
-  const auto udpPort = form.number("udpport");
-  if (!port || !udpPort || !validPort(*port) || !validPort(*udpPort)) return resultOnly(result::kMissingParameter);
+HttpResponse ClientProtocol::firewallTest(const FormFields& query, const std::string& peerIp) {
+  HttpResponse response;
+  const auto port = query.number("port");
+  const auto udpPort = query.number("udpport");
+  if (!port || !udpPort || !validPort(*port) || !validPort(*udpPort)) {
+    response.body = resultOnly(result::kMissingParameter);
+    return response;
+  }
   // The probes go to the address the request came from, never to the "ip"
   // the request names: otherwise anyone could aim the server at a third party.
-  const bool tcp = probeTcp(peerIp, static_cast<int>(*port));
-  const bool udp = probeUdp(peerIp, static_cast<int>(*udpPort));
+  const int tcp = static_cast<int>(*port);
+  const int udp = static_cast<int>(*udpPort);
+  FirewallTestPool* pool = m_ctx.firewallTests;
+  if (pool == nullptr) {
+    response.body = probeReply(peerIp, tcp, udp, m_ctx.probeTimeoutMs);
+    return response;
+  }
+  if (!pool->admit(peerIp)) {
+    response.status = 503;
+    response.extraHeaders.push_back("Retry-After: 60");
+    response.body = resultOnly(result::kServerError);
+    return response;
+  }
+  const int timeoutMs = m_ctx.probeTimeoutMs;
+  response.handOff = [pool, peerIp, tcp, udp, timeoutMs](UniqueFd connection) {
+    auto held = std::make_shared<UniqueFd>(std::move(connection));
+    pool->run(peerIp, [held, peerIp, tcp, udp, timeoutMs] {
+      HttpResponse reply;
+      reply.body = probeReply(peerIp, tcp, udp, timeoutMs);
+      HttpListener::answer(std::move(*held), reply);
+    });
+  };
+  return response;
+}
+
+std::string ClientProtocol::probeReply(const std::string& peerIp, int tcpPort, int udpPort, int timeoutMs) {
+  const bool tcp = probeTcp(peerIp, tcpPort, timeoutMs);
+  const bool udp = probeUdp(peerIp, udpPort);
   std::string reply = resultOnly(result::kOk);
   appendField(reply, "tcp", tcp ? 1 : 0);
   appendField(reply, "udp", udp ? 1 : 0);
@@ -295,13 +342,37 @@ std::string ClientProtocol::update(const ClientSession& session, const FormField
   // which the client reports as "no URL's found".
   size_t urls = 0;
   const std::string reply = m_ctx.update != nullptr ? m_ctx.update->reply(requestHost, &urls) : resultOnly(result::kOk);
-  if (m_ctx.log) {
-    m_ctx.log("client " + std::to_string(session.clientId) + " asked for the update from version " +
-              std::to_string(form.number("curver").value_or(-1)) + " to " +
-              std::to_string(form.number("newver").value_or(-1)) + "; " +
-              std::to_string(urls) + " files offered");
-  }
+  log(LogLevel::kInfo, "client " + std::to_string(session.clientId) + " asked for the update from version " +
+                           std::to_string(form.number("curver").value_or(-1)) + " to " +
+                           std::to_string(form.number("newver").value_or(-1)) + "; " + std::to_string(urls) +
+                           " files offered");
   return reply;
+}
+
+void ClientProtocol::log(LogLevel level, const std::string& line) const {
+  if (m_ctx.log) m_ctx.log(level, line);
+}
+
+size_t ClientProtocol::expireSessions(int64_t timeoutSeconds) {
+  const int64_t now = m_ctx.now();
+  size_t dropped = 0;
+  for (const auto& session : m_ctx.sessions.all()) {
+    const int64_t silent = now - session->lastPing.load();
+    std::string why;
+    if (silent > timeoutSeconds) {
+      why = "no ping for " + std::to_string(silent) + " s";
+    } else {
+      const auto user = m_ctx.accounts.findUser(session->userId);
+      if (!user) why = "the user was deleted";
+      else if (user->disabled) why = "the user was disabled";
+    }
+    if (why.empty() || !m_ctx.sessions.remove(session)) continue;
+    m_ctx.accounts.deleteSession(session->clientId);
+    ++dropped;
+    log(LogLevel::kInfo, "session of client " + std::to_string(session->clientId) + " (user " + session->userName +
+                             ") dropped: " + why);
+  }
+  return dropped;
 }
 
 std::string ClientProtocol::pingText(const ClientSession& session, bool withMessages) {

@@ -28,8 +28,6 @@ namespace vantrel::server {
 
 class ClientProtocol {
  public:
-  static constexpr size_t kMaxFilesPerRequest = 1000;
-
   explicit ClientProtocol(ServerContext& context) : m_ctx(context), m_catalogue(context) {}
 
   // Any request for "/clientrequest".
@@ -40,6 +38,11 @@ class ClientProtocol {
 
   // Re-creates the sessions saved before a restart (keys derived again).
   void restoreSessions();
+  // Drops the sessions that have not pinged for longer than the time-out, and
+  // those whose user was deleted or disabled: their files show offline and
+  // lose their download links until the client logs in again. The number
+  // dropped.
+  size_t expireSessions(int64_t timeoutSeconds);
 
   std::string login(const FormFields& form, const std::string& peerIp);
   // `requestHost` is the request's Host header (the update's URLs may name it).
@@ -53,8 +56,12 @@ class ClientProtocol {
   std::string addFiles(ClientSession& session, const FormFields& form);
   std::string removeFiles(ClientSession& session, const FormFields& form);
   std::string fileIds(ClientSession& session);
-  std::string firewallTest(const FormFields& form, const std::string& peerIp);
+  // Answered at once when the parameters are wrong or the address is over
+  // its limit; otherwise the connection goes to the firewall-test pool.
+  HttpResponse firewallTest(const FormFields& query, const std::string& peerIp);
+  static std::string probeReply(const std::string& peerIp, int tcpPort, int udpPort, int timeoutMs);
   std::string update(const ClientSession& session, const FormFields& form, std::string_view requestHost);
+  void log(LogLevel level, const std::string& line) const;
   // "chk=N&chkmsg=M&" for the session.
   std::string pingText(const ClientSession& session, bool withMessages);
 

@@ -108,6 +108,11 @@ CREATE TRIGGER files_au AFTER UPDATE OF name ON files BEGIN
 END;
 INSERT INTO files_fts(files_fts) VALUES ('rebuild');
 )sql",
+    // 2 -> 3: accounts an operator can disable, and the time of each user's last login.
+    R"sql(
+ALTER TABLE users ADD COLUMN disabled INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE users ADD COLUMN last_login INTEGER NOT NULL DEFAULT 0;
+)sql",
 };
 
 }  // namespace
@@ -220,6 +225,7 @@ bool Database::migrate() {
     m_error = "the database was written by a newer server (schema " + std::to_string(from) + ")";
     return false;
   }
+  m_created = from == 0;
   for (int v = from; v < kSchemaVersion; ++v) {
     // Each step and its version stamp commit together, so a crash leaves a
     // database at one version or the next, never between.

@@ -54,7 +54,7 @@ class Statement {
 class Database {
  public:
   // Schema version this build writes; older databases are migrated on open.
-  static constexpr int kSchemaVersion = 2;
+  static constexpr int kSchemaVersion = 3;
 
   Database() = default;
   ~Database();
@@ -65,6 +65,8 @@ class Database {
   // date. Returns false with a message in error() on failure.
   bool open(const std::string& path);
   const std::string& error() const { return m_error; }
+  // True when open() found no schema at all: the file was new (or empty).
+  bool created() const { return m_created; }
 
   bool exec(std::string_view sql);
   int64_t lastInsertId() const;
@@ -80,6 +82,7 @@ class Database {
   std::recursive_mutex m_mutex;
   sqlite3* m_db = nullptr;
   std::string m_error;
+  bool m_created = false;
 };
 
 // BEGIN IMMEDIATE .. COMMIT under the database mutex; rolls back unless

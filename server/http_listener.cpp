@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "net/socket_io.h"
+#include "server/socket_address.h"
 
 namespace vantrel::server {
 
@@ -52,25 +53,28 @@ void closeGracefully(int fd) {
 HttpListener::~HttpListener() { stop(); }
 
 bool HttpListener::listen(const std::string& address, uint16_t port, std::string& error) {
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(port);
-  if (::inet_pton(AF_INET, address.c_str(), &sa.sin_addr) != 1) {
-    error = "not an IPv4 address: " + address;
+  auto sa = listenAddress(address, port);
+  if (!sa) {
+    error = "not an IP address: " + address;
     return false;
   }
-  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  UniqueFd fd(openSocket(*sa, SOCK_STREAM));
   const int one = 1;
   ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  if (!fd || ::bind(fd.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(fd.get(), 512) != 0) {
+  if (!fd || ::bind(fd.get(), sa->get(), sa->length) != 0 || ::listen(fd.get(), 512) != 0) {
     error = "cannot listen on " + address + ":" + std::to_string(port) + ": " + std::strerror(errno);
     return false;
   }
-  socklen_t len = sizeof sa;
-  ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&sa), &len);
-  m_port = ntohs(sa.sin_port);
+  socklen_t len = sizeof sa->storage;
+  ::getsockname(fd.get(), sa->get(), &len);
+  m_port = portOf(*sa);
   m_listenFd = std::move(fd);
   return true;
+}
+
+void HttpListener::answer(UniqueFd connection, const HttpResponse& response) {
+  sendAll(connection.get(), response.serialize());
+  closeGracefully(connection.get());
 }
 
 void HttpListener::start() {
@@ -97,9 +101,9 @@ void HttpListener::stop() {
 
 void HttpListener::acceptLoop(std::stop_token stop) {
   while (!stop.stop_requested() && !m_stopping) {
-    sockaddr_in peer{};
-    socklen_t len = sizeof peer;
-    UniqueFd fd(::accept4(m_listenFd.get(), reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC));
+    SocketAddress peer;
+    peer.length = sizeof peer.storage;
+    UniqueFd fd(::accept4(m_listenFd.get(), peer.get(), &peer.length, SOCK_CLOEXEC));
     if (!fd) {
       if (errno == EINTR || errno == ECONNABORTED || errno == EMFILE || errno == ENFILE) {
         if (errno == EMFILE || errno == ENFILE) std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -108,7 +112,7 @@ void HttpListener::acceptLoop(std::stop_token stop) {
       return;
     }
     if (m_stopping) return;
-    Accepted a{std::move(fd), peerAddressText(peer).value_or("")};
+    Accepted a{std::move(fd), addressText(peer)};
     {
       std::scoped_lock lock(m_mutex);
       if (m_queue.size() < kMaxQueued) {
@@ -165,6 +169,10 @@ void HttpListener::serve(Accepted& c) {
   HttpResponse response;
   if (status == ParseStatus::kComplete) {
     response = m_handler(request, c.peerIp);
+    if (response.handOff) {
+      response.handOff(std::move(c.fd));
+      return;
+    }
   } else {
     response.status = status == ParseStatus::kTooLarge ? 413 : 400;
     response.body = status == ParseStatus::kTooLarge ? "request too large\n" : "malformed request\n";

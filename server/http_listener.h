@@ -39,8 +39,12 @@ class HttpListener {
   HttpListener(const HttpListener&) = delete;
   HttpListener& operator=(const HttpListener&) = delete;
 
-  // Binds and listens on the IPv4 address and port (0: the system picks).
+  // Binds and listens on the IPv4 or IPv6 address and port (0: the system
+  // picks); an IPv6 address takes IPv4 connections too.
   bool listen(const std::string& address, uint16_t port, std::string& error);
+  // Writes the reply and closes the connection as a worker does; for whoever
+  // took a connection over through HttpResponse::handOff.
+  static void answer(UniqueFd connection, const HttpResponse& response);
   uint16_t port() const { return m_port; }
   void start();
   void stop();

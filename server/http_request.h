@@ -9,10 +9,13 @@
 // Pure functions over values; thread-safe.
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "platform/unique_fd.h"
 
 namespace vantrel::server {
 
@@ -35,6 +38,9 @@ struct HttpResponse {
   std::vector<std::string> extraHeaders;  // whole lines without CR LF
   // False: no Content-Length; the body ends where the connection closes.
   bool announceLength = true;
+  // When set, the listener's worker hands the connection over instead of
+  // answering, and is free at once; the taker answers (HttpListener::answer).
+  std::function<void(UniqueFd connection)> handOff;
 
   // Status line, headers and body as they go on the wire.
   std::string serialize() const;

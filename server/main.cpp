@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "server/admin_command.h"
 #include "server/central_server.h"
 #include "server/form_fields.h"
 
@@ -17,7 +18,8 @@ void usage() {
   std::fprintf(stderr,
                "usage: vantrel-server --db FILE --listen ADDR:PORT [--udp-port N] [--add-user NAME:PASSWORD]...\n"
                "                      [--demo-catalogue] [--client-version N] [--update-dir DIR]\n"
-               "                      [--update-comment TEXT]\n"
+               "                      [--update-comment TEXT] [--log FILE] [--log-requests] [--session-timeout S]\n"
+               "       vantrel-server admin --db FILE COMMAND...   (vantrel-server admin --help lists them)\n"
                "--client-version N is the newest client version announced at login (default %d);\n"
                "clients older than N are offered the regular files of --update-dir, served under\n"
                "/update/, with --update-comment shown in their update window.\n",
@@ -30,6 +32,8 @@ bool splitHostPort(std::string_view text, std::string& host, uint16_t& port) {
   const auto p = vantrel::server::parseNumber(text.substr(colon + 1));
   if (!p || *p < 0 || *p > 65535) return false;
   host = std::string(text.substr(0, colon));
+  // "[::]:7001" and "[::1]:7001": IPv6 in brackets.
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
   if (host.empty() || host == "*") host = "0.0.0.0";
   if (host == "localhost") host = "127.0.0.1";
   port = static_cast<uint16_t>(*p);
@@ -39,6 +43,9 @@ bool splitHostPort(std::string_view text, std::string& host, uint16_t& port) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string_view(argv[1]) == "admin") {
+    return vantrel::server::runAdmin(argc - 2, argv + 2, stdin, stdout, stderr);
+  }
   vantrel::server::ServerOptions options;
   bool haveListen = false;
   for (int i = 1; i < argc; ++i) {
@@ -78,6 +85,17 @@ int main(int argc, char** argv) {
       options.updateDir = argv[++i];
     } else if (arg == "--update-comment" && hasValue) {
       options.updateComment = argv[++i];
+    } else if (arg == "--log" && hasValue) {
+      options.logPath = argv[++i];
+    } else if (arg == "--log-requests") {
+      options.logRequests = true;
+    } else if (arg == "--session-timeout" && hasValue) {
+      const auto s = vantrel::server::parseNumber(argv[++i]);
+      if (!s || *s < 1) {
+        std::fprintf(stderr, "vantrel-server: --session-timeout wants a number of seconds above 0\n");
+        return 2;
+      }
+      options.sessionTimeoutSeconds = *s;
     } else if (arg == "--demo-catalogue") {
       options.demoCatalogue = true;
     } else if (arg == "--help" || arg == "-h") {
@@ -108,15 +126,17 @@ int main(int argc, char** argv) {
   vantrel::server::CentralServer server;
   std::string error;
   if (!server.start(options, error)) {
-    std::fprintf(stderr, "vantrel-server: %s\n", error.c_str());
+    server.log().error("cannot start: " + error);
+    if (!options.logPath.empty()) std::fprintf(stderr, "vantrel-server: %s\n", error.c_str());
     return 1;
   }
-  std::printf("vantrel-server listening on http://%s:%u/ and UDP port %u\n", options.listenAddress.c_str(),
-              server.httpPort(), server.udpPort());
+  const bool v6 = options.listenAddress.find(':') != std::string::npos;
+  std::printf("vantrel-server listening on http://%s%s%s:%u/ and UDP port %u\n", v6 ? "[" : "",
+              options.listenAddress.c_str(), v6 ? "]" : "", server.httpPort(), server.udpPort());
   std::fflush(stdout);
   int received = 0;
   sigwait(&signals, &received);
-  std::fprintf(stderr, "vantrel-server: %s, stopping\n", received == SIGINT ? "SIGINT" : "SIGTERM");
+  server.log().info(std::string(received == SIGINT ? "SIGINT" : "SIGTERM") + " received, stopping");
   server.stop();
   return 0;
 }

@@ -10,7 +10,9 @@
 
 #include "server/account_store.h"
 #include "server/catalogue_store.h"
+#include "server/firewall_test_pool.h"
 #include "server/outbound.h"
+#include "server/server_log.h"
 #include "server/session_table.h"
 #include "server/update_offer.h"
 
@@ -29,10 +31,16 @@ struct ServerContext {
   int clientVersion = kDefaultClientVersion;
   // Calendar seconds; replaceable so that tests can move time.
   std::function<int64_t()> now;
-  // One line per notable event (logins, update requests); none when empty.
-  std::function<void(const std::string&)> log;
+  // One line per notable event (logins and failed logins, update requests,
+  // dropped sessions, errors); none when empty. Never given a password, key
+  // or session text.
+  std::function<void(LogLevel, const std::string&)> log;
   // The update handed to "getupdate"; none (a bare result) when null. Not owned.
   const UpdateOffer* update = nullptr;
+  // Where firewall tests run; null runs them on the caller's thread. Not owned.
+  FirewallTestPool* firewallTests = nullptr;
+  // How long a firewall test waits for the client's TCP port to answer.
+  int probeTimeoutMs = 5000;
 };
 
 }  // namespace vantrel::server

@@ -59,8 +59,9 @@ TEST(StorageTest, AnOlderDatabaseIsMigratedKeepingItsRows) {
   {
     Database db;
     ASSERT_TRUE(db.open(dir.file("s.db")));
-    // Back to the first schema: full-text search did not exist yet.
+    // Back to the first schema: no full-text search, no account state yet.
     ASSERT_TRUE(db.exec("DROP TRIGGER files_ai; DROP TRIGGER files_ad; DROP TRIGGER files_au; DROP TABLE files_fts;"
+                        "ALTER TABLE users DROP COLUMN disabled; ALTER TABLE users DROP COLUMN last_login;"
                         "INSERT INTO files(client_id, user_id, dir_id, group_id, name, size, added) "
                         "VALUES (1, 1, 1, 1, 'old song.mp3', 1, 0); PRAGMA user_version=1;"));
   }

@@ -9,26 +9,24 @@
 #include <cerrno>
 #include <cstring>
 
-#include "net/socket_io.h"
+#include "server/socket_address.h"
 
 namespace vantrel::server {
 
 bool UdpPingService::bind(const std::string& address, uint16_t port, std::string& error) {
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(port);
-  if (::inet_pton(AF_INET, address.c_str(), &sa.sin_addr) != 1) {
-    error = "not an IPv4 address: " + address;
+  auto sa = listenAddress(address, port);
+  if (!sa) {
+    error = "not an IP address: " + address;
     return false;
   }
-  UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-  if (!fd || ::bind(fd.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+  UniqueFd fd(openSocket(*sa, SOCK_DGRAM));
+  if (!fd || ::bind(fd.get(), sa->get(), sa->length) != 0) {
     error = "cannot bind UDP " + address + ":" + std::to_string(port) + ": " + std::strerror(errno);
     return false;
   }
-  socklen_t len = sizeof sa;
-  ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&sa), &len);
-  m_port = ntohs(sa.sin_port);
+  socklen_t len = sizeof sa->storage;
+  ::getsockname(fd.get(), sa->get(), &len);
+  m_port = portOf(*sa);
   m_fd = std::move(fd);
   return true;
 }
@@ -50,14 +48,13 @@ void UdpPingService::run(std::stop_token stop) {
   while (!stop.stop_requested()) {
     pollfd p{m_fd.get(), POLLIN, 0};
     if (::poll(&p, 1, 200) <= 0) continue;
-    sockaddr_in from{};
-    socklen_t len = sizeof from;
-    const ssize_t n = ::recvfrom(m_fd.get(), buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &len);
+    SocketAddress from;
+    from.length = sizeof from.storage;
+    const ssize_t n = ::recvfrom(m_fd.get(), buffer, sizeof buffer, 0, from.get(), &from.length);
     if (n <= 0) continue;
-    const auto reply =
-        m_protocol.handlePing(std::string_view(buffer, static_cast<size_t>(n)), peerAddressText(from).value_or(""));
+    const auto reply = m_protocol.handlePing(std::string_view(buffer, static_cast<size_t>(n)), addressText(from));
     if (!reply) continue;
-    ::sendto(m_fd.get(), reply->data(), reply->size(), 0, reinterpret_cast<sockaddr*>(&from), len);
+    ::sendto(m_fd.get(), reply->data(), reply->size(), 0, from.get(), from.length);
   }
 }
 

@@ -158,7 +158,7 @@ TEST_F(UpdateFolderTest, EmptyOrMissingFolder) {
 
 TEST_F(UpdateFolderTest, GetUpdateAnswersWithTheOfferAndLogsTheRequest) {
   std::vector<std::string> lines;
-  ctx.log = [&lines](const std::string& line) { lines.push_back(line); };
+  ctx.log = [&lines](LogLevel, const std::string& line) { lines.push_back(line); };
   TestClient alice;
   ASSERT_EQ(ReplyNumber(login(alice, "alice", "secret1", 1), "result="), 0);
   const std::string getUpdate = "action=getupdate&curver=201&newver=202&platform=win32_new";

@@ -90,6 +90,8 @@ constexpr std::array kRows{
     Row{218, 218, "No client ID returned by server", Message::Default, true},
     Row{219, 219, "Server did not return a group ID", Message::Empty, false},
     Row{220, 220, "No filename in update URL!", Message::Empty, false},
+    Row{230, 230, "The server's catalogue has no category in which groups can be created", Message::Text, false,
+        "Ask the operator of the server to add a category that holds groups"},
     Row{400, 400, "Cannot find requested template", Message::Default, true},
     Row{401, 401, "Cannot parse template", Message::Default, true},
     Row{501, 501,

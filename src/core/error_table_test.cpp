@@ -42,6 +42,8 @@ TEST(ErrorTable, FixedRowsGiveTitleMessageAndLink) {
       {216, "Client Error: cannot add files", "NULL dirID", ""},
       {217, "Unrecognized error", kDefault, kBack},
       {219, "Server did not return a group ID", "", ""},
+      {230, "The server's catalogue has no category in which groups can be created",
+       "Ask the operator of the server to add a category that holds groups", ""},
       {400, "Cannot find requested template", kDefault, kBack},
       {499, "Unrecognized error", kDefault, kBack},
       {505, "Unknown username or wrong password", "", ""},

@@ -99,8 +99,8 @@ class AppE2eTest : public ::testing::Test {
  protected:
   void SetUp() override {
     std::vector<std::string> args{VANTREL_SERVER_BIN, "--db", (dir.path() / "server.db").string(), "--listen",
-                                  "127.0.0.1:0", "--udp-port", "0", "--add-user", "alice:secret",
-                                  "--demo-catalogue"};
+                                  "127.0.0.1:0", "--udp-port", "0", "--add-user", "alice:secret"};
+    if (demoCatalogue) args.push_back("--demo-catalogue");
     args.insert(args.end(), serverArgs.begin(), serverArgs.end());
     server = std::make_unique<Program>(args, std::vector<std::string>{});
     ASSERT_TRUE(server->printed("UDP port"));
@@ -178,6 +178,7 @@ class AppE2eTest : public ::testing::Test {
 
   core_testing::ScratchDir dir;
   std::vector<std::string> serverArgs;  // added to the server's command line by SetUp
+  bool demoCatalogue = true;             // false: the server starts on a new database as it comes
   std::unique_ptr<Program> server;
   int port = 0;
 };
@@ -284,6 +285,29 @@ TEST_F(AppE2eTest, SharesServesAndStopsCleanlyWritingTheTotals) {
   EXPECT_EQ(settings.GetSettingText("user"), "alice");
   EXPECT_EQ(settings.GetSettingNumber("tbts"), 0);
   EXPECT_FALSE(hive.keyExists("Software\\Vantrel\\VtClient"));
+}
+
+// A new database as an operator starts it, without the demo catalogue: the
+// client's first sharing run creates the personal group in one of the default
+// categories and sends a folder of 20,000 files in one request.
+class AppNewDatabaseE2eTest : public AppE2eTest {
+ protected:
+  AppNewDatabaseE2eTest() { demoCatalogue = false; }
+};
+
+TEST_F(AppNewDatabaseE2eTest, AFolderOfTwentyThousandFilesIsSharedAtOnce) {
+  constexpr int kFiles = 20000;
+  fs::create_directories(dir.path() / "big");
+  for (int i = 0; i < kFiles; ++i) {
+    std::ofstream(dir.path() / "big" / ("file" + std::to_string(i) + ".txt")) << i;
+  }
+  auto client = vantreld("home", "good", {"--share", (dir.path() / "big").string()});
+  ASSERT_TRUE(client->printed("sharing " + std::to_string(kFiles) + " files in the group alice-files",
+                              std::chrono::seconds(60)))
+      << client->output().substr(0, 2000);
+  EXPECT_EQ(client->output().find("sharing failed"), std::string::npos);
+  client->signal(SIGTERM);
+  EXPECT_EQ(client->wait(), 0);
 }
 
 #ifdef VANTREL_CLIENT_BIN

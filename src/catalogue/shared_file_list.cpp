@@ -199,6 +199,24 @@ bool SharedFileList::Remove(int32_t fileId) {
   return removed;
 }
 
+std::vector<CVantreldFile> SharedFileList::RemoveBatch(std::span<const int32_t> fileIds) {
+  std::vector<CVantreldFile> removed;
+  std::scoped_lock lock(m_lock);
+  for (const int32_t fileId : fileIds) {
+    const auto key = static_cast<uint32_t>(fileId);
+    const CVantreldFile* record = m_map.find(key);
+    if (record == nullptr) continue;
+    log("Removing file from shared list " + std::to_string(fileId), 1);
+    removed.push_back(*record);
+    m_map.remove(key);
+  }
+  if (!removed.empty()) {
+    recomputeLocked();
+    saveLocked();
+  }
+  return removed;
+}
+
 std::optional<CVantreldFile> SharedFileList::Lookup(int32_t fileId) const {
   std::scoped_lock lock(m_lock);
   const CVantreldFile* record = m_map.find(static_cast<uint32_t>(fileId));

@@ -2,8 +2,9 @@
 #pragma once
 // SharedFileList: the logged-in user's shared files, a CMapDWordToObj from the
 // server's file ID to its record, persisted in the archive "<home><user>.dat"
-// and saved again after every Add and Remove. Also the list's checksum that the
-// central server keeps too, and the archive codec of the list (both layouts).
+// and saved again after every change of membership (once per batch). Also the
+// list's checksum that the central server keeps too, and the archive codec of
+// the list (both layouts).
 //
 // Thread-safe: every operation holds SharedFileLock, the list's one recursive
 // lock, for its whole duration (the save included). Look-ups hand out copies,
@@ -60,6 +61,9 @@ class SharedFileList {
   bool AddBatch(std::vector<CVantreldFile> records);
   // Removes the record and saves; false when the ID was not listed.
   bool Remove(int32_t fileId);
+  // Removes every listed one of the IDs under one lock and saves once when any
+  // was removed. Returns the removed records in the order of `fileIds`.
+  std::vector<CVantreldFile> RemoveBatch(std::span<const int32_t> fileIds);
   std::optional<CVantreldFile> Lookup(int32_t fileId) const;
   bool Contains(int32_t fileId) const;
   // Empties the list without saving.

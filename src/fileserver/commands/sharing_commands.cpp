@@ -72,22 +72,30 @@ void appendResultLine(std::string& text, const std::string& line, bool& full) {
 
 std::string removeFileOrder(const std::vector<std::string>& fileIds, SharedFileList& list, Log* log) {
   bool failed = false;
-  std::string ids;
+  std::vector<int32_t> ids;
   for (const std::string& value : fileIds) {
     int32_t id = 0;
     if (!parseId(value, id) || id == 0) {
       failed = true;
       continue;
     }
-    const std::optional<CVantreldFile> record = list.Lookup(id);
-    if (!record || !list.Remove(id)) {
+    ids.push_back(id);
+  }
+  // One save for the whole order, however many files it names.
+  std::vector<CVantreldFile> removed = list.RemoveBatch(ids);
+  std::string reply;
+  for (const int32_t id : ids) {
+    const auto it = std::find_if(removed.begin(), removed.end(),
+                                 [id](const CVantreldFile& record) { return record.fileId == id; });
+    if (it == removed.end()) {
       failed = true;
       continue;
     }
-    ids += "&fileID=" + value;
-    logText(log, "Removed file " + record->fileName + ", ID " + std::to_string(id), 1);
+    reply += "&fileID=" + std::to_string(id);
+    logText(log, "Removed file " + it->fileName + ", ID " + std::to_string(id), 1);
+    removed.erase(it);  // an ID named twice was removed once
   }
-  return std::string("result=") + (failed ? "3" : "0") + ids;
+  return std::string("result=") + (failed ? "3" : "0") + reply;
 }
 
 CommandResult addFilesCommand(const RequestParams& params, ProtocolContext& ctx, SharedFileList& list) {
@@ -122,6 +130,7 @@ CommandResult addFilesCommand(const RequestParams& params, ProtocolContext& ctx,
     for (const CVantreldFile& record : records) registrations.push_back({record.fileName, record.fileSize, 0});
     if (const int rc = AddFiles(ctx, registrations, dirId, nullptr); rc != 0) return {rc, result.text};
     bool full = false;
+    std::vector<CVantreldFile> shared;
     for (std::size_t i = 0; i < records.size(); ++i) {
       if (registrations[i].fileId <= 0) continue;
       CVantreldFile& record = records[i];
@@ -130,10 +139,12 @@ CommandResult addFilesCommand(const RequestParams& params, ProtocolContext& ctx,
       record.groupDirPath = groupDir;
       record.groupId = groupId;
       record.dirId = dirId;
-      list.Add(record);
       appendResultLine(result.text, "Shared " + record.localPath + " <BR>\n", full);
       ctx.logText("Shared " + record.localPath + " - file ID " + std::to_string(record.fileId), 1);
+      shared.push_back(std::move(record));
     }
+    // One save for the whole form, however many files it shares.
+    if (!shared.empty()) list.AddBatch(std::move(shared));
   }
   ctx.logText("Finished sharing files", 2);
   return result;
@@ -145,17 +156,20 @@ CommandResult removeFilesCommand(const RequestParams& params, ProtocolContext& c
   CommandResult result;
   std::vector<int32_t> ids;
   std::vector<std::string> names;
+  std::vector<int32_t> asked;
   for (const std::string& value : params.all("stopsharing")) {
     int32_t id = 0;
     if (!parseId(value, id)) continue;
-    const std::optional<CVantreldFile> record = list.Lookup(id);
-    if (!record) {
+    if (!list.Contains(id)) {
       result.text += "Could not remove fileID " + value + " - is not being shared by this file manager<BR>\n";
       continue;
     }
-    list.Remove(id);
-    ids.push_back(id);
-    names.push_back(record->fileName);
+    asked.push_back(id);
+  }
+  // One save for the whole form, however many files it names.
+  for (const CVantreldFile& record : list.RemoveBatch(asked)) {
+    ids.push_back(record.fileId);
+    names.push_back(record.fileName);
   }
   if (!ids.empty()) {
     const int rc = ctx.state.Connected() ? RemoveFiles(ctx, ids, nullptr) : command_error::kNotConnectedRemove;

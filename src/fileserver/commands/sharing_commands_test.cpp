@@ -8,6 +8,7 @@
 
 #include "catalogue/sync_test_server.h"
 #include "core/base64.h"
+#include "core/log.h"
 #include "fileserver/testing_fakes.h"
 #include "net/test_sockets.h"
 
@@ -119,6 +120,35 @@ TEST_F(SharingCommandsTest, RemoveFilesTellsTheServerOnce) {
             "Could not remove fileID 8 - is not being shared by this file manager<BR>\nRemoved five.mp3 <BR>\n");
   EXPECT_EQ(server.bodies(), std::vector<std::string>{"action=remove_file&fileid=5"});
   EXPECT_EQ(removeFilesCommand(RequestParams(), ctx, list).code, command_error::kNothingToStop);
+}
+
+// A form or order naming many files rewrites the list once, not once per file.
+TEST_F(SharingCommandsTest, EachCommandSavesTheListOnce) {
+  Log log("", 0, false);
+  log.setDetailLevel(3);
+  int saves = 0;
+  log.setMirror([&](std::string_view line) {
+    if (line.find("Saving shared file list to disk") != std::string_view::npos) ++saves;
+  });
+  SharedFileList logged((dir.path() / "carol.dat").string(), &log);
+  FakeCatalogueServer server(*this);
+  RequestParams form = params({{"dirid", "9"}, {"groupid", "3"}, {"groupname", "Jazz"}});
+  for (const char* name : {"a.mp3", "b.mp3", "c.mp3", "d.mp3"}) form.append("share", make(name));
+  ASSERT_EQ(addFilesCommand(form, ctx, logged).code, 0);
+  EXPECT_EQ(logged.size(), 4u);
+  EXPECT_EQ(saves, 1);
+
+  saves = 0;
+  EXPECT_EQ(removeFilesCommand(params({{"stopsharing", "1000"}, {"stopsharing", "1001"}}), ctx, logged).code, 0);
+  EXPECT_EQ(saves, 1);
+
+  saves = 0;
+  EXPECT_EQ(removeFileOrder({"1002", "1003", "1003"}, logged, nullptr), "result=3&fileID=1002&fileID=1003");
+  EXPECT_EQ(saves, 1);
+  EXPECT_EQ(logged.size(), 0u);
+  SharedFileList reread(logged.archivePath());
+  ASSERT_TRUE(reread.Load());
+  EXPECT_EQ(reread.size(), 0u);
 }
 
 TEST(RemoveUsersTest, PairsIdsWithAddressesAndReportsUnknownSessions) {

@@ -2,15 +2,16 @@
 #include "fileserver/commands/upload_command.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <cstdlib>
-#include <filesystem>
 
 #include "net/socket_io.h"
 #include "platform/unique_fd.h"
@@ -24,6 +25,7 @@ constexpr std::size_t kContentLineBytes = 4000;
 constexpr std::size_t kMaxBoundary = 998;
 constexpr std::size_t kMaxPartHeaderBytes = 3000;
 constexpr int kWaitSeconds = 2;
+constexpr int kMaxBackupCounter = 1000;
 
 bool contains(const std::string& text, const char* what) {
   const std::size_t n = std::strlen(what);
@@ -103,12 +105,57 @@ std::string uploadFileName(const std::string& line) {
   return name;
 }
 
-std::string uploadBackupPath(const std::string& path, std::time_t when) {
+std::string uploadBackupPath(const std::string& path, std::time_t when, int counter) {
   std::tm local{};
   ::localtime_r(&when, &local);
   char stamp[64];
-  std::strftime(stamp, sizeof stamp, ".%I-%M%p %m-%d-%y", &local);
-  return path + stamp;
+  std::strftime(stamp, sizeof stamp, ".%I-%M-%S%p %m-%d-%y", &local);
+  // The extension stays last so that the backup still opens with the program
+  // that opens the file; a leading dot names a hidden file, not an extension.
+  const std::size_t nameStart = path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1;
+  const std::size_t dot = path.rfind('.');
+  const bool hasExtension = dot != std::string::npos && dot > nameStart;
+  std::string backup = hasExtension ? path.substr(0, dot) : path;
+  backup += stamp;
+  if (counter > 1) backup += " (" + std::to_string(counter) + ")";
+  if (hasExtension) backup += path.substr(dot);
+  return backup;
+}
+
+int backupBeforeReplace(const std::string& path, std::time_t when, std::string* backupPath) {
+  UniqueFd in(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!in) return errno == ENOENT ? 0 : errno;
+  struct stat st {};
+  if (::fstat(in.get(), &st) != 0) return errno;
+  // O_EXCL: an earlier backup of the same second is never overwritten; the
+  // next free counter is taken instead.
+  UniqueFd out;
+  std::string candidate;
+  for (int counter = 1; counter <= kMaxBackupCounter && !out; ++counter) {
+    candidate = uploadBackupPath(path, when, counter);
+    const int created = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 07777);
+    if (created < 0 && errno != EEXIST) return errno;
+    out = UniqueFd(created);
+  }
+  if (!out) return EEXIST;
+  char buffer[64 * 1024];
+  for (;;) {
+    const ssize_t n = ::read(in.get(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 || (n > 0 && !writeAll(out.get(), buffer, static_cast<std::size_t>(n)))) {
+      const int error = n < 0 ? errno : EIO;
+      ::unlink(candidate.c_str());
+      return error;
+    }
+    if (n == 0) break;
+  }
+  if (::fsync(out.get()) != 0) {
+    const int error = errno;
+    ::unlink(candidate.c_str());
+    return error;
+  }
+  if (backupPath != nullptr) *backupPath = candidate;
+  return 0;
 }
 
 int receiveUpload(int fd, const std::vector<HeaderLine>& headers, const RequestParams& params, SharedFileList& list,
@@ -154,15 +201,25 @@ int receiveUpload(int fd, const std::vector<HeaderLine>& headers, const RequestP
   if (!record) return upload::kFileNotShared;
   const std::string& path = record->localPath;
 
-  std::error_code ec;
-  std::filesystem::copy_file(path, uploadBackupPath(path, std::time(nullptr)),
-                             std::filesystem::copy_options::overwrite_existing, ec);
   std::string temp = path + ".upload-XXXXXX";
   UniqueFd out(::mkstemp(temp.data()));
   if (!out) return upload::kCannotCreate;
   bool writeFailed = false;
   const bool complete = copyContent(fd, out.get(), boundary, writeFailed);
-  if (!complete || ::fsync(out.get()) != 0 || ::rename(temp.c_str(), path.c_str()) != 0) {
+  if (!complete || ::fsync(out.get()) != 0) {
+    ::unlink(temp.c_str());
+    return upload::kWriteFailed;
+  }
+  // The replaced file keeps its permission bits (mkstemp made the new content
+  // 0600), and its old content survives as a backup; without a backup the
+  // file is not replaced.
+  struct stat original {};
+  if (::stat(path.c_str(), &original) == 0) ::fchmod(out.get(), original.st_mode & 07777);
+  if (backupBeforeReplace(path, std::time(nullptr), nullptr) != 0) {
+    ::unlink(temp.c_str());
+    return upload::kCannotCreate;
+  }
+  if (::rename(temp.c_str(), path.c_str()) != 0) {
     ::unlink(temp.c_str());
     return upload::kWriteFailed;
   }

@@ -31,9 +31,16 @@ inline constexpr int kWriteFailed = 51;
 // line names another field or no usable file name.
 std::string uploadFileName(const std::string& partHeaderLine);
 
-// The backup path of a shared file at `when` (local time): the path followed
-// by ".%I-%M%p %m-%d-%y".
-std::string uploadBackupPath(const std::string& path, std::time_t when);
+// The backup path of a shared file at `when` (local time): the path with
+// ".%I-%M-%S%p %m-%d-%y" before its extension ("song.03-07-09PM 12-10-26.mp3"),
+// and " (counter)" after the time when `counter` is above 1.
+std::string uploadBackupPath(const std::string& path, std::time_t when, int counter = 1);
+
+// Copies the file's content to a new backup path of `when` with the file's
+// permission bits, taking the first counter whose name is free: an existing
+// file is never overwritten. 0 when done or when there is no file to keep
+// (`backupPath`, when given, then names the copy), else the errno.
+int backupBeforeReplace(const std::string& path, std::time_t when, std::string* backupPath);
 
 // Reads the form body from `fd` (the header block is already read) and
 // replaces the shared file named by the query's "fileid". Returns an upload::

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <vector>
 
 #include "core/testing/scratch_dir.h"
 #include "net/socket_io.h"
@@ -70,9 +71,62 @@ TEST_F(UploadTest, ReplacesOnlyTheSharedFileAndKeepsABackup) {
   bool backup = false;
   for (const auto& e : fs::directory_iterator(dir.path())) {
     const std::string name = e.path().filename().string();
-    if (name.rfind("song.txt.", 0) == 0) backup = readFile(e.path()) == "old content";
+    if (name.rfind("song.", 0) == 0 && name.size() > 4 && name.substr(name.size() - 4) == ".txt" && name != "song.txt") backup = readFile(e.path()) == "old content";
   }
   EXPECT_TRUE(backup);
+}
+
+TEST_F(UploadTest, ReplacedFileKeepsItsPermissionBits) {
+  fs::permissions(shared, fs::perms(0640), fs::perm_options::replace);
+  ASSERT_EQ(upload(std::string(kPartHead) + "new\r\n--XYZ--\r\n"), upload::kOk);
+  EXPECT_EQ(readFile(shared), "new");
+  EXPECT_EQ(fs::status(shared).permissions(), fs::perms(0640));
+}
+
+TEST_F(UploadTest, ReplacementsWithinOneSecondKeepEveryOldContent) {
+  // Three replacements stamped with the same second, and a file of the user's
+  // that happens to carry the first backup name: nothing is overwritten.
+  const std::time_t when = 1700000000;
+  const std::string path = shared.string();
+  std::ofstream(uploadBackupPath(path, when, 1), std::ios::binary) << "the user's own file";
+  const char* contents[] = {"first", "second", "third"};
+  std::vector<std::string> made;
+  for (const char* content : contents) {
+    std::ofstream(shared, std::ios::binary | std::ios::trunc) << content;
+    std::string backup;
+    ASSERT_EQ(backupBeforeReplace(path, when, &backup), 0);
+    made.push_back(backup);
+  }
+  EXPECT_EQ(readFile(uploadBackupPath(path, when, 1)), "the user's own file");
+  ASSERT_EQ(made.size(), 3u);
+  for (std::size_t i = 0; i < made.size(); ++i) {
+    EXPECT_EQ(made[i], uploadBackupPath(path, when, static_cast<int>(i) + 2));
+    EXPECT_EQ(readFile(made[i]), contents[i]);
+  }
+}
+
+TEST(UploadBackupNameTest, ExtensionStaysLast) {
+  const std::time_t when = 1700000000;
+  std::tm local{};
+  ::localtime_r(&when, &local);
+  char stamp[64];
+  std::strftime(stamp, sizeof stamp, ".%I-%M-%S%p %m-%d-%y", &local);
+  const std::string t = stamp;
+  struct Case {
+    const char* path;
+    int counter;
+    std::string want;
+  } cases[] = {
+      {"/m/Night Train.mp3", 1, "/m/Night Train" + t + ".mp3"},
+      {"/m/Night Train.mp3", 2, "/m/Night Train" + t + " (2).mp3"},
+      {"/m/archive.tar.gz", 1, "/m/archive.tar" + t + ".gz"},
+      {"/m/.profile", 1, "/m/.profile" + t},
+      {"/m.d/README", 1, "/m.d/README" + t},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(uploadBackupPath(c.path, when, c.counter), c.want);
+  }
 }
 
 TEST_F(UploadTest, InterruptedUploadLeavesTheOldFile) {
@@ -80,6 +134,7 @@ TEST_F(UploadTest, InterruptedUploadLeavesTheOldFile) {
   EXPECT_EQ(readFile(shared), "old content");
   for (const auto& e : fs::directory_iterator(dir.path())) {
     EXPECT_EQ(e.path().filename().string().find(".upload-"), std::string::npos) << e.path();
+    EXPECT_EQ(e.path().filename().string().rfind("song.", 0) == 0 && e.path() != shared, false) << e.path();
   }
 }
 

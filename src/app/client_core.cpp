@@ -82,11 +82,20 @@ int ClientCore::StartSharing(bool checkUpdate) {
       probe.Clear();
       probe.Save();
     }
-  } else if (!fileExists(listPath)) {
-    // A known user whose list file is gone (a new home, or the file deleted):
-    // start an empty list rather than refuse to run. A list that exists but
-    // cannot be read still stops the start below, so it is never overwritten.
+  }
+  // A known user whose list file is gone (another home, a lost file) starts
+  // with an empty list, but the server's records are the only copy of what was
+  // shared: comparing an empty list with them would stop sharing every file.
+  // So nothing is compared in this run, and the person is told. A list that
+  // exists but cannot be read still stops the start below, so it is never
+  // overwritten.
+  const bool listMissing = !fileExists(listPath);
+  if (listMissing) {
     SharedFileList fresh(listPath, ctx.log, nullptr);
+    fresh.Load();
+    const std::string warning = fresh.lastError();
+    ctx.logText(warning + " - starting with an empty list; the files shared before stay on the server", 1);
+    m_app.ui.showMessage({warning, "Warning", MessageIcon::Warning, MessageButtons::Ok, false});
     fresh.Save();
   }
 
@@ -108,9 +117,12 @@ int ClientCore::StartSharing(bool checkUpdate) {
   ClientState& state = ctx.state;
   VerificationPass(*list, ctx, [&state] { state.QueueTrayNotice(); });
   // At start-up the person decides about files the server has no record of.
-  SyncDialogPresenter syncDialog(m_app.ui, ctx, *list);
-  CompareWithServer(*list, ctx, state.ServerChecksum(), true, &syncDialog);
-  ctx.compareWithServer = [this] {
+  if (!listMissing) {
+    SyncDialogPresenter syncDialog(m_app.ui, ctx, *list);
+    CompareWithServer(*list, ctx, state.ServerChecksum(), true, &syncDialog);
+  }
+  ctx.compareWithServer = [this, listMissing] {
+    if (listMissing) return;  // the list was lost: the server keeps its records
     std::scoped_lock lock(m_filesMutex);
     if (m_files) CompareWithServer(*m_files, m_app.protocol, m_app.protocol.state.ServerChecksum(), false);
   };
@@ -186,7 +198,10 @@ int ClientCore::Shutdown(bool force) {
 }
 
 int ClientCore::Logout() {
-  if (!m_app.protocol.state.UserName().empty()) m_app.protocol.contest.SaveContest(contestFile());
+  // With the contest switched off nothing was counted, and nothing is written.
+  if (!m_app.protocol.state.UserName().empty() && m_app.protocol.state.Contest()) {
+    m_app.protocol.contest.SaveContest(contestFile());
+  }
   return LogoutRequest(m_app.protocol);
 }
 

@@ -39,6 +39,7 @@
 #include "platform/unique_fd.h"
 #include "protocol/session_key.h"
 #include "protocol/session_ui.h"
+#include "protocol/shared_file_requests.h"
 #include "core/base64.h"
 #include "protocol/testing/protocol_fixture.h"
 #include "settings/settings_store.h"
@@ -277,6 +278,8 @@ TEST_F(AppE2eTest, SharesServesAndStopsCleanlyWritingTheTotals) {
   const std::string logText = core_testing::readWholeFile((dir.path() / "home" / "log.txt").string());
   EXPECT_NE(logText.find("Client shut down"), std::string::npos) << logText;
   EXPECT_TRUE(fs::exists(dir.path() / "home" / "alice.dat"));
+  // The server runs no contest: nothing was counted, so no contest file.
+  EXPECT_FALSE(fs::exists(dir.path() / "home" / "aliceextra.dat"));
 
   // Everything went under the "/reg" root: the user, the totals, the login.
   RegistryHive hive((dir.path() / "config").string());
@@ -427,6 +430,48 @@ TEST_F(AppE2eTest, ExitWithAnActiveUploadAsksFirst) {
   EXPECT_LT(received, size_t{8} << 20);
   const std::string logText = core_testing::readWholeFile((dir.path() / "inproc" / "log.txt").string());
   EXPECT_NE(logText.find("Client shut down"), std::string::npos) << logText;
+}
+
+// A known user whose list file is gone starts with an empty list, is warned,
+// and the files shared before stay in the server's catalogue.
+TEST_F(AppE2eTest, MissingListLeavesTheServersRecordsAlone) {
+  fs::create_directories(dir.path() / "shared");
+  writeFile("shared/a.txt", "alpha");
+  writeFile("shared/b.txt", "beta");
+  {
+    InProcessClient first;
+    startInProcess(first);
+    if (::testing::Test::HasFatalFailure()) return;
+    ASSERT_EQ(SharePersonal(first.app->protocol(), *first.app->core().sharedFiles(),
+                            {(dir.path() / "shared").string()}),
+              0);
+    ASSERT_EQ(first.app->core().sharedFiles()->size(), 2u);
+    ASSERT_TRUE(first.app->Exit());
+  }
+  ASSERT_TRUE(fs::remove(dir.path() / "inproc" / "alice.dat"));
+  // The server refuses a login salt it has seen, and the salt comes from the
+  // clock in whole seconds.
+  std::this_thread::sleep_for(1100ms);
+
+  InProcessClient second;
+  startInProcess(second);
+  if (::testing::Test::HasFatalFailure()) return;
+  ClientApp& app = *second.app;
+  EXPECT_EQ(app.core().sharedFiles()->size(), 0u);
+  const auto messages = second.ui.messageList();
+  EXPECT_EQ(std::count_if(messages.begin(), messages.end(),
+                          [](const std::string& m) {
+                            return m.rfind("Warning|File Exception: Opening Shared File Archive : ", 0) == 0;
+                          }),
+            1)
+      << ::testing::PrintToString(messages);
+  // A ping that finds the checksums differ compares again: still nothing goes.
+  if (app.protocol().compareWithServer) app.protocol().compareWithServer();
+  const std::optional<FileIdSet> onServer = GetFileIds(app.protocol());
+  ASSERT_TRUE(onServer.has_value());
+  EXPECT_EQ(onServer->size(), 2u);
+  EXPECT_TRUE(fs::exists(dir.path() / "inproc" / "alice.dat"));
+  EXPECT_TRUE(app.Exit());
 }
 
 // A server that announces version 202 and offers the files of an update folder.

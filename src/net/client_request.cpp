@@ -285,7 +285,10 @@ std::string ClientRequest::post(const Progress* callback, std::string_view url, 
     return reply;
   }
   notify(progress::kConnecting, 0);
-  if (!m_socket.connect(m_address, m_port)) {
+  // The callback is asked again while a slow connection is being made, so a
+  // caller that stops (a pinger at shutdown) is not held for the time-out.
+  const auto keepConnecting = [&] { return notify(progress::kConnecting, 0); };
+  if (!m_socket.connect(m_address, m_port, ClientSocket::kDefaultTimeout, keepConnecting)) {
     outCode = transport::kCannotConnect;
     return reply;
   }

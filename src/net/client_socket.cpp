@@ -2,26 +2,49 @@
 #include "net/client_socket.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
 
 #include "net/socket_io.h"
 
 namespace vantrel {
 
-bool ClientSocket::connect(const std::string& dottedAddress, uint16_t port, std::chrono::milliseconds timeout) {
+bool ClientSocket::connect(const std::string& dottedAddress, uint16_t port, std::chrono::milliseconds timeout,
+                           const std::function<bool()>& keepGoing) {
   close();
   sockaddr_in to{};
   to.sin_family = AF_INET;
   to.sin_port = htons(port);
   if (::inet_pton(AF_INET, dottedAddress.c_str(), &to.sin_addr) != 1) return false;
-  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (!fd || !setSocketTimeouts(fd.get(), timeout)) return false;
-  int rc;
-  do {
-    rc = ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&to), sizeof to);
-  } while (rc != 0 && errno == EINTR);
-  if (rc != 0) return false;
+  // Non-blocking, so that a connection still being made after `timeout` or
+  // after the caller gave up (a pinger being stopped) is abandoned at once
+  // rather than holding its thread for the system's long connect time-out.
+  if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
+    if (errno != EINPROGRESS && errno != EINTR) return false;
+    constexpr auto kSlice = std::chrono::milliseconds(100);
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return false;
+      pollfd p{fd.get(), POLLOUT, 0};
+      const int ready = ::poll(&p, 1, static_cast<int>(std::min(left, kSlice).count()));
+      if (ready < 0 && errno != EINTR) return false;
+      if (ready > 0) break;
+      if (keepGoing && !keepGoing()) return false;
+    }
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) return false;
+  }
+  const int flags = ::fcntl(fd.get(), F_GETFL);
+  if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return false;
   m_fd = std::move(fd);
   return true;
 }

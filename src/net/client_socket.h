@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/unique_fd.h"
@@ -22,9 +23,12 @@ class ClientSocket {
   ClientSocket& operator=(ClientSocket&&) noexcept = default;
 
   // Connects to a dotted IPv4 address after setting the receive and send
-  // time-outs. Closes any earlier connection first. False on failure.
+  // time-outs. Closes any earlier connection first. False on failure, after
+  // `timeout`, or as soon as `keepGoing` (optional, asked about every 100 ms
+  // while the connection is being made) says false.
   bool connect(const std::string& dottedAddress, uint16_t port,
-               std::chrono::milliseconds timeout = kDefaultTimeout);
+               std::chrono::milliseconds timeout = kDefaultTimeout,
+               const std::function<bool()>& keepGoing = {});
   bool connected() const { return m_fd.valid(); }
   int fd() const { return m_fd.get(); }
 

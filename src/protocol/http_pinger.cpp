@@ -19,10 +19,14 @@ void HttpPinger::stop() {
 }
 
 void HttpPinger::run(std::stop_token st) {
+  // A ping still connecting to an unreachable server gives up as soon as the
+  // pinger is stopped, so that stopping (and with it "Exit") never waits for
+  // the connect time-out.
+  const ClientRequest::Progress untilStopped = [&st](int, long) { return st.stop_requested() ? 0 : 1; };
   while (!st.stop_requested()) {
     markSend();
     std::string reply;
-    if (PingRequest(m_ctx, reply) == 0 && m_handler.HandlePingReply(reply) == 1) markReply();
+    if (PingRequest(m_ctx, reply, &untilStopped) == 0 && m_handler.HandlePingReply(reply) == 1) markReply();
     if (!sleepUnits(m_interval, st)) return;
   }
 }

@@ -40,6 +40,7 @@ class Pinger {
   // Whole units since the last accepted reply (or since the pinger was made).
   int64_t secondsSinceReply() const { return (nowMs() - m_lastReply) / unitMs(); }
   int64_t lastReplyMs() const { return m_lastReply; }
+  int64_t lastSendMs() const { return m_lastSend; }
   void markReply() { m_lastReply = nowMs(); }
   void markSend() { m_lastSend = nowMs(); }
   std::chrono::milliseconds unit() const { return m_unit; }

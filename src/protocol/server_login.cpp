@@ -130,9 +130,9 @@ int LogoutRequest(ProtocolContext& ctx) {
   return ServerChannel::resultCode(transport, reply);
 }
 
-int PingRequest(ProtocolContext& ctx, std::string& reply) {
+int PingRequest(ProtocolContext& ctx, std::string& reply, const ClientRequest::Progress* progress) {
   ServerChannel channel(ctx);
-  const int transport = channel.post("action=ping", reply);
+  const int transport = channel.post("action=ping", reply, progress);
   if (reply.size() > kPingReplyBytes) reply.resize(kPingReplyBytes);
   return transport;
 }

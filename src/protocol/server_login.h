@@ -39,7 +39,8 @@ int LogoutRequest(ProtocolContext& ctx);
 
 // "action=ping" over HTTP; the raw reply (at most kPingReplyBytes) goes to `reply`.
 inline constexpr std::size_t kPingReplyBytes = 300;
-int PingRequest(ProtocolContext& ctx, std::string& reply);
+// `progress` (optional) may stop the request while it connects or reads.
+int PingRequest(ProtocolContext& ctx, std::string& reply, const ClientRequest::Progress* progress = nullptr);
 
 // This machine's address for the server: the host name resolved, unless that
 // gives nothing or a loopback address, then `socketAddress`.

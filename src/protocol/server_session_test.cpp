@@ -10,6 +10,7 @@
 #include "net/socket_io.h"
 #include "net/test_sockets.h"
 #include "protocol/testing/protocol_fixture.h"
+#include "protocol/http_pinger.h"
 #include "protocol/udp_pinger.h"
 
 namespace vantrel {
@@ -209,6 +210,32 @@ TEST_F(SessionTest, HttpPingsWhenUdpIsSwitchedOff) {
   EXPECT_EQ(plainBody(server.requests().front()), "action=ping");
   EXPECT_TRUE(waitFor([&] { return session.pinger()->lastReplyMs() > created; }));  // replies are accepted
   session.stop();
+}
+
+// A server whose accept queue is full never completes a connection: the
+// HTTP ping sits in its connect, and stopping must not wait for it.
+TEST_F(SessionTest, HttpPingerStopsWhileAPingIsConnecting) {
+  UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof at;
+  ASSERT_EQ(::bind(listener.get(), reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+  ASSERT_EQ(::listen(listener.get(), 0), 0);
+  ASSERT_EQ(::getsockname(listener.get(), reinterpret_cast<sockaddr*>(&at), &length), 0);
+  const uint16_t port = ntohs(at.sin_port);
+  UniqueFd filler = vantrel::testing::connectLoopback(port);  // the one place in the queue
+  ASSERT_TRUE(filler);
+  useServer(port);
+  PingHandler handler(ctx);
+  HttpPinger pinger(ctx, handler, 5ms);
+  const int64_t made = pinger.lastSendMs();
+  ASSERT_TRUE(waitFor([&] { return Pinger::nowMs() > made; }));  // so that the first send shows
+  ASSERT_TRUE(pinger.start());
+  ASSERT_TRUE(waitFor([&] { return pinger.lastSendMs() > made; }));  // the first ping is on its way
+  const auto stopping = std::chrono::steady_clock::now();
+  pinger.stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - stopping, 2s);
 }
 
 TEST_F(SessionTest, StopClosesAnOpenWindow) {

@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// Deployment values of the service: where the central server, its web site, the
-// sign-up pages and the mail relay live. The defaults point at a reference
+// Deployment values of the service: where the central server (and its UDP
+// ping port), its web site, the sign-up pages and the mail relay live. The defaults point at a reference
 // server on this machine; each can be overridden by the environment variable
 // named beside it, read at the moment the value is needed.
 
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 
@@ -27,5 +28,14 @@ inline std::string signupHost() { return detail::fromEnv("VANTREL_SIGNUP_HOST", 
 inline std::string mailHost() { return detail::fromEnv("VANTREL_MAIL_HOST", "localhost"); }
 inline std::string supportAddress() { return detail::fromEnv("VANTREL_SUPPORT_ADDRESS", "support@localhost"); }
 inline std::string senderAddress() { return detail::fromEnv("VANTREL_SENDER_ADDRESS", "filemanager@localhost"); }
+// The central server's UDP ping port; a value that is not a port from 1 to
+// 65535 counts as unset.
+inline uint16_t serverUdpPort() {
+  constexpr uint16_t kDefault = 7110;
+  const std::string text = detail::fromEnv("VANTREL_SERVER_UDP_PORT", "");
+  if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos) return kDefault;
+  const long port = std::strtol(text.c_str(), nullptr, 10);
+  return port >= 1 && port <= 65535 ? static_cast<uint16_t>(port) : kDefault;
+}
 
 }  // namespace vantrel::deployment

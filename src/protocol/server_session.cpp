@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "core/deployment.h"
 #include "protocol/http_pinger.h"
 #include "protocol/udp_pinger.h"
 
@@ -52,7 +53,7 @@ bool ServerSession::start() {
     m_pinger = std::make_unique<HttpPinger>(m_ctx, m_handler, m_unit);
   } else {
     auto udp = std::make_unique<UdpPinger>(m_ctx, m_handler, m_unit);
-    udp->setServerUdpPort(m_serverUdpPort);
+    udp->setServerUdpPort(m_serverUdpPort != 0 ? m_serverUdpPort : deployment::serverUdpPort());
     m_pinger = std::move(udp);
   }
   m_pinger->setInterval(Pinger::kNormalInterval);

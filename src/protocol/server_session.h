@@ -36,8 +36,8 @@ class ServerSession {
   // Closes the window, stops the pinger and the watchdog. Idempotent.
   void stop();
 
-  // For tests and a pinger whose server port is not the standard one: called
-  // before start with the UDP pinger about to start.
+  // The server's UDP ping port, in place of the deployment value
+  // (deployment::serverUdpPort); called before start.
   void setServerUdpPort(uint16_t port) { m_serverUdpPort = port; }
 
   PingHandler& pingHandler() { return m_handler; }
@@ -57,7 +57,7 @@ class ServerSession {
   const std::chrono::milliseconds m_unit;
   PingHandler m_handler;
   std::unique_ptr<Pinger> m_pinger;
-  uint16_t m_serverUdpPort = 7110;
+  uint16_t m_serverUdpPort = 0;  // 0: the deployment value, read at start
   std::atomic<int> m_period{Pinger::kNormalInterval};
   std::atomic<bool> m_windowShown{false};
   std::atomic<bool> m_stopping{false};

@@ -6,7 +6,9 @@
 
 #include <thread>
 
+#include "core/deployment.h"
 #include "net/scripted_http_server.h"
+#include "platform/testing/env_override.h"
 #include "net/socket_io.h"
 #include "net/test_sockets.h"
 #include "protocol/testing/protocol_fixture.h"
@@ -236,6 +238,28 @@ TEST_F(SessionTest, HttpPingerStopsWhileAPingIsConnecting) {
   const auto stopping = std::chrono::steady_clock::now();
   pinger.stop();
   EXPECT_LT(std::chrono::steady_clock::now() - stopping, 2s);
+}
+
+// The server may listen for pings on another port than 7110; the client must
+// ping that one, or its session lapses and it logs in again every few minutes.
+TEST_F(SessionTest, UdpPingsGoToTheDeployedServerPort) {
+  UdpPeer server;
+  vantrel::testing::EnvOverride env;
+  env.set("VANTREL_SERVER_UDP_PORT", std::to_string(server.port));
+  FakeSessionUi ui;
+  ServerSession session(ctx, ui, 5ms);
+  ASSERT_TRUE(session.start());
+  EXPECT_FALSE(server.receive().empty());
+  session.stop();
+
+  const struct {
+    const char* value;
+    uint16_t want;
+  } cases[] = {{"7111", 7111}, {"65535", 65535}, {"", 7110}, {"0", 7110}, {"65536", 7110}, {"71x", 7110}, {"-5", 7110}};
+  for (const auto& c : cases) {
+    env.set("VANTREL_SERVER_UDP_PORT", std::string(c.value));
+    EXPECT_EQ(deployment::serverUdpPort(), c.want) << c.value;
+  }
 }
 
 TEST_F(SessionTest, StopClosesAnOpenWindow) {

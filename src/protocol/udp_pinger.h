@@ -27,7 +27,7 @@ class UdpPinger : public Pinger {
   bool start() override;
   void stop() override;
 
-  // The server's UDP port; 7110 unless a test says otherwise. Before start.
+  // The server's UDP port (the session passes the deployment value). Before start.
   void setServerUdpPort(uint16_t port) { m_serverPort = port; }
   // The local UDP port the pinger is bound to (0 before start).
   uint16_t localPort() const { return m_localPort; }

@@ -16,8 +16,15 @@ std::optional<std::string> ClientStateHost::externalAddress() {
 }
 
 void ClientStateHost::setLocalAddress(const std::string& address) {
-  m_state.SetLocalAddress(address);
-  if (m_hooks.localAddressChanged) m_hooks.localAddressChanged(address);
+  // The file server offers the host name's address, which is often a loopback
+  // alias (127.0.1.1); the login already took the address of the interface
+  // that reaches the central server, and that one stays.
+  std::string own = m_state.LocalAddress();
+  if (own.empty()) {
+    own = address;
+    m_state.SetLocalAddress(own);
+  }
+  if (m_hooks.localAddressChanged) m_hooks.localAddressChanged(own);
 }
 
 // Read at every request: a redirect may move the client to another server.

@@ -75,6 +75,10 @@ TEST_F(ClientStateHostTest, SharingSettingsComeFromTheStore) {
   EXPECT_EQ(host.externalAddress(), std::nullopt);  // not different from the local one
   state.SetExternalAddress("80.1.1.1");
   EXPECT_EQ(host.externalAddress(), "80.1.1.1");
+  // The host name's address, offered when the file server starts, does not
+  // replace the one the login found from its connection to the server.
+  host.setLocalAddress("127.0.1.1");
+  EXPECT_EQ(state.LocalAddress(), "10.0.0.5");
 }
 
 }  // namespace

@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/unique_fd.h"
+
 namespace vantrel {
 namespace {
 
@@ -166,6 +168,20 @@ std::optional<std::string> peerAddressText(int fd) {
   socklen_t length = sizeof address;
   if (::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return std::nullopt;
   return peerAddressText(address);
+}
+
+std::string interfaceAddressToward(const std::string& dottedAddress, uint16_t port) {
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(port != 0 ? port : 80);
+  if (::inet_pton(AF_INET, dottedAddress.c_str(), &to.sin_addr) != 1) return {};
+  // Connecting a datagram socket only picks the route and the source address.
+  UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (!fd || ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) return {};
+  sockaddr_in at{};
+  socklen_t length = sizeof at;
+  if (::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&at), &length) != 0) return {};
+  return peerAddressText(at).value_or("");
 }
 
 }  // namespace vantrel

@@ -71,4 +71,9 @@ std::optional<std::string> peerAddressText(const sockaddr_in& address);
 // The same for the peer of a connected socket.
 std::optional<std::string> peerAddressText(int fd);
 
+// The dotted address of the interface that traffic to the IPv4 address and
+// port leaves from, as the routing table says; "" when there is no route or
+// the address is not dotted IPv4. Sends nothing.
+std::string interfaceAddressToward(const std::string& dottedAddress, uint16_t port);
+
 }  // namespace vantrel

@@ -9,6 +9,7 @@
 #include "core/base64.h"
 #include "core/deployment.h"
 #include "net/reply_fields.h"
+#include "net/socket_io.h"
 #include "protocol/server_channel.h"
 
 namespace vantrel {
@@ -33,6 +34,9 @@ std::optional<std::string> fieldAfterAmpersand(std::string_view reply, std::stri
 }  // namespace
 
 std::string localAddressFor(const std::string& socketAddress) {
+  // The interface a connection left from is what peers on the same network
+  // reach us at; the host name often resolves to a loopback alias (127.0.1.1).
+  if (!socketAddress.empty()) return socketAddress;
   char name[256] = {};
   if (::gethostname(name, sizeof name - 1) == 0) {
     const std::string resolved = ServerTarget::resolve(name);
@@ -69,6 +73,12 @@ int Login(ProtocolContext& ctx, std::string_view user, std::string_view password
 int LoginRequest(ProtocolContext& ctx, std::string_view user, std::string_view password,
                  const ClientRequest::Progress* progress) {
   const std::string host = ctx.target.host();
+  // Our own address is that of the interface the connection to the server
+  // leaves from: the address the server and the peers see.
+  if (const std::string own = interfaceAddressToward(ctx.target.address(), static_cast<uint16_t>(ctx.target.port()));
+      !own.empty()) {
+    ctx.state.SetLocalAddress(own);
+  }
   std::string body = "action=login";
   body += "&port=" + std::to_string(ctx.settings.GetSettingNumber("port"));
   body += "&ip=" + ctx.state.LocalAddress();
@@ -102,6 +112,7 @@ int LoginRequest(ProtocolContext& ctx, std::string_view user, std::string_view p
   ctx.state.SetClientId(static_cast<int32_t>(std::strtol(clientId->c_str(), nullptr, 10)));
 
   const std::string local = localAddressFor(request.localAddress());
+  if (!local.empty()) ctx.state.SetLocalAddress(local);
   const auto seenAs = fieldAfterAmpersand(reply, "ip=");
   ctx.state.SetExternalAddress(seenAs && !equalsNoCase(*seenAs, local) ? *seenAs : std::string());
   if (ReplyNumber(reply, "contest=") == 1) ctx.state.SetContest(true);

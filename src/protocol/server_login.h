@@ -42,8 +42,9 @@ inline constexpr std::size_t kPingReplyBytes = 300;
 // `progress` (optional) may stop the request while it connects or reads.
 int PingRequest(ProtocolContext& ctx, std::string& reply, const ClientRequest::Progress* progress = nullptr);
 
-// This machine's address for the server: the host name resolved, unless that
-// gives nothing or a loopback address, then `socketAddress`.
+// This machine's address for the server: `socketAddress` (the local address
+// of a connection to it); without one, the host name resolved unless that
+// gives a loopback address.
 std::string localAddressFor(const std::string& socketAddress);
 
 }  // namespace vantrel

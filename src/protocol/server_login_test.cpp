@@ -19,12 +19,14 @@ TEST_F(ServerLoginTest, LoginSendsEveryFieldInOrderAndStoresTheClientId) {
   useServer(server.port());
   settings.CreateUserKey("bob");
   settings.SetSettingText("cname", "den");
-  state.SetLocalAddress("10.0.0.5");
+  // What the host name resolves to on a stock system; the server and the
+  // peers see the address of the interface that reaches the server instead.
+  state.SetLocalAddress("127.0.1.1");
 
   ASSERT_EQ(LoginRequest(ctx, "bob", "secret", nullptr), 0);
   const std::string request = server.lastRequest();
   EXPECT_EQ(request.rfind("POST /clientrequest HTTP/1.0\r\nConnection: Keep-Alive\r\nHost: 127.0.0.1\r\n", 0), 0u);
-  EXPECT_EQ(formBody(request), "action=login&port=8323&ip=10.0.0.5&ver=201&platform=win32_new&name=den&s=" +
+  EXPECT_EQ(formBody(request), "action=login&port=8323&ip=127.0.0.1&ver=201&platform=win32_new&name=den&s=" +
                                    base64Encode(key.SessionSalt()) + "&username=bob&clientid=0&verify=" +
                                    base64Encode(key.EncryptText("bob")));
   EXPECT_TRUE(state.Connected());
@@ -34,6 +36,7 @@ TEST_F(ServerLoginTest, LoginSendsEveryFieldInOrderAndStoresTheClientId) {
   EXPECT_EQ(state.UserName(), "bob");
   EXPECT_EQ(state.Password(), "secret");
   EXPECT_EQ(settings.GetUserText("bob", "clientid127.0.0.1"), "12");
+  EXPECT_EQ(state.LocalAddress(), "127.0.0.1");
 
   // The next login to the same server sends only the stored ID.
   ASSERT_EQ(LoginRequest(ctx, "bob", "secret", nullptr), 0);
@@ -50,7 +53,7 @@ TEST_F(ServerLoginTest, LoginReplyRules) {
       {"wrong password", "result=5&", 505, false},
       {"no result at all", "hello&", 499, false},
       {"another file manager elsewhere", "result=0&clientid=3&checksum=1&previousip=9.9.9.9&", 213, false},
-      {"same previous address", "result=0&clientid=3&checksum=1&previousip=10.0.0.5&", 0, true},
+      {"same previous address", "result=0&clientid=3&checksum=1&previousip=127.0.0.1&", 0, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

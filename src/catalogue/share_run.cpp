@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "catalogue/share_run.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <span>
@@ -31,11 +33,40 @@ std::vector<std::filesystem::directory_entry> entriesOf(const std::string& direc
   return out;
 }
 
-bool isDirectory(const std::filesystem::directory_entry& entry) {
+enum class EntryKind { kFile, kFolder, kLinkedFolder };
+
+// A symbolic link to a folder is not descended into: a link to a parent would
+// share the same files again in ever deeper server folders, and a link to "/"
+// the whole disk. A link to a file is shared as the file it names.
+EntryKind kindOf(const std::filesystem::directory_entry& entry) {
   std::error_code ec;
-  return entry.is_directory(ec);
+  const bool folder = entry.is_directory(ec);  // follows a link
+  if (!folder) return EntryKind::kFile;
+  return entry.is_symlink(ec) ? EntryKind::kLinkedFolder : EntryKind::kFolder;
 }
+
+int countShareable(const std::string& directory, FolderSet& seen) {
+  if (!seen.insert(directory)) return 0;
+  int count = 0;
+  for (const auto& entry : entriesOf(directory)) {
+    switch (kindOf(entry)) {
+      case EntryKind::kFolder: count += countShareable(entry.path().string(), seen); break;
+      case EntryKind::kLinkedFolder: break;
+      case EntryKind::kFile:
+        if (!isTemporaryName(entry.path().filename().string())) ++count;
+        break;
+    }
+  }
+  return count;
+}
+
 }  // namespace
+
+bool FolderSet::insert(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return false;
+  return m_seen.emplace(static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)).second;
+}
 
 std::string lastDirectoryName(const std::string& groupDirPath) {
   const std::size_t colon = groupDirPath.rfind(':');
@@ -48,15 +79,8 @@ std::string lastDirectoryName(const std::string& groupDirPath) {
 }
 
 int CountShareableFiles(const std::string& directory) {
-  int count = 0;
-  for (const auto& entry : entriesOf(directory)) {
-    if (isDirectory(entry)) {
-      count += CountShareableFiles(entry.path().string());
-    } else if (!isTemporaryName(entry.path().filename().string())) {
-      ++count;
-    }
-  }
-  return count;
+  FolderSet seen;
+  return countShareable(directory, seen);
 }
 
 ShareRun::ShareRun(ProtocolContext& ctx, SharedFileList& list, ShareProgress progress)
@@ -67,6 +91,7 @@ void ShareRun::report(int code, int number, const std::string& text) const {
 }
 
 int ShareRun::ShareLocalPaths(const std::vector<std::string>& paths, const ShareDestination& to) {
+  m_visited = FolderSet();
   std::vector<std::string> files;
   for (const std::string& path : paths) {
     if (cancelled()) return share::kCancelled;
@@ -86,6 +111,8 @@ int ShareRun::ShareLocalPaths(const std::vector<std::string>& paths, const Share
 
 int ShareRun::shareDirectory(const std::string& path, const ShareDestination& parent, const std::string& name,
                              const std::string& textPath) {
+  // The same folder reached twice (bind mounts, or named twice) is shared once.
+  if (!m_visited.insert(path)) return 0;
   ShareDestination here{parent.groupId, parent.groupName, -1, textPath};
   bool created = false;
   auto ensureCreated = [&]() -> int {
@@ -102,7 +129,9 @@ int ShareRun::shareDirectory(const std::string& path, const ShareDestination& pa
   for (const auto& entry : entriesOf(path)) {
     if (cancelled()) return share::kCancelled;
     const std::string child = entry.path().string();
-    if (isDirectory(entry)) {
+    const EntryKind kind = kindOf(entry);
+    if (kind == EntryKind::kLinkedFolder) continue;
+    if (kind == EntryKind::kFolder) {
       if (CountShareableFiles(child) < 1) continue;
       if (const int rc = ensureCreated(); rc != 0) return rc;
       const std::string childName = entry.path().filename().string();

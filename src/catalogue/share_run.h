@@ -3,7 +3,8 @@
 // Sharing runs: local files and folder trees become shared files. Plain files
 // become records of the shared-file list, registered with the server in one
 // add_file request per folder; local folders become server directories,
-// created only when something inside them is shared, recursively.
+// created only when something inside them is shared, recursively. Links to
+// folders are not followed, and no folder is walked twice in one run.
 //
 // Runs on the caller's worker thread; the list is changed only through its own
 // locked operations. The first error code stops the run; what was shared
@@ -11,6 +12,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <set>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -37,6 +40,17 @@ struct ShareDestination {
   std::string groupDirPath;  // text path of dirId, "" for a group's top
 };
 
+// The folders a walk has been in, by device and inode, so that no folder is
+// visited twice whatever path leads to it.
+class FolderSet {
+ public:
+  // False when the folder was seen before or cannot be read.
+  bool insert(const std::string& path);
+
+ private:
+  std::set<std::pair<uint64_t, uint64_t>> m_seen;
+};
+
 class ShareRun {
  public:
   // `progress` may be empty. `ctx` and `list` must outlive the run.
@@ -61,9 +75,11 @@ class ShareRun {
   SharedFileList& m_list;
   ShareProgress m_progress;
   std::function<bool()> m_cancelled;
+  FolderSet m_visited;  // the folders of the current ShareLocalPaths
 };
 
-// Files below the folder that a run would share (temporary names excluded).
+// Files below the folder that a run would share (temporary names excluded,
+// linked folders not entered).
 int CountShareableFiles(const std::string& directory);
 
 // The last name of a directory's text path as the progress shows it: the text

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -68,6 +69,28 @@ TEST_F(ShareRunTest, TreeCreatesDirectoriesLazilyDepthFirst) {
   SharedFileList reread(list.archivePath());
   ASSERT_TRUE(reread.Load());
   EXPECT_EQ(reread.size(), 2u);
+}
+
+// Links to folders (a parent, the root) are not walked; a link to a file is
+// shared as that file; a folder named twice is shared once.
+TEST_F(ShareRunTest, LinkedFoldersAreNotFollowed) {
+  FakeCatalogueServer server(*this);
+  make("D/f.txt");
+  make("D/S/g.txt");
+  const std::string top = folder("D");
+  std::filesystem::create_directory_symlink(top, dir.path() / "src" / "D" / "S" / "up");
+  std::filesystem::create_directory_symlink("/", dir.path() / "src" / "D" / "root");
+  std::filesystem::create_symlink(dir.path() / "src" / "D" / "S" / "g.txt", dir.path() / "src" / "D" / "h.txt");
+  EXPECT_EQ(CountShareableFiles(top), 3);
+  ASSERT_EQ(run().ShareLocalPaths({top, top}, into), 0);
+
+  int folders = 0;
+  for (const std::string& body : server.bodies()) folders += body.rfind("action=createdir", 0) == 0 ? 1 : 0;
+  EXPECT_EQ(folders, 2) << ::testing::PrintToString(server.bodies());
+  std::vector<std::string> names;
+  list.forEach([&](const CVantreldFile& record) { names.push_back(record.groupDirPath + "/" + record.fileName); });
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"M:D : S/g.txt", "M:D/f.txt", "M:D/h.txt"}));
 }
 
 TEST_F(ShareRunTest, NothingShareableSendsNothing) {

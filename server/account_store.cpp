@@ -57,8 +57,8 @@ AccountStore::Result AccountStore::createOrUpdateUser(std::string_view name, std
 }
 
 int64_t AccountStore::userCount() {
-  std::scoped_lock lock(m_db.mutex());
-  Statement st(m_db, "SELECT COUNT(*) FROM users");
+  ReadConnection read(m_db);
+  Statement st(read, "SELECT COUNT(*) FROM users");
   return st.step() ? st.integer(0) : 0;
 }
 
@@ -74,16 +74,16 @@ bool AccountStore::anyPasswordReadable() {
 }
 
 std::optional<UserRecord> AccountStore::findUser(std::string_view name) {
-  std::scoped_lock lock(m_db.mutex());
-  Statement st(m_db, "SELECT id, name, disabled FROM users WHERE name = ?");
+  ReadConnection read(m_db);
+  Statement st(read, "SELECT id, name, disabled FROM users WHERE name = ?");
   st.bind(1, name);
   if (!st.step()) return std::nullopt;
   return UserRecord{st.integer(0), st.text(1), st.integer(2) != 0};
 }
 
 std::optional<UserRecord> AccountStore::findUser(int64_t id) {
-  std::scoped_lock lock(m_db.mutex());
-  Statement st(m_db, "SELECT id, name, disabled FROM users WHERE id = ?");
+  ReadConnection read(m_db);
+  Statement st(read, "SELECT id, name, disabled FROM users WHERE id = ?");
   st.bind(1, id);
   if (!st.step()) return std::nullopt;
   return UserRecord{st.integer(0), st.text(1), st.integer(2) != 0};
@@ -113,9 +113,9 @@ void AccountStore::recordLogin(int64_t userId, int64_t now) {
 }
 
 std::vector<UserSummary> AccountStore::listUsers() {
-  std::scoped_lock lock(m_db.mutex());
+  ReadConnection read(m_db);
   std::vector<UserSummary> out;
-  Statement st(m_db,
+  Statement st(read,
                "SELECT u.id, u.name, u.disabled, u.created, u.last_login, "
                "(SELECT COUNT(*) FROM files f WHERE f.user_id = u.id) FROM users u ORDER BY u.name");
   while (st.step()) {
@@ -127,8 +127,8 @@ std::vector<UserSummary> AccountStore::listUsers() {
 std::optional<std::string> AccountStore::password(int64_t userId) {
   std::string sealed;
   {
-    std::scoped_lock lock(m_db.mutex());
-    Statement st(m_db, "SELECT password FROM users WHERE id = ?");
+    ReadConnection read(m_db);
+    Statement st(read, "SELECT password FROM users WHERE id = ?");
     st.bind(1, userId);
     if (!st.step()) return std::nullopt;
     sealed = st.text(0);
@@ -160,8 +160,8 @@ std::optional<int64_t> AccountStore::clientIdFor(int64_t userId) {
 }
 
 std::optional<int64_t> AccountStore::userOfClient(int64_t clientId) {
-  std::scoped_lock lock(m_db.mutex());
-  Statement st(m_db, "SELECT user_id FROM clients WHERE id = ?");
+  ReadConnection read(m_db);
+  Statement st(read, "SELECT user_id FROM clients WHERE id = ?");
   st.bind(1, clientId);
   if (!st.step()) return std::nullopt;
   return st.integer(0);
@@ -223,8 +223,8 @@ std::string AccountStore::newWebSession(int64_t userId, int64_t now) {
 
 std::optional<UserRecord> AccountStore::webSessionUser(std::string_view token, int64_t now) {
   if (token.empty()) return std::nullopt;
-  std::scoped_lock lock(m_db.mutex());
-  Statement st(m_db,
+  ReadConnection read(m_db);
+  Statement st(read,
                "SELECT u.id, u.name FROM web_sessions w JOIN users u ON u.id = w.user_id WHERE w.token = ? AND "
                "w.created >= ? AND u.disabled = 0");
   st.bind(1, token).bind(2, now - kWebSessionSeconds);

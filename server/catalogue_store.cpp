@@ -129,8 +129,8 @@ bool isMemberStatus(int status) {
 }  // namespace
 
 std::optional<Node> CatalogueStore::node(int64_t id) {
-  std::scoped_lock lock(m_db.mutex());
-  Statement st(m_db, "SELECT id, kind, parent_id, group_id, name, owner_id, has_groups FROM nodes WHERE id = ?");
+  ReadConnection read(m_db);
+  Statement st(read, "SELECT id, kind, parent_id, group_id, name, owner_id, has_groups FROM nodes WHERE id = ?");
   st.bind(1, id);
   if (!st.step()) return std::nullopt;
   return Node{st.integer(0), static_cast<int>(st.integer(1)), st.integer(2), st.integer(3), st.text(4), st.integer(5),
@@ -156,8 +156,8 @@ int64_t CatalogueStore::addDirectory(int64_t parentId, std::string_view name) {
 }
 
 bool CatalogueStore::isEmpty() {
-  std::scoped_lock lock(m_db.mutex());
-  Statement st(m_db, "SELECT COUNT(*) FROM nodes");
+  ReadConnection read(m_db);
+  Statement st(read, "SELECT COUNT(*) FROM nodes");
   return st.step() && st.integer(0) == 0;
 }
 
@@ -205,8 +205,8 @@ int CatalogueStore::createGroup(const NewGroup& g, int64_t ownerId, int64_t* id)
 }
 
 int CatalogueStore::memberStatus(int64_t groupId, int64_t userId) {
-  std::scoped_lock lock(m_db.mutex());
-  Statement st(m_db, "SELECT status FROM members WHERE group_id = ? AND user_id = ?");
+  ReadConnection read(m_db);
+  Statement st(read, "SELECT status FROM members WHERE group_id = ? AND user_id = ?");
   st.bind(1, groupId).bind(2, userId);
   return st.step() ? static_cast<int>(st.integer(0)) : member::kNone;
 }
@@ -260,9 +260,9 @@ bool CatalogueStore::setMemberStatus(int64_t groupId, int64_t userId, int status
 }
 
 std::vector<std::pair<std::string, int>> CatalogueStore::members(int64_t groupId, std::vector<int64_t>* userIds) {
-  std::scoped_lock lock(m_db.mutex());
+  ReadConnection read(m_db);
   std::vector<std::pair<std::string, int>> out;
-  Statement st(m_db,
+  Statement st(read,
                "SELECT u.name, m.status, u.id FROM members m JOIN users u ON u.id = m.user_id WHERE m.group_id = ? "
                "ORDER BY m.status, u.name");
   st.bind(1, groupId);
@@ -274,25 +274,25 @@ std::vector<std::pair<std::string, int>> CatalogueStore::members(int64_t groupId
 }
 
 std::optional<GroupRow> CatalogueStore::group(int64_t groupId, int64_t userId) {
-  std::scoped_lock lock(m_db.mutex());
-  Statement st(m_db, std::string(kGroupSelect) + "WHERE n.id = ?2");
+  ReadConnection read(m_db);
+  Statement st(read, std::string(kGroupSelect) + "WHERE n.id = ?2");
   st.bind(1, userId).bind(2, groupId);
   if (!st.step()) return std::nullopt;
   return readGroup(st);
 }
 
 std::vector<GroupRow> CatalogueStore::userGroups(int64_t userId) {
-  std::scoped_lock lock(m_db.mutex());
+  ReadConnection read(m_db);
   std::vector<GroupRow> out;
-  Statement st(m_db, std::string(kGroupSelect) + "WHERE m.status IN (1, 2, 3) ORDER BY n.id");
+  Statement st(read, std::string(kGroupSelect) + "WHERE m.status IN (1, 2, 3) ORDER BY n.id");
   st.bind(1, userId);
   while (st.step()) out.push_back(readGroup(st));
   return out;
 }
 
 int CatalogueStore::pendingApplications(int64_t userId) {
-  std::scoped_lock lock(m_db.mutex());
-  Statement st(m_db,
+  ReadConnection read(m_db);
+  Statement st(read,
                "SELECT COUNT(*) FROM members a JOIN members me ON me.group_id = a.group_id AND me.user_id = ? "
                "AND me.status IN (1, 3) WHERE a.status = 4");
   st.bind(1, userId);
@@ -429,25 +429,25 @@ std::vector<FileRow> CatalogueStore::removeFilesAsGroupAdmin(int64_t userId, con
 }
 
 std::vector<int64_t> CatalogueStore::fileIds(int64_t clientId) {
-  std::scoped_lock lock(m_db.mutex());
+  ReadConnection read(m_db);
   std::vector<int64_t> out;
-  Statement st(m_db, "SELECT id FROM files WHERE client_id = ? ORDER BY id");
+  Statement st(read, "SELECT id FROM files WHERE client_id = ? ORDER BY id");
   st.bind(1, clientId);
   while (st.step()) out.push_back(st.integer(0));
   return out;
 }
 
 int64_t CatalogueStore::checksum(int64_t clientId) {
-  std::scoped_lock lock(m_db.mutex());
-  Statement st(m_db, "SELECT COALESCE(SUM(id % 1000000), 0) % 1000000 FROM files WHERE client_id = ?");
+  ReadConnection read(m_db);
+  Statement st(read, "SELECT COALESCE(SUM(id % 1000000), 0) % 1000000 FROM files WHERE client_id = ?");
   st.bind(1, clientId);
   return st.step() ? st.integer(0) : 0;
 }
 
 std::vector<CategoryRow> CatalogueStore::categories(int64_t parentId) {
-  std::scoped_lock lock(m_db.mutex());
+  ReadConnection read(m_db);
   std::vector<CategoryRow> out;
-  Statement st(m_db,
+  Statement st(read,
                "SELECT n.id, n.name, n.has_groups, (SELECT COUNT(*) FROM nodes g WHERE g.parent_id = n.id AND "
                "g.kind = 2) FROM nodes n WHERE n.kind = 1 AND n.parent_id = ? ORDER BY n.name");
   st.bind(1, parentId);
@@ -458,33 +458,33 @@ std::vector<CategoryRow> CatalogueStore::categories(int64_t parentId) {
 }
 
 std::vector<GroupRow> CatalogueStore::groupsIn(int64_t categoryId, int64_t userId) {
-  std::scoped_lock lock(m_db.mutex());
+  ReadConnection read(m_db);
   std::vector<GroupRow> out;
-  Statement st(m_db, std::string(kGroupSelect) + "WHERE n.parent_id = ?2 ORDER BY n.name");
+  Statement st(read, std::string(kGroupSelect) + "WHERE n.parent_id = ?2 ORDER BY n.name");
   st.bind(1, userId).bind(2, categoryId);
   while (st.step()) out.push_back(readGroup(st));
   return out;
 }
 
 std::vector<DirectoryRow> CatalogueStore::directoriesIn(int64_t nodeId) {
-  std::scoped_lock lock(m_db.mutex());
+  ReadConnection read(m_db);
   std::vector<DirectoryRow> out;
-  Statement st(m_db, "SELECT id, name, owner_id FROM nodes WHERE kind = 3 AND parent_id = ? ORDER BY name");
+  Statement st(read, "SELECT id, name, owner_id FROM nodes WHERE kind = 3 AND parent_id = ? ORDER BY name");
   st.bind(1, nodeId);
   while (st.step()) out.push_back({st.integer(0), st.text(1), st.integer(2)});
   return out;
 }
 
 std::vector<FileRow> CatalogueStore::filesIn(int64_t nodeId) {
-  std::scoped_lock lock(m_db.mutex());
-  Statement st(m_db, std::string(kFileSelect) + "WHERE f.dir_id = ? ORDER BY f.name");
+  ReadConnection read(m_db);
+  Statement st(read, std::string(kFileSelect) + "WHERE f.dir_id = ? ORDER BY f.name");
   st.bind(1, nodeId);
   return readFiles(st);
 }
 
 std::optional<FileRow> CatalogueStore::file(int64_t fileId) {
-  std::scoped_lock lock(m_db.mutex());
-  Statement st(m_db, std::string(kFileSelect) + "WHERE f.id = ?");
+  ReadConnection read(m_db);
+  Statement st(read, std::string(kFileSelect) + "WHERE f.id = ?");
   st.bind(1, fileId);
   auto rows = readFiles(st);
   if (rows.empty()) return std::nullopt;
@@ -492,7 +492,7 @@ std::optional<FileRow> CatalogueStore::file(int64_t fileId) {
 }
 
 std::vector<Node> CatalogueStore::path(int64_t nodeId) {
-  std::scoped_lock lock(m_db.mutex());
+  ReadConnection read(m_db);
   std::vector<Node> out;
   for (int depth = 0; depth < 64 && nodeId != 0; ++depth) {
     const auto n = node(nodeId);
@@ -553,9 +553,9 @@ SearchResult CatalogueStore::search(const SearchQuery& q) {
     if (q.fileKind == 7 && !q.fileType.empty()) st.bind(7, lower(q.fileType));
   };
 
-  std::scoped_lock lock(m_db.mutex());
+  ReadConnection read(m_db);
   const int64_t fetch = std::clamp<int64_t>(q.fetch <= 0 ? 100 : q.fetch, 1, kMaxFetch);
-  Statement st(m_db,
+  Statement st(read,
                "SELECT f.id, f.name, f.size, f.rating, f.user_id, u.name, f.client_id, f.group_id, f.dir_id, f.added" +
                    from + where + " ORDER BY files_fts.rowid DESC LIMIT ?8 OFFSET ?9");
   bindAll(st);
@@ -564,7 +564,7 @@ SearchResult CatalogueStore::search(const SearchQuery& q) {
   if (q.wantCount) {
     // Counting every match of a common word costs far more than finding the
     // first page, so the count stops just past kMaxCount.
-    Statement count(m_db, "SELECT COUNT(*) FROM (SELECT 1 FROM files_fts JOIN files f ON f.id = files_fts.rowid " +
+    Statement count(read, "SELECT COUNT(*) FROM (SELECT 1 FROM files_fts JOIN files f ON f.id = files_fts.rowid " +
                               where + " LIMIT " + std::to_string(kMaxCount + 1) + ")");
     bindAll(count);
     result.total = count.step() ? count.integer(0) : 0;

@@ -67,6 +67,7 @@ class CentralServer {
   uint16_t udpPort() const { return m_udp ? m_udp->port() : 0; }
   ServerContext& context() { return m_context; }
   ServerLog& log() { return m_log; }
+  Database& database() { return m_db; }
   ClientProtocol& protocol() { return *m_protocol; }
   HttpResponse route(const HttpRequest& request, const std::string& peerIp);
 

@@ -117,7 +117,29 @@ ALTER TABLE users ADD COLUMN last_login INTEGER NOT NULL DEFAULT 0;
 
 }  // namespace
 
-Statement::Statement(Database& db, std::string_view sql) : m_db(db.handle()) {
+void WriterMutex::lock() {
+  m_mutex.lock();
+  if (m_depth++ == 0) m_owner = std::this_thread::get_id();
+}
+
+bool WriterMutex::try_lock() {
+  if (!m_mutex.try_lock()) return false;
+  if (m_depth++ == 0) m_owner = std::this_thread::get_id();
+  return true;
+}
+
+void WriterMutex::unlock() {
+  if (--m_depth == 0) m_owner = std::thread::id();
+  m_mutex.unlock();
+}
+
+Statement::Statement(Database& db, std::string_view sql) : m_db(db.handle()) { prepare(sql); }
+
+Statement::Statement(const ReadConnection& connection, std::string_view sql) : m_db(connection.handle()) {
+  prepare(sql);
+}
+
+void Statement::prepare(std::string_view sql) {
   if (sqlite3_prepare_v2(m_db, sql.data(), static_cast<int>(sql.size()), &m_stmt, nullptr) != SQLITE_OK) {
     m_ok = false;
     m_stmt = nullptr;
@@ -178,7 +200,78 @@ std::string Statement::text(int column) const {
 
 bool Statement::isNull(int column) const { return sqlite3_column_type(m_stmt, column) == SQLITE_NULL; }
 
-Database::~Database() { sqlite3_close_v2(m_db); }
+Database::~Database() {
+  for (sqlite3* reader : m_idleReaders) sqlite3_close_v2(reader);
+  sqlite3_close_v2(m_db);
+}
+
+sqlite3* Database::borrowReader() {
+  if (!m_readersPossible || !m_parallelReads) return nullptr;
+  std::unique_lock lock(m_readerMutex);
+  m_readerFree.wait(lock, [&] { return !m_idleReaders.empty() || m_openReaders < kMaxReaders; });
+  if (!m_idleReaders.empty()) {
+    sqlite3* reader = m_idleReaders.back();
+    m_idleReaders.pop_back();
+    return reader;
+  }
+  ++m_openReaders;
+  lock.unlock();
+  sqlite3* reader = nullptr;
+  if (sqlite3_open_v2(m_path.c_str(), &reader, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+    sqlite3_close_v2(reader);
+    lock.lock();
+    --m_openReaders;
+    m_readerFree.notify_one();
+    return nullptr;
+  }
+  sqlite3_busy_timeout(reader, 5000);
+  return reader;
+}
+
+void Database::returnReader(sqlite3* reader) {
+  std::scoped_lock lock(m_readerMutex);
+  m_idleReaders.push_back(reader);
+  m_readerFree.notify_one();
+}
+
+namespace {
+// The reader this thread borrowed last, so that a read inside another read
+// uses the same connection instead of taking a second one from the pool.
+thread_local const ReadConnection* t_activeReader = nullptr;
+thread_local const Database* t_activeDatabase = nullptr;
+}  // namespace
+
+ReadConnection::ReadConnection(Database& db) : m_db(db) {
+  if (t_activeReader != nullptr && t_activeDatabase == &db && !db.mutex().heldByThisThread()) {
+    m_handle = t_activeReader->handle();
+    m_nested = true;
+    return;
+  }
+  if (!db.mutex().heldByThisThread()) {
+    m_handle = db.borrowReader();
+    m_borrowed = m_handle != nullptr;
+  }
+  if (!m_borrowed) {
+    db.mutex().lock();
+    m_handle = db.handle();
+    return;
+  }
+  m_outerReader = t_activeReader;
+  m_outerDatabase = t_activeDatabase;
+  t_activeReader = this;
+  t_activeDatabase = &db;
+}
+
+ReadConnection::~ReadConnection() {
+  if (m_nested) return;
+  if (m_borrowed) {
+    t_activeReader = m_outerReader;
+    t_activeDatabase = m_outerDatabase;
+    m_db.returnReader(m_handle);
+  } else {
+    m_db.mutex().unlock();
+  }
+}
 
 bool Database::open(const std::string& path) {
   std::scoped_lock lock(m_mutex);
@@ -191,7 +284,14 @@ bool Database::open(const std::string& path) {
   if (!exec("PRAGMA journal_mode=WAL") || !exec("PRAGMA synchronous=NORMAL") || !exec("PRAGMA foreign_keys=ON")) {
     return false;
   }
-  return migrate();
+  if (!migrate()) return false;
+  // Readers need the same file on disk, in WAL mode (a database in memory
+  // or one whose file system refuses WAL has only the writer).
+  m_path = path;
+  Statement mode(*this, "PRAGMA journal_mode");
+  m_readersPossible = path != ":memory:" && !path.empty() && path.rfind("file:", 0) != 0 && mode.step() &&
+                      mode.text(0) == "wal";
+  return true;
 }
 
 bool Database::exec(std::string_view sql) {

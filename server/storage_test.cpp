@@ -8,6 +8,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <chrono>
+#include <future>
 #include <iterator>
 
 #include "server/account_store.h"
@@ -162,6 +164,48 @@ TEST(StorageTest, AServerWithAccountsDoesNotStartWithoutItsKey) {
   CentralServer third;
   EXPECT_FALSE(third.start(options, error));
   EXPECT_NE(error.find("does not open"), std::string::npos) << error;
+}
+
+// Reads do not queue behind a writer: while one thread holds a write
+// transaction open, another thread's lookups and searches answer at once from
+// the last commit, and the writing thread reads its own uncommitted rows.
+TEST(StorageTest, ReadersRunWhileTheWriterHoldsATransaction) {
+  TempDir dir;
+  Database db;
+  ASSERT_TRUE(db.open(dir.file("s.db")));
+  PasswordVault vault;
+  vault.setKey({});
+  AccountStore accounts(db, vault);
+  CatalogueStore catalogue(db);
+  ASSERT_EQ(accounts.createUser("alice", "secret1", ""), AccountStore::Result::kOk);
+  const int64_t category = catalogue.createCategory(0, "Music", true);
+  NewGroup g;
+  g.name = "Lounge";
+  g.parentId = category;
+  g.memb = 4;
+  int64_t group = 0;
+  ASSERT_EQ(catalogue.createGroup(g, accounts.findUser("alice")->id, &group), 0);
+  ASSERT_EQ(catalogue.addFiles(1001, accounts.findUser("alice")->id, group, {{"blue train.mp3", 1, "", ""}}, nullptr),
+            0);
+
+  std::optional<UserRecord> alice;
+  std::optional<UserRecord> pending;
+  size_t found = 0;
+  std::future<void> reader;  // before the transaction: it ends first, whatever happens
+  Transaction tx(db);
+  ASSERT_TRUE(db.exec("INSERT INTO users(name, password, created) VALUES ('pending', x'00', 0)"));
+  EXPECT_TRUE(accounts.findUser("pending").has_value());  // the writer sees its own change
+  reader = std::async(std::launch::async, [&] {
+    alice = accounts.findUser("alice");
+    pending = accounts.findUser("pending");
+    SearchQuery q;
+    q.text = "blue";
+    found = catalogue.search(q).files.size();
+  });
+  ASSERT_EQ(reader.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  EXPECT_TRUE(alice.has_value());
+  EXPECT_FALSE(pending.has_value());
+  EXPECT_EQ(found, 1u);
 }
 
 }  // namespace

@@ -133,14 +133,19 @@ bool ClientApp::LoginPhase() {
 
 bool ClientApp::Exit() {
   if (m_core->Shutdown(false) == core::kUploadsActive) {
-    m_ui.bringToFront();
-    const MessageAnswer answer =
-        m_ui.showMessage(MessageBox{kExitQuestion, "Warning", MessageIcon::Warning, MessageButtons::YesNo, false});
-    if (answer != MessageAnswer::Yes) return false;
+    if (!ConfirmExit()) return false;
     m_core->Shutdown(true);
   }
   m_finished = true;
   return true;
+}
+
+bool ClientApp::ConfirmExit() {
+  if (m_state.ActiveUploads() < 1) return true;
+  m_ui.bringToFront();
+  const MessageAnswer answer =
+      m_ui.showMessage(MessageBox{kExitQuestion, "Warning", MessageIcon::Warning, MessageButtons::YesNo, false});
+  return answer == MessageAnswer::Yes;
 }
 
 void ClientApp::ForcedExit() {

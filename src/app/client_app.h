@@ -67,6 +67,10 @@ class ClientApp {
   bool LoginPhase();
   // "Exit": false when the user chose to keep running (active uploads).
   bool Exit();
+  // The question of "Exit" while others are downloading: false when the user
+  // keeps the client running. A windowed front end asks it before it closes
+  // its windows, then shuts down with ForcedExit.
+  bool ConfirmExit();
   // Exit without asking (a signal): shuts down, forced.
   void ForcedExit();
 

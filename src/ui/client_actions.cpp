@@ -1,0 +1,20 @@
+// SPDX-License-Identifier: MIT
+#include "ui/client_actions.h"
+
+namespace vantrel::ui {
+
+void ClientActions::connectAgain() {
+  // One login window at a time: the tray's menu stays usable while it is open.
+  if (m_ui.loginWindowOpen() || m_ui.closing()) return;
+  if (!m_app.LoginPhase() && m_ui.window() != nullptr) {
+    // An update went to the launcher, which needs this process gone.
+    m_ui.window()->endClient();
+  }
+}
+
+void ClientActions::openMissingFiles() {
+  if (m_ui.closing() || m_ui.raiseMissingFiles()) return;
+  m_app.core().OpenMissingFiles();
+}
+
+}  // namespace vantrel::ui

@@ -1,0 +1,25 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// ClientActions: the main window's commands carried out by the application.
+// UI thread only; the application and front end must outlive it.
+
+#include "app/client_app.h"
+#include "ui/main_window.h"
+#include "ui/qt_user_interface.h"
+
+namespace vantrel::ui {
+
+class ClientActions : public WindowActions {
+ public:
+  ClientActions(ClientApp& app, QtUserInterface& ui) : m_app(app), m_ui(ui) {}
+
+  void connectAgain() override;
+  bool confirmExit() override { return m_app.ConfirmExit(); }
+  void openMissingFiles() override;
+
+ private:
+  ClientApp& m_app;
+  QtUserInterface& m_ui;
+};
+
+}  // namespace vantrel::ui

@@ -1,0 +1,40 @@
+// SPDX-License-Identifier: MIT
+// vantrel-client with its window, as the launcher starts it ("/start",
+// "/installed", "/uninstall", "/reg 'Name'"): the start-up sequence runs with
+// the Qt front end; the client then lives in its window and the tray until
+// "Exit". SIGINT and SIGTERM end it like "Exit", without asking.
+
+#include <QApplication>
+#include <QSystemTrayIcon>
+
+#include "app/client_app.h"
+#include "platform/stop_signals.h"
+#include "ui/client_actions.h"
+#include "ui/main_window.h"
+#include "ui/qt_user_interface.h"
+
+using namespace vantrel;
+
+int main(int argc, char** argv) {
+  const CommandLine commandLine = parseCommandLine(joinArguments(argc, argv));
+  StopSignals::blockInThisProcess();
+  QApplication application(argc, argv);
+  QApplication::setQuitOnLastWindowClosed(false);
+  QApplication::setWindowIcon(QIcon(":/icons/vantrel.svg"));
+
+  ui::QtUserInterface ui;
+  AppOptions options;
+  if (!commandLine.rootName.empty()) options.rootName = commandLine.rootName;
+  options.sharedDataDir = VANTREL_SHARED_DATA_DIR;
+  ClientApp app(ui, options);
+  ui::ClientActions actions(app, ui);
+  ui::MainWindow window(actions, QSystemTrayIcon::isSystemTrayAvailable());
+  ui.attachWindow(&window);
+  StopSignals stopSignals([&window] { QMetaObject::invokeMethod(&window, [&window] { window.endClient(); }); });
+
+  if (app.Initialise(commandLine) && !ui.closing()) QApplication::exec();
+  // Every window is gone and no question waits for one: shut down here.
+  ui.beginClosing();
+  app.ForcedExit();
+  return 0;
+}

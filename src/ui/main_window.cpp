@@ -1,0 +1,226 @@
+// SPDX-License-Identifier: MIT
+#include "ui/main_window.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDialogButtonBox>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace vantrel::ui {
+namespace {
+
+constexpr const char* kItemIcons[5] = {":/icons/browse.svg", ":/icons/my-groups.svg", ":/icons/search.svg",
+                                       ":/icons/incoming.svg", ":/icons/outgoing.svg"};
+
+}  // namespace
+
+ItemView::ItemView(const QString& name, QWidget* parent) : QWidget(parent) {
+  setObjectName(name);
+  auto* layout = new QVBoxLayout(this);
+  auto* title = new QLabel(name);
+  QFont font = title->font();
+  font.setBold(true);
+  font.setPointSizeF(font.pointSizeF() * 1.3);
+  title->setFont(font);
+  layout->addWidget(title);
+  layout->addStretch();
+}
+
+OutlookBar::OutlookBar(QWidget* parent) : QWidget(parent) {
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  auto* folder = new QToolButton;
+  folder->setText(kFolder);
+  folder->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  folder->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  layout->addWidget(folder);
+  m_items = new QListWidget;
+  m_items->setMovement(QListView::Static);
+  m_items->setSelectionMode(QAbstractItemView::SingleSelection);
+  m_items->setContextMenuPolicy(Qt::CustomContextMenu);
+  for (int i = 0; i < 5; ++i) {
+    auto* item = new QListWidgetItem(QIcon(kItemIcons[i]), MainWindow::kItems[i], m_items);
+    item->setTextAlignment(Qt::AlignCenter);
+  }
+  layout->addWidget(m_items);
+  m_menu = new QMenu(this);
+  QAction* small = m_menu->addAction(kSmallIcons);
+  QAction* large = m_menu->addAction(kLargeIcons);
+  connect(small, &QAction::triggered, this, [this] { setLargeIcons(false); });
+  connect(large, &QAction::triggered, this, [this] { setLargeIcons(true); });
+  connect(m_items, &QListWidget::customContextMenuRequested, this,
+          [this](const QPoint& at) { m_menu->popup(m_items->viewport()->mapToGlobal(at)); });
+  connect(m_items, &QListWidget::currentRowChanged, this, &OutlookBar::selected);
+  setLargeIcons(true);
+  setMinimumWidth(110);
+  setMaximumWidth(140);
+}
+
+void OutlookBar::setLargeIcons(bool large) {
+  m_large = large;
+  m_items->setViewMode(large ? QListView::IconMode : QListView::ListMode);
+  m_items->setFlow(QListView::TopToBottom);
+  m_items->setWrapping(false);
+  m_items->setIconSize(large ? QSize(32, 32) : QSize(16, 16));
+  m_items->setGridSize(large ? QSize(100, 64) : QSize());
+  m_items->setSpacing(large ? 4 : 1);
+}
+
+MainWindow::MainWindow(WindowActions& actions, bool trayAvailable, QWidget* parent)
+    : QMainWindow(parent), m_actions(actions), m_tray(std::make_unique<TrayIcon>(trayAvailable)) {
+  setWindowTitle(kTitle);
+  setWindowIcon(QIcon(":/icons/vantrel.svg"));
+  resize(600, 500);
+
+  QMenu* file = menuBar()->addMenu("&File");
+  connect(file->addAction("Connect"), &QAction::triggered, this, [this] { m_actions.connectAgain(); });
+  connect(file->addAction("Minimize"), &QAction::triggered, this, &MainWindow::minimizeToTray);
+  connect(file->addAction("E&xit"), &QAction::triggered, this, &MainWindow::exitClient);
+  QMenu* settings = menuBar()->addMenu("Settings");
+  connect(settings->addAction("View Settings"), &QAction::triggered, this, &MainWindow::openSettings);
+
+  auto* central = new QWidget;
+  auto* layout = new QVBoxLayout(central);
+  layout->setContentsMargins(0, 0, 0, 0);
+  m_notice = new QPushButton(TrayIcon::kNotice);
+  m_notice->setStyleSheet("QPushButton { background: #fff3c4; border: 1px solid #d9b300; padding: 6px; }");
+  m_notice->hide();
+  layout->addWidget(m_notice);
+  auto* splitter = new QSplitter;
+  m_bar = new OutlookBar;
+  m_stack = new QStackedWidget;
+  for (const char* item : kItems) m_stack->addWidget(new ItemView(item));
+  splitter->addWidget(m_bar);
+  splitter->addWidget(m_stack);
+  splitter->setStretchFactor(1, 1);
+  splitter->setChildrenCollapsible(false);
+  layout->addWidget(splitter);
+  setCentralWidget(central);
+
+  m_connection = new QLabel("Connection Status");
+  m_transfers = new QLabel("Transfers");
+  m_transfers->setMinimumWidth(230);  // wider when its text needs it
+  statusBar()->addWidget(m_connection, 1);
+  statusBar()->addPermanentWidget(m_transfers);
+
+  connect(m_bar, &OutlookBar::selected, this, &MainWindow::select);
+  connect(m_notice, &QPushButton::clicked, this, [this] { m_actions.openMissingFiles(); });
+  connect(m_tray.get(), &TrayIcon::showWindowRequested, this, &MainWindow::bringToFront);
+  connect(m_tray.get(), &TrayIcon::exitRequested, this, &MainWindow::exitClient);
+  connect(m_tray.get(), &TrayIcon::noticeClicked, this, [this] { m_actions.openMissingFiles(); });
+  m_bar->items()->setCurrentRow(0);
+}
+
+MainWindow::~MainWindow() = default;
+
+ItemView* MainWindow::view(int index) const { return qobject_cast<ItemView*>(m_stack->widget(index)); }
+
+QAction* MainWindow::action(const QString& text) const {
+  for (QAction* menu : menuBar()->actions()) {
+    for (QAction* item : menu->menu()->actions()) {
+      if (item->text() == text) return item;
+    }
+  }
+  return nullptr;
+}
+
+void MainWindow::select(int index) {
+  if (index < 0 || index >= m_stack->count()) return;
+  m_stack->setCurrentIndex(index);
+  view(index)->refresh();
+}
+
+void MainWindow::openSettings() {
+  // The sheet's pages come with the settings; until then it opens empty.
+  QDialog sheet(this);
+  sheet.setWindowTitle("Settings");
+  auto* layout = new QVBoxLayout(&sheet);
+  layout->addWidget(new QTabWidget);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+  layout->addWidget(buttons);
+  connect(buttons, &QDialogButtonBox::accepted, &sheet, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, &sheet, &QDialog::reject);
+  sheet.resize(460, 380);
+  sheet.exec();
+}
+
+void MainWindow::setStatusText(const QString& connection, const QString& transfers) {
+  m_connection->setText(connection);
+  m_transfers->setText(transfers);
+}
+
+void MainWindow::setTrayState(int icon, const QString& tooltip, int flashIcon) {
+  m_tray->setState(icon, tooltip, flashIcon);
+  // Without a tray the window carries the notice.
+  m_notice->setVisible(!m_tray->available() && m_tray->noticeShown());
+}
+
+void MainWindow::bringToFront() {
+  if (m_exiting) return;
+  if (isMinimized()) {
+    showNormal();
+  } else {
+    show();
+  }
+  raise();
+  activateWindow();
+}
+
+void MainWindow::minimizeToTray() {
+  if (m_tray->available()) {
+    hide();
+  } else {
+    // Without a tray a hidden window could not be brought back.
+    showMinimized();
+  }
+}
+
+void MainWindow::exitClient() {
+  if (m_exiting) return;
+  hide();
+  if (!m_actions.confirmExit()) {
+    bringToFront();
+    return;
+  }
+  endClient();
+}
+
+void MainWindow::endClient() {
+  if (m_exiting) return;
+  m_exiting = true;
+  hide();
+  m_tray->hide();
+  if (m_onClosing) m_onClosing();
+  // Every event loop ends, nested ones too; the client shuts down once they have.
+  QCoreApplication::exit(0);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  if (m_exiting) {
+    event->accept();
+    return;
+  }
+  event->ignore();
+  minimizeToTray();
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (m_tray->available() || m_trayProblemShown) return;
+  m_trayProblemShown = true;
+  QTimer::singleShot(0, this, [this] {
+    auto* box = new QMessageBox(QMessageBox::Critical, "Error", kTrayProblem, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+  });
+}
+
+}  // namespace vantrel::ui

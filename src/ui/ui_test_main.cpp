@@ -1,0 +1,14 @@
+// SPDX-License-Identifier: MIT
+// The window tests' main: one QApplication on the offscreen platform (unless
+// the environment names another), then every test on this, the UI, thread.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication application(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

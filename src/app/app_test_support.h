@@ -46,6 +46,10 @@ class RecordingUi : public UserInterface {
     urls.emplace_back(url);
   }
   void bringToFront() override { ++fronts; }
+  void runSyncDialog(SyncDialogModel& model) override {
+    std::scoped_lock lock(mutex);
+    syncRows.push_back(model.rows().size());
+  }
   void setStatusText(std::string_view connection, std::string_view transfers) override {
     std::scoped_lock lock(mutex);
     status = std::string(connection) + "|" + std::string(transfers);
@@ -57,6 +61,7 @@ class RecordingUi : public UserInterface {
 
   std::mutex mutex;
   std::vector<std::string> messages, statuses, urls;  // guarded by mutex
+  std::vector<std::size_t> syncRows;                  // guarded by mutex: rows of each "Files Missing" shown
   std::string status;                                // guarded by mutex
   MessageAnswer yesNo = MessageAnswer::No;
   AlreadySharingChoice sharingChoice = AlreadySharingChoice::GoBack;
@@ -73,6 +78,7 @@ class FakeCore : public CoreOperations {
     if (progress != nullptr) (*progress)(103, 0);
     return record("Login", loginCode);
   }
+  void AcceptLogin(const std::string&, const std::string&) override { record("AcceptLogin", 0); }
   int StartSharing(bool checkUpdate) override {
     return record(checkUpdate ? "StartSharing" : "StartSharing(no update)", checkUpdate ? startCode : 0);
   }

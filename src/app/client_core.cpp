@@ -60,6 +60,11 @@ int ClientCore::Login(const std::string& user, const std::string& password,
   return code;
 }
 
+void ClientCore::AcceptLogin(const std::string& user, const std::string& password) {
+  vantrel::AcceptLogin(m_app.protocol, user, password);
+  m_app.protocol.settings.setCurrentUser(user);
+}
+
 std::filesystem::path ClientCore::contestFile() const {
   return ContestTable::contestFile(m_app.home, m_app.protocol.state.UserName());
 }
@@ -135,9 +140,7 @@ int ClientCore::StartSharing(bool checkUpdate) {
 
   m_shareWindow = std::make_unique<ShareWindow>(m_app.ui, ctx, *m_files);
   FileServerHooks hooks;
-  hooks.compareWithServer = [this] {
-    if (m_app.protocol.compareWithServer) m_app.protocol.compareWithServer();
-  };
+  hooks.compareWithServer = [this] { compareAsking(); };
   hooks.verifySharedFiles = verify;
   hooks.startShareWindow = [window = m_shareWindow.get()](RequestParams& params) { return window->start(params); };
   hooks.awardTransfer = [this](int kilobytes, int files, std::string_view peer) {
@@ -179,6 +182,7 @@ int ClientCore::Shutdown(bool force) {
     ctx.logText("Client shut down", 1);
     m_server.reset();
   }
+  joinAskingComparison();
   releaseServices();
   m_templates.reset();
   ctx.localChecksum = nullptr;
@@ -225,6 +229,32 @@ void ClientCore::OpenMissingFiles() {
   MissingFilesPresenter dialog(*list, m_app.protocol);
   m_app.ui.runMissingFilesDialog(dialog);
   m_missingFilesOpen = false;
+}
+
+void ClientCore::compareAsking() {
+  std::scoped_lock lock(m_askingMutex);
+  // While the person is still being asked, the next request asks nothing more.
+  if (!m_askingDone) return;
+  if (m_asking.joinable()) m_asking.join();
+  SharedFileList* list = nullptr;
+  {
+    std::scoped_lock filesLock(m_filesMutex);
+    list = m_files.get();
+  }
+  if (list == nullptr) return;
+  m_askingDone = false;
+  // The connection that found the unknown ID is answered and ends meanwhile.
+  m_asking = std::jthread([this, list] {
+    ProtocolContext& ctx = m_app.protocol;
+    SyncDialogPresenter syncDialog(m_app.ui, ctx, *list);
+    CompareWithServer(*list, ctx, ctx.state.ServerChecksum(), true, &syncDialog);
+    m_askingDone = true;
+  });
+}
+
+void ClientCore::joinAskingComparison() {
+  std::scoped_lock lock(m_askingMutex);
+  if (m_asking.joinable()) m_asking.join();
 }
 
 void ClientCore::releaseServices() {

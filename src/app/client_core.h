@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "catalogue/shared_file_list.h"
 #include "core/user_interface.h"
@@ -50,6 +51,9 @@ class CoreOperations {
   virtual ~CoreOperations() = default;
   virtual int Prepare() = 0;
   virtual int Login(const std::string& user, const std::string& password, const ClientRequest::Progress* progress) = 0;
+  // After Login answered 213 and the person chose to take the files over:
+  // the login counts as made, exactly as when Login returns 0.
+  virtual void AcceptLogin(const std::string& user, const std::string& password) = 0;
   // With checkUpdate false the update check is left out (after a declined update).
   virtual int StartSharing(bool checkUpdate) = 0;
   virtual int Shutdown(bool force) = 0;
@@ -78,6 +82,7 @@ class ClientCore : public CoreOperations {
 
   int Prepare() override;
   int Login(const std::string& user, const std::string& password, const ClientRequest::Progress* progress) override;
+  void AcceptLogin(const std::string& user, const std::string& password) override;
   int StartSharing(bool checkUpdate) override;
   int Shutdown(bool force) override;
   int Logout() override;
@@ -98,6 +103,11 @@ class ClientCore : public CoreOperations {
  private:
   // What the file server uses, in the order it can go once the server has stopped.
   void releaseServices();
+  // A peer asked for a file ID that the list lacks: the list is compared with
+  // the server's on a thread of its own, asking the person about files the
+  // server has no record of. One at a time; joined before the list goes.
+  void compareAsking();
+  void joinAskingComparison();
 
   AppContext& m_app;
   std::atomic<int> m_port{0};  // read by page renderings on connection threads
@@ -112,6 +122,9 @@ class ClientCore : public CoreOperations {
   std::unique_ptr<providers::ClientPageRenderer> m_renderer;
   std::unique_ptr<FileServer> m_server;
   std::unique_ptr<ServerSession> m_session;
+  std::mutex m_askingMutex;
+  std::jthread m_asking;                 // guarded by m_askingMutex
+  std::atomic<bool> m_askingDone{true};  // the last asking comparison has ended
 };
 
 }  // namespace vantrel

@@ -34,7 +34,8 @@ std::string LoginDialog::storedPassword() const {
 }
 
 bool LoginDialog::autoLogin() const {
-  return m_ctx.settings.GetSettingNumber("autologin") == 1 && !storedUser().empty();
+  // A successful login writes 1; only a stored 0 asks for the automatic login.
+  return m_ctx.settings.GetSettingNumber("autologin") == 0 && !storedUser().empty() && !storedPassword().empty();
 }
 
 int LoginDialog::progressMaximum() const {
@@ -120,7 +121,7 @@ void LoginDialog::work(const std::string& user, const std::string& password) {
   };
   const int loginCode = m_core.Login(user, password, &progress);
   m_lastCode = loginCode;
-  if (!loginOutcome(loginCode)) {
+  if (!loginOutcome(loginCode, user, password)) {
     m_ui.showLoginPrompt();
     return;
   }
@@ -136,7 +137,7 @@ void LoginDialog::work(const std::string& user, const std::string& password) {
   }
 }
 
-bool LoginDialog::loginOutcome(int code) {
+bool LoginDialog::loginOutcome(int code, const std::string& user, const std::string& password) {
   switch (code) {
     case 0:
       return true;
@@ -154,6 +155,8 @@ bool LoginDialog::loginOutcome(int code) {
       const MessageAnswer sure = m_ui.showMessage(
           MessageBox{kStopSharingQuestion, "Warning", MessageIcon::Warning, MessageButtons::YesNo, false});
       if (sure != MessageAnswer::Yes) return false;
+      // The server answered before recording the login; it is made now.
+      m_core.AcceptLogin(user, password);
       m_lastCode = 0;
       return true;
     }

@@ -63,7 +63,7 @@ class LoginDialog : public LoginDialogModel {
 
  private:
   void work(const std::string& user, const std::string& password);
-  bool loginOutcome(int code);  // true: go on
+  bool loginOutcome(int code, const std::string& user, const std::string& password);  // true: go on
   bool startOutcome(int code, const std::string& user, const std::string& password);
   void storeLogin(const std::string& user, const std::string& password);
   void message(std::string text, MessageIcon icon, bool foreground);

@@ -111,6 +111,38 @@ TEST_F(LoginDialogTest, SharingElsewhereGoesOnOnlyAfterContinueAndYes) {
                               ? Strings{std::string("Warning|") + LoginDialog::kStopSharingQuestion}
                               : Strings{};
     EXPECT_EQ(ui.messageList(), asked);
+    // Taking the files over makes the login, then the start goes on as after any login.
+    EXPECT_EQ(core.callList(), c.goesOn ? (Strings{"Prepare", "Login", "AcceptLogin", "StartSharing"})
+                                        : (Strings{"Prepare", "Login"}));
+  }
+}
+
+TEST_F(LoginDialogTest, AutomaticLoginOnlyAfterAStoredZeroWithUserAndPassword) {
+  struct Case {
+    const char* name;
+    int32_t autologin;  // -1: never written
+    const char* user;
+    const char* password;
+    bool automatic;
+  };
+  const Case cases[] = {
+      {"fresh profile", -1, "bob", "pw", false},
+      {"after a successful login", 1, "bob", "pw", false},
+      {"stored zero", 0, "bob", "pw", true},
+      {"stored zero, no user", 0, "", "pw", false},
+      {"stored zero, no password", 0, "bob", "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    // The fresh profile comes first: "autologin" is never removed again.
+    if (c.autologin >= 0) settings.SetSettingNumber("autologin", c.autologin);
+    settings.SetSettingText("user", c.user);
+    if (*c.user != '\0') {
+      if (!settings.UserKeyExists(c.user)) settings.CreateUserKey(c.user);
+      settings.setCurrentUser(c.user);
+      settings.SetUserSecret("password", c.password);
+    }
+    EXPECT_EQ(dialog.autoLogin(), c.automatic);
   }
 }
 

@@ -127,10 +127,14 @@ int LoginRequest(ProtocolContext& ctx, std::string_view user, std::string_view p
       previous && *previous != ctx.state.LocalAddress()) {
     return login::kSharingElsewhere;
   }
+  AcceptLogin(ctx, user, password);
+  return 0;
+}
+
+void AcceptLogin(ProtocolContext& ctx, std::string_view user, std::string_view password) {
   ctx.state.SetUserName(std::string(user));
   ctx.state.SetPassword(std::string(password));
   ctx.state.SetConnected(true);
-  return 0;
 }
 
 int LogoutRequest(ProtocolContext& ctx) {

@@ -35,6 +35,12 @@ int LoginRequest(ProtocolContext& ctx, std::string_view user, std::string_view p
                  const ClientRequest::Progress* progress);
 
 // "action=logout"; 0 without sending when not connected.
+// The login of `user` is in force: the current user and password of the
+// client state are set and it counts as connected. LoginRequest ends with it;
+// after 213 (sharing from another address) the client calls it once the person
+// chose to take the files over, so the start goes on as after any login.
+void AcceptLogin(ProtocolContext& ctx, std::string_view user, std::string_view password);
+
 int LogoutRequest(ProtocolContext& ctx);
 
 // "action=ping" over HTTP; the raw reply (at most kPingReplyBytes) goes to `reply`.

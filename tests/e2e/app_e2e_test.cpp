@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,6 +32,7 @@
 #include "app/login_dialog.h"
 #include "app/personal_share.h"
 #include "app/session_ui_adapter.h"
+#include "catalogue/shared_file_list.h"
 #include "core/testing/scratch_dir.h"
 #include "net/socket_io.h"
 #include "net/tcp_server.h"
@@ -38,6 +40,7 @@
 #include "platform/testing/env_override.h"
 #include "platform/unique_fd.h"
 #include "protocol/session_key.h"
+#include "protocol/shared_file_requests.h"
 #include "protocol/session_ui.h"
 #include "protocol/shared_file_requests.h"
 #include "core/base64.h"
@@ -241,6 +244,67 @@ TEST_F(AppE2eTest, LoginWhileSharingFromAnotherAddressWarnsAndKeepsTheFiles) {
   EXPECT_NE(second->output().find("[Warning!] "), std::string::npos) << second->output();
   EXPECT_NE(second->output().find("Go Back, Keep the files!"), std::string::npos) << second->output();
   EXPECT_EQ(second->output().find("logged in as alice"), std::string::npos) << second->output();
+}
+
+TEST_F(AppE2eTest, TakingTheFilesOverFromAnotherAddressStartsAsAfterAnyLogin) {
+  {
+    auto first = vantreld("home", "good");
+    ASSERT_TRUE(first->printed("logged in as alice")) << first->output();
+    first->signal(SIGTERM);
+    ASSERT_EQ(first->wait(), 0) << first->output();
+  }
+  std::string clientId;
+  {
+    RegistryHive hive((dir.path() / "config").string());
+    clientId = SettingsStore(hive, "Vantrel").GetUserText("alice", "clientid");
+  }
+  ASSERT_FALSE(clientId.empty());
+  ASSERT_NE(loginFromOtherMachine(port, "alice", "secret", clientId).find("result=0&"), std::string::npos);
+  std::this_thread::sleep_for(1100ms);  // a new login salt (see above)
+
+  // "Contine", then Yes: the client runs as alice, connected, with her list.
+  InProcessClient client;
+  client.ui.sharingChoice = AlreadySharingChoice::Continue;
+  client.ui.yesNo = MessageAnswer::Yes;
+  startInProcess(client);
+  if (::testing::Test::HasFatalFailure()) return;
+  ClientApp& app = *client.app;
+  EXPECT_EQ(client.ui.sharingWarnings, 1);
+  EXPECT_EQ(app.state().UserName(), "alice");
+  EXPECT_EQ(app.settings().currentUser(), "alice");
+  ASSERT_NE(app.core().sharedFiles(), nullptr);
+  EXPECT_TRUE(fs::exists(SharedFileList::archivePathFor(app.home(), "alice")));
+  const fs::path file = dir.path() / "shared" / "taken-over.txt";
+  fs::create_directories(file.parent_path());
+  std::ofstream(file) << "mine now\n";
+  EXPECT_EQ(SharePersonal(app.protocol(), *app.core().sharedFiles(), {file.string()}), 0);
+}
+
+TEST_F(AppE2eTest, AFileIdThePeerAsksForButTheListLacksAsksAboutFilesTheServerDropped) {
+  InProcessClient client;
+  startInProcess(client);
+  if (::testing::Test::HasFatalFailure()) return;
+  ClientApp& app = *client.app;
+  const fs::path file = dir.path() / "shared" / "dropped.txt";
+  fs::create_directories(file.parent_path());
+  std::ofstream(file) << "dropped by the server\n";
+  ASSERT_EQ(SharePersonal(app.protocol(), *app.core().sharedFiles(), {file.string()}), 0);
+  const std::vector<CVantreldFile> shared = app.core().sharedFiles()->snapshot();
+  ASSERT_EQ(shared.size(), 1u);
+  // The server forgets the file (a group administrator removed it); the client still lists it.
+  const int32_t id = shared[0].fileId;
+  ASSERT_EQ(RemoveFiles(app.protocol(), std::span<const int32_t>(&id, 1), nullptr), 0);
+
+  // Another user asks for a file ID this client does not list.
+  const std::string reply = exchange(app.core().fileServerPort(),
+                                     "GET /getfile/?fileid=987654&username=bob&token=127.0.0.2$1 HTTP/1.0\r\n\r\n",
+                                     "127.0.0.2");
+  EXPECT_FALSE(reply.empty());
+  // The comparison asks the person about the file the server dropped.
+  EXPECT_TRUE(waitFor([&] {
+    std::scoped_lock lock(client.ui.mutex);
+    return client.ui.syncRows == std::vector<std::size_t>{1};
+  }));
 }
 
 TEST_F(AppE2eTest, ServerDownEndsWith211) {

@@ -250,7 +250,9 @@ HttpResponse CataloguePages::groupSettings(const WebRequest& req) {
   if (req.http.method == "POST") {
     const auto userId = req.form.number("userid");
     const std::string action = req.form.first("do");
-    if (action == "removefiles") {
+    if (action == "settings" || action == "approve" || action == "refuse") {
+      notice = runGroup(req, *groupId, action);
+    } else if (action == "removefiles") {
       std::vector<int64_t> ids;
       for (const auto& v : req.form.all("fileid")) {
         if (const auto id = parseNumber(v)) ids.push_back(*id);
@@ -280,7 +282,8 @@ HttpResponse CataloguePages::groupSettings(const WebRequest& req) {
   std::vector<int64_t> ids;
   const auto people = m_ctx.catalogue.members(*groupId, &ids);
   const std::string gid = std::to_string(*groupId);
-  std::string body = crumbs(*groupId) + "<h2>Members</h2><table><tr><th>User</th><th>Status</th><th></th></tr>";
+  std::string body = crumbs(*groupId) + applicationsSection(req, *groupId) +
+                     "<h2>Members</h2><table><tr><th>User</th><th>Status</th><th></th></tr>";
   for (size_t i = 0; i < people.size(); ++i) {
     body += "<tr><td>" + htmlEscape(people[i].first) + "</td><td>" + statusLabel(people[i].second) + "</td><td>";
     if (people[i].second != member::kOwner) {
@@ -306,7 +309,86 @@ HttpResponse CataloguePages::groupSettings(const WebRequest& req) {
     }
     body += "</table><button type=\"submit\">Remove the chosen files</button></form>";
   }
+  body += settingsSection(req, *groupId);
   return htmlResponse(renderPage(g->name + " settings", body, req.user, notice));
+}
+
+// Every form of the settings page opens here.
+std::string CataloguePages::adminForm(const WebRequest& /*req*/, int64_t groupId, std::string_view action) {
+  return "<form method=\"post\" action=\"/groupsettings.jsp\"><input type=\"hidden\" name=\"groupid\" value=\"" +
+         std::to_string(groupId) + "\"><input type=\"hidden\" name=\"do\" value=\"" + std::string(action) + "\">";
+}
+
+std::string CataloguePages::runGroup(const WebRequest& req, int64_t groupId, const std::string& action) {
+  if (action == "settings") {
+    GroupSettings s;
+    s.memb = static_cast<int>(req.form.number("memb").value_or(-1));
+    s.perm = static_cast<int>(req.form.number("perm").value_or(-1));
+    s.description = req.form.first("description");
+    s.keywords = req.form.first("keywords");
+    s.newPassword = req.form.first("grouppassword");
+    s.clearPassword = req.form.first("clearpassword") == "1";
+    switch (m_ctx.catalogue.updateGroupSettings(groupId, s)) {
+      case result::kOk: return "Settings saved.";
+      case result::kGroupPasswordTooShort:
+        return "A group that admits by password needs a password of at least " +
+               std::to_string(CatalogueStore::kMinGroupPassword) + " characters.";
+      default: return "The settings could not be saved.";
+    }
+  }
+  // Applications: only a waiting applicant is admitted or refused here.
+  const auto userId = req.form.number("userid");
+  if (!userId || m_ctx.catalogue.memberStatus(groupId, *userId) != member::kApplicant) {
+    return "That application is no longer waiting.";
+  }
+  const bool approve = action == "approve";
+  if (!m_ctx.catalogue.setMemberStatus(groupId, *userId, approve ? member::kMember : member::kNone)) {
+    return "The application could not be answered.";
+  }
+  const auto user = m_ctx.accounts.findUser(*userId);
+  const std::string name = user ? user->name : "The applicant";
+  return approve ? name + " is now a member." : name + "'s application was refused.";
+}
+
+std::string CataloguePages::applicationsSection(const WebRequest& req, int64_t groupId) {
+  const auto waiting = m_ctx.catalogue.applications(groupId);
+  std::string html = "<h2>Applications</h2>";
+  if (waiting.empty()) return html + "<p class=\"muted\">No application is waiting.</p>";
+  html += "<table><tr><th>User</th><th>Comments</th><th></th></tr>";
+  for (const auto& a : waiting) {
+    const std::string user = "<input type=\"hidden\" name=\"userid\" value=\"" + std::to_string(a.userId) + "\">";
+    html += "<tr><td>" + htmlEscape(a.userName) + "</td><td>" + htmlEscape(a.comments) + "</td><td>" +
+            adminForm(req, groupId, "approve") + user + "<button type=\"submit\">Approve</button></form> " +
+            adminForm(req, groupId, "refuse") + user + "<button type=\"submit\">Refuse</button></form></td></tr>";
+  }
+  return html + "</table>";
+}
+
+std::string CataloguePages::settingsSection(const WebRequest& req, int64_t groupId) {
+  const auto s = m_ctx.catalogue.groupSettings(groupId);
+  if (!s) return {};
+  std::string html = "<h2>Settings</h2>" + adminForm(req, groupId, "settings") +
+                     "<label for=\"memb\">Membership</label><select id=\"memb\" name=\"memb\">";
+  for (const int memb : {policy::kAdmitAll, policy::kApply, policy::kPassword, policy::kApplyOrPassword,
+                         policy::kDenyAll}) {
+    html += "<option value=\"" + std::to_string(memb) + "\"" + (memb == s->memb ? " selected" : "") + ">" +
+            policyLabel(memb) + "</option>";
+  }
+  html += "</select><label for=\"perm\">Download</label><select id=\"perm\" name=\"perm\">";
+  html += std::string("<option value=\"2\"") + (s->perm == policy::kPublicDownload ? " selected" : "") +
+          ">anyone may download</option><option value=\"0\"" +
+          (s->perm == policy::kMemberDownload ? " selected" : "") + ">members only</option></select>";
+  html += "<label for=\"gpw\">New group password" + std::string(s->hasPassword ? " (one is set; empty keeps it)" : "") +
+          "</label><input id=\"gpw\" type=\"password\" name=\"grouppassword\" autocomplete=\"new-password\">";
+  if (s->hasPassword) {
+    html += "<label><input type=\"checkbox\" name=\"clearpassword\" value=\"1\"> remove the password</label>";
+  }
+  html += "<label for=\"desc\">Description</label><textarea id=\"desc\" name=\"description\" maxlength=\"1000\">" +
+          htmlEscape(s->description) + "</textarea><label for=\"kw\">Keywords</label><input id=\"kw\" type=\"text\" "
+          "name=\"keywords\" maxlength=\"200\" value=\"" + htmlEscape(s->keywords) +
+          "\"><button type=\"submit\">Save the settings</button></form><p><a href=\"/composemessage.jsp?invite=" +
+          std::to_string(groupId) + "\">Invite a friend to this group</a></p>";
+  return html;
 }
 
 HttpResponse CataloguePages::invite(const WebRequest& req) {

@@ -281,6 +281,59 @@ std::optional<GroupRow> CatalogueStore::group(int64_t groupId, int64_t userId) {
   return readGroup(st);
 }
 
+std::optional<GroupSettings> CatalogueStore::groupSettings(int64_t groupId) {
+  ReadConnection read(m_db);
+  Statement st(read, "SELECT memb, perm, description, keywords, password_hash IS NOT NULL FROM groups WHERE id = ?");
+  st.bind(1, groupId);
+  if (!st.step()) return std::nullopt;
+  GroupSettings out;
+  out.memb = static_cast<int>(st.integer(0));
+  out.perm = static_cast<int>(st.integer(1));
+  out.description = st.text(2);
+  out.keywords = st.text(3);
+  out.hasPassword = st.integer(4) != 0;
+  return out;
+}
+
+int CatalogueStore::updateGroupSettings(int64_t groupId, const GroupSettings& s) {
+  if (s.memb < policy::kApply || s.memb > policy::kAdmitAll) return result::kMalformedParameter;
+  if (s.perm != policy::kPublicDownload && s.perm != policy::kMemberDownload) return result::kMalformedParameter;
+  if (!s.newPassword.empty() && s.newPassword.size() < kMinGroupPassword) return result::kGroupPasswordTooShort;
+  const std::string hash = s.newPassword.empty() ? std::string() : hashGroupPassword(s.newPassword);
+  if (!s.newPassword.empty() && hash.empty()) return result::kServerError;
+  Transaction tx(m_db);
+  const auto current = groupSettings(groupId);
+  if (!current) return result::kGroupMissing;
+  const bool passwordAfter = !hash.empty() || (current->hasPassword && !s.clearPassword);
+  const bool needsPassword = s.memb == policy::kPassword || s.memb == policy::kApplyOrPassword;
+  if (needsPassword && !passwordAfter) return result::kGroupPasswordTooShort;
+  Statement st(m_db, "UPDATE groups SET memb = ?, perm = ?, description = ?, keywords = ? WHERE id = ?");
+  st.bind(1, s.memb).bind(2, s.perm).bind(3, s.description.substr(0, 1000)).bind(4, s.keywords.substr(0, 200));
+  st.bind(5, groupId);
+  if (!st.run()) return result::kServerError;
+  if (!hash.empty() || s.clearPassword) {
+    Statement pw(m_db, "UPDATE groups SET password_hash = ? WHERE id = ?");
+    if (hash.empty()) {
+      pw.bindNull(1);
+    } else {
+      pw.bindBlob(1, hash);
+    }
+    if (!pw.bind(2, groupId).run()) return result::kServerError;
+  }
+  return tx.commit() ? result::kOk : result::kServerError;
+}
+
+std::vector<Application> CatalogueStore::applications(int64_t groupId) {
+  ReadConnection read(m_db);
+  std::vector<Application> out;
+  Statement st(read,
+               "SELECT u.id, u.name, m.comments FROM members m JOIN users u ON u.id = m.user_id "
+               "WHERE m.group_id = ? AND m.status = 4 ORDER BY u.name");
+  st.bind(1, groupId);
+  while (st.step()) out.push_back({st.integer(0), st.text(1), st.text(2)});
+  return out;
+}
+
 std::vector<GroupRow> CatalogueStore::userGroups(int64_t userId) {
   ReadConnection read(m_db);
   std::vector<GroupRow> out;

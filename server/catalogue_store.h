@@ -79,6 +79,24 @@ struct NewGroup {
   bool personal = false;
 };
 
+// What a group's owner and administrators change on its settings page.
+struct GroupSettings {
+  int memb = 0;
+  int perm = 0;
+  std::string description;
+  std::string keywords;
+  bool hasPassword = false;  // read: whether one is set
+  std::string newPassword;   // write: "" keeps the one there is
+  bool clearPassword = false;
+};
+
+// A user who asked to join a group, with what they wrote.
+struct Application {
+  int64_t userId = 0;
+  std::string userName;
+  std::string comments;
+};
+
 struct NewFile {
   std::string name;
   int64_t size = 0;
@@ -131,6 +149,10 @@ class CatalogueStore {
   // Members and applicants with their status and user name.
   std::vector<std::pair<std::string, int>> members(int64_t groupId, std::vector<int64_t>* userIds = nullptr);
   std::optional<GroupRow> group(int64_t groupId, int64_t userId);
+  std::optional<GroupSettings> groupSettings(int64_t groupId);
+  // A result code: a policy that takes a password needs one set or given.
+  int updateGroupSettings(int64_t groupId, const GroupSettings& settings);
+  std::vector<Application> applications(int64_t groupId);
   std::vector<GroupRow> userGroups(int64_t userId);
   // Number of applications waiting in groups that the user owns or administers.
   int pendingApplications(int64_t userId);

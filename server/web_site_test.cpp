@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "server/central_server.h"
+#include "server/server_codes.h"
 #include "server/test_fixture.h"
 
 namespace vantrel::server {
@@ -41,6 +42,15 @@ class WebSiteTest : public ServerFixture {
   static std::string cookieOf(const HttpResponse& r) {
     const std::string set = header(r, "Set-Cookie");
     return set.substr(set.find('=') + 1, set.find(';') - set.find('=') - 1);
+  }
+
+  // The form token a page's forms carry, as a body field ("" when there is none).
+  static std::string tokenOf(const HttpResponse& page) {
+    const std::string marker = "name=\"formtoken\" value=\"";
+    const size_t at = page.body.find(marker);
+    if (at == std::string::npos) return {};
+    const size_t from = at + marker.size();
+    return "&formtoken=" + page.body.substr(from, page.body.find('"', from) - from);
   }
 
   WebSite web{ctx, "0.0.0.0"};
@@ -164,6 +174,94 @@ TEST_F(WebSiteTest, FormsPostedFromAnotherSiteAreRefused) {
   r.headers.emplace_back("Host", "vantrel.test:7001");
   r.headers.emplace_back("Origin", "http://evil.example");
   EXPECT_EQ(web.handle(r, "127.0.0.5").status, 403);
+}
+
+// An "Apply" group run from its settings page: the owner sees the
+// application with its comments and approves it, after which the applicant's
+// search shows download links; a second application is refused; the policy,
+// permission, password, description and keywords change; members who do not
+// run the group cannot.
+TEST_F(WebSiteTest, OwnersRunTheirGroupFromTheSettingsPage) {
+  const int64_t aliceId = accounts.findUser("alice")->id;
+  const int64_t bobId = accounts.findUser("bob")->id;
+  ASSERT_EQ(accounts.createUser("carol", "carolpw", ""), AccountStore::Result::kOk);
+  NewGroup g;
+  g.name = "Jazz Club";
+  g.parentId = catalogue.createCategory(0, "Music", true);
+  g.memb = policy::kApply;
+  g.perm = policy::kMemberDownload;
+  int64_t group = 0;
+  ASSERT_EQ(catalogue.createGroup(g, aliceId, &group), 0);
+  const std::string gid = std::to_string(group);
+  TestClient alice;
+  ASSERT_EQ(ReplyNumber(login(alice, "alice", "secret1", 1, "127.0.0.5", 8400), "result="), 0);
+  ASSERT_EQ(ReplyNumber(send(alice, "action=add_file&dirid=" + gid +
+                                        "&cfileid=0&filename=needle.mp3&filesize=10&keywords=&filetype=mp3"),
+                        "result="),
+            0);
+  TestClient bob;
+  ASSERT_EQ(ReplyNumber(login(bob, "bob", "hunter22", 2, "127.0.0.6"), "result="), 0);
+  const auto bobSearch = [&] { return send(bob, "action=search&string=needle", "127.0.0.6"); };
+  EXPECT_EQ(bobSearch().find("getfile"), std::string::npos);
+  EXPECT_EQ(ReplyNumber(send(bob, "action=joingroup" + gid + "&groupid=" + gid + "&comments=<i>let me in</i>",
+                             "127.0.0.6"),
+                        "result="),
+            100);
+  ASSERT_EQ(catalogue.joinGroup(group, accounts.findUser("carol")->id, "", "me too"), 100);
+
+  const std::string cookie = cookieOf(post("/login.jsp", "username=alice&password=secret1"));
+  const HttpResponse page = get("/groupsettings.jsp?groupid=" + gid, cookie);
+  EXPECT_NE(page.body.find("&lt;i&gt;let me in&lt;/i&gt;"), std::string::npos) << page.body;
+  EXPECT_NE(page.body.find("me too"), std::string::npos);
+  const std::string token = tokenOf(page);
+  const auto act = [&](const std::string& fields) {
+    return post("/groupsettings.jsp", "groupid=" + gid + "&" + fields + token, cookie);
+  };
+  EXPECT_NE(act("do=approve&userid=" + std::to_string(bobId)).body.find("bob is now a member."), std::string::npos);
+  EXPECT_EQ(catalogue.memberStatus(group, bobId), member::kMember);
+  const std::string found = bobSearch();
+  EXPECT_NE(found.find("getfile"), std::string::npos) << found;
+  // Approving again, or refusing someone who is a member, changes nothing.
+  EXPECT_NE(act("do=refuse&userid=" + std::to_string(bobId)).body.find("no longer waiting"), std::string::npos);
+  EXPECT_EQ(catalogue.memberStatus(group, bobId), member::kMember);
+  act("do=refuse&userid=" + std::to_string(accounts.findUser("carol")->id));
+  EXPECT_EQ(catalogue.memberStatus(group, accounts.findUser("carol")->id), member::kNone);
+
+  struct Case {
+    std::string fields;
+    std::string notice;
+    int memb;
+    bool hasPassword;
+  };
+  const Case cases[] = {
+      {"memb=1&perm=2&description=d&keywords=k", "needs a password", policy::kApply, false},
+      {"memb=1&perm=2&grouppassword=abc&description=d&keywords=k", "needs a password", policy::kApply, false},
+      {"memb=1&perm=2&grouppassword=abcd&description=%3Cb%3Ebold&keywords=jazz", "Settings saved.", policy::kPassword,
+       true},
+      {"memb=4&perm=0&clearpassword=1&description=&keywords=", "Settings saved.", policy::kAdmitAll, false},
+      {"memb=9&perm=0&description=&keywords=", "could not be saved", policy::kAdmitAll, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fields);
+    EXPECT_NE(act("do=settings&" + c.fields).body.find(c.notice), std::string::npos);
+    const auto now = catalogue.groupSettings(group);
+    EXPECT_EQ(now->memb, c.memb);
+    EXPECT_EQ(now->hasPassword, c.hasPassword);
+  }
+  ASSERT_EQ(act("do=settings&memb=1&perm=2&grouppassword=abcd&description=%3Cb%3Ebold&keywords=jazz").status, 200);
+  EXPECT_EQ(catalogue.groupSettings(group)->perm, policy::kPublicDownload);
+  EXPECT_EQ(catalogue.groupSettings(group)->keywords, "jazz");
+  EXPECT_NE(get("/groupsettings.jsp?groupid=" + gid, cookie).body.find("&lt;b&gt;bold</textarea>"), std::string::npos);
+  TestClient carol;
+  ASSERT_EQ(ReplyNumber(login(carol, "carol", "carolpw", 3), "result="), 0);
+  EXPECT_EQ(ReplyNumber(send(carol, "action=joingroup" + gid + "&groupid=" + gid + "&password=abcd"), "result="), 0);
+
+  // A plain member sees no settings and cannot post them.
+  const std::string bobCookie = cookieOf(post("/login.jsp", "username=bob&password=hunter22"));
+  const HttpResponse bobPage = get("/groupsettings.jsp?groupid=" + gid, bobCookie);
+  EXPECT_EQ(bobPage.status, 403);
+  EXPECT_EQ(post("/groupsettings.jsp", "groupid=" + gid + "&do=settings&memb=4&perm=2", bobCookie).status, 403);
+  EXPECT_EQ(catalogue.groupSettings(group)->memb, policy::kPassword);
 }
 
 }  // namespace

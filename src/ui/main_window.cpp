@@ -216,10 +216,12 @@ void MainWindow::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (m_tray->available() || m_trayProblemShown) return;
   m_trayProblemShown = true;
-  QTimer::singleShot(0, this, [this] {
-    auto* box = new QMessageBox(QMessageBox::Critical, "Error", kTrayProblem, QMessageBox::Ok, this);
+  // Once the window is up on the screen, over it.
+  QTimer::singleShot(200, this, [this] {
+    auto* box = new QMessageBox(QMessageBox::Critical, "Error", kTrayProblem, QMessageBox::Ok);
     box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
+    box->setWindowModality(Qt::NonModal);  // a note; the window stays usable
+    box->show();
   });
 }
 

@@ -145,7 +145,7 @@ TEST_F(CatalogueActionsTest, ListingsCarryCategoriesGroupsDirectoriesAndFiles) {
   const int64_t lounge = groupNamed("Open Music Lounge");
   ASSERT_EQ(ReplyNumber(join("Open Music Lounge"), "result="), 0);
   const std::string add = send(alice, "action=add_file&dirid=" + std::to_string(lounge) +
-                                          "&cfileid=0&filename=Rock and Roll=fun+50%.mp3&filesize=4096&keywords=&filetype=mp3");
+                                          "&cfileid=0&filename=Rock %26 Roll%3Dfun%2B50%25.mp3&filesize=4096&keywords=&filetype=mp3");
   ASSERT_EQ(ReplyNumber(add, "result="), 0);
   TestClient bob;
   login(bob, "bob", "hunter22", 5, "127.0.0.6");
@@ -154,7 +154,7 @@ TEST_F(CatalogueActionsTest, ListingsCarryCategoriesGroupsDirectoriesAndFiles) {
   EXPECT_EQ(listing[0].at("type"), "3");
   const auto& file = listing[2];
   EXPECT_EQ(file.at("type"), "4");
-  EXPECT_EQ(file.at("name"), "Rock and Roll=fun+50%.mp3");
+  EXPECT_EQ(file.at("name"), "Rock & Roll=fun+50%.mp3");  // as the client had it before encoding
   EXPECT_EQ(file.at("size"), "4096");
   EXPECT_EQ(file.at("online"), "1");
   // The link goes to alice's file server with a token for bob's address.

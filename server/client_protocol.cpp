@@ -183,7 +183,7 @@ std::string ClientProtocol::encryptedRequest(int64_t clientId, std::string_view 
     if (cipher.size() == kShortRequestCipher) return std::string(kLostSession);
     return resultOnly(result::kNotLoggedIn);
   }
-  const FormFields form(plain, FormFields::Decoding::kRaw);
+  const FormFields form(plain, FormFields::Decoding::kPercent);
   const std::string action = form.first("action");
   session->lastPing = m_ctx.now();
 

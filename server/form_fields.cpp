@@ -38,6 +38,8 @@ void FormFields::add(std::string_view text, Decoding decoding) {
       std::string_view value = eq == std::string_view::npos ? std::string_view() : piece.substr(eq + 1);
       if (decoding == Decoding::kUrl) {
         m_fields.push_back({urlDecode(name), urlDecode(value)});
+      } else if (decoding == Decoding::kPercent) {
+        m_fields.push_back({std::string(name), decodePercentEscapes(value)});
       } else {
         m_fields.push_back({std::string(name), std::string(value)});
       }
@@ -86,6 +88,21 @@ std::string urlDecode(std::string_view text) {
     if (c == '+') {
       out += ' ';
     } else if (c == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
+      out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+      i += 2;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string decodePercentEscapes(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
       out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
       i += 2;
     } else {
@@ -144,9 +161,7 @@ std::string cleanName(std::string_view text, size_t maxLength) {
   std::string out;
   for (const char ch : text) {
     const auto c = static_cast<unsigned char>(ch);
-    if (ch == '&') {
-      out += "and";
-    } else if (c >= 0x20 && c != 0x7f) {
+    if (c >= 0x20 && c != 0x7f) {
       out += ch;
     }
   }

@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 // FormFields: the name=value pairs of a query string, a form body or the plain
-// text of an encrypted request, in their order. Two readings exist because the
-// client writes its requests raw: Base64 values ("s", "verify", "crypted") and
-// file names must not lose their "+" or "%", so client requests are read
-// without decoding, while browsers' forms are URL-decoded.
+// text of an encrypted request, in their order. Three readings exist: Base64
+// values of the login and the envelope ("s", "verify", "crypted") are read
+// raw; the client writes the text values of its encrypted requests with "&",
+// "=", "%" and "+" as %XX and everything else as it is, so those are read
+// with only %XX decoded (a "+" stays a "+"); browsers' forms are URL-decoded.
 //
 // Also the small text helpers of replies and pages. Values only; thread-safe.
 
@@ -23,7 +24,7 @@ struct FormField {
 
 class FormFields {
  public:
-  enum class Decoding { kRaw, kUrl };
+  enum class Decoding { kRaw, kPercent, kUrl };
 
   FormFields() = default;
   // Pairs are separated by "&"; a name ends at its first "=", the value runs to
@@ -51,6 +52,8 @@ std::optional<int64_t> parseNumber(std::string_view text);
 
 // "+" to space and "%XX" to its byte.
 std::string urlDecode(std::string_view text);
+// "%XX" to its byte; everything else, "+" included, as it is.
+std::string decodePercentEscapes(std::string_view text);
 // Everything but letters, digits and "-._~" as %XX.
 std::string urlEncode(std::string_view text);
 // For values of name=value& replies that the client URL-decodes: only the bytes
@@ -59,9 +62,10 @@ std::string replyValueEncode(std::string_view text);
 // &, <, >, " and ' as entities.
 std::string htmlEscape(std::string_view text);
 
-// Names of files, directories and groups as the catalogue stores them: "&"
-// becomes "and" (the client does the same), control characters go, spaces at
-// the ends are trimmed and the text is cut to `maxLength` bytes.
+// Names of files, directories and groups as the catalogue stores them: control
+// characters go, spaces at the ends are trimmed and the text is cut to
+// `maxLength` bytes. Every other byte ("&" included) stays, so that a name
+// comes back as it was shared; replies and pages encode what they need.
 std::string cleanName(std::string_view text, size_t maxLength = 128);
 
 // Appends "name=value&" to a reply.

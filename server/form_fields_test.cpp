@@ -45,8 +45,19 @@ TEST(FormFieldsTest, ReplyValuesComeBackUnchangedThroughTheClientsDecoding) {
   }
 }
 
-TEST(FormFieldsTest, CleanNamesHoldNoAmpersandOrControlCharacters) {
-  EXPECT_EQ(cleanName("  Tom & Jerry\r\n.avi "), "Tom and Jerry.avi");
+// What the client's requestValue writes comes back byte for byte; a "+" is a
+// "+" (names hold them), and a "%" without two hex digits stays.
+TEST(FormFieldsTest, PercentReadingTakesBackWhatTheClientEncoded) {
+  const FormFields f("action=add_file&filename=Rock %26 Roll %2B a%3Db 100%25 \"\xC3\xA9\" #1.mp3&odd=50%&b64=ab+/cd",
+                     FormFields::Decoding::kPercent);
+  EXPECT_EQ(f.first("filename"), "Rock & Roll + a=b 100% \"\xC3\xA9\" #1.mp3");
+  EXPECT_EQ(f.first("odd"), "50%");
+  EXPECT_EQ(f.first("b64"), "ab+/cd");
+  EXPECT_EQ(f.fields().size(), 4u);
+}
+
+TEST(FormFieldsTest, CleanNamesKeepAmpersandsButNoControlCharacters) {
+  EXPECT_EQ(cleanName("  Tom & Jerry\r\n.avi "), "Tom & Jerry.avi");
   EXPECT_EQ(cleanName("   "), "");
   EXPECT_EQ(cleanName(std::string(200, 'a')).size(), 128u);
   EXPECT_EQ(htmlEscape("<a href=\"x\">'&'</a>"), "&lt;a href=&quot;x&quot;&gt;&#39;&amp;&#39;&lt;/a&gt;");

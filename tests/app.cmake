@@ -18,3 +18,16 @@ if(TARGET vantreld AND TARGET vantrel-server AND TARGET filedata AND NOT VANTREL
     target_compile_definitions(app_e2e_tests PRIVATE VANTREL_CLIENT_BIN="$<TARGET_FILE:vantrel-client>")
   endif()
 endif()
+
+# One name with every character that links, forms and requests could break,
+# from a folder on disk to another user's download.
+if(TARGET vantrel-server AND TARGET filedata AND NOT VANTREL_FUZZ)
+  vantrel_test(names_e2e_tests
+    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/e2e/names_e2e_test.cpp
+    DEPS vantrel_app
+  )
+  add_dependencies(names_e2e_tests vantrel-server filedata)
+  target_compile_definitions(names_e2e_tests PRIVATE
+    VANTREL_SERVER_BIN="$<TARGET_FILE:vantrel-server>"
+    VANTREL_FILEDATA="${CMAKE_BINARY_DIR}/filedata.dat")
+endif()

@@ -98,7 +98,7 @@ int RemoveDirectories(ProtocolContext& ctx, std::vector<int32_t>& directoryIds,
 }
 
 int CreateDirectory(ProtocolContext& ctx, std::string_view name, int32_t parentId, int32_t* newId) {
-  const std::string body = "action=createdir&dirname=" + std::string(name) + "&parent=" + std::to_string(parentId);
+  const std::string body = "action=createdir&dirname=" + requestValue(name) + "&parent=" + std::to_string(parentId);
   std::string reply;
   int code = exchange(ctx, body, reply);
   if (transport::isTransportCode(code)) code = exchange(ctx, body, reply);
@@ -113,17 +113,17 @@ int CreateDirectory(ProtocolContext& ctx, std::string_view name, int32_t parentI
 int JoinGroup(ProtocolContext& ctx, int32_t groupId, std::string_view password, std::string_view comments) {
   const std::string id = std::to_string(groupId);
   std::string body = "action=joingroup" + id + "&groupid=" + id;
-  if (!password.empty()) body += "&password=" + std::string(password);
-  if (!comments.empty()) body += "&comments=" + std::string(comments);
+  if (!password.empty()) body += "&password=" + requestValue(password);
+  if (!comments.empty()) body += "&comments=" + requestValue(comments);
   std::string reply;
   return exchange(ctx, body, reply);
 }
 
 std::string createGroupBody(const GroupEntry& group, int32_t parentCategoryId) {
-  std::string body = "action=creategroup&groupname=" + group.name + "&parentid=" + std::to_string(parentCategoryId);
-  if (!group.password.empty()) body += "&password=" + group.password;
-  if (!group.description.empty()) body += "&description=" + group.description;
-  if (!group.keywords.empty()) body += "&keywords=" + group.keywords;
+  std::string body = "action=creategroup&groupname=" + requestValue(group.name) + "&parentid=" + std::to_string(parentCategoryId);
+  if (!group.password.empty()) body += "&password=" + requestValue(group.password);
+  if (!group.description.empty()) body += "&description=" + requestValue(group.description);
+  if (!group.keywords.empty()) body += "&keywords=" + requestValue(group.keywords);
   body += "&perm=" + std::to_string(group.perm);
   body += "&memb=" + std::to_string(group.memb);
   if (group.personal) body += "&personal=1";
@@ -142,7 +142,7 @@ int CreateGroup(ProtocolContext& ctx, GroupEntry& group, int32_t parentCategoryI
 
 std::string searchBody(const SearchCriteria& c) {
   const std::time_t notSet = SearchCriteria::notSet();
-  std::string body = "action=search&string=" + c.text;
+  std::string body = "action=search&string=" + requestValue(c.text);
   if (c.groupId != 0) body += "&groupid=" + std::to_string(c.groupId);
   if (c.start > 0) body += "&start=" + std::to_string(c.start);
   if (c.fetch > 0) body += "&fetch=" + std::to_string(c.fetch);
@@ -151,7 +151,7 @@ std::string searchBody(const SearchCriteria& c) {
   if (c.minDate != notSet) body += "&mindate=" + dateText(c.minDate);
   if (c.maxDate != notSet) body += "&maxdate=" + dateText(c.maxDate);
   if (c.fileKind > 0) body += "&filekind=" + std::to_string(c.fileKind);
-  if (c.fileKind == SearchCriteria::kOtherKind && !c.fileType.empty()) body += "&filetype=" + c.fileType;
+  if (c.fileKind == SearchCriteria::kOtherKind && !c.fileType.empty()) body += "&filetype=" + requestValue(c.fileType);
   if (c.onlineOnly) body += "&onlineonly=1";
   if (c.returnCount > 0) body += "&returncount=" + std::to_string(c.returnCount);
   return body;

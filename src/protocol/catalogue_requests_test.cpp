@@ -5,6 +5,7 @@
 
 #include "net/scripted_http_server.h"
 #include "protocol/catalogue_cache.h"
+#include "protocol/server_channel.h"
 #include "protocol/testing/protocol_fixture.h"
 
 namespace vantrel {
@@ -77,6 +78,34 @@ TEST_F(CatalogueRequestsTest, SearchBodySendsOnlyWhatIsSet) {
             "action=search&string=x&groupid=3&fetch=20&minsize=10&maxdate=03/04/26&filekind=7&filetype=iso&onlineonly=1");
   c.minDate = SearchCriteria::notSet();
   EXPECT_EQ(searchBody(c).find("mindate"), std::string::npos);
+}
+
+// A name's "&", "=", "%" and "+" would end its field, add fields or change
+// under the server's decoding: they go out as %XX; every other byte, and so
+// every name without them, goes out as it always did.
+TEST_F(CatalogueRequestsTest, TextValuesAreEncodedOnlyWhereTheyWouldBreakTheForm) {
+  struct Case {
+    const char* text;
+    const char* sent;
+  } cases[] = {
+      {"Rock & Roll", "Rock %26 Roll"},
+      {"a=b&c=d", "a%3Db%26c%3Dd"},
+      {"100% c+d", "100%25 c%2Bd"},
+      {"Live #1 \"x\" 'y' \xC3\xA9t\xC3\xA9 / :", "Live #1 \"x\" 'y' \xC3\xA9t\xC3\xA9 / :"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(requestValue(c.text), c.sent);
+    SearchCriteria search;
+    search.text = c.text;
+    EXPECT_EQ(searchBody(search), std::string("action=search&string=") + c.sent);
+    GroupEntry group;
+    group.name = c.text;
+    group.description = c.text;
+    EXPECT_EQ(createGroupBody(group, 4).rfind(std::string("action=creategroup&groupname=") + c.sent + "&parentid=4", 0),
+              0u);
+    EXPECT_NE(createGroupBody(group, 4).find(std::string("&description=") + c.sent + "&"), std::string::npos);
+  }
 }
 
 TEST_F(CatalogueRequestsTest, SearchPageChecks) {

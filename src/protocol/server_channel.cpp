@@ -6,6 +6,23 @@
 
 namespace vantrel {
 
+std::string requestValue(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    if (c == '&' || c == '=' || c == '%' || c == '+') {
+      const auto u = static_cast<unsigned char>(c);
+      out += '%';
+      out += kHex[u >> 4];
+      out += kHex[u & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 int ServerChannel::post(std::string_view body, std::string& reply, const ClientRequest::Progress* progress) {
   ClientRequest request(&m_ctx.loginAbort, ClientState::kOwnClientVersion);
   int code = transport::kOk;

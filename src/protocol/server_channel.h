@@ -13,6 +13,12 @@
 
 namespace vantrel {
 
+// A text value inside a request's form ("filename=", "dirname=", "string="…):
+// "&", "=", "%" and "+" as %XX, so that no name can end its field, add fields
+// of its own or change under the server's decoding; every other byte goes out
+// as it is.
+std::string requestValue(std::string_view text);
+
 class ServerChannel {
  public:
   static constexpr int kResultBase = 500;

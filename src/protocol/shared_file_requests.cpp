@@ -13,19 +13,6 @@ namespace vantrel {
 
 namespace {
 
-std::string withoutAmpersands(std::string_view name) {
-  std::string out;
-  out.reserve(name.size() + 8);
-  for (char c : name) {
-    if (c == '&') {
-      out += "and";
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
 // Sends the body; a "not logged in" reply logs in again and sends it once more
 // without the progress callback. Returns the transport code or the server code.
 int sendWithRelogin(ServerChannel& channel, const std::string& body, const ClientRequest::Progress* progress,
@@ -48,17 +35,16 @@ int sendWithRelogin(ServerChannel& channel, const std::string& body, const Clien
 std::string addFilesBody(std::span<const FileRegistration> files, int32_t directoryId) {
   std::string body = "action=add_file&dirid=" + std::to_string(directoryId);
   for (std::size_t k = 0; k < files.size(); ++k) {
-    std::string name = withoutAmpersands(files[k].fileName);
-    // The type comes from the whole name; it goes out without "&" as well, so
-    // that no name can add fields of its own to the request.
+    std::string name = files[k].fileName;
+    // The type comes from the whole name.
     const std::size_t dot = name.rfind('.');
     const std::string type = dot == std::string::npos ? std::string() : name.substr(dot + 1);
     if (name.size() >= files::kMaxSentName) name.resize(files::kMaxSentName);
     body += "&cfileid=" + std::to_string(k);
-    body += "&filename=" + name;
+    body += "&filename=" + requestValue(name);
     body += "&filesize=" + std::to_string(files[k].size);
     body += "&keywords=";
-    body += "&filetype=" + type;
+    body += "&filetype=" + requestValue(type);
   }
   return body;
 }

@@ -26,7 +26,7 @@ TEST_F(SharedFileRequestsTest, AddFilesSendsEveryFileAndTakesTheIds) {
   std::vector<FileRegistration> files = {{"Rock & Roll.mp3", 5}, {"readme", 7}};
   ASSERT_EQ(AddFiles(ctx, files, 9, nullptr), 0);
   EXPECT_EQ(plainBody(server.lastRequest()),
-            "action=add_file&dirid=9&cfileid=0&filename=Rock and Roll.mp3&filesize=5&keywords=&filetype=mp3"
+            "action=add_file&dirid=9&cfileid=0&filename=Rock %26 Roll.mp3&filesize=5&keywords=&filetype=mp3"
             "&cfileid=1&filename=readme&filesize=7&keywords=&filetype=");
   EXPECT_EQ(server.lastRequest().rfind("POST /clientrequest?clientid=7 HTTP/1.0\r\n", 0), 0u);
   EXPECT_EQ(files[0].fileId, 101);
@@ -37,7 +37,7 @@ TEST_F(SharedFileRequestsTest, LongNamesAreCutButKeepTheirType) {
   const std::vector<FileRegistration> files = {{std::string(200, 'n') + ".a&b", 1}};
   const std::string body = addFilesBody(files, 1);
   EXPECT_NE(body.find("&filename=" + std::string(128, 'n') + "&filesize="), std::string::npos);
-  EXPECT_NE(body.find("&filetype=aandb"), std::string::npos);  // no "&" can add a field
+  EXPECT_NE(body.find("&filetype=a%26b"), std::string::npos);  // no "&" can add a field
 }
 
 TEST_F(SharedFileRequestsTest, AddFilesReplyRules) {

@@ -53,7 +53,7 @@ std::string normaliseDirectory(std::string path, const std::string& home) {
     trimTrailing(path, "/.");
     if (path.empty()) path = kDrive;
   }
-  std::replace(path.begin(), path.end(), '+', ' ');
+  // The value arrives URL-decoded: a "+" left in it is part of a name.
   if (path.empty()) path = home.empty() ? std::string(kDrive) : home;
   return path;
 }
@@ -124,24 +124,30 @@ std::string DirectoryBrowser::pageLinkAt(int64_t startAt) const {
          "&@token=" + m_token;
 }
 
+std::string DirectoryBrowser::entryPath(const DirectoryEntry& entry) const {
+  std::string path = m_path;
+  if (path.empty() || path.back() != '/') path += '/';
+  return path + entry.name;
+}
+
 const DirectoryEntry* DirectoryBrowser::current() const {
   if (m_file < 0 || static_cast<size_t>(m_file) >= m_entries.size()) return nullptr;
   return &m_entries[static_cast<size_t>(m_file)];
 }
 
-void DirectoryBrowser::Exec(std::string_view name, OutputSink& out, TemplateArgs) {
+void DirectoryBrowser::Exec(std::string_view name, OutputSink& out, TemplateArgs args) {
   if (name == "getpathsegment") {
-    out.Write(htmlText(m_segment));
+    writeText(out, m_segment, args);
   } else if (name == "getfullpathsegment") {
-    out.Write(htmlText(m_pathSoFar));
+    writeText(out, m_pathSoFar, args);
   } else if (name == "getgroupname") {
-    out.Write(htmlText(m_groupName));
+    writeText(out, m_groupName, args);
   } else if (name == "getgroupid") {
     writeNumber(out, m_groupId);
   } else if (name == "admintoken") {
     out.Write(m_token);
   } else if (name == "getgroupdirname") {
-    out.Write(htmlText(groupDirName()));
+    writeText(out, groupDirName(), args);
   } else if (name == "getdrive") {
     if (m_hasDrive) out.Write(kDrive);
   } else if (name == "drivetype") {
@@ -153,32 +159,23 @@ void DirectoryBrowser::Exec(std::string_view name, OutputSink& out, TemplateArgs
   } else if (m_entries.empty()) {
     return;  // nothing was listed: every listing command writes nothing
   } else if (name == "getfilename") {
-    if (const DirectoryEntry* e = current()) out.Write(htmlText(e->name));
+    if (const DirectoryEntry* e = current()) writeText(out, e->name, args);
   } else if (name == "getfilesize") {
     if (const DirectoryEntry* e = current()) out.Write(e->size == 0 ? std::string("0") : kilo1(static_cast<double>(e->size)));
   } else if (name == "getfiledate") {
     if (const DirectoryEntry* e = current()) out.Write(localTime(e->lastWrite, kShortDate));
   } else if (name == "rootdir") {
-    std::replace(m_path.begin(), m_path.end(), ' ', '+');
-    out.Write(htmlText(m_path));
+    // Paths are written as they are (no "+" for a space): a form sends a
+    // check box's value URL-encoded and addFiles opens what arrives, and a
+    // name may hold a "+" of its own.
+    writeText(out, m_path, args);
   } else if (name == "getfilepath") {
-    std::replace(m_path.begin(), m_path.end(), ' ', '+');
-    if (const DirectoryEntry* e = current()) {
-      std::string path = m_path;
-      if (path.empty() || path.back() != '/') path += '/';
-      path += e->name;
-      std::replace(path.begin(), path.end(), ' ', '+');
-      out.Write(htmlText(path));
-    }
+    if (const DirectoryEntry* e = current()) writeText(out, entryPath(*e), args);
   } else if (name == "numberofentries") {
     writeNumber(out, static_cast<int64_t>(m_entries.size()));
   } else if (name == "getdirectorylink") {
-    std::replace(m_path.begin(), m_path.end(), ' ', '+');
     if (const DirectoryEntry* e = current()) {
-      std::string path = m_path;
-      if (path.empty() || path.back() != '/') path += '/';
-      path += e->name;
-      out.Write(std::string(kShareFilesLink) + linkValue(path) + linkHead());
+      out.Write(std::string(kShareFilesLink) + linkValue(entryPath(*e)) + linkHead());
     }
   } else if (name == "pagelink") {
     out.Write(pageLinkAt((m_page - 1) * kPageSize));

@@ -23,8 +23,8 @@ struct DirectoryEntry {
   bool isDirectory = false;
 };
 
-// The directory a "directory" value names: "+" as space, "/.." one level up,
-// trailing "/." dropped; empty gives `home`.
+// The directory a (URL-decoded) "directory" value names: "/.." one level up,
+// trailing "/." dropped; empty gives `home`. A "+" stays a "+".
 std::string normaliseDirectory(std::string path, const std::string& home);
 
 // Sorts entries by a browser sort code (0 to 5), directories first.
@@ -51,6 +51,8 @@ class DirectoryBrowser : public LeafProvider {
   std::string pageLinkAt(int64_t startAt) const;
   std::string groupDirName() const;
   const DirectoryEntry* current() const;
+  // The directory path, a "/" when needed, and the entry's name.
+  std::string entryPath(const DirectoryEntry& entry) const;
 
   std::string m_path;
   std::string m_groupName;

@@ -88,6 +88,11 @@ std::string linkValue(std::string_view text) {
   return out;
 }
 
+void writeText(templates::OutputSink& out, std::string_view text, templates::TemplateArgs args) {
+  const bool inLink = !args.empty() && args[0].isString() && equalsNoCase(args[0].text(), "url");
+  out.Write(inLink ? linkValue(text) : htmlText(text));
+}
+
 int32_t parseNumber(std::string_view text, int32_t fallback) {
   size_t i = 0;
   while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;

@@ -36,6 +36,12 @@ std::string htmlText(std::string_view text);
 // back exactly the text.
 std::string linkValue(std::string_view text);
 
+// Outside text written by a command: as htmlText, or as linkValue when the
+// command's first argument is 'url' (for a value inside a link's query).
+// Every text command of the providers writes through this, so a page puts any
+// name into a link with, say, "?groupname=<# env.directory(d).getGroupName('url'); #>".
+void writeText(templates::OutputSink& out, std::string_view text, templates::TemplateArgs args);
+
 // A number given as a request parameter: decimal digits after an optional
 // sign, read as far as they go (no digits: fallback).
 int32_t parseNumber(std::string_view text, int32_t fallback);

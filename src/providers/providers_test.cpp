@@ -252,7 +252,7 @@ TEST(DirectoryBrowserPaths, Normalisation) {
            {"/home/..", "/"},
            {"/..", "/"},
            {"/srv/./", "/srv"},
-           {"/srv/my+music", "/srv/my music"},
+           {"/srv/c+d", "/srv/c+d"},  // the value arrives decoded: a "+" is part of the name
            {"", "/home/me"},
            {"/srv/files", "/srv/files"},
        }) {
@@ -274,35 +274,42 @@ TEST(DirectoryBrowserPaths, SortCodesKeepDirectoriesFirst) {
 }
 
 TEST_F(Providers, DirectoryBrowserOverARealFolder) {
-  fs::create_directories(m_dir / "my docs");
-  std::ofstream(m_dir / "my docs" / "a&b #1.txt") << "hello";
-  fs::create_directories(m_dir / "my docs" / "sub");
+  // Names that a link or a form would break unless each is written for where
+  // it goes: text for the page, the path as it is for a form's check box, and
+  // URL-encoded in links.
+  fs::create_directories(m_dir / "c+d & e");
+  std::ofstream(m_dir / "c+d & e" / "a&b #1 50%=x.txt") << "hello";
+  fs::create_directories(m_dir / "c+d & e" / "sub");
   SessionRequest request;
-  std::string dir = (m_dir / "my docs").string();
-  std::replace(dir.begin(), dir.end(), ' ', '+');
+  const std::string dir = (m_dir / "c+d & e").string();
   request.add("directory", dir);
-  request.add("groupname", "Music:Rock");
+  request.add("groupname", "Jazz & Blues:Live #1");
   request.add("groupdirname", "live::");
   const std::string page = render(
       "d := env.getDirectory; env.directory(d).numberOfEntries; '|'; "
       "while env.directory(d).hasMoreFiles; env.directory(d).getFileName; '=' $ env.directory(d).isDirectory $ ' '; endwhile;"
-      "'|'; env.directory(d).getGroupDirName; '|'; env.directory(d).rootDir;",
+      "'|'; env.directory(d).getGroupDirName; '|'; env.directory(d).rootDir; '|'; env.directory(d).getGroupName('url'); "
+      "'|'; env.directory(d).getGroupName;",
       request);
-  EXPECT_EQ(page, "4|.=1 ..=1 sub=1 a&amp;b #1.txt=0 |live|" + dir);
+  EXPECT_EQ(page, "4|.=1 ..=1 sub=1 a&amp;b #1 50%=x.txt=0 |live|" + m_dir.string() +
+                      "/c+d &amp; e|Jazz+%26+Blues:Live+%231|Jazz &amp; Blues:Live #1");
 
-  const std::string link = render(
+  const std::string encodedDir = m_dir.string() + "/c%2Bd+%26+e";
+  const std::string file = render(
       "d := env.getDirectory; i := 0; while i < 4, i++; '' $ env.directory(d).hasMoreFiles; endwhile; "
-      "env.directory(d).getDirectoryLink;",
+      "env.directory(d).getFilePath; '|'; env.directory(d).getDirectoryLink; '|'; env.directory(d).rootDir('url');",
       request);
-  EXPECT_EQ(link, "1111client-share_files_template.html?directory=" + dir.substr(0, dir.find('+')) +
-                      "%2Bdocs/a%26b+%231.txt&sort=0&dirid=-1&groupname=Music:Rock&groupdirname=live&groupid=-1");
+  EXPECT_EQ(file, "1111" + m_dir.string() + "/c+d &amp; e/a&amp;b #1 50%=x.txt|client-share_files_template.html?directory=" +
+                      encodedDir + "/a%26b+%231+50%25=x.txt&sort=0&dirid=-1&groupname=Jazz+%26+Blues:Live+%231"
+                      "&groupdirname=live&groupid=-1|" + encodedDir);
 
   // A segment walk over the directory ends with the whole path.
   const std::string walk = render("d := env.getDirectory; while env.directory(d).hasMorePath; "
-                                  "env.directory(d).getPathSegment; '|'; endwhile; env.directory(d).getFullPathSegment;",
+                                  "env.directory(d).getPathSegment; '|'; endwhile; "
+                                  "env.directory(d).getFullPathSegment('url');",
                                   request);
   EXPECT_EQ(walk.substr(0, 2), "/|");
-  const std::string tail = "my docs|" + (m_dir / "my docs").string();
+  const std::string tail = "c+d &amp; e|" + encodedDir;
   ASSERT_GE(walk.size(), tail.size());
   EXPECT_EQ(walk.substr(walk.size() - tail.size()), tail);
 }

@@ -118,7 +118,8 @@ bool PathWalk::next(const std::string& path) {
 
 SharedFileCursor::SharedFileCursor(const ClientFacts& facts) : m_records(facts.sharedFiles().snapshot()) {}
 
-bool SharedFileCursor::execFileCommand(std::string_view name, OutputSink& out, bool withGroupDir) const {
+bool SharedFileCursor::execFileCommand(std::string_view name, OutputSink& out, TemplateArgs args,
+                                       bool withGroupDir) const {
   static constexpr std::string_view kCommands[] = {"getfileid",         "getfilename",  "getfilesize",
                                                    "getfiledate",       "getfiledescription", "getfilegroup",
                                                    "getfilelocallocation", "numberofdownloads", "getfilegroupdir"};
@@ -130,14 +131,14 @@ bool SharedFileCursor::execFileCommand(std::string_view name, OutputSink& out, b
   }
   const CVantreldFile& f = *m_current;
   if (name == "getfileid") writeNumber(out, f.fileId);
-  else if (name == "getfilename") out.Write(htmlText(f.fileName));
+  else if (name == "getfilename") writeText(out, f.fileName, args);
   else if (name == "getfilesize") out.Write(kilo1(f.fileSize));
   else if (name == "getfiledate") out.Write(localTime(f.creationTime, kLongDate));
-  else if (name == "getfiledescription") out.Write(htmlText(f.description));
-  else if (name == "getfilegroup") out.Write(htmlText(f.groupName));
-  else if (name == "getfilelocallocation") out.Write(htmlText(f.localPath));
+  else if (name == "getfiledescription") writeText(out, f.description, args);
+  else if (name == "getfilegroup") writeText(out, f.groupName, args);
+  else if (name == "getfilelocallocation") writeText(out, f.localPath, args);
   else if (name == "numberofdownloads") writeNumber(out, f.downloadCount);
-  else out.Write(htmlText(f.groupDirPath));
+  else writeText(out, f.groupDirPath, args);
   return true;
 }
 
@@ -164,13 +165,13 @@ SharedDirProvider::SharedDirProvider(const ClientFacts& facts, templates::Render
 }
 
 void SharedDirProvider::Exec(std::string_view name, OutputSink& out, TemplateArgs args) {
-  if (execFileCommand(name, out, false)) return;
+  if (execFileCommand(name, out, args, false)) return;
   if (name == "getcurrentdirname") {
-    out.Write(htmlText(m_dir));
+    writeText(out, m_dir, args);
   } else if (name == "getpathsegment") {
-    out.Write(htmlText(m_walk.segment));
+    writeText(out, m_walk.segment, args);
   } else if (name == "getfullpathsegment") {
-    out.Write(htmlText(m_walk.soFar));
+    writeText(out, m_walk.soFar, args);
   } else if (name == "sort") {
     const std::string column = args.size() == 1 && args[0].isString() ? lowerCase(args[0].text()) : std::string();
     int code = 3;
@@ -185,7 +186,7 @@ void SharedDirProvider::Exec(std::string_view name, OutputSink& out, TemplateArg
   } else if (name == "getdrivefiles") {
     writeNumber(out, m_hasDrive ? m_driveFiles : 0);
   } else if (name == "getdirname") {
-    if (m_currentDir != nullptr) out.Write(htmlText(m_currentDir->name));
+    if (m_currentDir != nullptr) writeText(out, m_currentDir->name, args);
   } else if (name == "getdirnumberoffiles") {
     if (m_currentDir != nullptr) writeNumber(out, m_currentDir->count);
   } else {
@@ -269,8 +270,8 @@ void SharedFileProvider::buildDirectories() {
   m_dirs = sortedCounts(counts);
 }
 
-void SharedFileProvider::Exec(std::string_view name, OutputSink& out, TemplateArgs) {
-  if (execFileCommand(name, out, true)) return;
+void SharedFileProvider::Exec(std::string_view name, OutputSink& out, TemplateArgs args) {
+  if (execFileCommand(name, out, args, true)) return;
   if (name == "numberoffiles") {
     writeNumber(out, static_cast<int64_t>(m_files.size()));
   } else if (name == "sortmethod") {
@@ -278,15 +279,15 @@ void SharedFileProvider::Exec(std::string_view name, OutputSink& out, TemplateAr
   } else if (name == "secondsortmethod") {
     writeNumber(out, m_grouping);
   } else if (name == "groupname") {
-    if (m_group != nullptr) out.Write(htmlText(m_group->name));
+    if (m_group != nullptr) writeText(out, m_group->name, args);
   } else if (name == "grouppath") {
-    if (m_group != nullptr) out.Write(htmlText(m_group->path));
+    if (m_group != nullptr) writeText(out, m_group->path, args);
   } else if (name == "groupid") {
     if (m_group != nullptr) writeNumber(out, m_group->id);
   } else if (name == "groupnumberoffiles") {
     if (m_group != nullptr) writeNumber(out, m_group->count);
   } else if (name == "directoryname") {
-    if (m_dir != nullptr) out.Write(htmlText(m_dir->name));
+    if (m_dir != nullptr) writeText(out, m_dir->name, args);
   } else if (name == "directorynumberoffiles") {
     if (m_dir != nullptr) writeNumber(out, m_dir->count);
   } else {
@@ -370,24 +371,24 @@ SharedGroupProvider::SharedGroupProvider(const ClientFacts& facts, templates::Re
 }
 
 void SharedGroupProvider::Exec(std::string_view name, OutputSink& out, TemplateArgs args) {
-  if (execFileCommand(name, out, false)) return;
+  if (execFileCommand(name, out, args, false)) return;
   if (name == "getpathsegment") {
-    if (m_nextComponent > 0) out.Write(htmlText(m_components[m_nextComponent - 1]));
+    if (m_nextComponent > 0) writeText(out, m_components[m_nextComponent - 1], args);
   } else if (name == "getfullpathsegment") {
-    out.Write(htmlText(joinComponents(m_components, m_nextComponent)));
+    writeText(out, joinComponents(m_components, m_nextComponent), args);
   } else if (name == "groupname") {
-    out.Write(htmlText(m_groupName));
+    writeText(out, m_groupName, args);
   } else if (name == "grouppath") {
-    out.Write(htmlText(m_groupPath));
+    writeText(out, m_groupPath, args);
   } else if (name == "groupid") {
     writeNumber(out, m_groupId);
   } else if (name == "numberofgroupfiles") {
     writeNumber(out, m_groupFiles);
   } else if (name == "groupdir") {
-    out.Write(htmlText(m_groupDir));
+    writeText(out, m_groupDir, args);
   } else if (name == "groupdirpath") {
     // Every component followed by ":", which as "groupdirname" names the same place.
-    out.Write(htmlText(joinComponents(m_components, m_components.size())));
+    writeText(out, joinComponents(m_components, m_components.size()), args);
   } else if (name == "sort") {
     const std::string column = args.size() == 1 && args[0].isString() ? lowerCase(args[0].text()) : std::string();
     int code = 0;
@@ -396,11 +397,11 @@ void SharedGroupProvider::Exec(std::string_view name, OutputSink& out, TemplateA
     else if (column == "downloads") code = m_sort == 5 ? 4 : 5;
     writeNumber(out, code);
   } else if (name == "getdirname") {
-    if (m_currentDir != nullptr) out.Write(htmlText(m_currentDir->name));
+    if (m_currentDir != nullptr) writeText(out, m_currentDir->name, args);
   } else if (name == "getdirendofname") {
     if (m_currentDir != nullptr) {
       const std::string here = joinComponents(m_components, m_components.size());
-      out.Write(htmlText(here + m_currentDir->name));
+      writeText(out, here + m_currentDir->name, args);
     }
   } else if (name == "getdirnumberoffiles") {
     if (m_currentDir != nullptr) writeNumber(out, m_currentDir->count);

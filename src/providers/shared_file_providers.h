@@ -30,7 +30,7 @@ class SharedFileCursor : public LeafProvider {
  protected:
   explicit SharedFileCursor(const ClientFacts& facts);
   // Writes a file command; false when the name is not one.
-  bool execFileCommand(std::string_view name, OutputSink& out, bool withGroupDir) const;
+  bool execFileCommand(std::string_view name, OutputSink& out, TemplateArgs args, bool withGroupDir) const;
 
   std::vector<CVantreldFile> m_records;  // the copy taken when made
   const CVantreldFile* m_current = nullptr;

@@ -17,7 +17,8 @@ using namespace vantrel::templates;
 std::string largeFile(size_t bytes) {
   std::string file = "<# start; tmpl.t0(1, 'a'); endtmpl #>\n";
   for (int n = 0; file.size() < bytes; ++n) {
-    const std::string name = "t" + std::to_string(n);
+    std::string name = "t";
+    name += std::to_string(n);
     file += "<# " + name + "(a, b) #>\n<table>\n\t<tr><td>";
     file += "<# x := a * 2 + 0x1F - (b $ 'text') / 3; y := substr('abcdef', 1, 3) $ env.client.name(a, b); #>";
     file += "</td></tr>\n<# if x > 3 && y != 'z'; 'big'; elseif x = 3; 'three'; else; 'small'; endif; "

@@ -2,7 +2,13 @@
 # Helpers that every folder uses to declare libraries, tests, fuzz targets and
 # benchmarks, so that warnings, sanitizers and test registration stay uniform.
 
-set(VANTREL_WARNINGS -Wall -Wextra -Werror -Werror=switch -Wno-missing-field-initializers)
+# Warnings stop the build only where we ask for it (the presets and CI): a
+# packager's compiler, flags or optimisation level may warn where ours do not,
+# and must still get a build.
+set(VANTREL_WARNINGS -Wall -Wextra -Werror=switch -Wno-missing-field-initializers)
+if(VANTREL_WERROR)
+  list(APPEND VANTREL_WARNINGS -Werror)
+endif()
 
 add_library(vantrel_options INTERFACE)
 target_compile_options(vantrel_options INTERFACE ${VANTREL_WARNINGS})

@@ -11,6 +11,13 @@ if(TARGET vantreld AND TARGET vantrel-server AND TARGET filedata AND NOT VANTREL
     VANTREL_SERVER_BIN="$<TARGET_FILE:vantrel-server>"
     VANTRELD_BIN="$<TARGET_FILE:vantreld>"
     VANTREL_FILEDATA="${CMAKE_BINARY_DIR}/filedata.dat")
+  # The launcher installs what the client downloaded when the build folder's
+  # own key signed it.
+  if(TARGET vantrel AND VANTREL_UPDATE_PRIVATE_KEY)
+    add_dependencies(app_e2e_tests vantrel)
+    target_compile_definitions(app_e2e_tests PRIVATE VANTREL_LAUNCHER_BIN="$<TARGET_FILE:vantrel>"
+                               VANTREL_UPDATE_PRIVATE_KEY="${VANTREL_UPDATE_PRIVATE_KEY}")
+  endif()
   # The launcher's switches are tested on the terminal build of vantrel-client.
   get_property(VANTREL_TERMINAL_CLIENT GLOBAL PROPERTY VANTREL_TERMINAL_CLIENT)
   if(TARGET vantrel-client AND VANTREL_TERMINAL_CLIENT)

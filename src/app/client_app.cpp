@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "app/client_app.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 
+#include "app/launcher.h"
 #include "platform/app_paths.h"
 #include "transfers/download_manager.h"
 #include "transfers/download_prompts.h"
@@ -47,8 +50,9 @@ ClientApp::ClientApp(UserInterface& ui, AppOptions options)
       m_protocol(m_state, m_settings, m_key, m_target, m_contest, nullptr),
       m_sessionUi(ui) {
   if (m_options.programDir.empty()) m_options.programDir = programDirectory();
-  m_appContext = std::make_unique<AppContext>(
-      AppContext{m_protocol, m_ui, m_sessionUi, m_home, m_options.programDir, m_options.sharedDataDir});
+  const bool writable = m_options.programDirWritable.value_or(::access(m_options.programDir.c_str(), W_OK) == 0);
+  m_appContext = std::make_unique<AppContext>(AppContext{m_protocol, m_ui, m_sessionUi, m_home, m_options.programDir,
+                                                         m_options.sharedDataDir, m_options.rootName, !writable});
   m_core = std::make_unique<ClientCore>(*m_appContext);
   m_prompts = std::make_unique<UiDownloadPrompts>(m_ui);
   m_downloads = std::make_unique<DownloadManager>(m_settings, *m_prompts, &m_timers, ClientState::kOwnClientVersion);
@@ -81,6 +85,15 @@ void ClientApp::recordInstallLocation() {
   }
 }
 
+void ClientApp::showRefusedUpdate() {
+  // The launcher refused an update before it started us; it has no window.
+  const std::string text = m_settings.GetSettingText(Launcher::kUpdateErrorSetting);
+  if (text.empty()) return;
+  m_settings.SetSettingText(Launcher::kUpdateErrorSetting, "");
+  if (m_log) m_log->logText(text, 1);
+  m_ui.showMessage(MessageBox{text, "Error", MessageIcon::Warning, MessageButtons::Ok, true});
+}
+
 bool ClientApp::InitialiseWithoutLauncher() {
   if (m_options.singleInstance && SingleInstance::probe(m_options.rootName)) return false;
   openLog();
@@ -99,6 +112,7 @@ bool ClientApp::Initialise(const CommandLine& commandLine) {
   }
   if (!commandLine.start) {
     m_ui.showMessage(MessageBox{kNotStarted, "Error", MessageIcon::Error, MessageButtons::Ok, true});
+    m_exitStatus = kExitNotStarted;
     m_finished = true;
     return false;
   }
@@ -110,6 +124,7 @@ bool ClientApp::Initialise(const CommandLine& commandLine) {
     return false;
   }
   if (m_options.singleInstance) m_instance.listen(m_options.rootName, [this] { m_ui.bringToFront(); });
+  showRefusedUpdate();
   if (commandLine.installed) {
     m_settings.EnsureDefaults();
     if (!m_ui.runInitialSetup()) return false;
@@ -118,6 +133,11 @@ bool ClientApp::Initialise(const CommandLine& commandLine) {
   recordInstallLocation();
   m_statusTimer = m_timers.schedule(kStatusPeriod, [this] { statusTick(); });
   return LoginPhase();
+}
+
+bool ClientApp::hasStoredLogin() {
+  const std::string user = m_settings.GetSettingText("user");
+  return !user.empty() && !m_settings.GetUserSecret(user, "password").empty();
 }
 
 bool ClientApp::LoginPhase() {

@@ -11,6 +11,7 @@
 // tick runs on the timer thread and only reads.
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/client_core.h"
@@ -39,17 +40,30 @@ struct AppOptions {
   std::string programDir;     // "" for the directory of the running program
   std::string sharedDataDir;  // where "filedata.dat" is looked for last
   bool singleInstance = true;
+  // Whether the user may change the program folder; unset: as the file
+  // system says. When not, updates are left to the system's package manager.
+  std::optional<bool> programDirWritable;
 };
 
 class ClientApp {
  public:
   static constexpr const char* kWindowTitle = "Vantrel File Manager";
-  static constexpr const char* kNotStarted = "Please run Vantrel.exe to start the file manager";
+  static constexpr const char* kNotStarted = "Please run vantrel to start the file manager";
   static constexpr const char* kAlreadyRunning =
       "The Vantrel File Manager is already running, please close it and re-install";
   static constexpr const char* kExitQuestion =
       "There are users downloading from your file manager? Do you want to shutdown?";
   static constexpr const char* kInstallKey = "Software\\Vantrel\\VtClient\\settings";
+  // The front end that cannot ask for a login (the terminal one) says this
+  // when there is no stored user name to log in with, and ends.
+  static constexpr const char* kNoStoredLogin =
+      "no stored user name and password: log in once with vantreld --user NAME --password-file FILE "
+      "(it stores them for this settings root), then start vantrel again";
+
+  // Exit statuses of a front end's process, the same for both front ends.
+  static constexpr int kExitOk = 0;
+  static constexpr int kExitNotStarted = 64;     // started without "/start" (not by the launcher)
+  static constexpr int kExitNoStoredLogin = 3;   // terminal front end: nothing to log in with
 
   ClientApp(UserInterface& ui, AppOptions options);
   ~ClientApp();
@@ -57,8 +71,15 @@ class ClientApp {
   ClientApp& operator=(const ClientApp&) = delete;
 
   // The start-up sequence of the launched client; false when the process
-  // should end now, true when it runs on (connected or not) until Exit.
+  // should end now (with exitStatus()), true when it runs on (connected or
+  // not) until Exit.
   bool Initialise(const CommandLine& commandLine);
+  // The status the process ends with after Initialise returned false:
+  // kExitNotStarted when "/start" was missing, else kExitOk.
+  int exitStatus() const { return m_exitStatus; }
+  // Whether the settings name a user whose password is stored, so that a
+  // login without a window has something to log in with.
+  bool hasStoredLogin();
   // The part of start-up that the terminal client runs: log, status timer,
   // single instance; false when another instance runs.
   bool InitialiseWithoutLauncher();
@@ -92,6 +113,7 @@ class ClientApp {
  private:
   void openLog();
   void recordInstallLocation();
+  void showRefusedUpdate();
 
   UserInterface& m_ui;
   AppOptions m_options;
@@ -113,6 +135,7 @@ class ClientApp {
   SingleInstance m_instance;
   TimerService::TimerId m_statusTimer = TimerService::kNoTimer;
   int m_lastLoginCode = 0;
+  int m_exitStatus = kExitOk;
   bool m_finished = false;
 };
 

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "app/app_test_support.h"
+#include "app/launcher.h"
 #include "app/session_ui_adapter.h"
 #include "core/testing/scratch_dir.h"
 #include "platform/testing/env_override.h"
@@ -52,6 +53,7 @@ TEST_F(ClientAppTest, WithoutStartItSaysSoAndTouchesNothing) {
   ClientApp app(ui, options());
   app.hive().createKey(ClientApp::kInstallKey);
   EXPECT_FALSE(app.Initialise(parseCommandLine("")));
+  EXPECT_EQ(app.exitStatus(), ClientApp::kExitNotStarted);
   EXPECT_EQ(ui.messageList(), (std::vector<std::string>{std::string("Error|") + ClientApp::kNotStarted}));
   EXPECT_FALSE(logExists());
   EXPECT_EQ(ui.dialogs, 0);
@@ -73,6 +75,23 @@ TEST_F(ClientAppTest, StartRecordsTheInstallLocationAndRunsTheLoginWindow) {
   EXPECT_FALSE(app.hive().keyExists("Software\\Vantrel\\VtClient\\users"));
   RegValue port;
   EXPECT_EQ(app.hive().readValue("Software\\Vantrel\\VtClient\\settings", "port", port), reg::kValueNotFound);
+}
+
+// The launcher has no window: an update it refused is told by the client it
+// starts, once.
+TEST_F(ClientAppTest, StartShowsAnUpdateTheLauncherRefusedOnce) {
+  const std::string text = Launcher::refusedText("its signature does not check against this program's key");
+  {
+    ClientApp app(ui, options());
+    app.settings().SetSettingText(Launcher::kUpdateErrorSetting, text);
+    EXPECT_TRUE(app.Initialise(parseCommandLine("/start")));
+    EXPECT_EQ(ui.messageList(), (std::vector<std::string>{"Error|" + text}));
+    app.ForcedExit();
+  }
+  RecordingUi again;
+  ClientApp app(again, options());
+  EXPECT_TRUE(app.Initialise(parseCommandLine("/start")));
+  EXPECT_TRUE(again.messageList().empty());
 }
 
 TEST_F(ClientAppTest, UninstallRemovesEverySetting) {

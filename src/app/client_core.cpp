@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/session_ui_adapter.h"
+#include "app/update_installer.h"
 #include "app/missing_files_presenter.h"
 #include "app/share_window.h"
 #include "app/sync_dialog_presenter.h"
@@ -210,11 +211,31 @@ int ClientCore::Logout() {
 }
 
 int ClientCore::RunUpdate() {
+  if (m_app.updatedByPackageManager) {
+    m_app.sessionUi.showMessage(
+        MessageBox{core::kPackagedUpdateText, SessionUi::kUpdateTitle, MessageIcon::Information, MessageButtons::Ok, true});
+    return update::kNotUpdated;
+  }
+  // The files go to a folder of their own: the launcher installs them only
+  // once their signature checks, and a running program is never overwritten.
+  const std::string updateDir = m_app.programDir + std::string(kUpdateFolderName) + "/";
+  if (!makeDirectories(updateDir, 0755)) {
+    m_app.sessionUi.showMessage(MessageBox{"Could not create " + updateDir + ", could not download the update",
+                                           "Error", MessageIcon::Warning, MessageButtons::Ok, true});
+    return update::kNotUpdated;
+  }
   return vantrel::RunUpdate(m_app.protocol, m_app.sessionUi, m_app.protocol.state.LatestVersion(),
-                            std::filesystem::path(m_app.programDir));
+                            std::filesystem::path(updateDir));
 }
 
-bool ClientCore::StartLauncher() { return startProgram(m_app.programDir + "vantrel"); }
+bool ClientCore::StartLauncher() {
+  std::vector<std::string> arguments;
+  // The launcher reads the update setting under the same root as the client.
+  if (!m_app.rootName.empty() && m_app.rootName != SettingsStore::kDefaultRootName) {
+    arguments = {"/reg", "'" + m_app.rootName + "'"};
+  }
+  return startProgram(m_app.programDir + "vantrel", arguments);
+}
 
 int ClientCore::fileServerPort() const { return m_port; }
 

@@ -44,6 +44,10 @@ inline constexpr int kNoTemplates = 3;       // the template archive could not b
 inline constexpr int kListNotLoaded = 4;     // the user's shared-file list could not be loaded
 inline constexpr int kUploadsActive = 100;   // Shutdown without force while uploads run
 inline constexpr int kUpdateOffered = 201;   // StartSharing: a newer client is offered
+// The "New Version!" window of a client that its user cannot change.
+inline constexpr const char* kPackagedUpdateText =
+    "There is a new version of the Vantrel File Manager available. It is installed by your system's package "
+    "manager: update the Vantrel File Manager package there.";
 }  // namespace core
 
 class CoreOperations {
@@ -58,7 +62,8 @@ class CoreOperations {
   virtual int StartSharing(bool checkUpdate) = 0;
   virtual int Shutdown(bool force) = 0;
   virtual int Logout() = 0;
-  // Runs the offered update: 0 when every file arrived and the user went on.
+  // Runs the offered update: 0 when every file arrived in the program's
+  // update folder and the user went on.
   virtual int RunUpdate() = 0;
   // Starts the launcher that finishes an update; false when it cannot start.
   virtual bool StartLauncher() = 0;
@@ -71,6 +76,10 @@ struct AppContext {
   std::string home;        // the client's home, with a trailing "/"
   std::string programDir;  // where the program and its launcher live, with a trailing "/"
   std::string sharedDataDir;  // <prefix>/share/vantrel/
+  std::string rootName;       // the settings root, handed to the launcher
+  // The user cannot change the program (a system-wide install): an update is
+  // left to the system's package manager and nothing is downloaded.
+  bool updatedByPackageManager = false;
 };
 
 class ClientCore : public CoreOperations {

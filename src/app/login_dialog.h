@@ -35,7 +35,7 @@ class LoginDialog : public LoginDialogModel {
       "If your do not have an Vantrel user please create one now.  Otherwise click ok and try to re-login.";
   static constexpr const char* kPortFailed = "Could not initialize file manager TCP port";
   static constexpr const char* kLauncherFailed =
-      "Could not run Vantrel.exe, could not finish update.\nPlease restart the File Manager to finish the update";
+      "Could not run vantrel, could not finish update.\nPlease restart the File Manager to finish the update";
 
   LoginDialog(CoreOperations& core, ProtocolContext& ctx, UserInterface& ui);
   ~LoginDialog() override;

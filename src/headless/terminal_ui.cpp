@@ -61,7 +61,7 @@ void TerminalUi::runLoginDialog(LoginDialogModel& model) {
   std::string password = model.storedPassword();
   if (m_credentials) std::tie(user, password) = *m_credentials;
   if (user.empty()) {
-    print("[Logging Into Vantrel] no user name: give --user and --password-file");
+    print("[Logging Into Vantrel] " + m_noUserHint);
     return;
   }
   model.pressLogin(user, password);

@@ -25,6 +25,8 @@ class TerminalUi : public UserInterface {
 
   // Credentials for the login window instead of the stored ones.
   void setCredentials(std::string user, std::string password);
+  // What the login window says when there is no user name to log in with.
+  void setNoUserHint(std::string hint) { m_noUserHint = std::move(hint); }
   // Answers go to the log, which must mirror its lines to this front end's print.
   void setLog(Log* log) { m_log = log; }
 
@@ -49,6 +51,7 @@ class TerminalUi : public UserInterface {
   std::mutex m_mutex;  // one line at a time
   std::string m_lastStatus;  // guarded by m_mutex
   std::optional<std::pair<std::string, std::string>> m_credentials;  // set before the login
+  std::string m_noUserHint = "no user name: give --user and --password-file";  // set before the login
   std::atomic<Log*> m_log{nullptr};
 };
 

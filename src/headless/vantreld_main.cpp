@@ -16,6 +16,7 @@
 #include "app/personal_share.h"
 #include "core/error_table.h"
 #include "headless/terminal_ui.h"
+#include "platform/app_paths.h"
 #include "platform/stop_signals.h"
 
 using namespace vantrel;
@@ -123,7 +124,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "vantreld: cannot read %s\n", o.passwordFile.c_str());
     return kExitUsage;
   }
-  o.app.sharedDataDir = VANTREL_SHARED_DATA_DIR;
+  o.app.sharedDataDir = sharedDataDirectory(programDirectory(), VANTREL_SHARED_DATA_DIR);
   ClientApp app(ui, o.app);
   if (app.home().empty()) {
     std::fprintf(stderr, "vantreld: cannot create the home directory\n");

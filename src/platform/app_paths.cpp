@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdlib>
 #include <vector>
 
@@ -110,5 +111,14 @@ std::string directoryOf(std::string_view path) {
 }
 
 std::string programDirectory() { return directoryOf(programPath()); }
+
+std::string sharedDataDirectory(const std::string& programDir, std::string fallback) {
+  if (programDir.empty()) return fallback;
+  // Only the folder above "bin/" is looked at, never a path the user chose.
+  std::string candidate = withTrailingSlash(programDir) + "../share/vantrel";
+  char resolved[PATH_MAX];
+  if (::realpath(candidate.c_str(), resolved) == nullptr || !isDirectory(resolved)) return fallback;
+  return withTrailingSlash(resolved);
+}
 
 }  // namespace vantrel

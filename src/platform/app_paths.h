@@ -37,6 +37,10 @@ std::string clientHomeDirectory(std::string_view commandLineHome = {});
 std::string programPath();
 // The text of programPath() up to and including its last "/"; empty on failure.
 std::string programDirectory();
+// Where an installed program's data lives: `programDir` + "../share/vantrel/"
+// when that folder exists (an install under any prefix, or a package unpacked
+// somewhere else), else `fallback` (the folder of the configured prefix).
+std::string sharedDataDirectory(const std::string& programDir, std::string fallback);
 // The directory part of a "/" path, with its trailing "/"; "" when it has none.
 std::string directoryOf(std::string_view path);
 

@@ -92,5 +92,18 @@ TEST(AppPaths, DirectoryOfIsTheTextUpToTheLastSlash) {
   EXPECT_EQ(directoryOf("/a/b/"), "/a/b/");
 }
 
+TEST(AppPaths, SharedDataIsFoundBesideTheProgramsFolderElseAtThePrefix) {
+  testing::TempDir dir;
+  ASSERT_TRUE(makeDirectories(dir.file("usr/bin")));
+  ASSERT_TRUE(makeDirectories(dir.file("usr/share/vantrel")));
+  ASSERT_TRUE(makeDirectories(dir.file("build/src/headless")));
+  // An unpacked install finds its own data whatever prefix it was built for.
+  EXPECT_EQ(sharedDataDirectory(dir.file("usr/bin/"), "/usr/local/share/vantrel/"), dir.file("usr/share/vantrel/"));
+  EXPECT_EQ(sharedDataDirectory(dir.file("usr/bin"), "/x/"), dir.file("usr/share/vantrel/"));
+  EXPECT_EQ(sharedDataDirectory(dir.file("build/src/headless/"), "/usr/local/share/vantrel/"),
+            "/usr/local/share/vantrel/");
+  EXPECT_EQ(sharedDataDirectory("", "/usr/share/vantrel/"), "/usr/share/vantrel/");
+}
+
 }  // namespace
 }  // namespace vantrel

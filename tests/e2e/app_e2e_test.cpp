@@ -31,6 +31,7 @@
 #include "app/client_core.h"
 #include "app/login_dialog.h"
 #include "app/personal_share.h"
+#include "app/update_signature.h"
 #include "app/session_ui_adapter.h"
 #include "catalogue/shared_file_list.h"
 #include "core/testing/scratch_dir.h"
@@ -129,7 +130,9 @@ class AppE2eTest : public ::testing::Test {
                                      "0", "--udp-port", "0"};
     args.insert(args.end(), extra.begin(), extra.end());
     fs::create_directories(dir.path() / home);
-    fs::copy_file(VANTREL_FILEDATA, dir.path() / home / "filedata.dat", fs::copy_options::overwrite_existing);
+    if (pagesInHome) {
+      fs::copy_file(VANTREL_FILEDATA, dir.path() / home / "filedata.dat", fs::copy_options::overwrite_existing);
+    }
     return std::make_unique<Program>(args, env(config));
   }
 
@@ -151,7 +154,8 @@ class AppE2eTest : public ::testing::Test {
     app_testing::RecordingUi ui;
     std::unique_ptr<ClientApp> app;
   };
-  void startInProcess(InProcessClient& client, const std::function<void(SettingsStore&)>& change = {}) {
+  void startInProcess(InProcessClient& client, const std::function<void(SettingsStore&)>& change = {},
+                      bool programDirWritable = true) {
     client.env.set("VANTREL_CONFIG_DIR", (dir.path() / "config").string());
     client.env.set("XDG_RUNTIME_DIR", dir.path().string());
     client.env.set("XDG_CONFIG_HOME", (dir.path() / "xdg").string());
@@ -167,6 +171,7 @@ class AppE2eTest : public ::testing::Test {
     options.home = (dir.path() / "inproc").string();
     options.programDir = (dir.path() / "program").string() + "/";
     options.singleInstance = false;
+    options.programDirWritable = programDirWritable;
     fs::create_directories(dir.path() / "inproc");
     fs::create_directories(dir.path() / "program");
     fs::copy_file(VANTREL_FILEDATA, dir.path() / "inproc" / "filedata.dat", fs::copy_options::overwrite_existing);
@@ -183,6 +188,7 @@ class AppE2eTest : public ::testing::Test {
   core_testing::ScratchDir dir;
   std::vector<std::string> serverArgs;  // added to the server's command line by SetUp
   bool demoCatalogue = true;             // false: the server starts on a new database as it comes
+  bool pagesInHome = true;               // vantreld() puts filedata.dat into the home
   std::unique_ptr<Program> server;
   int port = 0;
 };
@@ -393,11 +399,49 @@ TEST_F(AppE2eTest, UninstallRemovesEverySettingAndShowsNothing) {
   RegistryHive hive((dir.path() / "config").string());
   EXPECT_FALSE(hive.keyExists("Software\\Vantrel\\VtClient"));
 
-  Program notStarted({VANTREL_CLIENT_BIN}, env());
-  EXPECT_EQ(notStarted.wait(), 0);
-  EXPECT_NE(notStarted.output().find("[Error] Please run Vantrel.exe to start the file manager"), std::string::npos);
+}
+
+// Only the launcher starts the client: anything without "/start" is told so
+// and ends with a failure status, a request for help included.
+TEST_F(AppE2eTest, ClientWithoutStartTellsToRunTheLauncherAndFails) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{}, {"--help"}, {"/bogus"}, {"/installed"}, {"/reg", "'Test'"}}) {
+    std::vector<std::string> argv{VANTREL_CLIENT_BIN};
+    argv.insert(argv.end(), args.begin(), args.end());
+    SCOPED_TRACE(::testing::PrintToString(argv));
+    std::vector<std::string> environment = env();
+    environment.push_back("VANTREL_HOME=" + (dir.path() / "home").string());
+    Program client(argv, environment);
+    EXPECT_EQ(client.wait(), ClientApp::kExitNotStarted);
+    EXPECT_NE(client.output().find("[Error] Please run vantrel to start the file manager"), std::string::npos)
+        << client.output();
+  }
+  EXPECT_FALSE(fs::exists(dir.path() / "home" / "log.txt"));
+}
+
+// The terminal client has no login window: with nothing stored to log in
+// with it says how to store a login and ends instead of waiting for a signal.
+TEST_F(AppE2eTest, TerminalClientWithoutStoredLoginSaysWhatToDoAndEnds) {
+  std::vector<std::string> environment = env();
+  environment.push_back("VANTREL_HOME=" + (dir.path() / "home").string());
+  Program client({VANTREL_CLIENT_BIN, "/start"}, environment);
+  EXPECT_EQ(client.wait(), ClientApp::kExitNoStoredLogin) << client.output();
+  EXPECT_NE(client.output().find(ClientApp::kNoStoredLogin), std::string::npos) << client.output();
 }
 #endif
+
+// Run from the build folder with a home that has no pages, vantreld finds
+// the packed pages the build put beside it, and serves them.
+TEST_F(AppE2eTest, VantreldFromTheBuildFolderFindsThePagesBesideItself) {
+  pagesInHome = false;
+  auto client = vantreld("bare", "good");
+  ASSERT_TRUE(client->printed("logged in as alice")) << client->output();
+  EXPECT_FALSE(fs::exists(dir.path() / "bare" / "filedata.dat"));
+  const std::string out = client->output();
+  const size_t at = out.find("file server on http://127.0.0.1:");
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_EQ(ownPageStatus(std::stoi(out.substr(at + 32))), "HTTP/1.0 200 OK");
+}
 
 TEST_F(AppE2eTest, SignalEndsALoginThatWaitsForTheServer) {
   UniqueFd silent(::socket(AF_INET, SOCK_STREAM, 0));
@@ -591,9 +635,9 @@ TEST_F(AppUpdateE2eTest, CheckingSwitchedOffAsksTheServerNothing) {
   EXPECT_EQ(server->output().find("asked for the update"), std::string::npos) << server->output();
 }
 
-// "Update Now": every file arrives byte for byte in the program directory and
-// "ClientUpdate" is left for the launcher; without a launcher the client says
-// so and runs on, sharing, as after a declined update.
+// "Update Now": every file arrives byte for byte in the program's update
+// folder and "ClientUpdate" is left for the launcher; without a launcher the
+// client says so and runs on, sharing, as after a declined update.
 TEST_F(AppUpdateE2eTest, AcceptedUpdateDownloadsEveryFileAndRunsOnWithoutALauncher) {
   InProcessClient client;
   client.ui.yesNo = MessageAnswer::Yes;
@@ -602,8 +646,10 @@ TEST_F(AppUpdateE2eTest, AcceptedUpdateDownloadsEveryFileAndRunsOnWithoutALaunch
   EXPECT_TRUE(server->printed(serverAsked())) << server->output();
   for (const char* name : {"vantrel-next.bin", "filedata-next.dat"}) {
     SCOPED_TRACE(name);
-    EXPECT_EQ(core_testing::readWholeFile((dir.path() / "program" / name).string()),
+    EXPECT_EQ(core_testing::readWholeFile((dir.path() / "program" / "update" / name).string()),
               core_testing::readWholeFile((dir.path() / "update" / name).string()));
+    // Nothing of the program itself changes before the launcher checks the files.
+    EXPECT_FALSE(fs::exists(dir.path() / "program" / name));
   }
   EXPECT_EQ(client.app->settings().GetSettingNumber("ClientUpdate"), 1);
   const auto messages = client.ui.messageList();
@@ -613,7 +659,7 @@ TEST_F(AppUpdateE2eTest, AcceptedUpdateDownloadsEveryFileAndRunsOnWithoutALaunch
     });
   };
   EXPECT_TRUE(shown(std::string(SessionUi::kUpdateTitle) + "|", "\nFaster searches")) << ::testing::PrintToString(messages);
-  EXPECT_TRUE(shown("Error|Could not run Vantrel.exe, could not finish update.", "")) << ::testing::PrintToString(messages);
+  EXPECT_TRUE(shown("Error|Could not run vantrel, could not finish update.", "")) << ::testing::PrintToString(messages);
   const auto statuses = [&] {
     std::scoped_lock lock(client.ui.mutex);
     return client.ui.statuses;
@@ -622,6 +668,60 @@ TEST_F(AppUpdateE2eTest, AcceptedUpdateDownloadsEveryFileAndRunsOnWithoutALaunch
   EXPECT_NE(std::find(statuses.begin(), statuses.end(), "vantrel-next.bin - file 2 of 2"), statuses.end());
   EXPECT_EQ(ownPageStatus(client.app->core().fileServerPort()), "HTTP/1.0 200 OK");
 }
+
+// A program the user cannot change (a system-wide install) is updated by the
+// package manager: the window says so, nothing is asked or downloaded.
+TEST_F(AppUpdateE2eTest, SystemWideInstallLeavesTheUpdateToThePackageManager) {
+  InProcessClient client;
+  client.ui.yesNo = MessageAnswer::Yes;
+  startInProcess(client, {}, /*programDirWritable=*/false);
+  if (::testing::Test::HasFatalFailure()) return;
+  const auto messages = client.ui.messageList();
+  EXPECT_NE(std::find(messages.begin(), messages.end(), std::string(SessionUi::kUpdateTitle) + "|" + core::kPackagedUpdateText),
+            messages.end())
+      << ::testing::PrintToString(messages);
+  EXPECT_EQ(server->output().find("asked for the update"), std::string::npos) << server->output();
+  EXPECT_FALSE(fs::exists(dir.path() / "program" / "update"));
+  EXPECT_EQ(client.app->settings().GetSettingNumber("ClientUpdate"), -1);
+}
+
+#if defined(VANTREL_LAUNCHER_BIN) && defined(VANTREL_UPDATE_PRIVATE_KEY)
+// The whole hand-over: the server serves a folder signed with the build's own
+// key, the client downloads it, and the launcher installed beside the client
+// puts the files in place and starts the client with "/start".
+TEST_F(AppUpdateE2eTest, LauncherInstallsTheSignedDownloadAndStartsTheClient) {
+  std::size_t count = 0;
+  std::string error;
+  ASSERT_TRUE(signUpdateFolder(dir.path() / "update", VANTREL_UPDATE_PRIVATE_KEY, count, error)) << error;
+  InProcessClient client;
+  client.ui.yesNo = MessageAnswer::Yes;
+  startInProcess(client);
+  if (::testing::Test::HasFatalFailure()) return;
+  EXPECT_TRUE(server->printed("3 files offered")) << server->output();
+  EXPECT_EQ(client.app->settings().GetSettingNumber("ClientUpdate"), 1);
+  EXPECT_TRUE(client.app->Exit());
+  client.app.reset();
+
+  const fs::path program = dir.path() / "program";
+  fs::copy_file(VANTREL_LAUNCHER_BIN, program / "vantrel");
+  // A stand-in client that says how it was started.
+  writeFile("program/vantrel-client", "#!/bin/sh\necho \"client started with $*\"\n");
+  fs::permissions(program / "vantrel-client", fs::perms::owner_all);
+  Program launcher({(program / "vantrel").string()}, env());
+  EXPECT_EQ(launcher.wait(), 0) << launcher.output();
+  EXPECT_NE(launcher.output().find("installed the update (2 files)"), std::string::npos) << launcher.output();
+  EXPECT_NE(launcher.output().find("client started with /start"), std::string::npos) << launcher.output();
+  for (const char* name : {"vantrel-next.bin", "filedata-next.dat"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(core_testing::readWholeFile((program / name).string()),
+              core_testing::readWholeFile((dir.path() / "update" / name).string()));
+  }
+  EXPECT_FALSE(fs::exists(program / "update"));
+  RegistryHive hive((dir.path() / "config").string());
+  SettingsStore settings(hive, "Vantrel");
+  EXPECT_EQ(settings.GetSettingNumber("ClientUpdate"), 0);
+}
+#endif
 
 // The login window's Cancel while the server does not answer: the worker ends
 // with the cancelled transport, no message, and the client is not connected.

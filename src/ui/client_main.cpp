@@ -8,6 +8,7 @@
 #include <QSystemTrayIcon>
 
 #include "app/client_app.h"
+#include "platform/app_paths.h"
 #include "platform/stop_signals.h"
 #include "ui/client_actions.h"
 #include "ui/main_window.h"
@@ -25,16 +26,18 @@ int main(int argc, char** argv) {
   ui::QtUserInterface ui;
   AppOptions options;
   if (!commandLine.rootName.empty()) options.rootName = commandLine.rootName;
-  options.sharedDataDir = VANTREL_SHARED_DATA_DIR;
+  options.sharedDataDir = sharedDataDirectory(programDirectory(), VANTREL_SHARED_DATA_DIR);
   ClientApp app(ui, options);
   ui::ClientActions actions(app, ui);
   ui::MainWindow window(actions, QSystemTrayIcon::isSystemTrayAvailable());
   ui.attachWindow(&window);
   StopSignals stopSignals([&window] { QMetaObject::invokeMethod(&window, [&window] { window.endClient(); }); });
 
-  if (app.Initialise(commandLine) && !ui.closing()) QApplication::exec();
+  const bool run = app.Initialise(commandLine);
+  if (run && !ui.closing()) QApplication::exec();
   // Every window is gone and no question waits for one: shut down here.
   ui.beginClosing();
   app.ForcedExit();
-  return 0;
+  // Started other than by the launcher (no "/start"): a failure status.
+  return run ? ClientApp::kExitOk : app.exitStatus();
 }

@@ -122,6 +122,12 @@ TEST_F(PackageTest, HoldsEveryFileWhereTheProgramsAndTheDesktopFindThem) {
   for (const char* library : {"libssl3", "libsqlite3-0", "libstdc++6", "libc6"}) {
     EXPECT_NE(depends.find(library), std::string::npos) << depends;
   }
+#ifndef VANTREL_TERMINAL_CLIENT
+  // The window needs what it loads at run time too: its icons and display plugins.
+  for (const char* package : {"libqt6widgets6", "libqt6svg6", "qt6-qpa-plugins"}) {
+    EXPECT_NE(depends.find(package), std::string::npos) << depends;
+  }
+#endif
 }
 
 TEST_F(PackageTest, DesktopEntryAndMetainfoPassTheDesktopsValidators) {

@@ -47,8 +47,9 @@ bool QtUserInterface::raiseMissingFiles() {
 }
 
 MessageAnswer QtUserInterface::showMessage(const MessageBox& box) {
+  // By value: once closing, the caller may be gone before the box has closed.
   return m_dispatcher.call<MessageAnswer>(
-      [this, &box] {
+      [this, box] {
         std::unique_ptr<QMessageBox> dialog(makeMessageBox(box, parent()));
         dialog->exec();
         return closing() ? safeAnswer(box.buttons) : messageAnswer(*dialog, box);
@@ -59,6 +60,9 @@ MessageAnswer QtUserInterface::showMessage(const MessageBox& box) {
 void QtUserInterface::runLoginDialog(LoginDialogModel& model) {
   m_dispatcher.call<bool>(
       [this, &model] {
+        // The main window that the login phase brings up first is shown
+        // before the login window, which then comes above it.
+        QCoreApplication::sendPostedEvents(m_dispatcher.context());
         LoginWindow window(model, parent(), &m_dispatcher);
         m_login = &window;
         window.show();

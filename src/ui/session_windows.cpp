@@ -6,6 +6,8 @@
 #include <QMetaObject>
 #include <QVBoxLayout>
 
+#include <mutex>
+
 #include "protocol/session_ui.h"
 #include "ui/dialogs.h"
 
@@ -60,10 +62,15 @@ void LostConnectionWindow::reconnect() {
 }
 
 // Draws into the window while it lives; the download may report from its
-// worker, so every call goes through the window's event queue.
+// worker, so every call goes through the window's event queue. The window
+// lets go of the view as it is destroyed.
 class WindowUpdateView : public UpdateView {
  public:
   explicit WindowUpdateView(UpdateWindow* window) : m_window(window) {}
+  void forgetWindow() {
+    std::scoped_lock lock(m_mutex);
+    m_window = nullptr;
+  }
   void setFileLine(const std::string& text) override {
     later([text](UpdateWindow& w) { w.m_file->setText(qs(text)); });
   }
@@ -93,15 +100,19 @@ class WindowUpdateView : public UpdateView {
 
  private:
   void later(std::function<void(UpdateWindow&)> draw) {
-    QPointer<UpdateWindow> window = m_window;
-    if (!window) return;
+    // Held while posting: the window cannot go meanwhile, and a posted call
+    // is dropped by Qt once its window has gone.
+    std::scoped_lock lock(m_mutex);
+    if (m_window == nullptr) return;
+    UpdateWindow* window = m_window;
     QMetaObject::invokeMethod(
-        window.data(), [window, draw = std::move(draw)] {
-          if (window && !window->detached()) draw(*window);
+        window, [window, draw = std::move(draw)] {
+          if (!window->detached()) draw(*window);
         },
         Qt::QueuedConnection);
   }
-  QPointer<UpdateWindow> m_window;
+  std::mutex m_mutex;
+  UpdateWindow* m_window;  // guarded by m_mutex
 };
 
 UpdateWindow::UpdateWindow(const QString& text, const QString& comment, UpdatePrompt& prompt, QWidget* parent,
@@ -136,7 +147,7 @@ UpdateWindow::UpdateWindow(const QString& text, const QString& comment, UpdatePr
   resize(440, 200);
 }
 
-UpdateWindow::~UpdateWindow() = default;
+UpdateWindow::~UpdateWindow() { static_cast<WindowUpdateView&>(*m_view).forgetWindow(); }
 
 void UpdateWindow::pressFirst() {
   if (detached() || m_busy) return;

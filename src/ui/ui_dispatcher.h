@@ -38,6 +38,8 @@ class UiDispatcher {
   UiDispatcher& operator=(const UiDispatcher&) = delete;
 
   bool onUiThread() const;
+  // The object whose thread runs the queued calls.
+  QObject* context() const { return m_context.get(); }
   bool closing() const { return m_closing; }
 
   // Runs `work` on the UI thread and returns its result, or `safe` once closing.

@@ -27,8 +27,6 @@ void appendEntry(std::string& reply, const std::string& entry) {
 // The client shows 1 to 3; applicants and banned users are not members.
 int visibleStatus(int status) { return status >= member::kOwner && status <= member::kAdministrator ? status : 0; }
 
-bool mayDownload(const GroupRow& g) { return g.perm == policy::kPublicDownload || visibleStatus(g.status) != 0; }
-
 }  // namespace
 
 std::optional<int64_t> parseSearchDate(std::string_view text) {
@@ -121,8 +119,7 @@ std::string CatalogueActions::getListing(const ClientSession& session, const For
   if (!target || (target->kind != node::kGroup && target->kind != node::kDirectory)) {
     return resultOnly(result::kDirectoryNotFound);
   }
-  const auto group = m_ctx.catalogue.group(target->groupId, session.userId);
-  const bool download = group && mayDownload(*group);
+  const bool download = m_ctx.catalogue.mayDownload(target->groupId, session.userId);
   for (const auto& d : m_ctx.catalogue.directoriesIn(*dirId)) appendEntry(reply, directoryEntry(d));
   for (const auto& f : m_ctx.catalogue.filesIn(*dirId)) {
     const std::string url = download ? downloadUrl(m_ctx.sessions, f, peerIp, session.userName) : std::string();
@@ -252,8 +249,7 @@ std::string CatalogueActions::search(const ClientSession& session, const FormFie
   for (const auto& f : found.files) {
     auto it = downloadable.find(f.groupId);
     if (it == downloadable.end()) {
-      const auto g = m_ctx.catalogue.group(f.groupId, session.userId);
-      it = downloadable.emplace(f.groupId, g && mayDownload(*g)).first;
+      it = downloadable.emplace(f.groupId, m_ctx.catalogue.mayDownload(f.groupId, session.userId)).first;
     }
     const std::string url = it->second ? downloadUrl(m_ctx.sessions, f, peerIp, session.userName) : std::string();
     appendEntry(reply, fileEntry(f, url));

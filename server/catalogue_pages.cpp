@@ -78,8 +78,7 @@ std::string CataloguePages::fileTable(const WebRequest& req, const std::vector<F
   for (const auto& f : files) {
     auto it = allowed.find(f.groupId);
     if (it == allowed.end()) {
-      const auto g = m_ctx.catalogue.group(f.groupId, req.user ? req.user->id : 0);
-      it = allowed.emplace(f.groupId, g && (g->perm == policy::kPublicDownload || belongs(g->status))).first;
+      it = allowed.emplace(f.groupId, m_ctx.catalogue.mayDownload(f.groupId, req.user ? req.user->id : 0)).first;
     }
     const bool online = m_ctx.sessions.online(f.clientId, m_ctx.now());
     const std::string url = it->second && online ? downloadUrl(m_ctx.sessions, f, req.peerIp, who) : std::string();

@@ -281,6 +281,15 @@ std::optional<GroupRow> CatalogueStore::group(int64_t groupId, int64_t userId) {
   return readGroup(st);
 }
 
+bool CatalogueStore::mayDownload(int64_t groupId, int64_t userId) {
+  ReadConnection read(m_db);
+  Statement st(read,
+               "SELECT g.perm, COALESCE(m.status, 0) FROM groups g LEFT JOIN members m ON m.group_id = g.id AND "
+               "m.user_id = ? WHERE g.id = ?");
+  st.bind(1, userId).bind(2, groupId);
+  return st.step() && (st.integer(0) == policy::kPublicDownload || isMemberStatus(static_cast<int>(st.integer(1))));
+}
+
 std::optional<GroupSettings> CatalogueStore::groupSettings(int64_t groupId) {
   ReadConnection read(m_db);
   Statement st(read, "SELECT memb, perm, description, keywords, password_hash IS NOT NULL FROM groups WHERE id = ?");

@@ -149,6 +149,9 @@ class CatalogueStore {
   // Members and applicants with their status and user name.
   std::vector<std::pair<std::string, int>> members(int64_t groupId, std::vector<int64_t>* userIds = nullptr);
   std::optional<GroupRow> group(int64_t groupId, int64_t userId);
+  // Whether the user may download the group's files: anyone when the group
+  // allows it, else its members. Cheap: it counts nothing.
+  bool mayDownload(int64_t groupId, int64_t userId);
   std::optional<GroupSettings> groupSettings(int64_t groupId);
   // A result code: a policy that takes a password needs one set or given.
   int updateGroupSettings(int64_t groupId, const GroupSettings& settings);

@@ -15,15 +15,24 @@
 namespace {
 
 void usage() {
-  std::fprintf(stderr,
+  std::fprintf(stdout,
                "usage: vantrel-server --db FILE --listen ADDR:PORT [--udp-port N] [--add-user NAME:PASSWORD]...\n"
                "                      [--demo-catalogue] [--client-version N] [--update-dir DIR]\n"
                "                      [--update-comment TEXT] [--log FILE] [--log-requests] [--session-timeout S]\n"
                "       vantrel-server admin --db FILE COMMAND...   (vantrel-server admin --help lists them)\n"
                "--client-version N is the newest client version announced at login (default %d);\n"
                "clients older than N are offered the regular files of --update-dir, served under\n"
-               "/update/, with --update-comment shown in their update window.\n",
+               "/update/, with --update-comment shown in their update window.\n"
+               "--db FILE is the SQLite database (created when missing), --listen the address and\n"
+               "port of the web site and the client requests, --udp-port the port for pings (7110),\n"
+               "--add-user adds or updates an account, --demo-catalogue fills an empty catalogue.\n",
                vantrel::server::kDefaultClientVersion);
+}
+
+// A wrong command line: one line on standard error, the usage exit code.
+int badCommandLine(const std::string& what) {
+  std::fprintf(stderr, "vantrel-server: %s; see vantrel-server --help\n", what.c_str());
+  return 2;
 }
 
 bool splitHostPort(std::string_view text, std::string& host, uint16_t& port) {
@@ -56,29 +65,25 @@ int main(int argc, char** argv) {
     } else if (arg == "--listen" && hasValue) {
       haveListen = splitHostPort(argv[++i], options.listenAddress, options.port);
       if (!haveListen) {
-        std::fprintf(stderr, "vantrel-server: --listen wants ADDR:PORT\n");
-        return 2;
+        return badCommandLine("--listen wants ADDR:PORT");
       }
     } else if (arg == "--udp-port" && hasValue) {
       const auto p = vantrel::server::parseNumber(argv[++i]);
       if (!p || *p < 0 || *p > 65535) {
-        std::fprintf(stderr, "vantrel-server: --udp-port wants a port number\n");
-        return 2;
+        return badCommandLine("--udp-port wants a port number");
       }
       options.udpPort = static_cast<uint16_t>(*p);
     } else if (arg == "--add-user" && hasValue) {
       const std::string_view spec = argv[++i];
       const size_t colon = spec.find(':');
       if (colon == std::string_view::npos) {
-        std::fprintf(stderr, "vantrel-server: --add-user wants NAME:PASSWORD\n");
-        return 2;
+        return badCommandLine("--add-user wants NAME:PASSWORD");
       }
       options.users.emplace_back(spec.substr(0, colon), spec.substr(colon + 1));
     } else if (arg == "--client-version" && hasValue) {
       const auto v = vantrel::server::parseNumber(argv[++i]);
       if (!v || *v < 1 || *v > INT32_MAX) {
-        std::fprintf(stderr, "vantrel-server: --client-version wants a version number above 0\n");
-        return 2;
+        return badCommandLine("--client-version wants a version number above 0");
       }
       options.clientVersion = static_cast<int>(*v);
     } else if (arg == "--update-dir" && hasValue) {
@@ -101,18 +106,17 @@ int main(int argc, char** argv) {
     } else if (arg == "--help" || arg == "-h") {
       usage();
       return 0;
+    } else if (!hasValue && (arg == "--db" || arg == "--listen" || arg == "--udp-port" || arg == "--add-user" ||
+                             arg == "--client-version" || arg == "--update-dir" || arg == "--update-comment")) {
+      return badCommandLine(std::string(arg) + " needs a value");
     } else {
-      usage();
-      return 2;
+      return badCommandLine("unknown option " + std::string(arg));
     }
   }
-  if (options.dbPath.empty() || !haveListen) {
-    usage();
-    return 2;
-  }
+  if (options.dbPath.empty()) return badCommandLine("--db FILE is required");
+  if (!haveListen) return badCommandLine("--listen ADDR:PORT is required");
   if (!options.updateComment.empty() && options.updateDir.empty()) {
-    std::fprintf(stderr, "vantrel-server: --update-comment needs --update-dir\n");
-    return 2;
+    return badCommandLine("--update-comment needs --update-dir");
   }
 
   // Every thread inherits the blocked signals; only sigwait below takes them.

@@ -95,15 +95,15 @@ void ClientApp::showRefusedUpdate() {
 }
 
 bool ClientApp::InitialiseWithoutLauncher() {
-  if (m_options.singleInstance && SingleInstance::probe(m_options.rootName)) return false;
+  if (m_options.singleInstance && SingleInstance::probe(m_options.rootName, m_hive.filePath())) return false;
   openLog();
-  if (m_options.singleInstance) m_instance.listen(m_options.rootName, [this] { m_ui.bringToFront(); });
+  if (m_options.singleInstance) m_instance.listen(m_options.rootName, m_hive.filePath(), [this] { m_ui.bringToFront(); });
   m_statusTimer = m_timers.schedule(kStatusPeriod, [this] { statusTick(); });
   return true;
 }
 
 bool ClientApp::Initialise(const CommandLine& commandLine) {
-  if (m_options.singleInstance && SingleInstance::probe(m_options.rootName)) {
+  if (m_options.singleInstance && SingleInstance::probe(m_options.rootName, m_hive.filePath())) {
     if (commandLine.installed) {
       m_ui.showMessage(MessageBox{kAlreadyRunning, "Error", MessageIcon::Error, MessageButtons::Ok, true});
     }
@@ -123,7 +123,7 @@ bool ClientApp::Initialise(const CommandLine& commandLine) {
     m_finished = true;
     return false;
   }
-  if (m_options.singleInstance) m_instance.listen(m_options.rootName, [this] { m_ui.bringToFront(); });
+  if (m_options.singleInstance) m_instance.listen(m_options.rootName, m_hive.filePath(), [this] { m_ui.bringToFront(); });
   showRefusedUpdate();
   if (commandLine.installed) {
     m_settings.EnsureDefaults();
@@ -148,6 +148,7 @@ bool ClientApp::LoginPhase() {
   if (dialog.busy()) dialog.pressCancel();
   dialog.waitIdle();
   m_lastLoginCode = dialog.lastCode();
+  m_lastStartFailure = dialog.startFailure();
   return !dialog.quit();
 }
 

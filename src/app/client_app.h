@@ -101,6 +101,8 @@ class ClientApp {
   void statusTick();
 
   int lastLoginCode() const { return m_lastLoginCode; }
+  // The message of the start-up step that failed in the last login phase, "" when none did.
+  const std::string& lastStartFailure() const { return m_lastStartFailure; }
   const std::string& home() const { return m_home; }
   RegistryHive& hive() { return m_hive; }
   SettingsStore& settings() { return m_settings; }
@@ -136,6 +138,7 @@ class ClientApp {
   TimerService::TimerId m_statusTimer = TimerService::kNoTimer;
   int m_lastLoginCode = 0;
   int m_exitStatus = kExitOk;
+  std::string m_lastStartFailure;
   bool m_finished = false;
 };
 

@@ -76,6 +76,19 @@ void LoginDialog::message(std::string text, MessageIcon icon, bool foreground) {
   m_ui.showMessage(MessageBox{std::move(text), "Error", icon, MessageButtons::Ok, foreground});
 }
 
+void LoginDialog::startFailed(std::string text, MessageIcon icon, bool foreground) {
+  {
+    std::scoped_lock lock(m_failureMutex);
+    m_startFailure = text;
+  }
+  message(std::move(text), icon, foreground);
+}
+
+std::string LoginDialog::startFailure() const {
+  std::scoped_lock lock(m_failureMutex);
+  return m_startFailure;
+}
+
 void LoginDialog::storeLogin(const std::string& user, const std::string& password) {
   SettingsStore& settings = m_ctx.settings;
   settings.SetSettingText("user", user);
@@ -85,6 +98,10 @@ void LoginDialog::storeLogin(const std::string& user, const std::string& passwor
 }
 
 void LoginDialog::work(const std::string& user, const std::string& password) {
+  {
+    std::scoped_lock lock(m_failureMutex);
+    m_startFailure.clear();
+  }
   if (m_ctx.state.Connected()) {
     m_ui.setLoginStatus("Logging out");
     m_core.Shutdown(true);
@@ -94,7 +111,7 @@ void LoginDialog::work(const std::string& user, const std::string& password) {
 
   if (m_core.Prepare() == core::kNoTemplates) {
     m_lastCode = core::kNoTemplates;
-    m_ui.showMessage(MessageBox{kNoTemplates, "Error", MessageIcon::None, MessageButtons::Ok, false});
+    startFailed(kNoTemplates, MessageIcon::None, false);
     return;
   }
 
@@ -177,12 +194,12 @@ bool LoginDialog::startOutcome(int code, const std::string& user, const std::str
       storeLogin(user, password);
       return true;
     case core::kPortFailed:
-      message(kPortFailed, MessageIcon::Warning, false);
+      startFailed(kPortFailed, MessageIcon::Warning, false);
       return false;
     case core::kListNotLoaded: {
       char text[300];
       std::snprintf(text, sizeof text, "Could not load %s.dat, cannot continue", user.c_str());
-      message(text, MessageIcon::None, false);
+      startFailed(text, MessageIcon::None, false);
       return false;
     }
     case core::kUpdateOffered:
@@ -202,7 +219,7 @@ bool LoginDialog::startOutcome(int code, const std::string& user, const std::str
         return startOutcome(next, user, password);
       }
     default:
-      message(formatCode("Error %d could not start client\n %s", code, errorTitle(code)), MessageIcon::Warning, true);
+      startFailed(formatCode("Error %d could not start client\n %s", code, errorTitle(code)), MessageIcon::Warning, true);
       return false;
   }
 }

@@ -55,6 +55,10 @@ class LoginDialog : public LoginDialogModel {
   bool quit() const { return m_quit; }
   // The code of the last login or start that did not succeed (0 after a success).
   int lastCode() const { return m_lastCode; }
+  // The message of the last start-up step that failed after the login (or
+  // before it: the page archive), "" when none did. Its codes are the core's
+  // own, not login codes, so a front end that reports in one line prints this.
+  std::string startFailure() const;
   // Waits for a running worker to end.
   void waitIdle();
 
@@ -67,6 +71,7 @@ class LoginDialog : public LoginDialogModel {
   bool startOutcome(int code, const std::string& user, const std::string& password);
   void storeLogin(const std::string& user, const std::string& password);
   void message(std::string text, MessageIcon icon, bool foreground);
+  void startFailed(std::string text, MessageIcon icon, bool foreground);
 
   CoreOperations& m_core;
   ProtocolContext& m_ctx;
@@ -75,6 +80,8 @@ class LoginDialog : public LoginDialogModel {
   std::atomic<bool> m_close{false};
   std::atomic<bool> m_quit{false};
   std::atomic<int> m_lastCode{0};
+  mutable std::mutex m_failureMutex;
+  std::string m_startFailure;  // guarded by m_failureMutex
   std::mutex m_workerMutex;  // serialises starting and joining the worker
   std::jthread m_worker;     // guarded by m_workerMutex
 };

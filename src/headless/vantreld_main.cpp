@@ -2,9 +2,13 @@
 // vantreld: the client without a window, for servers, scripts and tests. It
 // logs in, shares, serves its file server and keeps its session until SIGINT
 // or SIGTERM, then shuts down (forced) and ends with 0. A failed login prints
-// one line with the code and its title and ends with 2.
+// one line with the code and its title and ends with 2; a start-up step that
+// failed (the page archive, the file server's port, the shared-file list)
+// prints its own message and ends with 1. A wrong command line ends with 64.
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -25,13 +29,25 @@ namespace {
 
 constexpr int kExitUsage = 64;
 constexpr int kExitLoginFailed = 2;
+constexpr int kExitStartFailed = 1;
 
 void usage(std::FILE* out) {
   std::fprintf(out,
                "usage: vantreld [--home DIR] [--user NAME] [--password-file FILE] [--server HOST:PORT]\n"
-               "                [--port N] [--udp-port N] [--reg NAME] [--share PATH]... [--help]\n"
+               "                [--port N] [--udp-port N] [--reg NAME] [--share PATH]... [-v] [--help]\n"
                "Logs in to the Vantrel server and shares until SIGINT or SIGTERM.\n"
-               "--share shares a file or a folder tree into your personal group.\n"
+               "\n"
+               "  --home DIR            the client's data folder: log.txt, NAME.dat and the other lists\n"
+               "  --user NAME           the user to log in as\n"
+               "  --password-file FILE  read the password from the first line of FILE\n"
+               "  --server HOST:PORT    the central server to use (no automatic search for one)\n"
+               "  --port N              this client's file server port (0: one the system picks)\n"
+               "  --udp-port N          this client's own UDP port for pings (0: one the system picks)\n"
+               "  --reg NAME            the settings root to use, so that several clients can run side by side\n"
+               "  --share PATH          share a file or a folder tree into your personal group (repeatable)\n"
+               "  -v, --verbose         log detail too: connections, logins and pings\n"
+               "  -h, --help            show this text\n"
+               "\n"
                "Credentials not given come from the stored settings. Settings live in\n"
                "$VANTREL_CONFIG_DIR (else $XDG_CONFIG_HOME/vantrel/), data in --home.\n");
 }
@@ -53,50 +69,59 @@ struct Options {
   std::string user, passwordFile, serverHost;
   int serverPort = 0, port = 0, udpPort = 0;
   bool portGiven = false, udpPortGiven = false;
+  bool verbose = false;
   std::vector<std::string> shares;
 };
 
-// 0 to run, else the exit status.
+// 0 to run, -1 to end with 0, else the exit status. A wrong command line is
+// named in one line on standard error.
 int parse(int argc, char** argv, Options& o) {
+  auto bad = [](const std::string& what) {
+    std::fprintf(stderr, "vantreld: %s; see vantreld --help\n", what.c_str());
+    return kExitUsage;
+  };
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    auto bad = [&](const char* what) {
-      std::fprintf(stderr, "vantreld: %s\n", what);
-      return kExitUsage;
-    };
     if (arg == "--help" || arg == "-h") {
       usage(stdout);
       return -1;
-    } else if (arg == "--home" && hasValue) {
-      o.app.home = argv[++i];
-    } else if (arg == "--user" && hasValue) {
-      o.user = argv[++i];
-    } else if (arg == "--password-file" && hasValue) {
-      o.passwordFile = argv[++i];
-    } else if (arg == "--reg" && hasValue) {
-      o.app.rootName = argv[++i];
+    }
+    if (arg == "-v" || arg == "--verbose") {
+      o.verbose = true;
+      continue;
+    }
+    static constexpr std::string_view kWithValue[] = {"--home", "--user", "--password-file", "--reg",
+                                                      "--server", "--share", "--port", "--udp-port"};
+    if (std::find(std::begin(kWithValue), std::end(kWithValue), arg) == std::end(kWithValue)) {
+      return bad("unknown option " + std::string(arg));
+    }
+    if (i + 1 >= argc) return bad(std::string(arg) + " needs a value");
+    const std::string value = argv[++i];
+    if (arg == "--home") {
+      o.app.home = value;
+    } else if (arg == "--user") {
+      o.user = value;
+    } else if (arg == "--password-file") {
+      o.passwordFile = value;
+    } else if (arg == "--reg") {
+      o.app.rootName = value;
       if (o.app.rootName.empty() || o.app.rootName.size() > 99 || o.app.rootName.find('\\') != std::string::npos) {
         return bad("--reg wants a name of 1 to 99 characters without \\");
       }
-    } else if (arg == "--server" && hasValue) {
-      const std::string value = argv[++i];
+    } else if (arg == "--server") {
       const std::size_t colon = value.rfind(':');
       if (colon == std::string::npos || colon == 0 || !parsePort(std::string_view(value).substr(colon + 1), o.serverPort)) {
         return bad("--server wants HOST:PORT");
       }
       o.serverHost = value.substr(0, colon);
-    } else if (arg == "--share" && hasValue) {
-      o.shares.emplace_back(argv[++i]);
-    } else if (arg == "--port" && hasValue) {
-      if (!parsePort(argv[++i], o.port, 0)) return bad("--port wants a port number (0: one the system picks)");
+    } else if (arg == "--share") {
+      o.shares.push_back(value);
+    } else if (arg == "--port") {
+      if (!parsePort(value, o.port, 0)) return bad("--port wants a port number (0: one the system picks)");
       o.portGiven = true;
-    } else if (arg == "--udp-port" && hasValue) {
-      if (!parsePort(argv[++i], o.udpPort, 0)) return bad("--udp-port wants a port number");
-      o.udpPortGiven = true;
     } else {
-      usage(stderr);
-      return kExitUsage;
+      if (!parsePort(value, o.udpPort, 0)) return bad("--udp-port wants a port number");
+      o.udpPortGiven = true;
     }
   }
   return 0;
@@ -150,6 +175,10 @@ int main(int argc, char** argv) {
     app.ForcedExit();
     return 0;
   }
+  if (o.verbose) {
+    app.log()->setDetailLevel(2);
+    app.log()->setErrorLevel(2);
+  }
   // Log lines show on the terminal as well as in log.txt.
   app.log()->setMirror([&ui](std::string_view line) { ui.print(line); });
   ui.setLog(app.log());
@@ -168,6 +197,11 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (!app.state().Connected()) {
+    if (const std::string& failure = app.lastStartFailure(); !failure.empty()) {
+      std::printf("vantreld: %s\n", failure.c_str());
+      std::fflush(stdout);
+      return kExitStartFailed;
+    }
     const int code = app.lastLoginCode();
     if (code == 0) {
       std::printf("vantreld: not logged in: no user name and password\n");

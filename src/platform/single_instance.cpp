@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 namespace vantrel {
 namespace {
@@ -36,7 +37,7 @@ bool waitFd(int fd, short events, int ms) {
 
 }  // namespace
 
-std::string SingleInstance::socketPath(const std::string& rootName) {
+std::string SingleInstance::socketPath(const std::string& rootName, const std::string& settingsFile) {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   std::string dir;
   if (runtime != nullptr && *runtime != '\0') {
@@ -48,6 +49,14 @@ std::string SingleInstance::socketPath(const std::string& rootName) {
   if (dir.back() != '/') dir += '/';
   std::string name;
   for (char c : rootName) name += c == '/' ? '_' : c;
+  // Two settings files are two clients, even under the same root name; one
+  // file named two ways (relative, through a link) is one.
+  std::error_code ec;
+  const std::filesystem::path canonical = std::filesystem::weakly_canonical(settingsFile, ec);
+  char file[24];
+  std::snprintf(file, sizeof file, "-%016llx",
+                static_cast<unsigned long long>(fnv1a(ec ? settingsFile : canonical.string())));
+  name += file;
   std::string path = dir + "vantrel-client-" + name + ".sock";
   if (path.size() < sizeof(sockaddr_un::sun_path)) return path;
   // Too long for a socket address: a short name in a folder of our own, the
@@ -59,9 +68,9 @@ std::string SingleInstance::socketPath(const std::string& rootName) {
   return shortDir + "/client-" + digest + ".sock";
 }
 
-bool SingleInstance::probe(const std::string& rootName) {
+bool SingleInstance::probe(const std::string& rootName, const std::string& settingsFile) {
   sockaddr_un addr{};
-  if (!fillAddress(socketPath(rootName), addr)) return false;
+  if (!fillAddress(socketPath(rootName, settingsFile), addr)) return false;
   UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!fd.valid()) return false;
   if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return false;
@@ -72,8 +81,9 @@ bool SingleInstance::probe(const std::string& rootName) {
   return ::recv(fd.get(), &answer, sizeof answer, MSG_WAITALL) == sizeof answer && answer == kProbeAnswer;
 }
 
-bool SingleInstance::listen(const std::string& rootName, std::function<void()> onShow) {
-  m_path = socketPath(rootName);
+bool SingleInstance::listen(const std::string& rootName, const std::string& settingsFile,
+                            std::function<void()> onShow) {
+  m_path = socketPath(rootName, settingsFile);
   sockaddr_un addr{};
   if (!fillAddress(m_path, addr)) return false;
   UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));

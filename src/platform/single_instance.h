@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// SingleInstance: one running client per settings root. The first instance
-// listens on a Unix-domain socket in $XDG_RUNTIME_DIR named after the root;
+// SingleInstance: one running client per settings root: the settings file
+// (registry.db, whose folder $VANTREL_CONFIG_DIR chooses) and the root name
+// in it ("/reg"). The first instance listens on a Unix-domain socket in
+// $XDG_RUNTIME_DIR named after the root and the settings file;
 // a later start connects, sends the probe and gets 0x1224A2CD back, which also
 // asks the first to show its window, and then ends.
 //
@@ -23,10 +25,10 @@ class SingleInstance {
   static constexpr uint32_t kProbeAnswer = 0x1224A2CD;
   static constexpr uint32_t kProbeMessage = 1147;
 
-  // The socket's path for a settings root.
-  static std::string socketPath(const std::string& rootName);
+  // The socket's path for a settings root in the settings file.
+  static std::string socketPath(const std::string& rootName, const std::string& settingsFile);
   // True when a running instance answered the probe (and was asked to show itself).
-  static bool probe(const std::string& rootName);
+  static bool probe(const std::string& rootName, const std::string& settingsFile);
 
   SingleInstance() = default;
   ~SingleInstance();
@@ -34,7 +36,7 @@ class SingleInstance {
   SingleInstance& operator=(const SingleInstance&) = delete;
 
   // Starts answering probes; false when the socket could not be made.
-  bool listen(const std::string& rootName, std::function<void()> onShow);
+  bool listen(const std::string& rootName, const std::string& settingsFile, std::function<void()> onShow);
 
  private:
   void serve(std::stop_token st);

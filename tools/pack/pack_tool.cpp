@@ -26,11 +26,17 @@ using templates::CFileArchiveEntry;
 using templates::TemplateArchive;
 
 constexpr std::string_view kUsage =
-    "usage: vantrel-pack pack DIR OUT [--version N]\n"
-    "       vantrel-pack unpack IN DIR\n"
-    "       vantrel-pack list IN\n"
-    "       vantrel-pack check IN|DIR\n"
-    "       vantrel-pack render IN|DIR NAME [name=value...]\n";
+    "usage: vantrel-pack COMMAND ARGUMENTS\n"
+    "\n"
+    "  pack DIR OUT [--version N]         pack every file of DIR into the archive OUT (filedata.dat)\n"
+    "  unpack IN DIR                      write every entry of the archive IN into DIR\n"
+    "  list IN                            list the entries of the archive IN\n"
+    "  check IN|DIR                       parse every template and print every diagnostic\n"
+    "  render IN|DIR NAME [name=value...] render the page NAME against a sample client, with\n"
+    "                                     the request values given\n"
+    "  --help                             show this text\n";
+
+constexpr std::string_view kCommands[] = {"pack", "unpack", "list", "check", "render"};
 
 class Tool {
  public:
@@ -43,7 +49,7 @@ class Tool {
       if (args.size() == 5) {
         const std::string& v = args[4];
         const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), version);
-        if (ec != std::errc() || end != v.data() + v.size()) return usage();
+        if (ec != std::errc() || end != v.data() + v.size()) return usage("--version wants a number");
       }
       return pack(args[1], args[2], version);
     }
@@ -53,12 +59,21 @@ class Tool {
     if (command == "render" && args.size() >= 3) {
       return render(args[1], args[2], std::vector<std::string>(args.begin() + 3, args.end()));
     }
-    return usage();
+    if (command == "--help" || command == "-h" || command == "help") {
+      m_out << kUsage;
+      return kExitOk;
+    }
+    if (command.empty()) return usage("no command given");
+    if (std::find(std::begin(kCommands), std::end(kCommands), command) == std::end(kCommands)) {
+      return usage("unknown command " + command);
+    }
+    return usage("wrong arguments for " + command);
   }
 
  private:
-  int usage() {
-    m_err << kUsage;
+  // A wrong command line: one line naming what is wrong and where to look.
+  int usage(const std::string& what = "wrong arguments") {
+    m_err << "vantrel-pack: " << what << "; see vantrel-pack --help\n";
     return kExitUsage;
   }
 
@@ -210,7 +225,7 @@ class Tool {
     templates::SampleRequest request("127.0.0.1");
     for (const std::string& p : params) {
       const size_t eq = p.find('=');
-      if (eq == std::string::npos) return usage();
+      if (eq == std::string::npos) return usage("render wants request values as name=value, not " + p);
       request.add(p.substr(0, eq), p.substr(eq + 1));
     }
     // The sample client: the real page providers over a small fixed client with

@@ -1,0 +1,13 @@
+# SPDX-License-Identifier: MIT
+# The programs' command lines: help, mistakes and their exit codes.
+if(TARGET vantreld AND TARGET vantrel-server AND TARGET vantrel-pack AND NOT VANTREL_FUZZ)
+  vantrel_test(command_lines_tests
+    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/integration/command_lines_test.cpp
+    DEPS vantrel_core
+  )
+  add_dependencies(command_lines_tests vantreld vantrel-server vantrel-pack)
+  target_compile_definitions(command_lines_tests PRIVATE
+    VANTREL_SERVER_BIN="$<TARGET_FILE:vantrel-server>"
+    VANTRELD_BIN="$<TARGET_FILE:vantreld>"
+    VANTREL_PACK_BIN="$<TARGET_FILE:vantrel-pack>")
+endif()

@@ -34,3 +34,14 @@ if(TARGET vantrel_providers AND TARGET vantrel_fileserver AND NOT VANTREL_FUZZ)
                          ENVIRONMENT "NODE_PATH=${VANTREL_NODE_MODULES}")
   endif()
 endif()
+
+# The share flow in a browser: the web site's "Share files here" into a running
+# vantreld's share page, sharing a file and a folder with spaces in their names.
+if(VANTREL_NODE AND TARGET vantreld AND TARGET vantrel-server AND TARGET filedata AND NOT VANTREL_FUZZ)
+  add_test(NAME pages.share_flow
+           COMMAND ${VANTREL_NODE} ${CMAKE_CURRENT_LIST_DIR}/e2e/share_flow_browser_test.cjs
+                   $<TARGET_FILE:vantrel-server> $<TARGET_FILE:vantreld> ${CMAKE_BINARY_DIR}/filedata.dat
+                   ${CMAKE_BINARY_DIR}/share-flow-scratch ${CMAKE_BINARY_DIR}/pages-screenshots)
+  set_tests_properties(pages.share_flow PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 180
+                       ENVIRONMENT "NODE_PATH=${VANTREL_NODE_MODULES}")
+endif()

@@ -46,6 +46,10 @@ class UploadSession {
   std::atomic<int64_t> bytesSent{0};
   std::atomic<int32_t> percentage{0};  // of the file, 0 to 100
   std::atomic<bool> active{true};      // false once the transfer ended
+  // A command's result page: how many of the items asked for were done and
+  // how many failed, so the page never shows success over a failure.
+  std::atomic<int32_t> resultDone{0};
+  std::atomic<int32_t> resultFailed{0};
 
   // For the file server: the connection's request parameters. Not owned; the
   // connection sets it while it holds them and clears it before they go.

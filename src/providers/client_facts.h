@@ -39,6 +39,12 @@ class ClientFacts {
   virtual uint32_t currentRate() const = 0;    // bytes per second now
   virtual uint32_t peakRate() const = 0;       // highest bytes per second measured
   virtual std::string totalSentText() const = 0;  // "12.5 Megs" and the like
+  virtual int64_t totalBytesSent() const = 0;     // the same total in bytes
+
+  // The limits the file server enforces now: with the automatic connection
+  // type they are worked out at start and differ from the stored settings.
+  virtual int maxUsersEnforced() const = 0;
+  virtual int maxPerUserEnforced() const = 0;
 
   // An integer setting of the current user, when it is stored.
   virtual std::optional<int32_t> setting(std::string_view name) const = 0;

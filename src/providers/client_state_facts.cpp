@@ -36,6 +36,17 @@ uint32_t ClientStateFacts::currentRate() const { return m_state.CurrentRate(); }
 uint32_t ClientStateFacts::peakRate() const { return m_state.PeakRate(); }
 std::string ClientStateFacts::totalSentText() const { return m_state.FormatTotalSent(); }
 
+int ClientStateFacts::maxUsersEnforced() const { return m_state.MaxUsers(); }
+int ClientStateFacts::maxPerUserEnforced() const { return m_state.MaxPerUser(); }
+
+int64_t ClientStateFacts::totalBytesSent() const {
+  // The totals count in units of 1024, each below the next.
+  const SentTotals t = m_state.Totals();
+  int64_t total = t.terabytes;
+  for (const uint32_t part : {t.gigabytes, t.megabytes, t.kilobytes, t.bytes}) total = total * 1024 + part;
+  return total;
+}
+
 std::optional<int32_t> ClientStateFacts::setting(std::string_view name) const {
   const int32_t value = m_settings.GetSettingNumber(name);
   if (value == -1) return std::nullopt;  // missing or not a number

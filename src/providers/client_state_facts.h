@@ -44,6 +44,9 @@ class ClientStateFacts : public ClientFacts, public ParameterCipher {
   uint32_t currentRate() const override;
   uint32_t peakRate() const override;
   std::string totalSentText() const override;
+  int64_t totalBytesSent() const override;
+  int maxUsersEnforced() const override;
+  int maxPerUserEnforced() const override;
   std::optional<int32_t> setting(std::string_view name) const override;
   std::vector<std::shared_ptr<UploadSession>> sessions() const override;
   std::size_t sessionCount() const override;

@@ -26,6 +26,9 @@ std::vector<DirectoryEntry> readDirectory(const std::string& path) {
   while (const dirent* e = readdir(dir)) {
     DirectoryEntry entry;
     entry.name = e->d_name;
+    // Hidden files and folders (".", ".." and every dot-name) are not offered:
+    // the path above leads up, and nobody means to share a settings folder.
+    if (entry.name.empty() || entry.name[0] == '.') continue;
     struct stat st {};
     if (stat((prefix + entry.name).c_str(), &st) == 0) {
       entry.isDirectory = S_ISDIR(st.st_mode);
@@ -76,6 +79,7 @@ void sortEntries(std::vector<DirectoryEntry>& entries, int code) {
 DirectoryBrowser::DirectoryBrowser(const ClientFacts& facts, templates::RenderRequest& request) {
   readRequest(request);
   m_path = normaliseDirectory(request.parameter("directory").value_or(""), facts.homeDirectory());
+  m_shownPath = m_path;
   m_token = facts.makeToken(request.peerAddress());
   m_entries = readDirectory(m_path);
   sortEntries(m_entries, m_sort);
@@ -85,6 +89,7 @@ DirectoryBrowser::DirectoryBrowser(const ClientFacts& facts, templates::RenderRe
 DirectoryBrowser::DirectoryBrowser(templates::RenderRequest& request, std::string directory,
                                    std::vector<DirectoryEntry> entries, std::string token)
     : m_path(std::move(directory)), m_token(std::move(token)), m_entries(std::move(entries)) {
+  m_shownPath = m_path;
   readRequest(request);
   sortEntries(m_entries, m_sort);
   startPaging();
@@ -138,6 +143,8 @@ const DirectoryEntry* DirectoryBrowser::current() const {
 void DirectoryBrowser::Exec(std::string_view name, OutputSink& out, TemplateArgs args) {
   if (name == "getpathsegment") {
     writeText(out, m_segment, args);
+  } else if (name == "getdirectoryname") {
+    out.Write(htmlText(m_shownPath));  // the folder as it is, for reading
   } else if (name == "getfullpathsegment") {
     writeText(out, m_pathSoFar, args);
   } else if (name == "getgroupname") {
@@ -164,6 +171,10 @@ void DirectoryBrowser::Exec(std::string_view name, OutputSink& out, TemplateArgs
     if (const DirectoryEntry* e = current()) out.Write(e->size == 0 ? std::string("0") : kilo1(static_cast<double>(e->size)));
   } else if (name == "getfiledate") {
     if (const DirectoryEntry* e = current()) out.Write(localTime(e->lastWrite, kShortDate));
+  } else if (name == "getfilesizetext") {
+    if (const DirectoryEntry* e = current()) out.Write(e->isDirectory ? std::string("folder") : sizeText(e->size));
+  } else if (name == "getfiledatetext") {
+    if (const DirectoryEntry* e = current()) out.Write(dateText(e->lastWrite));
   } else if (name == "rootdir") {
     // Paths are written as they are (no "+" for a space): a form sends a
     // check box's value URL-encoded and addFiles opens what arrives, and a

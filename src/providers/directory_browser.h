@@ -4,7 +4,10 @@
 // pages of 100 entries, with the path split into segments, the one drive "/"
 // and the links that lead to other directories and pages. Made by the
 // environment root's "getDirectory" from the request's "directory", "sort",
-// "startat" and group values; reads the directory once, when made.
+// "startat" and group values; reads the directory once, when made. Hidden
+// entries (dot-names, "." and ".." among them) are left out. Beside the
+// listing commands: "getDirectoryName" (the folder listed, as text) and
+// "getFileSizeText", "getFileDateText" (the pages' one size and date format).
 //
 // Owned by the environment root of one rendering; used on its thread.
 
@@ -54,6 +57,7 @@ class DirectoryBrowser : public LeafProvider {
   // The directory path, a "/" when needed, and the entry's name.
   std::string entryPath(const DirectoryEntry& entry) const;
 
+  std::string m_shownPath;  // the folder listed, unchanged by the commands that write m_path
   std::string m_path;
   std::string m_groupName;
   std::string m_groupDirName;

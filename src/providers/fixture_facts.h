@@ -36,6 +36,9 @@ class FixtureFacts : public ClientFacts {
   uint32_t currentRate() const override { return rate; }
   uint32_t peakRate() const override { return topRate; }
   std::string totalSentText() const override { return totalSent; }
+  int64_t totalBytesSent() const override { return totalBytes; }
+  int maxUsersEnforced() const override { return enforcedMaxUsers; }
+  int maxPerUserEnforced() const override { return enforcedMaxPerUser; }
   std::optional<int32_t> setting(std::string_view name) const override {
     if (name == "contype") return contype;
     if (name == "maxusers") return maxUsers;
@@ -81,6 +84,9 @@ class FixtureFacts : public ClientFacts {
   uint32_t rate = 12345;
   uint32_t topRate = 99999;
   std::string totalSent = "12.5 Megs";
+  int64_t totalBytes = 13107200;
+  int enforcedMaxUsers = 12;  // the stored "maxusers" below says otherwise
+  int enforcedMaxPerUser = 3;
   std::optional<int32_t> contype = 3;
   std::optional<int32_t> maxUsers = 10;
   std::optional<int32_t> maxUserBand = 20000;

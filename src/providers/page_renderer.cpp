@@ -58,8 +58,14 @@ int renderClientPage(std::string_view name, const templates::TemplateArchive& ar
 
 int ClientPageRenderer::render(const PageContext& context, std::string& page) {
   ConnectionRequest request(context);
+  // Whoever writes pages reads the parser's report on the client's standard
+  // output and in its log, with the page it is about.
+  const std::string name(context.templateName);
   return renderClientPage(context.templateName, m_archive, m_facts, request, page, m_log,
-                          [](std::string_view) {});
+                          [this, &name](std::string_view line) {
+                            templates::reportToStdout(line);
+                            if (m_log != nullptr) m_log->logText("Template " + name + ": " + std::string(line), 1);
+                          });
 }
 
 std::span<const uint8_t> ClientPageRenderer::image(std::string_view name) {

@@ -3,7 +3,8 @@
 // ClientPageRenderer: the file server's page renderer over the page archive.
 // Each page is parsed afresh and its "start" template runs against a fresh
 // ClientEnvRoot for the request, so the directory browsers and every other
-// provider of the client's pages are there.
+// provider of the client's pages are there. The parser's report goes to
+// standard output and, naming the page, to the log.
 //
 // Thread-safe: renderings share only the archive, which must not change
 // while the renderer is in use, and the facts. Both outlive the renderer.

@@ -2,6 +2,7 @@
 #include "providers/provider_text.h"
 
 #include <cstdio>
+#include <iterator>
 #include <ctime>
 
 namespace vantrel::providers {
@@ -51,6 +52,22 @@ std::string localTime(int64_t seconds, const char* format) {
   const size_t n = std::strftime(buffer, sizeof buffer, format, &parts);
   return std::string(buffer, n);
 }
+
+std::string sizeText(int64_t bytes) {
+  if (bytes < 0) bytes = 0;
+  if (bytes < 1000) return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+  static constexpr const char* kUnits[] = {"KB", "MB", "GB"};
+  double value = static_cast<double>(bytes) / 1000.0;
+  size_t unit = 0;
+  // 999.96 KB would round to "1000.0 KB": it is 1.0 MB.
+  while (value >= 999.95 && unit + 1 < std::size(kUnits)) {
+    value /= 1000.0;
+    ++unit;
+  }
+  return formatDouble("%.1f", value) + " " + kUnits[unit];
+}
+
+std::string dateText(int64_t seconds) { return localTime(seconds, "%Y-%m-%d %H:%M"); }
 
 std::string htmlText(std::string_view text) {
   std::string out;

@@ -27,6 +27,13 @@ std::string localTime(int64_t seconds, const char* format);
 inline constexpr const char* kLongDate = "%a %b %d %H:%M:%S %Y";
 inline constexpr const char* kShortDate = "%m/%d/%y %H:%M:%S";
 
+// The one way every page writes a size and a date ("...Text" commands beside
+// the providers' fixed formats): whole bytes below 1000 ("1 byte", "512 bytes"),
+// else KB, MB or GB of 1000 with one decimal ("4.2 MB"); dates as
+// "2024-03-05 14:07" in local time.
+std::string sizeText(int64_t bytes);
+std::string dateText(int64_t seconds);
+
 // Text shown in a page: "&", "<", ">", '"' and "'" as character references,
 // which the browser shows as the characters themselves (in text and in
 // attribute values alike).

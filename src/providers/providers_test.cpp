@@ -11,6 +11,7 @@
 #include "providers/client_env_root.h"
 #include "providers/directory_browser.h"
 #include "providers/fixture_facts.h"
+#include "providers/provider_text.h"
 #include "providers/shared_file_providers.h"
 #include "templates/sample_providers.h"
 #include "templates/template_test_util.h"
@@ -280,6 +281,8 @@ TEST_F(Providers, DirectoryBrowserOverARealFolder) {
   fs::create_directories(m_dir / "c+d & e");
   std::ofstream(m_dir / "c+d & e" / "a&b #1 50%=x.txt") << "hello";
   fs::create_directories(m_dir / "c+d & e" / "sub");
+  fs::create_directories(m_dir / "c+d & e" / ".cache");  // hidden: not offered
+  std::ofstream(m_dir / "c+d & e" / ".secret") << "x";
   SessionRequest request;
   const std::string dir = (m_dir / "c+d & e").string();
   request.add("directory", dir);
@@ -291,15 +294,15 @@ TEST_F(Providers, DirectoryBrowserOverARealFolder) {
       "'|'; env.directory(d).getGroupDirName; '|'; env.directory(d).rootDir; '|'; env.directory(d).getGroupName('url'); "
       "'|'; env.directory(d).getGroupName;",
       request);
-  EXPECT_EQ(page, "4|.=1 ..=1 sub=1 a&amp;b #1 50%=x.txt=0 |live|" + m_dir.string() +
+  EXPECT_EQ(page, "2|sub=1 a&amp;b #1 50%=x.txt=0 |live|" + m_dir.string() +
                       "/c+d &amp; e|Jazz+%26+Blues:Live+%231|Jazz &amp; Blues:Live #1");
 
   const std::string encodedDir = m_dir.string() + "/c%2Bd+%26+e";
   const std::string file = render(
-      "d := env.getDirectory; i := 0; while i < 4, i++; '' $ env.directory(d).hasMoreFiles; endwhile; "
+      "d := env.getDirectory; i := 0; while i < 2, i++; '' $ env.directory(d).hasMoreFiles; endwhile; "
       "env.directory(d).getFilePath; '|'; env.directory(d).getDirectoryLink; '|'; env.directory(d).rootDir('url');",
       request);
-  EXPECT_EQ(file, "1111" + m_dir.string() + "/c+d &amp; e/a&amp;b #1 50%=x.txt|client-share_files_template.html?directory=" +
+  EXPECT_EQ(file, "11" + m_dir.string() + "/c+d &amp; e/a&amp;b #1 50%=x.txt|client-share_files_template.html?directory=" +
                       encodedDir + "/a%26b+%231+50%25=x.txt&sort=0&dirid=-1&groupname=Jazz+%26+Blues:Live+%231"
                       "&groupdirname=live&groupid=-1|" + encodedDir);
 
@@ -312,6 +315,68 @@ TEST_F(Providers, DirectoryBrowserOverARealFolder) {
   const std::string tail = "c+d &amp; e|" + encodedDir;
   ASSERT_GE(walk.size(), tail.size());
   EXPECT_EQ(walk.substr(walk.size() - tail.size()), tail);
+}
+
+// What the pages need beside the fixed commands to be honest and to read
+// alike: the counts behind a result page, whether a file is there at all,
+// this computer's own page views, the limits really enforced, and the one way
+// to write sizes and dates.
+TEST_F(Providers, PageFacts) {
+  ASSERT_TRUE(m_facts->files.Add(fixtureFile(77, "/srv/a.mp3", 4200000)));
+  m_facts->addSession("10.0.0.9", "zed");
+  m_facts->addSession("127.0.0.1", "");
+  m_facts->addSession(m_facts->ownAddress(), "");
+  SessionRequest done;
+  done.m_session.resultDone = 2;
+  done.m_session.resultFailed = 1;
+  SessionRequest file;
+  file.add("fileid", "77");
+  SessionRequest gone;
+  gone.add("fileid", "78");
+  SessionRequest tooManyUsers;
+  tooManyUsers.m_session.fileId = err::kTooManyUsers;
+  SessionRequest tooManyFromOne;
+  tooManyFromOne.m_session.fileId = err::kMaxDownloadsPerUser;
+  SessionRequest plain;
+  struct PageCase {
+    const char* name;
+    SessionRequest& request;
+    std::string code, page;
+  };
+  const PageCase cases[] = {
+      {"counts as values", done, "if env.command.resultDone = 2 && env.command.resultFailed = 1; 'yes'; endif;", "yes"},
+      {"counts as text", done, "env.command.resultDone; '/'; env.command.resultFailed;", "2/1"},
+      {"no command ran", plain, "env.command.resultDone + env.command.resultFailed;", "0"},
+      {"a shared file exists", file, "x := env.fileInfoRequest.fileExists; x;", "1"},
+      {"a removed file does not", gone, "x := env.fileInfoRequest.fileExists; x;", "0"},
+      {"no fileid at all", plain, "x := env.fileInfoRequest.fileExists; x;", "0"},
+      {"size and date of a file", file, "env.fileInfoRequest.sizeText; '|'; env.fileInfoRequest.dateText;",
+       "4.2 MB|" + dateText(fixtureFile(77, "/srv/a.mp3", 1).creationTime)},
+      {"own page views marked", plain,
+       "while env.connectedUsers.hasMoreUsers; env.connectedUsers.ip; '=' $ env.connectedUsers.isThisComputer $ ' '; "
+       "endwhile;",
+       "10.0.0.9=0 127.0.0.1=1 " + m_facts->ownAddress() + "=1 "},
+      {"limit named on error 31 is the enforced one", tooManyUsers, "env.error.errorExplanation;",
+       lookupError(err::kTooManyUsers, ErrorContext{12, 3, {}}).message},
+      {"limit named on error 52 is the enforced one", tooManyFromOne, "env.error.errorExplanation;",
+       lookupError(err::kMaxDownloadsPerUser, ErrorContext{12, 3, {}}).message},
+  };
+  for (const PageCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(render(c.code, c.request), c.page);
+  }
+  // The stored settings say 10 users; the page must not.
+  EXPECT_NE(lookupError(err::kTooManyUsers, ErrorContext{12, 3, {}}).message,
+            lookupError(err::kTooManyUsers, ErrorContext{10, 3, {}}).message);
+}
+
+TEST(PageText, OneWayToWriteASize) {
+  const std::pair<int64_t, const char*> cases[] = {
+      {0, "0 bytes"},          {1, "1 byte"},          {999, "999 bytes"},       {1000, "1.0 KB"},
+      {4200, "4.2 KB"},        {999949, "999.9 KB"},   {999999, "1.0 MB"},       {4200000, "4.2 MB"},
+      {1500000000, "1.5 GB"},  {5000000000000, "5000.0 GB"}, {-5, "0 bytes"},
+  };
+  for (const auto& [bytes, text] : cases) EXPECT_EQ(sizeText(bytes), text) << bytes;
 }
 
 class SharedFiles : public Providers {

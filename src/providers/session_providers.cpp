@@ -105,6 +105,8 @@ void ClientProvider::Exec(std::string_view name, OutputSink& out, TemplateArgs) 
     out.Write(kilo0(f.peakRate()));
   } else if (name == "totalksent") {
     out.Write(f.totalSentText());
+  } else if (name == "totalsenttext") {
+    out.Write(sizeText(f.totalBytesSent()));
   } else if (name == "maxconnectedusers") {
     writeNumber(out, f.peakUploads());
   } else if (name == "username") {
@@ -121,6 +123,8 @@ void ClientProvider::Exec(std::string_view name, OutputSink& out, TemplateArgs) 
 void ClientProvider::Eval(TemplateValue& result, std::string_view name, OutputSink& out, TemplateArgs) {
   if (name == "numberofsharedfiles") {
     result.setInteger(static_cast<int32_t>(m_facts.sharedFiles().size()));
+  } else if (name == "downloadusers") {  // also as a value, for a page's plurals
+    result.setInteger(m_facts.activeUploads());
   } else {
     unknownValue(result, out, name);
   }
@@ -174,13 +178,24 @@ void CommandProvider::Exec(std::string_view name, OutputSink& out, TemplateArgs 
       }
     });
     out.Write(query);
+  } else if (name == "resultdone" || name == "resultfailed") {
+    TemplateValue count;
+    Eval(count, name, out, args);
+    writeNumber(out, count.integerValue());
   } else {
     unknown(out, name);
   }
 }
 
 void CommandProvider::Eval(TemplateValue& result, std::string_view name, OutputSink&, TemplateArgs) {
-  result.setInteger(name == "isowner" && equalsNoCase(m_peer, m_facts.ownAddress()) ? 1 : 0);
+  const UploadSession* session = m_request.session();
+  if (name == "resultdone") {
+    result.setInteger(session != nullptr ? session->resultDone.load() : 0);
+  } else if (name == "resultfailed") {
+    result.setInteger(session != nullptr ? session->resultFailed.load() : 0);
+  } else {
+    result.setInteger(name == "isowner" && equalsNoCase(m_peer, m_facts.ownAddress()) ? 1 : 0);
+  }
 }
 
 // ---- error ----
@@ -188,9 +203,11 @@ void CommandProvider::Eval(TemplateValue& result, std::string_view name, OutputS
 ErrorProvider::ErrorProvider(const ClientFacts& facts, templates::RenderRequest& request) {
   const UploadSession* session = request.session();
   m_code = session != nullptr ? session->fileId.load() : 0;
+  // The limits named are the ones the file server enforced, not the stored
+  // settings, which the automatic connection type overrides.
   ErrorContext context;
-  context.maxUsers = facts.setting("maxusers").value_or(context.maxUsers);
-  context.maxPerUser = facts.setting("maxperuser").value_or(context.maxPerUser);
+  context.maxUsers = facts.maxUsersEnforced();
+  context.maxPerUser = facts.maxPerUserEnforced();
   const ErrorText text = lookupError(m_code, context);
   m_title = text.title.substr(0, kMaxTitle);
   m_message = text.message.substr(0, kMaxMessage);
@@ -241,6 +258,10 @@ void FileInfoProvider::Exec(std::string_view name, OutputSink& out, TemplateArgs
     out.Write(kilo0(f.fileSize));
   } else if (name == "date") {
     out.Write(localTime(f.creationTime, kLongDate));
+  } else if (name == "sizetext") {
+    out.Write(sizeText(f.fileSize));
+  } else if (name == "datetext") {
+    out.Write(dateText(f.creationTime));
   } else if (name == "filepermissions" || name == "group") {
     out.Write("Not implemented");
   } else if (name == "localdirectory") {
@@ -258,7 +279,11 @@ void FileInfoProvider::Exec(std::string_view name, OutputSink& out, TemplateArgs
 }
 
 void FileInfoProvider::Eval(TemplateValue& result, std::string_view name, OutputSink& out, TemplateArgs) {
-  unknownValue(result, out, name);
+  if (name == "fileexists") {
+    result.setInteger(m_file ? 1 : 0);
+  } else {
+    unknownValue(result, out, name);
+  }
 }
 
 // ---- connectedUsers ----
@@ -288,8 +313,8 @@ void ConnectedUsersProvider::Exec(std::string_view name, OutputSink& out, Templa
     writeNumber(out, code);
     return;
   }
-  static constexpr std::array<std::string_view, 7> kSessionCommands{
-      "username", "ip", "request", "bandwidthused", "bytessent", "percentagecomplete", "id"};
+  static constexpr std::array<std::string_view, 8> kSessionCommands{
+      "username", "ip", "request", "bandwidthused", "bytessent", "percentagecomplete", "id", "bytessenttext"};
   if (std::find(kSessionCommands.begin(), kSessionCommands.end(), name) == kSessionCommands.end()) {
     unknown(out, name);
     return;
@@ -304,6 +329,7 @@ void ConnectedUsersProvider::Exec(std::string_view name, OutputSink& out, Templa
   else if (name == "request") out.Write(htmlText(s.request()));
   else if (name == "bandwidthused") out.Write(kilo0(s.speed.load()));
   else if (name == "bytessent") writeNumber(out, s.bytesSent.load());
+  else if (name == "bytessenttext") out.Write(sizeText(s.bytesSent.load()));
   else if (name == "percentagecomplete") writeNumber(out, s.percentage.load());
   else writeNumber(out, s.sessionId());
 }
@@ -320,6 +346,10 @@ void ConnectedUsersProvider::Eval(TemplateValue& result, std::string_view name, 
     result.setInteger(static_cast<int32_t>(m_facts.sessionCount()));
   } else if (name == "isdownloading") {
     result.setInteger(m_current != nullptr && m_current->fileId.load() != -1 ? 1 : 0);
+  } else if (name == "isthiscomputer") {
+    // This computer's own page views: from its own address or from loopback.
+    const std::string peer = m_current != nullptr ? m_current->peerAddress() : std::string();
+    result.setInteger(!peer.empty() && (equalsNoCase(peer, m_facts.ownAddress()) || peer.rfind("127.", 0) == 0) ? 1 : 0);
   } else {
     unknownValue(result, out, name);
   }

@@ -45,6 +45,8 @@ class ClientProvider : public LeafProvider {
 // The template files that pages may link to by their template names.
 std::optional<std::string_view> templateFileFor(std::string_view templateName);
 
+// Beside the request commands, "resultDone" and "resultFailed" (as values and
+// as text) count what the command behind a result page did and could not do.
 class CommandProvider : public LeafProvider {
  public:
   CommandProvider(const ClientFacts& facts, templates::RenderRequest& request);
@@ -70,6 +72,8 @@ class ErrorProvider : public LeafProvider {
   std::string m_link;
 };
 
+// "fileExists" yields 1 when the request names a shared file, so a page can
+// tell a file that is gone from one whose fields happen to be empty.
 class FileInfoProvider : public LeafProvider {
  public:
   FileInfoProvider(const ClientFacts& facts, templates::RenderRequest& request);
@@ -81,6 +85,8 @@ class FileInfoProvider : public LeafProvider {
   std::optional<CVantreldFile> m_file;
 };
 
+// "isThisComputer" yields 1 when the current session comes from this computer
+// (its own address or loopback): the owner's own page views.
 class ConnectedUsersProvider : public LeafProvider {
  public:
   explicit ConnectedUsersProvider(const ClientFacts& facts);

@@ -122,7 +122,8 @@ bool SharedFileCursor::execFileCommand(std::string_view name, OutputSink& out, T
                                        bool withGroupDir) const {
   static constexpr std::string_view kCommands[] = {"getfileid",         "getfilename",  "getfilesize",
                                                    "getfiledate",       "getfiledescription", "getfilegroup",
-                                                   "getfilelocallocation", "numberofdownloads", "getfilegroupdir"};
+                                                   "getfilelocallocation", "numberofdownloads", "getfilegroupdir",
+                                                   "getfilesizetext",   "getfiledatetext"};
   if (std::find(std::begin(kCommands), std::end(kCommands), name) == std::end(kCommands)) return false;
   if (name == "getfilegroupdir" && !withGroupDir) return false;
   if (m_current == nullptr) {
@@ -134,6 +135,8 @@ bool SharedFileCursor::execFileCommand(std::string_view name, OutputSink& out, T
   else if (name == "getfilename") writeText(out, f.fileName, args);
   else if (name == "getfilesize") out.Write(kilo1(f.fileSize));
   else if (name == "getfiledate") out.Write(localTime(f.creationTime, kLongDate));
+  else if (name == "getfilesizetext") out.Write(sizeText(f.fileSize));
+  else if (name == "getfiledatetext") out.Write(dateText(f.creationTime));
   else if (name == "getfiledescription") writeText(out, f.description, args);
   else if (name == "getfilegroup") writeText(out, f.groupName, args);
   else if (name == "getfilelocallocation") writeText(out, f.localPath, args);
@@ -208,6 +211,10 @@ void SharedDirProvider::Eval(TemplateValue& result, std::string_view name, Outpu
     result.setInteger(m_current != nullptr ? 1 : 0);
   } else if (name == "hasmorepath") {
     result.setInteger(m_walk.next(m_dir) ? 1 : 0);
+  } else if (name == "getdrivefiles") {  // the counts also as values, for a page's plurals
+    result.setInteger(m_hasDrive ? m_driveFiles : 0);
+  } else if (name == "getdirnumberoffiles") {
+    result.setInteger(m_currentDir != nullptr ? m_currentDir->count : 0);
   } else {
     out.Write(templates::commandUnknownText(name));
   }
@@ -302,6 +309,10 @@ void SharedFileProvider::Eval(TemplateValue& result, std::string_view name, Outp
     result.setInteger(m_current != nullptr ? 1 : 0);
   } else if (name == "numberoffiles") {
     result.setInteger(static_cast<int32_t>(m_files.size()));
+  } else if (name == "groupnumberoffiles") {  // the counts also as values, for a page's plurals
+    result.setInteger(m_group != nullptr ? m_group->count : 0);
+  } else if (name == "directorynumberoffiles") {
+    result.setInteger(m_dir != nullptr ? m_dir->count : 0);
   } else if (name == "hasmoregroups") {
     buildGroups();
     m_group = m_nextGroup < m_groups.size() ? &m_groups[m_nextGroup++] : nullptr;
@@ -423,6 +434,10 @@ void SharedGroupProvider::Eval(TemplateValue& result, std::string_view name, Out
       ++m_nextComponent;
       result.setInteger(1);
     }
+  } else if (name == "numberofgroupfiles") {  // the counts also as values, for a page's plurals
+    result.setInteger(m_groupFiles);
+  } else if (name == "getdirnumberoffiles") {
+    result.setInteger(m_currentDir != nullptr ? m_currentDir->count : 0);
   } else {
     out.Write(templates::commandUnknownText(name));
   }

@@ -45,7 +45,8 @@ class Pages : public ::testing::Test {
 
   void SetUp() override {
     m_dir = fs::temp_directory_path() / ("vantrel_pages_" + std::to_string(::getpid()));
-    fs::create_directories(m_dir / "share folder");
+    fs::create_directories(m_dir / "share folder" / "sub folder");
+    fs::create_directories(m_dir / "share folder" / ".hidden");
     std::ofstream(m_dir / "share folder" / "notes.txt") << "notes";
     m_facts = std::make_unique<FixtureFacts>((m_dir / "alice.dat").string());
     m_facts->home = (m_dir / "share folder").string();
@@ -98,49 +99,84 @@ std::vector<std::string> linkTargets(const std::string& page) {
   return targets;
 }
 
+// Each row: a page, the request, what the command behind it did (result text,
+// items done and failed), the texts a person must read and those that would
+// mislead. Successes are never shown over failures.
 TEST_F(Pages, EveryPageRendersCleanlyWithItsText) {
+  struct Outcome {
+    std::string text;
+    int32_t done = 0, failed = 0;
+  };
   struct PageCase {
     std::string name;
     std::vector<std::pair<std::string, std::string>> params;
     std::vector<std::string> texts;
+    std::vector<std::string> absent = {};
+    Outcome outcome = {};
+    std::string peer = "192.168.1.10";  // the owner
   };
+  const std::string sharedOne = "Shared /srv/a.mp3 <BR>\n";
+  const std::string notShared = "Could not share /srv/b.mp3 - Not readable<BR>\n";
+  const std::string gone = "Could not remove fileID 99 - is not being shared by this file manager<BR>\n";
   const std::vector<PageCase> cases{
       {"client-file_info_template.html", {{"fileid", "11"}},
-       {"Blue &lt;Train&gt;.mp3", "4200 KB", "file 11", "Downloads", "Save description", "Upload and replace"}},
-      {"client-file_editdesc_template.html", {{"fileid", "12"}}, {"Describe Giant Steps.mp3", "Save description"}},
+       {"Blue &lt;Train&gt;.mp3", "4.2 MB", "file 11", "Downloads", "Save description", "Upload and replace"}},
+      {"client-file_info_template.html", {{"fileid", "99"}},
+       {"No such file", "not shared here"},
+       {"No requested file", "/filedescription", "/sendfile", "/removeFiles"}},
+      {"client-file_editdesc_template.html", {{"fileid", "12"}}, {"Describe Giant Steps.mp3", "Save description", "3.1 MB"}},
+      {"client-file_editdesc_template.html", {{"fileid", "99"}}, {"No such file"}, {"No requested file", "/filedescription"}},
       {"client-share_files_template.html", {{"groupname", "Jazz"}, {"groupid", "5"}},
-       {"Share files", "notes.txt", "Share the checked files", "name=\"share\""}},
+       {"Share files", "notes.txt", "Share the checked files and folders", "name=\"share\"", "You are in <b>",
+        "share folder</b>", "sub folder", "2 entries"},
+       {".hidden", "..<"}},
       {"client-loading_share_window_template.html", {}, {"Opening the share window"}},
       {"client-first_time.html", {}, {"first time you share files"}},
-      {"client-successfully_shared_files_template.html", {}, {"Files shared", "3 files were shared"}},
-      {"client-successfully_removed_files_template.html", {}, {"Files removed"}},
-      {"client-successfully_removed_users_template.html", {}, {"Users disconnected"}},
-      {"client-connected_users_template.html", {}, {"Who is connected", "bob", "10.1.1.7", "1 connections"}},
+      {"client-successfully_shared_files_template.html", {}, {"Files shared", "The files you checked are now shared."},
+       {}, {sharedOne + sharedOne, 2, 0}},
+      {"client-successfully_shared_files_template.html", {},
+       {"Some files shared", "1 file was shared; 1 could not be shared", "Not readable"},
+       {"The files you checked are now shared."}, {sharedOne + notShared, 1, 1}},
+      {"client-successfully_shared_files_template.html", {}, {"Nothing shared", "Not readable"},
+       {"now shared", "Files shared"}, {notShared, 0, 1}},
+      {"client-successfully_shared_files_template.html", {}, {"Nothing shared", "No file or folder was checked."},
+       {"now shared", "NULL data"}},
+      {"client-successfully_removed_files_template.html", {}, {"Files removed"}, {}, {"Removed a.mp3 <BR>\n", 1, 0}},
+      {"client-successfully_removed_files_template.html", {}, {"Nothing removed", "is not being shared"},
+       {"Files removed", "NULL data"}, {gone, 0, 1}},
+      {"client-successfully_removed_files_template.html", {}, {"Some files removed", "1 file is no longer shared"},
+       {"Files removed<"}, {"Removed a.mp3 <BR>\n" + gone, 1, 1}},
+      {"client-successfully_removed_users_template.html", {}, {"Users disconnected"}, {}, {"Removed 10.1.1.7\n<BR>", 1, 0}},
+      {"client-successfully_removed_users_template.html", {}, {"Nobody disconnected", "may have already disconnected"},
+       {"Users disconnected"}, {"Could not remove 10.1.1.7 - session not found, this user may have already disconnected<BR>\n", 0, 1}},
+      {"client-connected_users_template.html", {}, {"Who is connected", "bob", "10.1.1.7", "1 connection &middot;"},
+       {"this computer</span>"}},
       {"client-connected_users_extended_template.html", {}, {"bob", "Disconnect", "name=\"id\"", "name=\"ip\""}},
-      {"client-shared_show_all_template.html", {}, {"All shared files", "Giant Steps.mp3", "manual.pdf", "3 files"}},
-      {"client-shared_show_all_by_group_template.html", {{"sort", "1"}}, {"Jazz", "Docs", "Giant Steps.mp3"}},
-      {"client-shared_show_all_by_dirs_template.html", {{"sort", "2"}}, {"/srv/music/", "/srv/docs/", "manual.pdf"}},
+      {"client-shared_show_all_template.html", {}, {"All shared files", "Giant Steps.mp3", "manual.pdf", "3 files", "4.2 MB", "900.0 KB"}},
+      {"client-shared_show_all_by_group_template.html", {{"sort", "1"}}, {"Jazz", "Docs", "Giant Steps.mp3", "1 file"}, {"1 files"}},
+      {"client-shared_show_all_by_dirs_template.html", {{"sort", "2"}}, {"/srv/music/", "/srv/docs/", "manual.pdf", "2 files"}},
       {"client-shared_groups_template.html", {}, {"Shared groups", "Jazz", "Docs"}},
       {"client-shared_groups_directories_template.html", {{"groupid", "5"}, {"groupname", "Jazz"}},
        {"Jazz", "Coltrane", "Giant Steps.mp3", "2 files in this group"}},
-      {"client-shared_directories_template.html", {{"dir", "/srv/"}}, {"Shared folders", "music", "docs"}},
-      {"client-info_template.html", {}, {"alice", "8323"}},
+      {"client-shared_directories_template.html", {{"dir", "/srv/"}}, {"Shared folders", "music", "docs", "1 file"}, {"1 files"}},
+      {"client-info_template.html", {}, {"alice", "8323", "13.1 MB"}, {"Megs"}},
   };
   for (const PageCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    SessionRequest request("192.168.1.10");  // the owner
-    request.m_session.setResultText("3 files were shared");
+    SCOPED_TRACE(c.name + " " + (c.params.empty() ? c.outcome.text : c.params.front().second));
+    SessionRequest request(c.peer);
+    request.m_session.setResultText(c.outcome.text);
+    request.m_session.resultDone = c.outcome.done;
+    request.m_session.resultFailed = c.outcome.failed;
     for (const auto& [n, v] : c.params) request.add(n, v);
     const Rendered r = render(c.name, request);
     ASSERT_EQ(r.code, err::kOk);
     EXPECT_TRUE(r.reports.empty()) << r.reports.front();
     for (const char* fault : kProviderFaults) {
-      if (c.name.find("successfully") == std::string::npos || std::string(fault) != "NULL data") {
-        const size_t at = r.page.find(fault);
-        EXPECT_EQ(at, std::string::npos) << r.page.substr(at < 80 ? 0 : at - 80, 160);
-      }
+      const size_t at = r.page.find(fault);
+      EXPECT_EQ(at, std::string::npos) << r.page.substr(at < 80 ? 0 : at - 80, 160);
     }
     for (const std::string& text : c.texts) EXPECT_NE(r.page.find(text), std::string::npos) << text;
+    for (const std::string& text : c.absent) EXPECT_EQ(r.page.find(text), std::string::npos) << text;
     // Links and forms that come back to this server carry a token.
     for (const std::string& target : linkTargets(r.page)) {
       const bool command = target.rfind("/template/", 0) == 0 || target.rfind("/addFiles", 0) == 0 ||
@@ -153,12 +189,28 @@ TEST_F(Pages, EveryPageRendersCleanlyWithItsText) {
   }
 }
 
+// This computer's own page views are marked in the list of who is connected.
+TEST_F(Pages, OwnPageViewsAreMarked) {
+  m_facts->addSession(m_facts->ownAddress(), "");
+  SessionRequest request("10.1.1.7");
+  const Rendered r = render("client-connected_users_template.html", request);
+  EXPECT_NE(r.page.find("2 connections"), std::string::npos);
+  const size_t badge = r.page.find("this computer</span>");
+  ASSERT_NE(badge, std::string::npos);
+  // On the row of the own address, not on bob's.
+  const size_t rowStart = r.page.rfind("<tr>", badge);
+  const std::string row = r.page.substr(rowStart, r.page.find("</tr>", badge) - rowStart);
+  EXPECT_NE(row.find(m_facts->ownAddress()), std::string::npos) << row;
+  EXPECT_EQ(r.page.find("this computer</span>", badge + 1), std::string::npos);
+}
+
 TEST_F(Pages, ErrorPageShowsCodeTitleMessageAndBackLink) {
   SessionRequest request("10.1.1.7");
   request.m_session.fileId = err::kTooManyUsers;
   const Rendered r = render("client-error_template.html", request);
   ASSERT_EQ(r.code, err::kOk);
-  const ErrorText text = lookupError(err::kTooManyUsers, ErrorContext{10, 5, {}});
+  // The limit named is the one the client enforces, not the stored setting.
+  const ErrorText text = lookupError(err::kTooManyUsers, ErrorContext{m_facts->enforcedMaxUsers, 5, {}});
   EXPECT_NE(r.page.find("31"), std::string::npos);
   EXPECT_NE(r.page.find(text.title), std::string::npos);
   EXPECT_NE(r.page.find(text.message), std::string::npos);

@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <netdb.h>
 #include <unistd.h>
 
@@ -10,6 +11,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "catalogue/share_run.h"
+#include "core/error_table.h"
 #include "core/log.h"
 #include "fileserver/file_server.h"
 #include "fileserver/commands/upload_command.h"
@@ -110,41 +113,77 @@ CommandResult addFilesCommand(const RequestParams& params, ProtocolContext& ctx,
   const std::string groupDir = params.firstOr("groupdirname", "");
 
   CommandResult result;
+  bool full = false;
+  auto failed = [&](const std::string& path, const char* why) {
+    ++result.failed;
+    appendResultLine(result.text, "Could not share " + path + " - " + why + "<BR>\n", full);
+  };
   std::vector<CVantreldFile> records;
+  std::vector<std::string> folders;
   for (const std::string& path : params.all("share")) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      folders.push_back(path);
+      continue;
+    }
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd) {
-      result.text += "Could not share " + path + " - Not readable<BR>\n";
+      failed(path, "Not readable");
       continue;
     }
     CVantreldFile record(path);
     if (!record.Verify()) {
-      result.text += "Could not share " + path + " - Error verifying file<BR>\n";
+      failed(path, "Error verifying file");
       continue;
     }
     records.push_back(std::move(record));
   }
+  if ((!records.empty() || !folders.empty()) && !ctx.state.Connected()) {
+    return {command_error::kNotConnected, result.text, 0, result.failed};
+  }
   if (!records.empty()) {
-    if (!ctx.state.Connected()) return {command_error::kNotConnected, result.text};
     std::vector<FileRegistration> registrations;
     for (const CVantreldFile& record : records) registrations.push_back({record.fileName, record.fileSize, 0});
-    if (const int rc = AddFiles(ctx, registrations, dirId, nullptr); rc != 0) return {rc, result.text};
-    bool full = false;
+    if (const int rc = AddFiles(ctx, registrations, dirId, nullptr); rc != 0) return {rc, result.text, 0, result.failed};
     std::vector<CVantreldFile> shared;
     for (std::size_t i = 0; i < records.size(); ++i) {
-      if (registrations[i].fileId <= 0) continue;
       CVantreldFile& record = records[i];
+      if (registrations[i].fileId <= 0) {
+        // The server gave no ID: nothing was shared, and the person must know.
+        failed(record.localPath, "the server did not register it");
+        continue;
+      }
       record.fileId = registrations[i].fileId;
       record.groupName = *groupName;
       record.groupDirPath = groupDir;
       record.groupId = groupId;
       record.dirId = dirId;
+      ++result.done;
       appendResultLine(result.text, "Shared " + record.localPath + " <BR>\n", full);
       ctx.logText("Shared " + record.localPath + " - file ID " + std::to_string(record.fileId), 1);
       shared.push_back(std::move(record));
     }
     // One save for the whole form, however many files it shares.
     if (!shared.empty()) list.AddBatch(std::move(shared));
+  }
+  // A folder is shared with everything below it, its sub-folders becoming
+  // folders on the server under the chosen one.
+  for (const std::string& folder : folders) {
+    const std::size_t before = list.size();
+    ShareRun run(ctx, list);
+    const int rc = run.ShareLocalPaths({folder}, ShareDestination{groupId, *groupName, dirId, groupDir});
+    const auto shared = static_cast<int32_t>(list.size() - std::min(before, list.size()));
+    result.done += shared;
+    if (rc != 0) {
+      ++result.failed;
+      appendResultLine(result.text,
+                       "Could not share all of " + folder + " - " + std::to_string(rc) + " " + errorTitle(rc) + "<BR>\n",
+                       full);
+    } else if (shared == 0) {
+      failed(folder, "the folder holds no file to share");
+    } else {
+      appendResultLine(result.text, "Shared " + folder + " (" + std::to_string(shared) + (shared == 1 ? " file" : " files") + ") <BR>\n", full);
+    }
   }
   ctx.logText("Finished sharing files", 2);
   return result;
@@ -159,8 +198,9 @@ CommandResult removeFilesCommand(const RequestParams& params, ProtocolContext& c
   std::vector<int32_t> asked;
   for (const std::string& value : params.all("stopsharing")) {
     int32_t id = 0;
-    if (!parseId(value, id)) continue;
-    if (!list.Contains(id)) {
+    if (!parseId(value, id) || !list.Contains(id)) {
+      // Already gone (removed from another page, or by the server) or never shared.
+      ++result.failed;
       result.text += "Could not remove fileID " + value + " - is not being shared by this file manager<BR>\n";
       continue;
     }
@@ -173,9 +213,10 @@ CommandResult removeFilesCommand(const RequestParams& params, ProtocolContext& c
   }
   if (!ids.empty()) {
     const int rc = ctx.state.Connected() ? RemoveFiles(ctx, ids, nullptr) : command_error::kNotConnectedRemove;
-    if (rc != 0 && rc != 501) return {rc, result.text};
+    if (rc != 0 && rc != 501) return {rc, result.text, 0, result.failed};
     bool full = false;
     for (const std::string& name : names) {
+      ++result.done;
       appendResultLine(result.text, "Removed " + name + " <BR>\n", full);
       ctx.logText("Removed " + name, 2);
     }
@@ -194,9 +235,11 @@ CommandResult removeUsersCommand(const RequestParams& params, const std::functio
     const std::string address = i < addresses.size() ? addresses[i] : "Unknown IP";
     int32_t id = 0;
     if (parseId(ids[i], id) && stopSession(id)) {
+      ++result.done;
       result.text += "Removed " + address + "\n<BR>";
       logText(log, "Removed user " + address, 1);
     } else {
+      ++result.failed;
       result.text += "Could not remove " + address +
                      " - session not found, this user may have already disconnected<BR>\n";
       logText(log, "Could not remove " + address + " - session not found", 2);
@@ -229,6 +272,8 @@ void SharingCommands::answer(FileServerConnection& connection, const CommandResu
     return;
   }
   connection.session().setResultText(result.text);
+  connection.session().resultDone = result.done;
+  connection.session().resultFailed = result.failed;
   connection.resourceName() = page;
   connection.sendTemplate(FileServerConnection::kStatusOk);
 }

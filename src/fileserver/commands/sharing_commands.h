@@ -41,6 +41,8 @@ inline constexpr int kNotConnectedRemove = 701;
 struct CommandResult {
   int code = 0;
   std::string text;  // the result page's text
+  int32_t done = 0;    // items that were done (files shared, removed; users disconnected)
+  int32_t failed = 0;  // items that could not be done, each with its line in `text`
 };
 
 // The result text keeps within this many characters; the first line that would

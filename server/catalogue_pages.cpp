@@ -81,7 +81,7 @@ std::string CataloguePages::fileTable(const WebRequest& req, const std::vector<F
       it = allowed.emplace(f.groupId, m_ctx.catalogue.mayDownload(f.groupId, req.user ? req.user->id : 0)).first;
     }
     const bool online = m_ctx.sessions.online(f.clientId, m_ctx.now());
-    const std::string url = it->second && online ? downloadUrl(m_ctx.sessions, f, req.peerIp, who) : std::string();
+    const std::string url = it->second && online ? browserDownloadUrl(m_ctx.sessions, f, req.peerIp, who) : std::string();
     html += "<tr><td>";
     html += url.empty() ? htmlEscape(f.name) : "<a href=\"" + htmlEscape(url) + "\">" + htmlEscape(f.name) + "</a>";
     html += "</td><td>" + sizeText(f.size) + "</td><td>" + htmlEscape(f.ownerName) + "</td><td class=\"muted\">";

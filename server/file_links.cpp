@@ -20,6 +20,17 @@ std::string downloadUrl(const SessionTable& sessions, const FileRow& file, const
          "&username=" + urlEncode(requesterName.empty() ? "guest" : requesterName) + "&@token=" + token;
 }
 
+std::string browserDownloadUrl(const SessionTable& sessions, const FileRow& file, const std::string& requesterIp,
+                               const std::string& requesterName) {
+  std::string url = downloadUrl(sessions, file, requesterIp, requesterName);
+  // The file server keeps resource names up to 159 characters.
+  constexpr std::size_t kMaxName = 159;
+  const std::string name = urlEncode(file.name);
+  const std::size_t at = url.find("/getfile/?");
+  if (at != std::string::npos && !name.empty() && name.size() <= kMaxName) url.insert(at + 9, name);
+  return url;
+}
+
 std::string shareFilesUrl(const ClientSession& session, int64_t dirId, int64_t groupId, const std::string& groupName,
                           const std::string& groupDirName) {
   if (session.port <= 0) return {};

@@ -21,6 +21,15 @@ namespace vantrel::server {
 std::string downloadUrl(const SessionTable& sessions, const FileRow& file, const std::string& requesterIp,
                         const std::string& requesterName);
 
+// downloadUrl for a browser: the path ends with the file's name
+// ("/getfile/Night%20Train.mp3?fileid=…"), so the browser saves the file under
+// its own name. The file server goes by the first path segment and "fileid",
+// so the name changes nothing there. Names too long for the file server's
+// request line keep the plain link; the client's download manager, whose
+// target is short, always gets the plain one from downloadUrl.
+std::string browserDownloadUrl(const SessionTable& sessions, const FileRow& file, const std::string& requesterIp,
+                               const std::string& requesterName);
+
 // The share page of the user's own client, or "" without a session.
 std::string shareFilesUrl(const ClientSession& session, int64_t dirId, int64_t groupId, const std::string& groupName,
                           const std::string& groupDirName);

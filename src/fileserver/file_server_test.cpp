@@ -177,13 +177,21 @@ TEST_F(FileServerTest, DownloadsSendTheRightBytesForEveryRange) {
     ASSERT_GE(reply.size(), tail.size());
     EXPECT_EQ(reply.substr(reply.size() - tail.size()), tail);
   }
+  // Browsers get links whose path ends with the file's name, so that they save
+  // it under that name; the file server goes by "getfile" and "fileid" alone.
+  for (const char* path : {"/getfile/Night%20Train.mp3?fileid=77", "/getfile/a%2Fb?fileid=77&username=bob"}) {
+    SCOPED_TRACE(path);
+    const std::string named = get(path);
+    EXPECT_EQ(named.substr(0, 17), "HTTP/1.0 200 OK\r\n");
+    EXPECT_EQ(named.substr(named.size() - 1000), content);
+  }
   // Only the exact header name counts.
   const std::string lower = get("/getfile/?fileid=77", "range: bytes=100-\r\n");
   EXPECT_EQ(lower.substr(0, 17), "HTTP/1.0 200 OK\r\n");
   EXPECT_EQ(lower.substr(lower.size() - 1000), content);
 
-  EXPECT_EQ(host.filesSent, 7);  // the 416 reply sent nothing
-  EXPECT_EQ(files.Lookup(kFileId)->downloadCount, 7);
+  EXPECT_EQ(host.filesSent, 9);  // the 416 reply sent nothing
+  EXPECT_EQ(files.Lookup(kFileId)->downloadCount, 9);
   const auto recent = server.recentUploads().entries();
   ASSERT_FALSE(recent.empty());
   EXPECT_EQ(recent[0].result, "Success");

@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "catalogue/durable_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 #include "platform/unique_fd.h"
@@ -64,6 +66,27 @@ std::string replaceFileDurably(const std::string& path, std::span<const uint8_t>
   UniqueFd folder(::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (folder) ::fsync(folder.get());
   return {};
+}
+
+int removeLeftoverTemporaries(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = folderOf(path);
+  const std::string prefix = (slash == std::string::npos ? path : path.substr(slash + 1)) + ".tmp-";
+  constexpr std::size_t kUniquePart = 6;  // the XXXXXX of mkostemp
+  const std::time_t old = std::time(nullptr) - 60;
+  int removed = 0;
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return 0;
+  while (const dirent* e = ::readdir(dir)) {
+    const std::string name = e->d_name;
+    if (name.size() != prefix.size() + kUniquePart || name.compare(0, prefix.size(), prefix) != 0) continue;
+    const std::string full = folder + "/" + name;
+    struct stat st {};
+    if (::lstat(full.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_mtime > old) continue;
+    if (::unlink(full.c_str()) == 0) ++removed;
+  }
+  ::closedir(dir);
+  return removed;
 }
 
 }  // namespace vantrel

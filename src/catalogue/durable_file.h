@@ -16,4 +16,10 @@ namespace vantrel {
 // then untouched and no temporary file is left behind).
 std::string replaceFileDurably(const std::string& path, std::span<const uint8_t> bytes);
 
+// Removes the temporary files that replacements of `path` left behind when
+// they were cut short (the process killed, the machine off): "<path>.tmp-"
+// and six characters, older than a minute, so that a save running in another
+// process at this moment keeps its own. Returns how many went.
+int removeLeftoverTemporaries(const std::string& path);
+
 }  // namespace vantrel

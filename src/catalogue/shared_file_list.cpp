@@ -104,6 +104,10 @@ void SharedFileList::log(const std::string& text, int level) const {
 
 bool SharedFileList::Load() {
   log("Loading shared file list from disk " + m_archivePath, 3);
+  // Saves that were cut short leave their temporary files; they would pile up.
+  if (const int removed = removeLeftoverTemporaries(m_archivePath); removed > 0) {
+    log("Removed " + std::to_string(removed) + " unfinished saves of " + m_archivePath, 1);
+  }
   std::vector<uint8_t> data;
   std::scoped_lock lock(m_lock);
   if (const std::string error = readWholeFile(m_archivePath, data); !error.empty()) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -235,6 +236,35 @@ TEST(SharedFileList, RemoveReleasesTheRecordAndSaves) {
   ASSERT_TRUE(reloaded.Load());
   EXPECT_EQ(reloaded.size(), 1u);
   EXPECT_TRUE(reloaded.Contains(22));
+}
+
+// Saves cut short (killed, a crash, the machine off) leave "<name>.tmp-XXXXXX"
+// behind; the next load removes them, but not a save of this moment, not
+// another user's and not a file that only looks alike.
+TEST(SharedFileList, LoadRemovesUnfinishedSavesOnly) {
+  ScratchDir dir;
+  const std::string path = dir.file("alice.dat");
+  { SharedFileList(path).Add(record(5)); }
+  namespace fs = std::filesystem;
+  const auto hourAgo = fs::file_time_type::clock::now() - std::chrono::hours(1);
+  const struct {
+    const char* name;
+    bool old;
+    bool stays;
+  } cases[] = {
+      {"alice.dat.tmp-Ab3xZ9", true, false}, {"alice.dat.tmp-q1w2e3", true, false},
+      {"alice.dat.tmp-now123", false, true},  // a save running right now
+      {"bob.dat.tmp-Ab3xZ9", true, true},     {"alice.dat.tmp-toolong1", true, true},
+      {"alice.dat.tmp-", true, true},
+  };
+  for (const auto& c : cases) {
+    std::ofstream(dir.file(c.name)) << "partial";
+    if (c.old) fs::last_write_time(dir.file(c.name), hourAgo);
+  }
+  SharedFileList list(path);
+  ASSERT_TRUE(list.Load());
+  EXPECT_TRUE(list.Contains(5));
+  for (const auto& c : cases) EXPECT_EQ(fs::exists(dir.file(c.name)), c.stays) << c.name;
 }
 
 TEST(SharedFileList, BatchWritesTheSameArchiveAsSingleAdds) {

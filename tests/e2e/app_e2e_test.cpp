@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <span>
 #include <string>
 #include <thread>
@@ -219,6 +220,40 @@ std::string loginFromOtherMachine(int port, const std::string& user, const std::
   return exchange(port, request, "127.0.0.2");
 }
 
+// A start-up step that fails says so in its own words, never as a login code
+// that happens to share its number.
+TEST_F(AppE2eTest, UnreadablePageArchiveStopsWithItsOwnMessage) {
+  fs::create_directories(dir.path() / "broken");
+  writeFile("broken/filedata.dat", "not an archive");
+  Program client({VANTRELD_BIN, "--home", (dir.path() / "broken").string(), "--user", "alice", "--password-file",
+                  (dir.path() / "good").string(), "--server", "127.0.0.1:" + std::to_string(port), "--port", "0",
+                  "--udp-port", "0"},
+                 env());
+  EXPECT_EQ(client.wait(), 1) << client.output();
+  EXPECT_NE(client.output().find("vantreld: Could not load packed filedata.dat\n"), std::string::npos)
+      << client.output();
+  EXPECT_EQ(client.output().find("login failed"), std::string::npos) << client.output();
+}
+
+// -v shows the detail lines a supporter asks for: connections, logins, pings.
+TEST_F(AppE2eTest, VerboseShowsConnectionsAndLoginDetail) {
+  auto quiet = vantreld("home", "good");
+  ASSERT_TRUE(quiet->printed("your pages: ")) << quiet->output();
+  const size_t portAt = quiet->output().find("http://127.0.0.1:") + 17;
+  EXPECT_EQ(ownPageStatus(std::stoi(quiet->output().substr(portAt))), "HTTP/1.0 200 OK");
+  quiet->signal(SIGTERM);
+  ASSERT_EQ(quiet->wait(), 0);
+  EXPECT_EQ(quiet->output().find("Got Connection"), std::string::npos);
+
+  auto verbose = vantreld("home", "good", {"-v"});
+  ASSERT_TRUE(verbose->printed("your pages: ")) << verbose->output();
+  const size_t at = verbose->output().find("http://127.0.0.1:") + 17;
+  EXPECT_EQ(ownPageStatus(std::stoi(verbose->output().substr(at))), "HTTP/1.0 200 OK");
+  EXPECT_TRUE(verbose->printed("Got Connection")) << verbose->output();
+  verbose->signal(SIGTERM);
+  EXPECT_EQ(verbose->wait(), 0);
+}
+
 TEST_F(AppE2eTest, LoginWhileSharingFromAnotherAddressWarnsAndKeepsTheFiles) {
   {
     auto first = vantreld("home", "good");
@@ -342,6 +377,13 @@ TEST_F(AppE2eTest, SharesServesAndStopsCleanlyWritingTheTotals) {
   auto second = vantreld("home2", "good", {"--reg", "Test"});
   EXPECT_EQ(second->wait(), 0);
   EXPECT_NE(second->output().find("another client runs"), std::string::npos) << second->output();
+  // Settings of its own (another $VANTREL_CONFIG_DIR) make another client,
+  // which runs beside the first even under the same root name.
+  auto beside = vantreld("home3", "good", {"--reg", "Test"}, 0, "config3");
+  EXPECT_TRUE(beside->printed("logged in as alice")) << beside->output();
+  EXPECT_EQ(beside->output().find("another client runs"), std::string::npos) << beside->output();
+  beside->signal(SIGTERM);
+  EXPECT_EQ(beside->wait(), 0) << beside->output();
 
   client->signal(SIGTERM);
   EXPECT_EQ(client->wait(), 0) << client->output();
@@ -381,6 +423,49 @@ TEST_F(AppNewDatabaseE2eTest, AFolderOfTwentyThousandFilesIsSharedAtOnce) {
   EXPECT_EQ(client->output().find("sharing failed"), std::string::npos);
   client->signal(SIGTERM);
   EXPECT_EQ(client->wait(), 0);
+}
+
+// A folder that a stopped run left shared in part is completed by the next
+// start with the same --share: what is missing is shared into the folders it
+// belongs to, and nothing twice. (Files that appeared since are the same case.)
+TEST_F(AppE2eTest, ShareCompletesAFolderSharedInPart) {
+  fs::create_directories(dir.path() / "shared" / "sub");
+  writeFile("shared/a.txt", "alpha");
+  writeFile("shared/sub/b.txt", "beta");
+  const std::vector<std::string> share = {"--share", (dir.path() / "shared").string()};
+  {
+    auto first = vantreld("home", "good", share);
+    ASSERT_TRUE(first->printed("sharing 2 files")) << first->output();
+    first->signal(SIGTERM);
+    ASSERT_EQ(first->wait(), 0);
+  }
+  writeFile("shared/c.txt", "gamma");
+  writeFile("shared/sub/d.txt", "delta");
+  fs::create_directories(dir.path() / "shared" / "sub" / "new");
+  writeFile("shared/sub/new/e.txt", "epsilon");
+  {
+    auto again = vantreld("home", "good", share);
+    ASSERT_TRUE(again->printed("sharing 5 files")) << again->output();
+    again->signal(SIGTERM);
+    ASSERT_EQ(again->wait(), 0);
+  }
+  SharedFileList list((dir.path() / "home" / "alice.dat").string());
+  ASSERT_TRUE(list.Load());
+  std::map<std::string, std::string> placed;  // local path -> server folder path
+  list.forEach([&](const CVantreldFile& f) { placed[f.localPath] = f.groupDirPath; });
+  const std::string top = (dir.path() / "shared").string();
+  const std::map<std::string, std::string> want = {
+      {top + "/a.txt", "shared"},           {top + "/c.txt", "shared"},
+      {top + "/sub/b.txt", "shared : sub"}, {top + "/sub/d.txt", "shared : sub"},
+      {top + "/sub/new/e.txt", "shared : sub : new"},
+  };
+  EXPECT_EQ(placed, want);
+  EXPECT_EQ(list.size(), 5u);  // one record per file: nothing registered twice
+  // The same start once more has nothing left to do.
+  auto third = vantreld("home", "good", share);
+  ASSERT_TRUE(third->printed("sharing 5 files")) << third->output();
+  third->signal(SIGTERM);
+  EXPECT_EQ(third->wait(), 0);
 }
 
 #ifdef VANTREL_CLIENT_BIN

@@ -96,10 +96,7 @@ int main(int argc, char** argv) {
       options.logRequests = true;
     } else if (arg == "--session-timeout" && hasValue) {
       const auto s = vantrel::server::parseNumber(argv[++i]);
-      if (!s || *s < 1) {
-        std::fprintf(stderr, "vantrel-server: --session-timeout wants a number of seconds above 0\n");
-        return 2;
-      }
+      if (!s || *s < 1) return badCommandLine("--session-timeout wants a number of seconds above 0");
       options.sessionTimeoutSeconds = *s;
     } else if (arg == "--demo-catalogue") {
       options.demoCatalogue = true;
@@ -107,7 +104,8 @@ int main(int argc, char** argv) {
       usage();
       return 0;
     } else if (!hasValue && (arg == "--db" || arg == "--listen" || arg == "--udp-port" || arg == "--add-user" ||
-                             arg == "--client-version" || arg == "--update-dir" || arg == "--update-comment")) {
+                             arg == "--client-version" || arg == "--update-dir" || arg == "--update-comment" ||
+                             arg == "--log" || arg == "--session-timeout")) {
       return badCommandLine(std::string(arg) + " needs a value");
     } else {
       return badCommandLine("unknown option " + std::string(arg));

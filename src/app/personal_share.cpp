@@ -54,6 +54,7 @@ int missingBelow(const std::string& folder, const std::set<std::string>& listed)
   std::error_code ec;
   for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     std::error_code kind;
+    if (it->is_symlink(kind) && it->is_directory(kind)) continue;  // links to folders are not followed
     if (it->is_directory(kind)) {
       missing += missingBelow(it->path().string(), listed);
     } else if (!isTemporaryName(it->path().filename().string()) && listed.count(it->path().string()) == 0) {
@@ -89,6 +90,7 @@ int completeFolder(ProtocolContext& ctx, ShareRun& run, const std::set<std::stri
   for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     std::error_code kind;
     const std::string path = it->path().string();
+    if (it->is_symlink(kind) && it->is_directory(kind)) continue;  // links to folders are not followed
     if (it->is_directory(kind)) {
       folders.push_back(path);
     } else if (!isTemporaryName(it->path().filename().string()) && listed.count(path) == 0) {

@@ -93,9 +93,10 @@ async function main() {
       ['client-share_files_template.html', 'groupname=Jazz&groupid=5', ['Share files', 'Holiday photos', 'track 000.mp3', 'page 1 of 3', 'Share the checked files']],
       ['client-first_time.html', '', ['Welcome to sharing']],
       ['client-loading_share_window_template.html', 'loading=1', ['Opening the share window']],
-      ['client-successfully_shared_files_template.html', '', ['Files shared']],
-      ['client-successfully_removed_files_template.html', '', ['Files removed']],
-      ['client-successfully_removed_users_template.html', '', ['Users disconnected']],
+      // Opened directly, no command ran: the result pages claim no success.
+      ['client-successfully_shared_files_template.html', '', ['Nothing shared', 'No file or folder was checked.']],
+      ['client-successfully_removed_files_template.html', '', ['Nothing removed']],
+      ['client-successfully_removed_users_template.html', '', ['Nobody disconnected']],
       ['client-info_template.html', '', ['alice']],
       ['client-file_editdesc_template.html', 'fileid=102', ['Describe Giant Steps.mp3', 'Save description']],
     ];
@@ -113,7 +114,7 @@ async function main() {
     await page.goto(tpl('client-shared_show_all_template.html'));
     await Promise.all([page.waitForLoadState('load'), page.click('a:has-text("Blue Train.mp3")')]);
     let body = await text();
-    check(body.includes('Blue Train.mp3') && body.includes('4200 KB') && body.includes('file 101'), 'file information shows name, size and description');
+    check(body.includes('Blue Train.mp3') && body.includes('4.2 MB') && body.includes('file 101'), 'file information shows name, size and description');
     if (!body.includes('Blue Train.mp3')) console.log(body);
     await shot('file_info');
     await page.fill('textarea[name=description]', 'Recorded 1957 & remastered <live>');

@@ -68,6 +68,7 @@ class DescriptionCommands : public CommandHandlers {
  private:
   void result(FileServerConnection& c, const char* page) {
     c.session().setResultText("Done.");
+    c.session().resultDone = 1;
     c.resourceName() = page;
     c.sendTemplate(200);
   }

@@ -52,6 +52,17 @@ function start(program, args, env, pattern, what) {
   });
 }
 
+function freePort() {
+  return new Promise((resolve, reject) => {
+    const probe = require('net').createServer();
+    probe.on('error', reject);
+    probe.listen(0, '127.0.0.1', () => {
+      const { port } = probe.address();
+      probe.close(() => resolve(port));
+    });
+  });
+}
+
 let failures = 0;
 function check(condition, what) {
   if (condition) {
@@ -85,8 +96,13 @@ async function main() {
     HOME: person, VANTREL_CONFIG_DIR: path.join(scratch, 'config'), XDG_RUNTIME_DIR: scratch,
     XDG_CONFIG_HOME: path.join(scratch, 'xdg'), VANTREL_WEB_HOST: `127.0.0.1:${server.match[1]}`,
   };
+  // The client tells the server its file server's port at login, before it
+  // listens: "any port" would reach the server as 0 and the web site would
+  // have no link to the client. A port the system just handed out is free.
+  const filePort = await freePort();
   const client = await start(vantreldPath, ['--home', home, '--user', 'alice', '--password-file',
-    path.join(scratch, 'password'), '--server', `127.0.0.1:${server.match[1]}`, '--port', '0', '--udp-port', '0'],
+    path.join(scratch, 'password'), '--server', `127.0.0.1:${server.match[1]}`, '--port', String(filePort),
+    '--udp-port', '0'],
   env, /file server on http:\/\/127\.0\.0\.1:(\d+)\//, 'vantreld');
   const clientBase = `http://127.0.0.1:${client.match[1]}`;
 

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "core/error_table.h"
+#include "core/log.h"
+#include "fileserver/request_params.h"
 #include "providers/fixture_facts.h"
 #include "providers/page_renderer.h"
 #include "templates/sample_providers.h"
@@ -282,6 +284,33 @@ TEST_F(Pages, RenderWhileTheListChanges) {
   stop = true;
   writer.join();
   EXPECT_EQ(clean.load(), 60);
+}
+
+// Whoever writes a page sees the parser's report where the running client
+// writes: on standard output and, naming the page, in the log.
+TEST_F(Pages, TheRunningClientReportsParseErrorsToOutputAndLog) {
+  templates::TemplateArchive archive;
+  templates::CFileArchiveEntry broken;
+  broken.content = "<# start #>fine<# endtmpl #>\n<# second #><# x := ; #><# endtmpl #>";
+  archive.add("client-broken.html", std::move(broken));
+  const std::string logPath = (m_dir / "log.txt").string();
+  std::string page;
+  {
+    Log log(logPath, Log::kDefaultMaxSizeKb, false);
+    ClientPageRenderer renderer(archive, *m_facts, &log);
+    UploadSession session(9);
+    RequestParams params;
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(renderer.render(PageContext{"client-broken.html", session, params, "127.0.0.1"}, page), err::kOk);
+    const std::string printed = ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(printed, "");
+    EXPECT_EQ(page, "fine");
+    std::ifstream in(logPath);
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string firstReport = printed.substr(0, printed.find('\n'));
+    EXPECT_NE(text.str().find("Template client-broken.html: " + firstReport), std::string::npos) << text.str();
+  }
 }
 
 TEST_F(Pages, MissingPageAndMissingStart) {

@@ -120,8 +120,16 @@ CommandResult addFilesCommand(const RequestParams& params, ProtocolContext& ctx,
   };
   std::vector<CVantreldFile> records;
   std::vector<std::string> folders;
-  for (const std::string& path : params.all("share")) {
+  for (std::string path : params.all("share")) {
     struct stat st {};
+    // The share page's check boxes carry the directory browser's form of a
+    // path, spaces written as "+": a path that is not there as given is read
+    // with them as spaces.
+    if (::stat(path.c_str(), &st) != 0 && path.find('+') != std::string::npos) {
+      std::string spaced = path;
+      std::replace(spaced.begin(), spaced.end(), '+', ' ');
+      if (::stat(spaced.c_str(), &st) == 0) path = std::move(spaced);
+    }
     if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
       folders.push_back(path);
       continue;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -78,10 +79,28 @@ TEST_F(SharingCommandsTest, AddFilesChecksParametersAndShares) {
       ctx, list);
   EXPECT_EQ(result.code, 0);
   EXPECT_EQ(result.text, "Could not share /nope/x.mp3 - Not readable<BR>\nShared " + good + " <BR>\n");
+  // The result page reads what was done and what failed from the counts.
+  EXPECT_EQ(result.done, 1);
+  EXPECT_EQ(result.failed, 1);
   const auto record = list.Lookup(1000);
   ASSERT_TRUE(record.has_value());
   EXPECT_EQ(record->dirId, 9);
   EXPECT_EQ(record->groupName, "Jazz");
+
+  // The share page writes spaces in its check box values as "+"; a name that
+  // really has a "+" is taken as it is.
+  const std::string spaced = make("two words.mp3");
+  const std::string plus = make("c+d.mp3");
+  std::string written = spaced;
+  std::replace(written.begin(), written.end(), ' ', '+');
+  const CommandResult both = addFilesCommand(
+      params({{"dirid", "9"}, {"groupid", "3"}, {"groupname", "Jazz"}, {"share", written}, {"share", plus}}), ctx, list);
+  EXPECT_EQ(both.failed, 0) << both.text;
+  EXPECT_EQ(both.done, 2);
+  std::vector<std::string> paths;
+  list.forEach([&](const CVantreldFile& f) { paths.push_back(f.localPath); });
+  EXPECT_NE(std::find(paths.begin(), paths.end(), spaced), paths.end());
+  EXPECT_NE(std::find(paths.begin(), paths.end(), plus), paths.end());
 }
 
 // Through the file server: "remotes" decides for another computer only.
@@ -118,6 +137,8 @@ TEST_F(SharingCommandsTest, RemoveFilesTellsTheServerOnce) {
   EXPECT_EQ(result.code, 0);
   EXPECT_EQ(result.text,
             "Could not remove fileID 8 - is not being shared by this file manager<BR>\nRemoved five.mp3 <BR>\n");
+  EXPECT_EQ(result.done, 1);
+  EXPECT_EQ(result.failed, 1);
   EXPECT_EQ(server.bodies(), std::vector<std::string>{"action=remove_file&fileid=5"});
   EXPECT_EQ(removeFilesCommand(RequestParams(), ctx, list).code, command_error::kNothingToStop);
 }

@@ -122,9 +122,9 @@ CommandResult addFilesCommand(const RequestParams& params, ProtocolContext& ctx,
   std::vector<std::string> folders;
   for (std::string path : params.all("share")) {
     struct stat st {};
-    // The share page's check boxes carry the directory browser's form of a
-    // path, spaces written as "+": a path that is not there as given is read
-    // with them as spaces.
+    // Share pages rendered before their check boxes carried the path as it is
+    // wrote spaces as "+" (a page left open in a browser still does): a path
+    // that is not there as given is read with them as spaces.
     if (::stat(path.c_str(), &st) != 0 && path.find('+') != std::string::npos) {
       std::string spaced = path;
       std::replace(spaced.begin(), spaced.end(), '+', ' ');

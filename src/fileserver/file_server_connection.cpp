@@ -109,15 +109,25 @@ void FileServerConnection::handleGet(const std::string& url) {
   m_resource = parts->resource;
   m_urlPath = parts->path;
   const std::string& command = parts->command;
-
-  if (equalsNoCase(command, "getfile")) {
+  const bool download = equalsNoCase(command, "getfile") || equalsNoCase(command, "getfileinfo") ||
+                        equalsNoCase(command, "images");
+  const TrustedHosts trusted = m_server.trustedHosts();
+  if (download && !hostHeaderAllowed(m_headers, trusted)) {
+    // Pages of other sites link downloads on purpose, so only the Host rule
+    // applies: it stops a page whose own name now points at this computer.
+    sendError(err::kTokenMissing, kForbidden);
+  } else if (equalsNoCase(command, "getfile")) {
     getFile();
   } else if (equalsNoCase(command, "getfileinfo")) {
     getFileInfo();
   } else if (equalsNoCase(command, "images")) {
     sendImage();
   } else if (equalsNoCase(command, "remove_file")) {
-    if (CommandHandlers* commands = m_server.commands()) {
+    // The central server's order never comes through a browser; a page that
+    // makes the browser send it is refused like any other command.
+    if (!browserMayDrive(m_headers, trusted)) {
+      sendError(err::kTokenMissing, kForbidden);
+    } else if (CommandHandlers* commands = m_server.commands()) {
       commands->removeFile(*this);
     } else {
       sendError(err::kUnrecognizedGetCommand, kStatusOk);

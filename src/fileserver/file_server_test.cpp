@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "core/testing/scratch_dir.h"
+#include "fileserver/file_server_connection.h"
 #include "fileserver/testing_fakes.h"
 #include "net/socket_io.h"
 #include "net/test_sockets.h"
@@ -300,17 +301,89 @@ TEST_F(FileServerTest, DeactivatedTransferStopsAndIsRecordedUnfinished) {
   EXPECT_EQ(host.awards[0].second, 0);
 }
 
+// Commands that only say that they ran, so that a refusal shows as nothing run.
+class RecordingCommands : public CommandHandlers {
+ public:
+  void removeFile(FileServerConnection& c) override { ran(c, "removeFile"); }
+  void sendFile(FileServerConnection& c, const std::vector<HeaderLine>&) override { ran(c, "sendFile"); }
+  void addFiles(FileServerConnection& c) override { ran(c, "addFiles"); }
+  void fileDescription(FileServerConnection& c) override { ran(c, "fileDescription"); }
+  void removeUsers(FileServerConnection& c) override { ran(c, "removeUsers"); }
+  void removeFiles(FileServerConnection& c) override { ran(c, "removeFiles"); }
+  std::atomic<int> calls{0};
+
+ private:
+  void ran(FileServerConnection& c, const std::string& what) {
+    ++calls;
+    sendText(c.socket(), "ran " + what);
+  }
+};
+
 TEST_F(FileServerTest, PagesOfOtherSitesCannotDriveTheServer) {
-  const std::string url = "/template/client-info_template.html?token=x$y";
-  EXPECT_EQ(get(url, "Origin: https://evil.example\r\n"), errorPage(403, 43));
-  EXPECT_EQ(get(url, "Host: rebound.example:8323\r\n"), errorPage(403, 43));
-  EXPECT_EQ(get(url, "Sec-Fetch-Site: cross-site\r\n"), errorPage(403, 43));
-  EXPECT_EQ(get(url, "Origin: http://localhost:8323\r\nHost: localhost:8323\r\n"),
-            page(200, "page client-info_template.html code -1"));
-  EXPECT_EQ(exchange("POST /systemmsg/?token=a$b HTTP/1.0\r\nReferer: http://evil.example/\r\nContent-length: 3\r\n\r\na=1"),
-            errorPage(403, 43));
-  // Downloads stay open to every site's links.
-  EXPECT_EQ(get("/getfile/?fileid=77", "Referer: https://evil.example/\r\n").substr(0, 17), "HTTP/1.0 200 OK\r\n");
+  RecordingCommands commands;
+  FileServer driven{host, renderer, files, &commands, nullptr};
+  ASSERT_EQ(driven.listen(0), kListenOk);
+  ASSERT_EQ(driven.start(), 0);
+  const std::string refused = errorPage(403, 43);
+  const std::string addFiles = "POST /addFiles/?token=a$b HTTP/1.0\r\nContent-length: 7\r\n";
+  const std::string removeFile = "GET /remove_file/?fileid=77 HTTP/1.0\r\n";
+  const std::string info = "GET /template/client-info_template.html?token=x$y HTTP/1.0\r\n";
+  struct Case {
+    const char* name;
+    std::string request;  // up to the headers' end
+    std::string want;     // the reply starts with this
+  };
+  const Case cases[] = {
+      {"origin named like loopback", addFiles + "Origin: http://127.evil.example\r\n", refused},
+      {"referer named like loopback", addFiles + "Referer: http://127.0.0.1.evil.example/x\r\n", refused},
+      {"origin named like localhost", addFiles + "Origin: http://localhost.evil.example\r\n", refused},
+      {"origin under the central server's name", addFiles + "Origin: http://central.example.evil.example\r\n",
+       refused},
+      {"origin another site", addFiles + "Origin: https://evil.example\r\n", refused},
+      {"opaque origin", addFiles + "Origin: null\r\n", refused},
+      {"cross-site fetch", addFiles + "Sec-Fetch-Site: cross-site\r\n", refused},
+      {"rebound host", addFiles + "Host: rebound.example:8323\r\n", refused},
+      {"loopback origin", addFiles + "Origin: http://127.0.0.1:8323\r\n", "ran addFiles"},
+      {"other loopback origin", addFiles + "Origin: http://127.0.0.2:8323\r\n", "ran addFiles"},
+      {"IPv6 loopback origin", addFiles + "Origin: http://[::1]:8323\r\n", "ran addFiles"},
+      {"localhost origin", addFiles + "Origin: http://LOCALHOST:8323\r\nHost: localhost:8323\r\n", "ran addFiles"},
+      {"central server page", addFiles + "Origin: https://central.example\r\n", "ran addFiles"},
+      {"no browser headers", addFiles, "ran addFiles"},
+      {"template from another site", info + "Origin: https://evil.example\r\n", refused},
+      {"template under a rebound name", info + "Host: rebound.example:8323\r\n", refused},
+      {"template from this computer", info + "Origin: http://localhost:8323\r\nHost: localhost:8323\r\n",
+       page(200, "page client-info_template.html code -1")},
+      {"remove_file from a page elsewhere", removeFile + "Sec-Fetch-Site: cross-site\r\n", refused},
+      {"remove_file with another origin", removeFile + "Origin: https://evil.example\r\n", refused},
+      {"remove_file with a look-alike referer", removeFile + "Referer: http://127.evil.example/\r\n", refused},
+      {"remove_file under a rebound name", removeFile + "Host: rebound.example:8323\r\n", refused},
+      {"remove_file from the central server", removeFile + "Host: 127.0.0.1:8323\r\n", "ran removeFile"},
+      {"download under a rebound name", "GET /getfile/?fileid=77 HTTP/1.0\r\nHost: rebound.example\r\n", refused},
+      {"file page under a rebound name", "GET /getfileinfo/?fileid=77 HTTP/1.0\r\nHost: rebound.example\r\n",
+       refused},
+      {"template image under a rebound name", "GET /images/logo.gif HTTP/1.0\r\nHost: rebound.example\r\n", refused},
+      {"download linked from another site",
+       "GET /getfile/?fileid=77 HTTP/1.0\r\nHost: 127.0.0.1:8323\r\nReferer: https://evil.example/\r\n",
+       header(200) + "Content-type: application/octet-stream"},
+      {"file page by address", "GET /getfileinfo/?fileid=77 HTTP/1.0\r\nHost: 127.0.0.1\r\n",
+       page(200, "page client-file_info_template.html code 77")},
+      {"image by this computer's name", "GET /images/logo.gif HTTP/1.0\r\nHost: localhost\r\n",
+       header(200) + "Content-type: image/gif"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const int before = commands.calls;
+    UniqueFd fd = vantrel::testing::connectLoopback(driven.port());
+    ASSERT_TRUE(fd);
+    const bool post = c.request.rfind("POST", 0) == 0;
+    sendAll(fd.get(), c.request + "\r\n" + (post ? "a=1&b=2" : ""));
+    const std::string reply = withoutDate(readAll(fd.get()));
+    EXPECT_EQ(reply.substr(0, c.want.size()), c.want);
+    if (c.want == refused) {
+      EXPECT_EQ(reply, refused);
+      EXPECT_EQ(commands.calls, before);
+    }
+  }
 }
 
 TEST_F(FileServerTest, RemoteCommandsNeedAnEncryptedToken) {

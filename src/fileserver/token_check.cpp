@@ -46,16 +46,32 @@ std::string_view stripPort(std::string_view authority) {
   return authority.substr(0, authority.find(':'));
 }
 
+bool isLoopbackOrOwn(std::string_view host, const TrustedHosts& trusted) {
+  in_addr parsed{};
+  if (inet_pton(AF_INET, std::string(host).c_str(), &parsed) == 1) {
+    if ((ntohl(parsed.s_addr) >> 24) == 127) return true;
+    for (const auto& own : trusted.ownAddresses) {
+      in_addr ownParsed{};
+      if (inet_pton(AF_INET, own.c_str(), &ownParsed) == 1 && ownParsed.s_addr == parsed.s_addr) return true;
+    }
+    return false;
+  }
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+    in6_addr parsed6{};
+    const std::string inner(host.substr(1, host.size() - 2));
+    return inet_pton(AF_INET6, inner.c_str(), &parsed6) == 1 && IN6_IS_ADDR_LOOPBACK(&parsed6);
+  }
+  return false;
+}
+
+// A page's host is this computer only as "localhost" or as an address of this
+// computer, parsed as an address: "127.evil.example" is a name anybody can
+// register. The central server's host is compared whole.
 bool isTrustedHost(std::string_view host, const TrustedHosts& trusted) {
   const std::string h = normalHost(host);
   if (h.empty()) return false;
-  if (h == "localhost" || h == "127.0.0.1" || h.rfind("127.", 0) == 0 || h == "[::1]") return true;
-  if (!trusted.hostName.empty() && h == normalHost(trusted.hostName)) return true;
-  if (!trusted.centralServerHost.empty() && h == normalHost(stripPort(trusted.centralServerHost))) return true;
-  for (const auto& own : trusted.ownAddresses) {
-    if (h == normalHost(own)) return true;
-  }
-  return false;
+  if (h == "localhost" || isLoopbackOrOwn(h, trusted)) return true;
+  return !trusted.centralServerHost.empty() && h == normalHost(stripPort(trusted.centralServerHost));
 }
 
 constexpr int kDownloadTokenNoGroup = 29;
@@ -116,6 +132,15 @@ std::string hostOfUrl(std::string_view url) {
   return std::string(stripPort(rest));
 }
 
+bool hostHeaderAllowed(const std::vector<HeaderLine>& headers, const TrustedHosts& trusted) {
+  const auto* host = findHeader(headers, "Host");
+  if (host == nullptr) return true;
+  const std::string name = normalHost(stripPort(host->value));
+  const bool ipLiteral = isIpv4Literal(name) || (name.size() > 2 && name.front() == '[' && name.back() == ']');
+  return name.empty() || name == "localhost" || ipLiteral ||
+         (!trusted.hostName.empty() && name == normalHost(trusted.hostName));
+}
+
 bool browserMayDrive(const std::vector<HeaderLine>& headers, const TrustedHosts& trusted) {
   if (const auto* site = findHeader(headers, "Sec-Fetch-Site"); site && equalsNoCase(site->value, "cross-site")) {
     return false;
@@ -126,15 +151,7 @@ bool browserMayDrive(const std::vector<HeaderLine>& headers, const TrustedHosts&
     // "Origin: null" comes from sandboxed or file pages: never ours.
     if (!isTrustedHost(hostOfUrl(origin->value), trusted)) return false;
   }
-  if (const auto* host = findHeader(headers, "Host")) {
-    const std::string name = normalHost(stripPort(host->value));
-    const bool ipLiteral = isIpv4Literal(name) || (name.size() > 2 && name.front() == '[' && name.back() == ']');
-    if (!name.empty() && name != "localhost" && !ipLiteral &&
-        (trusted.hostName.empty() || name != normalHost(trusted.hostName))) {
-      return false;
-    }
-  }
-  return true;
+  return hostHeaderAllowed(headers, trusted);
 }
 
 }  // namespace vantrel

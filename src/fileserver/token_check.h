@@ -39,11 +39,17 @@ struct TrustedHosts {
 };
 
 // Refuses (false) a request that a browser sent on behalf of another site: an
-// Origin (or, without one, Referer) naming a host other than ours, "localhost"
-// or the central server; Sec-Fetch-Site "cross-site"; or a Host that names
-// anything but "localhost", our host name or an IP address (DNS rebinding).
-// Requests without these headers pass.
+// Origin (or, without one, Referer) naming a host other than "localhost", an
+// address of this computer (loopback included) or the central server;
+// Sec-Fetch-Site "cross-site"; or a Host the next check refuses. Requests
+// without these headers pass.
 bool browserMayDrive(const std::vector<HeaderLine>& headers, const TrustedHosts& trusted);
+
+// The Host rule, for every command a browser can reach: a Host header, when
+// sent, names "localhost", our host name or an IP address. A page whose own
+// name was rebound to this computer sends its name and is refused; peers and
+// the central server address us by IP.
+bool hostHeaderAllowed(const std::vector<HeaderLine>& headers, const TrustedHosts& trusted);
 
 // The host of an absolute URL or an Origin ("http://h:1/x" gives "h"); "" if none.
 std::string hostOfUrl(std::string_view url);

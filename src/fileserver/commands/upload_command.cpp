@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <strings.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cstdlib>
+#include <optional>
 
 #include "net/socket_io.h"
 #include "platform/unique_fd.h"
@@ -26,6 +28,8 @@ constexpr std::size_t kMaxBoundary = 998;
 constexpr std::size_t kMaxPartHeaderBytes = 3000;
 constexpr int kWaitSeconds = 2;
 constexpr int kMaxBackupCounter = 1000;
+// Longest Content-length read as a number; the free space decides the rest.
+constexpr long long kMaxAnnouncedLength = 1LL << 60;
 
 bool contains(const std::string& text, const char* what) {
   const std::size_t n = std::strlen(what);
@@ -58,26 +62,47 @@ bool parseId(const std::string& text, int32_t& out) {
   return true;
 }
 
-// Streams the content up to the closing boundary into `out`; false when the
-// upload ended early or a write failed (`writeFailed` says which).
-bool copyContent(int fd, int out, const std::string& boundary, bool& writeFailed) {
+// Streams the content up to the closing boundary into `out`, at most `budget`
+// bytes. Returns upload::kOk, kTooLong past the budget, kWriteFailed when a
+// write failed, the upload ended early or came too slowly.
+int copyContent(int fd, int out, const std::string& boundary, uint64_t budget, const UploadLimits& limits) {
+  using Clock = std::chrono::steady_clock;
   bool heldCrLf = false;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::hours(24);
+  uint64_t written = 0;
+  auto windowEnd = Clock::now() + limits.idleWindow;
+  std::size_t windowBytes = 0;
   for (;;) {
-    std::string line;
-    if (readLine(fd, line, kContentLineBytes, kWaitSeconds, deadline) == 0) return false;
-    if (line.size() >= 3 && line.compare(0, boundary.size(), boundary) == 0) return true;
-    if (heldCrLf && !writeAll(out, "\r\n", 2)) {
-      writeFailed = true;
-      return false;
+    const auto now = Clock::now();
+    if (now >= windowEnd) {
+      if (windowBytes < limits.minBytesPerWindow) return upload::kWriteFailed;
+      windowEnd = now + limits.idleWindow;
+      windowBytes = 0;
     }
+    // A line waits at most to the window's end, so that one endless line
+    // cannot outlast it; a quiet spell of the usual wait ends the upload.
+    const auto lineDeadline = std::max(windowEnd, now + std::chrono::seconds(kWaitSeconds));
+    std::string line;
+    const std::size_t n = readLine(fd, line, kContentLineBytes, kWaitSeconds, lineDeadline);
+    if (n == 0) return upload::kWriteFailed;
+    windowBytes += n;
+    if (line.size() >= 3 && line.compare(0, boundary.size(), boundary) == 0) return upload::kOk;
+    if (heldCrLf && !writeAll(out, "\r\n", 2)) return upload::kWriteFailed;
     heldCrLf = line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0;
     if (heldCrLf) line.resize(line.size() - 2);
-    if (!writeAll(out, line.data(), line.size())) {
-      writeFailed = true;
-      return false;
-    }
+    written += line.size() + (heldCrLf ? 2 : 0);
+    if (written > budget) return upload::kTooLong;
+    if (!writeAll(out, line.data(), line.size())) return upload::kWriteFailed;
   }
+}
+
+// Bytes that may still be written beside `path`, keeping `margin` free.
+uint64_t spaceFor(const std::string& path, uint64_t margin) {
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  struct statvfs fs {};
+  if (::statvfs(folder.c_str(), &fs) != 0) return 0;
+  const uint64_t available = static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
+  return available > margin ? available - margin : 0;
 }
 
 }  // namespace
@@ -159,10 +184,15 @@ int backupBeforeReplace(const std::string& path, std::time_t when, std::string* 
 }
 
 int receiveUpload(int fd, const std::vector<HeaderLine>& headers, const RequestParams& params, SharedFileList& list,
-                  int32_t& fileId) {
+                  int32_t& fileId, const UploadLimits& limits) {
+  std::optional<long long> announced;
   for (const HeaderLine& h : headers) {
     if (::strcasecmp(h.name.c_str(), "Content-type") == 0 && !contains(h.value, "multipart/form-data")) {
       return upload::kEndWithoutReply;
+    }
+    if (::strcasecmp(h.name.c_str(), "Content-length") == 0) {
+      announced = contentLengthOf("Content-length: " + h.value, kMaxAnnouncedLength);
+      if (*announced < 0) return upload::kTooLong;
     }
   }
   std::string boundary;
@@ -201,27 +231,33 @@ int receiveUpload(int fd, const std::vector<HeaderLine>& headers, const RequestP
   if (!record) return upload::kFileNotShared;
   const std::string& path = record->localPath;
 
+  // The body holds the form around the file too, so the file is a little
+  // smaller than the announced length: comparing the whole length is safe.
+  const uint64_t budget = spaceFor(path, limits.freeSpaceMargin);
+  if (announced && static_cast<uint64_t>(*announced) > budget) return upload::kTooLong;
+
   std::string temp = path + ".upload-XXXXXX";
   UniqueFd out(::mkstemp(temp.data()));
   if (!out) return upload::kCannotCreate;
-  bool writeFailed = false;
-  const bool complete = copyContent(fd, out.get(), boundary, writeFailed);
-  if (!complete || ::fsync(out.get()) != 0) {
-    ::unlink(temp.c_str());
-    return upload::kWriteFailed;
+  int rc = copyContent(fd, out.get(), boundary, announced ? static_cast<uint64_t>(*announced) : budget, limits);
+  if (rc == upload::kOk && ::fsync(out.get()) != 0) rc = upload::kWriteFailed;
+  if (rc == upload::kOk) {
+    // The replaced file keeps its permission bits (mkstemp made the new content
+    // 0600), and its old content survives as a backup, taken only now so that
+    // a failed upload leaves none; without a backup the file is not replaced.
+    struct stat original {};
+    if (::stat(path.c_str(), &original) == 0) ::fchmod(out.get(), original.st_mode & 07777);
+    std::string backup;
+    if (backupBeforeReplace(path, std::time(nullptr), &backup) != 0) {
+      rc = upload::kCannotCreate;
+    } else if (::rename(temp.c_str(), path.c_str()) != 0) {
+      ::unlink(backup.c_str());
+      rc = upload::kWriteFailed;
+    }
   }
-  // The replaced file keeps its permission bits (mkstemp made the new content
-  // 0600), and its old content survives as a backup; without a backup the
-  // file is not replaced.
-  struct stat original {};
-  if (::stat(path.c_str(), &original) == 0) ::fchmod(out.get(), original.st_mode & 07777);
-  if (backupBeforeReplace(path, std::time(nullptr), nullptr) != 0) {
+  if (rc != upload::kOk) {
     ::unlink(temp.c_str());
-    return upload::kCannotCreate;
-  }
-  if (::rename(temp.c_str(), path.c_str()) != 0) {
-    ::unlink(temp.c_str());
-    return upload::kWriteFailed;
+    return rc;
   }
   CVantreldFile refreshed = *record;
   if (refreshed.Verify()) {

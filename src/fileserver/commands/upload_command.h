@@ -4,8 +4,11 @@
 // content of a shared file. Only the shared file's own path and its backup
 // copy are ever written, whatever name the form gives; the new content goes to
 // a temporary file beside it that replaces the file only when the upload
-// ended at its closing boundary. Runs on the connection's thread.
+// ended at its closing boundary; the old content is kept as a backup copy
+// only then. An upload that fails leaves no temporary file and no backup. Runs
+// on the connection's thread.
 
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <string>
@@ -20,6 +23,7 @@ namespace vantrel {
 namespace upload {
 inline constexpr int kOk = 0;
 inline constexpr int kEndWithoutReply = -1;  // malformed form: the request just ends
+inline constexpr int kTooLong = 8;  // announced or sent beyond what the disk can take
 inline constexpr int kNoFileId = 39;
 inline constexpr int kBadFileId = 40;
 inline constexpr int kFileNotShared = 41;
@@ -42,10 +46,22 @@ std::string uploadBackupPath(const std::string& path, std::time_t when, int coun
 // (`backupPath`, when given, then names the copy), else the errno.
 int backupBeforeReplace(const std::string& path, std::time_t when, std::string* backupPath);
 
+// How much an upload may take and how slowly it may come.
+struct UploadLimits {
+  // Kept free on the shared file's file system, besides the upload itself.
+  uint64_t freeSpaceMargin = 64ULL << 20;
+  // Each window must bring at least minBytesPerWindow (or the end of the
+  // upload): a sender that trickles is cut off like an idle one.
+  std::chrono::milliseconds idleWindow{10'000};
+  std::size_t minBytesPerWindow = 1024;
+};
+
 // Reads the form body from `fd` (the header block is already read) and
-// replaces the shared file named by the query's "fileid". Returns an upload::
-// code; on success `fileId` is the file's ID.
+// replaces the shared file named by the query's "fileid". A Content-length
+// that cannot fit the file system's free space (less the margin) is refused
+// with upload::kTooLong before anything is written, and so is a body that
+// grows past it. Returns an upload:: code; on success `fileId` is the file's ID.
 int receiveUpload(int fd, const std::vector<HeaderLine>& headers, const RequestParams& params,
-                  SharedFileList& list, int32_t& fileId);
+                  SharedFileList& list, int32_t& fileId, const UploadLimits& limits = {});
 
 }  // namespace vantrel

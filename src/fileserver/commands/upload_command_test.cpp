@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 #include <vector>
 
 #include "core/testing/scratch_dir.h"
@@ -35,7 +36,7 @@ class UploadTest : public ::testing::Test {
     params.append("fileid", "9");
   }
   // Sends `body` from the peer's side, closes it, and receives the upload.
-  int upload(const std::string& body) {
+  int upload(const std::string& body, const char* contentLength = nullptr) {
     int fds[2];
     EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
     UniqueFd ours(fds[0]);
@@ -43,8 +44,19 @@ class UploadTest : public ::testing::Test {
       UniqueFd theirs(fds[1]);
       sendText(theirs.get(), body);
     }
+    std::vector<HeaderLine> headers{{"Content-type", "multipart/form-data; boundary=XYZ"}};
+    if (contentLength != nullptr) headers.push_back({"Content-length", contentLength});
     int32_t id = -1;
-    return receiveUpload(ours.get(), {{"Content-type", "multipart/form-data; boundary=XYZ"}}, params, list, id);
+    return receiveUpload(ours.get(), headers, params, list, id);
+  }
+  // The folder's names besides the shared file and the list.
+  std::vector<std::string> strayFiles() const {
+    std::vector<std::string> out;
+    for (const auto& e : fs::directory_iterator(dir.path())) {
+      const std::string name = e.path().filename().string();
+      if (name != "song.txt" && name != "bob.dat") out.push_back(name);
+    }
+    return out;
   }
   std::size_t filesInDir() const {
     return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()));
@@ -136,6 +148,60 @@ TEST_F(UploadTest, InterruptedUploadLeavesTheOldFile) {
     EXPECT_EQ(e.path().filename().string().find(".upload-"), std::string::npos) << e.path();
     EXPECT_EQ(e.path().filename().string().rfind("song.", 0) == 0 && e.path() != shared, false) << e.path();
   }
+}
+
+TEST_F(UploadTest, FailedUploadsLeaveTheOldFileAndNothingElse) {
+  const std::string whole = std::string(kPartHead) + "new\r\n--XYZ--\r\n";
+  struct Case {
+    const char* name;
+    std::string body;
+    const char* contentLength;
+    int want;
+  };
+  const Case cases[] = {
+      {"interrupted", std::string(kPartHead) + "half of the new", nullptr, upload::kWriteFailed},
+      {"more than the disk holds", whole, "99999999999999999", upload::kTooLong},
+      {"length of 21 digits", whole, "999999999999999999999", upload::kTooLong},
+      {"length not a number", whole, "lots", upload::kTooLong},
+      {"body past its announced length", std::string(kPartHead) + std::string(600, 'x') + "\r\n--XYZ--\r\n", "200",
+       upload::kTooLong},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(upload(c.body, c.contentLength), c.want);
+    EXPECT_EQ(readFile(shared), "old content");
+    EXPECT_EQ(strayFiles(), std::vector<std::string>{});  // no temporary file, no backup
+  }
+  EXPECT_EQ(upload(whole, "300"), upload::kOk);
+  EXPECT_EQ(readFile(shared), "new");
+}
+
+TEST_F(UploadTest, ASenderThatTricklesIsCutOff) {
+  int fds[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+  UniqueFd ours(fds[0]);
+  UniqueFd theirs(fds[1]);
+  sendText(theirs.get(), kPartHead);
+  // A short line now and then: never quiet long enough for the idle wait.
+  std::jthread trickle([&](std::stop_token stop) {
+    for (int i = 0; i < 200 && !stop.stop_requested(); ++i) {
+      if (sendText(theirs.get(), "a\r\n") <= 0) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+  UploadLimits limits;
+  limits.idleWindow = std::chrono::milliseconds(200);
+  limits.minBytesPerWindow = 1000;
+  int32_t id = -1;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(receiveUpload(ours.get(), {{"Content-type", "multipart/form-data; boundary=XYZ"}}, params, list, id, limits),
+            upload::kWriteFailed);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  ::shutdown(theirs.get(), SHUT_RDWR);
+  trickle.request_stop();
+  trickle.join();
+  EXPECT_EQ(readFile(shared), "old content");
+  EXPECT_EQ(strayFiles(), std::vector<std::string>{});
 }
 
 TEST_F(UploadTest, FileIdMustNameASharedFile) {

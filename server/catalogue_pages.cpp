@@ -5,6 +5,7 @@
 #include <map>
 
 #include "server/file_links.h"
+#include "server/form_token.h"
 #include "server/server_codes.h"
 
 namespace vantrel::server {
@@ -160,8 +161,8 @@ HttpResponse CataloguePages::group(const WebRequest& req) {
       body += "<p><a href=\"/groupsettings.jsp?groupid=" + std::to_string(*groupId) + "\">Group settings</a></p>";
     }
   } else if (req.user && g->status != member::kApplicant) {
-    body += "<form class=\"box\" method=\"post\" action=\"/join.jsp\"><input type=\"hidden\" name=\"groupid\" value=\"" +
-            std::to_string(*groupId) + "\">";
+    body += "<form class=\"box\" method=\"post\" action=\"/join.jsp\">" + formTokenField(req) +
+            "<input type=\"hidden\" name=\"groupid\" value=\"" + std::to_string(*groupId) + "\">";
     if (g->memb == policy::kPassword || g->memb == policy::kApplyOrPassword) {
       body += "<label for=\"gp\">Group password</label><input id=\"gp\" type=\"password\" name=\"password\">";
     }
@@ -286,8 +287,8 @@ HttpResponse CataloguePages::groupSettings(const WebRequest& req) {
   for (size_t i = 0; i < people.size(); ++i) {
     body += "<tr><td>" + htmlEscape(people[i].first) + "</td><td>" + statusLabel(people[i].second) + "</td><td>";
     if (people[i].second != member::kOwner) {
-      body += "<form method=\"post\" action=\"/groupsettings.jsp\"><input type=\"hidden\" name=\"groupid\" value=\"" +
-              gid + "\"><input type=\"hidden\" name=\"userid\" value=\"" + std::to_string(ids[i]) +
+      body += "<form method=\"post\" action=\"/groupsettings.jsp\">" + formTokenField(req) +
+              "<input type=\"hidden\" name=\"groupid\" value=\"" + gid + "\"><input type=\"hidden\" name=\"userid\" value=\"" + std::to_string(ids[i]) +
               "\"><select name=\"do\"><option value=\"admit\">admit as member</option>" +
               (g->status == member::kOwner ? "<option value=\"admin\">make administrator</option>" : "") +
               "<option value=\"ban\">ban</option><option value=\"remove\">remove</option></select> "
@@ -300,8 +301,8 @@ HttpResponse CataloguePages::groupSettings(const WebRequest& req) {
   if (files.empty()) {
     body += "<p class=\"muted\">No files.</p>";
   } else {
-    body += "<form method=\"post\" action=\"/groupsettings.jsp\"><input type=\"hidden\" name=\"groupid\" value=\"" +
-            gid + "\"><input type=\"hidden\" name=\"do\" value=\"removefiles\"><table>";
+    body += "<form method=\"post\" action=\"/groupsettings.jsp\">" + formTokenField(req) +
+            "<input type=\"hidden\" name=\"groupid\" value=\"" + gid + "\"><input type=\"hidden\" name=\"do\" value=\"removefiles\"><table>";
     for (const auto& f : files) {
       body += "<tr><td><label><input type=\"checkbox\" name=\"fileid\" value=\"" + std::to_string(f.id) + "\"> " +
               htmlEscape(f.name) + "</label></td><td>" + htmlEscape(f.ownerName) + "</td></tr>";
@@ -413,8 +414,8 @@ HttpResponse CataloguePages::invite(const WebRequest& req) {
     }
   }
   const std::string header = req.form.first("msg_header").empty() ? "Check out this group!" : req.form.first("msg_header");
-  std::string body = "<form class=\"box\" method=\"post\" action=\"/composemessage.jsp\"><input type=\"hidden\" "
-                     "name=\"invite\" value=\"" + std::to_string(*groupId) + "\"><label for=\"t\">Friend's user name"
+  std::string body = "<form class=\"box\" method=\"post\" action=\"/composemessage.jsp\">" + formTokenField(req) +
+                     "<input type=\"hidden\" name=\"invite\" value=\"" + std::to_string(*groupId) + "\"><label for=\"t\">Friend's user name"
                      "</label><input id=\"t\" type=\"text\" name=\"to\" required><label for=\"h\">Subject</label>"
                      "<input id=\"h\" type=\"text\" name=\"msg_header\" value=\"" + htmlEscape(header) +
                      "\"><button type=\"submit\">Invite</button></form>";

@@ -6,6 +6,7 @@
 #include <cctype>
 
 #include "core/base64.h"
+#include "server/form_token.h"
 
 namespace vantrel::server {
 
@@ -26,12 +27,16 @@ std::string percentDecode(std::string_view text) {
   return out;
 }
 
-// Where a signed-in browser may be sent: our own pages only, never "//host".
+// Where a signed-in browser may be sent: a path on this site only. Browsers
+// drop tabs and line breaks from a Location before following it, and read "\"
+// as "/", so "/\t/host" or "/\\host" would leave the site: any control
+// character, and a second "/" or any "\", send the visitor home instead.
 std::string safeLocation(const std::string& next) {
-  if (next.empty() || next.front() != '/' || next.rfind("//", 0) == 0 || next.find('\\') != std::string::npos ||
-      next.find_first_of("\r\n") != std::string::npos) {
-    return "/";
+  for (const char c : next) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7f || c == '\\') return "/";
   }
+  if (next.empty() || next.front() != '/' || (next.size() > 1 && next[1] == '/')) return "/";
   return next;
 }
 
@@ -46,19 +51,16 @@ std::string hostWithoutPort(std::string host) {
 HttpResponse WebSite::handle(const HttpRequest& request, const std::string& peerIp) {
   WebRequest req{request, peerIp, FormFields(request.query, FormFields::Decoding::kUrl), std::nullopt, {}};
   if (request.method == "POST") {
-    // Forms from another site must not act for a signed-in user.
-    const std::string origin = request.header("Origin");
-    if (!origin.empty() && origin != "null") {
-      const size_t scheme = origin.find("://");
-      const std::string originHost = scheme == std::string::npos ? origin : origin.substr(scheme + 3);
-      if (originHost != request.header("Host")) return messagePage(req, "Refused", "Cross-site form refused.", 403);
-    }
     req.form.add(request.body, FormFields::Decoding::kUrl);
   } else if (request.method != "GET" && request.method != "HEAD") {
     return messagePage(req, "Not allowed", "This method is not supported.", 405);
   }
   req.cookie = cookieValue(request.header("Cookie"), kSessionCookie);
   req.user = m_ctx.accounts.webSessionUser(req.cookie, m_ctx.now());
+  // Forms from another site must not act for a signed-in user, nor sign anyone in.
+  if (request.method == "POST" && !formMayAct(req)) {
+    return messagePage(req, "Refused", "Cross-site form refused.", 403);
+  }
 
   const std::string& path = request.path;
   if (path == "/server.html") return discovery(req);
@@ -131,7 +133,7 @@ HttpResponse WebSite::signup(const WebRequest& req) {
   }
   std::string body;
   if (!error.empty()) body += "<div class=\"error\">" + htmlEscape(error) + "</div>";
-  body += "<form class=\"box\" method=\"post\" action=\"/signup.jsp\">"
+  body += "<form class=\"box\" method=\"post\" action=\"/signup.jsp\">" + formTokenField(req) +
           "<label for=\"u\">User name</label><input id=\"u\" type=\"text\" name=\"username\" required "
           "minlength=\"3\" maxlength=\"31\" value=\"" + htmlEscape(name) + "\">"
           "<label for=\"p\">Password</label><input id=\"p\" type=\"password\" name=\"password\" required minlength=\"4\">"
@@ -159,7 +161,8 @@ HttpResponse WebSite::login(const WebRequest& req) {
   }
   std::string body;
   if (!error.empty()) body += "<div class=\"error\">" + htmlEscape(error) + "</div>";
-  body += "<form class=\"box\" method=\"post\" action=\"/login.jsp\"><input type=\"hidden\" name=\"next\" value=\"" +
+  body += "<form class=\"box\" method=\"post\" action=\"/login.jsp\">" + formTokenField(req) +
+          "<input type=\"hidden\" name=\"next\" value=\"" +
           htmlEscape(next) + "\"><label for=\"u\">User name</label><input id=\"u\" type=\"text\" name=\"username\" "
           "required><label for=\"p\">Password</label><input id=\"p\" type=\"password\" name=\"password\" required>"
           "<button type=\"submit\">Sign in</button></form><p>No account yet? <a href=\"/signup.jsp\">Sign up</a>.</p>";

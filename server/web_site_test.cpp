@@ -39,6 +39,13 @@ class WebSiteTest : public ServerFixture {
     }
     return {};
   }
+  // The form token of the first form on a page.
+  static std::string formTokenOf(const std::string& page) {
+    const std::string mark = "name=\"formtoken\" value=\"";
+    const size_t at = page.find(mark);
+    if (at == std::string::npos) return {};
+    return page.substr(at + mark.size(), page.find('"', at + mark.size()) - at - mark.size());
+  }
   static std::string cookieOf(const HttpResponse& r) {
     const std::string set = header(r, "Set-Cookie");
     return set.substr(set.find('=') + 1, set.find(';') - set.find('=') - 1);
@@ -84,7 +91,9 @@ TEST_F(WebSiteTest, SignInChecksThePasswordAndSendsOnlyToOwnPages) {
   const HttpResponse ok = post("/login.jsp", "username=alice&password=secret1&next=/browse.jsp");
   EXPECT_EQ(ok.status, 302);
   EXPECT_EQ(header(ok, "Location"), "/browse.jsp");
-  for (const char* next : {"//evil.example/", "http://evil.example/", "/x%0d%0aSet-Cookie:%20a=b"}) {
+  for (const char* next : {"//evil.example/", "http://evil.example/", "/x%0d%0aSet-Cookie:%20a=b", "/%09/evil.example",
+                           "/%5Cevil.example", "/%5C/evil.example", "%09//evil.example", "/%0a/evil.example",
+                           "/%7F/evil.example", "evil.example"}) {
     SCOPED_TRACE(next);
     const HttpResponse r = post("/login.jsp", std::string("username=alice&password=secret1&next=") + next);
     EXPECT_EQ(header(r, "Location"), "/");
@@ -114,7 +123,9 @@ TEST_F(WebSiteTest, TheClientsSignedLinksOpenGroupSettingsAndInvitations) {
   const HttpResponse invite =
       get(base + "&redirect=composemessage.jsp?msg_header=Check+out+this+group!&invite=" + std::to_string(group));
   EXPECT_EQ(header(invite, "Location"), "/composemessage.jsp?invite=" + std::to_string(group));
-  const HttpResponse sent = post("/composemessage.jsp", "invite=" + std::to_string(group) + "&to=bob", cookie);
+  const std::string form = formTokenOf(get(header(invite, "Location"), cookie).body);
+  const HttpResponse sent =
+      post("/composemessage.jsp", "invite=" + std::to_string(group) + "&to=bob&formtoken=" + form, cookie);
   EXPECT_NE(sent.body.find("bob is now a member"), std::string::npos);
   EXPECT_EQ(catalogue.memberStatus(group, accounts.findUser("bob")->id), 2);
 
@@ -169,13 +180,66 @@ TEST_F(WebSiteTest, ProxyCheckShowsTheAddressAndProxyHeaders) {
 }
 
 TEST_F(WebSiteTest, FormsPostedFromAnotherSiteAreRefused) {
+  ASSERT_TRUE(fillDemoCatalogue(catalogue));
+  const std::string cookie = cookieOf(post("/login.jsp", "username=bob&password=hunter22"));
+  ASSERT_FALSE(cookie.empty());
+  const std::string token = formTokenOf(get("/group.jsp?groupid=7", cookie).body);
+  ASSERT_EQ(token.size(), 64u);
+  const std::string otherCookie = cookieOf(post("/login.jsp", "username=alice&password=secret1"));
+  const std::string otherToken = formTokenOf(get("/group.jsp?groupid=7", otherCookie).body);
+  ASSERT_NE(otherToken, token);
+
+  struct Case {
+    const char* name;
+    const char* origin;  // nullptr: none sent
+    std::string token;   // "" : none sent
+    bool signedIn;
+    int want;
+  };
+  const Case cases[] = {
+      {"null origin", "null", token, true, 403},
+      {"other host", "http://evil.example", token, true, 403},
+      {"our host as a prefix", "http://vantrel.test:7001.evil.example", token, true, 403},
+      {"other scheme", "https://vantrel.test:7001", token, true, 403},
+      {"other port", "http://vantrel.test:7002", token, true, 403},
+      {"no port", "http://vantrel.test", token, true, 403},
+      {"no token", "http://vantrel.test:7001", "", true, 403},
+      {"no origin, no token", nullptr, "", true, 403},
+      {"another session's token", nullptr, otherToken, true, 403},
+      {"token cut short", nullptr, token.substr(0, 32), true, 403},
+      {"signed out, null origin", "null", "", false, 403},
+      {"our origin and token", "http://VANTREL.test:7001", token, true, 200},
+      {"no origin, token", nullptr, token, true, 200},
+  };
+  const int64_t bob = accounts.findUser("bob")->id;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    HttpRequest r;
+    r.method = "POST";
+    r.path = "/join.jsp";
+    r.body = "groupid=7" + (c.token.empty() ? "" : "&formtoken=" + c.token);
+    r.headers.emplace_back("Host", "vantrel.test:7001");
+    if (c.origin != nullptr) r.headers.emplace_back("Origin", c.origin);
+    if (c.signedIn) r.headers.emplace_back("Cookie", std::string(kSessionCookie) + "=" + cookie);
+    const HttpResponse answer = web.handle(r, "127.0.0.5");
+    EXPECT_EQ(answer.status, c.want);
+    if (c.want == 403) {
+      EXPECT_NE(answer.body.find("Cross-site form refused."), std::string::npos);
+      EXPECT_NE(catalogue.memberStatus(7, bob), member::kMember);
+    }
+  }
+  EXPECT_EQ(catalogue.memberStatus(7, bob), member::kMember);
+
+  // Signing in from another site is refused too: no cookie is handed out.
   HttpRequest r;
   r.method = "POST";
   r.path = "/login.jsp";
   r.body = "username=alice&password=secret1";
   r.headers.emplace_back("Host", "vantrel.test:7001");
   r.headers.emplace_back("Origin", "http://evil.example");
-  EXPECT_EQ(web.handle(r, "127.0.0.5").status, 403);
+  const HttpResponse signIn = web.handle(r, "127.0.0.5");
+  EXPECT_EQ(signIn.status, 403);
+  EXPECT_TRUE(header(signIn, "Set-Cookie").empty());
 }
 
 // An "Apply" group run from its settings page: the owner sees the

@@ -445,11 +445,21 @@ int CatalogueStore::addFiles(int64_t clientId, int64_t userId, int64_t dirId, co
   Statement st(m_db,
                "INSERT INTO files(client_id, user_id, dir_id, group_id, name, size, filetype, keywords, added) "
                "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
+  // A file this client already registered in this directory, by the same
+  // name and size, keeps its ID: a request sent again (the client's own retry,
+  // or one recorded and replayed) adds no second row.
+  Statement known(m_db, "SELECT id FROM files WHERE client_id = ? AND dir_id = ? AND name = ? AND size = ? LIMIT 1");
   std::vector<int64_t> out;
   for (const auto& f : files) {
     const std::string name = cleanName(f.name);
     if (name.empty() || f.size < 0) {
       out.push_back(0);
+      continue;
+    }
+    known.reset();
+    known.bind(1, clientId).bind(2, dirId).bind(3, name).bind(4, f.size);
+    if (known.step()) {
+      out.push_back(known.integer(0));
       continue;
     }
     st.reset();

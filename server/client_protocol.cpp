@@ -176,7 +176,10 @@ std::string ClientProtocol::encryptedRequest(int64_t clientId, std::string_view 
   const auto session = m_ctx.sessions.find(clientId);
   std::string plain;
   if (session != nullptr && !cipher.empty() && cipher.size() % 8 == 0) plain = session->key.DecryptText(cipher);
-  if (session == nullptr || !plausiblePlainText(plain, "action=")) {
+  // A session answers only the address it logged in from: a request recorded
+  // on the way and sent again from elsewhere finds no session. A client whose
+  // address changed hears "log in again" and does.
+  if (session == nullptr || session->seenIp != peerIp || !plausiblePlainText(plain, "action=")) {
     // An HTTP ping reads only the exact "error=1&" as "log in again"; a ping
     // is one of the two requests that fit 16 cipher bytes, and for the other
     // (logout) that answer does no harm.
@@ -382,7 +385,7 @@ std::string ClientProtocol::pingText(const ClientSession& session, bool withMess
   return text;
 }
 
-std::optional<std::string> ClientProtocol::handlePing(std::string_view datagram, const std::string& /*peerIp*/) {
+std::optional<std::string> ClientProtocol::handlePing(std::string_view datagram, const std::string& peerIp) {
   // Length byte, cipher text, then the UDP port and client ID (little-endian).
   if (datagram.size() < 1 + 8 + kPingTrailer) return std::nullopt;
   const size_t n = datagram.size() - 1 - kPingTrailer;
@@ -391,7 +394,7 @@ std::optional<std::string> ClientProtocol::handlePing(std::string_view datagram,
   const uint32_t udpPort = readLe32(bytes + 1 + n);
   const uint32_t clientId = readLe32(bytes + 1 + n + 4);
   const auto session = m_ctx.sessions.find(clientId);
-  if (session == nullptr) return std::string(kLostSession);
+  if (session == nullptr || session->seenIp != peerIp) return std::string(kLostSession);
   const std::string plain = session->key.DecryptText(datagram.substr(1, n));
   if (!plausiblePlainText(plain, "secid=")) return std::string(kLostSession);
   session->lastPing = m_ctx.now();

@@ -106,6 +106,58 @@ TEST_F(ClientProtocolTest, ReplayedLoginFromAnotherAddressIsRefusedAndLeavesTheS
   EXPECT_EQ(session->seenIp, "127.0.0.5");
 }
 
+TEST_F(ClientProtocolTest, RecordedRequestsSentAgainChangeNothing) {
+  TestClient alice;
+  const int64_t group = aliceInOpenGroup(alice);
+  const std::string g = std::to_string(group);
+  // What someone listening on the way keeps: the encrypted bodies, as sent.
+  const auto sealed = [&](const std::string& form) { return base64Encode(alice.key.EncryptText(form)); };
+  const auto sendSealed = [&](const std::string& body, const std::string& ip) {
+    return protocol.encryptedRequest(alice.clientId, body, ip);
+  };
+  const std::string addSong =
+      sealed("action=add_file&dirid=" + g + "&cfileid=0&filename=song.mp3&filesize=100&keywords=&filetype=mp3");
+  const std::string makeDir = sealed("action=createdir&parent=" + g + "&dirname=Live");
+  const std::string song = sendSealed(addSong, "127.0.0.5");
+  const int64_t songId = ReplyNumber(song, "fileid=");
+  ASSERT_GT(songId, 0);
+  const std::string dir = sendSealed(makeDir, "127.0.0.5");
+  ASSERT_EQ(ReplyNumber(dir, "result="), 0);
+  const std::string notes = send(alice, "action=add_file&dirid=" + g +
+                                            "&cfileid=0&filename=notes.txt&filesize=5&keywords=&filetype=txt");
+  const int64_t notesId = ReplyNumber(notes, "fileid=");
+  const std::string removeNotes = sealed("action=remove_file&fileid=" + std::to_string(notesId));
+  ASSERT_EQ(sendSealed(removeNotes, "127.0.0.5"), "result=0&");
+  const std::string ping = sealed("action=ping");
+
+  struct Case {
+    const char* name;
+    std::string body;
+    const char* from;
+    std::string want;
+  };
+  const Case cases[] = {
+      {"older add_file from another address", addSong, "127.6.6.6", "result=1&"},
+      {"older add_file from the same address", addSong, "127.0.0.5", song},
+      {"createdir from another address", makeDir, "127.6.6.6", "result=1&"},
+      {"createdir again", makeDir, "127.0.0.5", dir},
+      {"remove_file from another address", removeNotes, "127.6.6.6", "result=1&"},
+      {"remove_file again", removeNotes, "127.0.0.5", "result=0&"},
+      {"ping from another address", ping, "127.6.6.6", "error=1&"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(sendSealed(c.body, c.from), c.want);
+    EXPECT_EQ(catalogue.fileIds(alice.clientId), std::vector<int64_t>{songId});
+    EXPECT_EQ(catalogue.directoriesIn(group).size(), 1u);
+  }
+  const std::string udp = pingDatagram(alice.key, "secid=&load=1&chkmsg=1", 9999, alice.clientId);
+  EXPECT_EQ(protocol.handlePing(udp, "127.6.6.6"), "error=1&");
+  EXPECT_NE(sessions.find(alice.clientId)->udpPort, 9999);
+  // The session itself stays with its client.
+  EXPECT_EQ(ReplyNumber(send(alice, "action=get_fileids"), "numfiles="), 1);
+}
+
 TEST_F(ClientProtocolTest, LoginFromASecondMachineNamesThePreviousAddressAfterItsOwn) {
   TestClient home;
   TestClient office;

@@ -1,10 +1,14 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// HttpListener: the server's TCP front door. One thread accepts; a fixed pool
-// of workers reads each request (bounded in size and time), hands it to the
-// handler, writes the reply and closes, HTTP/1.0 style. Connections beyond
-// what the queue holds are refused with 503 at once, so a flood cannot grow
-// memory or threads.
+// HttpListener: the server's TCP front door. One thread accepts and reads
+// every request as its bytes come, many connections at once, so a sender that
+// trickles holds a socket but never a worker; a fixed pool of workers then
+// hands each complete request to the handler, writes the reply and closes,
+// HTTP/1.0 style. Bounds: each request must arrive within its deadline
+// (shorter while many wait), one address may have only so many requests in
+// the making, and when the reader is full the oldest unfinished request makes
+// room for the new one. Replies beyond what the queue holds are 503 at once,
+// so a flood cannot grow memory or threads.
 //
 // Threads: the handler runs on the worker threads, several at once. start()
 // and stop() belong to the owner's thread; the destructor stops.
@@ -12,6 +16,7 @@
 #include <netinet/in.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -33,6 +38,13 @@ class HttpListener {
   static constexpr int kWorkers = 16;
   static constexpr size_t kMaxQueued = 512;
   static constexpr int kReadTimeoutMs = 10000;
+  // Requests being read at once, in all and from one address; past half of
+  // kMaxReading a new request gets kBusyReadTimeoutMs to arrive.
+  static constexpr size_t kMaxReading = 768;
+  static constexpr size_t kMaxReadingPerAddress = 32;
+  static constexpr int kBusyReadTimeoutMs = 2000;
+  // Bytes held for requests still being read, in all.
+  static constexpr size_t kMaxReadingBytes = 64 * 1024 * 1024;
 
   explicit HttpListener(Handler handler) : m_handler(std::move(handler)) {}
   ~HttpListener();
@@ -50,12 +62,27 @@ class HttpListener {
   void stop();
 
  private:
+  // A request whose bytes are still coming in.
+  struct Reading {
+    UniqueFd fd;
+    std::string peerIp;
+    std::string data;
+    std::chrono::steady_clock::time_point deadline;
+  };
+  // A request read whole (or found bad), waiting for a worker.
   struct Accepted {
     UniqueFd fd;
     std::string peerIp;
+    HttpRequest request;
+    ParseStatus status = ParseStatus::kBad;
   };
 
   void acceptLoop(std::stop_token stop);
+  // Accepts what waits on the listening socket into `reading`.
+  void acceptReady(std::vector<Reading>& reading);
+  // Reads what `r` has sent; true when it is done with (queued or dropped).
+  bool readSome(Reading& r, size_t& bufferedBytes);
+  void enqueue(Accepted accepted);
   void workerLoop(std::stop_token stop);
   void serve(Accepted& connection);
 

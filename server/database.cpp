@@ -1,7 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "server/database.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <array>
+
+#include "platform/unique_fd.h"
 
 namespace vantrel::server {
 
@@ -275,6 +280,15 @@ ReadConnection::~ReadConnection() {
 
 bool Database::open(const std::string& path) {
   std::scoped_lock lock(m_mutex);
+  // The database holds every account and what each user shares: only its
+  // owner may read it. SQLite gives its journal files the database's mode.
+  if (path != ":memory:" && path.rfind("file:", 0) != 0) {
+    UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    struct stat st {};
+    if (fd && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 077) != 0) {
+      ::fchmod(fd.get(), st.st_mode & 0700);
+    }
+  }
   if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
                       nullptr) != SQLITE_OK) {
     m_error = m_db != nullptr ? sqlite3_errmsg(m_db) : "out of memory";

@@ -79,6 +79,11 @@ int main(int argc, char** argv) {
       if (colon == std::string_view::npos) {
         return badCommandLine("--add-user wants NAME:PASSWORD");
       }
+      // Kept for demos, but the command line is visible to every user of
+      // this computer for as long as the server runs.
+      std::fprintf(stderr,
+                   "vantrel-server: warning: the password given with --add-user can be read by anyone who lists "
+                   "this computer's processes; use it for demonstrations only\n");
       options.users.emplace_back(spec.substr(0, colon), spec.substr(colon + 1));
     } else if (arg == "--client-version" && hasValue) {
       const auto v = vantrel::server::parseNumber(argv[++i]);

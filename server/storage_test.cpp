@@ -56,6 +56,24 @@ TEST(StorageTest, NewDatabaseGetsTheCurrentSchemaAndANewerOneIsRefused) {
   EXPECT_NE(newer.error().find("newer"), std::string::npos);
 }
 
+TEST(StorageTest, TheDatabaseIsReadableByItsOwnerOnly) {
+  TempDir dir;
+  const std::string older = dir.file("older.db");
+  std::ofstream(older).close();
+  ASSERT_EQ(::chmod(older.c_str(), 0644), 0);
+  for (const std::string& path : {dir.file("fresh.db"), older}) {
+    SCOPED_TRACE(path);
+    Database db;
+    ASSERT_TRUE(db.open(path)) << db.error();
+    ASSERT_TRUE(db.exec("CREATE TABLE t (x)"));
+    for (const std::string& file : {path, path + "-wal"}) {
+      struct stat st {};
+      ASSERT_EQ(::stat(file.c_str(), &st), 0) << file;
+      EXPECT_EQ(st.st_mode & 0777, 0600u) << file;
+    }
+  }
+}
+
 TEST(StorageTest, AnOlderDatabaseIsMigratedKeepingItsRows) {
   TempDir dir;
   {

@@ -39,9 +39,11 @@ std::string replaceFileDurably(const std::string& path, std::span<const uint8_t>
     ::unlink(temporary.c_str());
     return describe(what, error);
   };
-  // Keep the permissions an existing archive has; a new one gets the usual 0644.
+  // What these files hold (what the user shares, where, in which groups) is
+  // the user's alone: a new file is private, and an older one readable by
+  // others becomes private with its next save.
   struct stat old {};
-  ::fchmod(fd.get(), ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
+  ::fchmod(fd.get(), ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 0700) : 0600);
   std::size_t written = 0;
   while (written < bytes.size()) {
     const ssize_t n = ::write(fd.get(), bytes.data() + written, bytes.size() - written);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <csignal>
@@ -185,6 +186,23 @@ TEST(SharedFileList, OlderLayoutIsRewrittenInTheCurrentOne) {
   SharedFileMap map;
   map.set(5, std::make_unique<CVantreldFile>(want));
   EXPECT_EQ(fileBytes(path), encodeSharedFileArchive(map, 0));
+}
+
+TEST(SharedFileList, TheArchiveIsReadableByItsOwnerOnly) {
+  ScratchDir dir;
+  const std::string fresh = dir.file("fresh.dat");
+  const std::string older = dir.file("older.dat");
+  writeFile(older, le32(0) + bytes({0, 0}));
+  ASSERT_EQ(::chmod(older.c_str(), 0644), 0);
+  for (const std::string& path : {fresh, older}) {
+    SCOPED_TRACE(path);
+    SharedFileList list(path);
+    list.Load();
+    ASSERT_TRUE(list.Save());
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+  }
 }
 
 TEST(SharedFileList, UnreadableArchivesFailTheLoadAndTellTheUser) {

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <ctime>
+#include <map>
 
 #include "server/form_fields.h"
 #include "server/server_codes.h"
@@ -447,8 +448,14 @@ int CatalogueStore::addFiles(int64_t clientId, int64_t userId, int64_t dirId, co
                "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
   // A file this client already registered in this directory, by the same
   // name and size, keeps its ID: a request sent again (the client's own retry,
-  // or one recorded and replayed) adds no second row.
-  Statement known(m_db, "SELECT id FROM files WHERE client_id = ? AND dir_id = ? AND name = ? AND size = ? LIMIT 1");
+  // or one recorded and replayed) adds no second row. Read once, so that a
+  // request of thousands of files stays linear.
+  std::map<std::pair<std::string, int64_t>, int64_t> known;
+  {
+    Statement listed(m_db, "SELECT id, name, size FROM files WHERE client_id = ? AND dir_id = ?");
+    listed.bind(1, clientId).bind(2, dirId);
+    while (listed.step()) known.emplace(std::make_pair(listed.text(1), listed.integer(2)), listed.integer(0));
+  }
   std::vector<int64_t> out;
   for (const auto& f : files) {
     const std::string name = cleanName(f.name);
@@ -456,17 +463,17 @@ int CatalogueStore::addFiles(int64_t clientId, int64_t userId, int64_t dirId, co
       out.push_back(0);
       continue;
     }
-    known.reset();
-    known.bind(1, clientId).bind(2, dirId).bind(3, name).bind(4, f.size);
-    if (known.step()) {
-      out.push_back(known.integer(0));
+    auto [at, added] = known.emplace(std::make_pair(name, f.size), 0);
+    if (!added) {
+      out.push_back(at->second);
       continue;
     }
     st.reset();
     st.bind(1, clientId).bind(2, userId).bind(3, dirId).bind(4, target.groupId).bind(5, name).bind(6, f.size);
     st.bind(7, fileTypeOf(f)).bind(8, f.keywords.substr(0, 200)).bind(9, now);
     if (!st.run()) return result::kServerError;
-    out.push_back(m_db.lastInsertId());
+    at->second = m_db.lastInsertId();
+    out.push_back(at->second);
   }
   if (!tx.commit()) return result::kServerError;
   if (ids != nullptr) *ids = std::move(out);

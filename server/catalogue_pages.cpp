@@ -314,8 +314,9 @@ HttpResponse CataloguePages::groupSettings(const WebRequest& req) {
 }
 
 // Every form of the settings page opens here.
-std::string CataloguePages::adminForm(const WebRequest& /*req*/, int64_t groupId, std::string_view action) {
-  return "<form method=\"post\" action=\"/groupsettings.jsp\"><input type=\"hidden\" name=\"groupid\" value=\"" +
+std::string CataloguePages::adminForm(const WebRequest& req, int64_t groupId, std::string_view action) {
+  return "<form method=\"post\" action=\"/groupsettings.jsp\">" + formTokenField(req) +
+         "<input type=\"hidden\" name=\"groupid\" value=\"" +
          std::to_string(groupId) + "\"><input type=\"hidden\" name=\"do\" value=\"" + std::string(action) + "\">";
 }
 

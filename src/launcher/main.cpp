@@ -37,7 +37,8 @@ int main(int argc, char** argv) {
     RegistryHive hive;
     SettingsStore settings(hive, rootName);
     Launcher launcher(programDirectory(), key);
-    plan = launcher.prepare(arguments, settings, [&rootName] { return SingleInstance::probe(rootName); });
+    plan = launcher.prepare(arguments, settings,
+                            [&rootName, &hive] { return SingleInstance::probe(rootName, hive.filePath()); });
   }
   for (const std::string& line : plan.messages) std::fprintf(stderr, "vantrel: %s\n", line.c_str());
   if (plan.command.empty()) return plan.exitStatus;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 
 #include "core/testing/scratch_dir.h"
@@ -41,7 +42,7 @@ class ClientStateHostTest : public ::testing::Test {
   SettingsStore settings{hive, "VantrelFileServerTest"};
   TimerService timers;
   ClientState state{settings, timers};
-  int comparisons = 0;
+  std::atomic<int> comparisons{0};  // bumped on a connection thread
   ClientStateHost host{state, settings,
                        FileServerHooks{[this] { ++comparisons; }, {}, {}, {}, [] { return false; }, "central", nullptr}};
   SharedFileList files{dir.file("u.dat")};

@@ -23,17 +23,6 @@ struct MdCtxFree {
 
 InstallResult refused(int code, std::string reason) { return InstallResult{code, std::move(reason), 0}; }
 
-bool writeAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 bool readSignatureFile(const std::filesystem::path& path, std::string& text, bool& missing) {
   missing = false;
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
@@ -86,7 +75,7 @@ InstallResult copyChecked(const std::filesystem::path& source, const std::filesy
     // A file longer than signed is refused without copying all of it.
     if (copied > file.size) return refused(install::kFileDiffers, "the file " + file.name + " is not the signed one");
     EVP_DigestUpdate(ctx.get(), buf.data(), static_cast<std::size_t>(n));
-    if (!writeAll(out.get(), buf.data(), static_cast<std::size_t>(n))) {
+    if (!writeAll(out.get(), std::string_view(buf.data(), static_cast<std::size_t>(n)))) {
       return refused(install::kWriteFailed, "cannot write " + temporary.string() + ": " + std::strerror(errno));
     }
   }

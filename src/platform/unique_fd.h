@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 // UniqueFd: the one owner of a file descriptor or socket. Move-only; closes on
-// destruction. Not thread-safe by itself: one owner at a time.
+// destruction. Not thread-safe by itself: one owner at a time. Beside it,
+// writeAll, the one loop that writes a whole buffer to a descriptor.
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <string_view>
 #include <utility>
 
 namespace vantrel {
@@ -37,5 +40,17 @@ class UniqueFd {
  private:
   int m_fd = -1;
 };
+
+// Writes all of data, going on after interruptions; false on any error or a
+// descriptor that takes nothing.
+inline bool writeAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t n = ::write(fd, data.data(), data.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
 
 }  // namespace vantrel

@@ -40,17 +40,6 @@ bool contains(const std::string& text, const char* what) {
   return false;
 }
 
-bool writeAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 bool parseId(const std::string& text, int32_t& out) {
   if (text.empty() || text.size() > 10 ||
       !std::all_of(text.begin(), text.end(), [](unsigned char c) { return c >= '0' && c <= '9'; })) {
@@ -86,12 +75,12 @@ int copyContent(int fd, int out, const std::string& boundary, uint64_t budget, c
     if (n == 0) return upload::kWriteFailed;
     windowBytes += n;
     if (line.size() >= 3 && line.compare(0, boundary.size(), boundary) == 0) return upload::kOk;
-    if (heldCrLf && !writeAll(out, "\r\n", 2)) return upload::kWriteFailed;
+    if (heldCrLf && !writeAll(out, "\r\n")) return upload::kWriteFailed;
     heldCrLf = line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0;
     if (heldCrLf) line.resize(line.size() - 2);
     written += line.size() + (heldCrLf ? 2 : 0);
     if (written > budget) return upload::kTooLong;
-    if (!writeAll(out, line.data(), line.size())) return upload::kWriteFailed;
+    if (!writeAll(out, line)) return upload::kWriteFailed;
   }
 }
 
@@ -167,7 +156,7 @@ int backupBeforeReplace(const std::string& path, std::time_t when, std::string* 
   for (;;) {
     const ssize_t n = ::read(in.get(), buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 || (n > 0 && !writeAll(out.get(), buffer, static_cast<std::size_t>(n)))) {
+    if (n < 0 || (n > 0 && !writeAll(out.get(), std::string_view(buffer, static_cast<std::size_t>(n))))) {
       const int error = n < 0 ? errno : EIO;
       ::unlink(candidate.c_str());
       return error;

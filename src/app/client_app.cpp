@@ -58,9 +58,12 @@ ClientApp::ClientApp(UserInterface& ui, AppOptions options)
   m_downloads = std::make_unique<DownloadManager>(m_settings, *m_prompts, &m_timers, ClientState::kOwnClientVersion);
   m_state.setTrayCallback([this](const TrayState& tray) { m_ui.setTrayState(tray.icon, tray.tooltip, tray.flashIcon); });
   m_state.Initialise();
+  // A connection type applied anywhere changes the running limits at once.
+  m_settings.setLimitsReloadHook([this] { m_state.ReloadLimits(); });
 }
 
 ClientApp::~ClientApp() {
+  m_settings.setLimitsReloadHook(nullptr);
   if (m_statusTimer != TimerService::kNoTimer) m_timers.cancel(m_statusTimer);
   if (!m_finished) ForcedExit();
   m_downloads.reset();

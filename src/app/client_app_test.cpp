@@ -107,6 +107,16 @@ TEST_F(ClientAppTest, UninstallRemovesEverySetting) {
   EXPECT_TRUE(logExists());  // the log opens first
 }
 
+TEST_F(ClientAppTest, AnAppliedConnectionTypeChangesTheRunningLimitsAtOnce) {
+  ClientApp app(ui, options());
+  app.settings().ApplyConnectionType(7);  // "Cable Modem"
+  EXPECT_EQ(app.state().MaxUsers(), 20);
+  EXPECT_EQ(app.state().MaxBand(), 100000);
+  EXPECT_FALSE(app.state().AutomaticBandwidth());
+  app.settings().ApplyConnectionType(0);  // "Don't know": measured again
+  EXPECT_TRUE(app.state().AutomaticBandwidth());
+}
+
 TEST_F(ClientAppTest, SecondStartBringsTheFirstForwardAndEnds) {
   RecordingUi firstUi;
   ClientApp first(firstUi, options());

@@ -48,6 +48,7 @@ int ClientCore::Prepare() {
   const auto file = templates::findTemplateArchive(m_app.home, m_app.programDir, m_app.sharedDataDir);
   if (!templates::LoadTemplateArchive(file, *archive, m_app.ui)) return core::kNoTemplates;
   m_templates = std::move(archive);
+  m_templateVersion = m_templates->TemplateVersion();
 
   const std::string user = settings.GetSettingText("user");
   if (!user.empty()) m_app.protocol.contest.LoadContest(ContestTable::contestFile(m_app.home, user));
@@ -147,6 +148,7 @@ int ClientCore::StartSharing(bool checkUpdate) {
   hooks.awardTransfer = [this](int kilobytes, int files, std::string_view peer) {
     m_app.protocol.contest.AwardTransfer(kilobytes, files, peer);
   };
+  hooks.fileSecurity = [&ctx] { return ctx.fileSecurity.load(); };
   hooks.log = ctx.log;
   hooks.localAddressChanged = [this](const std::string& address) { m_app.protocol.contest.setLocalAddress(address); };
   m_host = std::make_unique<ClientStateHost>(ctx.state, ctx.settings, std::move(hooks));
@@ -186,6 +188,7 @@ int ClientCore::Shutdown(bool force) {
   joinAskingComparison();
   releaseServices();
   m_templates.reset();
+  m_templateVersion = 0;
   ctx.localChecksum = nullptr;
   ctx.saveContest = nullptr;
   ctx.compareWithServer = nullptr;
@@ -236,6 +239,8 @@ bool ClientCore::StartLauncher() {
   }
   return startProgram(m_app.programDir + "vantrel", arguments);
 }
+
+int ClientCore::templateVersion() const { return m_templateVersion; }
 
 int ClientCore::fileServerPort() const { return m_port; }
 

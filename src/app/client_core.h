@@ -100,6 +100,8 @@ class ClientCore : public CoreOperations {
 
   // The file server's port as read by Prepare; the bound port once it listens.
   int fileServerPort() const;
+  // The version of the loaded template archive; 0 before it is loaded.
+  int templateVersion() const;
   SharedFileList* sharedFiles() { return m_files.get(); }
   bool sharing() const { return m_server != nullptr; }
   // A click on the tray notice of moved or deleted files: takes the notice
@@ -122,6 +124,7 @@ class ClientCore : public CoreOperations {
   std::atomic<int> m_port{0};  // read by page renderings on connection threads
   std::atomic<bool> m_missingFilesOpen{false};
   std::unique_ptr<templates::TemplateArchive> m_templates;
+  std::atomic<int> m_templateVersion{0};  // read by the settings sheet on the UI thread
   std::mutex m_filesMutex;  // lets the file-check timer and the session use m_files safely
   std::unique_ptr<SharedFileList> m_files;  // guarded by m_filesMutex where other threads read it
   std::unique_ptr<ShareWindow> m_shareWindow;

@@ -36,6 +36,8 @@ struct ProtocolContext {
 
   // Set by the login window to abandon a login that is waiting for the server.
   std::atomic<int> loginAbort{0};
+  // Download tokens are checked while this is on (the debug settings turn it off).
+  std::atomic<bool> fileSecurity{true};
 
   // The checksum of the local shared-file list (the sum of its IDs mod 1,000,000).
   std::function<int32_t()> localChecksum;

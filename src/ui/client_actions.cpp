@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "ui/client_actions.h"
 
+#include "ui/client_settings_host.h"
+#include "ui/settings_sheet.h"
+
 namespace vantrel::ui {
 
 void ClientActions::connectAgain() {
@@ -15,6 +18,13 @@ void ClientActions::connectAgain() {
 void ClientActions::openMissingFiles() {
   if (m_ui.closing() || m_ui.raiseMissingFiles()) return;
   m_app.core().OpenMissingFiles();
+}
+
+void ClientActions::openSettings(QWidget* parent) {
+  if (m_ui.closing()) return;
+  ClientSettingsHost host(m_app);
+  SettingsSheet sheet(host, parent);
+  sheet.exec();
 }
 
 }  // namespace vantrel::ui

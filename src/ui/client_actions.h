@@ -16,6 +16,7 @@ class ClientActions : public WindowActions {
   void connectAgain() override;
   bool confirmExit() override { return m_app.ConfirmExit(); }
   void openMissingFiles() override;
+  void openSettings(QWidget* parent) override;
 
  private:
   ClientApp& m_app;

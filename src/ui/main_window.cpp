@@ -138,19 +138,7 @@ void MainWindow::select(int index) {
   view(index)->refresh();
 }
 
-void MainWindow::openSettings() {
-  // The sheet's pages come with the settings; until then it opens empty.
-  QDialog sheet(this);
-  sheet.setWindowTitle("Settings");
-  auto* layout = new QVBoxLayout(&sheet);
-  layout->addWidget(new QTabWidget);
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
-  layout->addWidget(buttons);
-  connect(buttons, &QDialogButtonBox::accepted, &sheet, &QDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, &sheet, &QDialog::reject);
-  sheet.resize(460, 380);
-  sheet.exec();
-}
+void MainWindow::openSettings() { m_actions.openSettings(this); }
 
 void MainWindow::setStatusText(const QString& connection, const QString& transfers) {
   m_connection->setText(connection);

@@ -29,6 +29,8 @@ class WindowActions {
   virtual bool confirmExit() = 0;
   // A click on the notice of moved or deleted files.
   virtual void openMissingFiles() = 0;
+  // "View Settings": the settings sheet over `parent`.
+  virtual void openSettings(QWidget* parent) { (void)parent; }
 };
 
 // One item's view: empty until its content is built; counts its refreshes.

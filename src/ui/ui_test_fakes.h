@@ -99,6 +99,7 @@ class FakeActions : public WindowActions {
     return exitConfirmed;
   }
   void openMissingFiles() override { log.add("missingFiles"); }
+  void openSettings(QWidget*) override { log.add("settings"); }
   bool exitConfirmed = true;
   CallLog log;
 };

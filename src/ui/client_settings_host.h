@@ -1,0 +1,46 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// ClientSettingsHost: the settings sheet over the running client — the
+// settings store, the client state's limits and totals, the log's levels,
+// the file server's security switch and the loaded templates. UI thread only;
+// the application must outlive it.
+
+#include "app/client_app.h"
+#include "ui/settings_sheet.h"
+
+namespace vantrel::ui {
+
+class ClientSettingsHost : public SettingsHost {
+ public:
+  explicit ClientSettingsHost(ClientApp& app) : m_app(app) {}
+
+  int32_t number(std::string_view name) override { return m_app.settings().GetSettingNumber(name); }
+  std::string text(std::string_view name) override { return m_app.settings().GetSettingText(name); }
+  void setNumber(std::string_view name, int32_t value) override { m_app.settings().SetSettingNumber(name, value); }
+  void setText(std::string_view name, std::string_view value) override { m_app.settings().SetSettingText(name, value); }
+  std::vector<std::string> users() override { return m_app.settings().ListUsers(); }
+  void deleteUser(const std::string& user) override { m_app.settings().DeleteUser(user); }
+  void applyConnectionType(int index) override { m_app.settings().ApplyConnectionType(index); }
+  void setRunningLimits(int maxUsers, int maxBand, int maxUserBand) override {
+    m_app.state().SetLimits(maxUsers, maxBand, maxUserBand);
+  }
+  void setMaxPerUser(int count) override { m_app.state().SetMaxPerUser(count); }
+  bool autostart() override { return m_app.settings().IsAutorunSet(); }
+  void setAutostart(bool on) override { m_app.settings().SetAutorun(on); }
+  int templateVersion() override { return m_app.core().templateVersion(); }
+  std::string totalSent() override { return m_app.state().FormatTotalSent(); }
+  int detailLevel() override { return m_app.log() != nullptr ? m_app.log()->detailLevel() : 1; }
+  int errorLevel() override { return m_app.log() != nullptr ? m_app.log()->errorLevel() : 1; }
+  void setLogLevels(int detail, int error) override {
+    if (m_app.log() == nullptr) return;
+    m_app.log()->setDetailLevel(detail);
+    m_app.log()->setErrorLevel(error);
+  }
+  bool fileSecurity() override { return m_app.protocol().fileSecurity; }
+  void setFileSecurity(bool on) override { m_app.protocol().fileSecurity = on; }
+
+ private:
+  ClientApp& m_app;
+};
+
+}  // namespace vantrel::ui

@@ -5,6 +5,7 @@
 // "Exit". SIGINT and SIGTERM end it like "Exit", without asking.
 
 #include <QApplication>
+#include <QSplitter>
 #include <QSystemTrayIcon>
 
 #include "app/client_app.h"
@@ -13,6 +14,7 @@
 #include "ui/client_actions.h"
 #include "ui/main_window.h"
 #include "ui/qt_user_interface.h"
+#include "ui/window_layout.h"
 
 using namespace vantrel;
 
@@ -31,10 +33,19 @@ int main(int argc, char** argv) {
   ui::ClientActions actions(app, ui);
   ui::MainWindow window(actions, QSystemTrayIcon::isSystemTrayAvailable());
   ui.attachWindow(&window);
+  // Where the person left the window and its panes last time.
+  ui::WindowLayout layout(app.settings());
+  layout.restoreGeometry("main", window);
+  auto* splitter = window.findChild<QSplitter*>();
+  if (splitter != nullptr) layout.restoreSplitter("main splitter", *splitter);
   StopSignals stopSignals([&window] { QMetaObject::invokeMethod(&window, [&window] { window.endClient(); }); });
 
   const bool run = app.Initialise(commandLine);
   if (run && !ui.closing()) QApplication::exec();
+  if (run) {
+    layout.saveGeometry("main", window);
+    if (splitter != nullptr) layout.saveSplitter("main splitter", *splitter);
+  }
   // Every window is gone and no question waits for one: shut down here.
   ui.beginClosing();
   app.ForcedExit();

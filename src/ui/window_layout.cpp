@@ -1,0 +1,88 @@
+// SPDX-License-Identifier: MIT
+#include "ui/window_layout.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QStringList>
+
+namespace vantrel::ui {
+
+namespace {
+constexpr int kMinimumSize = 50;  // smaller than this was never a real window or pane
+}
+
+std::string WindowLayout::settingName(const QString& name) { return "layout " + name.toStdString(); }
+
+void WindowLayout::store(const QString& name, const std::vector<int>& numbers) {
+  QStringList parts;
+  for (int n : numbers) parts << QString::number(n);
+  m_store.SetSettingText(settingName(name), parts.join(',').toStdString());
+}
+
+std::vector<int> WindowLayout::load(const QString& name) {
+  const QString text = QString::fromStdString(m_store.GetSettingText(settingName(name)));
+  std::vector<int> numbers;
+  if (text.isEmpty()) return numbers;
+  for (const QString& part : text.split(',')) {
+    bool ok = false;
+    const int n = part.toInt(&ok);
+    if (!ok) return {};
+    numbers.push_back(n);
+  }
+  return numbers;
+}
+
+void WindowLayout::saveGeometry(const QString& name, const QWidget& window) {
+  // The normal geometry, so a maximised window comes back maximised over its normal place.
+  const QRect normal = window.normalGeometry().isValid() ? window.normalGeometry() : window.geometry();
+  store(name, {normal.x(), normal.y(), normal.width(), normal.height(), window.isMaximized() ? 1 : 0});
+}
+
+bool WindowLayout::restoreGeometry(const QString& name, QWidget& window) {
+  const std::vector<int> n = load(name);
+  if (n.size() != 5 || n[2] < kMinimumSize || n[3] < kMinimumSize) return false;
+  const QRect rect(n[0], n[1], n[2], n[3]);
+  // A window left on a screen that is gone keeps its default place.
+  bool onScreen = QGuiApplication::screens().isEmpty();
+  for (const QScreen* screen : QGuiApplication::screens()) {
+    if (screen->availableGeometry().intersects(rect)) onScreen = true;
+  }
+  if (onScreen) {
+    window.move(rect.topLeft());
+  }
+  window.resize(rect.size());
+  if (n[4] == 1) window.setWindowState(window.windowState() | Qt::WindowMaximized);
+  return true;
+}
+
+void WindowLayout::saveSplitter(const QString& name, const QSplitter& splitter) {
+  const QList<int> sizes = splitter.sizes();
+  store(name, std::vector<int>(sizes.begin(), sizes.end()));
+}
+
+bool WindowLayout::restoreSplitter(const QString& name, QSplitter& splitter) {
+  const std::vector<int> n = load(name);
+  if (n.empty() || static_cast<int>(n.size()) != splitter.count()) return false;
+  for (int size : n) {
+    if (size < 0) return false;
+  }
+  splitter.setSizes(QList<int>(n.begin(), n.end()));
+  return true;
+}
+
+void WindowLayout::saveColumns(const QString& name, const QHeaderView& header) {
+  std::vector<int> widths;
+  for (int column = 0; column < header.count(); ++column) widths.push_back(header.sectionSize(column));
+  store(name, widths);
+}
+
+bool WindowLayout::restoreColumns(const QString& name, QHeaderView& header) {
+  const std::vector<int> n = load(name);
+  if (n.empty() || static_cast<int>(n.size()) != header.count()) return false;
+  for (int column = 0; column < header.count(); ++column) {
+    if (n[column] > 0) header.resizeSection(column, n[column]);
+  }
+  return true;
+}
+
+}  // namespace vantrel::ui

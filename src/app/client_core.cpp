@@ -240,6 +240,18 @@ bool ClientCore::StartLauncher() {
   return startProgram(m_app.programDir + "vantrel", arguments);
 }
 
+bool ClientCore::pauseFileServer() {
+  if (!m_server || !m_server->running()) return false;
+  m_server->stopListening();
+  return true;
+}
+
+bool ClientCore::resumeFileServer() {
+  if (!m_server) return false;
+  if (m_server->running()) return true;
+  return m_server->listen(static_cast<uint16_t>(m_port)) == kListenOk && m_server->start() == 0;
+}
+
 int ClientCore::templateVersion() const { return m_templateVersion; }
 
 int ClientCore::fileServerPort() const { return m_port; }

@@ -100,6 +100,12 @@ class ClientCore : public CoreOperations {
 
   // The file server's port as read by Prepare; the bound port once it listens.
   int fileServerPort() const;
+  // The firewall check listens on the file server's port: the server lets the
+  // port go meanwhile. pauseFileServer is true when the server was listening
+  // and has stopped; resumeFileServer listens on the same port again (false
+  // when it cannot). Front end's main thread, like Exit and Connect.
+  bool pauseFileServer();
+  bool resumeFileServer();
   // The version of the loaded template archive; 0 before it is loaded.
   int templateVersion() const;
   SharedFileList* sharedFiles() { return m_files.get(); }

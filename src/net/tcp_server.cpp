@@ -243,6 +243,11 @@ void TcpServer::refuseInline(UniqueFd socket, const sockaddr_in& peer) {
   ::shutdown(socket.get(), SHUT_RDWR);
 }
 
+void TcpServer::stopListening() {
+  stop();
+  m_listenSocket.reset();
+}
+
 void TcpServer::stop() {
   if (!m_running) return;
   m_running = false;

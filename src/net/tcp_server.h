@@ -57,6 +57,9 @@ class TcpServer {
   void stop();
   // stop(), then ends every connection's socket and waits for their threads.
   void stopAndJoin();
+  // stop(), then closes the listening socket so that the port is free for
+  // another listener until listen() is called again.
+  void stopListening();
 
   uint16_t port() const { return m_port; }
   bool running() const { return m_running; }

@@ -98,6 +98,25 @@ TEST(TcpServer, ListenReportsABusyPortAsBindFailure) {
   EXPECT_EQ(second.start(), 1);  // nothing to run on
 }
 
+TEST(TcpServer, StopListeningLendsThePortOutUntilListenAgain) {
+  DefaultServer server;
+  ASSERT_EQ(server.listen(0), kListenOk);
+  ASSERT_EQ(server.start(), 0);
+  const uint16_t port = server.port();
+  server.stopListening();
+  EXPECT_FALSE(server.running());
+  {
+    DefaultServer borrower;  // as the firewall check's probe listener does
+    EXPECT_EQ(borrower.listen(port), kListenOk);
+  }
+  ASSERT_EQ(server.listen(port), kListenOk);
+  ASSERT_EQ(server.start(), 0);
+  auto client = connectLoopback(port);
+  ASSERT_TRUE(client);
+  sendAll(client.get(), "hello\r\n");
+  EXPECT_EQ(readAll(client.get()), "Connect Successful ... Now Disconnecting.");
+}
+
 TEST(TcpServer, OwnAddressIsDottedTextWhenFound) {
   DefaultServer server;
   ASSERT_EQ(server.listen(0), kListenOk);

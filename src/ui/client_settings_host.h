@@ -6,6 +6,7 @@
 // the application must outlive it.
 
 #include "app/client_app.h"
+#include "ui/firewall_window.h"
 #include "ui/settings_sheet.h"
 
 namespace vantrel::ui {
@@ -38,6 +39,12 @@ class ClientSettingsHost : public SettingsHost {
   }
   bool fileSecurity() override { return m_app.protocol().fileSecurity; }
   void setFileSecurity(bool on) override { m_app.protocol().fileSecurity = on; }
+  void checkFirewall(QWidget* parent) override {
+    FirewallCheck check(m_app.protocol());
+    FileServerSwitch server{[this] { return m_app.core().pauseFileServer(); },
+                            [this] { return m_app.core().resumeFileServer(); }};
+    runFirewallCheckWindowed(parent, check, server, templateVersion(), false);
+  }
 
  private:
   ClientApp& m_app;

@@ -240,6 +240,9 @@ QWidget* SettingsSheet::advancedPage() {
   form->addRow("Downloads by one user at once:", m_maxPerUser);
   form->addRow("Downloads that run at once:", m_maxDownloads);
   form->addRow(m_remotes);
+  auto* firewall = new QPushButton("Check Firewall...");
+  connect(firewall, &QPushButton::clicked, this, [this] { m_host.checkFirewall(this); });
+  form->addRow(firewall);
   form->addRow(debug);
   return page;
 }

@@ -47,6 +47,8 @@ class SettingsHost {
   virtual void setLogLevels(int detail, int error) = 0;
   virtual bool fileSecurity() = 0;
   virtual void setFileSecurity(bool on) = 0;
+  // The firewall check, its outcome shown over `parent`.
+  virtual void checkFirewall(QWidget* parent) = 0;
 };
 
 // The debug dialog: two log levels and the file-security switch.

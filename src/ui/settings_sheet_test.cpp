@@ -68,6 +68,7 @@ class FakeSettings : public SettingsHost {
   }
   bool fileSecurity() override { return security; }
   void setFileSecurity(bool on) override { security = on; }
+  void checkFirewall(QWidget*) override { calls.push_back("firewall"); }
 
   // A profile as the defaults leave it, with two users.
   std::map<std::string, int32_t> numbers{{"port", 8323},          {"serverport", 80},  {"autofind", 1},
@@ -274,6 +275,9 @@ TEST(SettingsSheetTest, DebugDialogSetsTheLogLevelsAndFileSecurity) {
   EXPECT_TRUE(shown->done());
   EXPECT_EQ(host.error, 2);
   EXPECT_TRUE(host.security);
+
+  button(&sheet, "Check Firewall...")->click();
+  EXPECT_EQ(host.calls, Calls{"firewall"});
 }
 
 }  // namespace

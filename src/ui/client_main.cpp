@@ -12,6 +12,7 @@
 #include "platform/app_paths.h"
 #include "platform/stop_signals.h"
 #include "ui/client_actions.h"
+#include "ui/client_settings_host.h"
 #include "ui/main_window.h"
 #include "ui/qt_user_interface.h"
 #include "ui/window_layout.h"
@@ -33,6 +34,8 @@ int main(int argc, char** argv) {
   ui::ClientActions actions(app, ui);
   ui::MainWindow window(actions, QSystemTrayIcon::isSystemTrayAvailable());
   ui.attachWindow(&window);
+  ui::ClientSettingsHost setupHost(app);
+  ui.setSetupHost(&setupHost);
   // Where the person left the window and its panes last time.
   ui::WindowLayout layout(app.settings());
   layout.restoreGeometry("main", window);

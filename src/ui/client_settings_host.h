@@ -8,10 +8,11 @@
 #include "app/client_app.h"
 #include "ui/firewall_window.h"
 #include "ui/settings_sheet.h"
+#include "ui/setup_wizard.h"
 
 namespace vantrel::ui {
 
-class ClientSettingsHost : public SettingsHost {
+class ClientSettingsHost : public SettingsHost, public SetupHost {
  public:
   explicit ClientSettingsHost(ClientApp& app) : m_app(app) {}
 
@@ -39,14 +40,17 @@ class ClientSettingsHost : public SettingsHost {
   }
   bool fileSecurity() override { return m_app.protocol().fileSecurity; }
   void setFileSecurity(bool on) override { m_app.protocol().fileSecurity = on; }
-  void checkFirewall(QWidget* parent) override {
+  void checkFirewall(QWidget* parent) override { runCheck(parent, false); }
+  void checkFirewallFromWizard(QWidget* parent) override { runCheck(parent, true); }
+
+ private:
+  void runCheck(QWidget* parent, bool wizard) {
     FirewallCheck check(m_app.protocol());
     FileServerSwitch server{[this] { return m_app.core().pauseFileServer(); },
                             [this] { return m_app.core().resumeFileServer(); }};
-    runFirewallCheckWindowed(parent, check, server, templateVersion(), false);
+    runFirewallCheckWindowed(parent, check, server, templateVersion(), wizard);
   }
 
- private:
   ClientApp& m_app;
 };
 

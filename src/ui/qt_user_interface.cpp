@@ -111,6 +111,11 @@ InvalidLoginChoice QtUserInterface::invalidLogin(std::string_view text, std::str
 bool QtUserInterface::runInitialSetup() {
   return m_dispatcher.call<bool>(
       [this] {
+        if (m_setupHost != nullptr) {
+          SetupWizard wizard(*m_setupHost, parent());
+          wizard.exec();
+          return !closing();
+        }
         InitialSetupWindow window(parent());
         window.exec();
         return !closing();

@@ -20,6 +20,7 @@
 #include "ui/login_window.h"
 #include "ui/main_window.h"
 #include "ui/missing_files_window.h"
+#include "ui/setup_wizard.h"
 #include "ui/ui_dispatcher.h"
 
 namespace vantrel::ui {
@@ -50,6 +51,8 @@ class QtUserInterface : public UserInterface {
   AlreadySharingChoice alreadySharing(std::string_view text, std::string_view detail) override;
   InvalidLoginChoice invalidLogin(std::string_view text, std::string_view detail) override;
   bool runInitialSetup() override;
+  // What the "Initial Setup" wizard changes; without it a short welcome shows.
+  void setSetupHost(SetupHost* host) { m_setupHost = host; }
   void runSyncDialog(SyncDialogModel& model) override;
   void runMissingFilesDialog(MissingFilesModel& model) override;
   void setTrayState(int icon, std::string_view tooltip, int flashIcon) override;
@@ -66,6 +69,7 @@ class QtUserInterface : public UserInterface {
   QWidget* parent() const { return m_window; }
 
   UiDispatcher m_dispatcher;
+  SetupHost* m_setupHost = nullptr;
   QPointer<MainWindow> m_window;
   QPointer<LoginWindow> m_login;
   QPointer<MissingFilesWindow> m_missing;

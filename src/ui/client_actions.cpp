@@ -20,6 +20,18 @@ void ClientActions::openMissingFiles() {
   m_app.core().OpenMissingFiles();
 }
 
+void ClientActions::openLog(QWidget* parent) {
+  if (m_ui.closing()) return;
+  // A window of its own (not a child of `parent`): this object owns it.
+  (void)parent;
+  if (!m_logWindow) m_logWindow = std::make_unique<LogWindow>();
+  // The log opens during start-up; a window opened before it is fed from then on.
+  if (!m_logFeed && m_app.log() != nullptr) m_logFeed = std::make_unique<LogFeed>(*m_app.log(), *m_logWindow);
+  m_logWindow->show();
+  m_logWindow->raise();
+  m_logWindow->activateWindow();
+}
+
 void ClientActions::openSettings(QWidget* parent) {
   if (m_ui.closing()) return;
   ClientSettingsHost host(m_app);

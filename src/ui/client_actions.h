@@ -4,6 +4,7 @@
 // UI thread only; the application and front end must outlive it.
 
 #include "app/client_app.h"
+#include "ui/log_window.h"
 #include "ui/main_window.h"
 #include "ui/qt_user_interface.h"
 
@@ -17,10 +18,13 @@ class ClientActions : public WindowActions {
   bool confirmExit() override { return m_app.ConfirmExit(); }
   void openMissingFiles() override;
   void openSettings(QWidget* parent) override;
+  void openLog(QWidget* parent) override;
 
  private:
   ClientApp& m_app;
   QtUserInterface& m_ui;
+  std::unique_ptr<LogWindow> m_logWindow;
+  std::unique_ptr<LogFeed> m_logFeed;  // goes before the window
 };
 
 }  // namespace vantrel::ui

@@ -86,6 +86,7 @@ MainWindow::MainWindow(WindowActions& actions, bool trayAvailable, QWidget* pare
   connect(file->addAction("E&xit"), &QAction::triggered, this, &MainWindow::exitClient);
   QMenu* settings = menuBar()->addMenu("Settings");
   connect(settings->addAction("View Settings"), &QAction::triggered, this, &MainWindow::openSettings);
+  connect(settings->addAction("View Log"), &QAction::triggered, this, [this] { m_actions.openLog(this); });
 
   auto* central = new QWidget;
   auto* layout = new QVBoxLayout(central);

@@ -31,6 +31,8 @@ class WindowActions {
   virtual void openMissingFiles() = 0;
   // "View Settings": the settings sheet over `parent`.
   virtual void openSettings(QWidget* parent) { (void)parent; }
+  // "View Log": the log window, live.
+  virtual void openLog(QWidget* parent) { (void)parent; }
 };
 
 // One item's view: empty until its content is built; counts its refreshes.

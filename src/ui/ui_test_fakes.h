@@ -100,6 +100,7 @@ class FakeActions : public WindowActions {
   }
   void openMissingFiles() override { log.add("missingFiles"); }
   void openSettings(QWidget*) override { log.add("settings"); }
+  void openLog(QWidget*) override { log.add("log"); }
   bool exitConfirmed = true;
   CallLog log;
 };

@@ -9,7 +9,12 @@
 
 #include <map>
 
+#include "app/client_app.h"
+#include "core/testing/scratch_dir.h"
+#include "platform/testing/env_override.h"
 #include "settings/settings_store.h"
+#include "ui/client_settings_host.h"
+#include "ui/qt_user_interface.h"
 #include "ui/ui_test_support.h"
 
 namespace vantrel::ui {
@@ -278,6 +283,52 @@ TEST(SettingsSheetTest, DebugDialogSetsTheLogLevelsAndFileSecurity) {
 
   button(&sheet, "Check Firewall...")->click();
   EXPECT_EQ(host.calls, Calls{"firewall"});
+}
+
+}  // namespace
+}  // namespace vantrel::ui
+
+namespace vantrel::ui {
+namespace {
+
+// The sheet over a real client: what Apply writes is in the store, the
+// running limits follow at once, and the debug switch reaches the file server.
+TEST(ClientSettingsHostTest, TheSheetChangesTheRunningClient) {
+  core_testing::ScratchDir dir;
+  vantrel::testing::EnvOverride env;
+  env.set("VANTREL_CONFIG_DIR", (dir.path() / "config").string());
+  env.set("XDG_CONFIG_HOME", (dir.path() / "xdg").string());
+  AppOptions options;
+  options.home = (dir.path() / "home").string();
+  options.programDir = (dir.path() / "program").string() + "/";
+  options.singleInstance = false;
+  QtUserInterface quiet;
+  ClientApp app(quiet, options);
+  app.settings().EnsureDefaults();
+  app.settings().CreateUserKey("alice");
+
+  ClientSettingsHost host(app);
+  SettingsSheet sheet(host);
+  EXPECT_EQ(sheet.port()->value(), 8323);
+  ASSERT_EQ(sheet.userList()->count(), 1);
+  sheet.pickConnectionType(8);  // DSL/ADSL: 30 users, 200 k/s
+  sheet.userBand()->setValue(50);
+  sheet.autologinUser()->setCurrentIndex(1);
+  sheet.apply();
+  EXPECT_EQ(app.settings().GetSettingNumber("contype"), 8);
+  EXPECT_EQ(app.settings().GetSettingNumber("maxusers"), 30);
+  EXPECT_EQ(app.settings().GetSettingNumber("maxusrband"), 50000);
+  EXPECT_EQ(app.settings().GetSettingNumber("maxband"), 200000);
+  EXPECT_EQ(app.settings().GetSettingText("autologinuser"), "alice");
+  EXPECT_EQ(app.state().MaxUsers(), 30);
+  EXPECT_EQ(app.state().MaxBand(), 200000);
+  EXPECT_EQ(app.state().MaxUserBand(), 50000);
+  EXPECT_FALSE(app.state().AutomaticBandwidth());
+
+  host.setFileSecurity(false);
+  EXPECT_FALSE(app.protocol().fileSecurity);
+  host.deleteUser("alice");
+  EXPECT_FALSE(app.settings().UserKeyExists("alice"));
 }
 
 }  // namespace

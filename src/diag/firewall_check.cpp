@@ -137,7 +137,7 @@ int FirewallCheck::run() {
   // The test request goes to the central server's own port.
   const std::string url = "http:\\\\" + m_serverAddress + ":" + std::to_string(m_ctx.target.port()) +
                           "\\clientrequest?action=test&ip=" + m_ownAddress + "&udpport=" + std::to_string(udpPort) +
-                          "&port=" + std::to_string(probe->port());
+                          "&port=" + std::to_string(m_announcedTcpPort != 0 ? m_announcedTcpPort : probe->port());
   m_beforeRequest = nowMs();
   ClientRequest request(nullptr, ClientState::kOwnClientVersion);
   const int code = request.GetText(url);
@@ -182,6 +182,10 @@ int FirewallCheck::run() {
     m_udpState.compare_exchange_strong(expected, kUdpGiveUp);
   }
   std::this_thread::sleep_for(m_settle);
+  // Nothing came to the port although the server took the request: the report
+  // says so rather than calling the TCP test "not started".
+  int none = kNotStarted;
+  m_tcpState.compare_exchange_strong(none, kNoProbe);
   return kProbeMissing;
 }
 
@@ -235,6 +239,7 @@ std::string FirewallCheck::reportText(int templateVersion) const {
                        : tcp == kRejected      ? "Connection rejected"
                        : tcp == kRequestError  ? "Error"
                        : tcp == kWrongGreeting ? "Received wrong data from server"
+                       : tcp == kNoProbe       ? "No connection from the server: the port is closed or blocked"
                                                : "Unrecognized";
     r += format("\r\nTCP Error %d: %s\r\nTCP Result %d\r\nTCP Ticks %d\r\n", tcp, text, m_tcpResult, tcpTicks);
   }

@@ -43,6 +43,8 @@ inline constexpr int kRejected = 2;
 inline constexpr int kRequestError = 3;
 inline constexpr int kGreeted = 8;
 inline constexpr int kWrongGreeting = 9;
+// The test request went through but nothing reached the port: closed or blocked.
+inline constexpr int kNoProbe = 14;
 // UDP states.
 inline constexpr int kUdpReceived = 10;
 inline constexpr int kUdpGiveUp = 11;
@@ -62,6 +64,9 @@ class FirewallCheck {
   // waits (20 steps of 500 ms for the datagram, 400 ms to settle, 300 ms polls).
   void setPorts(uint16_t tcp, uint16_t udp);
   void setTiming(std::chrono::milliseconds step, std::chrono::milliseconds settle, std::chrono::milliseconds poll);
+  // The TCP port the request asks the server to reach: one that a router in
+  // front of this computer forwards to it. 0 (the default): the probe's own.
+  void setAnnouncedTcpPort(uint16_t port) { m_announcedTcpPort = port; }
 
   // 0 both reached; 11 the request went through but a probe did not arrive;
   // 1 to 3 the test request failed; 4 to 7 the check could not start.
@@ -88,6 +93,7 @@ class FirewallCheck {
   ProtocolContext& m_ctx;
   uint16_t m_tcpPort = kTcpPort;
   uint16_t m_udpPort = kUdpPort;
+  uint16_t m_announcedTcpPort = 0;
   std::chrono::milliseconds m_step{500};
   std::chrono::milliseconds m_settle{400};
   std::chrono::milliseconds m_poll{300};

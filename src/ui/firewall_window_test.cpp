@@ -48,6 +48,7 @@ TEST_F(FirewallWindowTest, AProbeThatNeverArrivesShowsTheReport) {
   EXPECT_TRUE(report->done());
   EXPECT_TRUE(shown.startsWith("Vantrel Firewall Check\n\nClient Version: 201\nTemplate Version 4\n")) << shown.toStdString();
   EXPECT_TRUE(shown.contains("UDP Error 12: Timeout waiting for UDP packet from server")) << shown.toStdString();
+  EXPECT_TRUE(shown.contains("TCP Error 14: No connection from the server")) << shown.toStdString();
   EXPECT_EQ(paused, 1);
   EXPECT_EQ(resumed, 1);
 }

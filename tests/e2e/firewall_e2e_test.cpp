@@ -2,15 +2,21 @@
 // The firewall check as the settings sheet runs it, against the real
 // reference server on loopback: the server reaches the client back over TCP
 // and UDP, so the person is congratulated, and the client's own file server,
-// paused for the check, listens again afterwards.
+// paused for the check, listens again afterwards; a client whose port is
+// closed gets the report, which says so.
 
 #include <gtest/gtest.h>
 
 #include <QMessageBox>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include "core/testing/scratch_dir.h"
 #include "diag/firewall_runner.h"
 #include "net/socket_io.h"
+#include "platform/unique_fd.h"
 #include "protocol/testing/protocol_fixture.h"
 #include "tests/e2e/e2e_support.h"
 #include "ui/firewall_window.h"
@@ -58,6 +64,40 @@ TEST_F(FirewallE2eTest, AReachableClientIsCongratulated) {
   EXPECT_EQ(check.tcpState(), firewall::kGreeted);
   EXPECT_EQ(check.udpState(), firewall::kUdpReceived);
   EXPECT_EQ(calls, (std::vector<std::string>{"pause", "resume"}));
+}
+
+// A loopback TCP port that nothing listens on.
+uint16_t closedPort() {
+  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof at;
+  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 ||
+      ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&at), &length) != 0) {
+    return 0;
+  }
+  return ntohs(at.sin_port);  // bound, never listening; free again once closed
+}
+
+TEST_F(FirewallE2eTest, AClosedPortGetsAReportThatSaysSo) {
+  const uint16_t closed = closedPort();
+  ASSERT_NE(closed, 0);
+  check.setAnnouncedTcpPort(closed);  // the server is sent to a port nothing answers on
+  check.setTiming(50ms, 20ms, 10ms);
+  FileServerSwitch fileServer{[] { return true; }, [] { return true; }};
+  QString report;
+  auto dialog = std::make_unique<WhenShown>(ui::FirewallReportDialog::kTitle, [&](QWidget* window) {
+    screenshot(window, "firewall-report-closed-port");
+    report = qobject_cast<ui::FirewallReportDialog*>(window)->report()->toPlainText();
+    button(window, "Close")->click();  // nothing is mailed
+  });
+  const int result = ui::runFirewallCheckWindowed(nullptr, check, fileServer, 1, false);
+  EXPECT_EQ(result, firewall::kProbeMissing);  // a result of the check, not the runner's time-out
+  EXPECT_TRUE(dialog->done());
+  EXPECT_TRUE(report.contains("TCP Error 14: No connection from the server: the port is closed or blocked"))
+      << report.toStdString();
+  EXPECT_TRUE(report.contains("UDP: Success!")) << report.toStdString();
 }
 
 }  // namespace

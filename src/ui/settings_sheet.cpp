@@ -103,9 +103,10 @@ QWidget* SettingsSheet::clientPage() {
   auto* page = new QWidget;
   auto* form = new QFormLayout(page);
   m_cname = new QLineEdit(qs(m_host.text("cname")));
-  m_loadedPort = stored(m_host, "port", 8323, 1);
-  m_port = spin(1, 65535, m_loadedPort);
-  m_udpPort = spin(1, 65535, stored(m_host, "udpport", 8324, 1));
+  // 0 (the system picks a port) is kept as it is stored.
+  m_loadedPort = stored(m_host, "port", 8323);
+  m_port = spin(0, 65535, m_loadedPort);
+  m_udpPort = spin(0, 65535, stored(m_host, "udpport", 8324));
   m_loginTime = spin(1, 3600, stored(m_host, "maxlogintime", 40, 1));
   m_updates = new QCheckBox("Check for a newer version after login");
   m_updates->setChecked(m_host.number("checkforupdates") == 1);
@@ -205,8 +206,9 @@ QWidget* SettingsSheet::connectionPage() {
   form->addRow("Upload in all (k/s):", bandRow(m_bandSlider, m_band));
 
   // The stored limits, on sliders that reach at least as far as they do.
-  const int userBand = stored(m_host, "maxusrband", 2000000, 1000) / 1000;
-  const int band = stored(m_host, "maxband", 2000000, 1000) / 1000;
+  // A limit below 1 k/s shows as the slider's least, 1.
+  const int userBand = std::max(1, stored(m_host, "maxusrband", 2000000) / 1000);
+  const int band = std::max(1, stored(m_host, "maxband", 2000000) / 1000);
   const int suggested = SettingsStore::SuggestedMaxBandwidth(known ? contype : 0) / 1000;
   setBandRange(m_userBandSlider, m_userBand, std::max(suggested, userBand));
   setBandRange(m_bandSlider, m_band, std::max(suggested, band));

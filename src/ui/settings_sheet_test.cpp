@@ -118,6 +118,18 @@ TEST(SettingsSheetTest, PagesShowTheStoredValues) {
   EXPECT_EQ(sheet.maxDownloads()->value(), 2);  // missing: what readers use
 }
 
+TEST(SettingsSheetTest, UnusualStoredValuesAreShownAndWrittenBackUnchanged) {
+  FakeSettings host;
+  host.numbers["port"] = 0;  // the system picks the port
+  host.numbers["maxusrband"] = 500;
+  SettingsSheet sheet(host);
+  EXPECT_EQ(sheet.port()->value(), 0);
+  EXPECT_EQ(sheet.userBand()->value(), 1);
+  sheet.apply();
+  EXPECT_EQ(host.numbers["port"], 0);
+  EXPECT_EQ(shownWindow("Note"), nullptr);  // the port did not change
+}
+
 TEST(SettingsSheetTest, PickingAConnectionTypeFillsTheLimitsFromItsSuggestions) {
   FakeSettings host;
   SettingsSheet sheet(host);

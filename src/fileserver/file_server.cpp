@@ -41,6 +41,7 @@ FileServer::FileServer(FileServerHost& host, PageRenderer& renderer, SharedFileL
   char name[256] = {};
   if (::gethostname(name, sizeof name - 1) == 0) m_hostName = name;
   setConnectionStackBytes(kConnectionStackBytes);
+  setConnectionsPerAddress(kConnectionsPerAddress);
 }
 
 FileServer::~FileServer() { stopAndJoin(); }

@@ -21,6 +21,10 @@ class SharedFileList;
 
 class FileServer : public TcpServer {
  public:
+  // Connections served at once from one remote address: a browser opens a few,
+  // a download manager some more; one sender cannot hold the whole server.
+  static constexpr std::size_t kConnectionsPerAddress = 16;
+
   // `commands` and `cipher` may be null: commands then answer "Unrecognized
   // command" and "@" parameters decrypt to nothing.
   FileServer(FileServerHost& host, PageRenderer& renderer, SharedFileList& files, CommandHandlers* commands,

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "fileserver/file_server_connection.h"
 
+#include <algorithm>
 #include <ctime>
 
 #include "core/error_table.h"
@@ -51,7 +52,8 @@ void FileServerConnection::refuse(bool mayWait) {
 
 void FileServerConnection::handle() {
   Log* log = m_server.host().log();
-  m_deadline = std::chrono::steady_clock::now() + kRequestDeadline;
+  m_start = std::chrono::steady_clock::now();
+  m_deadline = m_start + kRequestDeadline;
   const auto text = peerAddressText(peer());
   if (!text) {
     sendError(err::kCannotGetIp, kStatusOk);
@@ -62,7 +64,7 @@ void FileServerConnection::handle() {
   if (log != nullptr) log->logActivity("Got Connection", m_requester, 2);
 
   std::string line;
-  if (readLine(socket(), line, kRequestLineBuffer, 2, m_deadline) == 0) return;
+  if (readLine(socket(), line, kRequestLineBuffer, 2, headDeadline()) == 0) return;
   trimLineEnd(line);
   const auto request = splitRequestLine(line);
   if (!request || request->method == HttpMethod::Other) {
@@ -76,13 +78,19 @@ void FileServerConnection::handle() {
   }
 }
 
+std::chrono::steady_clock::time_point FileServerConnection::headDeadline() const {
+  // Asked again for every line, so a sender that began while the server was
+  // quiet loses its extra time once the server fills up.
+  return m_server.nearConnectionLimit() ? std::min(m_deadline, m_start + kBusyRequestDeadline) : m_deadline;
+}
+
 std::string FileServerConnection::readHeaderBlock(int waitSeconds) {
   // Headers may arrive in several pieces: read up to the empty line that ends
   // them rather than only what is waiting at this moment.
   std::string block;
   std::string line;
   while (block.size() < kHeaderBlockLimit) {
-    if (readLine(socket(), line, kHeaderLineBuffer, waitSeconds, m_deadline) == 0) break;
+    if (readLine(socket(), line, kHeaderLineBuffer, waitSeconds, headDeadline()) == 0) break;
     block += line;
     if (line == "\r\n" || line == "\n") break;
   }

@@ -32,6 +32,10 @@ class FileServerConnection : public TcpConnection {
   static constexpr long long kMaxPostBody = 1 << 20;
   // The request line and its headers must arrive within this, however slowly.
   static constexpr std::chrono::seconds kRequestDeadline{10};
+  // ... and within this while the server is near its connection limit, so that
+  // senders trickling their requests give their places up to real ones. Once
+  // the head is read, the request keeps its usual time.
+  static constexpr std::chrono::seconds kBusyRequestDeadline{2};
   static constexpr std::size_t kHeaderBlockLimit = 3500;
 
   explicit FileServerConnection(FileServer& server);
@@ -63,6 +67,8 @@ class FileServerConnection : public TcpConnection {
   bool allowCommand(bool post);
   // Reads header lines up to the empty line that ends them (or the limits).
   std::string readHeaderBlock(int waitSeconds);
+  // When the request head must have arrived, by how busy the server is now.
+  std::chrono::steady_clock::time_point headDeadline() const;
   bool readPostBody(long long contentLength, bool lengthGiven, std::string& body);
 
   void getFile();
@@ -78,6 +84,7 @@ class FileServerConnection : public TcpConnection {
   std::string m_urlPath;
   std::string m_requester;
   std::vector<HeaderLine> m_headers;
+  std::chrono::steady_clock::time_point m_start;
   std::chrono::steady_clock::time_point m_deadline;
   bool m_ownClient = false;
   bool m_firstTime = false;

@@ -2,10 +2,15 @@
 #include "fileserver/file_server.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <fstream>
+#include <mutex>
+#include <stop_token>
 #include <thread>
 
 #include "core/testing/scratch_dir.h"
@@ -45,6 +50,43 @@ std::string header(int status) {
 
 std::string page(int status, const std::string& body) { return header(status) + "Content-type: text/html\r\n\r\n" + body; }
 std::string errorPage(int status, int code) { return page(status, "page client-error_template.html code " + std::to_string(code)); }
+
+// Senders that trickle their request a byte at a time and never finish it,
+// connecting again whenever the server cuts or refuses them, until destroyed.
+class SlowSenders {
+ public:
+  SlowSenders(uint16_t port, std::string from, int count)
+      : m_thread([this, port, from = std::move(from), count](std::stop_token stop) { run(stop, port, from, count); }) {}
+
+  int connects() const { return m_connects; }
+
+ private:
+  static bool answeredOrClosed(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, 0) != 0;
+  }
+
+  void run(const std::stop_token& stop, uint16_t port, const std::string& from, int count) {
+    std::vector<UniqueFd> sockets(static_cast<std::size_t>(count));
+    std::mutex mutex;
+    std::condition_variable_any paced;
+    while (!stop.stop_requested()) {
+      for (auto& fd : sockets) {
+        if (fd && answeredOrClosed(fd.get())) fd.reset();
+        if (!fd) {
+          fd = testing::connectLoopback(port, from.c_str());
+          ++m_connects;
+        }
+        if (fd && ::send(fd.get(), "G", 1, MSG_NOSIGNAL) != 1) fd.reset();
+      }
+      std::unique_lock lock(mutex);
+      paced.wait_for(lock, stop, 250ms, [] { return false; });
+    }
+  }
+
+  std::atomic<int> m_connects{0};
+  std::jthread m_thread;
+};
 
 class FileServerTest : public ::testing::Test {
  protected:
@@ -442,6 +484,56 @@ TEST_F(FileServerTest, ConnectionsOverTheLimitAreRefusedWithError3) {
   int answered = 0;
   for (auto& fd : refused) answered += withoutDate(readAll(fd.get(), 5s)) == errorPage(200, 3) ? 1 : 0;
   EXPECT_EQ(answered, 100);
+}
+
+TEST_F(FileServerTest, SlowSendersFromOneAddressLeaveRoomForEveryoneElse) {
+  // Near its limit from 15 connections on; the flood alone may hold 16.
+  server.setMaxConnections(20);
+  SlowSenders flood(server.port(), "127.0.0.2", 40);
+  ASSERT_TRUE(waitFor([&] { return server.connectionCount() >= FileServer::kConnectionsPerAddress; }));
+  ASSERT_TRUE(server.nearConnectionLimit());
+
+  struct Case {
+    const char* name;
+    const char* from;
+    std::string url;
+    std::string replyStart;
+  };
+  const Case cases[] = {
+      {"the flooding address asks once more", "127.0.0.2", "/getfileinfo/?fileid=77", errorPage(200, 3)},
+      {"another computer downloads", "127.0.0.3", "/getfile/?fileid=77&username=bob", "HTTP/1.0 200 OK\r\n"},
+      {"another computer opens a file page", "127.0.0.4", "/getfileinfo/?fileid=77",
+       page(200, "page client-file_info_template.html code 77")},
+      {"this computer opens a file page", "127.0.0.1", "/getfileinfo/?fileid=77",
+       page(200, "page client-file_info_template.html code 77")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string reply = get(c.url, "", c.from);
+    EXPECT_EQ(reply.substr(0, c.replyStart.size()), c.replyStart) << server.connectionCount();
+  }
+
+  // A sender that starts while the server is this busy gets a short time for
+  // its request head, not the usual ten seconds.
+  auto slow = testing::connectLoopback(server.port(), "127.0.0.5");
+  ASSERT_TRUE(slow);
+  const auto start = std::chrono::steady_clock::now();
+  while (std::chrono::steady_clock::now() - start < 8s && ::send(slow.get(), "G", 1, MSG_NOSIGNAL) == 1) {
+    pollfd p{slow.get(), POLLIN, 0};
+    if (::poll(&p, 1, 300) != 0) break;
+  }
+  // What it sent is no request line: it is told so, or simply cut.
+  const std::string cut = withoutDate(readAll(slow.get(), 2s));
+  EXPECT_TRUE(cut.empty() || cut == errorPage(200, 2)) << cut;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+
+  // Real requests keep being answered while the flood goes on.
+  int answered = 0;
+  for (int i = 0; i < 20; ++i) {
+    answered += get("/getfileinfo/?fileid=77") == page(200, "page client-file_info_template.html code 77") ? 1 : 0;
+  }
+  EXPECT_EQ(answered, 20);
+  EXPECT_GT(flood.connects(), 40);  // it was cut and refused, and came back
 }
 
 }  // namespace

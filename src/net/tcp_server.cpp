@@ -159,10 +159,11 @@ void TcpServer::acceptLoop() {
     const auto worker = m_workers.begin();
     worker->socket = std::move(socket);
     worker->peer = peer;
-    worker->overLimit = m_count >= m_maxConnections;
+    admit(*worker);
     // Started under the lock so that the thread finds its entry complete.
     if (!worker->thread.start([this, worker] { serve(worker); }, m_stackBytes)) {
       ::shutdown(worker->socket.get(), SHUT_RDWR);
+      release(*worker);
       m_workers.erase(worker);
     }
   }
@@ -182,25 +183,49 @@ bool TcpServer::handToIdleWorker(UniqueFd& socket, const sockaddr_in& peer) {
     --m_idleCount;
     worker.socket = std::move(socket);
     worker.peer = peer;
-    worker.overLimit = m_count >= m_maxConnections;
+    admit(worker);
     worker.wake.notify_one();
     return true;
   }
   return false;
 }
 
+void TcpServer::admit(Worker& worker) {
+  worker.countedAddress = false;
+  worker.overLimit = m_count >= m_maxConnections;
+  const std::size_t perAddress = m_perAddress;
+  if (worker.overLimit || perAddress == 0) return;
+  std::size_t& count = m_perAddressCount[worker.peer.sin_addr.s_addr];
+  if (count >= perAddress) {
+    worker.overLimit = true;
+    return;
+  }
+  ++count;
+  worker.countedAddress = true;
+}
+
+void TcpServer::release(Worker& worker) {
+  if (!worker.countedAddress) return;
+  worker.countedAddress = false;
+  const auto at = m_perAddressCount.find(worker.peer.sin_addr.s_addr);
+  if (at == m_perAddressCount.end()) return;
+  if (--at->second == 0) m_perAddressCount.erase(at);
+}
+
 void TcpServer::serveOne(Worker& worker) {
   const int fd = worker.socket.get();
   if (auto connection = createConnection()) {
     connection->attach(fd, m_listenSocket.get(), worker.peer, *this);
-    ++m_count;
     setSocketTimeouts(fd, kSocketTimeout);
+    // Refusals are not counted: a flood of them from one address must not
+    // push everyone else over the limit as well.
     if (worker.overLimit) {
       connection->refuse(true);
     } else {
+      ++m_count;
       connection->handle();
+      --m_count;
     }
-    --m_count;
   }
   ::shutdown(fd, SHUT_RDWR);
 }
@@ -211,6 +236,7 @@ void TcpServer::serve(std::list<Worker>::iterator worker) {
     lock.unlock();
     serveOne(*worker);
     lock.lock();
+    release(*worker);
     // Closed under the lock: stopAndJoin shuts sockets down under it too.
     worker->socket.reset();
     if (m_closing || m_idleCount >= kMaxIdleWorkers) break;

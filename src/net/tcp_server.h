@@ -2,8 +2,9 @@
 #pragma once
 // TcpServer: a listening IPv4 TCP server with one listener thread and one worker
 // thread per accepted connection. Subclasses say what a connection is through
-// createConnection(). At most maxConnections() connections are served at once;
-// past that a connection is answered through its refuse(). Thread-safe: listen,
+// createConnection(). At most maxConnections() connections are served at once,
+// and at most connectionsPerAddress() from any one remote address; past either a
+// connection is answered through its refuse(). Thread-safe: listen,
 // start and stop come from the owner's thread; connections run on their own
 // threads and may call connectionCount() and ownAddress() at any time. The
 // destructor stops the server and waits for every connection thread, so
@@ -15,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <list>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -68,6 +70,14 @@ class TcpServer {
   std::size_t idleWorkerCount() const;
   std::size_t maxConnections() const { return m_maxConnections; }
   void setMaxConnections(std::size_t count) { m_maxConnections = count; }
+  // Connections served at once from one remote address; 0 (the default): no
+  // cap but the total. One sender cannot then hold every connection.
+  std::size_t connectionsPerAddress() const { return m_perAddress; }
+  void setConnectionsPerAddress(std::size_t count) { m_perAddress = count; }
+  // True from three quarters of maxConnections() on: connections still reading
+  // their request should then be given less time, so that slow senders give
+  // their places up sooner.
+  bool nearConnectionLimit() const { return m_count * 4 >= m_maxConnections * 3; }
   // Takes effect for connections accepted afterwards.
   void setConnectionStackBytes(std::size_t bytes) { m_stackBytes = bytes; }
   // Dotted text of the host's own address as found at listen (the last one the
@@ -86,6 +96,7 @@ class TcpServer {
     UniqueFd socket;  // invalid while idle
     sockaddr_in peer{};
     bool overLimit = false;
+    bool countedAddress = false;  // holds a place in m_perAddressCount
     bool idle = false;
     std::condition_variable wake;
     WorkerThread thread;
@@ -96,6 +107,11 @@ class TcpServer {
   void serveOne(Worker& worker);
   // Hands the connection to an idle worker; false when none waits.
   bool handToIdleWorker(UniqueFd& socket, const sockaddr_in& peer);
+  // Under m_mutex: whether `worker`, just given its peer, is over a limit; takes
+  // its place in its address's count when it is not.
+  void admit(Worker& worker);
+  // Under m_mutex: gives back the place admit took.
+  void release(Worker& worker);
   void refuseInline(UniqueFd socket, const sockaddr_in& peer);
   void recordOwnAddress();
 
@@ -105,12 +121,14 @@ class TcpServer {
   std::atomic<bool> m_stopRequest{false};
   std::atomic<std::size_t> m_count{0};
   std::atomic<std::size_t> m_maxConnections{kDefaultMaxConnections};
+  std::atomic<std::size_t> m_perAddress{0};
   std::atomic<std::size_t> m_stackBytes{kDefaultConnectionStackBytes};
 
   mutable std::mutex m_mutex;
   std::condition_variable m_changed;
   std::list<Worker> m_workers;   // guarded by m_mutex; newest first
   std::size_t m_idleCount = 0;   // guarded by m_mutex
+  std::map<uint32_t, std::size_t> m_perAddressCount;  // guarded by m_mutex; admitted connections
   bool m_closing = false;        // guarded by m_mutex; idle workers end
   WorkerThread m_finished;       // guarded by m_mutex; the last thread that ended
   bool m_listenerDone = true;    // guarded by m_mutex

@@ -168,6 +168,47 @@ TEST(TcpServer, ConnectionsPastTheLimitAreRefusedWhileTheOthersAreServed) {
   EXPECT_TRUE(waitFor([&] { return server.connectionCount() == 0; }));
 }
 
+TEST(TcpServer, OneAddressHoldsNoMoreThanItsShareOfConnections) {
+  GatedServer server;
+  server.setConnectionsPerAddress(2);
+  ASSERT_EQ(server.listen(0), kListenOk);
+  ASSERT_EQ(server.start(), 0);
+  std::vector<UniqueFd> served;
+  for (int i = 0; i < 2; ++i) served.push_back(connectLoopback(server.port(), "127.0.0.2"));
+  ASSERT_TRUE(waitFor([&] { return server.gate.waiting() == 2; }));
+
+  struct Case {
+    const char* from;
+    bool refused;
+  };
+  const Case cases[] = {{"127.0.0.2", true}, {"127.0.0.2", true}, {"127.0.0.3", false}, {"127.0.0.1", false}};
+  int admitted = 2;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.from);
+    auto fd = connectLoopback(server.port(), c.from);
+    ASSERT_TRUE(fd);
+    sendAll(fd.get(), "GET / HTTP/1.0\r\n\r\n");
+    if (c.refused) {
+      EXPECT_EQ(readAll(fd.get(), 5s), "Too Many Connections, Please Try Later.");
+    } else {
+      EXPECT_TRUE(waitFor([&] { return server.gate.waiting() == admitted + 1; }));
+      ++admitted;
+      served.push_back(std::move(fd));
+    }
+  }
+  // Refusals are not served connections: the count holds the admitted ones only.
+  EXPECT_EQ(server.connectionCount(), 4u);
+
+  server.gate.open();
+  for (auto& fd : served) EXPECT_EQ(readAll(fd.get()), "served");
+  // The places are given back as the connections end: the address is served again.
+  EXPECT_TRUE(waitFor([&] {
+    auto again = connectLoopback(server.port(), "127.0.0.2");
+    sendAll(again.get(), "GET / HTTP/1.0\r\n\r\n");
+    return readAll(again.get()) == "served";
+  }));
+}
+
 class ThreadRecordingServer : public TcpServer {
  public:
   ~ThreadRecordingServer() override { stopAndJoin(); }

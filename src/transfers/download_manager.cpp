@@ -19,21 +19,25 @@ constexpr int kStoppedByRequest = get::kNoLength + get::kStopped;  // 18
 // A body that ended before its announced length: a receive failure.
 constexpr int kShortBody = get::kNoLength + get::kSendOrReceive;   // 16
 
-// What GetFile sees of a record.
+// What GetFile sees of a record. Offsets and sizes are the record's 64-bit
+// values: a partial file past 2 GiB must be asked for, and appended to, at its
+// real end.
 class RecordTarget : public DownloadTarget {
  public:
   explicit RecordTarget(DownloadRecord& record) : m_record(record) {}
 
   bool resume() const override { return (m_record.options & download_option::kResume) != 0; }
-  long resumeOffset() const override { return m_record.resumeOffset; }
-  long expectedSize() const override { return m_record.expectedSize; }
-  void setResumeOffset(long offset) override { m_record.resumeOffset = static_cast<int32_t>(offset); }
+  long resumeOffset() const override { return m_record.resumeAt; }
+  long expectedSize() const override { return m_record.fileSize; }
+  void setResumeOffset(long offset) override { m_record.setResumeAt(offset); }
   void setLength(long length) override { m_length = length; }
-  void setRate(long bytesPerSecond) override { m_record.rate = static_cast<int32_t>(bytesPerSecond); }
+  void setRate(long bytesPerSecond) override {
+    m_record.rate = static_cast<int32_t>(std::min<long>(bytesPerSecond, INT32_MAX));
+  }
   void peerError(const std::string& line) override { m_record.setPeerErrorText(peerErrorMessage(line)); }
   bool progress(long bytesPresent) override {
-    m_record.received = static_cast<int32_t>(std::min<long>(bytesPresent, INT32_MAX));
-    m_bodyBytes = bytesPresent - m_record.resumeOffset;
+    m_record.setBytesPresent(bytesPresent);
+    m_bodyBytes = bytesPresent - m_record.resumeAt;
     return m_record.stopRequest == 0;
   }
 
@@ -89,7 +93,7 @@ void DownloadManager::firstUse() {
   });
 }
 
-int32_t DownloadManager::QueueDownload(const std::string& url, const std::string& localPath, int32_t expectedSize) {
+int32_t DownloadManager::QueueDownload(const std::string& url, const std::string& localPath, int64_t expectedSize) {
   firstUse();
   DownloadRecord* record = nullptr;
   {
@@ -105,7 +109,7 @@ int32_t DownloadManager::QueueDownload(const std::string& url, const std::string
 int32_t DownloadManager::downloadFile(const FileEntry& file, const std::string& directory) {
   const std::string name = safeComponent(file.name);
   if (name.empty()) return -1;
-  return QueueDownload(file.url, directory + name, static_cast<int32_t>(std::min<int64_t>(file.size, INT32_MAX)));
+  return QueueDownload(file.url, directory + name, file.size);
 }
 
 int DownloadManager::DownloadDirectory(const DirectoryEntry& directory, const std::string& destination, bool recursive,
@@ -245,12 +249,12 @@ void DownloadManager::RunDownload(DownloadRecord& record) {
         break;
       case FileExistsChoice::Resume: {
         const auto size = std::filesystem::file_size(target, ec);
-        const int32_t present = ec ? 0 : static_cast<int32_t>(std::min<uintmax_t>(size, INT32_MAX));
+        const int64_t present = ec ? 0 : static_cast<int64_t>(size);
         record.options |= download_option::kResume;
-        record.resumeOffset = present;
+        record.setResumeAt(present);
         // The bytes present are the file's; a count left from an earlier run
         // of this record is already inside them.
-        record.received = present;
+        record.setBytesPresent(present);
         break;
       }
       case FileExistsChoice::ChangeDestination:
@@ -267,12 +271,23 @@ void DownloadManager::RunDownload(DownloadRecord& record) {
     }
   }
 
+  if ((record.options & download_option::kResume) == 0) {
+    // A fresh start: counts left from an earlier run would spoil the completion check.
+    record.setResumeAt(0);
+    record.setBytesPresent(0);
+  }
   std::string url = record.url();
   std::replace(url.begin(), url.end(), ' ', '+');
   RecordTarget sink(record);
   ClientRequest request(nullptr, m_clientVersion);
   int rc = request.GetFile(url, record.localPath(), sink);
   if (rc == get::kOk && sink.length() >= 0 && sink.bodyBytes() < sink.length()) rc = kShortBody;
+  // Complete means the file holds exactly what was resumed from plus what came:
+  // a body appended anywhere else is not a finished download.
+  if (rc == get::kOk) {
+    const auto onDisk = std::filesystem::file_size(record.localPath(), ec);
+    if (ec || static_cast<int64_t>(onDisk) != record.bytesPresent) rc = kShortBody;
+  }
 
   record.resultCode = rc;
   record.rate = 0;

@@ -51,7 +51,8 @@ class DownloadManager {
   DownloadManager& operator=(const DownloadManager&) = delete;
 
   // Queues a download and starts it at once when a slot is free. Returns its ID.
-  int32_t QueueDownload(const std::string& url, const std::string& localPath, int32_t expectedSize);
+  // `expectedSize` is the listing's size; it may pass 2 GiB.
+  int32_t QueueDownload(const std::string& url, const std::string& localPath, int64_t expectedSize);
   // A file entry of a listing into `directory` (which ends with "/").
   int32_t downloadFile(const FileEntry& file, const std::string& directory);
   // The children of a catalogue directory, fetched when never listed; with

@@ -3,6 +3,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace vantrel {
@@ -31,7 +32,8 @@ std::string downloadStateText(const DownloadInfo& info) {
 }
 
 std::string downloadProgressText(const DownloadInfo& info) {
-  return std::to_string(info.received / 1000) + " k / " + std::to_string(info.expectedSize / 1000) + " k";
+  // From the 64-bit values: the capped counts would stop at 2147483 k.
+  return std::to_string(info.bytesPresent / 1000) + " k / " + std::to_string(info.fileSize / 1000) + " k";
 }
 
 std::string downloadSpeedText(const DownloadInfo& info) { return std::to_string(info.rate / 1000) + " k/s"; }
@@ -51,9 +53,23 @@ std::string peerErrorMessage(std::string_view line) {
   return {};
 }
 
-DownloadRecord::DownloadRecord(int32_t downloadId, std::string url, std::string localPath, int32_t size)
-    : id(downloadId), expectedSize(size), m_url(std::move(url)) {
+namespace {
+int32_t capped(int64_t n) { return static_cast<int32_t>(std::clamp<int64_t>(n, INT32_MIN, INT32_MAX)); }
+}  // namespace
+
+DownloadRecord::DownloadRecord(int32_t downloadId, std::string url, std::string localPath, int64_t size)
+    : id(downloadId), expectedSize(capped(size)), fileSize(size), m_url(std::move(url)) {
   setLocalPath(std::move(localPath));
+}
+
+void DownloadRecord::setBytesPresent(int64_t n) {
+  bytesPresent = n;
+  received = capped(n);
+}
+
+void DownloadRecord::setResumeAt(int64_t n) {
+  resumeAt = n;
+  resumeOffset = capped(n);
 }
 
 std::string DownloadRecord::url() const {
@@ -95,6 +111,9 @@ DownloadInfo DownloadRecord::info() const {
   out.resultCode = resultCode;
   out.resumeOffset = resumeOffset;
   out.options = options;
+  out.fileSize = fileSize;
+  out.bytesPresent = bytesPresent;
+  out.resumeAt = resumeAt;
   std::scoped_lock lock(m_mutex);
   out.url = m_url;
   out.localPath = m_localPath;

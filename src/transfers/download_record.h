@@ -21,7 +21,9 @@ inline constexpr int32_t kOverwrite = 1;
 inline constexpr int32_t kResume = 2;
 }  // namespace download_option
 
-// A copy of a record's values, for views and tests.
+// A copy of a record's values, for views and tests. The 32-bit counts are the
+// record's own, capped at INT32_MAX; fileSize and bytesPresent are the real
+// 64-bit values that resuming and the views' texts use.
 struct DownloadInfo {
   int32_t id = 0;
   DownloadState state = DownloadState::Queued;
@@ -35,6 +37,9 @@ struct DownloadInfo {
   int32_t resultCode = 0;
   int32_t resumeOffset = 0;
   int32_t options = 0;
+  int64_t fileSize = 0;
+  int64_t bytesPresent = 0;
+  int64_t resumeAt = 0;
 };
 
 // "queued", "Downloading", "Stopped", "Completed", "Error %d", the peer's text
@@ -49,7 +54,7 @@ std::string peerErrorMessage(std::string_view line);
 
 class DownloadRecord {
  public:
-  DownloadRecord(int32_t id, std::string url, std::string localPath, int32_t expectedSize);
+  DownloadRecord(int32_t id, std::string url, std::string localPath, int64_t expectedSize);
 
   const int32_t id;
   std::atomic<int32_t> state{static_cast<int32_t>(DownloadState::Queued)};
@@ -60,6 +65,15 @@ class DownloadRecord {
   std::atomic<int32_t> resultCode{0};
   std::atomic<int32_t> resumeOffset{0};
   std::atomic<int32_t> options{0};
+  // The 32-bit counts above cap at 2 GiB; a file past that is resumed and
+  // checked with these. Written together with their 32-bit twins.
+  std::atomic<int64_t> fileSize{0};
+  std::atomic<int64_t> bytesPresent{0};
+  std::atomic<int64_t> resumeAt{0};
+
+  // Set a 64-bit count and its capped 32-bit twin.
+  void setBytesPresent(int64_t n);
+  void setResumeAt(int64_t n);
 
   DownloadState currentState() const { return static_cast<DownloadState>(state.load()); }
   void setState(DownloadState s) { state = static_cast<int32_t>(s); }

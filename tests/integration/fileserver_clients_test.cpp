@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Real download clients against the file server on loopback: curl whole, by
-// range and resumed, and wget resuming, compared byte for byte.
+// range and resumed, wget resuming, and the client's own download manager
+// resuming past 2 GiB, compared byte for byte.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -17,6 +19,9 @@
 #include "fileserver/file_server.h"
 #include "fileserver/testing_fakes.h"
 #include "net/test_sockets.h"
+#include "platform/registry_hive.h"
+#include "settings/settings_store.h"
+#include "transfers/download_manager.h"
 
 extern char** environ;
 
@@ -156,6 +161,57 @@ TEST_F(FileServerClients, FilesPastFourGigabytesAreServedByRange) {
   const std::string h = readWholeFile(headers);
   EXPECT_NE(h.find("Content-Range: bytes 5368709110-5368709119/5368709120"), std::string::npos) << h;
   EXPECT_NE(h.find("Content-length: 10\r\n"), std::string::npos) << h;
+}
+
+// Answers every "File Already Exists" with Resume.
+class ResumePrompts : public DownloadPrompts {
+ public:
+  FileExistsChoice fileExists(const FileExistsPrompt&) override { return FileExistsChoice::Resume; }
+  std::optional<std::string> chooseFolder() override { return std::nullopt; }
+};
+
+TEST_F(FileServerClients, DownloadManagerResumesAPartialFilePastTwoGigabytes) {
+  // Shared: 3 GiB of zeros (sparse) and a tail of real bytes; the partial
+  // download holds the zeros. Only the tail may travel, appended at 3 GiB.
+  const int64_t partialSize = 3LL << 30;
+  const std::string tail = pattern(100000);
+  const std::string shared = dir.file("big & #1+é.bin");
+  {
+    std::ofstream(shared, std::ios::binary);
+  }
+  ASSERT_EQ(::truncate(shared.c_str(), partialSize), 0);
+  {
+    std::fstream f(shared, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(partialSize);
+    f << tail;
+  }
+  share(shared, "big & #1+é.bin", 503);
+  const std::string partial = dir.file("partial.bin");
+  {
+    std::ofstream(partial, std::ios::binary);
+  }
+  ASSERT_EQ(::truncate(partial.c_str(), partialSize), 0);
+
+  RegistryHive hive(dir.path().string());
+  SettingsStore settings(hive);
+  ResumePrompts prompts;
+  DownloadManager manager(settings, prompts);
+  const int64_t total = partialSize + static_cast<int64_t>(tail.size());
+  const int32_t id = manager.QueueDownload(url(503), partial, total);
+  ASSERT_TRUE(core_testing::waitFor([&] { return manager.find(id)->state != DownloadState::Downloading; },
+                                    std::chrono::seconds(30)));
+  const DownloadInfo info = *manager.find(id);
+  EXPECT_EQ(downloadStateText(info), "Completed");
+  EXPECT_EQ(info.resumeAt, partialSize);
+  EXPECT_EQ(info.bytesPresent, total);
+  EXPECT_EQ(info.received, INT32_MAX);  // the 32-bit count stays capped
+  EXPECT_EQ(downloadProgressText(info), "3221325 k / 3221325 k");
+  EXPECT_EQ(static_cast<int64_t>(std::filesystem::file_size(partial)), total);
+  std::ifstream in(partial, std::ios::binary);
+  in.seekg(partialSize - 1);
+  std::string got(tail.size() + 1, '\0');
+  in.read(got.data(), static_cast<std::streamsize>(got.size()));
+  EXPECT_TRUE(got == std::string(1, '\0') + tail);
 }
 
 int threadCount() {

@@ -118,6 +118,43 @@ INSERT INTO files_fts(files_fts) VALUES ('rebuild');
 ALTER TABLE users ADD COLUMN disabled INTEGER NOT NULL DEFAULT 0;
 ALTER TABLE users ADD COLUMN last_login INTEGER NOT NULL DEFAULT 0;
 )sql",
+    // 3 -> 4: file IDs are never handed out twice. Without AUTOINCREMENT a new
+    // file could take the ID of the last one removed, and a remove_file sent
+    // again (a retry, or a recorded request) would remove the new file. The
+    // table is rebuilt with its rows and IDs; the search index keeps its rows,
+    // which are keyed by those IDs, and gets its triggers back.
+    R"sql(
+CREATE TABLE files_new (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  client_id INTEGER NOT NULL,
+  user_id INTEGER NOT NULL,
+  dir_id INTEGER NOT NULL,
+  group_id INTEGER NOT NULL,
+  name TEXT NOT NULL,
+  size INTEGER NOT NULL,
+  filetype TEXT NOT NULL DEFAULT '',
+  keywords TEXT NOT NULL DEFAULT '',
+  added INTEGER NOT NULL,
+  rating INTEGER NOT NULL DEFAULT 0
+);
+INSERT INTO files_new(id, client_id, user_id, dir_id, group_id, name, size, filetype, keywords, added, rating)
+  SELECT id, client_id, user_id, dir_id, group_id, name, size, filetype, keywords, added, rating FROM files;
+DROP TABLE files;
+ALTER TABLE files_new RENAME TO files;
+CREATE INDEX files_client ON files(client_id);
+CREATE INDEX files_dir ON files(dir_id);
+CREATE INDEX files_group ON files(group_id);
+CREATE TRIGGER files_ai AFTER INSERT ON files BEGIN
+  INSERT INTO files_fts(rowid, name) VALUES (new.id, new.name);
+END;
+CREATE TRIGGER files_ad AFTER DELETE ON files BEGIN
+  INSERT INTO files_fts(files_fts, rowid, name) VALUES ('delete', old.id, old.name);
+END;
+CREATE TRIGGER files_au AFTER UPDATE OF name ON files BEGIN
+  INSERT INTO files_fts(files_fts, rowid, name) VALUES ('delete', old.id, old.name);
+  INSERT INTO files_fts(rowid, name) VALUES (new.id, new.name);
+END;
+)sql",
 };
 
 }  // namespace

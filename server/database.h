@@ -83,7 +83,7 @@ class Statement {
 class Database {
  public:
   // Schema version this build writes; older databases are migrated on open.
-  static constexpr int kSchemaVersion = 3;
+  static constexpr int kSchemaVersion = 4;
 
   Database() = default;
   ~Database();

@@ -74,22 +74,73 @@ TEST(StorageTest, TheDatabaseIsReadableByItsOwnerOnly) {
   }
 }
 
+// The first schema's files table: IDs were plain row IDs then.
+constexpr const char* kFirstFilesTable =
+    "CREATE TABLE files (id INTEGER PRIMARY KEY, client_id INTEGER NOT NULL, user_id INTEGER NOT NULL,"
+    " dir_id INTEGER NOT NULL, group_id INTEGER NOT NULL, name TEXT NOT NULL, size INTEGER NOT NULL,"
+    " filetype TEXT NOT NULL DEFAULT '', keywords TEXT NOT NULL DEFAULT '', added INTEGER NOT NULL,"
+    " rating INTEGER NOT NULL DEFAULT 0);";
+
+int64_t addFileRow(Database& db, const std::string& name) {
+  Statement st(db, "INSERT INTO files(client_id, user_id, dir_id, group_id, name, size, added) VALUES (1, 1, 1, 1, ?, 1, 0)");
+  st.bind(1, name);
+  return st.run() ? db.lastInsertId() : -1;
+}
+
 TEST(StorageTest, AnOlderDatabaseIsMigratedKeepingItsRows) {
   TempDir dir;
   {
     Database db;
     ASSERT_TRUE(db.open(dir.file("s.db")));
-    // Back to the first schema: no full-text search, no account state yet.
-    ASSERT_TRUE(db.exec("DROP TRIGGER files_ai; DROP TRIGGER files_ad; DROP TRIGGER files_au; DROP TABLE files_fts;"
+    // Back to the first schema: no full-text search, no account state, file
+    // IDs that could come back.
+    ASSERT_TRUE(db.exec(std::string("DROP TRIGGER files_ai; DROP TRIGGER files_ad; DROP TRIGGER files_au;"
+                                    "DROP TABLE files_fts; DROP TABLE files;") +
+                        kFirstFilesTable +
                         "ALTER TABLE users DROP COLUMN disabled; ALTER TABLE users DROP COLUMN last_login;"
-                        "INSERT INTO files(client_id, user_id, dir_id, group_id, name, size, added) "
-                        "VALUES (1, 1, 1, 1, 'old song.mp3', 1, 0); PRAGMA user_version=1;"));
+                        "INSERT INTO files(id, client_id, user_id, dir_id, group_id, name, size, keywords, added) "
+                        "VALUES (5, 1, 1, 1, 1, 'old song.mp3', 1, 'kept', 0),"
+                        " (9, 1, 1, 1, 1, 'last tune.mp3', 1, '', 0); PRAGMA user_version=1;"))
+        << db.error();
   }
+  {
+    Database db;
+    ASSERT_TRUE(db.open(dir.file("s.db"))) << db.error();
+    EXPECT_EQ(db.schemaVersion(), Database::kSchemaVersion);
+    {
+      Statement st(db, "SELECT f.id, f.keywords FROM files_fts JOIN files f ON f.id = files_fts.rowid "
+                       "WHERE files_fts MATCH 'song'");
+      ASSERT_TRUE(st.step());
+      EXPECT_EQ(st.integer(0), 5);
+      EXPECT_EQ(st.text(1), "kept");
+    }
+    // The search index follows changes again, and the ID of the last file
+    // removed is not handed out a second time.
+    ASSERT_TRUE(db.exec("DELETE FROM files WHERE id = 9"));
+    EXPECT_EQ(addFileRow(db, "new tune.mp3"), 10);
+  }
+  // Opened again at the current version, nothing is rebuilt: the rows, the
+  // index and the highest ID handed out stay as they were.
+  Database again;
+  ASSERT_TRUE(again.open(dir.file("s.db"))) << again.error();
+  Statement found(again, "SELECT rowid FROM files_fts WHERE files_fts MATCH 'tune'");
+  ASSERT_TRUE(found.step());
+  EXPECT_EQ(found.integer(0), 10);
+  EXPECT_FALSE(found.step());
+  ASSERT_TRUE(again.exec("DELETE FROM files WHERE id = 10"));
+  EXPECT_EQ(addFileRow(again, "newer tune.mp3"), 11);
+}
+
+TEST(StorageTest, TheIdOfARemovedFileIsNeverHandedOutAgain) {
+  TempDir dir;
   Database db;
-  ASSERT_TRUE(db.open(dir.file("s.db"))) << db.error();
-  EXPECT_EQ(db.schemaVersion(), Database::kSchemaVersion);
-  Statement st(db, "SELECT rowid FROM files_fts WHERE files_fts MATCH 'song'");
-  EXPECT_TRUE(st.step());
+  ASSERT_TRUE(db.open(dir.file("s.db")));
+  const int64_t first = addFileRow(db, "a.mp3");
+  const int64_t last = addFileRow(db, "b.mp3");
+  ASSERT_TRUE(db.exec("DELETE FROM files WHERE id = " + std::to_string(last)));
+  const int64_t next = addFileRow(db, "c.mp3");
+  EXPECT_GT(next, last);
+  EXPECT_GT(last, first);
 }
 
 TEST(StorageTest, PasswordsAreSealedWithAPrivateKeyFileAndNeverStoredPlain) {

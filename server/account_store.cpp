@@ -149,14 +149,23 @@ std::optional<UserRecord> AccountStore::checkPassword(std::string_view name, std
 
 std::optional<int64_t> AccountStore::clientIdFor(int64_t userId) {
   std::scoped_lock lock(m_db.mutex());
-  Statement find(m_db, "SELECT id FROM clients WHERE user_id = ?");
-  find.bind(1, userId);
-  if (find.step()) return find.integer(0);
-  // Client IDs start well above 0 so that a 0 always means "none yet".
-  Statement add(m_db, "INSERT INTO clients(id, user_id) VALUES ((SELECT COALESCE(MAX(id), 1000) + 1 FROM clients), ?)");
-  add.bind(1, userId);
-  if (!add.run()) return std::nullopt;
-  return m_db.lastInsertId();
+  // Another server process on the same database may hand out the same next
+  // ID (or one to the same user) at the same moment: the insert then does
+  // nothing, and we look again.
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    Statement find(m_db, "SELECT id FROM clients WHERE user_id = ?");
+    find.bind(1, userId);
+    if (find.step()) return find.integer(0);
+    // Client IDs start well above 0 so that a 0 always means "none yet".
+    Statement add(m_db,
+                  "INSERT INTO clients(id, user_id) VALUES ((SELECT COALESCE(MAX(id), 1000) + 1 FROM clients), ?) "
+                  "ON CONFLICT DO NOTHING RETURNING id");
+    add.bind(1, userId);
+    const int64_t id = add.runReturningId();
+    if (id != 0) return id;
+    if (!add.ok()) return std::nullopt;
+  }
+  return std::nullopt;
 }
 
 std::optional<int64_t> AccountStore::userOfClient(int64_t clientId) {
@@ -171,7 +180,7 @@ bool AccountStore::useLoginSalt(int64_t userId, std::string_view salt, int64_t n
   std::scoped_lock lock(m_db.mutex());
   Statement prune(m_db, "DELETE FROM login_salts WHERE used < ?");
   prune.bind(1, now - kSaltMemorySeconds).run();
-  Statement st(m_db, "INSERT OR IGNORE INTO login_salts(user_id, salt, used) VALUES (?, ?, ?)");
+  Statement st(m_db, "INSERT INTO login_salts(user_id, salt, used) VALUES (?, ?, ?) ON CONFLICT DO NOTHING");
   st.bind(1, userId).bindBlob(2, salt).bind(3, now);
   return st.run() && m_db.changes() == 1;
 }
@@ -179,8 +188,10 @@ bool AccountStore::useLoginSalt(int64_t userId, std::string_view salt, int64_t n
 bool AccountStore::saveSession(const SessionRow& r) {
   std::scoped_lock lock(m_db.mutex());
   Statement st(m_db,
-               "INSERT OR REPLACE INTO sessions(client_id, user_id, salt, seen_ip, reported_ip, port, udp_port, "
-               "login_time) VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+               "INSERT INTO sessions(client_id, user_id, salt, seen_ip, reported_ip, port, udp_port, login_time) "
+               "VALUES (?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT(client_id) DO UPDATE SET user_id = excluded.user_id, "
+               "salt = excluded.salt, seen_ip = excluded.seen_ip, reported_ip = excluded.reported_ip, "
+               "port = excluded.port, udp_port = excluded.udp_port, login_time = excluded.login_time");
   st.bind(1, r.clientId).bind(2, r.userId).bindBlob(3, r.salt).bind(4, r.seenIp).bind(5, r.reportedIp);
   st.bind(6, r.port).bind(7, r.udpPort).bind(8, r.loginTime);
   return st.run();

@@ -50,10 +50,11 @@ AdminStore::Result AdminStore::addCategory(int64_t parentId, std::string_view na
   if (clean.empty()) return Result::kBadName;
   Transaction tx(m_db);
   if (parentId != 0 && !isCategory(parentId)) return Result::kNotFound;
-  Statement st(m_db, "INSERT INTO nodes(kind, parent_id, name, has_groups, created) VALUES (1, ?, ?, ?, ?)");
+  Statement st(m_db,
+               "INSERT INTO nodes(kind, parent_id, name, has_groups, created) VALUES (1, ?, ?, ?, ?) RETURNING id");
   st.bind(1, parentId).bind(2, clean).bind(3, hasGroups ? 1 : 0).bind(4, static_cast<int64_t>(std::time(nullptr)));
-  if (!st.run()) return Result::kStorageFailed;
-  const int64_t newId = m_db.lastInsertId();
+  const int64_t newId = st.runReturningId();
+  if (newId == 0) return Result::kStorageFailed;
   if (!tx.commit()) return Result::kStorageFailed;
   if (id != nullptr) *id = newId;
   return Result::kOk;

@@ -140,20 +140,22 @@ std::optional<Node> CatalogueStore::node(int64_t id) {
 
 int64_t CatalogueStore::createCategory(int64_t parentId, std::string_view name, bool hasGroups) {
   std::scoped_lock lock(m_db.mutex());
-  Statement st(m_db, "INSERT INTO nodes(kind, parent_id, name, has_groups, created) VALUES (1, ?, ?, ?, ?)");
+  Statement st(m_db,
+               "INSERT INTO nodes(kind, parent_id, name, has_groups, created) VALUES (1, ?, ?, ?, ?) RETURNING id");
   st.bind(1, parentId).bind(2, cleanName(name)).bind(3, hasGroups ? 1 : 0);
   st.bind(4, static_cast<int64_t>(std::time(nullptr)));
-  return st.run() ? m_db.lastInsertId() : 0;
+  return st.runReturningId();
 }
 
 int64_t CatalogueStore::addDirectory(int64_t parentId, std::string_view name) {
   std::scoped_lock lock(m_db.mutex());
   const auto parent = node(parentId);
   if (!parent || (parent->kind != node::kGroup && parent->kind != node::kDirectory)) return 0;
-  Statement st(m_db, "INSERT INTO nodes(kind, parent_id, group_id, name, created) VALUES (3, ?, ?, ?, ?)");
+  Statement st(m_db,
+               "INSERT INTO nodes(kind, parent_id, group_id, name, created) VALUES (3, ?, ?, ?, ?) RETURNING id");
   st.bind(1, parentId).bind(2, parent->groupId).bind(3, cleanName(name));
   st.bind(4, static_cast<int64_t>(std::time(nullptr)));
-  return st.run() ? m_db.lastInsertId() : 0;
+  return st.runReturningId();
 }
 
 bool CatalogueStore::isEmpty() {
@@ -180,10 +182,11 @@ int CatalogueStore::createGroup(const NewGroup& g, int64_t ownerId, int64_t* id)
   taken.bind(1, name);
   if (taken.step()) return result::kGroupNameTaken;
   const int64_t now = std::time(nullptr);
-  Statement addNode(m_db, "INSERT INTO nodes(kind, parent_id, name, owner_id, created) VALUES (2, ?, ?, ?, ?)");
+  Statement addNode(m_db,
+                    "INSERT INTO nodes(kind, parent_id, name, owner_id, created) VALUES (2, ?, ?, ?, ?) RETURNING id");
   addNode.bind(1, g.parentId).bind(2, name).bind(3, ownerId).bind(4, now);
-  if (!addNode.run()) return result::kServerError;
-  const int64_t newId = m_db.lastInsertId();
+  const int64_t newId = addNode.runReturningId();
+  if (newId == 0) return result::kServerError;
   Statement self(m_db, "UPDATE nodes SET group_id = id WHERE id = ?");
   Statement addGroup(m_db,
                      "INSERT INTO groups(id, memb, perm, personal, password_hash, description, keywords) "
@@ -390,11 +393,12 @@ int CatalogueStore::createDirectory(int64_t userId, int64_t parentId, std::strin
     return result::kOk;
   }
   Statement st(m_db,
-               "INSERT INTO nodes(kind, parent_id, group_id, name, owner_id, created) VALUES (3, ?, ?, ?, ?, ?)");
+               "INSERT INTO nodes(kind, parent_id, group_id, name, owner_id, created) VALUES (3, ?, ?, ?, ?, ?) "
+               "RETURNING id");
   st.bind(1, parentId).bind(2, parent.groupId).bind(3, clean).bind(4, userId);
   st.bind(5, static_cast<int64_t>(std::time(nullptr)));
-  if (!st.run()) return result::kServerError;
-  const int64_t newId = m_db.lastInsertId();
+  const int64_t newId = st.runReturningId();
+  if (newId == 0) return result::kServerError;
   if (!tx.commit()) return result::kServerError;
   if (id != nullptr) *id = newId;
   return result::kOk;
@@ -445,7 +449,7 @@ int CatalogueStore::addFiles(int64_t clientId, int64_t userId, int64_t dirId, co
   const int64_t now = std::time(nullptr);
   Statement st(m_db,
                "INSERT INTO files(client_id, user_id, dir_id, group_id, name, size, filetype, keywords, added) "
-               "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
+               "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id");
   // A file this client already registered in this directory, by the same
   // name and size, keeps its ID: a request sent again (the client's own retry,
   // or one recorded and replayed) adds no second row. Read once, so that a
@@ -471,8 +475,8 @@ int CatalogueStore::addFiles(int64_t clientId, int64_t userId, int64_t dirId, co
     st.reset();
     st.bind(1, clientId).bind(2, userId).bind(3, dirId).bind(4, target.groupId).bind(5, name).bind(6, f.size);
     st.bind(7, fileTypeOf(f)).bind(8, f.keywords.substr(0, 200)).bind(9, now);
-    if (!st.run()) return result::kServerError;
-    at->second = m_db.lastInsertId();
+    at->second = st.runReturningId();
+    if (at->second == 0) return result::kServerError;
     out.push_back(at->second);
   }
   if (!tx.commit()) return result::kServerError;
@@ -520,7 +524,7 @@ int64_t CatalogueStore::checksum(int64_t clientId) {
   ReadConnection read(m_db);
   Statement st(read, "SELECT COALESCE(SUM(id % 1000000), 0) % 1000000 FROM files WHERE client_id = ?");
   st.bind(1, clientId);
-  return st.step() ? st.integer(0) : 0;
+  return st.runReturningId();
 }
 
 std::vector<CategoryRow> CatalogueStore::categories(int64_t parentId) {

@@ -10,6 +10,7 @@
 // Each input runs against a fresh in-memory server with the demo catalogue,
 // offering an update folder that holds one file.
 
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -80,7 +81,7 @@ Template& world() {
 struct Harness {
   Harness() {
     db.open(":memory:");
-    sqlite3_backup* copy = sqlite3_backup_init(db.handle(), "main", world().db.handle(), "main");
+    sqlite3_backup* copy = sqlite3_backup_init(db.sqliteHandle(), "main", world().db.sqliteHandle(), "main");
     sqlite3_backup_step(copy, -1);
     sqlite3_backup_finish(copy);
     vault.setKey({});

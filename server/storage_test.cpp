@@ -82,9 +82,12 @@ constexpr const char* kFirstFilesTable =
     " rating INTEGER NOT NULL DEFAULT 0);";
 
 int64_t addFileRow(Database& db, const std::string& name) {
-  Statement st(db, "INSERT INTO files(client_id, user_id, dir_id, group_id, name, size, added) VALUES (1, 1, 1, 1, ?, 1, 0)");
+  Statement st(db,
+               "INSERT INTO files(client_id, user_id, dir_id, group_id, name, size, added) VALUES (1, 1, 1, 1, ?, 1, 0) "
+               "RETURNING id");
   st.bind(1, name);
-  return st.run() ? db.lastInsertId() : -1;
+  const int64_t id = st.runReturningId();
+  return id != 0 ? id : -1;
 }
 
 TEST(StorageTest, AnOlderDatabaseIsMigratedKeepingItsRows) {

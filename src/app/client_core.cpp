@@ -256,6 +256,12 @@ int ClientCore::templateVersion() const { return m_templateVersion; }
 
 int ClientCore::fileServerPort() const { return m_port; }
 
+std::optional<CVantreldFile> ClientCore::lookupSharedFile(int32_t fileId) {
+  std::scoped_lock lock(m_filesMutex);
+  if (!m_files) return std::nullopt;
+  return m_files->Lookup(fileId);
+}
+
 void ClientCore::OpenMissingFiles() {
   m_app.protocol.state.ClearTrayNotice();
   SharedFileList* list = nullptr;

@@ -109,6 +109,8 @@ class ClientCore : public CoreOperations {
   // The version of the loaded template archive; 0 before it is loaded.
   int templateVersion() const;
   SharedFileList* sharedFiles() { return m_files.get(); }
+  // A shared file of the current login by ID; nothing between logins. Any thread.
+  std::optional<CVantreldFile> lookupSharedFile(int32_t fileId);
   bool sharing() const { return m_server != nullptr; }
   // A click on the tray notice of moved or deleted files: takes the notice
   // away and shows "Missing Files..", unless it is open already. Called on the

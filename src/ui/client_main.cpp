@@ -15,6 +15,7 @@
 #include "ui/client_settings_host.h"
 #include "ui/main_window.h"
 #include "ui/qt_user_interface.h"
+#include "ui/uploads_view.h"
 #include "ui/window_layout.h"
 
 using namespace vantrel;
@@ -32,12 +33,17 @@ int main(int argc, char** argv) {
   options.sharedDataDir = sharedDataDirectory(programDirectory(), VANTREL_SHARED_DATA_DIR);
   ClientApp app(ui, options);
   ui::ClientActions actions(app, ui);
+  // Before the window: its views read them until it goes.
+  ui::WindowLayout layout(app.settings());
+  ClientUploads uploads(app.state(), app.settings(), [&app](int32_t id) { return app.core().lookupSharedFile(id); });
   ui::MainWindow window(actions, QSystemTrayIcon::isSystemTrayAvailable());
   ui.attachWindow(&window);
   ui::ClientSettingsHost setupHost(app);
   ui.setSetupHost(&setupHost);
+  auto* outgoing = new ui::UploadsView(uploads);
+  outgoing->list()->rememberLayout(layout, "outgoing");
+  window.setView(ui::kOutgoingItem, outgoing);
   // Where the person left the window and its panes last time.
-  ui::WindowLayout layout(app.settings());
   layout.restoreGeometry("main", window);
   auto* splitter = window.findChild<QSplitter*>();
   if (splitter != nullptr) layout.restoreSplitter("main splitter", *splitter);

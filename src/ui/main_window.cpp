@@ -124,6 +124,15 @@ MainWindow::~MainWindow() = default;
 
 ItemView* MainWindow::view(int index) const { return qobject_cast<ItemView*>(m_stack->widget(index)); }
 
+void MainWindow::setView(int index, ItemView* view) {
+  QWidget* old = m_stack->widget(index);
+  const bool current = m_stack->currentIndex() == index;
+  m_stack->insertWidget(index, view);
+  m_stack->removeWidget(old);
+  delete old;
+  if (current) m_stack->setCurrentIndex(index);
+}
+
 QAction* MainWindow::action(const QString& text) const {
   for (QAction* menu : menuBar()->actions()) {
     for (QAction* item : menu->menu()->actions()) {

@@ -70,6 +70,10 @@ class OutlookBar : public QWidget {
   bool m_large = true;
 };
 
+// Indexes of the items of the bar, in the order of MainWindow::kItems.
+inline constexpr int kIncomingItem = 3;
+inline constexpr int kOutgoingItem = 4;
+
 class MainWindow : public QMainWindow {
   Q_OBJECT
  public:
@@ -98,6 +102,8 @@ class MainWindow : public QMainWindow {
   OutlookBar* bar() const { return m_bar; }
   QStackedWidget* stack() const { return m_stack; }
   ItemView* view(int index) const;
+  // Puts the built view of item `index` in place of its empty one; the window owns it.
+  void setView(int index, ItemView* view);
   QLabel* connectionPane() const { return m_connection; }
   QLabel* transfersPane() const { return m_transfers; }
   QPushButton* noticeBanner() const { return m_notice; }

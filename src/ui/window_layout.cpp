@@ -85,4 +85,15 @@ bool WindowLayout::restoreColumns(const QString& name, QHeaderView& header) {
   return true;
 }
 
+void WindowLayout::saveSort(const QString& name, const QHeaderView& header) {
+  store(name, {header.sortIndicatorSection(), header.sortIndicatorOrder() == Qt::DescendingOrder ? 1 : 0});
+}
+
+bool WindowLayout::restoreSort(const QString& name, QHeaderView& header) {
+  const std::vector<int> n = load(name);
+  if (n.size() != 2 || n[0] < 0 || n[0] >= header.count() || (n[1] != 0 && n[1] != 1)) return false;
+  header.setSortIndicator(n[0], n[1] == 1 ? Qt::DescendingOrder : Qt::AscendingOrder);
+  return true;
+}
+
 }  // namespace vantrel::ui

@@ -30,6 +30,9 @@ class WindowLayout {
   bool restoreSplitter(const QString& name, QSplitter& splitter);
   void saveColumns(const QString& name, const QHeaderView& header);
   bool restoreColumns(const QString& name, QHeaderView& header);
+  // The column a list is sorted by and the direction.
+  void saveSort(const QString& name, const QHeaderView& header);
+  bool restoreSort(const QString& name, QHeaderView& header);
 
   // The setting that holds `name`'s layout.
   static std::string settingName(const QString& name);

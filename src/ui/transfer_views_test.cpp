@@ -1,0 +1,183 @@
+// SPDX-License-Identifier: MIT
+// The transfer views against fakes: rows appear, change in place and go;
+// the selection survives the refresh; the buttons and menus call the right
+// methods; sorting and column widths come back in a new run.
+
+#include <gtest/gtest.h>
+
+#include <QMenu>
+
+#include <map>
+#include <mutex>
+
+#include "core/testing/scratch_dir.h"
+#include "platform/registry_hive.h"
+#include "ui/ui_test_fakes.h"
+#include "ui/ui_test_support.h"
+#include "ui/uploads_view.h"
+
+namespace vantrel::ui {
+namespace {
+
+using namespace std::chrono_literals;
+using namespace vantrel::ui::testing;
+using Calls = std::vector<std::string>;
+
+class FakeUploads : public UploadsSource {
+ public:
+  std::vector<std::shared_ptr<UploadSession>> sessions() const override {
+    std::scoped_lock lock(mutex);
+    std::vector<std::shared_ptr<UploadSession>> out;
+    for (const auto& [id, s] : live) out.push_back(s);
+    return out;
+  }
+  int64_t fileSize(int32_t) const override { return 1'000'000; }
+  UploadLimits limits() const override { return current; }
+  uint32_t currentRate() const override { return rate; }
+  void setLimits(const UploadLimits& limits) override {
+    log.add("setLimits " + std::to_string(limits.maxUsers) + " " + std::to_string(limits.maxUserBand) + " " +
+            std::to_string(limits.maxBand));
+    current = limits;
+  }
+  void stopSession(int32_t id) override {
+    log.add("stop " + std::to_string(id));
+    std::scoped_lock lock(mutex);
+    if (live.count(id) != 0) live[id]->active = false;
+  }
+
+  std::shared_ptr<UploadSession> add(int32_t id, const std::string& user, const std::string& file) {
+    auto s = std::make_shared<UploadSession>(id);
+    s->setPeerAddress("127.0.0.1");
+    s->setUserName(user);
+    s->setRequest("Get File - " + file);
+    std::scoped_lock lock(mutex);
+    live[id] = s;
+    return s;
+  }
+  void drop(int32_t id) {
+    std::scoped_lock lock(mutex);
+    live.erase(id);
+  }
+
+  mutable std::mutex mutex;
+  std::map<int32_t, std::shared_ptr<UploadSession>> live;  // guarded by mutex
+  UploadLimits current{10, 2000, 8000};
+  uint32_t rate = 12345;
+  CallLog log;
+};
+
+// A row's texts joined by "|".
+std::string rowTexts(QTreeWidgetItem* item) {
+  QStringList texts;
+  for (int c = 0; c < item->columnCount(); ++c) texts << item->text(c);
+  return texts.join('|').toStdString();
+}
+
+class TransferViewsTest : public ::testing::Test {
+ protected:
+  core_testing::ScratchDir dir;
+  RegistryHive hive{dir.path().string()};
+  SettingsStore settings{hive, "VantrelTransferViewsTest"};
+};
+
+TEST_F(TransferViewsTest, OutgoingRowsAppearChangeAndGoKeepingTheSelection) {
+  FakeUploads source;
+  UploadsView view(source);
+  view.resize(760, 420);
+  TransferList* list = view.list();
+  ASSERT_EQ(list->columnCount(), 6);
+  EXPECT_EQ(list->headerItem()->text(5), "Time Left");
+  EXPECT_EQ(list->topLevelItemCount(), 0);
+  EXPECT_EQ(view.rateLabel()->text(), "Rate: 12.3 k/s");
+  EXPECT_EQ(view.limitsLabel()->text(), "Users at once: 10    Per user: 2 k/s    In all: 8 k/s");
+
+  // A session that has read nothing yet shows its starting texts.
+  auto fresh = std::make_shared<UploadSession>(1);
+  {
+    std::scoped_lock lock(source.mutex);
+    source.live[1] = fresh;
+  }
+  auto song = source.add(2, "Zoë", "Rock & Roll #1+.mp3");
+  ASSERT_TRUE(waitUntil([&] { return list->topLevelItemCount() == 2; }, 3s));  // the view's own second
+  EXPECT_EQ(rowTexts(list->item(1)), "None yet|unknown (waiting)|0%|0 k/s|Waiting|unknown");
+
+  list->item(2)->setSelected(true);
+  QTreeWidgetItem* const songRow = list->item(2);
+  song->fileId = 3;
+  song->bytesSent = 500000;
+  song->percentage = 50;
+  song->speed = 100000;
+  view.refresh();
+  EXPECT_EQ(list->item(2), songRow);  // changed in place
+  EXPECT_EQ(rowTexts(songRow), "Get File - Rock & Roll #1+.mp3|Zoë (127.0.0.1)|50%|100 k/s|Sending|0:00:05");
+  EXPECT_EQ(list->selectedKeys(), std::vector<int32_t>{2});
+  view.show();
+  screenshot(&view, "outgoing-view");
+
+  // "Uploads" → "Stop Transfer" stops the selected session only.
+  EXPECT_EQ(view.contextMenu()->title(), "Uploads");
+  ASSERT_EQ(view.contextMenu()->actions().size(), 1);
+  EXPECT_EQ(view.contextMenu()->actions()[0]->text(), "Stop Transfer");
+  view.contextMenu()->actions()[0]->trigger();
+  EXPECT_EQ(source.log.calls(), Calls{"stop 2"});
+  EXPECT_EQ(songRow->text(4), "Stopped");
+
+  source.drop(1);
+  source.drop(2);
+  view.refresh();
+  EXPECT_EQ(list->topLevelItemCount(), 0);
+}
+
+TEST_F(TransferViewsTest, OutgoingOptionsChangeTheLimitsAtOnce) {
+  FakeUploads source;
+  source.current = {10, 500, 8000};  // a per-user limit below 1 k/s
+  UploadsView view(source);
+  EXPECT_TRUE(view.optionsPanel()->isHidden());
+  EXPECT_EQ(view.optionsButton()->text(), "Show Options");
+  view.optionsButton()->click();
+  EXPECT_FALSE(view.optionsPanel()->isHidden());
+  EXPECT_EQ(view.optionsButton()->text(), "Hide Options");
+  EXPECT_EQ(view.maxUsersField()->value(), 10);
+  EXPECT_EQ(view.userBandField()->value(), 1);
+  EXPECT_EQ(view.bandField()->value(), 8);
+  EXPECT_TRUE(source.log.calls().empty());  // showing the values changes nothing
+
+  view.maxUsersField()->setValue(4);
+  view.bandField()->setValue(20);
+  EXPECT_EQ(source.log.calls(), (Calls{"setLimits 4 500 8000", "setLimits 4 500 20000"}));
+  EXPECT_EQ(view.limitsLabel()->text(), "Users at once: 4    Per user: 0 k/s    In all: 20 k/s");
+  view.userBandField()->setValue(3);
+  EXPECT_EQ(source.log.calls().back(), "setLimits 4 3000 20000");
+  view.show();
+  screenshot(&view, "outgoing-options");
+  view.optionsButton()->click();
+  EXPECT_TRUE(view.optionsPanel()->isHidden());
+  EXPECT_EQ(view.optionsButton()->text(), "Show Options");
+}
+
+TEST_F(TransferViewsTest, ListsSortByNumbersAndRememberWidthsAndOrder) {
+  WindowLayout layout(settings);
+  FakeUploads source;
+  for (int i = 1; i <= 3; ++i) {
+    auto s = source.add(i, "u" + std::to_string(i), "f");
+    s->speed = i == 2 ? 9000 : i * 100000;  // "9 k/s" sorts below "100 k/s" as a number
+  }
+  {
+    UploadsView view(source);
+    view.list()->rememberLayout(layout, "outgoing");
+    view.list()->sortByColumn(3, Qt::DescendingOrder);
+    view.list()->header()->resizeSection(0, 222);
+    std::vector<int32_t> order;
+    for (int i = 0; i < 3; ++i) order.push_back(view.list()->keyOf(view.list()->topLevelItem(i)));
+    EXPECT_EQ(order, (std::vector<int32_t>{3, 1, 2}));
+    ASSERT_TRUE(waitUntil([&] { return !settings.GetSettingText(WindowLayout::settingName("outgoing sort")).empty(); }));
+  }
+  UploadsView again(source);
+  again.list()->rememberLayout(layout, "outgoing");
+  EXPECT_EQ(again.list()->header()->sectionSize(0), 222);
+  EXPECT_EQ(again.list()->sortColumn(), 3);
+  EXPECT_EQ(again.list()->header()->sortIndicatorOrder(), Qt::DescendingOrder);
+}
+
+}  // namespace
+}  // namespace vantrel::ui

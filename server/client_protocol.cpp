@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "server/client_protocol.h"
 
+#include <openssl/evp.h>
 #include <strings.h>
 
 #include <cstring>
@@ -34,6 +35,21 @@ bool changesState(std::string_view action) {
 }
 
 bool validPort(int64_t port) { return port > 0 && port <= 65535; }
+
+// More add_file requests than this under one key and the client is asked to
+// log in again, which starts an empty record.
+constexpr size_t kMaxAdditionDigests = 4096;
+
+// Records an add_file cipher text in its session; false when the session
+// must not do it: the same bytes came before, or the record is full or was
+// lost in a restart.
+bool firstAddition(ClientSession& session, std::string_view cipher) {
+  if (session.additionsUnknown || session.additionDigests.size() >= kMaxAdditionDigests) return false;
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (EVP_Digest(cipher.data(), cipher.size(), digest, &length, EVP_sha256(), nullptr) != 1) return false;
+  return session.additionDigests.emplace(reinterpret_cast<const char*>(digest), length).second;
+}
 
 }  // namespace
 
@@ -194,6 +210,11 @@ std::string ClientProtocol::encryptedRequest(int64_t clientId, std::string_view 
   if (!changesState(action)) return dispatch(*session, form, action, peerIp, requestHost);
   std::scoped_lock lock(session->replayMutex);
   if (!session->lastChangeCipher.empty() && session->lastChangeCipher == cipher) return session->lastChangeReply;
+  if (action == "add_file" && !firstAddition(*session, cipher)) {
+    log(LogLevel::kInfo, "add_file of client " + std::to_string(clientId) + " from " + peerIp +
+                             " came before under this key: asked to log in again");
+    return resultOnly(result::kNotLoggedIn);
+  }
   std::string reply = dispatch(*session, form, action, peerIp, requestHost);
   session->lastChangeCipher = cipher;
   session->lastChangeReply = reply;
@@ -425,6 +446,7 @@ void ClientProtocol::restoreSessions() {
     session->port = row.port;
     session->udpPort = row.udpPort;
     session->loginTime = row.loginTime;
+    session->additionsUnknown = true;
     // Counted as online until the next missed ping shows otherwise.
     session->lastPing = m_ctx.now();
     m_ctx.sessions.replace(std::move(session));

@@ -9,7 +9,9 @@
 // A request that is malformed, not encrypted, encrypted with a key other than
 // its session's, or that names an unknown session gets an error reply and
 // changes nothing. A repeat of the last changing request of a session gets
-// the first reply again instead of being done twice.
+// the first reply again instead of being done twice; an add_file whose bytes
+// came earlier in the session is answered "log in again", so that a recorded
+// one cannot bring back files the client has removed since.
 //
 // Thread-safe: called from the listener's workers and the UDP thread at once.
 

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "protocol/session_key.h"
@@ -39,6 +40,14 @@ struct ClientSession {
   std::mutex replayMutex;
   std::string lastChangeCipher;  // guarded by replayMutex
   std::string lastChangeReply;   // guarded by replayMutex
+  // Digests of the add_file requests this key has carried. The cipher has no
+  // nonce, so the same files added again give the same bytes as the first
+  // time: a repeat that is not the immediate one above is answered "log in
+  // again". The client logs in and sends it under the new key, while a
+  // request recorded earlier and played back later cannot follow.
+  std::unordered_set<std::string> additionDigests;  // guarded by replayMutex
+  // Restored after a restart: the additions made before it are not known.
+  bool additionsUnknown = false;  // guarded by replayMutex
 };
 
 class SessionTable {

@@ -215,6 +215,15 @@ HttpResponse WebSite::signIn(const UserRecord& user, const std::string& location
 }
 
 HttpResponse WebSite::logout(const WebRequest& req) {
+  // Signing out is a change like any other: it takes the form with the
+  // session's token, so a link or an image on another site reaches only the
+  // page with the button.
+  if (req.http.method != "POST" && req.user) {
+    const std::string body = "<form class=\"box\" method=\"post\" action=\"/logout.jsp\">" + formTokenField(req) +
+                             "<p>Sign out of Vantrel in this browser?</p><button type=\"submit\">Sign out</button>"
+                             "</form>";
+    return htmlResponse(renderPage("Sign out", body, req.user));
+  }
   if (!req.cookie.empty()) m_ctx.accounts.endWebSession(req.cookie);
   HttpResponse r = redirectTo("/");
   r.extraHeaders.push_back(std::string("Set-Cookie: ") + kSessionCookie + "=; Path=/; HttpOnly; Max-Age=0");

@@ -98,9 +98,29 @@ TEST_F(WebSiteTest, SignInChecksThePasswordAndSendsOnlyToOwnPages) {
     const HttpResponse r = post("/login.jsp", std::string("username=alice&password=secret1&next=") + next);
     EXPECT_EQ(header(r, "Location"), "/");
   }
-  const HttpResponse out = get("/logout.jsp", cookieOf(ok));
-  EXPECT_EQ(get("/", cookieOf(ok)).body.find("Hello, alice"), std::string::npos);
-  (void)out;
+}
+
+TEST_F(WebSiteTest, SigningOutTakesTheFormOfTheSession) {
+  const std::string cookie = cookieOf(post("/login.jsp", "username=alice&password=secret1"));
+  ASSERT_FALSE(cookie.empty());
+  const auto signedIn = [&] { return get("/", cookie).body.find("Hello, alice") != std::string::npos; };
+  // The header's link, or another site's link or image, only shows the button.
+  const HttpResponse page = get("/logout.jsp", cookie);
+  EXPECT_EQ(page.status, 200);
+  EXPECT_NE(get("/", cookie).body.find("href=\"/logout.jsp\""), std::string::npos);
+  ASSERT_FALSE(tokenOf(page).empty());
+  EXPECT_TRUE(signedIn());
+  // Another site's form, without the token.
+  EXPECT_EQ(post("/logout.jsp", "", cookie).status, 403);
+  EXPECT_TRUE(signedIn());
+  // The button.
+  const HttpResponse out = post("/logout.jsp", tokenOf(page).substr(1), cookie);
+  EXPECT_EQ(out.status, 302);
+  EXPECT_EQ(header(out, "Location"), "/");
+  EXPECT_NE(header(out, "Set-Cookie").find("Max-Age=0"), std::string::npos);
+  EXPECT_FALSE(signedIn());
+  // Signed out already: the link goes home.
+  EXPECT_EQ(get("/logout.jsp", cookie).status, 302);
 }
 
 TEST_F(WebSiteTest, TheClientsSignedLinksOpenGroupSettingsAndInvitations) {

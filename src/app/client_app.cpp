@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "app/catalogue_session.h"
 #include "app/launcher.h"
 #include "platform/app_paths.h"
 #include "transfers/download_manager.h"
@@ -56,6 +57,9 @@ ClientApp::ClientApp(UserInterface& ui, AppOptions options)
   m_core = std::make_unique<ClientCore>(*m_appContext);
   m_prompts = std::make_unique<UiDownloadPrompts>(m_ui);
   m_downloads = std::make_unique<DownloadManager>(m_settings, *m_prompts, &m_timers, ClientState::kOwnClientVersion);
+  m_catalogue = std::make_unique<CatalogueSession>(
+      m_protocol, *m_downloads, m_timers, m_home, [this] { return m_core->sharedFiles(); },
+      [this](std::function<void()> work) { m_ui.post(std::move(work)); });
   m_state.setTrayCallback([this](const TrayState& tray) { m_ui.setTrayState(tray.icon, tray.tooltip, tray.flashIcon); });
   m_state.Initialise();
   // A connection type applied anywhere changes the running limits at once.
@@ -66,6 +70,7 @@ ClientApp::~ClientApp() {
   m_settings.setLimitsReloadHook(nullptr);
   if (m_statusTimer != TimerService::kNoTimer) m_timers.cancel(m_statusTimer);
   if (!m_finished) ForcedExit();
+  m_catalogue.reset();
   m_downloads.reset();
   m_core.reset();
   // The totals go to the settings and the log closes last.
@@ -152,6 +157,7 @@ bool ClientApp::LoginPhase() {
   dialog.waitIdle();
   m_lastLoginCode = dialog.lastCode();
   m_lastStartFailure = dialog.startFailure();
+  if (m_state.Connected()) m_catalogue->beginLogin(m_state.UserName());
   return !dialog.quit();
 }
 

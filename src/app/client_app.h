@@ -31,6 +31,7 @@
 
 namespace vantrel {
 
+class CatalogueSession;
 class DownloadManager;
 class DownloadPrompts;
 
@@ -111,6 +112,8 @@ class ClientApp {
   ProtocolContext& protocol() { return m_protocol; }
   Log* log() { return m_log.get(); }
   DownloadManager& downloads() { return *m_downloads; }
+  // The catalogue the window's views browse, fresh for every login.
+  CatalogueSession& catalogue() { return *m_catalogue; }
 
  private:
   void openLog();
@@ -134,6 +137,7 @@ class ClientApp {
   std::unique_ptr<ClientCore> m_core;
   std::unique_ptr<DownloadPrompts> m_prompts;
   std::unique_ptr<DownloadManager> m_downloads;
+  std::unique_ptr<CatalogueSession> m_catalogue;  // its requests use the downloads and the core
   SingleInstance m_instance;
   TimerService::TimerId m_statusTimer = TimerService::kNoTimer;
   int m_lastLoginCode = 0;

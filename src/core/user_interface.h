@@ -258,6 +258,9 @@ class UserInterface {
   virtual void bringToFront() {}
   // Opens a URL in the default browser.
   virtual void openUrl(std::string_view url) { (void)url; }
+  // Runs `work` later on the front end's own thread (a window's UI thread);
+  // a front end without one runs it at once on the calling thread.
+  virtual void post(std::function<void()> work) { work(); }
 };
 
 inline void UserInterface::runProgressDialog(ProgressDialogModel& model) {

@@ -64,6 +64,7 @@ class QtUserInterface : public UserInterface {
   int runUpdateWindow(std::string_view text, std::string_view comment, UpdatePrompt& prompt) override;
   void bringToFront() override;
   void openUrl(std::string_view url) override;
+  void post(std::function<void()> work) override { m_dispatcher.post(std::move(work)); }
 
  private:
   QWidget* parent() const { return m_window; }

@@ -1,0 +1,225 @@
+// SPDX-License-Identifier: MIT
+#include "app/catalogue_commands.h"
+
+#include <gtest/gtest.h>
+
+#include "app/testing/recording_prompts.h"
+#include "app/testing/scripted_catalogue.h"
+#include "core/error_table.h"
+
+namespace vantrel {
+namespace {
+
+using app_testing::DeliveryQueue;
+using app_testing::RecordingPrompts;
+using app_testing::ScriptedCatalogue;
+
+enum class Command { Download, Remove, Share, CreateDirectory, Join, CreateGroup, Administrate, Invite };
+
+class CatalogueCommandsTest : public ::testing::Test {
+ protected:
+  CatalogueCommandsTest() {
+    for (const int32_t id : {0, 1, 10, 11, 20}) catalogue.fetchListing(ListingKind::Directory, id);
+    catalogue.clearCalls();
+  }
+
+  std::shared_ptr<CatalogueEntry> music() { return catalogue.listings[0][0]; }
+  std::shared_ptr<CatalogueEntry> archive() { return catalogue.listings[0][1]; }
+  std::shared_ptr<CatalogueEntry> lounge() { return catalogue.listings[1][0]; }
+  std::shared_ptr<CatalogueEntry> mine() { return catalogue.listings[1][1]; }
+  std::shared_ptr<CatalogueEntry> live() { return catalogue.listings[10][0]; }
+  std::shared_ptr<CatalogueEntry> othersFile() { return catalogue.listings[10][1]; }
+  std::shared_ptr<CatalogueEntry> deepFile() { return catalogue.listings[20][0]; }
+  std::shared_ptr<CatalogueEntry> ownFile() { return catalogue.listings[11][0]; }
+
+  void run(Command command, const CatalogueSelection& selection) {
+    switch (command) {
+      case Command::Download:
+        commands.download(selection);
+        break;
+      case Command::Remove:
+        commands.remove(selection);
+        break;
+      case Command::Share:
+        commands.shareFiles(selection);
+        break;
+      case Command::CreateDirectory:
+        commands.createDirectory(selection);
+        break;
+      case Command::Join:
+        commands.joinGroup(selection);
+        break;
+      case Command::CreateGroup:
+        commands.createGroup(selection);
+        break;
+      case Command::Administrate:
+        commands.administrate(selection);
+        break;
+      case Command::Invite:
+        commands.invite(selection);
+        break;
+    }
+    ASSERT_TRUE(queue.settle(runner));
+  }
+
+  ScriptedCatalogue catalogue;
+  DeliveryQueue queue;
+  RecordingPrompts prompts;
+  CatalogueRunner runner{queue.poster()};
+  CatalogueCommands commands{catalogue, runner, prompts};
+};
+
+std::string error(const std::string& text) { return "Error: " + text; }
+
+TEST_F(CatalogueCommandsTest, EachCommandChecksItsSelectionInOrderAndSaysWhatHappened) {
+  NewGroupRequest jazz;
+  jazz.choice.name = "Jazz & Blues";
+  jazz.choice.membership = GroupWizardChoice::Membership::RequirePassword;
+  jazz.choice.password = jazz.choice.confirmation = "secret";
+  NewGroupRequest personal = jazz;
+  personal.personal = true;
+  auto unknownGroup = ScriptedCatalogue::group(12, "Nowhere", 0, 99);
+  auto unknownCategory = ScriptedCatalogue::category(3, "Elsewhere", true);
+  auto nameless = ScriptedCatalogue::group(13, "", group_status::kMember, 5);
+
+  struct Case {
+    const char* name;
+    Command command;
+    CatalogueSelection selection;
+    std::vector<std::pair<std::string, int>> script;
+    std::optional<NewGroupRequest> wizard;
+    std::vector<std::string> calls;
+    std::vector<std::string> shown;
+  };
+  const std::vector<Case> cases = {
+      {"download nothing", Command::Download, {{music(), lounge()}, {}}, {}, {}, {},
+       {error(CatalogueCommands::kDownloadNothing)}},
+      {"download a group", Command::Download, {{music()}, {lounge(), othersFile()}}, {}, {}, {},
+       {error(CatalogueCommands::kDownloadKinds)}},
+      {"download a file and a directory", Command::Download, {{music(), lounge()}, {othersFile(), live()}}, {}, {},
+       {"download a&b #1.mp3 -> /downloads/", "download dir Live 100% \xC3\xBC -> /downloads/Live 100% \xC3\xBC/"},
+       {}},
+      {"remove nothing", Command::Remove, {{music(), lounge()}, {}}, {}, {}, {},
+       {error(CatalogueCommands::kRemoveNothing)}},
+      {"remove a group", Command::Remove, {{music()}, {mine()}}, {}, {}, {}, {error(CatalogueCommands::kRemoveKinds)}},
+      {"remove another's file", Command::Remove, {{music(), lounge()}, {live(), othersFile()}}, {}, {}, {},
+       {error("You do not have permissions to remove a&b #1.mp3")}},
+      {"remove own file and directory", Command::Remove, {{music(), lounge()}, {ownFile(), live()}}, {}, {},
+       {"removefiles 32", "removedirs 20"}, {"Remove: " + std::string(CatalogueCommands::kRemoved)}},
+      {"remove refused", Command::Remove, {{music(), lounge()}, {live()}}, {{"removedirs", 621}}, {},
+       {"removedirs 20"}, {error("Error 621 removing files\n" + errorTitle(621))}},
+      {"share into a category", Command::Share, {{music()}, {}}, {}, {}, {}, {error(CatalogueCommands::kShareTarget)}},
+      {"share into a directory", Command::Share, {{music(), lounge(), live()}, {}}, {}, {},
+       {"share /home/me/Rock & Roll #1 -> group 10 'Rock & Roll #1' dir 20 'Live 100% \xC3\xBC'"},
+       {"Files Shared: Your files are now shared in the group 'Rock & Roll #1'."}},
+      {"share into a group picked in the list", Command::Share, {{music()}, {mine()}}, {}, {},
+       {"share /home/me/Rock & Roll #1 -> group 11 'Mine + Yours' dir 11 ''"},
+       {"Files Shared: Your files are now shared in the group 'Mine + Yours'."}},
+      {"share into a directory without its group", Command::Share, {{live()}, {}}, {}, {}, {},
+       {error(CatalogueCommands::kShareNoDirectory)}},
+      {"share into a group without a name", Command::Share, {{music(), nameless}, {}}, {}, {}, {},
+       {error(CatalogueCommands::kShareNoGroupName)}},
+      {"share fails", Command::Share, {{music(), mine()}, {}}, {{"share", 700}}, {},
+       {"share /home/me/Rock & Roll #1 -> group 11 'Mine + Yours' dir 11 ''"},
+       {error("Error 700 sharing files\n" + errorTitle(700))}},
+      {"directory in a category", Command::CreateDirectory, {{music()}, {}}, {}, {}, {},
+       {error(CatalogueCommands::kDirectoryTarget)}},
+      {"directory in a group of others", Command::CreateDirectory, {{music(), lounge()}, {}}, {}, {}, {},
+       {error(CatalogueCommands::kDirectoryNotMember)}},
+      {"directory in own group", Command::CreateDirectory, {{music(), mine()}, {}}, {}, {},
+       {"createdir New & Improved #2 in 11"}, {}},
+      {"directory refused", Command::CreateDirectory, {{music(), mine()}, {}}, {{"createdir", 215}}, {},
+       {"createdir New & Improved #2 in 11"}, {error("Error 215 creating directory\n" + errorTitle(215))}},
+      {"join no group", Command::Join, {{music()}, {}}, {}, {}, {}, {error(CatalogueCommands::kJoinNoGroup)}},
+      {"join own group", Command::Join, {{music(), mine()}, {}}, {}, {}, {}, {error(CatalogueCommands::kJoinMember)}},
+      {"join a group never listed", Command::Join, {{music()}, {unknownGroup}}, {}, {}, {},
+       {error(CatalogueCommands::kJoinNoEntry)}},
+      {"join", Command::Join, {{music()}, {lounge()}}, {}, {}, {"join 10 pw let me in"}, {}},
+      {"join refused", Command::Join, {{music(), lounge()}, {}}, {{"join", 506}}, {}, {"join 10 pw let me in"},
+       {error("Could not join group:\n" + errorTitle(506))}},
+      {"group in a group", Command::CreateGroup, {{music(), mine()}, {}}, {}, jazz, {},
+       {error(CatalogueCommands::kGroupTarget)}},
+      {"group in a category without groups", Command::CreateGroup, {{archive()}, {}}, {}, jazz, {},
+       {error(CatalogueCommands::kGroupNoGroups)}},
+      {"group in a category never listed", Command::CreateGroup, {{unknownCategory}, {}}, {}, jazz, {},
+       {error(CatalogueCommands::kGroupNoEntry)}},
+      {"group created", Command::CreateGroup, {{music()}, {}}, {}, jazz,
+       {"creategroup Jazz & Blues in 1 memb=1 perm=2 password=secret"},
+       {"Success: " + std::string(CatalogueCommands::kGroupCreated)}},
+      {"personal group created", Command::CreateGroup, {{}, {music()}}, {}, personal,
+       {"creategroup Jazz & Blues in 1 memb=1 perm=2 password=secret"},
+       {"Success: " + std::string(CatalogueCommands::kPersonalCreated)}},
+      {"group wizard cancelled", Command::CreateGroup, {{music()}, {}}, {}, {}, {}, {}},
+      {"group name taken", Command::CreateGroup, {{music()}, {}}, {{"creategroup", 610}}, jazz,
+       {"creategroup Jazz & Blues in 1 memb=1 perm=2 password=secret"}, {error(CatalogueCommands::kGroupNameUsed)}},
+      {"group name short", Command::CreateGroup, {{music()}, {}}, {{"creategroup", 611}}, jazz,
+       {"creategroup Jazz & Blues in 1 memb=1 perm=2 password=secret"}, {error(CatalogueCommands::kGroupNameShort)}},
+      {"group password short", Command::CreateGroup, {{music()}, {}}, {{"creategroup", 612}}, jazz,
+       {"creategroup Jazz & Blues in 1 memb=1 perm=2 password=secret"},
+       {error(CatalogueCommands::kGroupPasswordShort)}},
+      {"group refused otherwise", Command::CreateGroup, {{music()}, {}}, {{"creategroup", 520}}, jazz,
+       {"creategroup Jazz & Blues in 1 memb=1 perm=2 password=secret"},
+       {error("Could not create group:\n" + errorTitle(520) + " - Error 520")}},
+      {"administrate nothing", Command::Administrate, {{music()}, {}}, {}, {}, {},
+       {error(CatalogueCommands::kAdminNoGroup)}},
+      {"administrate another's group", Command::Administrate, {{music(), lounge()}, {}}, {}, {}, {},
+       {error(CatalogueCommands::kAdminDenied)}},
+      {"invite nothing", Command::Invite, {{music()}, {othersFile()}}, {}, {}, {},
+       {error(CatalogueCommands::kInviteNoGroup)}},
+      {"invite to a group of others", Command::Invite, {{music(), lounge()}, {}}, {}, {}, {},
+       {error(CatalogueCommands::kInviteNotMember)}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    catalogue.clearCalls();
+    for (const auto& [operation, code] : c.script) catalogue.script(operation, code);
+    prompts.shown.clear();
+    prompts.wizard = c.wizard;
+    run(c.command, c.selection);
+    EXPECT_EQ(catalogue.calls(), c.calls);
+    EXPECT_EQ(prompts.shown, c.shown);
+    for (const auto& [operation, code] : c.script) catalogue.script(operation, 0);
+  }
+}
+
+TEST_F(CatalogueCommandsTest, JoinAsksWithTheGroupsNameAndRefreshesTheGroups) {
+  run(Command::Join, {{music(), lounge()}, {}});
+  EXPECT_EQ(prompts.asked, (std::vector<std::string>{"Join - Rock & Roll #1"}));
+  EXPECT_EQ(prompts.changes, (std::vector<std::string>{"groups"}));
+}
+
+TEST_F(CatalogueCommandsTest, DownloadSaysWhereItGoesAndNothingHappensWithoutAFolder) {
+  run(Command::Download, {{music(), lounge()}, {othersFile()}});
+  EXPECT_EQ(prompts.status, "Downloads queued into /downloads/ (see Incoming)");
+  catalogue.clearCalls();
+  prompts.folder.reset();
+  run(Command::Download, {{music(), lounge()}, {othersFile()}});
+  EXPECT_TRUE(catalogue.calls().empty());
+}
+
+TEST_F(CatalogueCommandsTest, AdministrateAndInviteOpenTheSiteSignedInAtTheirPage) {
+  run(Command::Administrate, {{music(), mine()}, {}});
+  run(Command::Invite, {{music()}, {mine()}});
+  EXPECT_EQ(prompts.opened, (std::vector<std::string>{
+                                "http://web/login.jsp?clientid=7&password=SEALED&redirect=groupsettings.jsp?groupid=11",
+                                "http://web/login.jsp?clientid=7&password=SEALED&redirect=composemessage.jsp?"
+                                "msg_header=Check+out+this+group!&invite=11"}));
+  EXPECT_TRUE(prompts.shown.empty());
+  prompts.browserStarts = false;
+  run(Command::Invite, {{music(), mine()}, {}});
+  EXPECT_EQ(prompts.shown, (std::vector<std::string>{error(CatalogueCommands::kNoBrowser)}));
+}
+
+TEST_F(CatalogueCommandsTest, AnAnswerAfterTheCommandsWentIsDropped) {
+  catalogue.shutGate();
+  auto gone = std::make_unique<CatalogueCommands>(catalogue, runner, prompts);
+  gone->remove({{music(), lounge()}, {live()}});
+  gone.reset();
+  catalogue.openGate();
+  ASSERT_TRUE(queue.settle(runner));
+  EXPECT_EQ(catalogue.calls(), (std::vector<std::string>{"removedirs 20"}));
+  EXPECT_TRUE(prompts.shown.empty());
+}
+
+}  // namespace
+}  // namespace vantrel

@@ -1,0 +1,125 @@
+// SPDX-License-Identifier: MIT
+#include "app/catalogue_session.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "app/testing/recording_prompts.h"
+#include "net/scripted_http_server.h"
+#include "protocol/testing/protocol_fixture.h"
+#include "transfers/download_manager.h"
+#include "transfers/group_cache.h"
+
+namespace vantrel {
+namespace {
+
+using app_testing::DeliveryQueue;
+using protocol_testing::ProtocolFixture;
+using testing::ScriptedHttpServer;
+
+TEST(CatalogueRunnerTest, AnswersComeBackThroughThePosterAndStaleStampsAreIgnored) {
+  DeliveryQueue queue;
+  CatalogueRunner runner(queue.poster());
+  ViewGuard guard;
+  std::vector<std::string> used;
+  auto ask = [&](std::string answer) {
+    const ViewGuard::Stamp stamp = guard.stamp();
+    runner.run([&used, stamp, answer]() -> CatalogueRunner::Delivery {
+      return [&used, stamp, answer] {
+        if (ViewGuard::fresh(stamp)) used.push_back(answer);
+      };
+    });
+  };
+  ask("first");   // superseded by the next request
+  ask("second");
+  ASSERT_TRUE(queue.settle(runner));
+  EXPECT_EQ(used, (std::vector<std::string>{"second"}));
+
+  ask("after leaving");
+  guard.leave();
+  ASSERT_TRUE(queue.settle(runner));
+  EXPECT_EQ(used.size(), 1u);
+
+  auto gone = std::make_unique<ViewGuard>();
+  const ViewGuard::Stamp stamp = gone->stamp();
+  gone.reset();
+  EXPECT_FALSE(ViewGuard::fresh(stamp));
+}
+
+class NoDownloadPrompts : public DownloadPrompts {
+ public:
+  FileExistsChoice fileExists(const FileExistsPrompt&) override { return FileExistsChoice::CancelTransfer; }
+  std::optional<std::string> chooseFolder() override { return std::nullopt; }
+};
+
+class CatalogueSessionTest : public ::testing::Test, public ProtocolFixture {
+ protected:
+  CatalogueSessionTest() {
+    loggedIn(7);
+    useServer(server.port());
+  }
+
+  std::size_t groupRequests() const {
+    std::size_t n = 0;
+    for (const std::string& r : server.requests()) n += plainBody(r).rfind("action=getallgroups", 0) == 0 ? 1 : 0;
+    return n;
+  }
+
+  ScriptedHttpServer server{ScriptedHttpServer::reply(
+      "result=0&&type=2&name=Rock+%26+Roll+%231&id=10&status=1&memb=4&filecount=2:3&&"
+      "type=2&name=Caf%C3%A9&id=11&status=2&")};
+  NoDownloadPrompts prompts;
+  DownloadManager downloads{settings, prompts};
+  DeliveryQueue queue;
+  std::string home = dir.path().string() + "/";
+  CatalogueSession session{ctx, downloads, timers, home, [] { return nullptr; }, queue.poster()};
+};
+
+TEST_F(CatalogueSessionTest, ALoginRefreshesTheGroupsIntoTheUsersFileAndAChangedChecksumAgain) {
+  int told = 0;
+  session.setGroupsListener([&] { ++told; });
+  session.beginLogin("bob");
+  ASSERT_TRUE(queue.settle(session.runner()));
+  EXPECT_EQ(told, 1);
+  EXPECT_TRUE(std::filesystem::exists(GroupCache::pathFor(home, "bob")));
+  const auto groups = session.service().myGroups();
+  ASSERT_EQ(groups.size(), 2u);
+  EXPECT_EQ(groups[0].name, "Rock & Roll #1");
+  EXPECT_EQ(groups[1].name, "Caf\xC3\xA9");
+  EXPECT_EQ(groupRequests(), 1u);
+
+  session.checksumTick();  // the same checksum: nothing to do
+  ASSERT_TRUE(queue.settle(session.runner()));
+  EXPECT_EQ(groupRequests(), 1u);
+  state.SetServerChecksum(1234);
+  session.checksumTick();
+  ASSERT_TRUE(queue.settle(session.runner()));
+  EXPECT_EQ(groupRequests(), 2u);
+  EXPECT_EQ(told, 2);
+}
+
+TEST_F(CatalogueSessionTest, TheSiteLinkCarriesTheClientAndItsSealedPassword) {
+  session.beginLogin("bob");
+  const std::string url = session.service().webLoginUrl("groupsettings.jsp?groupid=10");
+  const std::string prefix = "/login.jsp?clientid=7&password=";
+  ASSERT_NE(url.find(prefix), std::string::npos) << url;
+  const std::size_t from = url.find(prefix) + prefix.size();
+  const std::size_t to = url.find("&redirect=groupsettings.jsp?groupid=10");
+  ASSERT_NE(to, std::string::npos);
+  std::string sealed = url.substr(from, to - from);
+  EXPECT_EQ(sealed.find_first_of("+/="), std::string::npos);  // escaped for the query
+  std::string decoded;
+  for (std::size_t i = 0; i < sealed.size(); ++i) {
+    if (sealed[i] == '%') {
+      decoded += static_cast<char>(std::stoi(sealed.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      decoded += sealed[i];
+    }
+  }
+  EXPECT_EQ(key.DecryptText(base64Decode(decoded)), "pw");
+}
+
+}  // namespace
+}  // namespace vantrel

@@ -20,7 +20,7 @@ namespace vantrel::server {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: vantrel-server admin --db FILE COMMAND [ARGS]\n"
+    "usage: vantrel-server admin --db FILE|postgresql://... [--key FILE] COMMAND [ARGS]\n"
     "users:\n"
     "  users                                list users: state, last login, files shared\n"
     "  user-add NAME [--password-file F]    the password is the first line of F or of standard input\n"
@@ -77,8 +77,9 @@ class Admin {
 
   int run(std::vector<std::string> args) {
     std::string dbPath;
-    if (args.size() >= 2 && args[0] == "--db") {
-      dbPath = args[1];
+    std::string keyPath;
+    while (args.size() >= 2 && (args[0] == "--db" || args[0] == "--key")) {
+      (args[0] == "--db" ? dbPath : keyPath) = args[1];
       args.erase(args.begin(), args.begin() + 2);
     }
     if (!args.empty() && (args[0] == "--help" || args[0] == "help")) {
@@ -88,7 +89,7 @@ class Admin {
     if (dbPath.empty() || args.empty()) return usage();
     if (!m_db.open(dbPath)) return fail("cannot open the database " + dbPath + ": " + m_db.error());
     std::string error;
-    if (!openServerKey(m_accounts, m_vault, dbPath, "", error)) return fail(error);
+    if (!openServerKey(m_accounts, m_vault, dbPath, keyPath, error)) return fail(error);
     if (m_db.created()) fillDefaultCatalogue(m_catalogue);
     const std::string command = args[0];
     args.erase(args.begin());

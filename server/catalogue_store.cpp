@@ -75,13 +75,20 @@ const std::vector<std::vector<std::string_view>>& kindTypes() {
 // The words of a search text as an FTS5 query: every word must be present,
 // each as a prefix. Only letters, digits and "_" make words, so nothing the
 // user types can reach the query syntax.
-std::string matchExpression(std::string_view text) {
+// On PostgreSQL the same words make a text-search query of prefixes,
+// matched against the words of each name (see the schema there).
+std::string matchExpression(std::string_view text, Dialect dialect) {
   std::string expr;
   std::string word;
   auto flush = [&] {
     if (word.empty()) return;
-    if (!expr.empty()) expr += " AND ";
-    expr += '"' + word + "\"*";
+    if (dialect == Dialect::kPostgres) {
+      if (!expr.empty()) expr += " & ";
+      expr += "'" + word + "':*";
+    } else {
+      if (!expr.empty()) expr += " AND ";
+      expr += '"' + word + "\"*";
+    }
     word.clear();
   };
   for (const char ch : text) {
@@ -244,7 +251,9 @@ int CatalogueStore::joinGroup(int64_t groupId, int64_t userId, std::string_view 
       outcome = result::kApplicationSent;
       break;
   }
-  Statement put(m_db, "INSERT OR REPLACE INTO members(group_id, user_id, status, comments) VALUES (?, ?, ?, ?)");
+  Statement put(m_db,
+                "INSERT INTO members(group_id, user_id, status, comments) VALUES (?, ?, ?, ?) "
+                "ON CONFLICT(group_id, user_id) DO UPDATE SET status = excluded.status, comments = excluded.comments");
   put.bind(1, groupId).bind(2, userId).bind(3, outcome == result::kOk ? member::kMember : member::kApplicant);
   put.bind(4, comments.substr(0, 500));
   if (!put.run() || !tx.commit()) return result::kServerError;
@@ -259,7 +268,7 @@ bool CatalogueStore::setMemberStatus(int64_t groupId, int64_t userId, int status
   }
   Statement st(m_db,
                "INSERT INTO members(group_id, user_id, status) VALUES (?1, ?2, ?3) ON CONFLICT(group_id, user_id) "
-               "DO UPDATE SET status = ?3 WHERE status <> 1");
+               "DO UPDATE SET status = ?3 WHERE members.status <> 1");
   return st.bind(1, groupId).bind(2, userId).bind(3, status).run();
 }
 
@@ -598,10 +607,11 @@ std::vector<FileRow> CatalogueStore::readFiles(Statement& st) {
 
 SearchResult CatalogueStore::search(const SearchQuery& q) {
   SearchResult result;
-  const std::string match = matchExpression(q.text);
+  const bool postgres = m_db.dialect() == Dialect::kPostgres;
+  const std::string match = matchExpression(q.text, m_db.dialect());
   if (match.empty()) return result;
 
-  std::string where = "WHERE files_fts MATCH ?1";
+  std::string where = postgres ? "WHERE f.words @@ lower(?1)::tsquery" : "WHERE files_fts MATCH ?1";
   if (q.groupId != 0) where += " AND f.group_id = ?2";
   if (q.minSize > 0) where += " AND f.size >= ?3";
   if (q.maxSize > 0) where += " AND f.size <= ?4";
@@ -625,7 +635,9 @@ SearchResult CatalogueStore::search(const SearchQuery& q) {
     }
     where += ")";
   }
-  const std::string from = " FROM files_fts JOIN files f ON f.id = files_fts.rowid JOIN users u ON u.id = f.user_id ";
+  const std::string matching =
+      postgres ? " FROM files f " : " FROM files_fts JOIN files f ON f.id = files_fts.rowid ";
+  const std::string from = matching + "JOIN users u ON u.id = f.user_id ";
   auto bindAll = [&](Statement& st) {
     st.bind(1, match);
     if (q.groupId != 0) st.bind(2, q.groupId);
@@ -640,15 +652,16 @@ SearchResult CatalogueStore::search(const SearchQuery& q) {
   const int64_t fetch = std::clamp<int64_t>(q.fetch <= 0 ? 100 : q.fetch, 1, kMaxFetch);
   Statement st(read,
                "SELECT f.id, f.name, f.size, f.rating, f.user_id, u.name, f.client_id, f.group_id, f.dir_id, f.added" +
-                   from + where + " ORDER BY files_fts.rowid DESC LIMIT ?8 OFFSET ?9");
+                   from + where + (postgres ? " ORDER BY f.id DESC" : " ORDER BY files_fts.rowid DESC") +
+                   " LIMIT ?8 OFFSET ?9");
   bindAll(st);
   st.bind(8, fetch).bind(9, std::max<int64_t>(q.start, 0));
   result.files = readFiles(st);
   if (q.wantCount) {
     // Counting every match of a common word costs far more than finding the
     // first page, so the count stops just past kMaxCount.
-    Statement count(read, "SELECT COUNT(*) FROM (SELECT 1 FROM files_fts JOIN files f ON f.id = files_fts.rowid " +
-                              where + " LIMIT " + std::to_string(kMaxCount + 1) + ")");
+    Statement count(read, "SELECT COUNT(*) FROM (SELECT 1" + matching + where + " LIMIT " +
+                              std::to_string(kMaxCount + 1) + ") AS matches");
     bindAll(count);
     result.total = count.step() ? count.integer(0) : 0;
   }

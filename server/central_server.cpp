@@ -128,6 +128,12 @@ HttpResponse CentralServer::dispatch(const HttpRequest& request, const std::stri
 
 bool openServerKey(AccountStore& accounts, PasswordVault& vault, const std::string& dbPath,
                    const std::string& keyFile, std::string& error) {
+  // Beside a database file by default; a PostgreSQL database has no folder,
+  // and every server process on it must be given the same key file.
+  if (keyFile.empty() && isPostgresTarget(dbPath)) {
+    error = "a PostgreSQL database needs --key FILE, the server key that every server process on it shares";
+    return false;
+  }
   const std::string keyPath = keyFile.empty() ? dbPath + ".key" : keyFile;
   // A fresh key would make every stored password unreadable, so a database
   // that holds accounts never gets one silently.

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "server/database.h"
 
+#include "server/postgres_backend.h"
 #include "server/sqlite_backend.h"
 
 namespace vantrel::server {
@@ -94,7 +95,7 @@ std::unique_ptr<BackendConnection> Database::borrowReader() {
   if (!m_parallelReads) return nullptr;
   std::unique_lock lock(m_readerMutex);
   if (!m_readersPossible) return nullptr;
-  m_readerFree.wait(lock, [&] { return !m_idleReaders.empty() || m_openReaders < kMaxReaders; });
+  m_readerFree.wait(lock, [&] { return !m_idleReaders.empty() || m_openReaders < m_backend->maxReaders(); });
   if (!m_idleReaders.empty()) {
     auto reader = std::move(m_idleReaders.back());
     m_idleReaders.pop_back();
@@ -228,6 +229,9 @@ bool isPostgresTarget(std::string_view target) {
   return false;
 }
 
-std::unique_ptr<StorageBackend> makeBackend(const std::string& target) { return makeSqliteBackend(target); }
+std::unique_ptr<StorageBackend> makeBackend(const std::string& target) {
+  if (isPostgresTarget(target)) return makePostgresBackend(target);
+  return makeSqliteBackend(target);
+}
 
 }  // namespace vantrel::server

@@ -124,8 +124,6 @@ class Database {
 
  private:
   friend class ReadConnection;
-  static constexpr size_t kMaxReaders = 32;
-
   bool migrate();
   // A reader connection, or null when this database cannot have one.
   std::unique_ptr<BackendConnection> borrowReader();

@@ -16,14 +16,18 @@ namespace {
 
 void usage() {
   std::fprintf(stdout,
-               "usage: vantrel-server --db FILE --listen ADDR:PORT [--udp-port N] [--add-user NAME:PASSWORD]...\n"
+               "usage: vantrel-server --db FILE|postgresql://... [--key FILE] --listen ADDR:PORT [--udp-port N]\n"
+               "                      [--add-user NAME:PASSWORD]...\n"
                "                      [--demo-catalogue] [--client-version N] [--update-dir DIR]\n"
                "                      [--update-comment TEXT] [--log FILE] [--log-requests] [--session-timeout S]\n"
                "       vantrel-server admin --db FILE COMMAND...   (vantrel-server admin --help lists them)\n"
                "--client-version N is the newest client version announced at login (default %d);\n"
                "clients older than N are offered the regular files of --update-dir, served under\n"
                "/update/, with --update-comment shown in their update window.\n"
-               "--db FILE is the SQLite database (created when missing), --listen the address and\n"
+               "--db FILE is the SQLite database (created when missing); --db postgresql://... (or any\n"
+               "libpq connection string) a PostgreSQL database that several server processes may share.\n"
+               "--key FILE is the server key that seals the passwords (default: FILE.key beside a SQLite\n"
+               "database; required with PostgreSQL, the same file for every process). --listen the address and\n"
                "port of the web site and the client requests, --udp-port the port for pings (7110),\n"
                "--add-user adds or updates an account, --demo-catalogue fills an empty catalogue.\n",
                vantrel::server::kDefaultClientVersion);
@@ -62,6 +66,8 @@ int main(int argc, char** argv) {
     const bool hasValue = i + 1 < argc;
     if (arg == "--db" && hasValue) {
       options.dbPath = argv[++i];
+    } else if (arg == "--key" && hasValue) {
+      options.keyPath = argv[++i];
     } else if (arg == "--listen" && hasValue) {
       haveListen = splitHostPort(argv[++i], options.listenAddress, options.port);
       if (!haveListen) {
@@ -108,7 +114,7 @@ int main(int argc, char** argv) {
     } else if (arg == "--help" || arg == "-h") {
       usage();
       return 0;
-    } else if (!hasValue && (arg == "--db" || arg == "--listen" || arg == "--udp-port" || arg == "--add-user" ||
+    } else if (!hasValue && (arg == "--db" || arg == "--key" || arg == "--listen" || arg == "--udp-port" || arg == "--add-user" ||
                              arg == "--client-version" || arg == "--update-dir" || arg == "--update-comment" ||
                              arg == "--log" || arg == "--session-timeout")) {
       return badCommandLine(std::string(arg) + " needs a value");

@@ -36,6 +36,14 @@ struct Forms : testing::ServerFixture {
   using ServerFixture::loginBody;
 };
 
+// The database of one test (see test_schema.h) with its server key in `dir`.
+struct Store {
+  explicit Store(const ScratchDir& dir) : db(schema.target(dir.file("s.db"))), key(dir.file("s.db.key")) {}
+  testing::TestSchema schema;
+  std::string db;
+  std::string key;
+};
+
 // One admin command as the operator types it, with `input` on standard input.
 struct AdminRun {
   int status = -1;
@@ -43,8 +51,8 @@ struct AdminRun {
   std::string err;
 };
 
-AdminRun admin(const std::string& db, std::vector<std::string> args, const std::string& input = "") {
-  args.insert(args.begin(), {"--db", db});
+AdminRun admin(const Store& store, std::vector<std::string> args, const std::string& input = "") {
+  args.insert(args.begin(), {"--db", store.db, "--key", store.key});
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   std::string in = input;
@@ -72,9 +80,10 @@ std::string readFile(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-ServerOptions loopback(const ScratchDir& dir) {
+ServerOptions loopback(const ScratchDir& dir, const Store& store) {
   ServerOptions options;
-  options.dbPath = dir.file("s.db");
+  options.dbPath = store.db;
+  options.keyPath = store.key;
   options.port = 0;
   options.udpPort = 0;
   options.logPath = dir.file("server.log");
@@ -108,10 +117,10 @@ TEST(ServerLogTest, LinesCarryAnIsoTimeAndALevelAndNoControlCharacters) {
 // commands change is what the running server does next.
 TEST(AdminCommandTest, ManagesUsersAndCategoriesOfARunningServer) {
   ScratchDir dir;
+  const Store db(dir);
   CentralServer server;
   std::string error;
-  ASSERT_TRUE(server.start(loopback(dir), error)) << error;
-  const std::string db = dir.file("s.db");
+  ASSERT_TRUE(server.start(loopback(dir, db), error)) << error;
 
   // A new database comes with categories that hold groups.
   const AdminRun tree = admin(db, {"categories"});
@@ -174,10 +183,10 @@ TEST(AdminCommandTest, ManagesUsersAndCategoriesOfARunningServer) {
 // member, and removes a group that has neither; their files go with them.
 TEST(AdminCommandTest, DeletingAUserHandsTheirGroupsOnOrRemovesThem) {
   ScratchDir dir;
-  const std::string db = dir.file("s.db");
+  const Store db(dir);
   for (const char* name : {"owner", "admin", "member"}) ASSERT_EQ(admin(db, {"user-add", name}, "secret\n").status, 0);
   Database database;
-  ASSERT_TRUE(database.open(db));
+  ASSERT_TRUE(database.open(db.db));
   CatalogueStore catalogue(database);
   PasswordVault vault;
   AccountStore accounts(database, vault);
@@ -239,7 +248,8 @@ TEST(FirewallTestPoolTest, FiftyHangingTestsLeaveLoginsFast) {
   }
 
   ScratchDir dir;
-  ServerOptions options = loopback(dir);
+  const Store store(dir);
+  ServerOptions options = loopback(dir, store);
   options.users = {{"alice", "secret1"}};
   options.probeTimeoutMs = 1500;
   CentralServer server;

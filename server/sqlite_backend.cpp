@@ -295,6 +295,7 @@ class SqliteBackend final : public StorageBackend {
     return true;
   }
 
+  size_t maxReaders() const override { return 32; }
   std::string_view beginWrite() const override { return "BEGIN IMMEDIATE"; }
 
  private:

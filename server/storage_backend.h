@@ -13,6 +13,7 @@
 // Threads: a connection and its statements belong to one thread at a time;
 // Database hands them out.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -69,6 +70,8 @@ class StorageBackend {
   // Takes the schema from `from` to `from + 1` with its version stamp in one
   // transaction.
   virtual bool migrateStep(BackendConnection& writer, int from, std::string& error) = 0;
+  // At most this many reader connections per process.
+  virtual size_t maxReaders() const = 0;
   // How a transaction that will write begins.
   virtual std::string_view beginWrite() const = 0;
 };

@@ -16,6 +16,7 @@
 #include "server/central_server.h"
 #include "server/database.h"
 #include "server/password_vault.h"
+#include "server/test_schema.h"
 
 namespace vantrel::server {
 namespace {
@@ -188,8 +189,9 @@ TEST(StorageTest, PasswordsAreSealedWithAPrivateKeyFileAndNeverStoredPlain) {
 }
 
 TEST(StorageTest, AccountsRefuseBadNamesAndPasswordsAndUpdateOnRequest) {
+  testing::TestSchema schema;
   Database db;
-  ASSERT_TRUE(db.open(":memory:"));
+  ASSERT_TRUE(db.open(schema.target(":memory:"))) << db.error();
   PasswordVault vault;
   vault.setKey({});
   AccountStore accounts(db, vault);
@@ -243,8 +245,9 @@ TEST(StorageTest, AServerWithAccountsDoesNotStartWithoutItsKey) {
 // the last commit, and the writing thread reads its own uncommitted rows.
 TEST(StorageTest, ReadersRunWhileTheWriterHoldsATransaction) {
   TempDir dir;
+  testing::TestSchema schema;
   Database db;
-  ASSERT_TRUE(db.open(dir.file("s.db")));
+  ASSERT_TRUE(db.open(schema.target(dir.file("s.db")))) << db.error();
   PasswordVault vault;
   vault.setKey({});
   AccountStore accounts(db, vault);
@@ -265,7 +268,8 @@ TEST(StorageTest, ReadersRunWhileTheWriterHoldsATransaction) {
   size_t found = 0;
   std::future<void> reader;  // before the transaction: it ends first, whatever happens
   Transaction tx(db);
-  ASSERT_TRUE(db.exec("INSERT INTO users(name, password, created) VALUES ('pending', x'00', 0)"));
+  Statement insert(db, "INSERT INTO users(name, password, created) VALUES ('pending', ?, 0)");
+  ASSERT_TRUE(insert.bindBlob(1, std::string(1, '\0')).run());
   EXPECT_TRUE(accounts.findUser("pending").has_value());  // the writer sees its own change
   reader = std::async(std::launch::async, [&] {
     alice = accounts.findUser("alice");

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// Test fixture for the server's request handlers: an in-memory database, a
+// Test fixture for the server's request handlers: a database of the test's
+// own (in memory, or a PostgreSQL schema: see test_schema.h), a
 // fixed server key, a clock the test moves, and helpers that build requests
 // exactly as the client does (same key derivation, same encryption, same
 // field order) and read replies with the client's own field readers.
@@ -20,6 +21,7 @@
 #include "server/outbound.h"
 #include "server/password_vault.h"
 #include "server/session_table.h"
+#include "server/test_schema.h"
 
 namespace vantrel::server::testing {
 
@@ -32,7 +34,8 @@ struct TestClient {
 class ServerFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(db.open(":memory:")) << db.error();
+    ASSERT_TRUE(schema.ok()) << "cannot make a PostgreSQL schema for the test";
+    ASSERT_TRUE(db.open(schema.target(":memory:"))) << db.error();
     vault.setKey({});
     ASSERT_EQ(accounts.createUser("alice", "secret1", ""), AccountStore::Result::kOk);
     ASSERT_EQ(accounts.createUser("bob", "hunter22", ""), AccountStore::Result::kOk);
@@ -82,6 +85,7 @@ class ServerFixture : public ::testing::Test {
     return id;
   }
 
+  TestSchema schema;
   Database db;
   PasswordVault vault;
   AccountStore accounts{db, vault};

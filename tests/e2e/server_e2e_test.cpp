@@ -31,6 +31,7 @@
 #include "protocol/server_login.h"
 #include "protocol/testing/protocol_fixture.h"
 #include "protocol/udp_pinger.h"
+#include "server/test_schema.h"
 
 namespace vantrel {
 namespace {
@@ -72,9 +73,14 @@ class FakeFileServer {
 class ServerE2eTest : public ::testing::Test, public protocol_testing::ProtocolFixture {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(server.start((dir.path() / "server.db").string(), {"--demo-catalogue"}));
+    ASSERT_TRUE(schema.ok());
+    ASSERT_TRUE(server.start(database(), {"--key", keyFile(), "--demo-catalogue"}));
     useServer(server.httpPort);
   }
+
+  // SQLite in the test's folder, or a PostgreSQL schema of the test's own.
+  std::string database() const { return schema.target((dir.path() / "server.db").string()); }
+  std::string keyFile() const { return (dir.path() / "server.db.key").string(); }
 
   std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(server.httpPort) + path; }
 
@@ -111,6 +117,7 @@ class ServerE2eTest : public ::testing::Test, public protocol_testing::ProtocolF
     return raw == "error=1&" ? raw : key.DecryptText(raw);
   }
 
+  vantrel::server::testing::TestSchema schema;
   ServerProcess server;
 };
 
@@ -173,7 +180,7 @@ TEST_F(ServerE2eTest, SharedFilesAreListedSearchedAndRemovedWithTheChecksumFollo
 
   // The session and the files outlive a restart of the server.
   EXPECT_EQ(server.stop(), 0);
-  ASSERT_TRUE(server.start((dir.path() / "server.db").string()));
+  ASSERT_TRUE(server.start(database(), {"--key", keyFile()}));
   useServer(server.httpPort);
   EXPECT_EQ(ReplyNumber(ask("action=get_fileids"), "numfiles="), 1);
 }

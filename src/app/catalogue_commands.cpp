@@ -70,7 +70,7 @@ class ShareProgressModel : public ProgressDialogModel {
 }  // namespace
 
 std::shared_ptr<CatalogueEntry> CatalogueSelection::target() const {
-  if (chosen.size() == 1) return chosen.front();
+  if (chosen.size() == 1 && chosen.front()->type != EntryType::File) return chosen.front();
   return open();
 }
 
@@ -211,7 +211,7 @@ void CatalogueCommands::shareFiles(const CatalogueSelection& selection) {
 void CatalogueCommands::createDirectory(const CatalogueSelection& selection) {
   EntryList path = selection.path;
   std::shared_ptr<CatalogueEntry> target = selection.open();
-  if (selection.chosen.size() == 1) {
+  if (selection.chosen.size() == 1 && selection.chosen.front()->type != EntryType::File) {
     target = selection.chosen.front();
     path.push_back(target);
   }

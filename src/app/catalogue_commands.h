@@ -30,7 +30,8 @@ struct CatalogueSelection {
   EntryList chosen;  // picked in the list
 
   std::shared_ptr<CatalogueEntry> open() const { return path.empty() ? nullptr : path.back(); }
-  // What a command about one entry means: the one entry picked, else the open one.
+  // What a command about one entry means: the one directory, group or
+  // category picked, else the open one.
   std::shared_ptr<CatalogueEntry> target() const;
 };
 

@@ -55,7 +55,16 @@ class CatalogueSession::Service : public CatalogueService {
 
   int32_t userId() const override { return m_ctx.state.UserId(); }
 
-  int fetchListing(ListingKind kind, int32_t id) override { return caches()->catalogue.FetchListing(m_ctx, kind, id); }
+  int fetchListing(ListingKind kind, int32_t id) override {
+    const auto login = caches();
+    // A group known only from the user's group file is filed first, so that its listing has a place.
+    if (kind == ListingKind::Group && !login->catalogue.group(id)) {
+      if (const auto known = login->groups.group(id)) {
+        login->catalogue.putGroup(std::make_shared<GroupEntry>(known->toListing()));
+      }
+    }
+    return login->catalogue.FetchListing(m_ctx, kind, id);
+  }
 
   int search(const SearchCriteria& criteria, EntryList& results) override {
     std::string reply;

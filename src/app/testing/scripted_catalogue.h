@@ -83,8 +83,16 @@ class ScriptedCatalogue : public CatalogueService {
       auto root = std::make_shared<CategoryEntry>();
       root->children = it->second;
       m_known[0] = root;
-    } else if (const auto known = m_known.find(id); known != m_known.end()) {
-      known->second->children = it->second;
+      return 0;
+    }
+    // An entry listed by ID is known from then on, as the group file files groups.
+    for (const auto& [parent, entries] : listings) {
+      for (const auto& e : entries) {
+        if (e->id == id && e->type != EntryType::File) {
+          e->children = it->second;
+          m_known[id] = e;
+        }
+      }
     }
     return 0;
   }

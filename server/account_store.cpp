@@ -186,15 +186,18 @@ bool AccountStore::useLoginSalt(int64_t userId, std::string_view salt, int64_t n
 }
 
 bool AccountStore::saveSession(const SessionRow& r) {
-  std::scoped_lock lock(m_db.mutex());
+  Transaction tx(m_db);
   Statement st(m_db,
-               "INSERT INTO sessions(client_id, user_id, salt, seen_ip, reported_ip, port, udp_port, login_time) "
-               "VALUES (?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT(client_id) DO UPDATE SET user_id = excluded.user_id, "
-               "salt = excluded.salt, seen_ip = excluded.seen_ip, reported_ip = excluded.reported_ip, "
-               "port = excluded.port, udp_port = excluded.udp_port, login_time = excluded.login_time");
+               "INSERT INTO sessions(client_id, user_id, salt, seen_ip, reported_ip, port, udp_port, login_time, "
+               "last_ping) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT(client_id) DO UPDATE SET "
+               "user_id = excluded.user_id, salt = excluded.salt, seen_ip = excluded.seen_ip, "
+               "reported_ip = excluded.reported_ip, port = excluded.port, udp_port = excluded.udp_port, "
+               "login_time = excluded.login_time, last_ping = excluded.last_ping");
   st.bind(1, r.clientId).bind(2, r.userId).bindBlob(3, r.salt).bind(4, r.seenIp).bind(5, r.reportedIp);
-  st.bind(6, r.port).bind(7, r.udpPort).bind(8, r.loginTime);
-  return st.run();
+  st.bind(6, r.port).bind(7, r.udpPort).bind(8, r.loginTime).bind(9, r.loginTime);
+  Statement forget(m_db, "DELETE FROM session_additions WHERE client_id = ?");
+  forget.bind(1, r.clientId);
+  return st.run() && forget.run() && tx.commit();
 }
 
 void AccountStore::deleteSession(int64_t clientId) {
@@ -203,16 +206,81 @@ void AccountStore::deleteSession(int64_t clientId) {
   st.bind(1, clientId).run();
 }
 
+namespace {
+constexpr std::string_view kSessionSelect =
+    "SELECT client_id, user_id, salt, seen_ip, reported_ip, port, udp_port, login_time, last_ping FROM sessions";
+
+SessionRow readSession(Statement& st) {
+  return {st.integer(0), st.integer(1), st.text(2), st.text(3), st.text(4), static_cast<int>(st.integer(5)),
+          static_cast<int>(st.integer(6)), st.integer(7), st.integer(8)};
+}
+}  // namespace
+
 std::vector<SessionRow> AccountStore::loadSessions() {
-  std::scoped_lock lock(m_db.mutex());
+  ReadConnection read(m_db);
   std::vector<SessionRow> rows;
-  Statement st(m_db,
-               "SELECT client_id, user_id, salt, seen_ip, reported_ip, port, udp_port, login_time FROM sessions");
-  while (st.step()) {
-    rows.push_back({st.integer(0), st.integer(1), st.text(2), st.text(3), st.text(4), static_cast<int>(st.integer(5)),
-                    static_cast<int>(st.integer(6)), st.integer(7)});
-  }
+  Statement st(read, kSessionSelect);
+  while (st.step()) rows.push_back(readSession(st));
   return rows;
+}
+
+std::optional<SessionRow> AccountStore::loadSession(int64_t clientId) {
+  ReadConnection read(m_db);
+  Statement st(read, std::string(kSessionSelect) + " WHERE client_id = ?");
+  st.bind(1, clientId);
+  if (!st.step()) return std::nullopt;
+  return readSession(st);
+}
+
+std::vector<int64_t> AccountStore::recordPings(const std::vector<PingMark>& pings) {
+  std::vector<int64_t> gone;
+  if (pings.empty()) return gone;
+  Transaction tx(m_db);
+  // A later ping through another process may have come first: keep the latest.
+  Statement st(m_db, "UPDATE sessions SET last_ping = CASE WHEN last_ping > ?1 THEN last_ping ELSE ?1 END, "
+                     "udp_port = CASE WHEN ?2 > 0 THEN ?2 ELSE udp_port END WHERE client_id = ?3");
+  for (const PingMark& p : pings) {
+    st.reset();
+    if (!st.bind(1, p.time).bind(2, p.udpPort).bind(3, p.clientId).run()) return {};
+    if (m_db.changes() == 0) gone.push_back(p.clientId);
+  }
+  return tx.commit() ? gone : std::vector<int64_t>{};
+}
+
+std::vector<DroppedSession> AccountStore::dropSessions(int64_t now, int64_t timeoutSeconds) {
+  Transaction tx(m_db);
+  std::vector<DroppedSession> dropped;
+  {
+    Statement st(m_db,
+                 "SELECT s.client_id, s.last_ping, u.id IS NULL, COALESCE(u.disabled, 0) FROM sessions s "
+                 "LEFT JOIN users u ON u.id = s.user_id WHERE s.last_ping < ? OR u.id IS NULL OR u.disabled <> 0");
+    st.bind(1, now - timeoutSeconds);
+    while (st.step()) {
+      const int64_t lastPing = st.integer(1);
+      std::string why = st.integer(2) != 0   ? "the user was deleted"
+                        : st.integer(3) != 0 ? "the user was disabled"
+                                             : "no ping for " + std::to_string(now - lastPing) + " s";
+      dropped.push_back({st.integer(0), std::move(why)});
+    }
+  }
+  Statement drop(m_db, "DELETE FROM sessions WHERE client_id = ?");
+  for (const auto& d : dropped) {
+    drop.reset();
+    if (!drop.bind(1, d.clientId).run()) return {};
+  }
+  return tx.commit() ? dropped : std::vector<DroppedSession>{};
+}
+
+bool AccountStore::firstAddition(int64_t clientId, std::string_view digest) {
+  std::scoped_lock lock(m_db.mutex());
+  Statement count(m_db, "SELECT COUNT(*) FROM session_additions WHERE client_id = ?");
+  count.bind(1, clientId);
+  if (!count.step() || count.integer(0) >= static_cast<int64_t>(kMaxAdditions)) return false;
+  Statement st(m_db,
+               "INSERT INTO session_additions(client_id, digest) SELECT client_id, ? FROM sessions WHERE client_id = ? "
+               "ON CONFLICT DO NOTHING");
+  st.bindBlob(1, digest).bind(2, clientId);
+  return st.run() && m_db.changes() == 1;
 }
 
 std::string AccountStore::newWebSession(int64_t userId, int64_t now) {

@@ -45,6 +45,20 @@ struct SessionRow {
   int port = 0;
   int udpPort = 0;
   int64_t loginTime = 0;
+  int64_t lastPing = 0;
+};
+
+// A ping (or request) seen by this process, to be written to the session.
+struct PingMark {
+  int64_t clientId = 0;
+  int64_t time = 0;
+  int udpPort = 0;
+};
+
+// A session the sweep removed, and why.
+struct DroppedSession {
+  int64_t clientId = 0;
+  std::string why;
 };
 
 class AccountStore {
@@ -87,9 +101,23 @@ class AccountStore {
   // login). Salts older than a day are forgotten.
   bool useLoginSalt(int64_t userId, std::string_view salt, int64_t now);
 
+  // Stores the session of a new login (its last ping is its login time) and
+  // forgets the additions of the one it replaces.
   bool saveSession(const SessionRow& row);
   void deleteSession(int64_t clientId);
   std::vector<SessionRow> loadSessions();
+  std::optional<SessionRow> loadSession(int64_t clientId);
+  // Writes the pings; returns the clients whose session is gone (dropped by
+  // another server process, or logged out).
+  std::vector<int64_t> recordPings(const std::vector<PingMark>& pings);
+  // Removes the sessions silent for longer than the time-out, and those of
+  // users disabled or deleted.
+  std::vector<DroppedSession> dropSessions(int64_t now, int64_t timeoutSeconds);
+  // Records the digest of an add_file request of the session; false when the
+  // session made it before (a replay), has made kMaxAdditions (the client is
+  // asked to log in again, which starts an empty record) or is gone.
+  static constexpr size_t kMaxAdditions = 4096;
+  bool firstAddition(int64_t clientId, std::string_view digest);
 
   // Web sign-in: a random cookie value for the user.
   std::string newWebSession(int64_t userId, int64_t now);

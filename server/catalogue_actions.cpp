@@ -239,7 +239,7 @@ std::string CatalogueActions::search(const ClientSession& session, const FormFie
   q.fileKind = static_cast<int>(form.number("filekind").value_or(0));
   q.fileType = form.first("filetype");
   q.onlineOnly = form.first("onlineonly") == "1";
-  if (q.onlineOnly) q.onlineClients = m_ctx.sessions.onlineClients(m_ctx.now());
+  if (q.onlineOnly) q.onlineSince = m_ctx.now() - SessionTable::kOnlineSeconds;
   q.wantCount = form.number("returncount").value_or(0) > 0;
   const SearchResult found = m_ctx.catalogue.search(q);
 

@@ -220,7 +220,7 @@ HttpResponse CataloguePages::search(const WebRequest& req) {
     q.fileKind = kind >= 0 && kind < 7 ? kind : 0;
     q.start = std::max<int64_t>(0, req.form.number("start").value_or(0));
     q.onlineOnly = onlineOnly;
-    if (onlineOnly) q.onlineClients = m_ctx.sessions.onlineClients(m_ctx.now());
+    if (onlineOnly) q.onlineSince = m_ctx.now() - SessionTable::kOnlineSeconds;
     q.wantCount = true;
     const auto found = m_ctx.catalogue.search(q);
     const std::string total = found.total > CatalogueStore::kMaxCount

@@ -627,14 +627,8 @@ SearchResult CatalogueStore::search(const SearchQuery& q) {
   } else if (q.fileKind == 7 && !q.fileType.empty()) {
     where += " AND f.filetype = ?7";
   }
-  if (q.onlineOnly) {
-    // Client IDs are numbers we made ourselves, so the list is safe to inline.
-    where += " AND f.client_id IN (";
-    for (size_t i = 0; i < q.onlineClients.size(); ++i) {
-      where += (i == 0 ? "" : ",") + std::to_string(q.onlineClients[i]);
-    }
-    where += ")";
-  }
+  // The sessions of every server process on the database are stored there.
+  if (q.onlineOnly) where += " AND f.client_id IN (SELECT client_id FROM sessions WHERE last_ping >= ?10)";
   const std::string matching =
       postgres ? " FROM files f " : " FROM files_fts JOIN files f ON f.id = files_fts.rowid ";
   const std::string from = matching + "JOIN users u ON u.id = f.user_id ";
@@ -646,6 +640,7 @@ SearchResult CatalogueStore::search(const SearchQuery& q) {
     if (q.minDate > 0) st.bind(5, q.minDate);
     if (q.maxDate > 0) st.bind(6, q.maxDate);
     if (q.fileKind == 7 && !q.fileType.empty()) st.bind(7, lower(q.fileType));
+    if (q.onlineOnly) st.bind(10, q.onlineSince);
   };
 
   ReadConnection read(m_db);

@@ -116,7 +116,7 @@ struct SearchQuery {
   int fileKind = 0;     // 0 any, 1 MP3, 2 audio, 3 video, 4 graphic, 5 text, 6 source, 7 other
   std::string fileType;
   bool onlineOnly = false;
-  std::vector<int64_t> onlineClients;  // used with onlineOnly
+  int64_t onlineSince = 0;  // with onlineOnly: the oldest last ping that counts as online
   bool wantCount = false;
 };
 

@@ -54,8 +54,9 @@ bool CentralServer::start(const ServerOptions& options, std::string& error) {
   m_firewallTests = std::make_unique<FirewallTestPool>();
   m_context.firewallTests = m_firewallTests.get();
   m_context.probeTimeoutMs = options.probeTimeoutMs;
+  // Stored sessions (from before a restart, or made by another server
+  // process on the database) are loaded when their clients first show up.
   m_protocol = std::make_unique<ClientProtocol>(m_context);
-  m_protocol->restoreSessions();
   m_web = std::make_unique<WebSite>(m_context, options.listenAddress);
   m_udp = std::make_unique<UdpPingService>(*m_protocol);
   if (!m_udp->bind(options.listenAddress, options.udpPort, error)) return false;
@@ -91,16 +92,26 @@ void CentralServer::stop() {
 }
 
 void CentralServer::sweepSessions(std::stop_token stop, int64_t timeoutSeconds) {
-  // Often enough that a session goes within a few per cent of its time-out.
-  const auto every = std::chrono::seconds(std::clamp<int64_t>(timeoutSeconds / 20, 1, 30));
+  // Pings go to the database in batches once a second, which keeps a client
+  // online for every server process on it. Sessions are swept often enough
+  // that one goes within a few per cent of its time-out.
+  const auto flushEvery = std::chrono::seconds(1);
+  const auto sweepEvery = std::chrono::seconds(std::clamp<int64_t>(timeoutSeconds / 20, 1, 30));
+  auto nextSweep = std::chrono::steady_clock::now() + sweepEvery;
   while (!stop.stop_requested()) {
     {
       std::unique_lock lock(m_sweepMutex);
-      m_sweepWake.wait_for(lock, stop, every, [] { return false; });
+      m_sweepWake.wait_for(lock, stop, flushEvery, [] { return false; });
     }
-    if (stop.stop_requested()) return;
+    if (stop.stop_requested()) break;
+    if (std::chrono::steady_clock::now() < nextSweep) {
+      m_protocol->flushPings();
+      continue;
+    }
+    nextSweep = std::chrono::steady_clock::now() + sweepEvery;
     m_protocol->expireSessions(timeoutSeconds);
   }
+  m_protocol->flushPings();
 }
 
 HttpResponse CentralServer::route(const HttpRequest& request, const std::string& peerIp) {

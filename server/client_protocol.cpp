@@ -36,19 +36,16 @@ bool changesState(std::string_view action) {
 
 bool validPort(int64_t port) { return port > 0 && port <= 65535; }
 
-// More add_file requests than this under one key and the client is asked to
-// log in again, which starts an empty record.
-constexpr size_t kMaxAdditionDigests = 4096;
-
-// Records an add_file cipher text in its session; false when the session
-// must not do it: the same bytes came before, or the record is full or was
-// lost in a restart.
-bool firstAddition(ClientSession& session, std::string_view cipher) {
-  if (session.additionsUnknown || session.additionDigests.size() >= kMaxAdditionDigests) return false;
+// The digest of an add_file cipher text. The cipher has no nonce, so the same
+// files added again give the same bytes as the first time: a repeat that is
+// not the immediate one is answered "log in again". The client logs in and
+// sends it under the new key, while a request recorded earlier and played
+// back later cannot follow.
+std::string additionDigest(std::string_view cipher) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
-  if (EVP_Digest(cipher.data(), cipher.size(), digest, &length, EVP_sha256(), nullptr) != 1) return false;
-  return session.additionDigests.emplace(reinterpret_cast<const char*>(digest), length).second;
+  if (EVP_Digest(cipher.data(), cipher.size(), digest, &length, EVP_sha256(), nullptr) != 1) return {};
+  return std::string(reinterpret_cast<const char*>(digest), length);
 }
 
 }  // namespace
@@ -163,10 +160,13 @@ std::string ClientProtocol::login(const FormFields& form, const std::string& pee
   session->port = port && validPort(*port) ? static_cast<int>(*port) : 0;
   session->loginTime = now;
   session->lastPing = now;
-  const auto previous = m_ctx.sessions.replace(session);
-  m_ctx.accounts.saveSession({session->clientId, session->userId, salt, session->seenIp, session->reportedIp,
-                              session->port, 0, now});
+  // The session this login replaces may have been made through another
+  // server process: find() loads it.
+  const auto previous = m_ctx.sessions.find(*clientId);
   if (previous != nullptr) session->udpPort = previous->udpPort.load();
+  m_ctx.sessions.replace(session);
+  m_ctx.accounts.saveSession({session->clientId, session->userId, salt, session->seenIp, session->reportedIp,
+                              session->port, session->udpPort.load(), now, now});
 
   std::string reply = resultOnly(result::kOk);
   appendField(reply, "clientid", *clientId);
@@ -189,9 +189,14 @@ std::string ClientProtocol::login(const FormFields& form, const std::string& pee
 std::string ClientProtocol::encryptedRequest(int64_t clientId, std::string_view cryptedBase64,
                                              const std::string& peerIp, std::string_view requestHost) {
   const std::string cipher = base64Decode(cryptedBase64);
-  const auto session = m_ctx.sessions.find(clientId);
+  auto session = m_ctx.sessions.find(clientId);
   std::string plain;
   if (session != nullptr && !cipher.empty() && cipher.size() % 8 == 0) plain = session->key.DecryptText(cipher);
+  if (session != nullptr && (session->seenIp != peerIp || !plausiblePlainText(plain, "action="))) {
+    // The client may have logged in again through another server process.
+    session = reloaded(session, peerIp);
+    if (session != nullptr && !cipher.empty() && cipher.size() % 8 == 0) plain = session->key.DecryptText(cipher);
+  }
   // A session answers only the address it logged in from: a request recorded
   // on the way and sent again from elsewhere finds no session. A client whose
   // address changed hears "log in again" and does.
@@ -204,13 +209,13 @@ std::string ClientProtocol::encryptedRequest(int64_t clientId, std::string_view 
   }
   const FormFields form(plain, FormFields::Decoding::kPercent);
   const std::string action = form.first("action");
-  session->lastPing = m_ctx.now();
+  m_ctx.sessions.notePing(*session, m_ctx.now());
 
   if (action == "logout") return logout(session);
   if (!changesState(action)) return dispatch(*session, form, action, peerIp, requestHost);
   std::scoped_lock lock(session->replayMutex);
   if (!session->lastChangeCipher.empty() && session->lastChangeCipher == cipher) return session->lastChangeReply;
-  if (action == "add_file" && !firstAddition(*session, cipher)) {
+  if (action == "add_file" && !m_ctx.accounts.firstAddition(session->clientId, additionDigest(cipher))) {
     log(LogLevel::kInfo, "add_file of client " + std::to_string(clientId) + " from " + peerIp +
                              " came before under this key: asked to log in again");
     return resultOnly(result::kNotLoggedIn);
@@ -377,26 +382,24 @@ void ClientProtocol::log(LogLevel level, const std::string& line) const {
   if (m_ctx.log) m_ctx.log(level, line);
 }
 
+void ClientProtocol::flushPings() {
+  for (const int64_t gone : m_ctx.accounts.recordPings(m_ctx.sessions.takePings())) m_ctx.sessions.forget(gone);
+}
+
 size_t ClientProtocol::expireSessions(int64_t timeoutSeconds) {
+  flushPings();
   const int64_t now = m_ctx.now();
-  size_t dropped = 0;
-  for (const auto& session : m_ctx.sessions.all()) {
-    const int64_t silent = now - session->lastPing.load();
-    std::string why;
-    if (silent > timeoutSeconds) {
-      why = "no ping for " + std::to_string(silent) + " s";
-    } else {
-      const auto user = m_ctx.accounts.findUser(session->userId);
-      if (!user) why = "the user was deleted";
-      else if (user->disabled) why = "the user was disabled";
-    }
-    if (why.empty() || !m_ctx.sessions.remove(session)) continue;
-    m_ctx.accounts.deleteSession(session->clientId);
-    ++dropped;
-    log(LogLevel::kInfo, "session of client " + std::to_string(session->clientId) + " (user " + session->userName +
-                             ") dropped: " + why);
+  // The stored sessions are those of every server process on the database;
+  // whichever sweeps first drops a silent one, and the others forget theirs.
+  const auto dropped = m_ctx.accounts.dropSessions(now, timeoutSeconds);
+  for (const auto& d : dropped) {
+    m_ctx.sessions.forget(d.clientId);
+    log(LogLevel::kInfo, "session of client " + std::to_string(d.clientId) + " dropped: " + d.why);
   }
-  return dropped;
+  for (const auto& session : m_ctx.sessions.all()) {
+    if (now - session->lastPing.load() > timeoutSeconds) m_ctx.sessions.forget(session->clientId);
+  }
+  return dropped.size();
 }
 
 std::string ClientProtocol::pingText(const ClientSession& session, bool withMessages) {
@@ -414,42 +417,59 @@ std::optional<std::string> ClientProtocol::handlePing(std::string_view datagram,
   if (n % 8 != 0 || bytes[0] != static_cast<unsigned char>(n % 256)) return std::nullopt;
   const uint32_t udpPort = readLe32(bytes + 1 + n);
   const uint32_t clientId = readLe32(bytes + 1 + n + 4);
-  const auto session = m_ctx.sessions.find(clientId);
-  if (session == nullptr || session->seenIp != peerIp) return std::string(kLostSession);
-  const std::string plain = session->key.DecryptText(datagram.substr(1, n));
-  if (!plausiblePlainText(plain, "secid=")) return std::string(kLostSession);
-  session->lastPing = m_ctx.now();
-  if (validPort(udpPort)) session->udpPort = static_cast<int>(udpPort);
+  auto session = m_ctx.sessions.find(clientId);
+  std::string plain;
+  if (session != nullptr && session->seenIp == peerIp) plain = session->key.DecryptText(datagram.substr(1, n));
+  if (session != nullptr && (session->seenIp != peerIp || !plausiblePlainText(plain, "secid="))) {
+    session = reloaded(session, peerIp);
+    if (session != nullptr) plain = session->key.DecryptText(datagram.substr(1, n));
+  }
+  if (session == nullptr || !plausiblePlainText(plain, "secid=")) return std::string(kLostSession);
+  m_ctx.sessions.notePing(*session, m_ctx.now(), validPort(udpPort) ? static_cast<int>(udpPort) : 0);
   const FormFields form(plain, FormFields::Decoding::kRaw);
   return session->key.EncryptText(pingText(*session, form.first("chkmsg") == "1"));
 }
 
+std::shared_ptr<ClientSession> ClientProtocol::storedSession(int64_t clientId) {
+  const auto row = m_ctx.accounts.loadSession(clientId);
+  if (!row) return nullptr;
+  const auto user = m_ctx.accounts.findUser(row->userId);
+  const auto password = user ? m_ctx.accounts.password(row->userId) : std::nullopt;
+  if (!password || row->salt.size() != kSaltSize) return nullptr;
+  auto session = std::make_shared<ClientSession>();
+  if (session->key.DeriveWithSalt(*password, std::span<const uint8_t, kSaltSize>(
+                                                 reinterpret_cast<const uint8_t*>(row->salt.data()), kSaltSize)) != 0) {
+    return nullptr;
+  }
+  session->clientId = row->clientId;
+  session->userId = row->userId;
+  session->userName = user->name;
+  session->salt = row->salt;
+  session->seenIp = row->seenIp;
+  session->reportedIp = row->reportedIp;
+  session->port = row->port;
+  session->udpPort = row->udpPort;
+  session->loginTime = row->loginTime;
+  session->lastPing = row->lastPing;
+  return session;
+}
+
+std::shared_ptr<ClientSession> ClientProtocol::reloaded(const std::shared_ptr<ClientSession>& cached,
+                                                        const std::string& peerIp) {
+  auto stored = storedSession(cached->clientId);
+  // The same login as the one we hold: the request is simply wrong.
+  if (stored == nullptr || stored->salt == cached->salt || stored->seenIp != peerIp) return nullptr;
+  m_ctx.sessions.replace(stored);
+  return stored;
+}
+
 void ClientProtocol::restoreSessions() {
   for (const auto& row : m_ctx.accounts.loadSessions()) {
-    const auto user = m_ctx.accounts.findUser(row.userId);
-    const auto password = user ? m_ctx.accounts.password(row.userId) : std::nullopt;
-    if (!password || row.salt.size() != kSaltSize) {
+    if (auto session = storedSession(row.clientId)) {
+      m_ctx.sessions.replace(std::move(session));
+    } else {
       m_ctx.accounts.deleteSession(row.clientId);
-      continue;
     }
-    auto session = std::make_shared<ClientSession>();
-    if (session->key.DeriveWithSalt(*password, std::span<const uint8_t, kSaltSize>(
-                                                   reinterpret_cast<const uint8_t*>(row.salt.data()), kSaltSize)) != 0) {
-      continue;
-    }
-    session->clientId = row.clientId;
-    session->userId = row.userId;
-    session->userName = user->name;
-    session->salt = row.salt;
-    session->seenIp = row.seenIp;
-    session->reportedIp = row.reportedIp;
-    session->port = row.port;
-    session->udpPort = row.udpPort;
-    session->loginTime = row.loginTime;
-    session->additionsUnknown = true;
-    // Counted as online until the next missed ping shows otherwise.
-    session->lastPing = m_ctx.now();
-    m_ctx.sessions.replace(std::move(session));
   }
 }
 

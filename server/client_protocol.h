@@ -16,6 +16,7 @@
 // Thread-safe: called from the listener's workers and the UDP thread at once.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,7 +31,10 @@ namespace vantrel::server {
 
 class ClientProtocol {
  public:
-  explicit ClientProtocol(ServerContext& context) : m_ctx(context), m_catalogue(context) {}
+  // Sessions the table does not hold are loaded from the database from now on.
+  explicit ClientProtocol(ServerContext& context) : m_ctx(context), m_catalogue(context) {
+    m_ctx.sessions.setLoader([this](int64_t clientId) { return storedSession(clientId); });
+  }
 
   // Any request for "/clientrequest".
   HttpResponse handle(const HttpRequest& request, const std::string& peerIp);
@@ -38,12 +42,15 @@ class ClientProtocol {
   // The reply to a UDP ping datagram, or nullopt when it deserves none.
   std::optional<std::string> handlePing(std::string_view datagram, const std::string& peerIp);
 
-  // Re-creates the sessions saved before a restart (keys derived again).
+  // Re-creates the stored sessions (keys derived again) ahead of their first
+  // use, as after a restart.
   void restoreSessions();
-  // Drops the sessions that have not pinged for longer than the time-out, and
-  // those whose user was deleted or disabled: their files show offline and
-  // lose their download links until the client logs in again. The number
-  // dropped.
+  // Writes the pings seen since the last call to the stored sessions.
+  void flushPings();
+  // Drops the sessions that have not pinged (through any server process on
+  // the database) for longer than the time-out, and those whose user was
+  // deleted or disabled: their files show offline and lose their download
+  // links until the client logs in again. The number dropped.
   size_t expireSessions(int64_t timeoutSeconds);
 
   std::string login(const FormFields& form, const std::string& peerIp);
@@ -52,6 +59,11 @@ class ClientProtocol {
                                std::string_view requestHost = {});
 
  private:
+  // The stored session of the client with its key derived, or null.
+  std::shared_ptr<ClientSession> storedSession(int64_t clientId);
+  // The stored session when it is a newer login than the one cached, from
+  // the address given (kept in the table); else null.
+  std::shared_ptr<ClientSession> reloaded(const std::shared_ptr<ClientSession>& cached, const std::string& peerIp);
   std::string dispatch(ClientSession& session, const FormFields& form, const std::string& action,
                        const std::string& peerIp, std::string_view requestHost);
   std::string logout(const std::shared_ptr<ClientSession>& session);

@@ -333,25 +333,87 @@ TEST_F(ClientProtocolTest, LogoutEndsTheSessionAndAHttpPingThenAsksForALogin) {
   EXPECT_EQ(send(alice, "action=get_fileids"), "result=1&");
 }
 
+// The stored session is all a server process needs: after a restart, or in
+// a second process on the same database, the client goes on with the key of
+// its login, and the add_file requests it made stay spent.
 TEST_F(ClientProtocolTest, SessionsSurviveARestart) {
   TestClient alice;
+  const int64_t group = aliceInOpenGroup(alice);
+  const auto addFile = [&](const std::string& name) {
+    return base64Encode(alice.key.EncryptText("action=add_file&dirid=" + std::to_string(group) +
+                                              "&cfileid=0&filename=" + name + "&filesize=1&keywords=&filetype=txt"));
+  };
+  const std::string first = addFile("a.txt");
+  ASSERT_EQ(ReplyNumber(protocol.encryptedRequest(alice.clientId, first, "127.0.0.5"), "result="), 0);
+  for (const bool restore : {true, false}) {
+    SCOPED_TRACE(restore ? "restored at start" : "loaded on first use");
+    SessionTable fresh;
+    ServerContext restarted{accounts, catalogue, fresh, notifier, 201, [this] { return clock; }};
+    ClientProtocol again(restarted);
+    if (restore) again.restoreSessions();
+    EXPECT_EQ(ReplyNumber(again.encryptedRequest(alice.clientId,
+                                                 base64Encode(alice.key.EncryptText("action=get_fileids")), "127.0.0.5"),
+                          "numfiles="),
+              restore ? 1 : 2);
+    EXPECT_EQ(again.encryptedRequest(alice.clientId, first, "127.0.0.5"), "result=1&");
+    // Not from another address.
+    EXPECT_EQ(again.encryptedRequest(alice.clientId, addFile(restore ? "b.txt" : "c.txt"), "127.0.0.99"),
+              "result=1&");
+    EXPECT_EQ(ReplyNumber(again.encryptedRequest(alice.clientId, addFile(restore ? "b.txt" : "c.txt"), "127.0.0.5"),
+                          "result="),
+              0);
+  }
+  EXPECT_EQ(catalogue.fileIds(alice.clientId).size(), 3u);
+}
+
+// Two server processes on one database: a client logs in through one, pings
+// and asks the other, and a new login through the second moves the first on.
+TEST_F(ClientProtocolTest, TwoProcessesServeOneClient) {
+  SessionTable otherTable;
+  ServerContext otherContext{accounts, catalogue, otherTable, notifier, 201, [this] { return clock; }};
+  ClientProtocol other(otherContext);
+  TestClient alice;
   ASSERT_EQ(ReplyNumber(login(alice, "alice", "secret1", 1), "result="), 0);
-  SessionTable fresh;
-  ServerContext restarted{accounts, catalogue, fresh, notifier, 201, [this] { return clock; }};
-  ClientProtocol again(restarted);
-  again.restoreSessions();
-  EXPECT_EQ(ReplyNumber(again.encryptedRequest(alice.clientId, base64Encode(alice.key.EncryptText("action=get_fileids")),
+  const auto ping = [&](ClientProtocol& server, TestClient& client) {
+    std::string datagram(1, '\x10');
+    const std::string cipher = client.key.EncryptText("secid=&chkmsg=1");
+    datagram[0] = static_cast<char>(cipher.size());
+    datagram += cipher;
+    for (const uint32_t v : {uint32_t{7110}, static_cast<uint32_t>(client.clientId)}) {
+      for (int i = 0; i < 4; ++i) datagram += static_cast<char>((v >> (8 * i)) & 0xff);
+    }
+    const auto reply = server.handlePing(datagram, "127.0.0.5");
+    if (!reply || *reply == "error=1&") return reply.value_or("(none)");
+    return client.key.DecryptText(*reply);
+  };
+  EXPECT_EQ(ping(other, alice), "chk=0&chkmsg=0&");
+  EXPECT_EQ(ReplyNumber(other.encryptedRequest(alice.clientId, base64Encode(alice.key.EncryptText("action=get_fileids")),
                                                "127.0.0.5"),
                         "numfiles="),
             0);
-  // Which additions the key carried before the restart is not known, so an
-  // add_file asks for a new login first.
-  EXPECT_EQ(again.encryptedRequest(alice.clientId,
-                                   base64Encode(alice.key.EncryptText("action=add_file&dirid=1&cfileid=0&filename=a.txt"
-                                                                      "&filesize=1&keywords=&filetype=txt")),
-                                   "127.0.0.5"),
-            "result=1&");
-  EXPECT_TRUE(catalogue.fileIds(alice.clientId).empty());
+  // Pings through the second keep the client online for the first.
+  clock += SessionTable::kOnlineSeconds;
+  EXPECT_EQ(ping(other, alice), "chk=0&chkmsg=0&");
+  other.flushPings();
+  clock += 10;
+  EXPECT_TRUE(sessions.online(alice.clientId, clock));
+  EXPECT_EQ(protocol.expireSessions(SessionTable::kOnlineSeconds), 0u);
+
+  // A new login through the second: the first takes the new key and drops the old.
+  TestClient again;
+  again.clientId = alice.clientId;
+  ASSERT_EQ(ReplyNumber(other.login(FormFields(loginBody("alice", "secret1", again.key, 2), FormFields::Decoding::kRaw),
+                                    "127.0.0.5"),
+                        "result="),
+            0);
+  EXPECT_EQ(ping(protocol, again), "chk=0&chkmsg=0&");
+  EXPECT_EQ(send(alice, "action=get_fileids"), "result=1&");
+  // A logout through the first ends the session for the second as well, once
+  // the second writes its pings and finds the session gone.
+  EXPECT_EQ(send(again, "action=logout"), "result=0&");
+  ping(other, again);
+  other.flushPings();
+  EXPECT_EQ(ping(other, again), "error=1&");
 }
 
 }  // namespace

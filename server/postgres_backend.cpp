@@ -127,6 +127,17 @@ ALTER TABLE users ADD COLUMN last_login BIGINT NOT NULL DEFAULT 0;
     R"sql(
 SELECT 1;
 )sql",
+    // 4 -> 5: a session's last sign of life and the add_file requests it made.
+    R"sql(
+ALTER TABLE sessions ADD COLUMN last_ping BIGINT NOT NULL DEFAULT 0;
+UPDATE sessions SET last_ping = login_time;
+CREATE INDEX sessions_last_ping ON sessions(last_ping);
+CREATE TABLE session_additions (
+  client_id BIGINT NOT NULL REFERENCES sessions(client_id) ON DELETE CASCADE,
+  digest BYTEA NOT NULL,
+  PRIMARY KEY (client_id, digest)
+);
+)sql",
 };
 
 class PgConnection;

@@ -1,16 +1,67 @@
 // SPDX-License-Identifier: MIT
 #include "server/session_table.h"
 
+#include "server/account_store.h"  // PingMark
+
 namespace vantrel::server {
 
+void SessionTable::setLoader(Loader loader) { m_loader = std::move(loader); }
+
 std::shared_ptr<ClientSession> SessionTable::find(int64_t clientId) const {
+  const auto now = std::chrono::steady_clock::now();
+  {
+    std::scoped_lock lock(m_mutex);
+    const auto it = m_sessions.find(clientId);
+    if (it != m_sessions.end()) return it->second;
+    if (!m_loader) return nullptr;
+    const auto absent = m_absent.find(clientId);
+    if (absent != m_absent.end() && absent->second > now) return nullptr;
+  }
+  auto loaded = m_loader(clientId);
   std::scoped_lock lock(m_mutex);
-  const auto it = m_sessions.find(clientId);
-  return it == m_sessions.end() ? nullptr : it->second;
+  if (loaded == nullptr) {
+    // Listings ask about every file's owner: remember the absent ones a
+    // moment, and keep the memory of them small.
+    if (m_absent.size() > 100000) m_absent.clear();
+    m_absent[clientId] = now + std::chrono::seconds(kAbsentSeconds);
+    return nullptr;
+  }
+  // Another thread may have put one in meanwhile: the first stays.
+  const auto [it, added] = m_sessions.emplace(clientId, std::move(loaded));
+  m_absent.erase(clientId);
+  return it->second;
+}
+
+void SessionTable::forget(int64_t clientId) {
+  std::scoped_lock lock(m_mutex);
+  m_sessions.erase(clientId);
+  m_absent.erase(clientId);
+}
+
+void SessionTable::notePing(ClientSession& session, int64_t now, int udpPort) {
+  session.lastPing = now;
+  if (udpPort > 0) session.udpPort = udpPort;
+  std::scoped_lock lock(m_mutex);
+  auto& mark = m_pings[session.clientId];
+  mark.first = now;
+  if (udpPort > 0) mark.second = udpPort;
+}
+
+std::vector<PingMark> SessionTable::takePings() {
+  std::unordered_map<int64_t, std::pair<int64_t, int>> pings;
+  {
+    std::scoped_lock lock(m_mutex);
+    pings.swap(m_pings);
+  }
+  std::vector<PingMark> out;
+  out.reserve(pings.size());
+  for (const auto& [id, mark] : pings) out.push_back({id, mark.first, mark.second});
+  return out;
 }
 
 std::shared_ptr<ClientSession> SessionTable::replace(std::shared_ptr<ClientSession> session) {
   std::scoped_lock lock(m_mutex);
+  m_absent.erase(session->clientId);
   auto& slot = m_sessions[session->clientId];
   std::swap(slot, session);
   return session;
@@ -34,16 +85,16 @@ std::vector<std::shared_ptr<ClientSession>> SessionTable::all() const {
 
 bool SessionTable::online(int64_t clientId, int64_t now) const {
   const auto s = find(clientId);
-  return s != nullptr && now - s->lastPing.load() <= kOnlineSeconds;
-}
-
-std::vector<int64_t> SessionTable::onlineClients(int64_t now) const {
-  std::scoped_lock lock(m_mutex);
-  std::vector<int64_t> out;
-  for (const auto& [id, s] : m_sessions) {
-    if (now - s->lastPing.load() <= kOnlineSeconds) out.push_back(id);
+  if (s == nullptr) return false;
+  if (now - s->lastPing.load() <= kOnlineSeconds) return true;
+  // Its pings may go to another server process: the stored session knows.
+  if (!m_loader) return false;
+  const auto stored = m_loader(clientId);
+  if (stored == nullptr || stored->salt != s->salt) return false;
+  int64_t seen = s->lastPing.load();
+  while (seen < stored->lastPing.load() && !s->lastPing.compare_exchange_weak(seen, stored->lastPing.load())) {
   }
-  return out;
+  return now - s->lastPing.load() <= kOnlineSeconds;
 }
 
 size_t SessionTable::size() const {

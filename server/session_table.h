@@ -4,17 +4,24 @@
 // client ID, each with the Blowfish session key derived at login, the
 // addresses and ports of the client, and the time of its last ping.
 //
+// Several server processes may share one PostgreSQL database: the table then
+// is this process's view of the sessions stored there. A session this process
+// has not seen (the client logged in through another) is loaded on first use
+// through the loader; pings are noted here and written to the database in
+// batches (takePings).
+//
 // Threads: every method is thread-safe. Sessions are handed out as shared_ptr
 // because a request in flight keeps using its session while a new login of the
 // same client replaces it in the table; the old one dies with its last user.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "protocol/session_key.h"
@@ -40,35 +47,47 @@ struct ClientSession {
   std::mutex replayMutex;
   std::string lastChangeCipher;  // guarded by replayMutex
   std::string lastChangeReply;   // guarded by replayMutex
-  // Digests of the add_file requests this key has carried. The cipher has no
-  // nonce, so the same files added again give the same bytes as the first
-  // time: a repeat that is not the immediate one above is answered "log in
-  // again". The client logs in and sends it under the new key, while a
-  // request recorded earlier and played back later cannot follow.
-  std::unordered_set<std::string> additionDigests;  // guarded by replayMutex
-  // Restored after a restart: the additions made before it are not known.
-  bool additionsUnknown = false;  // guarded by replayMutex
+  // The add_file requests this key has carried are recorded with the stored
+  // session (AccountStore::firstAddition), for every server process to see.
 };
+
+struct PingMark;
 
 class SessionTable {
  public:
   // A client is online while its last ping is at most this old (pings come
   // every 50 seconds).
   static constexpr int64_t kOnlineSeconds = 180;
+  // A client found without a session is not looked up again for this long.
+  static constexpr int64_t kAbsentSeconds = 2;
+  using Loader = std::function<std::shared_ptr<ClientSession>(int64_t clientId)>;
 
+  // Called, without the table's lock, for a client not in the table.
+  void setLoader(Loader loader);
+  // The session in the table, else the loader's (kept), else null.
   std::shared_ptr<ClientSession> find(int64_t clientId) const;
+  // Forgets the table's copy so that the next find() loads the stored one
+  // (another process may have replaced it with a new login).
+  void forget(int64_t clientId);
+  // A sign of life of the session now: its last ping, and the UDP port its
+  // pings come from (0 keeps the one known).
+  void notePing(ClientSession& session, int64_t now, int udpPort = 0);
+  // The pings noted since the last call.
+  std::vector<PingMark> takePings();
   // Puts the session in, returning the one it replaced (or null).
   std::shared_ptr<ClientSession> replace(std::shared_ptr<ClientSession> session);
   // Removes the session if it is still the one given.
   bool remove(const std::shared_ptr<ClientSession>& session);
   std::vector<std::shared_ptr<ClientSession>> all() const;
   bool online(int64_t clientId, int64_t now) const;
-  std::vector<int64_t> onlineClients(int64_t now) const;
   size_t size() const;
 
  private:
+  Loader m_loader;  // set before the threads start
   mutable std::mutex m_mutex;
-  std::unordered_map<int64_t, std::shared_ptr<ClientSession>> m_sessions;  // guarded by m_mutex
+  mutable std::unordered_map<int64_t, std::shared_ptr<ClientSession>> m_sessions;  // guarded by m_mutex
+  mutable std::unordered_map<int64_t, std::chrono::steady_clock::time_point> m_absent;  // guarded by m_mutex
+  std::unordered_map<int64_t, std::pair<int64_t, int>> m_pings;  // guarded by m_mutex; time, UDP port
 };
 
 }  // namespace vantrel::server

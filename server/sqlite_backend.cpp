@@ -157,6 +157,18 @@ CREATE TRIGGER files_au AFTER UPDATE OF name ON files BEGIN
   INSERT INTO files_fts(rowid, name) VALUES (new.id, new.name);
 END;
 )sql",
+    // 4 -> 5: a session's last sign of life and the add_file requests it made
+    // live in the database, so that any server process can serve the client.
+    R"sql(
+ALTER TABLE sessions ADD COLUMN last_ping INTEGER NOT NULL DEFAULT 0;
+UPDATE sessions SET last_ping = login_time;
+CREATE INDEX sessions_last_ping ON sessions(last_ping);
+CREATE TABLE session_additions (
+  client_id INTEGER NOT NULL REFERENCES sessions(client_id) ON DELETE CASCADE,
+  digest BLOB NOT NULL,
+  PRIMARY KEY (client_id, digest)
+) WITHOUT ROWID;
+)sql",
 };
 
 class SqliteStatement final : public BackendStatement {

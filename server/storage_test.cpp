@@ -102,6 +102,8 @@ TEST(StorageTest, AnOlderDatabaseIsMigratedKeepingItsRows) {
                                     "DROP TABLE files_fts; DROP TABLE files;") +
                         kFirstFilesTable +
                         "ALTER TABLE users DROP COLUMN disabled; ALTER TABLE users DROP COLUMN last_login;"
+                        "DROP TABLE session_additions; DROP INDEX sessions_last_ping;"
+                        "ALTER TABLE sessions DROP COLUMN last_ping;"
                         "INSERT INTO files(id, client_id, user_id, dir_id, group_id, name, size, keywords, added) "
                         "VALUES (5, 1, 1, 1, 1, 'old song.mp3', 1, 'kept', 0),"
                         " (9, 1, 1, 1, 1, 'last tune.mp3', 1, '', 0); PRAGMA user_version=1;"))

@@ -11,6 +11,7 @@
 #include "server/admin_store.h"
 #include "server/central_server.h"
 #include "server/database.h"
+#include "server/database_copy.h"
 #include "server/form_fields.h"
 #include "server/password_vault.h"
 #include "server/server_codes.h"
@@ -39,7 +40,11 @@ constexpr const char* kUsage =
     "groups:\n"
     "  groups                               list groups with owner, members, applicants, files\n"
     "  group-remove ID                      the group with its directories and files\n"
-    "  counts                               users, online clients, files, groups, categories\n";
+    "  counts                               users, online clients, files, groups, categories\n"
+    "moving:\n"
+    "  copy-from SOURCE                     copies every row of the database SOURCE (a SQLite file)\n"
+    "                                       into the empty --db (a PostgreSQL one); --key is SOURCE's\n"
+    "                                       server key (default SOURCE.key), which the new servers use\n";
 
 std::string when(int64_t seconds) {
   if (seconds <= 0) return "never";
@@ -87,6 +92,7 @@ class Admin {
       return 0;
     }
     if (dbPath.empty() || args.empty()) return usage();
+    if (args[0] == "copy-from") return args.size() == 2 ? copyFrom(dbPath, keyPath, args[1]) : usage();
     if (!m_db.open(dbPath)) return fail("cannot open the database " + dbPath + ": " + m_db.error());
     std::string error;
     if (!openServerKey(m_accounts, m_vault, dbPath, keyPath, error)) return fail(error);
@@ -97,6 +103,26 @@ class Admin {
   }
 
  private:
+  // Copies the database at `source` into the empty one at `target`. The
+  // sealed passwords travel as they are: the source's server key opens them,
+  // so every server on the target is given that key.
+  int copyFrom(const std::string& target, const std::string& keyPath, const std::string& source) {
+    Database from;
+    if (!from.open(source)) return fail("cannot open the database " + source + ": " + from.error());
+    const std::string keyFile = !keyPath.empty() ? keyPath : isPostgresTarget(source) ? "" : source + ".key";
+    if (keyFile.empty()) return fail("give the server key of " + source + " with --key FILE");
+    PasswordVault vault;
+    AccountStore accounts(from, vault);
+    std::string error;
+    if (!openServerKey(accounts, vault, source, keyFile, error)) return fail(error);
+    if (!m_db.open(target)) return fail("cannot open the database " + target + ": " + m_db.error());
+    CopyCounts counts;
+    if (!copyDatabase(from, m_db, counts, error)) return fail(error);
+    return done("copied " + std::to_string(counts.users) + " users, " + std::to_string(counts.nodes) +
+                " categories, groups and directories, " + std::to_string(counts.files) + " files (" +
+                std::to_string(counts.rows) + " rows); run every server on it with --key " + keyFile);
+  }
+
   int usage() {
     std::fputs(kUsage, m_err);
     return 2;

@@ -225,6 +225,85 @@ TEST(AdminCommandTest, DeletingAUserHandsTheirGroupsOnOrRemovesThem) {
   EXPECT_EQ(counts.out, "users 2\nonline clients 0\nfiles 1\ngroups 2\ncategories 6\n");
 }
 
+// A community moves its SQLite database (the demo catalogue, accounts, a
+// session and a few hundred generated files) into an empty one: everything
+// arrives with its IDs, the old server key opens the passwords, search answers
+// as before, and IDs handed out afterwards never repeat one from before.
+TEST(AdminCommandTest, CopyFromMovesEverythingIntoAnEmptyDatabase) {
+  ScratchDir dir;
+  const std::string source = dir.file("old.db");
+  std::vector<std::string> found;
+  int64_t removedId = 0;
+  {
+    Database db;
+    ASSERT_TRUE(db.open(source)) << db.error();
+    PasswordVault vault;
+    AccountStore accounts(db, vault);
+    CatalogueStore catalogue(db);
+    std::string error;
+    ASSERT_TRUE(openServerKey(accounts, vault, source, "", error)) << error;
+    ASSERT_TRUE(fillDemoCatalogue(catalogue));
+    ASSERT_EQ(accounts.createUser("alice", "secret1", "a@example.org"), AccountStore::Result::kOk);
+    ASSERT_EQ(accounts.createUser("Bob.B", "hunter22", ""), AccountStore::Result::kOk);
+    const int64_t alice = accounts.findUser("alice")->id;
+    const int64_t client = *accounts.clientIdFor(alice);
+    ASSERT_TRUE(accounts.saveSession({client, alice, "12345678", "127.0.0.5", "", 4711, 7110, 100, 100}));
+    const int64_t lounge = 7;  // "Open Music Lounge" of the demo catalogue
+    ASSERT_EQ(catalogue.node(lounge)->name, "Open Music Lounge");
+    ASSERT_EQ(catalogue.joinGroup(lounge, alice, "", ""), 0);
+    std::vector<NewFile> files;
+    for (int i = 0; i < 300; ++i) {
+      files.push_back({"track " + std::to_string(i) + (i % 3 == 0 ? " blue" : " red") + (i % 2 ? ".mp3" : ".txt"),
+                       1000 + i, "", ""});
+    }
+    std::vector<int64_t> ids;
+    ASSERT_EQ(catalogue.addFiles(client, alice, lounge, files, &ids), 0);
+    removedId = ids.back();
+    ASSERT_EQ(catalogue.removeClientFiles(client, {removedId}), 1);
+    SearchQuery q;
+    q.text = "blu";
+    q.fileKind = 1;
+    for (const auto& f : catalogue.search(q).files) found.push_back(f.name);
+    ASSERT_EQ(found.size(), 50u);
+  }
+
+  Store target(dir);
+  target.key = source + ".key";
+  const AdminRun copied = admin(target, {"copy-from", source});
+  ASSERT_EQ(copied.status, 0) << copied.err;
+  EXPECT_NE(copied.out.find("copied 2 users, 17 categories, groups and directories, 299 files"), std::string::npos)
+      << copied.out;
+  const AdminRun again = admin(target, {"copy-from", source});
+  EXPECT_EQ(again.status, 1);
+  EXPECT_NE(again.err.find("not empty"), std::string::npos);
+
+  Database db;
+  ASSERT_TRUE(db.open(target.db)) << db.error();
+  PasswordVault vault;
+  std::string error;
+  ASSERT_TRUE(vault.openKeyFile(target.key, error)) << error;
+  AccountStore accounts(db, vault);
+  CatalogueStore catalogue(db);
+  EXPECT_TRUE(accounts.checkPassword("alice", "secret1").has_value());
+  EXPECT_TRUE(accounts.checkPassword("bob.b", "hunter22").has_value());
+  const auto session = accounts.loadSession(*accounts.clientIdFor(accounts.findUser("alice")->id));
+  ASSERT_TRUE(session.has_value());
+  EXPECT_EQ(session->salt, "12345678");
+  EXPECT_EQ(session->port, 4711);
+  SearchQuery q;
+  q.text = "blu";
+  q.fileKind = 1;
+  std::vector<std::string> names;
+  for (const auto& f : catalogue.search(q).files) names.push_back(f.name);
+  EXPECT_EQ(names, found);
+  EXPECT_EQ(catalogue.groupSettings(9)->hasPassword, true);  // "Home Movies" keeps its password
+  EXPECT_EQ(catalogue.joinGroup(9, accounts.findUser("alice")->id, "demo", ""), 0);
+  std::vector<int64_t> ids;
+  ASSERT_EQ(catalogue.addFiles(session->clientId, session->userId, 7, {{"new.txt", 1, "", ""}}, &ids), 0);
+  EXPECT_EQ(ids.at(0), removedId + 1);
+  EXPECT_GT(catalogue.createCategory(0, "Later", true), 17);
+}
+
 // Firewall tests aimed at a port that never answers hold the pool, not the
 // request workers: logins answer at once while 50 tests wait, and a second
 // test from an address that has one running is refused at once.

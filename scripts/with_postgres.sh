@@ -7,6 +7,9 @@
 # 127.0.0.1. COMMAND finds it in VANTREL_TEST_POSTGRES, a libpq connection
 # string. The server is stopped by its PID and the folder removed when COMMAND
 # ends, whatever its outcome; the exit status is COMMAND's.
+#
+# The server is tuned for tests (no fsync); VANTREL_POSTGRES_OPTIONS adds
+# settings after those ("-c fsync=on -c full_page_writes=on" for measurements).
 set -u
 
 bindir=""
@@ -47,7 +50,8 @@ for attempt in 1 2 3 4 5 6 7 8 9 10; do
   port=$(( 20000 + $(od -An -N2 -tu2 /dev/urandom | tr -d ' ') % 40000 ))
   if as_owner "$bindir/pg_ctl" -D "$work/data" -l "$work/server.log" -w -t 30 start -o \
       "-c listen_addresses=127.0.0.1 -c port=$port -c unix_socket_directories=$work -c fsync=off \
-       -c synchronous_commit=off -c full_page_writes=off -c max_connections=300 -c shared_buffers=64MB" \
+       -c synchronous_commit=off -c full_page_writes=off -c max_connections=300 -c shared_buffers=64MB \
+       ${VANTREL_POSTGRES_OPTIONS:-}" \
       >/dev/null 2>&1; then
     started=yes
     break

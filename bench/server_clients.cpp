@@ -1,0 +1,424 @@
+// SPDX-License-Identifier: MIT
+// Many clients against one or more running vantrel-server processes on
+// loopback, as a community of N clients uses them: logins, UDP pings at the
+// clients' 50-second interval (compressed by --factor), searches and listings
+// while the pings run, then files registered with add_file. Every request
+// uses the client's own request and encryption code. Counts and times are
+// bounded; prints rates and latency percentiles.
+//
+//   bench_server_clients prepare --db DB --key FILE --clients N --files M
+//       fills an empty database: N users "cI" (password "loadpass"), each a
+//       member of one open group of 1,000 directories, and M shared files
+//       named from a vocabulary of 5,000 words (one file in ten holds "track").
+//   bench_server_clients run --server HTTP:UDP [--server HTTP:UDP] --clients N
+//       [--factor 1] [--seconds 60] [--search-rate 20] [--add-files 100000] [--threads 8]
+//       With two servers a client logs in through the first, pings the second
+//       and searches through either.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/base64.h"
+#include "net/client_request.h"
+#include "net/reply_fields.h"
+#include "platform/unique_fd.h"
+#include "protocol/session_key.h"
+#include "server/account_store.h"
+#include "server/catalogue_store.h"
+#include "server/central_server.h"
+#include "server/database.h"
+
+namespace {
+
+using namespace vantrel;
+using namespace vantrel::server;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kDirectories = 1000;
+constexpr int kWords = 5000;
+constexpr const char* kPassword = "loadpass";
+
+// A pronounceable word for each number below kWords: the same on every run.
+std::string word(int n) {
+  static const char* kSyllables[] = {"ka", "lo", "mi", "ne", "su", "ta", "ri", "po", "de", "gu",
+                                     "ba", "ze", "fo", "hi", "ju", "ve", "wa", "xo", "ye", "qu"};
+  std::string w;
+  for (int i = 0; i < 3; ++i) {
+    w += kSyllables[n % 20];
+    n /= 20;
+  }
+  return w + std::to_string(n);
+}
+
+std::string fileName(uint64_t i) {
+  std::mt19937_64 rng(i);
+  std::string name = word(static_cast<int>(rng() % kWords)) + " " + word(static_cast<int>(rng() % kWords));
+  if (i % 10 == 0) name += " track";
+  static const char* kTypes[] = {".mp3", ".avi", ".jpg", ".txt", ".pdf", ".zip"};
+  return name + " " + std::to_string(i) + kTypes[i % 6];
+}
+
+struct Percentiles {
+  std::mutex mutex;
+  std::vector<double> ms;  // guarded by mutex
+  void add(double value) {
+    std::scoped_lock lock(mutex);
+    ms.push_back(value);
+  }
+  std::string text() {
+    std::scoped_lock lock(mutex);
+    if (ms.empty()) return "no samples";
+    std::sort(ms.begin(), ms.end());
+    const auto at = [&](double p) { return ms[std::min(ms.size() - 1, static_cast<size_t>(p * ms.size()))]; };
+    char out[128];
+    std::snprintf(out, sizeof out, "median %.2f ms, p99 %.2f ms, max %.2f ms (%zu)", at(0.5), at(0.99), ms.back(),
+                  ms.size());
+    return out;
+  }
+};
+
+double since(Clock::time_point t) { return std::chrono::duration<double, std::milli>(Clock::now() - t).count(); }
+
+int prepare(const std::string& db, const std::string& keyFile, int clients, int64_t files) {
+  Database database;
+  if (!database.open(db)) return std::fprintf(stderr, "cannot open %s: %s\n", db.c_str(), database.error().c_str()), 1;
+  PasswordVault vault;
+  AccountStore accounts(database, vault);
+  CatalogueStore catalogue(database);
+  std::string error;
+  if (!openServerKey(accounts, vault, db, keyFile, error)) return std::fprintf(stderr, "%s\n", error.c_str()), 1;
+  if (!catalogue.isEmpty() || accounts.userCount() > 0) return std::fprintf(stderr, "the database is not empty\n"), 1;
+  const auto began = Clock::now();
+  const int64_t category = catalogue.createCategory(0, "Load", true);
+  NewGroup g;
+  g.name = "Load Lounge";
+  g.parentId = category;
+  g.memb = 4;
+  g.perm = 2;
+  int64_t group = 0;
+  catalogue.createGroup(g, 0, &group);
+  std::vector<int64_t> dirs;
+  for (int d = 0; d < kDirectories; ++d) dirs.push_back(catalogue.addDirectory(group, "dir " + std::to_string(d)));
+  const std::string sealed = vault.seal(kPassword);
+  std::vector<int64_t> users;
+  for (int from = 0; from < clients; from += 10000) {
+    Transaction tx(database);
+    Statement user(database, "INSERT INTO users(name, password, email, created) VALUES (?, ?, '', 0) RETURNING id");
+    Statement client(database, "INSERT INTO clients(id, user_id) VALUES (?, ?)");
+    Statement member(database, "INSERT INTO members(group_id, user_id, status) VALUES (?, ?, 2)");
+    for (int i = from; i < std::min(clients, from + 10000); ++i) {
+      user.reset();
+      const int64_t id = user.bind(1, "c" + std::to_string(i)).bindBlob(2, sealed).runReturningId();
+      client.reset();
+      member.reset();
+      if (id == 0 || !client.bind(1, 1001 + i).bind(2, id).run() || !member.bind(1, group).bind(2, id).run()) {
+        return std::fprintf(stderr, "cannot add user %d: %s\n", i, database.writer().error().c_str()), 1;
+      }
+      users.push_back(id);
+    }
+    if (!tx.commit()) return std::fprintf(stderr, "cannot commit the users\n"), 1;
+  }
+  std::printf("%d users in %.1f s\n", clients, since(began) / 1000);
+  const auto filesBegan = Clock::now();
+  for (int64_t from = 0; from < files; from += 20000) {
+    Transaction tx(database);
+    Statement st(database,
+                 "INSERT INTO files(client_id, user_id, dir_id, group_id, name, size, filetype, keywords, added) "
+                 "VALUES (?, ?, ?, ?, ?, ?, ?, '', ?)");
+    for (int64_t i = from; i < std::min(files, from + 20000); ++i) {
+      const size_t owner = static_cast<size_t>(i % clients);
+      const std::string name = fileName(static_cast<uint64_t>(i));
+      st.reset();
+      st.bind(1, 1001 + static_cast<int64_t>(owner)).bind(2, users[owner]).bind(3, dirs[static_cast<size_t>(i % kDirectories)]);
+      st.bind(4, group).bind(5, name).bind(6, 1000 + i).bind(7, name.substr(name.rfind('.') + 1)).bind(8, 1'700'000'000 + i);
+      if (!st.run()) return std::fprintf(stderr, "cannot add a file: %s\n", database.writer().error().c_str()), 1;
+    }
+    if (!tx.commit()) return std::fprintf(stderr, "cannot commit the files\n"), 1;
+  }
+  if (database.dialect() == Dialect::kPostgres) database.exec("ANALYZE");
+  std::printf("%lld files in %.1f s\n", static_cast<long long>(files), since(filesBegan) / 1000);
+  std::printf("group %lld, directories %lld..%lld\n", static_cast<long long>(group), static_cast<long long>(dirs.front()),
+              static_cast<long long>(dirs.back()));
+  return 0;
+}
+
+struct Server {
+  int http = 0;
+  int udp = 0;
+};
+
+struct Client {
+  std::unique_ptr<SessionKey> key = std::make_unique<SessionKey>();
+  int64_t clientId = 0;
+};
+
+struct RunOptions {
+  std::vector<Server> servers;
+  int clients = 1000;
+  double factor = 1;
+  double seconds = 60;
+  double searchRate = 20;
+  int addFiles = 100000;
+  int threads = 8;
+  int64_t firstDirectory = 0;
+};
+
+std::string url(const Server& s, const std::string& rest) {
+  return "http:\\\\127.0.0.1:" + std::to_string(s.http) + "\\clientrequest" + rest;
+}
+
+bool login(const Server& s, int index, Client& c, std::mt19937_64& rng) {
+  std::array<uint8_t, 8> salt{};
+  for (auto& b : salt) b = static_cast<uint8_t>(rng());
+  c.key = std::make_unique<SessionKey>();
+  c.key->DeriveWithSalt(kPassword, salt);
+  const std::string name = "c" + std::to_string(index);
+  const std::string body = "action=login&port=8323&ip=&ver=201&platform=win32_new&s=" +
+                           base64Encode(c.key->SessionSalt()) + "&username=" + name +
+                           "&clientid=0&verify=" + base64Encode(c.key->EncryptText(name));
+  ClientRequest request;
+  int code = -1;
+  const std::string reply = request.PostForm(nullptr, url(s, ""), body, code);
+  if (code != 0 || ReplyNumber(reply, "result=") != 0) return false;
+  c.clientId = ReplyNumber(reply, "clientid=");
+  return c.clientId > 0;
+}
+
+std::string encrypted(const Server& s, const Client& c, const std::string& form, int& code) {
+  ClientRequest r;
+  return r.PostEncrypted(nullptr, url(s, "?clientid=" + std::to_string(c.clientId)), form, code,
+                         [&](std::string_view text) { return c.key->EncryptText(text); });
+}
+
+// Runs op(i) for i below count on the threads; prints the rate and latencies.
+template <typename Op>
+double phase(const char* what, int count, int threads, Op op) {
+  std::atomic<int> next{0};
+  std::atomic<int> failed{0};
+  Percentiles latency;
+  const auto began = Clock::now();
+  {
+    std::vector<std::jthread> workers;
+    for (int t = 0; t < threads; ++t) {
+      workers.emplace_back([&, t] {
+        std::mt19937_64 rng(static_cast<uint64_t>(t) * 7919 + 17);
+        for (int i = next++; i < count; i = next++) {
+          const auto at = Clock::now();
+          if (!op(i, rng)) ++failed;
+          latency.add(since(at));
+        }
+      });
+    }
+  }
+  const double seconds = since(began) / 1000;
+  std::printf("%-12s %7d in %7.1f s: %8.0f /s, %d failed; %s\n", what, count, seconds, count / seconds, failed.load(),
+              latency.text().c_str());
+  std::fflush(stdout);
+  return count / seconds;
+}
+
+// Every client pings once per interval (50 s / factor) for `seconds`,
+// through the last server; searches and listings run beside them.
+void pingsWithSearches(const RunOptions& o, std::vector<Client>& clients) {
+  constexpr int kSockets = 256;
+  const double interval = 50.0 / o.factor;
+  const Server& pinged = o.servers.back();
+  std::vector<UniqueFd> sockets;
+  std::vector<std::deque<Clock::time_point>> pending(kSockets);
+  std::vector<std::mutex> pendingLocks(kSockets);
+  for (int i = 0; i < kSockets; ++i) {
+    sockets.emplace_back(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    int size = 1 << 20;
+    ::setsockopt(sockets.back().get(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+  }
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<uint16_t>(pinged.udp));
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::atomic<int64_t> sent{0};
+  std::atomic<int64_t> answered{0};
+  std::atomic<int64_t> refused{0};
+  std::atomic<bool> sending{true};
+  Percentiles pingLatency;
+  Percentiles searchLatency;
+  Percentiles listingLatency;
+  std::atomic<int> searchFailures{0};
+
+  std::jthread receiver([&](std::stop_token stop) {
+    std::vector<pollfd> fds(kSockets);
+    for (int i = 0; i < kSockets; ++i) fds[static_cast<size_t>(i)] = {sockets[static_cast<size_t>(i)].get(), POLLIN, 0};
+    char buffer[512];
+    while (!stop.stop_requested()) {
+      if (::poll(fds.data(), fds.size(), 100) <= 0) continue;
+      for (int i = 0; i < kSockets; ++i) {
+        if ((fds[static_cast<size_t>(i)].revents & POLLIN) == 0) continue;
+        while (true) {
+          const ssize_t n = ::recv(fds[static_cast<size_t>(i)].fd, buffer, sizeof buffer, MSG_DONTWAIT);
+          if (n <= 0) break;
+          if (std::string_view(buffer, static_cast<size_t>(n)) == "error=1&") ++refused;
+          ++answered;
+          std::scoped_lock lock(pendingLocks[static_cast<size_t>(i)]);
+          if (!pending[static_cast<size_t>(i)].empty()) {
+            pingLatency.add(since(pending[static_cast<size_t>(i)].front()));
+            pending[static_cast<size_t>(i)].pop_front();
+          }
+        }
+      }
+    }
+  });
+
+  std::jthread searcher([&](std::stop_token stop) {
+    std::mt19937_64 rng(99);
+    const auto period = std::chrono::duration<double>(1.0 / o.searchRate);
+    auto next = Clock::now();
+    for (int k = 0; !stop.stop_requested() && sending; ++k) {
+      std::this_thread::sleep_until(next);
+      next += std::chrono::duration_cast<Clock::duration>(period);
+      const Client& c = clients[rng() % clients.size()];
+      const Server& s = o.servers[static_cast<size_t>(k) % o.servers.size()];
+      int code = -1;
+      const auto at = Clock::now();
+      if (k % 4 == 3) {
+        const int64_t dir = o.firstDirectory + static_cast<int64_t>(rng() % kDirectories);
+        const std::string reply = encrypted(s, c, "action=getlisting&dirid=" + std::to_string(dir), code);
+        listingLatency.add(since(at));
+        if (code != 0 || ReplyNumber(reply, "result=") != 0) ++searchFailures;
+        continue;
+      }
+      // Mostly a whole word, sometimes the common "track", sometimes a prefix.
+      std::string text = word(static_cast<int>(rng() % kWords));
+      if (k % 10 == 0) text = "track";
+      if (k % 4 == 1) text = text.substr(0, 4);
+      const std::string reply = encrypted(s, c, "action=search&string=" + text + "&returncount=1", code);
+      searchLatency.add(since(at));
+      if (code != 0 || ReplyNumber(reply, "result=") != 0) ++searchFailures;
+    }
+  });
+
+  const auto began = Clock::now();
+  const auto total = static_cast<int64_t>(o.seconds / interval * static_cast<double>(clients.size()));
+  std::string datagram;
+  for (int64_t i = 0; i < total; ++i) {
+    // Ping i is due at i * interval / N: every client once per interval.
+    const auto due = began + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+                                 static_cast<double>(i) * interval / static_cast<double>(clients.size())));
+    if (due > Clock::now()) std::this_thread::sleep_until(due);
+    const Client& c = clients[static_cast<size_t>(i) % clients.size()];
+    const std::string cipher = c.key->EncryptText("secid=&load=1");
+    datagram.assign(1, static_cast<char>(cipher.size() % 256));
+    datagram += cipher;
+    for (const uint32_t v : {8324u, static_cast<uint32_t>(c.clientId)}) {
+      for (int b = 0; b < 4; ++b) datagram += static_cast<char>((v >> (8 * b)) & 0xff);
+    }
+    const size_t s = static_cast<size_t>(i % kSockets);
+    {
+      std::scoped_lock lock(pendingLocks[s]);
+      pending[s].push_back(Clock::now());
+    }
+    ::sendto(sockets[s].get(), datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    ++sent;
+  }
+  const double seconds = since(began) / 1000;
+  sending = false;
+  searcher.join();
+  // Replies still on their way get two seconds.
+  const auto drain = Clock::now() + std::chrono::seconds(2);
+  while (answered < sent && Clock::now() < drain) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  receiver.request_stop();
+  receiver.join();
+  std::printf("pings        %7lld in %7.1f s: %8.0f /s sent, %lld answered (%lld \"log in again\"), %lld lost; %s\n",
+              static_cast<long long>(sent.load()), seconds, static_cast<double>(sent) / seconds,
+              static_cast<long long>(answered.load()), static_cast<long long>(refused.load()),
+              static_cast<long long>(sent - answered), pingLatency.text().c_str());
+  std::printf("searches     during the pings: %s, %d failed\n", searchLatency.text().c_str(), searchFailures.load());
+  std::printf("listings     during the pings: %s\n", listingLatency.text().c_str());
+  std::fflush(stdout);
+}
+
+int run(const RunOptions& o) {
+  std::vector<Client> clients(static_cast<size_t>(o.clients));
+  phase("logins", o.clients, o.threads, [&](int i, std::mt19937_64& rng) {
+    return login(o.servers.front(), i, clients[static_cast<size_t>(i)], rng);
+  });
+  pingsWithSearches(o, clients);
+  // add_file: 100 files a request, each client its own directory's files.
+  constexpr int kPerRequest = 100;
+  const int requests = (o.addFiles + kPerRequest - 1) / kPerRequest;
+  const double rate = phase("add_file", requests, o.threads, [&](int r, std::mt19937_64&) {
+    const Client& c = clients[static_cast<size_t>(r) % clients.size()];
+    const int64_t dir = o.firstDirectory + r % kDirectories;
+    std::string form = "action=add_file&dirid=" + std::to_string(dir);
+    for (int k = 0; k < kPerRequest; ++k) {
+      form += "&cfileid=0&filename=new " + std::to_string(r) + " " + std::to_string(k) +
+              ".txt&filesize=1&keywords=&filetype=txt";
+    }
+    int code = -1;
+    const std::string reply = encrypted(o.servers[static_cast<size_t>(r) % o.servers.size()], c, form, code);
+    return code == 0 && ReplyNumber(reply, "result=") == 0;
+  });
+  std::printf("add_file     %d files a request: %.0f files/s\n", kPerRequest, rate * kPerRequest);
+  return 0;
+}
+
+bool parseServer(const std::string& text, Server& s) {
+  const size_t colon = text.find(':');
+  if (colon == std::string::npos) return false;
+  s.http = std::atoi(text.substr(0, colon).c_str());
+  s.udp = std::atoi(text.substr(colon + 1).c_str());
+  return s.http > 0 && s.udp > 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string mode = argc > 1 ? argv[1] : "";
+  std::string db;
+  std::string key;
+  int64_t files = 1'000'000;
+  RunOptions o;
+  for (int i = 2; i + 1 < argc; i += 2) {
+    const std::string a = argv[i];
+    const std::string v = argv[i + 1];
+    if (a == "--db") db = v;
+    else if (a == "--key") key = v;
+    else if (a == "--clients") o.clients = std::atoi(v.c_str());
+    else if (a == "--files") files = std::atoll(v.c_str());
+    else if (a == "--factor") o.factor = std::atof(v.c_str());
+    else if (a == "--seconds") o.seconds = std::atof(v.c_str());
+    else if (a == "--search-rate") o.searchRate = std::atof(v.c_str());
+    else if (a == "--add-files") o.addFiles = std::atoi(v.c_str());
+    else if (a == "--threads") o.threads = std::atoi(v.c_str());
+    else if (a == "--first-directory") o.firstDirectory = std::atoll(v.c_str());
+    else if (a == "--server") {
+      Server s;
+      if (!parseServer(v, s)) return std::fprintf(stderr, "--server wants HTTP-PORT:UDP-PORT\n"), 2;
+      o.servers.push_back(s);
+    }
+  }
+  if (mode == "prepare" && !db.empty() && !key.empty() && o.clients > 0) return prepare(db, key, o.clients, files);
+  if (mode == "run" && !o.servers.empty() && o.clients > 0 && o.factor > 0 && o.seconds > 0 && o.searchRate > 0 &&
+      o.threads > 0 && o.seconds < 3600 && o.clients <= 1'000'000) {
+    return run(o);
+  }
+  std::fprintf(stderr,
+               "usage: bench_server_clients prepare --db DB --key FILE --clients N [--files M]\n"
+               "       bench_server_clients run --server HTTP:UDP [--server HTTP:UDP] --clients N\n"
+               "                            --first-directory ID [--factor F] [--seconds S] [--search-rate R]\n"
+               "                            [--add-files A] [--threads T]\n");
+  return 2;
+}

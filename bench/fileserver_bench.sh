@@ -4,17 +4,25 @@
 # files, and prints the figures of one run:
 #   - one unthrottled 1 GiB download with curl (median of per-round ratios);
 #   - 16 simultaneous downloads: aggregate rate and server CPU seconds per GiB;
-#   - a small template page over HTTP/1.0, one connection per request (ab -c 50);
+#   - the client-info page rendered from the packed pages by the client's
+#     providers, over HTTP/1.0, one connection per request (ab -c 50), against
+#     nginx serving the same bytes as a static file;
 #   - resident memory per idle connection (200 connections);
 #   - pacing: maxusrband 2,000,000 with one 50 MB download, and maxband
-#     2,000,000 with four downloads at once.
+#     2,000,000 with four downloads at once, kept by the client state.
+# Each figure is min / median / max over ROUNDS alternating rounds, with the
+# median of the per-round ratios; the load average is printed with each.
+# SECTIONS picks some of: single parallel page memory pacing (default all).
 # Usage: bench/fileserver_bench.sh BUILD_DIR [ROUNDS]
 set -euo pipefail
 
 build=${1:?usage: $0 BUILD_DIR [ROUNDS]}
-rounds=${2:-3}
+rounds=${2:-7}
+sections=${SECTIONS:-single parallel page memory pacing}
+want() { [[ " $sections " == *" $1 "* ]]; }
 serve="$build/bench/fileserver_serve"
-[ -x "$serve" ] || { echo "build the fileserver_serve target first" >&2; exit 1; }
+pages="$build/filedata.dat"
+[ -x "$serve" ] && [ -f "$pages" ] || { echo "build the fileserver_serve target first" >&2; exit 1; }
 
 work=$(mktemp -d /tmp/fileserver-bench.XXXXXX)
 pids=()
@@ -30,8 +38,6 @@ chmod 755 "$work" "$work/files"  # nginx workers drop their privileges
 head -c $((1 << 30)) /dev/urandom > "$work/files/big.bin"
 head -c $((50 * 1000 * 1000)) /dev/urandom > "$work/files/mid.bin"
 head -c $((12500 * 1000)) /dev/urandom > "$work/files/quarter.bin"
-page_bytes=2048
-head -c $page_bytes /dev/zero | tr '\0' 'x' > "$work/files/page.html"
 cat "$work/files/big.bin" > /dev/null  # into the page cache
 
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
@@ -58,9 +64,10 @@ CONF
 nginx -c "$work/nginx/nginx.conf" -p "$work/nginx" -g 'daemon off;' &
 pids+=($!)
 
-# File IDs follow name order: big.bin 1, mid.bin 2, page.html 3, quarter.bin 4.
+# File IDs follow name order: big.bin 1, mid.bin 2, quarter.bin 3 (template-page.html,
+# written once the server runs, is not shared by it).
 start_server() {  # extra args...; sets server_pid and server_port
-  "$serve" --dir "$work/files" --page-bytes $page_bytes "$@" > "$work/serve.out" 2>&1 &
+  "$serve" --dir "$work/files" --pages "$pages" "$@" > "$work/serve.out" 2>&1 &
   server_pid=$!
   pids+=($server_pid)
   for _ in $(seq 1 100); do
@@ -72,23 +79,46 @@ start_server() {  # extra args...; sets server_pid and server_port
 stop_server() { kill "$server_pid"; wait "$server_pid" 2>/dev/null || true; }
 cpu_seconds() { awk '{printf "%.2f", ($14 + $15) / '"$(getconf CLK_TCK)"'}' "/proc/$1/stat"; }
 
+# summary NAME UNIT: reads "a b" pairs (product, anchor) from stdin.
+summary() {
+  python3 -c '
+import sys, statistics as st
+name, unit = sys.argv[1], sys.argv[2]
+rows = [tuple(map(float, l.split())) for l in sys.stdin if l.strip()]
+a = [r[0] for r in rows]; b = [r[1] for r in rows]
+ratios = [x / y for x, y in rows]
+f = lambda v: f"{min(v):.4g} / {st.median(v):.4g} / {max(v):.4g}"
+print(f"{name} ({len(rows)} rounds) file server {f(a)} {unit}; anchor {f(b)} {unit}; ratio {f(ratios)} (median {st.median(ratios):.3f})")
+' "$1" "$2"
+}
+# fetch_rate URL BYTES [curl args]: bytes/s of one download, which must be whole.
+fetch_rate() {
+  local url=$1 bytes=$2 out
+  shift 2
+  out=$(curl -s "$@" -o /dev/null -w '%{size_download} %{speed_download}' "$url")
+  [ "${out%% *}" = "$bytes" ] || { echo "short download from $url: $out" >&2; exit 1; }
+  echo "${out#* }"
+}
+load() { echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"; }
+
 start_server
 fs="http://127.0.0.1:$server_port"
 ng="http://127.0.0.1:$nginx_port"
 sleep 0.3
 
-echo "== one 1 GiB download (bytes/s)"
-ratios=()
+if want single; then
+echo "== one 1 GiB download (bytes/s); $(load)"
 for r in $(seq 1 "$rounds"); do
-  a=$(curl -s -o /dev/null -w '%{speed_download}' "$fs/getfile/?fileid=1")
-  b=$(curl -s -o /dev/null -w '%{speed_download}' "$ng/big.bin")
-  ratio=$(python3 -c "print(f'{$a/$b:.3f}')")
-  ratios+=("$ratio")
-  echo "round $r: file server $a, nginx $b, ratio $ratio"
-done
-echo "median ratio: $(printf '%s\n' "${ratios[@]}" | sort -n | awk '{a[NR]=$1} END{print a[int((NR+1)/2)]}')"
+  a=$(fetch_rate "$fs/getfile/?fileid=1" $((1 << 30)))
+  b=$(fetch_rate "$ng/big.bin" $((1 << 30)))
+  echo "round $r: file server $a, nginx $b" >&2
+  echo "$a $b"
+done | summary "one 1 GiB download" B/s
+load
+fi
 
-echo "== 16 simultaneous 1 GiB downloads"
+if want parallel; then
+echo "== 16 simultaneous 1 GiB downloads; $(load)"
 parallel() {  # url → wall seconds
   local t0 t1
   t0=$(date +%s.%N)
@@ -108,12 +138,23 @@ print(f"file server {fs:.2f} GiB/s, nginx {ng:.2f} GiB/s, ratio {fs/ng:.3f}")
 print(f"file server CPU {($cpu1 - $cpu0) / gib:.3f} s per GiB")
 PY
 
-echo "== template page, HTTP/1.0, new connection per request (ab -c 50 -n 20000)"
-abrun() { ab -q -c 50 -n 20000 "$1" 2>/dev/null | awk '/Requests per second/{rps=$4} /^ *99%/{p99=$2} END{print rps, p99}'; }
-read -r frps fp99 < <(abrun "$fs/template/page.html?token=a\$b")
-read -r nrps np99 < <(abrun "$ng/page.html")
-python3 -c "print(f'file server {$frps} req/s p99 {$fp99} ms; nginx {$nrps} req/s p99 {$np99} ms; rate ratio {$frps/$nrps:.3f}, p99 ratio {$fp99/max($np99,1):.2f}')"
+fi
 
+if want page; then
+page_url="$fs/template/client-info_template.html?token=1\$127.0.0.1"
+curl -s -o "$work/files/template-page.html" "$page_url"
+echo "== client-info page ($(stat -c %s "$work/files/template-page.html") bytes), HTTP/1.0, new connection per request (ab -c 50 -n 20000); $(load)"
+abrun() { ab -q -c 50 -n 20000 "$1" 2>/dev/null | awk '/Requests per second/{print $4}'; }
+for r in $(seq 1 "$rounds"); do
+  a=$(abrun "$page_url")
+  b=$(abrun "$ng/template-page.html")
+  echo "round $r: file server $a, nginx $b" >&2
+  echo "$a $b"
+done | summary "client-info page" req/s
+load
+fi
+
+if want memory; then
 echo "== resident memory per idle connection (200 connections)"
 python3 - "$server_pid" "$server_port" <<'PY'
 import socket, sys, time
@@ -128,17 +169,24 @@ after = rss()
 print(f"{(after - before) / 200:.1f} KiB per connection")
 for c in conns: c.close()
 PY
+fi
 stop_server
 
-echo "== pacing (from 127.0.0.2, a remote peer)"
+want pacing || exit 0
+echo "== pacing (from 127.0.0.2, a remote peer); $(load)"
 start_server --maxusrband 2000000
-rate=$(curl -s --interface 127.0.0.2 -o /dev/null -w '%{speed_download}' "http://127.0.0.1:$server_port/getfile/?fileid=2")
-python3 -c "print(f'maxusrband 2000000, one 50 MB download: {$rate:.0f} B/s ({($rate/2e6-1)*100:+.2f}%)')"
+for r in $(seq 1 "$rounds"); do
+  rate=$(fetch_rate "http://127.0.0.1:$server_port/getfile/?fileid=2" 50000000 --interface 127.0.0.2)
+  echo "$rate 2000000"
+done | summary "maxusrband 2000000, one 50 MB download" B/s
 stop_server
 start_server --maxband 2000000
-t0=$(date +%s.%N)
-for _ in 1 2 3 4; do curl -s --interface 127.0.0.2 -o /dev/null "http://127.0.0.1:$server_port/getfile/?fileid=4" & done
-wait $(jobs -p | grep -v -e "${pids[0]}" -e "$server_pid") 2>/dev/null || true
-t1=$(date +%s.%N)
-python3 -c "r = 4 * 12500000 / ($t1 - $t0); print(f'maxband 2000000, four downloads: {r:.0f} B/s together ({(r/2e6-1)*100:+.2f}%)')"
+for r in $(seq 1 "$rounds"); do
+  t0=$(date +%s.%N)
+  for _ in 1 2 3 4; do fetch_rate "http://127.0.0.1:$server_port/getfile/?fileid=3" 12500000 --interface 127.0.0.2 >/dev/null & done
+  wait $(jobs -p | grep -v -e "${pids[0]}" -e "$server_pid") 2>/dev/null || true
+  t1=$(date +%s.%N)
+  python3 -c "print(4 * 12500000 / ($t1 - $t0), 2000000)"
+done | summary "maxband 2000000, four downloads together" B/s
 stop_server
+load

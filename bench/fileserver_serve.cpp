@@ -1,14 +1,17 @@
 // SPDX-License-Identifier: MIT
-// A stand-alone file server for load scripts: shares every regular file of a
-// folder (file IDs 1, 2, ... in name order) on a loopback port, with limits from
-// the command line and a fixed page for "template" requests. Prints "port N"
-// once it listens and serves until SIGINT or SIGTERM.
+// A stand-alone file server for load scripts, built from the client's own
+// parts: the limits and counters of a ClientState behind ClientStateHost, and
+// the pages of the packed template archive rendered with the client's
+// providers. Shares every regular file of a folder (file IDs 1, 2, ... in name
+// order) on a loopback port. Prints "port N" once it listens and serves until
+// SIGINT or SIGTERM.
 //
-//   fileserver_serve --dir DIR [--port N] [--maxusrband B] [--maxband B]
-//                    [--maxusers N] [--page-bytes N]
+//   fileserver_serve --dir DIR --pages FILEDATA [--port N] [--maxusrband B]
+//                    [--maxband B] [--maxusers N]
 #include <signal.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -16,43 +19,35 @@
 #include <vector>
 
 #include "catalogue/shared_file_list.h"
+#include "core/client_state.h"
+#include "core/timer_service.h"
+#include "fileserver/client_state_host.h"
 #include "fileserver/file_server.h"
-#include "fileserver/testing_fakes.h"
-
-namespace {
-
-class FixedPage : public vantrel::PageRenderer {
- public:
-  explicit FixedPage(std::size_t bytes) : m_page(bytes, 'x') {}
-  int render(const vantrel::PageContext&, std::string& page) override {
-    page = m_page;
-    return 0;
-  }
-  std::span<const uint8_t> image(std::string_view) override { return {}; }
-
- private:
-  std::string m_page;
-};
-
-}  // namespace
+#include "headless/terminal_ui.h"
+#include "platform/registry_hive.h"
+#include "protocol/session_key.h"
+#include "providers/client_state_facts.h"
+#include "providers/page_renderer.h"
+#include "settings/settings_store.h"
+#include "templates/template_archive.h"
 
 int main(int argc, char** argv) {
   using namespace vantrel;
-  std::string dir;
-  int port = 0, userBand = 0, band = 0, users = 1000;
-  std::size_t pageBytes = 2048;
+  std::string dir, pages;
+  int port = 0, userBand = 0, band = INT_MAX, users = 1000;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string key = argv[i];
     const char* value = argv[i + 1];
     if (key == "--dir") dir = value;
+    else if (key == "--pages") pages = value;
     else if (key == "--port") port = std::atoi(value);
     else if (key == "--maxusrband") userBand = std::atoi(value);
     else if (key == "--maxband") band = std::atoi(value);
     else if (key == "--maxusers") users = std::atoi(value);
-    else if (key == "--page-bytes") pageBytes = static_cast<std::size_t>(std::atol(value));
   }
-  if (dir.empty()) {
-    std::fprintf(stderr, "usage: %s --dir DIR [--port N] [--maxusrband B] [--maxband B] [--maxusers N] [--page-bytes N]\n", argv[0]);
+  if (dir.empty() || pages.empty()) {
+    std::fprintf(stderr, "usage: %s --dir DIR --pages FILEDATA [--port N] [--maxusrband B] [--maxband B] [--maxusers N]\n",
+                 argv[0]);
     return 2;
   }
   sigset_t stopSignals;
@@ -61,30 +56,52 @@ int main(int argc, char** argv) {
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-  const std::string archive = std::filesystem::temp_directory_path() / ("fileserver-serve-" + std::to_string(getpid()) + ".dat");
-  SharedFileList files(archive);
-  std::vector<std::filesystem::path> paths;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-    if (entry.is_regular_file()) paths.push_back(entry.path());
+  TerminalUi ui(stderr);
+  templates::TemplateArchive archive;
+  if (!templates::LoadTemplateArchive(pages, archive, ui)) {
+    std::fprintf(stderr, "cannot load the pages from %s\n", pages.c_str());
+    return 1;
   }
-  std::sort(paths.begin(), paths.end());
-  int32_t id = 0;
-  for (const auto& path : paths) {
-    CVantreldFile record(path.string());
-    record.fileName = path.filename().string();
-    record.fileId = ++id;
-    files.Add(record);
-  }
-  testing::FakeHost host;
-  host.local = "127.0.0.1";
-  host.userBand = userBand;
-  host.maxBand = band;
-  host.users = users;
-  host.perUser = 1000;
-  FixedPage renderer(pageBytes);
+  const std::filesystem::path scratch =
+      std::filesystem::temp_directory_path() / ("fileserver-serve-" + std::to_string(getpid()));
+  std::filesystem::create_directories(scratch);
   int rc = 0;
   {
-    FileServer server(host, renderer, files, nullptr, nullptr);
+    RegistryHive hive(scratch.string());
+    SettingsStore settings(hive, "VantrelFileServerBench");
+    settings.EnsureDefaults();
+    settings.SetSettingNumber("contype", 2);  // limits as given, not measured
+    settings.SetSettingNumber("maxusers", users);
+    settings.SetSettingNumber("maxband", band);
+    settings.SetSettingNumber("maxusrband", userBand);
+    TimerService timers;
+    ClientState state(settings, timers);
+    state.Initialise();
+    state.SetLimits(users, band, userBand);
+    state.SetMaxPerUser(1000);
+    state.SetLocalAddress("127.0.0.1");
+
+    SharedFileList files((scratch / "files.dat").string());
+    std::vector<std::filesystem::path> paths;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+      if (entry.is_regular_file()) paths.push_back(entry.path());
+    }
+    std::sort(paths.begin(), paths.end());
+    int32_t id = 0;
+    for (const auto& path : paths) {
+      CVantreldFile record(path.string());
+      record.fileName = path.filename().string();
+      record.fileId = ++id;
+      files.Add(record);
+    }
+    SessionKey key;
+    // Downloads without tokens, as with the client's debug switch: the load
+    // scripts fetch plain URLs.
+    ClientStateHost host(state, settings,
+                         FileServerHooks{{}, {}, {}, {}, [] { return false; }, "127.0.0.1", nullptr, {}});
+    ClientStateFacts facts(state, settings, key, files, ClientEndpoints{{}, {}, {}, scratch.string()});
+    providers::ClientPageRenderer renderer(archive, facts, nullptr);
+    FileServer server(host, renderer, files, nullptr, &facts);
     if (server.listen(static_cast<uint16_t>(port)) != kListenOk || server.start() != 0) {
       std::fprintf(stderr, "cannot listen on port %d\n", port);
       rc = 1;
@@ -95,6 +112,6 @@ int main(int argc, char** argv) {
       sigwait(&stopSignals, &signal);
     }
   }
-  std::filesystem::remove(archive);
+  std::filesystem::remove_all(scratch);
   return rc;
 }

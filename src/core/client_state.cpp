@@ -129,7 +129,11 @@ void ClientState::logText(std::string_view text, int level) {
 // Counting and pacing
 
 int64_t ClientState::CountSent(uint32_t n, std::string_view peer) {
+  const bool local = IsLocalAddress(peer);
+  const int64_t maxBand = m_maxBand.load();
+  const int64_t now = m_clock();
   uint64_t window = 0;
+  double due = 0;
   {
     std::scoped_lock lock(m_countersMutex);
     m_windowBytes += n;
@@ -142,11 +146,22 @@ int64_t ClientState::CountSent(uint32_t n, std::string_view peer) {
         m_totals[i] %= kCarryAt;
       }
     }
+    // Waiting only for the window's end would let a whole window's allowance
+    // out at once whenever sending starts: a download that starts late in a
+    // window ran up to a quarter above the limit. These bytes are due once
+    // those before them have had their share of the second.
+    if (!local && maxBand > 0) {
+      m_paceDue = std::max(m_paceDue, static_cast<double>(now)) + static_cast<double>(n) * 1000.0 / maxBand;
+      due = m_paceDue;
+    }
   }
-  if (IsLocalAddress(peer)) return 0;
-  const int64_t limit = 4 * static_cast<int64_t>(m_maxBand.load());
-  if (static_cast<int64_t>(window) <= limit) return 0;
-  const int64_t wait = m_windowStart.load() + kBandwidthPeriod.count() - m_clock();
+  if (local) return 0;
+  // Rounded down: the schedule itself keeps the fractions, so the waits of a
+  // long transfer add up to its share exactly.
+  int64_t wait = static_cast<int64_t>(due) - now;
+  if (static_cast<int64_t>(window) > 4 * maxBand) {
+    wait = std::max(wait, m_windowStart.load() + kBandwidthPeriod.count() - now);
+  }
   return wait > 0 ? wait : 0;
 }
 

@@ -69,8 +69,10 @@ class ClientState : public ClientLogin {
   // What the 50-minute tick runs: the verification of the shared files.
   void setFileCheckHook(std::function<void()> hook);
 
-  // Counts n bytes sent to `peer`; returns the milliseconds to wait before the
-  // next block (0 for local peers and while under the limit).
+  // Counts n bytes sent to `peer`; returns the milliseconds to wait before
+  // sending them (0 for local peers). Remote bytes are paced to maxband bytes
+  // per second, one after another with no credit for idle time, and never more
+  // than 4 x maxband in one bandwidth window.
   int64_t CountSent(uint32_t n, std::string_view peer);
   uint32_t CurrentRate() const { return m_currentRate; }
   uint32_t PeakRate() const { return m_peakRate; }
@@ -150,6 +152,9 @@ class ClientState : public ClientLogin {
   mutable std::mutex m_countersMutex;
   uint64_t m_totals[5] = {};       // guarded by m_countersMutex: bytes .. terabytes
   uint64_t m_windowBytes = 0;      // guarded by m_countersMutex
+  // When the bytes counted for remote peers so far are due at maxband bytes per
+  // second (ms on m_clock, fractional); guarded by m_countersMutex.
+  double m_paceDue = 0;
   std::atomic<int64_t> m_windowStart{0};
 
   mutable std::mutex m_sessionsMutex;

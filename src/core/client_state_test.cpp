@@ -138,19 +138,37 @@ TEST_F(ClientStateTest, CountSentCarriesOnlyPast1024) {
   }
 }
 
-TEST_F(ClientStateTest, CountSentPacesRemotePeersToTheWindowEnd) {
+TEST_F(ClientStateTest, CountSentPacesRemotePeersToMaxband) {
   auto state = start({{"maxband", 2000}, {"maxusrband", 2000}});
   state->SetLocalAddress("192.168.1.5");
-  const int64_t windowStart = now;
   now += 1500;
-  EXPECT_EQ(state->CountSent(8000, "10.0.0.9"), 0) << "4 x maxband is still allowed";
-  EXPECT_EQ(state->CountSent(1, "10.0.0.9"), 2500) << "over the limit: wait for the window's end";
-  EXPECT_EQ(state->CountSent(1, "127.0.0.1"), 0);
+  // Each remote block waits for its share of the second after those before it,
+  // whichever download sends it.
+  EXPECT_EQ(state->CountSent(2000, "10.0.0.9"), 1000);
+  EXPECT_EQ(state->CountSent(1000, "10.0.0.7"), 1500);
+  EXPECT_EQ(state->CountSent(1, "127.0.0.1"), 0) << "local peers are never paced";
   EXPECT_EQ(state->CountSent(1, "192.168.1.5"), 0);
+  now += 1500;  // the blocks went out on time
+  EXPECT_EQ(state->CountSent(3, "10.0.0.9"), 1) << "fractions of a millisecond are kept";
+  now += 2;
+  EXPECT_EQ(state->CountSent(1, "10.0.0.9"), 0);
+  now += 10000;  // idle: no credit for the time nobody sent
+  EXPECT_EQ(state->CountSent(200, "10.0.0.9"), 100);
+}
+
+TEST_F(ClientStateTest, CountSentNeverLetsAWindowPassFourTimesMaxband) {
+  auto state = start({{"maxband", 2000}, {"maxusrband", 2000}});
+  const int64_t windowStart = now;
+  // Local bytes count in the window (and are not paced); then one remote byte
+  // over 4 x maxband waits for the window's end.
+  EXPECT_EQ(state->CountSent(8000, "127.0.0.1"), 0);
+  now += 1500;
+  EXPECT_EQ(state->CountSent(1, "10.0.0.9"), 2500) << "over the limit: wait for the window's end";
   now = windowStart + 4200;  // the tick is late: never a negative wait
   EXPECT_EQ(state->CountSent(1, "10.0.0.9"), 0);
   state->BandwidthTick();  // a new window
-  EXPECT_EQ(state->CountSent(100, "10.0.0.9"), 0);
+  now += 1000;
+  EXPECT_EQ(state->CountSent(100, "10.0.0.9"), 50);
 }
 
 TEST_F(ClientStateTest, BandwidthTickMeasuresAndAdaptsAutomaticLimits) {

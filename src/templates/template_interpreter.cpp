@@ -350,8 +350,90 @@ class Interpreter {
   // --- expressions ---
 
   bool truth(const Operand& op) {
+    int32_t value = 0;
+    if (pureInteger(op, value)) return value != 0;
     TemplateValue scratch;
     return evalRef(op, scratch).toInteger() != 0;
+  }
+
+  // The value of an expression made only of integer literals, integer
+  // variables and the wrapping arithmetic and comparisons, computed without a
+  // TemplateValue; false when any part is something else. Nothing in such an
+  // expression has an effect, so a false answer leaves the general path to
+  // evaluate it from the start, with the same result and messages. The scan
+  // stops at any other operator, so no part of a tree is scanned twice by
+  // nested calls.
+  [[gnu::always_inline]] bool pureInteger(const Operand& op, int32_t& out) {
+    switch (op.kind) {
+      case Operand::Kind::Literal:
+        if (op.literal->type() != TemplateValue::Type::Integer) return false;
+        out = op.literal->integerValue();
+        return true;
+      case Operand::Kind::Variable: {
+        const TemplateValue& v = variable(op.variable);
+        if (v.type() != TemplateValue::Type::Integer) return false;
+        out = v.integerValue();
+        return true;
+      }
+      case Operand::Kind::Node:
+        return pureIntegerNode(op.node, out);
+      case Operand::Kind::None:
+        break;
+    }
+    return false;
+  }
+
+  bool pureIntegerNode(const Node* n, int32_t& out) {
+    switch (n->code) {
+      case NodeCode::Add:
+      case NodeCode::Subtract:
+        if (n->second.empty()) return false;
+        break;
+      case NodeCode::Multiply:
+      case NodeCode::LessEqual:
+      case NodeCode::GreaterEqual:
+      case NodeCode::NotEqual:
+      case NodeCode::Less:
+      case NodeCode::Greater:
+      case NodeCode::Equal:
+        break;
+      default:
+        return false;
+    }
+    int32_t a = 0;
+    int32_t b = 0;
+    if (!pureInteger(n->first, b) || !pureInteger(n->second, a)) return false;
+    const auto ua = static_cast<uint32_t>(a);
+    const auto ub = static_cast<uint32_t>(b);
+    switch (n->code) {
+      case NodeCode::Add:
+        out = static_cast<int32_t>(ua + ub);
+        return true;
+      case NodeCode::Subtract:
+        out = static_cast<int32_t>(ua - ub);
+        return true;
+      case NodeCode::Multiply:
+        out = static_cast<int32_t>(ua * ub);
+        return true;
+      case NodeCode::LessEqual:
+        out = a <= b;
+        return true;
+      case NodeCode::GreaterEqual:
+        out = a >= b;
+        return true;
+      case NodeCode::NotEqual:
+        out = a != b;
+        return true;
+      case NodeCode::Less:
+        out = a < b;
+        return true;
+      case NodeCode::Greater:
+        out = a > b;
+        return true;
+      default:
+        out = a == b;
+        return true;
+    }
   }
 
   // The value of op: a literal or a variable as it stands, anything else
@@ -407,6 +489,12 @@ class Interpreter {
   }
 
   TemplateValue& assign(const Node* n) {
+    int32_t value = 0;
+    if (pureInteger(n->first, value)) {
+      TemplateValue& target = variable(n->second.variable);
+      target.setInteger(value);
+      return target;
+    }
     TemplateValue scratch;
     const TemplateValue& v = evalRef(n->first, scratch);
     TemplateValue& target = variable(n->second.variable);
@@ -424,7 +512,7 @@ class Interpreter {
     if (old != nullptr) *old = v;
     const int delta = n->code == NodeCode::Increment ? 1 : -1;
     if (v.type() == TemplateValue::Type::Integer) {
-      v = TemplateValue::integer(static_cast<int32_t>(static_cast<uint32_t>(v.integerValue()) + static_cast<uint32_t>(delta)));
+      v.setInteger(static_cast<int32_t>(static_cast<uint32_t>(v.integerValue()) + static_cast<uint32_t>(delta)));
     } else {
       v = stepped(v, delta);
     }

@@ -42,6 +42,9 @@ FileServer::FileServer(FileServerHost& host, PageRenderer& renderer, SharedFileL
   if (::gethostname(name, sizeof name - 1) == 0) m_hostName = name;
   setConnectionStackBytes(kConnectionStackBytes);
   setConnectionsPerAddress(kConnectionsPerAddress);
+  // Senders on many addresses trickling their heads: when full, the one
+  // longest at its head gives its place to a newcomer.
+  setSlowHeadEviction(true);
 }
 
 FileServer::~FileServer() { stopAndJoin(); }

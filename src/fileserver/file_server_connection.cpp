@@ -94,6 +94,9 @@ std::string FileServerConnection::readHeaderBlock(int waitSeconds) {
     block += line;
     if (line == "\r\n" || line == "\n") break;
   }
+  // Whole or cut at its limit, the head is read: from here the request keeps
+  // its place even when the server is full.
+  headRead();
   return block;
 }
 

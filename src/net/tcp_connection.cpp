@@ -6,6 +6,7 @@
 #include <chrono>
 
 #include "net/socket_io.h"
+#include "net/tcp_server.h"
 
 namespace vantrel {
 
@@ -14,6 +15,10 @@ void TcpConnection::attach(int socket, int listenSocket, const sockaddr_in& peer
   m_listenSocket = listenSocket;
   m_peer = peer;
   m_server = &server;
+}
+
+void TcpConnection::headRead() {
+  if (m_server != nullptr) m_server->requestHeadRead(m_socket);
 }
 
 void TcpConnection::handle() {

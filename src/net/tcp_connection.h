@@ -31,6 +31,11 @@ class TcpConnection {
   // "Too Many Connections, Please Try Later.".
   virtual void refuse(bool mayWait);
 
+  // Tells the server that the request head is in: the connection no longer
+  // counts as a slow sender that may give its place up (see
+  // TcpServer::setSlowHeadEviction).
+  void headRead();
+
   // Called by the server before handle() or refuse().
   void attach(int socket, int listenSocket, const sockaddr_in& peer, TcpServer& server);
 

@@ -192,16 +192,48 @@ bool TcpServer::handToIdleWorker(UniqueFd& socket, const sockaddr_in& peer) {
 
 void TcpServer::admit(Worker& worker) {
   worker.countedAddress = false;
-  worker.overLimit = m_count >= m_maxConnections;
+  worker.readingHead = false;
+  worker.admitted = std::chrono::steady_clock::now();
   const std::size_t perAddress = m_perAddress;
-  if (worker.overLimit || perAddress == 0) return;
-  std::size_t& count = m_perAddressCount[worker.peer.sin_addr.s_addr];
-  if (count >= perAddress) {
-    worker.overLimit = true;
-    return;
+  // An address over its own share is refused before it may cut anyone.
+  if (perAddress != 0) {
+    const auto at = m_perAddressCount.find(worker.peer.sin_addr.s_addr);
+    worker.overLimit = at != m_perAddressCount.end() && at->second >= perAddress;
+    if (worker.overLimit) return;
   }
-  ++count;
+  worker.overLimit = m_count >= m_maxConnections && !makeRoomFor(worker);
+  if (worker.overLimit) return;
+  worker.readingHead = true;
+  if (perAddress == 0) return;
+  ++m_perAddressCount[worker.peer.sin_addr.s_addr];
   worker.countedAddress = true;
+}
+
+bool TcpServer::makeRoomFor(const Worker& newcomer) {
+  const int64_t afterMs = m_evictAfterMs;
+  if (afterMs < 0) return false;
+  const auto latest = newcomer.admitted - std::chrono::milliseconds(afterMs);
+  Worker* oldest = nullptr;
+  for (Worker& w : m_workers) {
+    if (&w == &newcomer || !w.socket || w.overLimit || !w.readingHead || w.admitted > latest) continue;
+    if (oldest == nullptr || w.admitted < oldest->admitted) oldest = &w;
+  }
+  if (oldest == nullptr) return false;
+  // Its thread sees the end of its input and finishes; its place is counted
+  // until then, so for a moment one connection more than the limit is served.
+  ::shutdown(oldest->socket.get(), SHUT_RDWR);
+  oldest->readingHead = false;
+  return true;
+}
+
+void TcpServer::requestHeadRead(int socket) {
+  std::scoped_lock lock(m_mutex);
+  for (Worker& w : m_workers) {
+    if (w.socket.get() == socket) {
+      w.readingHead = false;
+      return;
+    }
+  }
 }
 
 void TcpServer::release(Worker& worker) {

@@ -12,6 +12,7 @@
 // members go.
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -78,6 +79,18 @@ class TcpServer {
   // their request should then be given less time, so that slow senders give
   // their places up sooner.
   bool nearConnectionLimit() const { return m_count * 4 >= m_maxConnections * 3; }
+  // When on and the server is full, a new connection takes the place of the
+  // one that has been reading its request head longest, once that one has
+  // been at it for `after`: its socket is shut down. Senders on many
+  // addresses, each trickling a head and coming back when cut, then cannot
+  // keep real requests out. Connections say when their head is in through
+  // TcpConnection::headRead(); until then they count as reading it. Off by
+  // default: only servers whose connections report their head may use it.
+  void setSlowHeadEviction(bool on, std::chrono::milliseconds after = std::chrono::seconds(1)) {
+    m_evictAfterMs = on ? after.count() : -1;
+  }
+  // Called through TcpConnection::headRead from the connection's thread.
+  void requestHeadRead(int socket);
   // Takes effect for connections accepted afterwards.
   void setConnectionStackBytes(std::size_t bytes) { m_stackBytes = bytes; }
   // Dotted text of the host's own address as found at listen (the last one the
@@ -97,6 +110,8 @@ class TcpServer {
     sockaddr_in peer{};
     bool overLimit = false;
     bool countedAddress = false;  // holds a place in m_perAddressCount
+    bool readingHead = false;     // admitted, its request head not yet in
+    std::chrono::steady_clock::time_point admitted;
     bool idle = false;
     std::condition_variable wake;
     WorkerThread thread;
@@ -112,6 +127,9 @@ class TcpServer {
   void admit(Worker& worker);
   // Under m_mutex: gives back the place admit took.
   void release(Worker& worker);
+  // Under m_mutex: cuts the connection that has read its head longest (past
+  // the eviction age) so that `newcomer` may have its place; false when none.
+  bool makeRoomFor(const Worker& newcomer);
   void refuseInline(UniqueFd socket, const sockaddr_in& peer);
   void recordOwnAddress();
 
@@ -122,6 +140,7 @@ class TcpServer {
   std::atomic<std::size_t> m_count{0};
   std::atomic<std::size_t> m_maxConnections{kDefaultMaxConnections};
   std::atomic<std::size_t> m_perAddress{0};
+  std::atomic<int64_t> m_evictAfterMs{-1};  // -1: no eviction
   std::atomic<std::size_t> m_stackBytes{kDefaultConnectionStackBytes};
 
   mutable std::mutex m_mutex;

@@ -2,10 +2,12 @@
 #include "net/tcp_server.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "net/socket_io.h"
@@ -207,6 +209,83 @@ TEST(TcpServer, OneAddressHoldsNoMoreThanItsShareOfConnections) {
     sendAll(again.get(), "GET / HTTP/1.0\r\n\r\n");
     return readAll(again.get()) == "served";
   }));
+}
+
+// Reads the request head up to its empty line, reports it, then waits at the
+// gate; a connection cut before its head is in is counted.
+class HeadReadingConnection : public TcpConnection {
+ public:
+  HeadReadingConnection(Gate& gate, std::atomic<int>& cut) : m_gate(gate), m_cut(cut) {}
+  void handle() override {
+    std::string head;
+    char c = 0;
+    while (head.find("\r\n\r\n") == std::string::npos) {
+      if (::recv(socket(), &c, 1, 0) != 1) {
+        ++m_cut;
+        return;
+      }
+      head += c;
+    }
+    headRead();
+    m_gate.waitOpen();
+    sendText(socket(), "served");
+  }
+
+ private:
+  Gate& m_gate;
+  std::atomic<int>& m_cut;
+};
+
+class HeadReadingServer : public TcpServer {
+ public:
+  ~HeadReadingServer() override {
+    gate.open();
+    stopAndJoin();
+  }
+  Gate gate;
+  std::atomic<int> cut{0};
+
+ protected:
+  std::unique_ptr<TcpConnection> createConnection() override {
+    return std::make_unique<HeadReadingConnection>(gate, cut);
+  }
+};
+
+TEST(TcpServer, WhenFullTheConnectionLongestAtItsHeadGivesWayToANewOne) {
+  HeadReadingServer server;
+  server.setMaxConnections(3);
+  server.setSlowHeadEviction(true, 0ms);
+  ASSERT_EQ(server.listen(0), kListenOk);
+  ASSERT_EQ(server.start(), 0);
+  const std::string head = "GET / HTTP/1.0\r\n\r\n";
+  std::vector<UniqueFd> served;
+  served.push_back(connectLoopback(server.port()));
+  sendAll(served.back().get(), head);
+  ASSERT_TRUE(waitFor([&] { return server.gate.waiting() == 1; }));
+  // Two senders that never finish their heads fill the server, the older first.
+  std::vector<UniqueFd> slow;
+  for (const char* from : {"127.0.0.2", "127.0.0.3"}) {
+    slow.push_back(connectLoopback(server.port(), from));
+    sendAll(slow.back().get(), "GET");
+    ASSERT_TRUE(waitFor([&] { return server.connectionCount() == served.size() + slow.size(); }));
+  }
+
+  // Each real request takes the place of the oldest slow one; once none is
+  // left, the next is refused as before.
+  for (size_t i = 0; i < slow.size(); ++i) {
+    SCOPED_TRACE(i);
+    served.push_back(connectLoopback(server.port(), "127.0.0.4"));
+    sendAll(served.back().get(), head);
+    EXPECT_EQ(readAll(slow[i].get(), 5s), "");
+    EXPECT_TRUE(waitFor([&] { return server.gate.waiting() == static_cast<int>(2 + i); }));
+    EXPECT_TRUE(waitFor([&] { return server.cut.load() == static_cast<int>(i + 1); }));
+  }
+  auto refused = connectLoopback(server.port(), "127.0.0.5");
+  sendAll(refused.get(), head);
+  EXPECT_EQ(readAll(refused.get(), 5s), "Too Many Connections, Please Try Later.");
+
+  server.gate.open();
+  for (auto& fd : served) EXPECT_EQ(readAll(fd.get()), "served");
 }
 
 class ThreadRecordingServer : public TcpServer {

@@ -28,7 +28,6 @@ constexpr std::string_view kFirstTimeTemplate = "client-first_time.html";
 
 FileServerConnection::FileServerConnection(FileServer& server)
     : m_server(server), m_session(server.host().newUploadSession()) {
-  m_firstTime = server.host().firstTimeSharing();
   m_session->requestParams = &m_params;
 }
 
@@ -285,7 +284,7 @@ void FileServerConnection::sendTemplate(int status) {
     } else if (!host.remoteSharingAllowed()) {
       sendError(err::kRemoteSharingDisabled, kStatusOk);
       return;
-    } else if (m_firstTime) {
+    } else if (host.firstTimeSharing()) {
       m_resource = std::string(kFirstTimeTemplate);
     }
   }
@@ -301,10 +300,9 @@ void FileServerConnection::sendTemplate(int status) {
     return;
   }
   sendPage(status, page);
-  if (m_firstTime && m_resource == kFirstTimeTemplate) {
-    m_firstTime = false;
-    host.clearFirstTimeSharing();
-  }
+  // The setting is read only where it matters, not for every connection: it
+  // lives in the settings store, and most requests are downloads and other pages.
+  if (m_resource == kFirstTimeTemplate && host.firstTimeSharing()) host.clearFirstTimeSharing();
   drain(socket());
 }
 

@@ -87,7 +87,6 @@ class FileServerConnection : public TcpConnection {
   std::chrono::steady_clock::time_point m_start;
   std::chrono::steady_clock::time_point m_deadline;
   bool m_ownClient = false;
-  bool m_firstTime = false;
 };
 
 }  // namespace vantrel

@@ -29,19 +29,11 @@ class ConnectionRequest : public templates::RenderRequest {
 
 }  // namespace
 
-int renderClientPage(std::string_view name, const templates::TemplateArchive& archive, const ClientFacts& facts,
-                     templates::RenderRequest& request, std::string& page, Log* log,
-                     const templates::ReportFn& reports) {
-  page.clear();
-  const std::optional<std::string_view> content = archive.FindEntry(name);
-  if (!content) {
-    if (log != nullptr) {
-      log->logActivity("Error loading filereader for template " + std::string(name), request.peerAddress(), 2);
-    }
-    return err::kTemplateNotFound;
-  }
-  templates::TemplateSet set;
-  templates::ParseTemplateFile(templates::templateText(*content), set, reports);
+namespace {
+
+// Runs the "start" template of a parsed page for the request.
+int runClientPage(std::string_view name, const templates::TemplateSet& set, const ClientFacts& facts,
+                  templates::RenderRequest& request, std::string& page, Log* log) {
   const templates::Template* start = set.find("start");
   if (start == nullptr) {
     if (log != nullptr) {
@@ -56,16 +48,44 @@ int renderClientPage(std::string_view name, const templates::TemplateArchive& ar
   return err::kOk;
 }
 
+void logMissingPage(std::string_view name, templates::RenderRequest& request, Log* log) {
+  if (log != nullptr) {
+    log->logActivity("Error loading filereader for template " + std::string(name), request.peerAddress(), 2);
+  }
+}
+
+}  // namespace
+
+int renderClientPage(std::string_view name, const templates::TemplateArchive& archive, const ClientFacts& facts,
+                     templates::RenderRequest& request, std::string& page, Log* log,
+                     const templates::ReportFn& reports) {
+  page.clear();
+  const std::optional<std::string_view> content = archive.FindEntry(name);
+  if (!content) {
+    logMissingPage(name, request, log);
+    return err::kTemplateNotFound;
+  }
+  templates::TemplateSet set;
+  templates::ParseTemplateFile(templates::templateText(*content), set, reports);
+  return runClientPage(name, set, facts, request, page, log);
+}
+
 int ClientPageRenderer::render(const PageContext& context, std::string& page) {
   ConnectionRequest request(context);
+  page.clear();
+  const templates::ParsedPages::Page* parsed = m_parsed.find(context.templateName);
+  if (parsed == nullptr) {
+    logMissingPage(context.templateName, request, m_log);
+    return err::kTemplateNotFound;
+  }
   // Whoever writes pages reads the parser's report on the client's standard
-  // output and in its log, with the page it is about.
-  const std::string name(context.templateName);
-  return renderClientPage(context.templateName, m_archive, m_facts, request, page, m_log,
-                          [this, &name](std::string_view line) {
-                            templates::reportToStdout(line);
-                            if (m_log != nullptr) m_log->logText("Template " + name + ": " + std::string(line), 1);
-                          });
+  // output and in its log, with the page it is about, at every request as
+  // when each request parsed its page.
+  for (const std::string& line : parsed->reports) {
+    templates::reportToStdout(line);
+    if (m_log != nullptr) m_log->logText("Template " + std::string(context.templateName) + ": " + line, 1);
+  }
+  return runClientPage(context.templateName, parsed->set, m_facts, request, page, m_log);
 }
 
 std::span<const uint8_t> ClientPageRenderer::image(std::string_view name) {

@@ -6,7 +6,9 @@
 // for, plus the few codes of their own below.
 //
 // Nodes live in a NodeArena that owns them (the set's, for a file); operands
-// point at nodes of the same arena. A TemplateSet belongs to one rendering and its thread.
+// point at nodes of the same arena. A TemplateSet is built by one thread; once
+// parsed, any number of renderings may run its templates at once, since running
+// only reads it.
 
 #include <cstdint>
 #include <algorithm>

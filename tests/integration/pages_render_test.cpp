@@ -310,6 +310,12 @@ TEST_F(Pages, TheRunningClientReportsParseErrorsToOutputAndLog) {
     text << in.rdbuf();
     const std::string firstReport = printed.substr(0, printed.find('\n'));
     EXPECT_NE(text.str().find("Template client-broken.html: " + firstReport), std::string::npos) << text.str();
+
+    // The page is parsed once, but its report comes with every request.
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(renderer.render(PageContext{"client-broken.html", session, params, "127.0.0.1"}, page), err::kOk);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), printed);
+    EXPECT_EQ(page, "fine");
   }
 }
 

@@ -132,6 +132,7 @@ void QtCommandPrompts::showMessage(const MessageBox& box) {
 }
 
 std::optional<std::string> QtCommandPrompts::chooseDownloadFolder() {
+  if (m_chooseFolder) return m_chooseFolder();
   const QString folder = QFileDialog::getExistingDirectory(m_parent, "Download to", QDir::homePath());
   if (folder.isEmpty()) return std::nullopt;
   return str(folder);

@@ -70,6 +70,8 @@ class QtCommandPrompts : public CommandPrompts {
   void setParent(QWidget* parent) { m_parent = parent; }
   // How URLs open (the default browser unless a test says otherwise): false when none started.
   void setBrowser(std::function<bool(const std::string&)> open) { m_browser = std::move(open); }
+  // Where downloads go, instead of the folder dialog (tests).
+  void setFolderChooser(std::function<std::optional<std::string>()> choose) { m_chooseFolder = std::move(choose); }
   // Told when a command changed the user's groups.
   void setGroupsChanged(std::function<void()> changed) { m_groupsChanged = std::move(changed); }
 
@@ -90,6 +92,7 @@ class QtCommandPrompts : public CommandPrompts {
   QWidget* m_parent;
   std::function<bool(const std::string&)> m_browser;
   std::function<void()> m_groupsChanged;
+  std::function<std::optional<std::string>()> m_chooseFolder;
 };
 
 }  // namespace vantrel::ui

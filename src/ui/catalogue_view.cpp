@@ -186,6 +186,7 @@ void CatalogueView::loadRoots() {
     reloadGroups();
     return;
   }
+  m_rebuildRoots = true;
   openPath({}, false);
 }
 
@@ -291,8 +292,9 @@ void CatalogueView::openPath(const EntryList& path, bool record) {
       const EntryList children = childrenOf(path);
       m_list->showEntries(children);
       m_status->setText(QString("%1 entries").arg(children.size()));
-      if (path.empty()) {
-        // The top of the catalogue: the tree's first level.
+      if (path.empty() && m_rebuildRoots) {
+        // The top of the catalogue: the tree's first level, once and on "Refresh".
+        m_rebuildRoots = false;
         m_navigating = true;
         dropTreeLoads();
         m_pendingReloads.clear();
@@ -450,6 +452,7 @@ void CatalogueView::reload() {
     return;
   }
   if (Node* node = nodeFor(m_open)) node->loaded = false;
+  if (m_open.empty()) m_rebuildRoots = true;
   openPath(m_open, false);
 }
 

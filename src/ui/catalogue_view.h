@@ -131,6 +131,7 @@ class CatalogueView : public ItemView, private CommandPrompts {
   std::vector<EntryList> m_back;
   std::vector<EntryList> m_forward;
   bool m_rootsLoaded = false;
+  bool m_rebuildRoots = false;  // the next listing of the top rebuilds the tree
   bool m_listLoading = false;
   bool m_navigating = false;  // the tree's selection follows the history, not the person
 };

@@ -11,6 +11,7 @@
 #include "app/client_app.h"
 #include "platform/app_paths.h"
 #include "platform/stop_signals.h"
+#include "ui/catalogue_views.h"
 #include "ui/client_actions.h"
 #include "ui/client_settings_host.h"
 #include "ui/main_window.h"
@@ -43,6 +44,7 @@ int main(int argc, char** argv) {
   auto* outgoing = new ui::UploadsView(uploads);
   outgoing->list()->rememberLayout(layout, "outgoing");
   window.setView(ui::kOutgoingItem, outgoing);
+  ui::CatalogueViews catalogueViews(app, window);
   // Where the person left the window and its panes last time.
   layout.restoreGeometry("main", window);
   auto* splitter = window.findChild<QSplitter*>();

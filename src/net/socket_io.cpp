@@ -55,16 +55,25 @@ std::size_t readLine(int fd, std::span<char> buffer, int waitSeconds, SocketDead
   const std::size_t limit = buffer.size() - 1;
   std::size_t stored = 0;
   while (stored < limit) {
+    char* at = buffer.data() + stored;
+    long peeked = 0;
     if (waitSeconds > 0 || deadline != kNoDeadline) {
       milliseconds timeout = waitSeconds > 0 ? milliseconds(waitSeconds * 1000LL) : milliseconds::max();
       if (deadline != kNoDeadline) {
         const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
         timeout = std::min(timeout, std::max(left, milliseconds(0)));
       }
-      if (timeout.count() <= 0 || !waitReadable(fd, timeout)) break;
+      if (timeout.count() <= 0) break;
+      // Most lines are already there: look before waiting, and wait only when
+      // nothing is, which saves a system call for each of them.
+      peeked = receive(fd, at, limit - stored, MSG_PEEK | MSG_DONTWAIT);
+      if (peeked < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        if (!waitReadable(fd, timeout)) break;
+        peeked = receive(fd, at, limit - stored, MSG_PEEK);
+      }
+    } else {
+      peeked = receive(fd, at, limit - stored, MSG_PEEK);
     }
-    char* at = buffer.data() + stored;
-    const long peeked = receive(fd, at, limit - stored, MSG_PEEK);
     if (peeked <= 0) break;
     const std::string_view seen(at, static_cast<std::size_t>(peeked));
     std::size_t take = seen.size();

@@ -7,7 +7,10 @@
 // SIGINT or SIGTERM.
 //
 //   fileserver_serve --dir DIR --pages FILEDATA [--port N] [--maxusrband B]
-//                    [--maxband B] [--maxusers N]
+//                    [--maxband B] [--maxusers N] [--per-address N]
+//
+// --per-address sets the cap on connections from one address (0: none); by
+// default the file server's own cap holds.
 #include <signal.h>
 
 #include <algorithm>
@@ -34,7 +37,7 @@
 int main(int argc, char** argv) {
   using namespace vantrel;
   std::string dir, pages;
-  int port = 0, userBand = 0, band = INT_MAX, users = 1000;
+  int port = 0, userBand = 0, band = INT_MAX, users = 1000, perAddress = -1;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string key = argv[i];
     const char* value = argv[i + 1];
@@ -44,9 +47,10 @@ int main(int argc, char** argv) {
     else if (key == "--maxusrband") userBand = std::atoi(value);
     else if (key == "--maxband") band = std::atoi(value);
     else if (key == "--maxusers") users = std::atoi(value);
+    else if (key == "--per-address") perAddress = std::atoi(value);
   }
   if (dir.empty() || pages.empty()) {
-    std::fprintf(stderr, "usage: %s --dir DIR --pages FILEDATA [--port N] [--maxusrband B] [--maxband B] [--maxusers N]\n",
+    std::fprintf(stderr, "usage: %s --dir DIR --pages FILEDATA [--port N] [--maxusrband B] [--maxband B] [--maxusers N] [--per-address N]\n",
                  argv[0]);
     return 2;
   }
@@ -102,6 +106,7 @@ int main(int argc, char** argv) {
     ClientStateFacts facts(state, settings, key, files, ClientEndpoints{{}, {}, {}, scratch.string()});
     providers::ClientPageRenderer renderer(archive, facts, nullptr);
     FileServer server(host, renderer, files, nullptr, &facts);
+    if (perAddress >= 0) server.setConnectionsPerAddress(static_cast<std::size_t>(perAddress));
     if (server.listen(static_cast<uint16_t>(port)) != kListenOk || server.start() != 0) {
       std::fprintf(stderr, "cannot listen on port %d\n", port);
       rc = 1;

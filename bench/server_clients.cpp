@@ -134,6 +134,7 @@ int prepare(const std::string& db, const std::string& keyFile, int clients, int6
     if (!tx.commit()) return std::fprintf(stderr, "cannot commit the users\n"), 1;
   }
   std::printf("%d users in %.1f s\n", clients, since(began) / 1000);
+  std::fflush(stdout);
   const auto filesBegan = Clock::now();
   for (int64_t from = 0; from < files; from += 20000) {
     Transaction tx(database);

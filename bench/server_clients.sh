@@ -1,11 +1,12 @@
 #!/bin/sh
 # SPDX-License-Identifier: MIT
 # bench/server_clients.sh BUILD_DIR sqlite|postgres PROCESSES CLIENTS [bench_server_clients run options]
-# Fills a fresh database (CLIENTS users, $VANTREL_BENCH_FILES files, 1,000,000
-# by default), starts PROCESSES vantrel-server processes on it (more than one
-# needs postgres), runs bench_server_clients against them and stops them. For
-# postgres, scripts/with_postgres.sh starts a server of its own, here with
-# fsync on.
+# Fills a fresh database (as many users as the largest CLIENTS,
+# $VANTREL_BENCH_FILES files, 1,000,000 by default), then for each count in
+# PROCESSES (a comma-separated list: "1,2"; more than one needs postgres)
+# starts that many vantrel-server processes on it, runs bench_server_clients
+# for each count in CLIENTS ("10000,100000") and stops them. For postgres,
+# scripts/with_postgres.sh starts a server of its own, here with fsync on.
 set -eu
 build=${1:?usage: server_clients.sh BUILD_DIR sqlite\|postgres PROCESSES CLIENTS [options]}
 backend=$2
@@ -34,29 +35,39 @@ trap 'exit 130' INT TERM
 db="$work/load.db"
 [ "$backend" = postgres ] && db="$VANTREL_TEST_POSTGRES"
 key="$work/load.key"
-"$build/bench/bench_server_clients" prepare --db "$db" --key "$key" --clients "$clients" \
+most=0
+for c in $(echo "$clients" | tr ',' ' '); do [ "$c" -gt "$most" ] && most=$c; done
+"$build/bench/bench_server_clients" prepare --db "$db" --key "$key" --clients "$most" \
   --files "${VANTREL_BENCH_FILES:-1000000}" | tee "$work/prepare"
 first=$(sed -n 's/.*directories \([0-9]*\)\.\..*/\1/p' "$work/prepare")
 
-servers=""
-i=0
-while [ "$i" -lt "$procs" ]; do
-  "$build/server/vantrel-server" --db "$db" --key "$key" --listen 127.0.0.1:0 --udp-port 0 \
-    >"$work/out$i" 2>"$work/err$i" &
-  pids="$pids $!"
-  tries=0
-  until grep -q listening "$work/out$i" 2>/dev/null; do
-    tries=$((tries + 1))
-    if [ $tries -gt 300 ]; then echo "server $i did not start:"; cat "$work/err$i"; exit 1; fi
-    sleep 0.1
+for count in $(echo "$procs" | tr ',' ' '); do
+  servers=""
+  pids=""
+  i=0
+  while [ "$i" -lt "$count" ]; do
+    "$build/server/vantrel-server" --db "$db" --key "$key" --listen 127.0.0.1:0 --udp-port 0 \
+      >"$work/out$i" 2>"$work/err$i" &
+    pids="$pids $!"
+    tries=0
+    until grep -q listening "$work/out$i" 2>/dev/null; do
+      tries=$((tries + 1))
+      if [ $tries -gt 300 ]; then echo "server $i did not start:"; cat "$work/err$i"; exit 1; fi
+      sleep 0.1
+    done
+    line=$(cat "$work/out$i")
+    http=$(echo "$line" | sed 's/.*127\.0\.0\.1:\([0-9]*\).*/\1/')
+    udp=$(echo "$line" | sed 's/.*UDP port \([0-9]*\).*/\1/')
+    servers="$servers --server $http:$udp"
+    i=$((i + 1))
   done
-  line=$(cat "$work/out$i")
-  http=$(echo "$line" | sed 's/.*127\.0\.0\.1:\([0-9]*\).*/\1/')
-  udp=$(echo "$line" | sed 's/.*UDP port \([0-9]*\).*/\1/')
-  servers="$servers --server $http:$udp"
-  i=$((i + 1))
+  for c in $(echo "$clients" | tr ',' ' '); do
+    echo "== $backend, $count process(es), $c clients; load average $(cut -d' ' -f1-3 /proc/loadavg)"
+    # shellcheck disable=SC2086
+    "$build/bench/bench_server_clients" run $servers --clients "$c" --first-directory "$first" "$@"
+  done
+  echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
+  for p in $pids; do kill "$p" 2>/dev/null || true; done
+  for p in $pids; do wait "$p" 2>/dev/null || true; done
+  pids=""
 done
-echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
-# shellcheck disable=SC2086
-"$build/bench/bench_server_clients" run $servers --clients "$clients" --first-directory "$first" "$@"
-echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"

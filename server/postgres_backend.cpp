@@ -335,7 +335,10 @@ class PostgresBackend final : public StorageBackend {
     }
     auto connection = std::make_unique<PgConnection>(conn);
     // Quiet notices ("relation already exists, skipping") stay out of the log.
-    if (!connection->exec("SET client_min_messages = warning")) {
+    // Each search is planned for its own words: a common word is best found
+    // walking the newest files, a rare one through the word index, and a plan
+    // made once for any word would walk a million files for a rare one.
+    if (!connection->exec("SET client_min_messages = warning; SET plan_cache_mode = force_custom_plan")) {
       if (error != nullptr) *error = connection->error();
       return nullptr;
     }

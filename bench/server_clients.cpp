@@ -12,8 +12,8 @@
 //       named from a vocabulary of 5,000 words (one file in ten holds "track").
 //   bench_server_clients run --server HTTP:UDP [--server HTTP:UDP] --clients N
 //       [--factor 1] [--seconds 60] [--search-rate 20] [--add-files 100000] [--threads 8]
-//       With two servers a client logs in through the first, pings the second
-//       and searches through either.
+//       With two servers a client logs in through one, pings the other and
+//       searches through either.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -234,11 +234,12 @@ double phase(const char* what, int count, int threads, Op op) {
 }
 
 // Every client pings once per interval (50 s / factor) for `seconds`,
-// through the last server; searches and listings run beside them.
+// through the server after the one it logged in through (the same one when
+// there is one); searches and listings run beside them.
 void pingsWithSearches(const RunOptions& o, std::vector<Client>& clients) {
   constexpr int kSockets = 256;
   const double interval = 50.0 / o.factor;
-  const Server& pinged = o.servers.back();
+  const size_t servers = o.servers.size();
   std::vector<UniqueFd> sockets;
   std::vector<std::deque<Clock::time_point>> pending(kSockets);
   std::vector<std::mutex> pendingLocks(kSockets);
@@ -247,10 +248,12 @@ void pingsWithSearches(const RunOptions& o, std::vector<Client>& clients) {
     int size = 1 << 20;
     ::setsockopt(sockets.back().get(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
   }
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(static_cast<uint16_t>(pinged.udp));
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::vector<sockaddr_in> targets(servers);
+  for (size_t k = 0; k < servers; ++k) {
+    targets[k].sin_family = AF_INET;
+    targets[k].sin_port = htons(static_cast<uint16_t>(o.servers[k].udp));
+    targets[k].sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  }
   std::atomic<int64_t> sent{0};
   std::atomic<int64_t> answered{0};
   std::atomic<int64_t> refused{0};
@@ -319,19 +322,23 @@ void pingsWithSearches(const RunOptions& o, std::vector<Client>& clients) {
     const auto due = began + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
                                  static_cast<double>(i) * interval / static_cast<double>(clients.size())));
     if (due > Clock::now()) std::this_thread::sleep_until(due);
-    const Client& c = clients[static_cast<size_t>(i) % clients.size()];
+    const size_t index = static_cast<size_t>(i) % clients.size();
+    const Client& c = clients[index];
+    const size_t target = (index + 1) % servers;
     const std::string cipher = c.key->EncryptText("secid=&load=1");
     datagram.assign(1, static_cast<char>(cipher.size() % 256));
     datagram += cipher;
     for (const uint32_t v : {8324u, static_cast<uint32_t>(c.clientId)}) {
       for (int b = 0; b < 4; ++b) datagram += static_cast<char>((v >> (8 * b)) & 0xff);
     }
-    const size_t s = static_cast<size_t>(i % kSockets);
+    // Each socket talks to one server, so its replies come back in order.
+    const size_t s = (static_cast<size_t>(i) % (kSockets / servers)) * servers + target;
     {
       std::scoped_lock lock(pendingLocks[s]);
       pending[s].push_back(Clock::now());
     }
-    ::sendto(sockets[s].get(), datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    ::sendto(sockets[s].get(), datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&targets[target]),
+             sizeof targets[target]);
     ++sent;
   }
   const double seconds = since(began) / 1000;
@@ -354,7 +361,7 @@ void pingsWithSearches(const RunOptions& o, std::vector<Client>& clients) {
 int run(const RunOptions& o) {
   std::vector<Client> clients(static_cast<size_t>(o.clients));
   phase("logins", o.clients, o.threads, [&](int i, std::mt19937_64& rng) {
-    return login(o.servers.front(), i, clients[static_cast<size_t>(i)], rng);
+    return login(o.servers[static_cast<size_t>(i) % o.servers.size()], i, clients[static_cast<size_t>(i)], rng);
   });
   pingsWithSearches(o, clients);
   // add_file: 100 files a request, each client its own directory's files.

@@ -32,14 +32,12 @@ bool UdpPingService::bind(const std::string& address, uint16_t port, std::string
 }
 
 void UdpPingService::start() {
-  m_thread = std::jthread([this](std::stop_token st) { run(st); });
+  for (int i = 0; i < kThreads; ++i) m_threads.emplace_back([this](std::stop_token st) { run(st); });
 }
 
 void UdpPingService::stop() {
-  if (m_thread.joinable()) {
-    m_thread.request_stop();
-    m_thread.join();
-  }
+  for (auto& t : m_threads) t.request_stop();
+  m_threads.clear();  // joins
 }
 
 void UdpPingService::run(std::stop_token stop) {
@@ -50,7 +48,8 @@ void UdpPingService::run(std::stop_token stop) {
     if (::poll(&p, 1, 200) <= 0) continue;
     SocketAddress from;
     from.length = sizeof from.storage;
-    const ssize_t n = ::recvfrom(m_fd.get(), buffer, sizeof buffer, 0, from.get(), &from.length);
+    // Another thread may have taken the datagram that woke us.
+    const ssize_t n = ::recvfrom(m_fd.get(), buffer, sizeof buffer, MSG_DONTWAIT, from.get(), &from.length);
     if (n <= 0) continue;
     const auto reply = m_protocol.handlePing(std::string_view(buffer, static_cast<size_t>(n)), addressText(from));
     if (!reply) continue;

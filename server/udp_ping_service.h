@@ -4,11 +4,14 @@
 // sends each reply back to the address and port the datagram came from. The
 // protocol itself (ClientProtocol::handlePing) decides what to answer.
 //
-// One receiving thread; start() and stop() from the owner's thread.
+// A few threads receive from the one socket, so that a ping waiting for the
+// database (its reply carries the client's file checksum) does not hold up
+// the next; start() and stop() from the owner's thread.
 
 #include <cstdint>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/unique_fd.h"
 #include "server/client_protocol.h"
@@ -30,10 +33,12 @@ class UdpPingService {
  private:
   void run(std::stop_token stop);
 
+  static constexpr int kThreads = 4;
+
   ClientProtocol& m_protocol;
   UniqueFd m_fd;
   uint16_t m_port = 0;
-  std::jthread m_thread;
+  std::vector<std::jthread> m_threads;
 };
 
 }  // namespace vantrel::server

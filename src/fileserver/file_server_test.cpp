@@ -242,6 +242,25 @@ TEST_F(FileServerTest, DownloadsSendTheRightBytesForEveryRange) {
   EXPECT_EQ(host.active, 0);
 }
 
+// A download to this computer without a limit goes out in large pieces, one
+// system call each; the counters still get it in pieces of at most 9,000
+// bytes, and corking keeps nothing back at the end.
+TEST_F(FileServerTest, LargeLocalDownloadsAreCountedInSmallPieces) {
+  const std::string large = pattern(3 * 1000 * 1000 + 17);
+  std::ofstream(dir.file("large.bin"), std::ios::binary) << large;
+  CVantreldFile record(dir.file("large.bin"));
+  record.fileName = "large.bin";
+  record.fileId = 78;
+  files.Add(record);
+  const std::string reply = get("/getfile/?fileid=78");
+  ASSERT_GE(reply.size(), large.size());
+  EXPECT_EQ(reply.substr(reply.size() - large.size()), large);
+  EXPECT_NE(reply.find("Content-length: 3000017\r\n\r\n"), std::string::npos);
+  EXPECT_EQ(host.sentBytes, static_cast<int64_t>(large.size()));
+  EXPECT_LE(host.largestCounted, 9000u);
+  EXPECT_GT(host.largestCounted, 0u);
+}
+
 TEST_F(FileServerTest, DownloadChecksAnswerWithTheirErrors) {
   struct Case {
     const char* name;

@@ -2,6 +2,8 @@
 // The download commands of a connection: getfile with ranges and pacing,
 // getfileinfo and images.
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -53,6 +55,23 @@ int64_t nowMs() {
 void sleepMs(int64_t ms) {
   if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
+
+// Holds partial segments back while a large transfer is handed to the socket,
+// so that the header goes out with the first bytes of the file and every
+// segment after it is full; the last one leaves when the transfer ends.
+class CorkedSocket {
+ public:
+  CorkedSocket(int socket, bool cork) : m_socket(cork ? socket : -1) { set(1); }
+  ~CorkedSocket() { set(0); }
+  CorkedSocket(const CorkedSocket&) = delete;
+  CorkedSocket& operator=(const CorkedSocket&) = delete;
+
+ private:
+  void set(int on) {
+    if (m_socket >= 0) ::setsockopt(m_socket, IPPROTO_TCP, TCP_CORK, &on, sizeof on);
+  }
+  int m_socket;
+};
 
 // A file ID as the requests carry it: a number, where text that reads as 0 is
 // only accepted when it is exactly "0".
@@ -213,6 +232,11 @@ void FileServerConnection::getFile() {
   if (range.kind != ByteRange::Kind::Whole) header += "Content-Range: " + range.contentRange() + "\r\n";
   header += "\r\n";
   const int64_t length = range.length();
+  const int rate = host.maxUserBand();
+  // Large pieces only where no limit can apply: the process-wide limit paces
+  // remote peers piece by piece, and a large piece would overshoot it.
+  const bool unpaced = rate <= 0 && isLocalRequester(addresses());
+  const CorkedSocket corked(socket(), unpaced && length > kPacedChunk);
   const bool headerSent = sendBytes(socket(), header.data(), header.size()) == static_cast<long>(header.size());
   if (range.kind == ByteRange::Kind::Unsatisfiable) {
     // Nothing to transfer: not a download for the counters.
@@ -224,11 +248,7 @@ void FileServerConnection::getFile() {
 
   int64_t sent = 0;
   if (headerSent && length > 0) {
-    const int rate = host.maxUserBand();
     const int buffer = sendBufferSize(socket());
-    // Large pieces only where no limit can apply: the process-wide limit paces
-    // remote peers piece by piece, and a large piece would overshoot it.
-    const bool unpaced = rate <= 0 && isLocalRequester(addresses());
     const int64_t chunk = unpaced ? kUnpacedChunk : std::min<int64_t>(buffer > 0 ? buffer : kPacedChunk, kPacedChunk);
     TransferPacer pacer(rate, chunk, nowMs, sleepMs);
     const SigpipeBlock quietSends;
@@ -236,7 +256,11 @@ void FileServerConnection::getFile() {
     while (sent < length) {
       pacer.beforeChunk();
       const int64_t piece = std::min(chunk, length - sent);
-      sleepMs(host.countSent(static_cast<uint32_t>(piece), m_requester));
+      // Counted in pieces of at most kPacedChunk however much one call sends,
+      // so that the counters and the limits see the same pieces either way.
+      for (int64_t counted = 0; counted < piece; counted += kPacedChunk) {
+        sleepMs(host.countSent(static_cast<uint32_t>(std::min(kPacedChunk, piece - counted)), m_requester));
+      }
       int64_t pieceSent = 0;
       while (pieceSent < piece) {
         const long n = sendFilePiece(socket(), file.get(), offset + pieceSent, piece - pieceSent);

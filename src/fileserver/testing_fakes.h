@@ -45,6 +45,8 @@ class FakeHost : public FileServerHost {
   int activeUploads() override { return active; }
   int64_t countSent(uint32_t bytes, std::string_view peer) override {
     sentBytes += bytes;
+    for (uint32_t seen = largestCounted; bytes > seen && !largestCounted.compare_exchange_weak(seen, bytes);) {
+    }
     if (peer == "127.0.0.1" || peer == local || maxBand <= 0) return 0;
     std::scoped_lock lock(mutex);
     const auto now = std::chrono::steady_clock::now();
@@ -119,6 +121,7 @@ class FakeHost : public FileServerHost {
   std::atomic<int> maxBand{0};
   std::atomic<int> filesSent{0};
   std::atomic<int64_t> sentBytes{0};
+  std::atomic<uint32_t> largestCounted{0};  // the largest piece countSent was given
   std::atomic<bool> remotes{true};
   std::atomic<bool> firstTime{false};
   std::atomic<bool> shareWindow{true};  // the front end can open the share window

@@ -1,21 +1,26 @@
 #!/usr/bin/env bash
 # Times the same 1,000,000-pass nested integer loop in the template
-# interpreter (the BM_NestedLoops benchmark) and in Lua 5.4, side by side,
-# and prints the ratio of their processor times (both sides count CPU time,
-# so other work on the machine does not skew it). The goal is at most 5.
-#   bench/templates_vs_lua.sh [BUILD_DIR]     (default: build/default)
+# interpreter (the BM_NestedLoops benchmark) and in Lua 5.4, in alternating
+# rounds, and prints min / median / max of each side's processor time per
+# loop with the median of the per-round ratios and the load average (both
+# sides count CPU time, so other work on the machine skews them less). The
+# goal is a ratio of at most 2.
+#   bench/templates_vs_lua.sh [BUILD_DIR] [ROUNDS]   (default: build/default 7)
 set -euo pipefail
 build=${1:-build/default}
+rounds=${2:-7}
 bench="$build/bench/bench_templates"
 lua=${LUA:-/usr/bin/lua5.4}
 [[ -x "$bench" ]] || { echo "no $bench; build the target bench_templates first" >&2; exit 1; }
 [[ -x "$lua" ]] || { echo "no $lua" >&2; exit 1; }
 
-ours_ms=$("$bench" --benchmark_filter='^BM_NestedLoops$' --benchmark_repetitions=5 \
-  --benchmark_report_aggregates_only=true --benchmark_format=csv 2>/dev/null |
-  awk -F, '/_median/ { print $4 }')
+ours() {  # ms of processor time per loop, averaged over the benchmark's iterations
+  "$bench" --benchmark_filter='^BM_NestedLoops$' --benchmark_format=csv 2>/dev/null |
+    awk -F, '/^"BM_NestedLoops"/ { print $4 }'
+}
 
-lua_ms=$("$lua" - <<'LUA'
+lua_loop() {  # ms of processor time per loop, the median of five
+  "$lua" - <<'LUA'
 local function run()
   local x = 0
   local i = 0
@@ -38,8 +43,21 @@ end
 table.sort(times)
 print(string.format("%.3f", times[3]))
 LUA
-)
+}
 
-echo "template interpreter: ${ours_ms} ms"
-echo "lua 5.4:              ${lua_ms} ms"
-awk -v a="$ours_ms" -v b="$lua_ms" 'BEGIN { printf "ratio:                %.2f\n", a / b }'
+echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
+for r in $(seq 1 "$rounds"); do
+  a=$(ours)
+  b=$(lua_loop)
+  echo "round $r: template interpreter ${a} ms, lua 5.4 ${b} ms" >&2
+  echo "$a $b"
+done | python3 -c '
+import sys, statistics as st
+rows = [tuple(map(float, l.split())) for l in sys.stdin if l.strip()]
+a = [r[0] for r in rows]; b = [r[1] for r in rows]
+ratios = [x / y for x, y in rows]
+f = lambda v: f"{min(v):.3f} / {st.median(v):.3f} / {max(v):.3f}"
+print(f"nested loop ({len(rows)} rounds, min / median / max): template interpreter {f(a)} ms; lua 5.4 {f(b)} ms")
+print(f"ratio {f(ratios)} (median of per-round ratios {st.median(ratios):.2f})")
+'
+echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -273,6 +273,7 @@ void CatalogueView::openPath(const EntryList& path, bool record) {
   }
   const ViewGuard::Stamp stamp = m_listGuard.stamp();
   m_listLoading = true;
+  m_listDropped = false;
   m_status->setText("Loading...");
   const ListingKind kind = path.empty() ? ListingKind::Category : kindOf(*path.back());
   const int32_t id = path.empty() ? 0 : path.back()->id;
@@ -458,9 +459,16 @@ void CatalogueView::reload() {
 
 void CatalogueView::leave() {
   m_listGuard.leave();
+  // A listing dropped on its way is asked for again when the view shows.
+  m_listDropped = m_listDropped || m_listLoading;
   m_listLoading = false;
   dropTreeLoads();
   m_pendingReloads.clear();
+}
+
+void CatalogueView::showEvent(QShowEvent* event) {
+  ItemView::showEvent(event);
+  if (m_listDropped && m_rootsLoaded) openPath(m_open, false);
 }
 
 void CatalogueView::hideEvent(QHideEvent* event) {

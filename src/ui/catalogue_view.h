@@ -82,6 +82,7 @@ class CatalogueView : public ItemView, private CommandPrompts {
   void groupsChanged();
 
  protected:
+  void showEvent(QShowEvent* event) override;
   void hideEvent(QHideEvent* event) override;
 
  private:
@@ -133,6 +134,7 @@ class CatalogueView : public ItemView, private CommandPrompts {
   bool m_rootsLoaded = false;
   bool m_rebuildRoots = false;  // the next listing of the top rebuilds the tree
   bool m_listLoading = false;
+  bool m_listDropped = false;  // the open listing was left on its way
   bool m_navigating = false;  // the tree's selection follows the history, not the person
 };
 

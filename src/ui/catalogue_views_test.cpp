@@ -5,6 +5,7 @@
 // paging and its errors; and answers that come after the view was left.
 
 #include <QHeaderView>
+#include <QMessageBox>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include "app/testing/recording_prompts.h"
 #include "app/testing/scripted_catalogue.h"
 #include "core/error_table.h"
+#include "ui/catalogue_dialogs.h"
 #include "ui/catalogue_view.h"
 #include "ui/search_view.h"
 #include "ui/ui_test_support.h"
@@ -212,6 +214,17 @@ TEST_F(CatalogueViewsTest, AnswersThatComeAfterTheViewWasLeftOrANewerListingAreI
   view.refresh();
   ASSERT_TRUE(settle());
   EXPECT_EQ(rows(*view.list()), QStringList{"mine.txt"});
+
+  // A listing dropped as the view was left comes when the view shows again.
+  catalogue.shutGate();
+  view.tree()->setCurrentItem(lounge);
+  view.leave();
+  catalogue.openGate();
+  ASSERT_TRUE(settle());
+  EXPECT_EQ(rows(*view.list()), QStringList{});
+  view.show();
+  ASSERT_TRUE(settle());
+  EXPECT_EQ(rows(*view.list()), (QStringList{QString::fromUtf8("Live 100% \xC3\xBC"), "a&b #1.mp3"}));
 }
 
 TEST_F(CatalogueViewsTest, MyGroupsFilesEachGroupUnderItsRootAndListsTheOneSelected) {
@@ -356,6 +369,61 @@ TEST_F(CatalogueViewsTest, SearchIgnoresAnAnswerAfterTheViewWasLeftAndRemembersT
   EXPECT_EQ(stored[1], "query 11");
   EXPECT_EQ(stored.count("query 5"), 1);
   EXPECT_FALSE(stored.contains("old"));
+}
+
+
+TEST(CatalogueDialogsTest, TheGroupWizardStaysOpenUntilItsPagesPassTheirChecks) {
+  struct Case {
+    const char* name;
+    const char* groupName;
+    int membership;
+    const char* password;
+    const char* confirmation;
+    const char* problem;  // "" when the wizard closes
+  };
+  const Case cases[] = {
+      {"short name", "abc", 0, "", "", "Group name must be at least 4 characters"},
+      {"short password", "Rock & Roll #1", 2, "abc", "abc", "Password must be at least 4 characters"},
+      {"confirmation differs", "Rock & Roll #1", 2, "secret", "secrets", "Password and confirmed password do not match"},
+      {"accepted", "Rock & Roll #1", 2, "secret", "secret", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    GroupWizard wizard;
+    wizard.show();
+    wizard.nameField()->setText(QString::fromUtf8(c.groupName));
+    wizard.membership()->button(c.membership)->click();
+    wizard.passwordField()->setText(c.password);
+    wizard.confirmationField()->setText(c.confirmation);
+    QString shown;
+    WhenShown box("Error", [&](QWidget* w) {
+      shown = static_cast<QMessageBox*>(w)->text();
+      button(w, "OK")->click();
+    });
+    wizard.accept();
+    EXPECT_EQ(shown.toStdString(), c.problem);
+    EXPECT_EQ(wizard.result() == QDialog::Accepted, std::string(c.problem).empty());
+    if (std::string(c.problem).empty()) {
+      const NewGroupRequest request = wizard.request();
+      EXPECT_EQ(request.choice.membership, GroupWizardChoice::Membership::RequirePassword);
+      EXPECT_EQ(request.choice.download, GroupWizardChoice::Download::Public);
+    }
+  }
+}
+
+TEST(CatalogueDialogsTest, JoinAsksUnderTheGroupsNameForPasswordAndComments) {
+  QtCommandPrompts prompts;
+  WhenShown join(QString::fromUtf8("Join - Caf\xC3\xA9 & Friends #1"), [](QWidget* w) {
+    auto* dialog = static_cast<JoinDialog*>(w);
+    screenshot(dialog, "join-group");
+    dialog->passwordField()->setText("p&ss");
+    dialog->commentsField()->setPlainText("50% + more");
+    dialog->accept();
+  });
+  const auto answer = prompts.askJoin("Join - Caf\xC3\xA9 & Friends #1");
+  ASSERT_TRUE(answer.has_value());
+  EXPECT_EQ(answer->password, "p&ss");
+  EXPECT_EQ(answer->comments, "50% + more");
 }
 
 }  // namespace

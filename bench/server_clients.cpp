@@ -11,7 +11,7 @@
 //       member of one open group of 1,000 directories, and M shared files
 //       named from a vocabulary of 5,000 words (one file in ten holds "track").
 //   bench_server_clients run --server HTTP:UDP [--server HTTP:UDP] --clients N
-//       [--factor 1] [--seconds 60] [--search-rate 20] [--add-files 100000] [--threads 8]
+//       [--factor 1 | --ping-rate R] [--seconds 60] [--search-rate 20] [--add-files 100000] [--threads 8]
 //       With two servers a client logs in through one, pings the other and
 //       searches through either.
 
@@ -398,6 +398,7 @@ int main(int argc, char** argv) {
   std::string db;
   std::string key;
   int64_t files = 1'000'000;
+  double pingRate = 0;
   RunOptions o;
   for (int i = 2; i + 1 < argc; i += 2) {
     const std::string a = argv[i];
@@ -407,6 +408,7 @@ int main(int argc, char** argv) {
     else if (a == "--clients") o.clients = std::atoi(v.c_str());
     else if (a == "--files") files = std::atoll(v.c_str());
     else if (a == "--factor") o.factor = std::atof(v.c_str());
+    else if (a == "--ping-rate") pingRate = std::atof(v.c_str());
     else if (a == "--seconds") o.seconds = std::atof(v.c_str());
     else if (a == "--search-rate") o.searchRate = std::atof(v.c_str());
     else if (a == "--add-files") o.addFiles = std::atoi(v.c_str());
@@ -418,6 +420,8 @@ int main(int argc, char** argv) {
       o.servers.push_back(s);
     }
   }
+  // A rate of pings per second for all clients together: the interval follows.
+  if (pingRate > 0 && o.clients > 0) o.factor = pingRate * 50 / o.clients;
   if (mode == "prepare" && !db.empty() && !key.empty() && o.clients > 0) return prepare(db, key, o.clients, files);
   if (mode == "run" && !o.servers.empty() && o.clients > 0 && o.factor > 0 && o.seconds > 0 && o.searchRate > 0 &&
       o.threads > 0 && o.seconds < 3600 && o.clients <= 1'000'000) {

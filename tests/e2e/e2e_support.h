@@ -93,7 +93,7 @@ class Program {
 class ServerProcess {
  public:
   // Starts the server with `extra` options; false when it did not say where it
-  // listens within 5 seconds.
+  // listens within 20 seconds.
   bool start(const std::string& db, const std::vector<std::string>& extra = {}) {
     std::vector<std::string> args = {VANTREL_SERVER_BIN, "--db", db, "--listen", "127.0.0.1:0", "--udp-port", "0"};
     args.insert(args.end(), extra.begin(), extra.end());
@@ -104,7 +104,9 @@ class ServerProcess {
       const size_t udp = out.find("UDP port ");
       return udp != std::string::npos && out.find('\n', udp) != std::string::npos;
     };
-    if (!waitFor(lineDone)) return false;
+    // A new PostgreSQL database gets its tables first, which under the
+    // sanitizers on a busy machine takes several seconds.
+    if (!waitFor(lineDone, std::chrono::seconds(20))) return false;
     const std::string& line = m_program->output();
     const size_t colon = line.find("127.0.0.1:");
     if (colon == std::string::npos) return false;

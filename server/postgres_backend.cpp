@@ -138,6 +138,10 @@ CREATE TABLE session_additions (
   PRIMARY KEY (client_id, digest)
 );
 )sql",
+    // 5 -> 6: the login salts' index by age (made with the table here).
+    R"sql(
+CREATE INDEX IF NOT EXISTS login_salts_used ON login_salts(used);
+)sql",
 };
 
 class PgConnection;

@@ -169,6 +169,11 @@ CREATE TABLE session_additions (
   PRIMARY KEY (client_id, digest)
 ) WITHOUT ROWID;
 )sql",
+    // 5 -> 6: the login salts are pruned by age at every login; without an
+    // index that read the whole table each time.
+    R"sql(
+CREATE INDEX IF NOT EXISTS login_salts_used ON login_salts(used);
+)sql",
 };
 
 class SqliteStatement final : public BackendStatement {

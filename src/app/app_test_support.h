@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <optional>
 #include <vector>
 
 #include "app/client_core.h"
@@ -54,6 +55,28 @@ class RecordingUi : public UserInterface {
     std::scoped_lock lock(mutex);
     status = std::string(connection) + "|" + std::string(transfers);
   }
+  // "File Already Exists": answered from `existingAnswers` in turn (then
+  // "Cancel Transfer"); the folder chooser from `folders` (then cancelled).
+  ExistingFileChoice fileAlreadyExists(std::string_view fileName) override {
+    std::scoped_lock lock(mutex);
+    asked.push_back("exists " + std::string(fileName));
+    if (existingAnswers.empty()) return ExistingFileChoice::CancelTransfer;
+    const ExistingFileChoice choice = existingAnswers.front();
+    existingAnswers.erase(existingAnswers.begin());
+    return choice;
+  }
+  std::optional<std::string> chooseFolder(std::string_view title) override {
+    std::scoped_lock lock(mutex);
+    asked.push_back("folder " + std::string(title));
+    if (folders.empty()) return std::nullopt;
+    std::optional<std::string> folder = folders.front();
+    folders.erase(folders.begin());
+    return folder;
+  }
+  std::vector<std::string> askedList() {
+    std::scoped_lock lock(mutex);
+    return asked;
+  }
   std::vector<std::string> messageList() {
     std::scoped_lock lock(mutex);
     return messages;
@@ -63,6 +86,9 @@ class RecordingUi : public UserInterface {
   std::vector<std::string> messages, statuses, urls;  // guarded by mutex
   std::vector<std::size_t> syncRows;                  // guarded by mutex: rows of each "Files Missing" shown
   std::string status;                                // guarded by mutex
+  std::vector<std::string> asked;                    // guarded by mutex: download questions in order
+  std::vector<ExistingFileChoice> existingAnswers;   // guarded by mutex
+  std::vector<std::optional<std::string>> folders;   // guarded by mutex
   MessageAnswer yesNo = MessageAnswer::No;
   AlreadySharingChoice sharingChoice = AlreadySharingChoice::GoBack;
   InvalidLoginChoice invalidChoice = InvalidLoginChoice::Ok;

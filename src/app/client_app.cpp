@@ -33,7 +33,7 @@ class UiDownloadPrompts : public DownloadPrompts {
     }
     return FileExistsChoice::CancelTransfer;
   }
-  std::optional<std::string> chooseFolder() override { return std::nullopt; }
+  std::optional<std::string> chooseFolder() override { return m_ui.chooseFolder("Change destination"); }
   void showMainWindow() override { m_ui.bringToFront(); }
 
  private:

@@ -5,13 +5,17 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "app/app_test_support.h"
 #include "app/launcher.h"
 #include "app/session_ui_adapter.h"
 #include "core/testing/scratch_dir.h"
+#include "net/scripted_http_server.h"
+#include "net/socket_io.h"
 #include "platform/testing/env_override.h"
+#include "transfers/download_manager.h"
 
 namespace vantrel {
 namespace {
@@ -258,6 +262,53 @@ TEST(SessionUiAdapterTest, AWindowedFrontEndDrawsTheSessionWindows) {
   adapter.showLostConnection(lost);
   EXPECT_EQ(lost.ticks, 2);
   EXPECT_TRUE(ui.messageList().empty());
+}
+
+}  // namespace
+}  // namespace vantrel
+
+namespace vantrel {
+namespace {
+
+// The download questions reach the person through the front end: a new
+// destination that holds the file too is asked about again, a cancelled
+// folder choice returns to the question, and nothing is overwritten unasked.
+TEST_F(ClientAppTest, ChangeDestinationAsksForAFolderAndNeverOverwritesSilently) {
+  testing::ScriptedHttpServer server([](int fd, const std::string&) {
+    sendText(fd, "HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\nnew");
+  });
+  const std::string first = (dir.path() / "dl").string();
+  const std::string second = (dir.path() / "dl 2 & #+é").string();
+  std::filesystem::create_directories(first);
+  std::filesystem::create_directories(second);
+  std::ofstream(first + "/song.mp3") << "old one";
+  std::ofstream(second + "/song.mp3") << "old two";
+  ui.existingAnswers = {ExistingFileChoice::ChangeDestination, ExistingFileChoice::ChangeDestination,
+                        ExistingFileChoice::ChangeDestination, ExistingFileChoice::CancelTransfer};
+  ui.folders = {std::nullopt, second};
+  ClientApp app(ui, options());
+  const int32_t id =
+      app.downloads().QueueDownload("http://127.0.0.1:" + std::to_string(server.port()) + "/f", first + "/song.mp3", 3);
+  ASSERT_TRUE(waitFor([&] { return app.downloads().find(id)->state == DownloadState::Stopped; }));
+  EXPECT_EQ(ui.askedList(), (std::vector<std::string>{"exists song.mp3", "folder Change destination",
+                                                      "exists song.mp3", "folder Change destination",
+                                                      "exists song.mp3", "folder Change destination",
+                                                      "exists song.mp3"}));
+  EXPECT_EQ(core_testing::readWholeFile(first + "/song.mp3"), "old one");
+  EXPECT_EQ(core_testing::readWholeFile(second + "/song.mp3"), "old two");
+  EXPECT_EQ(server.requestCount(), 0u);
+
+  // A folder where the file is not: downloaded there, the old ones untouched.
+  const std::string third = (dir.path() / "fresh").string();
+  {
+    std::scoped_lock lock(ui.mutex);
+    ui.existingAnswers = {ExistingFileChoice::ChangeDestination};
+    ui.folders = {third};
+  }
+  ASSERT_TRUE(app.downloads().start(id));
+  ASSERT_TRUE(waitFor([&] { return app.downloads().find(id)->state == DownloadState::Completed; }));
+  EXPECT_EQ(core_testing::readWholeFile(third + "/song.mp3"), "new");
+  EXPECT_EQ(core_testing::readWholeFile(first + "/song.mp3"), "old one");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/downloads_model.h"
 #include "app/uploads_model.h"
 #include "protocol/testing/protocol_fixture.h"
 
@@ -106,6 +107,53 @@ TEST_F(ClientUploadsTest, StopMarksTheSessionInactiveAndSizesComeFromTheFile) {
   uploads.stopSession(session->sessionId());
   EXPECT_FALSE(session->active);
   EXPECT_EQ(uploadRows(uploads).front().status, "Stopped");
+}
+
+TEST(DownloadRowTest, TextsTogglesAndNotices) {
+  DownloadInfo info;
+  info.id = 4;
+  info.fileName = "Zoë & Co #1+.mp3";
+  info.fileSize = 3'500'000'000;  // past 2 GiB: the texts use the real sizes
+  info.bytesPresent = 2'600'000'000;
+  info.rate = 1'234'567;
+  struct Case {
+    DownloadState state;
+    const char* status;
+    const char* toggle;
+    const char* menu;
+  };
+  const Case cases[] = {
+      {DownloadState::Queued, "queued: 2 of 2 downloads running", "Start transfer", "Start transfer"},
+      {DownloadState::Downloading, "Downloading", "Stop transfer", "Stop transfer"},
+      {DownloadState::Stopped, "Stopped", "Start transfer", "Start transfer"},
+      {DownloadState::Completed, "Completed", "Start transfer", "Start Transfer"},
+      {DownloadState::Error, "Error 0", "Start transfer", "Start transfer"},
+      {DownloadState::Refused, "Error", "Start transfer", "Start transfer"},
+  };
+  for (const Case& c : cases) {
+    info.state = c.state;
+    const DownloadRow row = downloadRow(info, 2, 2);
+    EXPECT_EQ(row.name, "Zoë & Co #1+.mp3");
+    EXPECT_EQ(row.progress, "2600000 k / 3500000 k");
+    EXPECT_EQ(row.speed, "1234 k/s");
+    EXPECT_EQ(row.status, c.status);
+    EXPECT_EQ(toggleText(c.state), c.toggle);
+    EXPECT_EQ(menuToggleText(c.state), c.menu);
+  }
+
+  info.state = DownloadState::Completed;
+  EXPECT_FALSE(noticeFor(DownloadState::Completed, info));  // no change, no notice
+  ASSERT_TRUE(noticeFor(DownloadState::Downloading, info));
+  EXPECT_EQ(noticeFor(DownloadState::Downloading, info)->title, "Download complete");
+  info.state = DownloadState::Refused;
+  info.peerErrorText = "Max downloads per user";
+  const auto refused = noticeFor(DownloadState::Downloading, info);
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->title, "Download failed");
+  EXPECT_EQ(refused->text, "Zoë & Co #1+.mp3: Max downloads per user");
+  EXPECT_TRUE(refused->failed);
+  info.state = DownloadState::Stopped;
+  EXPECT_FALSE(noticeFor(DownloadState::Downloading, info));
 }
 
 }  // namespace

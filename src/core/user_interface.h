@@ -210,6 +210,12 @@ class UserInterface {
     (void)fileName;
     return ExistingFileChoice::CancelTransfer;
   }
+  // A folder picked by the person (for a download's new destination), or
+  // nothing when they cancel. Nobody asked, nothing is picked.
+  virtual std::optional<std::string> chooseFolder(std::string_view title) {
+    (void)title;
+    return std::nullopt;
+  }
   // The firewall report; true to mail it with the address and comments given.
   virtual bool firewallReport(std::string_view report, std::string& email, std::string& comments) {
     (void)report, (void)email, (void)comments;

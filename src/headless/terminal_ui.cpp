@@ -113,6 +113,12 @@ ExistingFileChoice TerminalUi::fileAlreadyExists(std::string_view fileName) {
   return ExistingFileChoice::CancelTransfer;
 }
 
+std::optional<std::string> TerminalUi::chooseFolder(std::string_view title) {
+  // No folder is picked in a terminal: the file that is there stays as it is.
+  answered(std::string(title), "Cancel");
+  return std::nullopt;
+}
+
 bool TerminalUi::firewallReport(std::string_view report, std::string&, std::string&) {
   print(std::string("[Firewall Check] ").append(report));
   answered("Firewall Check", "Do not send");

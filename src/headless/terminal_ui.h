@@ -38,6 +38,7 @@ class TerminalUi : public UserInterface {
   // Shares every listed file again.
   void runSyncDialog(SyncDialogModel& model) override;
   ExistingFileChoice fileAlreadyExists(std::string_view fileName) override;
+  std::optional<std::string> chooseFolder(std::string_view title) override;
   bool firewallReport(std::string_view report, std::string& email, std::string& comments) override;
   void openUrl(std::string_view url) override;
 

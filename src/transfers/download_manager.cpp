@@ -72,6 +72,7 @@ DownloadManager::~DownloadManager() {
   {
     std::scoped_lock lock(m_mutex);
     for (auto& record : m_records) record->stopRequest = 1;
+    for (auto& record : m_removed) record->stopRequest = 1;
     workers.swap(m_workers);
   }
   // The jthreads join here, before the records they use go away.
@@ -162,9 +163,29 @@ std::vector<DownloadInfo> DownloadManager::downloads() const {
   return out;
 }
 
-void DownloadManager::registerListener(DownloadListener listener) {
+int DownloadManager::registerListener(DownloadListener listener) {
   std::scoped_lock lock(m_mutex);
-  m_listeners.push_back(std::move(listener));
+  m_listeners.emplace_back(++m_nextListener, std::move(listener));
+  return m_nextListener;
+}
+
+void DownloadManager::unregisterListener(int handle) {
+  std::scoped_lock lock(m_mutex);
+  std::erase_if(m_listeners, [handle](const auto& entry) { return entry.first == handle; });
+}
+
+bool DownloadManager::remove(int32_t id) {
+  {
+    std::scoped_lock lock(m_mutex);
+    const auto it = std::find_if(m_records.begin(), m_records.end(), [id](const auto& r) { return r->id == id; });
+    if (it == m_records.end()) return false;
+    // Kept aside, not freed: its worker may still be reading or asking.
+    (*it)->stopRequest = 1;
+    m_removed.push_back(std::move(*it));
+    m_records.erase(it);
+  }
+  for (const auto& listener : listeners()) listener(id, download_event::kRemoved, "");
+  return true;
 }
 
 void DownloadManager::setLimit(int32_t limit) {
@@ -211,7 +232,9 @@ DownloadRecord* DownloadManager::recordFor(int32_t id) const {
 
 std::vector<DownloadListener> DownloadManager::listeners() const {
   std::scoped_lock lock(m_mutex);
-  return m_listeners;
+  std::vector<DownloadListener> out;
+  for (const auto& [handle, listener] : m_listeners) out.push_back(listener);
+  return out;
 }
 
 bool DownloadManager::launch(DownloadRecord& record) {
@@ -238,36 +261,50 @@ void DownloadManager::RunDownload(DownloadRecord& record) {
   const std::filesystem::path target(record.localPath());
   if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path(), ec);
 
-  if (std::filesystem::exists(target, ec)) {
+  // Asked again for every target that exists: a new destination may hold the
+  // file too, and a folder choice the person cancels leaves the question open.
+  // Nothing is overwritten unless the person says so.
+  if (std::filesystem::exists(record.localPath(), ec)) {
     std::scoped_lock prompt(m_promptMutex);
     m_prompts.showMainWindow();
-    FileExistsPrompt question;
-    question.fileName = record.fileName();
-    switch (m_prompts.fileExists(question)) {
-      case FileExistsChoice::Overwrite:
-        record.options |= download_option::kOverwrite;
-        break;
-      case FileExistsChoice::Resume: {
-        const auto size = std::filesystem::file_size(target, ec);
-        const int64_t present = ec ? 0 : static_cast<int64_t>(size);
-        record.options |= download_option::kResume;
-        record.setResumeAt(present);
-        // The bytes present are the file's; a count left from an earlier run
-        // of this record is already inside them.
-        record.setBytesPresent(present);
-        break;
-      }
-      case FileExistsChoice::ChangeDestination:
-        if (const auto folder = m_prompts.chooseFolder()) {
-          std::string dir = *folder;
-          if (!dir.empty() && dir.back() != '/') dir += '/';
-          record.setLocalPath(dir + record.fileName());
-          std::filesystem::create_directories(dir, ec);
+    bool decided = false;
+    while (!decided && std::filesystem::exists(record.localPath(), ec)) {
+      FileExistsPrompt question;
+      question.fileName = record.fileName();
+      switch (m_prompts.fileExists(question)) {
+        case FileExistsChoice::Overwrite:
+          record.options |= download_option::kOverwrite;
+          decided = true;
+          break;
+        case FileExistsChoice::Resume: {
+          const auto size = std::filesystem::file_size(record.localPath(), ec);
+          const int64_t present = ec ? 0 : static_cast<int64_t>(size);
+          record.options |= download_option::kResume;
+          record.setResumeAt(present);
+          // The bytes present are the file's; a count left from an earlier run
+          // of this record is already inside them.
+          record.setBytesPresent(present);
+          decided = true;
+          break;
         }
-        break;
-      case FileExistsChoice::CancelTransfer:
+        case FileExistsChoice::ChangeDestination:
+          if (const auto folder = m_prompts.chooseFolder()) {
+            std::string dir = *folder;
+            if (!dir.empty() && dir.back() != '/') dir += '/';
+            record.setLocalPath(dir + record.fileName());
+            std::filesystem::create_directories(dir, ec);
+          }
+          break;
+        case FileExistsChoice::CancelTransfer:
+          record.setState(DownloadState::Stopped);
+          return;
+      }
+      // Removed or stopped while the question was open: nothing is touched.
+      if (record.stopRequest != 0) {
+        record.stopRequest = 0;
         record.setState(DownloadState::Stopped);
         return;
+      }
     }
   }
 

@@ -5,8 +5,9 @@
 // worker thread per running download, the one-second tick that starts queued
 // downloads as slots free up, and the listeners that views register.
 //
-// Thread-safe. Listeners are called on the thread that queues (event 0) and on
-// the tick's thread (event 1); they must not call back into registerListener.
+// Thread-safe. Listeners are called on the thread that queues (event 0), on
+// the tick's thread (event 1) and on the thread that removes (event 2); they
+// must not call back into registerListener or unregisterListener.
 // The settings, prompts and timer service must outlive the manager; its
 // destructor asks every running download to stop and joins its thread.
 
@@ -35,6 +36,7 @@ class CatalogueCache;
 namespace download_event {
 inline constexpr int kAdded = 0;
 inline constexpr int kChanged = 1;
+inline constexpr int kRemoved = 2;  // taken off the list; the ID is not used again
 }  // namespace download_event
 
 using DownloadListener = std::function<void(int32_t id, int event, const std::string& text)>;
@@ -64,9 +66,15 @@ class DownloadManager {
   void stop(int32_t id);
   // Starts the download now, whatever the limit; false when unknown or already running.
   bool start(int32_t id);
+  // Takes the record off the list, asking a running download to stop first;
+  // the file stays on disk. False when unknown.
+  bool remove(int32_t id);
   std::optional<DownloadInfo> find(int32_t id) const;
   std::vector<DownloadInfo> downloads() const;
-  void registerListener(DownloadListener listener);
+  // Returns a handle for unregisterListener. A call already under way on
+  // another thread may still arrive after unregisterListener returns.
+  int registerListener(DownloadListener listener);
+  void unregisterListener(int handle);
   // Writes "maxsimdl" and uses the value from now on.
   void setLimit(int32_t limit);
   int32_t limit() const { return m_limit; }
@@ -105,7 +113,9 @@ class DownloadManager {
   mutable std::mutex m_mutex;
   int32_t m_nextId = 0;                                  // guarded by m_mutex
   std::vector<std::unique_ptr<DownloadRecord>> m_records;  // guarded by m_mutex
-  std::vector<DownloadListener> m_listeners;             // guarded by m_mutex
+  std::vector<std::unique_ptr<DownloadRecord>> m_removed;  // guarded by m_mutex; their workers may still run
+  int m_nextListener = 0;                                 // guarded by m_mutex
+  std::vector<std::pair<int, DownloadListener>> m_listeners;  // guarded by m_mutex
   std::map<int32_t, std::jthread> m_workers;             // guarded by m_mutex; declared last
 };
 

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <thread>
@@ -221,6 +222,46 @@ TEST_F(DownloadManagerTest, StopThenStartResumesWhereItStopped) {
   EXPECT_NE(server.lastRequest().find("Range: bytes=" + std::to_string(had) + "-2000000\r\n"), std::string::npos);
   EXPECT_TRUE(readFile(local("big.bin")) == body);
   EXPECT_EQ(manager.find(id)->received, 2000000);
+}
+
+TEST_F(DownloadManagerTest, RemoveStopsTheDownloadTakesTheRecordOffAndKeepsThePartialFile) {
+  const std::string body = content(2000000);
+  ScriptedHttpServer server([&](int fd, const std::string&) {
+    sendText(fd, "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n");
+    for (std::size_t at = 0; at < 500000 && sendText(fd, body.substr(at, 1000)) > 0; at += 1000) {
+      std::this_thread::sleep_for(10ms);
+    }
+  });
+  std::mutex eventsMutex;
+  std::vector<std::pair<int32_t, int>> events;
+  const int handle = manager.registerListener([&](int32_t id, int event, const std::string&) {
+    std::scoped_lock lock(eventsMutex);
+    if (event != download_event::kChanged) events.emplace_back(id, event);
+  });
+  const int32_t id = manager.QueueDownload(url(server.port()), local("part.bin"), 2000000);
+  ASSERT_TRUE(waitFor([&] { return manager.find(id)->received > 0; }));
+  EXPECT_TRUE(manager.remove(id));
+  EXPECT_FALSE(manager.find(id).has_value());
+  EXPECT_TRUE(manager.downloads().empty());
+  EXPECT_FALSE(manager.remove(id));
+  {
+    std::scoped_lock lock(eventsMutex);
+    EXPECT_EQ(events, (std::vector<std::pair<int32_t, int>>{{id, download_event::kAdded}, {id, download_event::kRemoved}}));
+  }
+  manager.unregisterListener(handle);
+  manager.QueueDownload(url(server.port()), local("other.bin"), 1);
+  {
+    std::scoped_lock lock(eventsMutex);
+    EXPECT_EQ(events.size(), 2u);  // no longer listening
+  }
+  // The partial file stays, and stops growing once the worker has seen the stop.
+  ASSERT_TRUE(waitFor([&] {
+    const auto before = std::filesystem::file_size(local("part.bin"));
+    std::this_thread::sleep_for(100ms);
+    return std::filesystem::file_size(local("part.bin")) == before;
+  }));
+  EXPECT_GT(std::filesystem::file_size(local("part.bin")), 0u);
+  EXPECT_LT(std::filesystem::file_size(local("part.bin")), 2000000u);
 }
 
 TEST_F(DownloadManagerTest, AStopThatComesAfterTheDownloadEndedDoesNotStopItsNextRun) {

@@ -15,6 +15,7 @@
 #include "ui/client_actions.h"
 #include "ui/client_settings_host.h"
 #include "ui/main_window.h"
+#include "ui/downloads_view.h"
 #include "ui/qt_user_interface.h"
 #include "ui/uploads_view.h"
 #include "ui/window_layout.h"
@@ -37,6 +38,7 @@ int main(int argc, char** argv) {
   // Before the window: its views read them until it goes.
   ui::WindowLayout layout(app.settings());
   ClientUploads uploads(app.state(), app.settings(), [&app](int32_t id) { return app.core().lookupSharedFile(id); });
+  ClientDownloads downloads(app.downloads());
   ui::MainWindow window(actions, QSystemTrayIcon::isSystemTrayAvailable());
   ui.attachWindow(&window);
   ui::ClientSettingsHost setupHost(app);
@@ -45,6 +47,10 @@ int main(int argc, char** argv) {
   outgoing->list()->rememberLayout(layout, "outgoing");
   window.setView(ui::kOutgoingItem, outgoing);
   ui::CatalogueViews catalogueViews(app, window);
+  auto* incoming = new ui::DownloadsView(downloads);
+  incoming->list()->rememberLayout(layout, "incoming");
+  incoming->setNotifier([&window](const DownloadNotice& notice) { ui::announceDownload(window, notice); });
+  window.setView(ui::kIncomingItem, incoming);
   // Where the person left the window and its panes last time.
   layout.restoreGeometry("main", window);
   auto* splitter = window.findChild<QSplitter*>();

@@ -3,9 +3,11 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QFileDialog>
 #include <QUrl>
 
 #include "ui/dialogs.h"
+#include "ui/file_exists_dialog.h"
 #include "ui/login_window.h"
 #include "ui/missing_files_window.h"
 #include "ui/session_windows.h"
@@ -14,7 +16,12 @@
 namespace vantrel::ui {
 
 QtUserInterface::QtUserInterface()
-    : m_openUrl([](const std::string& url) { QDesktopServices::openUrl(QUrl(qs(url))); }) {}
+    : m_openUrl([](const std::string& url) { QDesktopServices::openUrl(QUrl(qs(url))); }),
+      m_chooseFolder([](QWidget* parent, const QString& title) -> std::optional<std::string> {
+        const QString folder = QFileDialog::getExistingDirectory(parent, title);
+        if (folder.isEmpty()) return std::nullopt;
+        return folder.toStdString();
+      }) {}
 
 QtUserInterface::~QtUserInterface() = default;
 
@@ -143,6 +150,26 @@ void QtUserInterface::runMissingFilesDialog(MissingFilesModel& model) {
         return true;
       },
       true);
+}
+
+ExistingFileChoice QtUserInterface::fileAlreadyExists(std::string_view fileName) {
+  return m_dispatcher.call<ExistingFileChoice>(
+      [&] {
+        FileExistsDialog dialog(qs(std::string(fileName)), parent());
+        dialog.exec();
+        return closing() ? ExistingFileChoice::CancelTransfer : dialog.choice();
+      },
+      ExistingFileChoice::CancelTransfer);
+}
+
+std::optional<std::string> QtUserInterface::chooseFolder(std::string_view title) {
+  using Chosen = std::optional<std::string>;
+  return m_dispatcher.call<Chosen>(
+      [&]() -> Chosen {
+        Chosen folder = m_chooseFolder(parent(), qs(std::string(title)));
+        return closing() ? std::nullopt : folder;
+      },
+      std::nullopt);
 }
 
 void QtUserInterface::setTrayState(int icon, std::string_view tooltip, int flashIcon) {

@@ -55,6 +55,12 @@ class QtUserInterface : public UserInterface {
   void setSetupHost(SetupHost* host) { m_setupHost = host; }
   void runSyncDialog(SyncDialogModel& model) override;
   void runMissingFilesDialog(MissingFilesModel& model) override;
+  ExistingFileChoice fileAlreadyExists(std::string_view fileName) override;
+  std::optional<std::string> chooseFolder(std::string_view title) override;
+  // How chooseFolder asks (the folder dialog unless a test says otherwise). UI thread.
+  void setFolderChooser(std::function<std::optional<std::string>(QWidget*, const QString&)> chooser) {
+    m_chooseFolder = std::move(chooser);
+  }
   void setTrayState(int icon, std::string_view tooltip, int flashIcon) override;
   void setStatusText(std::string_view connection, std::string_view transfers) override;
   bool canOpenShareWindow() override { return true; }
@@ -75,6 +81,7 @@ class QtUserInterface : public UserInterface {
   QPointer<LoginWindow> m_login;
   QPointer<MissingFilesWindow> m_missing;
   std::function<void(const std::string&)> m_openUrl;
+  std::function<std::optional<std::string>(QWidget*, const QString&)> m_chooseFolder;
   // What the client set before the window came (UI thread).
   struct TrayState {
     int icon = 0;

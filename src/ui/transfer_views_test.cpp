@@ -14,7 +14,13 @@
 #include "platform/registry_hive.h"
 #include "ui/ui_test_fakes.h"
 #include "ui/ui_test_support.h"
+#include "ui/downloads_view.h"
+#include "ui/file_exists_dialog.h"
+#include "ui/qt_user_interface.h"
 #include "ui/uploads_view.h"
+
+#include <future>
+#include <thread>
 
 namespace vantrel::ui {
 namespace {
@@ -65,6 +71,85 @@ class FakeUploads : public UploadsSource {
   uint32_t rate = 12345;
   CallLog log;
 };
+
+class FakeDownloads : public DownloadsSource {
+ public:
+  std::vector<DownloadInfo> downloads() const override {
+    std::scoped_lock lock(mutex);
+    std::vector<DownloadInfo> out;
+    for (const auto& [id, d] : records) out.push_back(d);
+    return out;
+  }
+  std::optional<DownloadInfo> find(int32_t id) const override {
+    std::scoped_lock lock(mutex);
+    const auto it = records.find(id);
+    if (it == records.end()) return std::nullopt;
+    return it->second;
+  }
+  bool start(int32_t id) override {
+    log.add("start " + std::to_string(id));
+    return true;
+  }
+  void stop(int32_t id) override { log.add("stop " + std::to_string(id)); }
+  bool remove(int32_t id) override {
+    log.add("remove " + std::to_string(id));
+    {
+      std::scoped_lock lock(mutex);
+      records.erase(id);
+    }
+    fire(id, download_event::kRemoved);
+    return true;
+  }
+  int32_t runningCount() const override { return running; }
+  int32_t limit() const override { return 2; }
+  int32_t totalRate() const override { return 0; }
+  int listen(DownloadListener l) override {
+    std::scoped_lock lock(mutex);
+    listener = std::move(l);
+    return 1;
+  }
+  void unlisten(int) override {
+    std::scoped_lock lock(mutex);
+    listener = nullptr;
+  }
+
+  // Sets a record and tells the view from another thread, as the manager does.
+  void put(DownloadInfo info, int event = download_event::kChanged) {
+    {
+      std::scoped_lock lock(mutex);
+      records[info.id] = info;
+    }
+    fire(info.id, event);
+  }
+  void fire(int32_t id, int event) {
+    DownloadListener l;
+    {
+      std::scoped_lock lock(mutex);
+      l = listener;
+    }
+    if (l) std::thread([&] { l(id, event, ""); }).join();
+  }
+
+  mutable std::mutex mutex;
+  std::map<int32_t, DownloadInfo> records;  // guarded by mutex
+  DownloadListener listener;                // guarded by mutex
+  std::atomic<int32_t> running{2};
+  CallLog log;
+};
+
+DownloadInfo download(int32_t id, const std::string& name, DownloadState state, int64_t present = 0,
+                      int64_t size = 3'000'000, int32_t rate = 0) {
+  DownloadInfo d;
+  d.id = id;
+  d.fileName = name;
+  d.localPath = "/tmp/" + name;
+  d.state = state;
+  d.bytesPresent = present;
+  d.fileSize = size;
+  d.rate = rate;
+  d.resultCode = state == DownloadState::Error ? 16 : 0;
+  return d;
+}
 
 // A row's texts joined by "|".
 std::string rowTexts(QTreeWidgetItem* item) {
@@ -177,6 +262,92 @@ TEST_F(TransferViewsTest, ListsSortByNumbersAndRememberWidthsAndOrder) {
   EXPECT_EQ(again.list()->header()->sectionSize(0), 222);
   EXPECT_EQ(again.list()->sortColumn(), 3);
   EXPECT_EQ(again.list()->header()->sortIndicatorOrder(), Qt::DescendingOrder);
+}
+
+TEST_F(TransferViewsTest, IncomingFollowsTheManagersEventsAndItsCommandsCallIt) {
+  FakeDownloads source;
+  source.put(download(1, "Rock & Roll #1+.mp3", DownloadState::Downloading, 1'500'000, 3'000'000, 52000));
+  DownloadsView view(source);
+  std::vector<DownloadNotice> notices;
+  view.setNotifier([&](const DownloadNotice& n) { notices.push_back(n); });
+  view.resize(640, 360);
+  TransferList* list = view.list();
+  ASSERT_EQ(list->columnCount(), 4);
+  ASSERT_EQ(list->topLevelItemCount(), 1);
+  EXPECT_EQ(rowTexts(list->item(1)), "Rock & Roll #1+.mp3|1500 k / 3000 k|52 k/s|Downloading");
+  EXPECT_FALSE(view.toggleButton()->isEnabled());  // nothing selected
+
+  // Added and changed on the manager's threads.
+  source.put(download(2, "Café #2.ogg", DownloadState::Queued), download_event::kAdded);
+  ASSERT_TRUE(waitUntil([&] { return list->topLevelItemCount() == 2; }));
+  EXPECT_EQ(rowTexts(list->item(2)), "Café #2.ogg|0 k / 3000 k|0 k/s|queued: 2 of 2 downloads running");
+
+  list->item(1)->setSelected(true);
+  EXPECT_EQ(view.toggleButton()->text(), "Stop transfer");
+  EXPECT_EQ(view.contextMenu()->title(), "Downloads");
+  EXPECT_EQ(view.contextMenu()->actions()[0]->text(), "Stop transfer");
+  EXPECT_EQ(view.contextMenu()->actions()[1]->text(), "Remove");
+  view.toggleButton()->click();
+  EXPECT_EQ(source.log.calls(), Calls{"stop 1"});
+
+  QTreeWidgetItem* const row = list->item(1);
+  source.put(download(1, "Rock & Roll #1+.mp3", DownloadState::Stopped, 1'600'000));
+  ASSERT_TRUE(waitUntil([&] { return row->text(3) == "Stopped"; }));
+  EXPECT_EQ(list->item(1), row);
+  EXPECT_TRUE(row->isSelected());
+  EXPECT_EQ(view.toggleButton()->text(), "Start transfer");
+  view.contextMenu()->actions()[0]->trigger();
+  EXPECT_EQ(source.log.calls().back(), "start 1");
+  EXPECT_TRUE(notices.empty());  // a stop is the person's own doing
+
+  source.put(download(1, "Rock & Roll #1+.mp3", DownloadState::Completed, 3'000'000, 3'000'000));
+  ASSERT_TRUE(waitUntil([&] { return row->text(3) == "Completed"; }));
+  EXPECT_EQ(view.contextMenu()->actions()[0]->text(), "Start Transfer");
+  source.put(download(2, "Café #2.ogg", DownloadState::Error));
+  ASSERT_TRUE(waitUntil([&] { return list->item(2)->text(3) == "Error 16"; }));
+  ASSERT_EQ(notices.size(), 2u);
+  EXPECT_EQ(notices[0].title, "Download complete");
+  EXPECT_EQ(notices[0].text, "Rock & Roll #1+.mp3");
+  EXPECT_EQ(notices[1].title, "Download failed");
+  EXPECT_EQ(notices[1].text, "Café #2.ogg: Error 16");
+  EXPECT_TRUE(notices[1].failed);
+  view.show();
+  screenshot(&view, "incoming-view");
+
+  // "Remove" takes the selected rows off.
+  list->item(2)->setSelected(true);
+  view.contextMenu()->actions()[1]->trigger();
+  EXPECT_EQ(source.log.calls().back(), "remove 2");
+  ASSERT_TRUE(waitUntil([&] { return list->topLevelItemCount() == 0; }));
+}
+
+TEST_F(TransferViewsTest, FileAlreadyExistsAnswersEachButtonAndChoosesAFolderThroughThePort) {
+  QtUserInterface ui;
+  const struct {
+    const char* button;
+    ExistingFileChoice want;
+  } cases[] = {{"Overwrite", ExistingFileChoice::Overwrite},
+               {"Resume", ExistingFileChoice::Resume},
+               {"Change destination", ExistingFileChoice::ChangeDestination},
+               {"Cancel Transfer", ExistingFileChoice::CancelTransfer}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.button);
+    auto click = clickWhenShown("File Already Exists", c.button, c.want == ExistingFileChoice::Resume ? "file-already-exists" : "");
+    auto answer = std::async(std::launch::async, [&] { return ui.fileAlreadyExists("Zoë & Co #1+.mp3"); });
+    ASSERT_TRUE(waitUntil([&] { return answer.wait_for(0ms) == std::future_status::ready; }));
+    EXPECT_EQ(answer.get(), c.want);
+  }
+  // The folder chooser runs on the UI thread and its answer goes back.
+  QStringList titles;
+  ui.setFolderChooser([&](QWidget*, const QString& title) -> std::optional<std::string> {
+    titles << title;
+    return titles.size() == 1 ? std::optional<std::string>("/tmp/new place") : std::nullopt;
+  });
+  auto first = std::async(std::launch::async, [&] { return ui.chooseFolder("Change destination"); });
+  ASSERT_TRUE(waitUntil([&] { return first.wait_for(0ms) == std::future_status::ready; }));
+  EXPECT_EQ(first.get(), std::optional<std::string>("/tmp/new place"));
+  EXPECT_EQ(ui.chooseFolder("Change destination"), std::nullopt);
+  EXPECT_EQ(titles, (QStringList{"Change destination", "Change destination"}));
 }
 
 }  // namespace

@@ -70,4 +70,11 @@ void TrayIcon::activate(QSystemTrayIcon::ActivationReason reason) {
   }
 }
 
+bool TrayIcon::showMessage(const QString& title, const QString& text, bool warning) {
+  if (!m_tray) return false;
+  m_lastMessage = title + ": " + text;
+  m_tray->showMessage(title, text, warning ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information, 8000);
+  return true;
+}
+
 }  // namespace vantrel::ui

@@ -34,6 +34,9 @@ class TrayIcon : public QObject {
   // the tooltip) and the second frame to flash with (0: no flashing).
   void setState(int icon, const QString& tooltip, int flashIcon);
   void hide();
+  // A message balloon over the icon; false (nothing shown) without a tray.
+  bool showMessage(const QString& title, const QString& text, bool warning);
+  QString lastMessage() const { return m_lastMessage; }
 
   bool available() const { return m_tray != nullptr; }
   int icon() const { return m_icon; }
@@ -59,6 +62,7 @@ class TrayIcon : public QObject {
   int m_flash = 0;
   int m_shown = 0;
   QString m_tooltip = kTooltip;
+  QString m_lastMessage;  // "title: text" of the last balloon
 };
 
 }  // namespace vantrel::ui

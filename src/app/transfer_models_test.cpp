@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "app/downloads_model.h"
+#include "app/rate_history.h"
 #include "app/uploads_model.h"
 #include "protocol/testing/protocol_fixture.h"
 
@@ -154,6 +155,17 @@ TEST(DownloadRowTest, TextsTogglesAndNotices) {
   EXPECT_TRUE(refused->failed);
   info.state = DownloadState::Stopped;
   EXPECT_FALSE(noticeFor(DownloadState::Downloading, info));
+}
+
+TEST(RateHistoryTest, KeepsTheLastTenMinutesOfSamples) {
+  RateHistory history;
+  EXPECT_EQ(history.peak(), 0);
+  for (int i = 0; i < 700; ++i) history.add(i, i == 650 ? 99'000 : -5);
+  ASSERT_EQ(history.samples().size(), RateHistory::kSamples);
+  EXPECT_EQ(history.samples().front().up, 100);  // the first 100 seconds are gone
+  EXPECT_EQ(history.samples().back().up, 699);
+  EXPECT_EQ(history.samples().back().down, 0);  // no negative rates
+  EXPECT_EQ(history.peak(), 99'000);
 }
 
 }  // namespace

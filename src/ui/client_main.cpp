@@ -9,15 +9,17 @@
 #include <QSystemTrayIcon>
 
 #include "app/client_app.h"
+#include "app/personal_share.h"
+#include "core/error_table.h"
 #include "platform/app_paths.h"
 #include "platform/stop_signals.h"
 #include "ui/catalogue_views.h"
 #include "ui/client_actions.h"
 #include "ui/client_settings_host.h"
 #include "ui/main_window.h"
-#include "ui/downloads_view.h"
+#include "ui/drop_share.h"
 #include "ui/qt_user_interface.h"
-#include "ui/uploads_view.h"
+#include "ui/transfer_views.h"
 #include "ui/window_layout.h"
 
 using namespace vantrel;
@@ -37,20 +39,22 @@ int main(int argc, char** argv) {
   ui::ClientActions actions(app, ui);
   // Before the window: its views read them until it goes.
   ui::WindowLayout layout(app.settings());
-  ClientUploads uploads(app.state(), app.settings(), [&app](int32_t id) { return app.core().lookupSharedFile(id); });
-  ClientDownloads downloads(app.downloads());
+  ui::TransferViews transfers(app, layout);
+  // Files and folders dropped on the window are offered for the personal group.
+  ui::DropShare drops({[&app] { return app.state().Connected() && app.core().sharedFiles() != nullptr; },
+                       [&app] { return personalGroupName(app.state().UserName()); },
+                       [&app](const std::vector<std::string>& paths) {
+                         SharedFileList* list = app.core().sharedFiles();
+                         return list == nullptr ? err::kNotLoggedIn : SharePersonal(app.protocol(), *list, paths);
+                       },
+                       [](int code) { return errorTitle(code); }});
   ui::MainWindow window(actions, QSystemTrayIcon::isSystemTrayAvailable());
   ui.attachWindow(&window);
   ui::ClientSettingsHost setupHost(app);
   ui.setSetupHost(&setupHost);
-  auto* outgoing = new ui::UploadsView(uploads);
-  outgoing->list()->rememberLayout(layout, "outgoing");
-  window.setView(ui::kOutgoingItem, outgoing);
+  transfers.attach(window);
+  drops.attach(window);
   ui::CatalogueViews catalogueViews(app, window);
-  auto* incoming = new ui::DownloadsView(downloads);
-  incoming->list()->rememberLayout(layout, "incoming");
-  incoming->setNotifier([&window](const DownloadNotice& notice) { ui::announceDownload(window, notice); });
-  window.setView(ui::kIncomingItem, incoming);
   // Where the person left the window and its panes last time.
   layout.restoreGeometry("main", window);
   auto* splitter = window.findChild<QSplitter*>();
@@ -64,7 +68,9 @@ int main(int argc, char** argv) {
     if (splitter != nullptr) layout.saveSplitter("main splitter", *splitter);
   }
   // Every window is gone and no question waits for one: shut down here.
+  transfers.detach();
   ui.beginClosing();
+  drops.finish();
   app.ForcedExit();
   // Started other than by the launcher (no "/start"): a failure status.
   return run ? ClientApp::kExitOk : app.exitStatus();

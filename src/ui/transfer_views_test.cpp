@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <QMenu>
+#include <QMessageBox>
+
+#include <fstream>
 
 #include <map>
 #include <mutex>
@@ -15,6 +18,8 @@
 #include "ui/ui_test_fakes.h"
 #include "ui/ui_test_support.h"
 #include "ui/downloads_view.h"
+#include "ui/drop_share.h"
+#include "ui/rate_graph.h"
 #include "ui/file_exists_dialog.h"
 #include "ui/qt_user_interface.h"
 #include "ui/uploads_view.h"
@@ -348,6 +353,78 @@ TEST_F(TransferViewsTest, FileAlreadyExistsAnswersEachButtonAndChoosesAFolderThr
   EXPECT_EQ(first.get(), std::optional<std::string>("/tmp/new place"));
   EXPECT_EQ(ui.chooseFolder("Change destination"), std::nullopt);
   EXPECT_EQ(titles, (QStringList{"Change destination", "Change destination"}));
+}
+
+TEST_F(TransferViewsTest, RateGraphDrawsTheLastTenMinutesAboveTheLists) {
+  RateHistory history;
+  for (int i = 0; i < 300; ++i) history.add(20000 + (i % 60) * 500, i > 150 ? 45000 : 5000);
+  FakeUploads source;
+  UploadsView view(source);
+  auto* graph = new RateGraph(history);
+  view.addAboveList(graph);
+  view.resize(760, 420);
+  view.show();
+  EXPECT_EQ(graph->legend(), "Upload 49.5 k/s   Download 45.0 k/s   (last 10 minutes)");
+  EXPECT_LT(graph->geometry().bottom(), view.list()->geometry().top());
+  screenshot(&view, "outgoing-rate-graph");
+}
+
+TEST_F(TransferViewsTest, DroppedFilesAreOfferedForSharingIntoThePersonalGroup) {
+  const std::string file = dir.file("Zoë & Co #1+.txt");
+  std::ofstream(file) << "x";
+  std::vector<std::vector<std::string>> shared;
+  bool loggedIn = false;
+  DropShare drops({[&] { return loggedIn; }, [] { return std::string("alice-files"); },
+                   [&](const std::vector<std::string>& paths) {
+                     shared.push_back(paths);
+                     return shared.size() == 1 ? 0 : 531;
+                   },
+                   [](int) { return std::string("Could not share"); }});
+  QWidget window;
+  window.resize(300, 200);
+  drops.attach(window);
+  EXPECT_TRUE(window.acceptDrops());
+  // What a drop of the file and a web link hands over: the local file only.
+  auto dropFile = [&] {
+    drops.offer(&window, {file});
+    return true;
+  };
+  auto boxText = [](const QString& title) {
+    QWidget* box = shownWindow(title);
+    return box == nullptr ? QString() : static_cast<QMessageBox*>(box)->text();
+  };
+
+  // Not logged in: said so, nothing shared.
+  EXPECT_TRUE(dropFile());
+  ASSERT_TRUE(boxText("Share Files").startsWith("Log in to Vantrel first"));
+  shownWindow("Share Files")->close();
+
+  loggedIn = true;
+  QString asked;
+  auto yes = std::make_unique<WhenShown>("Share Files", [&](QWidget* box) {
+    asked = static_cast<QMessageBox*>(box)->text();
+    screenshot(box, "drop-share-question");
+    button(box, "&Yes")->click();
+  });
+  EXPECT_TRUE(dropFile());
+  EXPECT_EQ(asked, "Share 'Zoë & Co #1+.txt' into your personal group 'alice-files'?");
+  ASSERT_TRUE(waitUntil([&] { return !drops.running() && boxText("Share Files").startsWith("Your files"); }));
+  EXPECT_EQ(boxText("Share Files"), "Your files are now shared in the group 'alice-files'.");
+  EXPECT_EQ(shared, std::vector<std::vector<std::string>>{{file}});
+  ASSERT_NE(shownWindow("Share Files"), nullptr);
+  shownWindow("Share Files")->close();
+
+  // A failure shows its code; "No" shares nothing.
+  yes = clickWhenShown("Share Files", "&Yes");
+  dropFile();
+  ASSERT_TRUE(waitUntil([&] { return !drops.running() && boxText("Share Files").startsWith("Error"); }));
+  EXPECT_EQ(boxText("Share Files"), "Error 531 Could not share");
+  ASSERT_NE(shownWindow("Share Files"), nullptr);
+  shownWindow("Share Files")->close();
+  auto no = clickWhenShown("Share Files", "&No");
+  dropFile();
+  EXPECT_TRUE(no->done());
+  EXPECT_EQ(shared.size(), 2u);
 }
 
 }  // namespace

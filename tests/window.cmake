@@ -4,6 +4,7 @@
 if(TARGET vantrel_ui AND TARGET vantrel-server AND TARGET filedata AND NOT VANTREL_FUZZ)
   add_executable(window_e2e_tests ${CMAKE_CURRENT_SOURCE_DIR}/e2e/window_e2e_test.cpp
                  ${CMAKE_CURRENT_SOURCE_DIR}/e2e/firewall_e2e_test.cpp
+                 ${CMAKE_CURRENT_SOURCE_DIR}/e2e/transfers_e2e_test.cpp
                  ${CMAKE_CURRENT_SOURCE_DIR}/e2e/catalogue_e2e_test.cpp
                  ${PROJECT_SOURCE_DIR}/src/ui/ui_test_main.cpp ${PROJECT_SOURCE_DIR}/src/ui/icons.qrc)
   set_target_properties(window_e2e_tests PROPERTIES AUTORCC ON)

@@ -1,0 +1,205 @@
+// SPDX-License-Identifier: MIT
+// Two clients in this process, each with its window on the offscreen platform,
+// and the real reference server on loopback ports the system picks. Alice logs
+// in and shares a file; Bob downloads it from her file server through his
+// "Incoming" view: stops it, resumes it through "File Already Exists", and
+// completes it byte for byte, while Alice's "Outgoing" view shows the upload
+// session and stops one run of it.
+
+#include <gtest/gtest.h>
+
+#include <QMenu>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "app/client_app.h"
+#include "app/downloads_model.h"
+#include "app/personal_share.h"
+#include "app/uploads_model.h"
+#include "core/testing/scratch_dir.h"
+#include "platform/registry_hive.h"
+#include "platform/testing/env_override.h"
+#include "settings/settings_store.h"
+#include "tests/e2e/e2e_support.h"
+#include "transfers/download_manager.h"
+#include "ui/client_actions.h"
+#include "ui/downloads_view.h"
+#include "ui/login_window.h"
+#include "ui/main_window.h"
+#include "ui/qt_user_interface.h"
+#include "ui/ui_test_support.h"
+#include "ui/uploads_view.h"
+
+namespace vantrel {
+namespace {
+
+using namespace std::chrono_literals;
+using namespace vantrel::ui::testing;
+namespace fs = std::filesystem;
+
+std::string randomBytes(std::size_t n) {
+  std::mt19937 random(42);
+  std::string bytes(n, '\0');
+  for (auto& c : bytes) c = static_cast<char>(random());
+  return bytes;
+}
+
+class TransfersE2eTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(server.start((dir.path() / "server.db").string(), {"--add-user", "alice:secret"}));
+    env.set("VANTREL_CONFIG_DIR", (dir.path() / "config").string());
+    env.set("XDG_RUNTIME_DIR", dir.path().string());
+    env.set("XDG_CONFIG_HOME", (dir.path() / "xdg").string());
+    RegistryHive hive((dir.path() / "config").string());
+    for (const char* root : {"Vantrel", "Bob"}) {
+      SettingsStore settings(hive, root);
+      settings.EnsureDefaults();
+      settings.SetSettingText("serveraddress", "127.0.0.1");
+      settings.SetSettingNumber("serverport", server.httpPort);
+      settings.SetSettingNumber("autofind", 0);
+      settings.SetSettingNumber("port", 0);
+      settings.SetSettingNumber("udpport", 0);
+      // Uploads that last a few seconds, so that they can be watched and stopped.
+      settings.SetSettingNumber("maxusrband", 400000);
+      settings.SetSettingNumber("maxband", 400000);
+    }
+    for (const char* home : {"alice-home", "bob-home", "program"}) fs::create_directories(dir.path() / home);
+    fs::copy_file(VANTREL_FILEDATA, dir.path() / "alice-home" / "filedata.dat");
+  }
+  AppOptions options(const std::string& root, const std::string& home) const {
+    AppOptions o;
+    o.rootName = root;
+    o.home = (dir.path() / home).string();
+    o.programDir = (dir.path() / "program").string() + "/";
+    o.singleInstance = false;
+    return o;
+  }
+
+  core_testing::ScratchDir dir;
+  e2e::ServerProcess server;
+  vantrel::testing::EnvOverride env;
+};
+
+std::string rowText(ui::TransferList* list, int32_t key, int column) {
+  QTreeWidgetItem* item = list->item(key);
+  return item == nullptr ? std::string() : item->text(column).toStdString();
+}
+
+TEST_F(TransfersE2eTest, BobDownloadsFromAliceStopsResumesAndCompletesWhileAliceWatchesAndStops) {
+  // Alice: logged in, sharing, her "Outgoing" view in her window.
+  ui::QtUserInterface aliceUi;
+  ClientApp alice(aliceUi, options("Vantrel", "alice-home"));
+  ui::ClientActions aliceActions(alice, aliceUi);
+  ClientUploads uploads(alice.state(), alice.settings(), [&](int32_t id) { return alice.core().lookupSharedFile(id); });
+  ui::MainWindow aliceWindow(aliceActions, false);
+  aliceUi.attachWindow(&aliceWindow);
+  auto* outgoing = new ui::UploadsView(uploads);
+  aliceWindow.setView(ui::kOutgoingItem, outgoing);
+  auto trayProblem = clickWhenShown("Error", "OK");
+  ASSERT_TRUE(alice.InitialiseWithoutLauncher());
+  WhenShown login(LoginDialogModel::kTitle, [](QWidget* shown) {
+    auto* window = static_cast<ui::LoginWindow*>(shown);
+    window->userField()->setText("alice");
+    window->passwordField()->setText("secret");
+    window->loginButton()->click();
+  });
+  ASSERT_TRUE(alice.LoginPhase());
+  ASSERT_TRUE(alice.state().Connected()) << alice.lastLoginCode();
+
+  const std::string name = "Zoë & Co #1+ live.bin";
+  const fs::path shared = dir.path() / "shared files";
+  fs::create_directories(shared);
+  const std::string content = randomBytes(3'000'000);
+  std::ofstream(shared / name, std::ios::binary) << content;
+  ASSERT_EQ(SharePersonal(alice.protocol(), *alice.core().sharedFiles(), {(shared / name).string()}), 0);
+  int32_t fileId = 0;
+  for (const CVantreldFile& file : alice.core().sharedFiles()->snapshot()) fileId = file.fileId;
+  const std::string group = alice.settings().GetUserText("alice", "personalgroup");
+  ASSERT_NE(fileId, 0);
+  const std::string url = "http://127.0.0.1:" + std::to_string(alice.core().fileServerPort()) +
+                          "/getfile/?fileid=" + std::to_string(fileId) + "&username=bob&token=127.0.0.1$" + group;
+
+  // Bob: a client of his own with his "Incoming" view.
+  ui::QtUserInterface bobUi;
+  ClientApp bob(bobUi, options("Bob", "bob-home"));
+  ui::ClientActions bobActions(bob, bobUi);
+  ClientDownloads downloads(bob.downloads());
+  ui::MainWindow bobWindow(bobActions, false);
+  bobUi.attachWindow(&bobWindow);
+  auto* incoming = new ui::DownloadsView(downloads);
+  bobWindow.setView(ui::kIncomingItem, incoming);
+  std::vector<std::string> notices;
+  incoming->setNotifier([&](const DownloadNotice& n) { notices.push_back(n.title + ": " + n.text); });
+  const std::string target = (dir.path() / "bob-home" / "Downloads" / name).string();
+  const int32_t id = bob.downloads().QueueDownload(url, target, static_cast<int64_t>(content.size()));
+  ui::TransferList* bobList = incoming->list();
+  ASSERT_TRUE(waitUntil([&] { return bobList->item(id) != nullptr; }));
+  EXPECT_EQ(rowText(bobList, id, 0), name);
+  ASSERT_TRUE(waitUntil([&] { return rowText(bobList, id, 3) == "Downloading" && bob.downloads().find(id)->bytesPresent > 0; }, 10s));
+
+  // Alice sees the upload session.
+  ui::TransferList* aliceList = outgoing->list();
+  auto session = [&] { return aliceList->topLevelItemCount() == 0 ? nullptr : aliceList->topLevelItem(0); };
+  ASSERT_TRUE(waitUntil([&] { return session() != nullptr && session()->text(4) == "Sending"; }, 5s));
+  EXPECT_EQ(session()->text(0).toStdString(), "Get File - " + name);
+  EXPECT_EQ(session()->text(1).toStdString(), "bob (127.0.0.1)");
+
+  // Bob stops it with the button over the selected row.
+  bobList->item(id)->setSelected(true);
+  EXPECT_EQ(incoming->toggleButton()->text(), "Stop transfer");
+  incoming->toggleButton()->click();
+  ASSERT_TRUE(waitUntil([&] { return rowText(bobList, id, 3) == "Stopped"; }, 10s));
+  const int64_t stoppedAt = bob.downloads().find(id)->bytesPresent;
+  EXPECT_LT(stoppedAt, static_cast<int64_t>(content.size()));
+  ASSERT_TRUE(waitUntil([&] { return aliceList->topLevelItemCount() == 0; }, 5s));  // the session ended
+
+  // Started again: the file is there, so "File Already Exists" asks; Resume.
+  auto resume = clickWhenShown("File Already Exists", "Resume");
+  EXPECT_EQ(incoming->toggleButton()->text(), "Start transfer");
+  incoming->toggleButton()->click();
+  ASSERT_TRUE(waitUntil([&] { return resume->done(); }, 5s));
+  ASSERT_TRUE(waitUntil([&] { return session() != nullptr && session()->text(4) == "Sending"; }, 5s));
+  aliceWindow.bar()->items()->setCurrentRow(ui::kOutgoingItem);
+  aliceWindow.show();
+  screenshot(&aliceWindow, "transfers-outgoing");
+  bobWindow.bar()->items()->setCurrentRow(ui::kIncomingItem);
+  bobWindow.show();
+  screenshot(&bobWindow, "transfers-incoming");
+
+  // Alice stops that run from her "Uploads" menu; Bob's download ends short.
+  session()->setSelected(true);
+  outgoing->contextMenu()->actions()[0]->trigger();
+  ASSERT_TRUE(waitUntil([&] { return bob.downloads().find(id)->state == DownloadState::Error; }, 10s));
+  ASSERT_TRUE(waitUntil([&] { return notices.size() == 1; }));
+  EXPECT_EQ(notices[0].rfind("Download failed: " + name, 0), 0u) << notices[0];
+
+  // Bob starts once more from the "Downloads" menu; resumed, it completes.
+  auto again = clickWhenShown("File Already Exists", "Resume");
+  QMenu* menu = incoming->contextMenu();
+  EXPECT_EQ(menu->actions()[0]->text(), "Start transfer");
+  menu->actions()[0]->trigger();
+  ASSERT_TRUE(waitUntil([&] { return rowText(bobList, id, 3) == "Completed"; }, 20s));
+  EXPECT_TRUE(again->done());
+  EXPECT_TRUE(core_testing::readWholeFile(target) == content);
+  const std::string k = std::to_string(content.size() / 1000);
+  EXPECT_EQ(rowText(bobList, id, 1), k + " k / " + k + " k");
+  ASSERT_TRUE(waitUntil([&] { return notices.size() == 2; }));
+  EXPECT_EQ(notices[1], "Download complete: " + name);
+
+  // "Remove" takes the record off; the file stays.
+  menu = incoming->contextMenu();
+  menu->actions()[1]->trigger();
+  ASSERT_TRUE(waitUntil([&] { return bobList->topLevelItemCount() == 0; }));
+  EXPECT_TRUE(fs::exists(target));
+
+  aliceUi.beginClosing();
+  bobUi.beginClosing();
+  alice.ForcedExit();
+  bob.ForcedExit();
+}
+
+}  // namespace
+}  // namespace vantrel

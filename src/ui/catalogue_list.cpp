@@ -4,24 +4,14 @@
 #include <QHeaderView>
 
 #include "transfers/group_entry.h"
+#include "ui/sortable_item.h"
 
 namespace vantrel::ui {
 namespace {
 
 constexpr int kIndexRole = Qt::UserRole;
-constexpr int kSortRole = Qt::UserRole + 1;
 
-class EntryRow : public QTreeWidgetItem {
- public:
-  using QTreeWidgetItem::QTreeWidgetItem;
-  bool operator<(const QTreeWidgetItem& other) const override {
-    const int column = treeWidget() != nullptr ? treeWidget()->sortColumn() : 0;
-    const QVariant a = data(column, kSortRole);
-    const QVariant b = other.data(column, kSortRole);
-    if (a.isValid() && b.isValid()) return a.toLongLong() < b.toLongLong();
-    return text(column).localeAwareCompare(other.text(column)) < 0;
-  }
-};
+using EntryRow = SortableItem;
 
 QString qs(const std::string& text) { return QString::fromStdString(text); }
 

@@ -5,24 +5,14 @@
 
 #include <set>
 
+#include "ui/sortable_item.h"
+
 namespace vantrel::ui {
 namespace {
 
 constexpr int kKeyRole = Qt::UserRole;
-constexpr int kSortRole = Qt::UserRole + 1;
 
-// Compares by the cell's sort key where it has one.
-class TransferItem : public QTreeWidgetItem {
- public:
-  using QTreeWidgetItem::QTreeWidgetItem;
-  bool operator<(const QTreeWidgetItem& other) const override {
-    const int column = treeWidget() != nullptr ? treeWidget()->sortColumn() : 0;
-    const QVariant a = data(column, kSortRole);
-    const QVariant b = other.data(column, kSortRole);
-    if (a.isValid() && b.isValid()) return a.toLongLong() < b.toLongLong();
-    return text(column).localeAwareCompare(other.text(column)) < 0;
-  }
-};
+using TransferItem = SortableItem;
 
 }  // namespace
 

@@ -292,7 +292,7 @@ void CatalogueView::openPath(const EntryList& path, bool record) {
       }
       const EntryList children = childrenOf(path);
       m_list->showEntries(children);
-      m_status->setText(QString("%1 entries").arg(children.size()));
+      m_status->setText(QString(children.size() == 1 ? "%1 entry" : "%1 entries").arg(children.size()));
       if (path.empty() && m_rebuildRoots) {
         // The top of the catalogue: the tree's first level, once and on "Refresh".
         m_rebuildRoots = false;

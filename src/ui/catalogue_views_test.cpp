@@ -91,6 +91,7 @@ TEST_F(CatalogueViewsTest, BrowseLoadsTheTreeAsItIsExpandedAndListsWithTheColumn
   EXPECT_EQ(view.list()->topLevelItem(1)->text(1), "29.3 KB");
   EXPECT_EQ(view.list()->topLevelItem(1)->text(2), "Online");
   EXPECT_EQ(view.openPath(), (QStringList{"Music", "Rock & Roll #1"}));
+  EXPECT_EQ(view.statusLine()->text(), "2 entries");
 
   // Enter on a directory opens it; Backspace goes back, "Go forward" there again.
   view.list()->setFocus();
@@ -99,6 +100,7 @@ TEST_F(CatalogueViewsTest, BrowseLoadsTheTreeAsItIsExpandedAndListsWithTheColumn
   ASSERT_TRUE(settle());
   EXPECT_EQ(view.openPath(), (QStringList{"Music", "Rock & Roll #1", QString::fromUtf8("Live 100% \xC3\xBC")}));
   EXPECT_EQ(rows(*view.list()), (QStringList{"deep+song.mp3"}));
+  EXPECT_EQ(view.statusLine()->text(), "1 entry");
   screenshot(&view, "browse-view");
   QTest::keyClick(view.list(), Qt::Key_Backspace);
   ASSERT_TRUE(settle());
@@ -315,6 +317,7 @@ TEST_F(CatalogueViewsTest, SearchChecksTheFormThenSearchesPagesAndSaysWhatFailed
   EXPECT_EQ(catalogue.calls(), std::vector<std::string>{"search Rock & Roll #1 start=0 fetch=50 kind=1 online"});
   EXPECT_EQ(rows(*view.list()), (QStringList{"a&b #1.mp3", "deep+song.mp3"}));
   EXPECT_FALSE(view.moreButton()->isEnabled());  // fewer than a page came
+  EXPECT_EQ(view.statusLine()->text(), "2 results");
   EXPECT_EQ(stored, QStringList{"Rock & Roll #1"});
   // Sorted by size, largest first.
   view.list()->sortByColumn(1, Qt::DescendingOrder);
@@ -326,6 +329,14 @@ TEST_F(CatalogueViewsTest, SearchChecksTheFormThenSearchesPagesAndSaysWhatFailed
   view.contextMenu()->actions()[1]->trigger();
   ASSERT_TRUE(settle());
   EXPECT_EQ(catalogue.calls().back(), "download deep+song.mp3 -> /downloads/");
+
+  // One result is counted in the singular.
+  const auto bothResults = catalogue.searchResults;
+  catalogue.searchResults.resize(1);
+  view.searchButton()->click();
+  ASSERT_TRUE(settle());
+  EXPECT_EQ(view.statusLine()->text(), "1 result");
+  catalogue.searchResults = bothResults;
 
   // A full page offers more; "More results" asks from where the last stopped.
   catalogue.searchResults.resize(SearchView::kPageSize, catalogue.searchResults[0]);

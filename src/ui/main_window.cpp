@@ -103,6 +103,9 @@ MainWindow::MainWindow(WindowActions& actions, bool trayAvailable, QWidget* pare
   splitter->addWidget(m_stack);
   splitter->setStretchFactor(1, 1);
   splitter->setChildrenCollapsible(false);
+  // Without sizes of its own the splitter gives the bar's section more room than the
+  // bar may take, and the surplus shows as an empty band beside it.
+  splitter->setSizes({m_bar->maximumWidth(), 1 << 20});
   layout->addWidget(splitter);
   setCentralWidget(central);
 

@@ -8,6 +8,7 @@
 
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QSplitter>
 
 #include "core/client_state.h"
 #include "ui/main_window.h"
@@ -68,6 +69,22 @@ TEST(MainWindowTest, FrameMenusAndTheBarSwitchingViews) {
   window.action("View Settings")->trigger();
   window.action("View Log")->trigger();
   EXPECT_EQ(actions.log.calls(), (Calls{"connect", "settings", "log"}));
+}
+
+// The bar's section of the splitter is exactly as wide as the bar, at any
+// window width: a wider section shows as an empty band beside the bar.
+TEST(MainWindowTest, TheBarFillsItsSectionAtEveryWidth) {
+  FakeActions actions;
+  MainWindow window(actions, true);
+  auto* splitter = window.findChild<QSplitter*>();
+  ASSERT_NE(splitter, nullptr);
+  window.show();
+  for (int width : {600, 900, 1400}) {
+    window.resize(width, 500);
+    QApplication::processEvents();
+    EXPECT_EQ(splitter->sizes()[0], window.bar()->width()) << width;
+    EXPECT_EQ(window.bar()->width(), window.bar()->maximumWidth()) << width;
+  }
 }
 
 TEST(MainWindowTest, StatusAndTrayComeFromAnyThread) {

@@ -193,7 +193,7 @@ void SearchView::ask(const SearchCriteria& c, bool more) {
       m_results.insert(m_results.end(), results->begin(), results->end());
       m_list->showEntries(m_results);
       m_moreButton->setEnabled(static_cast<int>(results->size()) >= fetch);
-      m_status->setText(QString("%1 results").arg(m_results.size()));
+      m_status->setText(QString(m_results.size() == 1 ? "%1 result" : "%1 results").arg(m_results.size()));
     };
   });
 }

@@ -63,10 +63,15 @@ void WindowLayout::saveSplitter(const QString& name, const QSplitter& splitter) 
 bool WindowLayout::restoreSplitter(const QString& name, QSplitter& splitter) {
   const std::vector<int> n = load(name);
   if (n.empty() || static_cast<int>(n.size()) != splitter.count()) return false;
-  for (int size : n) {
-    if (size < 0) return false;
+  QList<int> sizes;
+  for (int i = 0; i < splitter.count(); ++i) {
+    if (n[i] < 0) return false;
+    // A pane narrower now than when the sizes were kept would leave an empty band.
+    const QWidget* pane = splitter.widget(i);
+    const int most = splitter.orientation() == Qt::Horizontal ? pane->maximumWidth() : pane->maximumHeight();
+    sizes.push_back(std::min(n[i], most));
   }
-  splitter.setSizes(QList<int>(n.begin(), n.end()));
+  splitter.setSizes(sizes);
   return true;
 }
 

@@ -80,6 +80,17 @@ TEST_F(WindowLayoutTest, LayoutsThatDoNotFitAreIgnored) {
   EXPECT_FALSE(layout.restoreColumns("x", *list.header()));
   settings.SetSettingText(WindowLayout::settingName("x"), "-5,90");
   EXPECT_FALSE(layout.restoreSplitter("x", splitter));
+  // A pane that may no longer be as wide as it was kept gets no more than it may take.
+  QSplitter narrow;
+  narrow.addWidget(new QLabel("bar"));
+  narrow.addWidget(new QLabel("views"));
+  narrow.widget(0)->setMaximumWidth(140);
+  narrow.resize(900, 100);
+  narrow.show();
+  settings.SetSettingText(WindowLayout::settingName("y"), "274,626");
+  ASSERT_TRUE(layout.restoreSplitter("y", narrow));
+  EXPECT_EQ(narrow.sizes()[0], 140);
+  EXPECT_EQ(narrow.widget(0)->width(), 140);
   // Nothing stored at all.
   EXPECT_FALSE(layout.restoreGeometry("never", window));
 }

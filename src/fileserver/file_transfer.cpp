@@ -236,11 +236,7 @@ void FileServerConnection::getFile() {
   // Large pieces only where no limit can apply: the process-wide limit paces
   // remote peers piece by piece, and a large piece would overshoot it.
   const bool unpaced = rate <= 0 && isLocalRequester(addresses());
-  const bool large = unpaced && length > kPacedChunk;
-  // Nothing on the loopback device needs pacing; a large transfer there runs
-  // at what both ends can move rather than at a paced estimate of it.
-  if (large) useUnpacedCongestionControl(socket());
-  const CorkedSocket corked(socket(), large);
+  const CorkedSocket corked(socket(), unpaced && length > kPacedChunk);
   const bool headerSent = sendBytes(socket(), header.data(), header.size()) == static_cast<long>(header.size());
   if (range.kind == ByteRange::Kind::Unsatisfiable) {
     // Nothing to transfer: not a download for the counters.

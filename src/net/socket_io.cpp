@@ -2,8 +2,6 @@
 #include "net/socket_io.h"
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -38,32 +36,6 @@ long receive(int fd, char* data, std::size_t size, int flags) {
 
 // Index of the CR of the first CR LF in text, or npos.
 std::size_t findCrLf(std::string_view text) { return text.find("\r\n"); }
-
-bool isLoopbackAddress(const sockaddr_storage& address) {
-  if (address.ss_family == AF_INET) {
-    const auto& in = reinterpret_cast<const sockaddr_in&>(address);
-    return (ntohl(in.sin_addr.s_addr) >> 24) == 127;
-  }
-  if (address.ss_family == AF_INET6) {
-    const in6_addr& in = reinterpret_cast<const sockaddr_in6&>(address).sin6_addr;
-    if (IN6_IS_ADDR_LOOPBACK(&in)) return true;
-    return IN6_IS_ADDR_V4MAPPED(&in) && in.s6_addr[12] == 127;
-  }
-  return false;
-}
-
-bool sameHost(const sockaddr_storage& a, const sockaddr_storage& b) {
-  if (a.ss_family != b.ss_family) return false;
-  if (a.ss_family == AF_INET) {
-    return reinterpret_cast<const sockaddr_in&>(a).sin_addr.s_addr ==
-           reinterpret_cast<const sockaddr_in&>(b).sin_addr.s_addr;
-  }
-  if (a.ss_family == AF_INET6) {
-    return IN6_ARE_ADDR_EQUAL(&reinterpret_cast<const sockaddr_in6&>(a).sin6_addr,
-                              &reinterpret_cast<const sockaddr_in6&>(b).sin6_addr);
-  }
-  return false;
-}
 
 }  // namespace
 
@@ -205,28 +177,6 @@ std::optional<std::string> peerAddressText(int fd) {
   socklen_t length = sizeof address;
   if (::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return std::nullopt;
   return peerAddressText(address);
-}
-
-bool isLoopbackConnection(int fd) {
-  sockaddr_storage peer{};
-  sockaddr_storage own{};
-  socklen_t peerLength = sizeof peer;
-  socklen_t ownLength = sizeof own;
-  if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&own), &ownLength) != 0) {
-    return false;
-  }
-  return isLoopbackAddress(peer) || sameHost(peer, own);
-}
-
-bool useUnpacedCongestionControl(int fd) {
-  if (!isLoopbackConnection(fd)) return false;
-  for (const std::string_view name : {"cubic", "reno"}) {
-    if (::setsockopt(fd, IPPROTO_TCP, TCP_CONGESTION, name.data(), static_cast<socklen_t>(name.size())) == 0) {
-      return true;
-    }
-  }
-  return false;
 }
 
 std::string interfaceAddressToward(const std::string& dottedAddress, uint16_t port) {

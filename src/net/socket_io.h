@@ -71,19 +71,6 @@ std::optional<std::string> peerAddressText(const sockaddr_in& address);
 // The same for the peer of a connected socket.
 std::optional<std::string> peerAddressText(int fd);
 
-// True when both ends of the connected socket are on this computer: the peer
-// is a loopback address or the socket's own address, so its traffic never
-// leaves the loopback device.
-bool isLoopbackConnection(int fd);
-
-// Gives a connection whose traffic stays on this computer a congestion control
-// that does not pace: on the loopback device there is no queue to keep short,
-// and pacing holds a transfer to a rate estimated from how promptly both ends
-// got the processor, which moves from one transfer to the next. "cubic" where
-// this process may choose it, else "reno", which any process may. False when
-// the connection is not a loopback one or neither could be set.
-bool useUnpacedCongestionControl(int fd);
-
 // The dotted address of the interface that traffic to the IPv4 address and
 // port leaves from, as the routing table says; "" when there is no route or
 // the address is not dotted IPv4. Sends nothing.

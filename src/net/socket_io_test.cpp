@@ -2,9 +2,7 @@
 #include "net/socket_io.h"
 
 #include <gtest/gtest.h>
-#include <netinet/tcp.h>
 
-#include <cstring>
 #include <thread>
 
 #include "net/test_sockets.h"
@@ -155,51 +153,6 @@ TEST(SocketIo, PeerAddressIsDottedText) {
   address.sin_family = AF_INET6;
   EXPECT_EQ(peerAddressText(address), std::nullopt);
   EXPECT_EQ(peerAddressText(-1), std::nullopt);
-}
-
-std::string congestionControl(int fd) {
-  char name[32] = {};
-  socklen_t length = sizeof name;
-  if (::getsockopt(fd, IPPROTO_TCP, TCP_CONGESTION, name, &length) != 0) return {};
-  return std::string(name, ::strnlen(name, length));
-}
-
-TEST(SocketIo, LoopbackConnectionsGetACongestionControlThatDoesNotPace) {
-  auto [server, client] = loopbackPair();
-  EXPECT_TRUE(isLoopbackConnection(server.get()));
-  ASSERT_TRUE(useUnpacedCongestionControl(server.get()));
-  const std::string chosen = congestionControl(server.get());
-  EXPECT_TRUE(chosen == "cubic" || chosen == "reno") << chosen;
-  // Switched on a connection in use: what follows still arrives whole.
-  const std::string body(2 * 1024 * 1024, 'c');
-  std::string received;
-  std::jthread reader([&, fd = client.get()] { received = readAll(fd); });
-  EXPECT_TRUE(sendInPieces(server.get(), body));
-  server.reset();
-  reader.join();
-  EXPECT_EQ(received, body);
-
-  // Any address of 127.0.0.0/8 is this computer.
-  UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in at{};
-  at.sin_family = AF_INET;
-  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof at;
-  ASSERT_TRUE(::bind(listener.get(), reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 &&
-              ::listen(listener.get(), 1) == 0 &&
-              ::getsockname(listener.get(), reinterpret_cast<sockaddr*>(&at), &length) == 0);
-  const UniqueFd other = testing::connectLoopback(ntohs(at.sin_port), "127.0.0.2");
-  ASSERT_TRUE(other);
-  const UniqueFd accepted(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
-  EXPECT_TRUE(isLoopbackConnection(accepted.get()));
-
-  // Not connected: nothing to tell, nothing changed.
-  const UniqueFd loose(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  const std::string before = congestionControl(loose.get());
-  EXPECT_FALSE(isLoopbackConnection(loose.get()));
-  EXPECT_FALSE(useUnpacedCongestionControl(loose.get()));
-  EXPECT_EQ(congestionControl(loose.get()), before);
-  EXPECT_FALSE(useUnpacedCongestionControl(-1));
 }
 
 }  // namespace

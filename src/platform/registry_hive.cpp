@@ -2,7 +2,10 @@
 #include "platform/registry_hive.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <unordered_map>
@@ -76,7 +79,57 @@ class StatementCache {
   std::unordered_map<const char*, sqlite3_stmt*> m_statements;
 };
 
+// Watches the header of the WAL's shared-memory index ("<file>-shm"), which
+// every commit to the file rewrites, whichever process makes it: the first
+// copy of the header (its first 48 bytes) holds the frame count and running
+// checksum of the log, and the salts that change when the log starts over, so
+// no commit leaves it as it was. Read through a mapping of our own; while any
+// connection holds the file open (ours does, for the hive's lifetime) the
+// index is neither truncated nor replaced. A header read while a writer is
+// rewriting it only looks changed, which costs one real read.
+class CommitWatch {
+ public:
+  static std::unique_ptr<CommitWatch> open(const std::string& databasePath) {
+    UniqueFd fd(::open((databasePath + "-shm").c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st {};
+    if (!fd || ::fstat(fd.get(), &st) != 0 || st.st_size < static_cast<off_t>(kHeaderBytes)) return nullptr;
+    void* at = ::mmap(nullptr, kHeaderBytes, PROT_READ, MAP_SHARED, fd.get(), 0);
+    if (at == MAP_FAILED) return nullptr;
+    return std::unique_ptr<CommitWatch>(new CommitWatch(static_cast<const uint32_t*>(at)));
+  }
+  ~CommitWatch() { ::munmap(const_cast<uint32_t*>(m_header), kHeaderBytes); }
+  CommitWatch(const CommitWatch&) = delete;
+  CommitWatch& operator=(const CommitWatch&) = delete;
+
+  // Whether the header differs from the one the previous call saw.
+  bool changed() {
+    std::array<uint32_t, kWords> now;
+    for (std::size_t i = 0; i < kWords; ++i) now[i] = __atomic_load_n(&m_header[i], __ATOMIC_ACQUIRE);
+    if (now == m_seen) return false;
+    m_seen = now;
+    return true;
+  }
+
+ private:
+  static constexpr std::size_t kWords = 12;  // the first copy of the index header
+  static constexpr std::size_t kHeaderBytes = 136;  // both copies and the checkpoint record
+
+  explicit CommitWatch(const uint32_t* header) : m_header(header) {}
+
+  const uint32_t* m_header;
+  std::array<uint32_t, kWords> m_seen{};  // all zero: the first call reports a change
+};
+
 namespace {
+
+// More distinct values than the client ever reads: past this, start over.
+constexpr std::size_t kMaxKeptValues = 512;
+
+// A value name as asked for, not yet folded.
+struct ValueProbe {
+  std::string_view key;
+  std::string_view name;
+};
 
 // The use of one cached statement; resets it and its bindings when done, so
 // that no statement stays active across operations.
@@ -187,13 +240,30 @@ int keyRowExists(StatementCache& cache, const KeyPath& kp) {
   return rc == SQLITE_DONE ? 0 : -1;
 }
 
+int compareFolded(std::string_view a, std::string_view b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto x = static_cast<unsigned char>(foldChar(a[i]));
+    const auto y = static_cast<unsigned char>(foldChar(b[i]));
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
+}
+
 }  // namespace
+
+template <typename A, typename B>
+bool RegistryHive::FoldedLess::operator()(const A& a, const B& b) const {
+  const int byKey = compareFolded(a.key, b.key);
+  return byKey != 0 ? byKey < 0 : compareFolded(a.name, b.name) < 0;
+}
 
 RegistryHive::RegistryHive() : RegistryHive(configDirectory()) {}
 
 RegistryHive::RegistryHive(const std::string& directory) { m_status = openFile(directory); }
 
 RegistryHive::~RegistryHive() {
+  m_watch.reset();
   m_cache.reset();  // statements first, or the connection stays open
   if (m_db != nullptr) sqlite3_close_v2(m_db);
 }
@@ -224,7 +294,16 @@ int RegistryHive::openFile(const std::string& directory) {
   if (!tx.ok() || sqlite3_exec(m_db, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK || !tx.commit()) {
     return reg::kIoError;
   }
+  // The schema transaction made the shared-memory index; without it reads
+  // simply go to the file each time.
+  m_watch = CommitWatch::open(m_path);
   return reg::kOk;
+}
+
+bool RegistryHive::keptValuesCurrent() {
+  if (m_watch == nullptr) return false;
+  if (m_watch->changed()) m_kept.clear();
+  return true;
 }
 
 int RegistryHive::openKey(std::string_view key) {
@@ -240,6 +319,7 @@ int RegistryHive::createKey(std::string_view key) {
   auto kp = parseKey(key);
   if (!kp) return reg::kBadPath;
   std::scoped_lock lock(m_mutex);
+  m_kept.clear();
   if (m_status != reg::kOk) return reg::kIoError;
   if (kp->parts.empty()) return reg::kOk;
   Transaction tx(*m_cache, true);
@@ -263,6 +343,7 @@ int RegistryHive::deleteKey(std::string_view key) {
   auto kp = parseKey(key);
   if (!kp || kp->parts.empty()) return reg::kBadPath;
   std::scoped_lock lock(m_mutex);
+  m_kept.clear();
   if (m_status != reg::kOk) return reg::kIoError;
   Transaction tx(*m_cache, true);
   if (!tx.ok()) return reg::kIoError;
@@ -318,28 +399,48 @@ std::vector<std::string> RegistryHive::subKeys(std::string_view key) {
 }
 
 int RegistryHive::readValue(std::string_view key, std::string_view name, RegValue& out) {
+  std::scoped_lock lock(m_mutex);
+  // Checked before the file is read: a commit after this point changes the
+  // header again, so what is kept below is never older than what it is kept for.
+  const bool keep = keptValuesCurrent();
+  if (keep) {
+    const auto kept = m_kept.find(ValueProbe{key, name});
+    if (kept != m_kept.end()) {
+      if (kept->second.result == reg::kOk) out = kept->second.value;
+      return kept->second.result;
+    }
+  }
   auto kp = parseKey(key);
   if (!kp || !validValueName(name)) return reg::kBadPath;
-  std::scoped_lock lock(m_mutex);
   if (m_status != reg::kOk) return reg::kIoError;
-  Transaction tx(*m_cache, false);
-  if (!tx.ok()) return reg::kIoError;
-  Lease s(m_cache->get("SELECT type, data FROM reg_values WHERE key = ?1 AND fold = ?2"));
-  if (!s) return reg::kIoError;
-  bindText(s.get(), 1, kp->folded);
-  bindText(s.get(), 2, fold(name));
-  int rc = sqlite3_step(s.get());
-  if (rc == SQLITE_ROW) {
-    if (sqlite3_column_int(s.get(), 0) == static_cast<int>(RegType::Dword)) {
-      out = RegValue::ofNumber(static_cast<int32_t>(sqlite3_column_int64(s.get(), 1)));
-    } else {
-      out = RegValue{RegType::Text, 0, columnBytes(s.get(), 1)};
+  KeptValue found{reg::kIoError, {}};
+  {
+    Transaction tx(*m_cache, false);
+    if (!tx.ok()) return reg::kIoError;
+    Lease s(m_cache->get("SELECT type, data FROM reg_values WHERE key = ?1 AND fold = ?2"));
+    if (!s) return reg::kIoError;
+    bindText(s.get(), 1, kp->folded);
+    bindText(s.get(), 2, fold(name));
+    int rc = sqlite3_step(s.get());
+    if (rc == SQLITE_ROW) {
+      found.result = reg::kOk;
+      if (sqlite3_column_int(s.get(), 0) == static_cast<int>(RegType::Dword)) {
+        found.value = RegValue::ofNumber(static_cast<int32_t>(sqlite3_column_int64(s.get(), 1)));
+      } else {
+        found.value = RegValue{RegType::Text, 0, columnBytes(s.get(), 1)};
+      }
+    } else if (rc == SQLITE_DONE) {
+      int e = keyRowExists(*m_cache, *kp);
+      found.result = e < 0 ? reg::kIoError : e == 1 ? reg::kValueNotFound : reg::kKeyNotFound;
     }
-    return reg::kOk;
   }
-  if (rc != SQLITE_DONE) return reg::kIoError;
-  int e = keyRowExists(*m_cache, *kp);
-  return e < 0 ? reg::kIoError : e == 1 ? reg::kValueNotFound : reg::kKeyNotFound;
+  const int result = found.result;
+  if (result == reg::kOk) out = found.value;
+  if (keep && result != reg::kIoError) {
+    if (m_kept.size() >= kMaxKeptValues) m_kept.clear();
+    m_kept.emplace(ValueName{kp->folded, fold(name)}, std::move(found));
+  }
+  return result;
 }
 
 int RegistryHive::writeValue(std::string_view key, std::string_view name, const RegValue& value) {
@@ -355,6 +456,7 @@ int RegistryHive::writeLocked(std::string_view key, std::string_view name, const
   auto kp = parseKey(key);
   if (!kp || !validValueName(name)) return reg::kBadPath;
   std::scoped_lock lock(m_mutex);
+  m_kept.clear();
   if (m_status != reg::kOk) return reg::kIoError;
   Transaction tx(*m_cache, true);
   if (!tx.ok()) return reg::kIoError;
@@ -385,6 +487,7 @@ int RegistryHive::deleteValue(std::string_view key, std::string_view name) {
   auto kp = parseKey(key);
   if (!kp || !validValueName(name)) return reg::kBadPath;
   std::scoped_lock lock(m_mutex);
+  m_kept.clear();
   if (m_status != reg::kOk) return reg::kIoError;
   Transaction tx(*m_cache, true);
   if (!tx.ok()) return reg::kIoError;

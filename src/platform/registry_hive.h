@@ -5,14 +5,19 @@
 // key and value names compare case-insensitively (ASCII) and keep the case they
 // were created with. A value is a DWORD (int32) or a text of 8-bit characters.
 //
-// Every operation is one short transaction: nothing is cached, so a value
-// written here (or by another process on the same file) is seen by the next
-// read. Thread-safe: one connection guarded by a mutex; other processes are
-// waited for up to kBusyTimeoutMs. No operation throws.
+// Every operation is one short transaction, and a value written here (or by
+// another process on the same file) is seen by the next read. Values read are
+// kept until the file changes: any commit, ours or another process's, rewrites
+// the WAL's shared-memory header, and a read whose header is unchanged is
+// answered from memory without a transaction. Where that header cannot be
+// watched, nothing is kept. Thread-safe: one connection guarded by a mutex;
+// other processes are waited for up to kBusyTimeoutMs. No operation throws.
 
 #include <sqlite3.h>
 
+#include <array>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -22,6 +27,7 @@
 namespace vantrel {
 
 class StatementCache;
+class CommitWatch;
 
 // Result codes of the hive operations.
 namespace reg {
@@ -88,12 +94,33 @@ class RegistryHive {
   std::vector<std::string> valueNames(std::string_view key);
 
  private:
+  // Read values kept under their folded key path and name; the comparison
+  // folds, so a lookup needs neither folding nor a copy of its names.
+  struct ValueName {
+    std::string key;
+    std::string name;
+  };
+  struct FoldedLess {
+    using is_transparent = void;
+    template <typename A, typename B>
+    bool operator()(const A& a, const B& b) const;
+  };
+  struct KeptValue {
+    int result;  // kOk, kValueNotFound or kKeyNotFound
+    RegValue value;
+  };
+
   int openFile(const std::string& directory);
+  // Under m_mutex: forgets the kept values when the file has changed since
+  // they were read; false when changes cannot be seen (then nothing is kept).
+  bool keptValuesCurrent();
   int writeLocked(std::string_view key, std::string_view name, const RegValue& value, bool onlyIfAbsent);
 
   std::mutex m_mutex;
   sqlite3* m_db = nullptr;  // guarded by m_mutex; owned, closed by the destructor
   std::unique_ptr<StatementCache> m_cache;  // guarded by m_mutex; statements of m_db
+  std::unique_ptr<CommitWatch> m_watch;     // guarded by m_mutex; null when unavailable
+  std::map<ValueName, KeptValue, FoldedLess> m_kept;  // guarded by m_mutex
   int m_status = reg::kIoError;
   std::string m_path;
 };

@@ -233,6 +233,61 @@ TEST(RegistryHiveProcesses, AValueWrittenByOneProcessIsReadByAnother) {
   EXPECT_EQ(v.number, 9000);
 }
 
+TEST(RegistryHiveProcesses, ValuesReadBeforeAnotherProcessChangesThemAreReadAfresh) {
+  testing::TempDir dir;
+  RegistryHive hive(dir.path());
+  ASSERT_EQ(hive.createKey("Shared"), reg::kOk);
+  ASSERT_EQ(hive.writeValue("Shared", "port", RegValue::ofNumber(8323)), reg::kOk);
+  ASSERT_EQ(hive.writeValue("Shared", "name", RegValue::ofText("before")), reg::kOk);
+  auto read = [&](const char* key, const char* name) {
+    RegValue v;
+    const int rc = hive.readValue(key, name, v);
+    return std::to_string(rc) + ":" + (v.type == RegType::Dword ? std::to_string(v.number) : v.text);
+  };
+  // Read first, so that whatever the hive keeps from these reads is what the
+  // other process's changes must replace.
+  EXPECT_EQ(read("Shared", "port"), "0:8323");
+  EXPECT_EQ(read("Shared", "name"), "0:before");
+  EXPECT_EQ(read("Shared", "extra"), "2:");
+
+  pid_t child = spawn([&] {
+    RegistryHive own(dir.path());
+    return own.writeValue("Shared", "PORT", RegValue::ofNumber(9000)) == reg::kOk &&
+           own.writeValue("Shared", "extra", RegValue::ofNumber(7)) == reg::kOk &&
+           own.deleteValue("Shared", "name") == reg::kOk;
+  });
+  ASSERT_GT(child, 0);
+  ASSERT_EQ(exitStatus(child), 0);
+  EXPECT_EQ(read("Shared", "port"), "0:9000");
+  EXPECT_EQ(read("shared", "Extra"), "0:7");
+  EXPECT_EQ(read("Shared", "name"), "2:");
+
+  child = spawn([&] {
+    RegistryHive own(dir.path());
+    return own.deleteKey("Shared") == reg::kOk;
+  });
+  ASSERT_GT(child, 0);
+  ASSERT_EQ(exitStatus(child), 0);
+  EXPECT_EQ(read("Shared", "port"), "1:");
+}
+
+TEST(RegistryHiveConnections, EveryCommitOfAnotherConnectionIsSeenByTheNextRead) {
+  // Enough commits for the log to be checkpointed and started over several
+  // times, which rewrites the header that tells a reader something changed.
+  testing::TempDir dir;
+  RegistryHive reader(dir.path());
+  RegistryHive writer(dir.path());
+  ASSERT_EQ(writer.createKey("Load"), reg::kOk);
+  for (int i = 0; i < 1500; ++i) {
+    ASSERT_EQ(writer.writeValue("Load", "n", RegValue::ofNumber(i)), reg::kOk);
+    RegValue v;
+    ASSERT_EQ(reader.readValue("Load", "n", v), reg::kOk);
+    ASSERT_EQ(v.number, i);
+    ASSERT_EQ(reader.readValue("Load", "n", v), reg::kOk);  // answered without the file
+    ASSERT_EQ(v.number, i);
+  }
+}
+
 TEST(RegistryHiveProcesses, ConcurrentWritersInProcessesAndThreadsLoseNothing) {
   testing::TempDir dir;
   RegistryHive hive(dir.path());

@@ -80,7 +80,8 @@ SettingsStore::SettingsStore(RegistryHive& hive, std::string rootName)
 SettingsStore::SettingsStore(RegistryHive& hive, std::string rootName, AutostartEntry autostart)
     : m_hive(hive),
       m_rootName(rootName.empty() ? std::string(kDefaultRootName) : std::move(rootName)),
-      m_autostart(std::move(autostart)) {}
+      m_autostart(std::move(autostart)),
+      m_settingsKey(settingsKey()) {}
 
 std::string SettingsStore::clientKey() const { return "Software\\" + m_rootName + "\\VtClient"; }
 std::string SettingsStore::settingsKey() const { return clientKey() + "\\" + std::string(kSettings); }
@@ -121,13 +122,13 @@ std::string SettingsStore::readText(const std::string& key, std::string_view nam
 int32_t SettingsStore::GetSettingNumber(std::string_view name) {
   EnsureDefaults();
   RegValue v;
-  if (m_hive.readValue(settingsKey(), name, v) != reg::kOk || v.type != RegType::Dword) return -1;
+  if (m_hive.readValue(m_settingsKey, name, v) != reg::kOk || v.type != RegType::Dword) return -1;
   return v.number;
 }
 
 std::string SettingsStore::GetSettingText(std::string_view name) {
   EnsureDefaults();
-  return readText(settingsKey(), name);
+  return readText(m_settingsKey, name);
 }
 
 void SettingsStore::SetSettingNumber(std::string_view name, int32_t value) {

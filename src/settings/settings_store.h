@@ -4,11 +4,13 @@
 // registry tree Software\<root>\VtClient, per-user values under "users", the
 // stored-password scrambler, the connection-type table and the autostart entry.
 //
-// Nothing is cached: every call goes to the hive, so a value written anywhere
-// (another thread, another process) is seen by the next read. Missing values
+// Every call goes to the hive, so a value written anywhere (another thread,
+// another process) is seen by the next read; the hive answers a read from
+// memory while its file has not changed. Missing values
 // read as -1 (numbers) or "" (texts); writes into a missing key are dropped.
-// One store object per process; it keeps only the root name, the flag that
-// the defaults were written, the current login name and the reload hook.
+// One store object per process; it keeps only the root name (and the key paths
+// made from it), the flag that the defaults were written, the current login
+// name and the reload hook.
 // Thread-safe. The hive must outlive the store.
 
 #include <array>
@@ -110,6 +112,7 @@ class SettingsStore {
   RegistryHive& m_hive;
   const std::string m_rootName;
   const AutostartEntry m_autostart;
+  const std::string m_settingsKey;  // settingsKey(), made once: read on every page
 
   std::atomic<bool> m_defaultsDone{false};
   std::mutex m_defaultsMutex;  // serialises the first EnsureDefaults

@@ -185,16 +185,49 @@ bool AccountStore::useLoginSalt(int64_t userId, std::string_view salt, int64_t n
   return st.run() && m_db.changes() == 1;
 }
 
+namespace {
+// What a sealed session key holds: the client ID (8 bytes, little-endian) and
+// the salt of the session it belongs to, then the key and IV.
+std::string sessionKeyRecord(int64_t clientId, std::string_view salt) {
+  std::string record;
+  for (int i = 0; i < 8; ++i) record += static_cast<char>((static_cast<uint64_t>(clientId) >> (8 * i)) & 0xff);
+  record += salt;
+  return record;
+}
+}  // namespace
+
+std::string AccountStore::sealSessionKey(int64_t clientId, std::string_view salt, std::string_view keyAndIv) const {
+  if (keyAndIv.size() != kSessionKeySize) return {};
+  std::string record = sessionKeyRecord(clientId, salt);
+  record += keyAndIv;
+  std::string sealed = m_vault.seal(record);
+  OPENSSL_cleanse(record.data(), record.size());
+  return sealed;
+}
+
+std::optional<std::string> AccountStore::sessionKeyOf(const SessionRow& row) const {
+  if (row.sealedKey.empty()) return std::nullopt;
+  auto record = m_vault.unseal(row.sealedKey);
+  if (!record) return std::nullopt;
+  const std::string bound = sessionKeyRecord(row.clientId, row.salt);
+  std::optional<std::string> key;
+  if (record->size() == bound.size() + kSessionKeySize && record->compare(0, bound.size(), bound) == 0) {
+    key = record->substr(bound.size());
+  }
+  OPENSSL_cleanse(record->data(), record->size());
+  return key;
+}
+
 bool AccountStore::saveSession(const SessionRow& r) {
   Transaction tx(m_db);
   Statement st(m_db,
                "INSERT INTO sessions(client_id, user_id, salt, seen_ip, reported_ip, port, udp_port, login_time, "
-               "last_ping) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT(client_id) DO UPDATE SET "
+               "last_ping, sealed_key) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT(client_id) DO UPDATE SET "
                "user_id = excluded.user_id, salt = excluded.salt, seen_ip = excluded.seen_ip, "
                "reported_ip = excluded.reported_ip, port = excluded.port, udp_port = excluded.udp_port, "
-               "login_time = excluded.login_time, last_ping = excluded.last_ping");
+               "login_time = excluded.login_time, last_ping = excluded.last_ping, sealed_key = excluded.sealed_key");
   st.bind(1, r.clientId).bind(2, r.userId).bindBlob(3, r.salt).bind(4, r.seenIp).bind(5, r.reportedIp);
-  st.bind(6, r.port).bind(7, r.udpPort).bind(8, r.loginTime).bind(9, r.loginTime);
+  st.bind(6, r.port).bind(7, r.udpPort).bind(8, r.loginTime).bind(9, r.loginTime).bindBlob(10, r.sealedKey);
   Statement forget(m_db, "DELETE FROM session_additions WHERE client_id = ?");
   forget.bind(1, r.clientId);
   return st.run() && forget.run() && tx.commit();
@@ -207,12 +240,14 @@ void AccountStore::deleteSession(int64_t clientId) {
 }
 
 namespace {
+// With the user's name, so that one indexed read is all a session takes.
 constexpr std::string_view kSessionSelect =
-    "SELECT client_id, user_id, salt, seen_ip, reported_ip, port, udp_port, login_time, last_ping FROM sessions";
+    "SELECT s.client_id, s.user_id, s.salt, s.seen_ip, s.reported_ip, s.port, s.udp_port, s.login_time, "
+    "s.last_ping, s.sealed_key, u.name FROM sessions s JOIN users u ON u.id = s.user_id";
 
 SessionRow readSession(Statement& st) {
-  return {st.integer(0), st.integer(1), st.text(2), st.text(3), st.text(4), static_cast<int>(st.integer(5)),
-          static_cast<int>(st.integer(6)), st.integer(7), st.integer(8)};
+  return {st.integer(0),     st.integer(1), st.text(2), st.text(3), st.text(4), static_cast<int>(st.integer(5)),
+          static_cast<int>(st.integer(6)), st.integer(7), st.integer(8), st.text(9), st.text(10)};
 }
 }  // namespace
 
@@ -226,10 +261,19 @@ std::vector<SessionRow> AccountStore::loadSessions() {
 
 std::optional<SessionRow> AccountStore::loadSession(int64_t clientId) {
   ReadConnection read(m_db);
-  Statement st(read, std::string(kSessionSelect) + " WHERE client_id = ?");
+  Statement st(read, std::string(kSessionSelect) + " WHERE s.client_id = ?");
   st.bind(1, clientId);
   if (!st.step()) return std::nullopt;
   return readSession(st);
+}
+
+std::vector<SessionRow> AccountStore::loadSessionsSince(int64_t loginTime, int64_t limit) {
+  ReadConnection read(m_db);
+  std::vector<SessionRow> rows;
+  Statement st(read, std::string(kSessionSelect) + " WHERE s.login_time >= ? ORDER BY s.login_time LIMIT ?");
+  st.bind(1, loginTime).bind(2, limit);
+  while (st.step()) rows.push_back(readSession(st));
+  return rows;
 }
 
 std::vector<int64_t> AccountStore::recordPings(const std::vector<PingMark>& pings) {

@@ -34,8 +34,9 @@ struct UserSummary {
   int64_t files = 0;      // files shared now
 };
 
-// What survives a server restart of a client session: enough to derive the
-// session key again from the password and the salt.
+// What survives a server restart of a client session: its key sealed with
+// the server key (sessionKeyOf opens it), or for a session stored before keys
+// were kept, enough to derive it again from the password and the salt.
 struct SessionRow {
   int64_t clientId = 0;
   int64_t userId = 0;
@@ -46,6 +47,8 @@ struct SessionRow {
   int udpPort = 0;
   int64_t loginTime = 0;
   int64_t lastPing = 0;
+  std::string sealedKey;  // empty in sessions stored before keys were kept
+  std::string userName;   // read with the row, never written
 };
 
 // A ping (or request) seen by this process, to be written to the session.
@@ -101,12 +104,22 @@ class AccountStore {
   // login). Salts older than a day are forgotten.
   bool useLoginSalt(int64_t userId, std::string_view salt, int64_t now);
 
+  // The session key (its Blowfish key and IV, 16 bytes) sealed for the row of
+  // the client's session with that salt, and opened again: nullopt when it was
+  // sealed with another server key, altered, or moved to another session.
+  static constexpr size_t kSessionKeySize = 16;
+  std::string sealSessionKey(int64_t clientId, std::string_view salt, std::string_view keyAndIv) const;
+  std::optional<std::string> sessionKeyOf(const SessionRow& row) const;
+
   // Stores the session of a new login (its last ping is its login time) and
   // forgets the additions of the one it replaces.
   bool saveSession(const SessionRow& row);
   void deleteSession(int64_t clientId);
   std::vector<SessionRow> loadSessions();
   std::optional<SessionRow> loadSession(int64_t clientId);
+  // The sessions of logins at or after the time given (calendar seconds),
+  // at most `limit` of them, oldest first.
+  std::vector<SessionRow> loadSessionsSince(int64_t loginTime, int64_t limit);
   // Writes the pings; returns the clients whose session is gone (dropped by
   // another server process, or logged out).
   std::vector<int64_t> recordPings(const std::vector<PingMark>& pings);

@@ -93,8 +93,9 @@ void CentralServer::stop() {
 
 void CentralServer::sweepSessions(std::stop_token stop, int64_t timeoutSeconds) {
   // Pings go to the database in batches once a second, which keeps a client
-  // online for every server process on it. Sessions are swept often enough
-  // that one goes within a few per cent of its time-out.
+  // online for every server process on it, and the logins made through other
+  // processes come in as often. Sessions are swept often enough that one goes
+  // within a few per cent of its time-out.
   const auto flushEvery = std::chrono::seconds(1);
   const auto sweepEvery = std::chrono::seconds(std::clamp<int64_t>(timeoutSeconds / 20, 1, 30));
   auto nextSweep = std::chrono::steady_clock::now() + sweepEvery;
@@ -104,6 +105,7 @@ void CentralServer::sweepSessions(std::stop_token stop, int64_t timeoutSeconds) 
       m_sweepWake.wait_for(lock, stop, flushEvery, [] { return false; });
     }
     if (stop.stop_requested()) break;
+    m_protocol->pickUpSessions();
     if (std::chrono::steady_clock::now() < nextSweep) {
       m_protocol->flushPings();
       continue;

@@ -1,12 +1,16 @@
 // SPDX-License-Identifier: MIT
 #include "server/client_protocol.h"
 
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <strings.h>
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "core/base64.h"
+#include "protocol/crypto_api.h"
 #include "server/http_listener.h"
 #include "server/outbound.h"
 #include "server/server_codes.h"
@@ -21,6 +25,37 @@ constexpr size_t kSaltSize = SessionKey::kPartSize;
 constexpr size_t kShortRequestCipher = 16;
 constexpr std::string_view kLostSession = "error=1&";
 constexpr size_t kPingTrailer = 8;  // UDP port and client ID, 4 bytes each
+
+// The Blowfish key and IV of a session, wiped when done with.
+struct KeyParts {
+  std::array<uint8_t, AccountStore::kSessionKeySize> bytes{};
+  KeyParts() = default;
+  KeyParts(const KeyParts&) = delete;
+  KeyParts& operator=(const KeyParts&) = delete;
+  ~KeyParts() { OPENSSL_cleanse(bytes.data(), bytes.size()); }
+  std::span<const uint8_t, kSaltSize> key() const { return std::span<const uint8_t, kSaltSize>(bytes.data(), kSaltSize); }
+  std::span<const uint8_t, kSaltSize> iv() const {
+    return std::span<const uint8_t, kSaltSize>(bytes.data() + kSaltSize, kSaltSize);
+  }
+  std::string_view view() const { return {reinterpret_cast<const char*>(bytes.data()), bytes.size()}; }
+};
+
+// What the client derives from its password and the salt of its login.
+bool deriveKeyParts(std::string_view password, std::string_view salt, KeyParts& out) {
+  if (salt.size() != kSaltSize) return false;
+  std::array<unsigned char, kSaltSize> saltBytes{};
+  std::memcpy(saltBytes.data(), salt.data(), kSaltSize);
+  int saltLength = kSaltSize;
+  int keyLength = kSaltSize;
+  int ivLength = kSaltSize;
+  return GenerateKey(reinterpret_cast<const unsigned char*>(password.data()), static_cast<int>(password.size()),
+                     saltBytes.data(), &saltLength, out.bytes.data(), &keyLength, out.bytes.data() + kSaltSize,
+                     &ivLength, 1) == 0;
+}
+
+std::span<const uint8_t, kSaltSize> saltSpan(std::string_view salt) {
+  return std::span<const uint8_t, kSaltSize>(reinterpret_cast<const uint8_t*>(salt.data()), kSaltSize);
+}
 
 std::string resultOnly(int code) { return "result=" + std::to_string(code) + "&"; }
 
@@ -120,8 +155,8 @@ std::string ClientProtocol::login(const FormFields& form, const std::string& pee
   }
 
   auto session = std::make_shared<ClientSession>();
-  if (session->key.DeriveWithSalt(*password, std::span<const uint8_t, kSaltSize>(
-                                                 reinterpret_cast<const uint8_t*>(salt.data()), kSaltSize)) != 0) {
+  KeyParts keyParts;
+  if (!deriveKeyParts(*password, salt, keyParts) || !session->key.SetParts(saltSpan(salt), keyParts.key(), keyParts.iv())) {
     log(LogLevel::kError, "login of " + user->name + ": cannot derive the session key");
     return resultOnly(result::kServerError);
   }
@@ -166,7 +201,8 @@ std::string ClientProtocol::login(const FormFields& form, const std::string& pee
   if (previous != nullptr) session->udpPort = previous->udpPort.load();
   m_ctx.sessions.replace(session);
   m_ctx.accounts.saveSession({session->clientId, session->userId, salt, session->seenIp, session->reportedIp,
-                              session->port, session->udpPort.load(), now, now});
+                              session->port, session->udpPort.load(), now, now,
+                              m_ctx.accounts.sealSessionKey(session->clientId, salt, keyParts.view()), {}});
 
   std::string reply = resultOnly(result::kOk);
   appendField(reply, "clientid", *clientId);
@@ -432,26 +468,51 @@ std::optional<std::string> ClientProtocol::handlePing(std::string_view datagram,
 
 std::shared_ptr<ClientSession> ClientProtocol::storedSession(int64_t clientId) {
   const auto row = m_ctx.accounts.loadSession(clientId);
-  if (!row) return nullptr;
-  const auto user = m_ctx.accounts.findUser(row->userId);
-  const auto password = user ? m_ctx.accounts.password(row->userId) : std::nullopt;
-  if (!password || row->salt.size() != kSaltSize) return nullptr;
-  auto session = std::make_shared<ClientSession>();
-  if (session->key.DeriveWithSalt(*password, std::span<const uint8_t, kSaltSize>(
-                                                 reinterpret_cast<const uint8_t*>(row->salt.data()), kSaltSize)) != 0) {
-    return nullptr;
+  return row ? sessionOf(*row) : nullptr;
+}
+
+std::shared_ptr<ClientSession> ClientProtocol::sessionOf(const SessionRow& row) {
+  if (row.salt.size() != kSaltSize) return nullptr;
+  KeyParts parts;
+  if (!row.sealedKey.empty()) {
+    auto key = m_ctx.accounts.sessionKeyOf(row);
+    if (!key) return nullptr;
+    std::memcpy(parts.bytes.data(), key->data(), parts.bytes.size());
+    OPENSSL_cleanse(key->data(), key->size());
+  } else {
+    // Stored before sessions kept their key: derived again from the password.
+    const auto password = m_ctx.accounts.password(row.userId);
+    if (!password || !deriveKeyParts(*password, row.salt, parts)) return nullptr;
   }
-  session->clientId = row->clientId;
-  session->userId = row->userId;
-  session->userName = user->name;
-  session->salt = row->salt;
-  session->seenIp = row->seenIp;
-  session->reportedIp = row->reportedIp;
-  session->port = row->port;
-  session->udpPort = row->udpPort;
-  session->loginTime = row->loginTime;
-  session->lastPing = row->lastPing;
+  auto session = std::make_shared<ClientSession>();
+  if (!session->key.SetParts(saltSpan(row.salt), parts.key(), parts.iv())) return nullptr;
+  session->clientId = row.clientId;
+  session->userId = row.userId;
+  session->userName = row.userName;
+  session->salt = row.salt;
+  session->seenIp = row.seenIp;
+  session->reportedIp = row.reportedIp;
+  session->port = row.port;
+  session->udpPort = row.udpPort;
+  session->loginTime = row.loginTime;
+  session->lastPing = row.lastPing;
   return session;
+}
+
+size_t ClientProtocol::pickUpSessions() {
+  const int64_t now = m_ctx.now();
+  // Logins stored later within the last second seen are looked at again; a
+  // clock ahead of ours does not make us skip ours.
+  const int64_t since = m_pickedUpTo == 0 ? now - 1 : std::min(m_pickedUpTo, now);
+  size_t taken = 0;
+  for (const auto& row : m_ctx.accounts.loadSessionsSince(since, kPickUpLimit)) {
+    m_pickedUpTo = std::max(m_pickedUpTo, row.loginTime);
+    const auto held = m_ctx.sessions.peek(row.clientId);
+    if (held != nullptr && (held->salt == row.salt || held->loginTime > row.loginTime)) continue;
+    if (auto session = sessionOf(row); session != nullptr && m_ctx.sessions.adopt(std::move(session))) ++taken;
+  }
+  if (m_pickedUpTo == 0) m_pickedUpTo = since;
+  return taken;
 }
 
 std::shared_ptr<ClientSession> ClientProtocol::reloaded(const std::shared_ptr<ClientSession>& cached,
@@ -465,7 +526,7 @@ std::shared_ptr<ClientSession> ClientProtocol::reloaded(const std::shared_ptr<Cl
 
 void ClientProtocol::restoreSessions() {
   for (const auto& row : m_ctx.accounts.loadSessions()) {
-    if (auto session = storedSession(row.clientId)) {
+    if (auto session = sessionOf(row)) {
       m_ctx.sessions.replace(std::move(session));
     } else {
       m_ctx.accounts.deleteSession(row.clientId);

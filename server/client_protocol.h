@@ -47,6 +47,12 @@ class ClientProtocol {
   void restoreSessions();
   // Writes the pings seen since the last call to the stored sessions.
   void flushPings();
+  // Takes into the table the sessions of logins made through other server
+  // processes since the last call (one read; called about once a second), so
+  // that their first pings here find them ready. Those it misses are still
+  // loaded on first use. The number taken.
+  static constexpr int64_t kPickUpLimit = 20000;
+  size_t pickUpSessions();
   // Drops the sessions that have not pinged (through any server process on
   // the database) for longer than the time-out, and those whose user was
   // deleted or disabled: their files show offline and lose their download
@@ -61,6 +67,9 @@ class ClientProtocol {
  private:
   // The stored session of the client with its key derived, or null.
   std::shared_ptr<ClientSession> storedSession(int64_t clientId);
+  // The session of a stored row, its key unsealed (or derived again for a
+  // row stored without it), or null.
+  std::shared_ptr<ClientSession> sessionOf(const SessionRow& row);
   // The stored session when it is a newer login than the one cached, from
   // the address given (kept in the table); else null.
   std::shared_ptr<ClientSession> reloaded(const std::shared_ptr<ClientSession>& cached, const std::string& peerIp);
@@ -82,6 +91,7 @@ class ClientProtocol {
   ServerContext& m_ctx;
   CatalogueActions m_catalogue;
   LoginThrottle m_throttle;
+  int64_t m_pickedUpTo = 0;  // the latest login time pickUpSessions saw; its thread only
 };
 
 // True when the text could be what a client encrypted: it starts with the

@@ -416,5 +416,60 @@ TEST_F(ClientProtocolTest, TwoProcessesServeOneClient) {
   EXPECT_EQ(ping(other, again), "error=1&");
 }
 
+// Logins through one process reach the other's table in one read, so their
+// first pings there are answered from memory; a session it missed is loaded in
+// one read without the password. The sealed key opens only for its own session.
+TEST_F(ClientProtocolTest, AnotherProcessTakesUpNewSessionsWithoutThePassword) {
+  SessionTable otherTable;
+  ServerContext otherContext{accounts, catalogue, otherTable, notifier, 201, [this] { return clock; }};
+  ClientProtocol other(otherContext);
+  EXPECT_EQ(other.pickUpSessions(), 0u);
+  constexpr int kClients = 24;
+  std::vector<TestClient> clients(kClients);
+  for (int i = 0; i < kClients; ++i) {
+    const std::string name = "user" + std::to_string(i);
+    ASSERT_EQ(accounts.createUser(name, "pass" + name, ""), AccountStore::Result::kOk);
+    if (i == kClients / 2) clock += 1;
+    ASSERT_EQ(ReplyNumber(login(clients[static_cast<size_t>(i)], name, "pass" + name, static_cast<uint8_t>(i + 1)),
+                          "result="),
+              0);
+  }
+  // The passwords can no longer be read: only the sealed session keys serve.
+  ASSERT_TRUE(db.exec("UPDATE users SET password = password || password"));
+  const auto ping = [&](ClientProtocol& server, TestClient& client) {
+    const auto reply = server.handlePing(pingDatagram(client.key, "secid=", 7110, static_cast<uint32_t>(client.clientId)),
+                                         "127.0.0.5");
+    return reply && *reply != "error=1&" ? client.key.DecryptText(*reply) : reply.value_or("(none)");
+  };
+  // The last one is left for the first-use load.
+  otherTable.forget(clients.back().clientId);
+  EXPECT_EQ(other.pickUpSessions(), static_cast<size_t>(kClients));
+  EXPECT_EQ(other.pickUpSessions(), 0u);
+  otherTable.forget(clients.back().clientId);
+  EXPECT_EQ(otherTable.size(), static_cast<size_t>(kClients - 1));
+  for (auto& client : clients) EXPECT_EQ(ping(other, client), "chk=0&chkmsg=0&") << client.clientId;
+  EXPECT_EQ(otherTable.size(), static_cast<size_t>(kClients));
+
+  // A new login through the first replaces the one taken up; an older one
+  // read late does not replace a newer one.
+  clock += 1;
+  ASSERT_EQ(accounts.setPassword(accounts.findUser("user0")->id, "passuser0"), AccountStore::Result::kOk);
+  TestClient again;
+  ASSERT_EQ(ReplyNumber(login(again, "user0", "passuser0", 99), "result="), 0);
+  EXPECT_EQ(other.pickUpSessions(), 1u);
+  EXPECT_EQ(ping(other, again), "chk=0&chkmsg=0&");
+  EXPECT_EQ(ping(other, clients.front()), "error=1&");
+
+  // A sealed key copied into another session's row opens nowhere.
+  SessionTable third;
+  ServerContext thirdContext{accounts, catalogue, third, notifier, 201, [this] { return clock; }};
+  ClientProtocol fresh(thirdContext);
+  ASSERT_TRUE(db.exec("UPDATE sessions SET sealed_key = (SELECT sealed_key FROM sessions WHERE client_id = " +
+                      std::to_string(clients[1].clientId) + ") WHERE client_id = " +
+                      std::to_string(clients[2].clientId)));
+  EXPECT_EQ(ping(fresh, clients[1]), "chk=0&chkmsg=0&");
+  EXPECT_EQ(ping(fresh, clients[2]), "error=1&");
+}
+
 }  // namespace
 }  // namespace vantrel::server

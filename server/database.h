@@ -91,7 +91,7 @@ class Statement {
 class Database {
  public:
   // Schema version this build writes; older databases are migrated on open.
-  static constexpr int kSchemaVersion = 6;
+  static constexpr int kSchemaVersion = 7;
 
   Database();
   ~Database();

@@ -20,7 +20,8 @@ struct Table {
 constexpr Table kTables[] = {
     {"users", "id, name, password, email, created, disabled, last_login", "itbtiii"},
     {"clients", "id, user_id", "ii"},
-    {"sessions", "client_id, user_id, salt, seen_ip, reported_ip, port, udp_port, login_time, last_ping", "iibttiiii"},
+    {"sessions", "client_id, user_id, salt, seen_ip, reported_ip, port, udp_port, login_time, last_ping, sealed_key",
+     "iibttiiiib"},
     {"session_additions", "client_id, digest", "ib"},
     {"login_salts", "user_id, salt, used", "ibi"},
     {"web_sessions", "token, user_id, created", "tii"},

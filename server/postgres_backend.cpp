@@ -142,6 +142,11 @@ CREATE TABLE session_additions (
     R"sql(
 CREATE INDEX IF NOT EXISTS login_salts_used ON login_salts(used);
 )sql",
+    // 6 -> 7: the session's sealed key, and the logins by time.
+    R"sql(
+ALTER TABLE sessions ADD COLUMN sealed_key BYTEA NOT NULL DEFAULT ''::bytea;
+CREATE INDEX sessions_login_time ON sessions(login_time);
+)sql",
 };
 
 class PgConnection;

@@ -32,6 +32,21 @@ std::shared_ptr<ClientSession> SessionTable::find(int64_t clientId) const {
   return it->second;
 }
 
+std::shared_ptr<ClientSession> SessionTable::peek(int64_t clientId) const {
+  std::scoped_lock lock(m_mutex);
+  const auto it = m_sessions.find(clientId);
+  return it != m_sessions.end() ? it->second : nullptr;
+}
+
+bool SessionTable::adopt(std::shared_ptr<ClientSession> session) {
+  std::scoped_lock lock(m_mutex);
+  auto& slot = m_sessions[session->clientId];
+  if (slot != nullptr && (slot->salt == session->salt || slot->loginTime > session->loginTime)) return false;
+  m_absent.erase(session->clientId);
+  slot = std::move(session);
+  return true;
+}
+
 void SessionTable::forget(int64_t clientId) {
   std::scoped_lock lock(m_mutex);
   m_sessions.erase(clientId);

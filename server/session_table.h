@@ -66,6 +66,11 @@ class SessionTable {
   void setLoader(Loader loader);
   // The session in the table, else the loader's (kept), else null.
   std::shared_ptr<ClientSession> find(int64_t clientId) const;
+  // The session in the table, never loaded.
+  std::shared_ptr<ClientSession> peek(int64_t clientId) const;
+  // Puts in a session stored by another process unless the table holds the
+  // same login or a later one; true when it went in.
+  bool adopt(std::shared_ptr<ClientSession> session);
   // Forgets the table's copy so that the next find() loads the stored one
   // (another process may have replaced it with a new login).
   void forget(int64_t clientId);

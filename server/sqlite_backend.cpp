@@ -174,6 +174,14 @@ CREATE TABLE session_additions (
     R"sql(
 CREATE INDEX IF NOT EXISTS login_salts_used ON login_salts(used);
 )sql",
+    // 6 -> 7: the session's key kept sealed with the server key, so that a
+    // process that did not see the login takes it up without deriving it from
+    // the password, and the logins by time, for the processes to pick up the
+    // new ones.
+    R"sql(
+ALTER TABLE sessions ADD COLUMN sealed_key BLOB NOT NULL DEFAULT x'';
+CREATE INDEX sessions_login_time ON sessions(login_time);
+)sql",
 };
 
 class SqliteStatement final : public BackendStatement {

@@ -103,6 +103,7 @@ TEST(StorageTest, AnOlderDatabaseIsMigratedKeepingItsRows) {
                         kFirstFilesTable +
                         "ALTER TABLE users DROP COLUMN disabled; ALTER TABLE users DROP COLUMN last_login;"
                         "DROP TABLE session_additions; DROP INDEX sessions_last_ping;"
+                        "DROP INDEX sessions_login_time; ALTER TABLE sessions DROP COLUMN sealed_key;"
                         "ALTER TABLE sessions DROP COLUMN last_ping;"
                         "INSERT INTO files(id, client_id, user_id, dir_id, group_id, name, size, keywords, added) "
                         "VALUES (5, 1, 1, 1, 1, 'old song.mp3', 1, 'kept', 0),"

@@ -44,6 +44,18 @@ int SessionKey::derive(std::string_view password, const uint8_t* givenSalt) {
   return rc;
 }
 
+bool SessionKey::SetParts(std::span<const uint8_t, kPartSize> salt, std::span<const uint8_t, kPartSize> key,
+                          std::span<const uint8_t, kPartSize> iv) {
+  crypto::BlowfishCbc cipher;
+  const bool keyed = cipher.setKey(key);
+  std::scoped_lock lock(m_mutex);
+  m_hasKey = keyed;
+  std::memcpy(m_salt, salt.data(), kPartSize);
+  std::memcpy(m_iv, iv.data(), kPartSize);
+  m_cipher = std::move(cipher);
+  return keyed;
+}
+
 std::string SessionKey::EncryptText(std::string_view plain) const {
   std::string out(crypto::cipherLength(plain.size()), '\0');
   std::scoped_lock lock(m_mutex);

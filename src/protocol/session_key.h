@@ -34,6 +34,12 @@ class SessionKey {
   // that the client sent at login.
   int DeriveWithSalt(std::string_view password, std::span<const uint8_t, kPartSize> salt);
 
+  // Takes the salt, key and IV of an earlier derivation (a server keeps them
+  // with the session so that it need not derive them again). False, and no
+  // key held, when the key is refused.
+  bool SetParts(std::span<const uint8_t, kPartSize> salt, std::span<const uint8_t, kPartSize> key,
+                std::span<const uint8_t, kPartSize> iv);
+
   // Cipher bytes of the text (8 * (n / 8 + 1) bytes), or "" without a key.
   std::string EncryptText(std::string_view plain) const;
 

@@ -10,10 +10,21 @@
 //       fills an empty database: N users "cI" (password "loadpass"), each a
 //       member of one open group of 1,000 directories, and M shared files
 //       named from a vocabulary of 5,000 words (one file in ten holds "track").
+//   bench_server_clients reset --db DB --key FILE
+//       forgets the sessions and login salts of earlier runs, so that a
+//       database filled once serves several runs alike.
 //   bench_server_clients run --server HTTP:UDP [--server HTTP:UDP] --clients N
 //       [--factor 1 | --ping-rate R] [--seconds 60] [--search-rate 20] [--add-files 100000] [--threads 8]
+//       [--group G]
 //       With two servers a client logs in through one, pings the other and
-//       searches through either.
+//       searches through either. Searches cycle through their kinds (a whole
+//       word, a prefix, a common word, a file kind, a size range, online only,
+//       in the group G) and listings; each kind's latencies are printed.
+//   bench_server_clients run ... --ping-steps FROM:STEP:TO [--step-seconds 10] [--p99-bound 100]
+//       instead: after the logins, pings alone at FROM per second, then STEP
+//       more at each step of --step-seconds, up to TO; stops at the first step
+//       with a ping lost or refused, or a p99 above the bound (ms), and prints
+//       the highest rate served without either.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -80,6 +91,12 @@ struct Percentiles {
     std::scoped_lock lock(mutex);
     ms.push_back(value);
   }
+  double at(double p) {
+    std::scoped_lock lock(mutex);
+    if (ms.empty()) return 0;
+    std::sort(ms.begin(), ms.end());
+    return ms[std::min(ms.size() - 1, static_cast<size_t>(p * static_cast<double>(ms.size())))];
+  }
   std::string text() {
     std::scoped_lock lock(mutex);
     if (ms.empty()) return "no samples";
@@ -91,6 +108,19 @@ struct Percentiles {
     return out;
   }
 };
+
+std::string loadAverage() {
+  char text[128] = {};
+  if (FILE* f = std::fopen("/proc/loadavg", "r")) {
+    if (std::fgets(text, sizeof text, f) == nullptr) text[0] = 0;
+    std::fclose(f);
+  }
+  // The three averages, without the process counts after them.
+  std::string averages = text;
+  size_t end = 0;
+  for (int i = 0; i < 3 && end != std::string::npos; ++i) end = averages.find(' ', end + (i > 0 ? 1 : 0));
+  return averages.substr(0, end) + "\n";
+}
 
 double since(Clock::time_point t) { return std::chrono::duration<double, std::milli>(Clock::now() - t).count(); }
 
@@ -158,6 +188,15 @@ int prepare(const std::string& db, const std::string& keyFile, int clients, int6
   return 0;
 }
 
+int reset(const std::string& db) {
+  Database database;
+  if (!database.open(db)) return std::fprintf(stderr, "cannot open %s: %s\n", db.c_str(), database.error().c_str()), 1;
+  if (!database.exec("DELETE FROM session_additions; DELETE FROM sessions; DELETE FROM login_salts;")) {
+    return std::fprintf(stderr, "cannot reset: %s\n", database.writer().error().c_str()), 1;
+  }
+  return 0;
+}
+
 struct Server {
   int http = 0;
   int udp = 0;
@@ -177,6 +216,19 @@ struct RunOptions {
   int addFiles = 100000;
   int threads = 8;
   int64_t firstDirectory = 0;
+  int64_t group = 0;
+  double stepFrom = 0;  // ping steps: 0 = none
+  double stepBy = 0;
+  double stepTo = 0;
+  double stepSeconds = 10;
+  double p99Bound = 100;
+};
+
+struct PingOutcome {
+  int64_t sent = 0;
+  int64_t answered = 0;
+  int64_t refused = 0;
+  double p99 = 0;
 };
 
 std::string url(const Server& s, const std::string& rest) {
@@ -233,12 +285,24 @@ double phase(const char* what, int count, int threads, Op op) {
   return count / seconds;
 }
 
-// Every client pings once per interval (50 s / factor) for `seconds`,
-// through the server after the one it logged in through (the same one when
-// there is one); searches and listings run beside them.
-void pingsWithSearches(const RunOptions& o, std::vector<Client>& clients) {
+// The kinds of search the searcher cycles through, and listings.
+struct SearchKind {
+  const char* name;
+  const char* extra;  // added to the request; "%G" is the group
+};
+constexpr SearchKind kSearchKinds[] = {
+    {"word", ""},          {"prefix", ""},          {"common word", ""}, {"listing", ""},
+    {"word, kind", "&filekind=1"}, {"word, size", "&minsize=200000&maxsize=600000"}, {"word, online", "&onlineonly=1"},
+    {"word, group", "&groupid=%G"},
+};
+constexpr size_t kKinds = sizeof kSearchKinds / sizeof kSearchKinds[0];
+
+// Every client pings once per interval for `seconds`, through the server
+// after the one it logged in through (the same one when there is one);
+// searches and listings run beside them when `searches` is set.
+PingOutcome pingsWithSearches(const RunOptions& o, std::vector<Client>& clients, double interval, double runSeconds,
+                              bool searches) {
   constexpr int kSockets = 256;
-  const double interval = 50.0 / o.factor;
   const size_t servers = o.servers.size();
   std::vector<UniqueFd> sockets;
   std::vector<std::deque<Clock::time_point>> pending(kSockets);
@@ -261,6 +325,7 @@ void pingsWithSearches(const RunOptions& o, std::vector<Client>& clients) {
   Percentiles pingLatency;
   Percentiles searchLatency;
   Percentiles listingLatency;
+  std::vector<Percentiles> kindLatency(kKinds);
   std::atomic<int> searchFailures{0};
 
   std::jthread receiver([&](std::stop_token stop) {
@@ -287,6 +352,7 @@ void pingsWithSearches(const RunOptions& o, std::vector<Client>& clients) {
   });
 
   std::jthread searcher([&](std::stop_token stop) {
+    if (!searches) return;
     std::mt19937_64 rng(99);
     const auto period = std::chrono::duration<double>(1.0 / o.searchRate);
     auto next = Clock::now();
@@ -295,27 +361,31 @@ void pingsWithSearches(const RunOptions& o, std::vector<Client>& clients) {
       next += std::chrono::duration_cast<Clock::duration>(period);
       const Client& c = clients[rng() % clients.size()];
       const Server& s = o.servers[static_cast<size_t>(k) % o.servers.size()];
+      const size_t kind = static_cast<size_t>(k) % kKinds;
       int code = -1;
       const auto at = Clock::now();
-      if (k % 4 == 3) {
+      if (kind == 3) {
         const int64_t dir = o.firstDirectory + static_cast<int64_t>(rng() % kDirectories);
         const std::string reply = encrypted(s, c, "action=getlisting&dirid=" + std::to_string(dir), code);
         listingLatency.add(since(at));
+        kindLatency[kind].add(since(at));
         if (code != 0 || ReplyNumber(reply, "result=") != 0) ++searchFailures;
         continue;
       }
-      // Mostly a whole word, sometimes the common "track", sometimes a prefix.
       std::string text = word(static_cast<int>(rng() % kWords));
-      if (k % 10 == 0) text = "track";
-      if (k % 4 == 1) text = text.substr(0, 4);
-      const std::string reply = encrypted(s, c, "action=search&string=" + text + "&returncount=1", code);
+      if (kind == 2) text = "track";
+      if (kind == 1) text = text.substr(0, 4);
+      std::string extra = kSearchKinds[kind].extra;
+      if (const size_t g = extra.find("%G"); g != std::string::npos) extra.replace(g, 2, std::to_string(o.group));
+      const std::string reply = encrypted(s, c, "action=search&string=" + text + "&returncount=1" + extra, code);
       searchLatency.add(since(at));
+      kindLatency[kind].add(since(at));
       if (code != 0 || ReplyNumber(reply, "result=") != 0) ++searchFailures;
     }
   });
 
   const auto began = Clock::now();
-  const auto total = static_cast<int64_t>(o.seconds / interval * static_cast<double>(clients.size()));
+  const auto total = static_cast<int64_t>(runSeconds / interval * static_cast<double>(clients.size()));
   std::string datagram;
   for (int64_t i = 0; i < total; ++i) {
     // Ping i is due at i * interval / N: every client once per interval.
@@ -353,9 +423,33 @@ void pingsWithSearches(const RunOptions& o, std::vector<Client>& clients) {
               static_cast<long long>(sent.load()), seconds, static_cast<double>(sent) / seconds,
               static_cast<long long>(answered.load()), static_cast<long long>(refused.load()),
               static_cast<long long>(sent - answered), pingLatency.text().c_str());
-  std::printf("searches     during the pings: %s, %d failed\n", searchLatency.text().c_str(), searchFailures.load());
-  std::printf("listings     during the pings: %s\n", listingLatency.text().c_str());
+  if (searches) {
+    std::printf("searches     during the pings: %s, %d failed\n", searchLatency.text().c_str(), searchFailures.load());
+    std::printf("listings     during the pings: %s\n", listingLatency.text().c_str());
+    for (size_t k = 0; k < kKinds; ++k) {
+      std::printf("  %-14s %s\n", kSearchKinds[k].name, kindLatency[k].text().c_str());
+    }
+  }
   std::fflush(stdout);
+  return {sent.load(), answered.load(), refused.load(), pingLatency.at(0.99)};
+}
+
+// Pings alone at rising rates; the highest served without loss.
+int pingSteps(const RunOptions& o, std::vector<Client>& clients) {
+  double best = 0;
+  for (double rate = o.stepFrom; rate <= o.stepTo; rate += o.stepBy) {
+    std::printf("== offered %.0f pings/s for %.0f s; load average %s", rate, o.stepSeconds, loadAverage().c_str());
+    std::fflush(stdout);
+    const PingOutcome r = pingsWithSearches(o, clients, static_cast<double>(clients.size()) / rate, o.stepSeconds, false);
+    if (r.sent == 0 || r.answered < r.sent || r.refused > 0 || r.p99 > o.p99Bound) {
+      std::printf("step failed: %lld lost, %lld refused, p99 %.1f ms (bound %.0f ms)\n",
+                  static_cast<long long>(r.sent - r.answered), static_cast<long long>(r.refused), r.p99, o.p99Bound);
+      break;
+    }
+    best = rate;
+  }
+  std::printf("highest rate without loss: %.0f pings/s (offered up to %.0f)\n", best, o.stepTo);
+  return 0;
 }
 
 int run(const RunOptions& o) {
@@ -363,7 +457,8 @@ int run(const RunOptions& o) {
   phase("logins", o.clients, o.threads, [&](int i, std::mt19937_64& rng) {
     return login(o.servers[static_cast<size_t>(i) % o.servers.size()], i, clients[static_cast<size_t>(i)], rng);
   });
-  pingsWithSearches(o, clients);
+  if (o.stepFrom > 0) return pingSteps(o, clients);
+  pingsWithSearches(o, clients, 50.0 / o.factor, o.seconds, true);
   // add_file: 100 files a request, each client its own directory's files.
   constexpr int kPerRequest = 100;
   const int requests = (o.addFiles + kPerRequest - 1) / kPerRequest;
@@ -414,6 +509,14 @@ int main(int argc, char** argv) {
     else if (a == "--add-files") o.addFiles = std::atoi(v.c_str());
     else if (a == "--threads") o.threads = std::atoi(v.c_str());
     else if (a == "--first-directory") o.firstDirectory = std::atoll(v.c_str());
+    else if (a == "--group") o.group = std::atoll(v.c_str());
+    else if (a == "--step-seconds") o.stepSeconds = std::atof(v.c_str());
+    else if (a == "--p99-bound") o.p99Bound = std::atof(v.c_str());
+    else if (a == "--ping-steps") {
+      if (std::sscanf(v.c_str(), "%lf:%lf:%lf", &o.stepFrom, &o.stepBy, &o.stepTo) != 3) {
+        return std::fprintf(stderr, "--ping-steps wants FROM:STEP:TO\n"), 2;
+      }
+    }
     else if (a == "--server") {
       Server s;
       if (!parseServer(v, s)) return std::fprintf(stderr, "--server wants HTTP-PORT:UDP-PORT\n"), 2;
@@ -422,15 +525,19 @@ int main(int argc, char** argv) {
   }
   // A rate of pings per second for all clients together: the interval follows.
   if (pingRate > 0 && o.clients > 0) o.factor = pingRate * 50 / o.clients;
+  if (mode == "reset" && !db.empty()) return reset(db);
   if (mode == "prepare" && !db.empty() && !key.empty() && o.clients > 0) return prepare(db, key, o.clients, files);
   if (mode == "run" && !o.servers.empty() && o.clients > 0 && o.factor > 0 && o.seconds > 0 && o.searchRate > 0 &&
-      o.threads > 0 && o.seconds < 3600 && o.clients <= 1'000'000) {
+      o.threads > 0 && o.seconds < 3600 && o.clients <= 1'000'000 &&
+      (o.stepFrom == 0 || (o.stepFrom > 0 && o.stepBy > 0 && o.stepTo >= o.stepFrom && o.stepTo <= 1e6 &&
+                           (o.stepTo - o.stepFrom) / o.stepBy <= 100 && o.stepSeconds > 0 && o.stepSeconds <= 600))) {
     return run(o);
   }
   std::fprintf(stderr,
                "usage: bench_server_clients prepare --db DB --key FILE --clients N [--files M]\n"
                "       bench_server_clients run --server HTTP:UDP [--server HTTP:UDP] --clients N\n"
                "                            --first-directory ID [--factor F] [--seconds S] [--search-rate R]\n"
-               "                            [--add-files A] [--threads T]\n");
+               "                            [--add-files A] [--threads T] [--group G]\n"
+               "                            [--ping-steps FROM:STEP:TO [--step-seconds S] [--p99-bound MS]]\n");
   return 2;
 }

@@ -7,6 +7,9 @@
 # starts that many vantrel-server processes on it, runs bench_server_clients
 # for each count in CLIENTS ("10000,100000") and stops them. For postgres,
 # scripts/with_postgres.sh starts a server of its own, here with fsync on.
+# With VANTREL_BENCH_KEEP=DIR the database (the SQLite file, or the PostgreSQL
+# cluster) is kept in DIR and filled only once for the same counts, so that
+# later runs go straight to measuring; remove DIR when done.
 set -eu
 build=${1:?usage: server_clients.sh BUILD_DIR sqlite\|postgres PROCESSES CLIENTS [options]}
 backend=$2
@@ -14,7 +17,9 @@ procs=$3
 clients=$4
 shift 4
 here=$(cd "$(dirname "$0")" && pwd)
+keep=${VANTREL_BENCH_KEEP:-}
 if [ "$backend" = postgres ] && [ -z "${VANTREL_TEST_POSTGRES:-}" ]; then
+  [ -n "$keep" ] && VANTREL_POSTGRES_DIR="$keep/postgres" && export VANTREL_POSTGRES_DIR
   VANTREL_POSTGRES_OPTIONS="-c fsync=on -c full_page_writes=on -c shared_buffers=1GB -c max_wal_size=4GB" \
     exec "$here/../scripts/with_postgres.sh" "$here/server_clients.sh" "$build" "$backend" "$procs" "$clients" "$@"
 fi
@@ -32,16 +37,29 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-db="$work/load.db"
+store=$work
+[ -n "$keep" ] && store=$keep && mkdir -p "$store"
+db="$store/load.db"
 [ "$backend" = postgres ] && db="$VANTREL_TEST_POSTGRES"
-key="$work/load.key"
+key="$store/load.key"
 most=0
 for c in $(echo "$clients" | tr ',' ' '); do [ "$c" -gt "$most" ] && most=$c; done
-"$build/bench/bench_server_clients" prepare --db "$db" --key "$key" --clients "$most" \
-  --files "${VANTREL_BENCH_FILES:-1000000}" | tee "$work/prepare"
+filled="$store/prepared-$backend"
+if [ -n "$keep" ] && [ -f "$filled" ] && [ "$(head -n 1 "$filled")" = "$most ${VANTREL_BENCH_FILES:-1000000}" ]; then
+  echo "reusing the database filled for $most clients and ${VANTREL_BENCH_FILES:-1000000} files"
+  sed 1d "$filled" >"$work/prepare"
+else
+  "$build/bench/bench_server_clients" prepare --db "$db" --key "$key" --clients "$most" \
+    --files "${VANTREL_BENCH_FILES:-1000000}" | tee "$work/prepare"
+  if [ -n "$keep" ]; then
+    { echo "$most ${VANTREL_BENCH_FILES:-1000000}"; cat "$work/prepare"; } >"$filled"
+  fi
+fi
 first=$(sed -n 's/.*directories \([0-9]*\)\.\..*/\1/p' "$work/prepare")
+group=$(sed -n 's/^group \([0-9]*\),.*/\1/p' "$work/prepare")
 
 for count in $(echo "$procs" | tr ',' ' '); do
+  "$build/bench/bench_server_clients" reset --db "$db" --key "$key"
   servers=""
   pids=""
   i=0
@@ -64,7 +82,7 @@ for count in $(echo "$procs" | tr ',' ' '); do
   for c in $(echo "$clients" | tr ',' ' '); do
     echo "== $backend, $count process(es), $c clients; load average $(cut -d' ' -f1-3 /proc/loadavg)"
     # shellcheck disable=SC2086
-    "$build/bench/bench_server_clients" run $servers --clients "$c" --first-directory "$first" "$@"
+    "$build/bench/bench_server_clients" run $servers --clients "$c" --first-directory "$first" --group "$group" "$@"
   done
   echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
   for p in $pids; do kill "$p" 2>/dev/null || true; done

@@ -10,6 +10,8 @@
 #
 # The server is tuned for tests (no fsync); VANTREL_POSTGRES_OPTIONS adds
 # settings after those ("-c fsync=on -c full_page_writes=on" for measurements).
+# With VANTREL_POSTGRES_DIR the cluster lives in that folder instead, made on
+# first use and kept afterwards (a benchmark's database filled ahead of time).
 set -u
 
 bindir=""
@@ -19,7 +21,13 @@ if [ -z "$bindir" ]; then
   exit 1
 fi
 
-work=$(mktemp -d /tmp/vantrel-pg-XXXXXX) || exit 1
+keep=${VANTREL_POSTGRES_DIR:-}
+if [ -n "$keep" ]; then
+  work=$keep
+  mkdir -p "$work" || exit 1
+else
+  work=$(mktemp -d /tmp/vantrel-pg-XXXXXX) || exit 1
+fi
 pid=""
 as_owner() {
   if [ "$(id -u)" = 0 ]; then setpriv --reuid=nobody --regid=nogroup --clear-groups -- "$@"; else "$@"; fi
@@ -31,13 +39,15 @@ cleanup() {
     while kill -0 "$pid" 2>/dev/null && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
     kill -KILL "$pid" 2>/dev/null
   fi
-  rm -rf "$work"
+  [ -z "$keep" ] && rm -rf "$work"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 [ "$(id -u)" = 0 ] && chown nobody:nogroup "$work"
-if ! as_owner "$bindir/initdb" -D "$work/data" -U vantrel -A trust -E UTF8 --no-locale --no-sync >"$work/initdb.log" 2>&1; then
+if [ -f "$work/data/PG_VERSION" ]; then
+  :
+elif ! as_owner "$bindir/initdb" -D "$work/data" -U vantrel -A trust -E UTF8 --no-locale --no-sync >"$work/initdb.log" 2>&1; then
   echo "with_postgres.sh: initdb failed:" >&2
   cat "$work/initdb.log" >&2
   exit 1

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // A whole request as the file server reads it: request line, header block up to
-// the empty line, then a form body.
+// the empty line, then a form body; and the same head cut into lines as the
+// connection's head reader hands them out.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -9,6 +10,7 @@
 #include "fileserver/request_params.h"
 #include "fileserver/request_reader.h"
 #include "fileserver/token_check.h"
+#include "net/head_reader.h"
 
 namespace {
 
@@ -59,6 +61,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const auto* a : {&plain, &behindNat}) {
     checkCommandToken(params.first("token"), *a);
     checkDownloadToken(params.first("token"), *a, 7);
+  }
+
+  // Every line is a non-empty prefix of what is left, within the buffer.
+  const std::size_t lineBytes = size == 0 ? 2 : 2 + data[0] % 64;
+  for (std::string_view pending = input; !pending.empty();) {
+    const std::string_view next = nextHeadLine(pending, lineBytes);
+    if (next.empty() || next.size() > lineBytes - 1 || pending.substr(0, next.size()) != next) __builtin_trap();
+    pending.remove_prefix(next.size());
   }
   return 0;
 }

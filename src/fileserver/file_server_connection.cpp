@@ -63,7 +63,8 @@ void FileServerConnection::handle() {
   if (log != nullptr) log->logActivity("Got Connection", m_requester, 2);
 
   std::string line;
-  if (readLine(socket(), line, kRequestLineBuffer, 2, headDeadline()) == 0) return;
+  m_head.emplace(socket());
+  if (m_head->readLine(line, kRequestLineBuffer, 2, headDeadline()) == 0) return;
   trimLineEnd(line);
   const auto request = splitRequestLine(line);
   if (!request || request->method == HttpMethod::Other) {
@@ -89,10 +90,12 @@ std::string FileServerConnection::readHeaderBlock(int waitSeconds) {
   std::string block;
   std::string line;
   while (block.size() < kHeaderBlockLimit) {
-    if (readLine(socket(), line, kHeaderLineBuffer, waitSeconds, headDeadline()) == 0) break;
+    if (m_head->readLine(line, kHeaderLineBuffer, waitSeconds, headDeadline()) == 0) break;
     block += line;
     if (line == "\r\n" || line == "\n") break;
   }
+  // What follows the head (a POST body) is read from the socket from here on.
+  m_head->take();
   // Whole or cut at its limit, the head is read: from here the request keeps
   // its place even when the server is full.
   headRead();

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "fileserver/request_params.h"
 #include "fileserver/request_reader.h"
 #include "fileserver/token_check.h"
+#include "net/head_reader.h"
 #include "net/tcp_connection.h"
 
 namespace vantrel {
@@ -84,6 +86,7 @@ class FileServerConnection : public TcpConnection {
   std::string m_urlPath;
   std::string m_requester;
   std::vector<HeaderLine> m_headers;
+  std::optional<HeadReader> m_head;  // of socket(), from handle() on
   std::chrono::steady_clock::time_point m_start;
   std::chrono::steady_clock::time_point m_deadline;
   bool m_ownClient = false;

@@ -45,8 +45,10 @@ key="$store/load.key"
 most=0
 for c in $(echo "$clients" | tr ',' ' '); do [ "$c" -gt "$most" ] && most=$c; done
 filled="$store/prepared-$backend"
-if [ -n "$keep" ] && [ -f "$filled" ] && [ "$(head -n 1 "$filled")" = "$most ${VANTREL_BENCH_FILES:-1000000}" ]; then
-  echo "reusing the database filled for $most clients and ${VANTREL_BENCH_FILES:-1000000} files"
+# A database filled for as many clients or more, and as many files, serves.
+if [ -n "$keep" ] && [ -f "$filled" ] && [ "$(head -n 1 "$filled" | cut -d' ' -f1)" -ge "$most" ] &&
+   [ "$(head -n 1 "$filled" | cut -d' ' -f2)" = "${VANTREL_BENCH_FILES:-1000000}" ]; then
+  echo "reusing the database filled for $(head -n 1 "$filled" | cut -d' ' -f1) clients and ${VANTREL_BENCH_FILES:-1000000} files"
   sed 1d "$filled" >"$work/prepare"
 else
   "$build/bench/bench_server_clients" prepare --db "$db" --key "$key" --clients "$most" \

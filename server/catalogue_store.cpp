@@ -612,7 +612,11 @@ SearchResult CatalogueStore::search(const SearchQuery& q) {
   if (match.empty()) return result;
 
   std::string where = postgres ? "WHERE f.words @@ lower(?1)::tsquery" : "WHERE files_fts MATCH ?1";
-  if (q.groupId != 0) where += " AND f.group_id = ?2";
+  // SQLite would rather walk the index of the group and test each of its
+  // files against the full-text index, which over a large group takes
+  // seconds; the "+" leaves the column unindexed here, so the words lead.
+  // PostgreSQL weighs both by its statistics.
+  if (q.groupId != 0) where += postgres ? " AND f.group_id = ?2" : " AND +f.group_id = ?2";
   if (q.minSize > 0) where += " AND f.size >= ?3";
   if (q.maxSize > 0) where += " AND f.size <= ?4";
   if (q.minDate > 0) where += " AND f.added >= ?5";
@@ -627,8 +631,12 @@ SearchResult CatalogueStore::search(const SearchQuery& q) {
   } else if (q.fileKind == 7 && !q.fileType.empty()) {
     where += " AND f.filetype = ?7";
   }
-  // The sessions of every server process on the database are stored there.
-  if (q.onlineOnly) where += " AND f.client_id IN (SELECT client_id FROM sessions WHERE last_ping >= ?10)";
+  // The sessions of every server process on the database are stored there;
+  // each match looks up its own client's, rather than every online client's
+  // being gathered for each search.
+  if (q.onlineOnly) {
+    where += " AND EXISTS (SELECT 1 FROM sessions s WHERE s.client_id = f.client_id AND s.last_ping >= ?10)";
+  }
   const std::string matching =
       postgres ? " FROM files f " : " FROM files_fts JOIN files f ON f.id = files_fts.rowid ";
   const std::string from = matching + "JOIN users u ON u.id = f.user_id ";

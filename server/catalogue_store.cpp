@@ -663,8 +663,11 @@ SearchResult CatalogueStore::search(const SearchQuery& q) {
   if (q.wantCount) {
     // Counting every match of a common word costs far more than finding the
     // first page, so the count stops just past kMaxCount.
-    Statement count(read, "SELECT COUNT(*) FROM (SELECT 1" + matching + where + " LIMIT " +
-                              std::to_string(kMaxCount + 1) + ") AS matches");
+    // Without conditions on the files SQLite counts in the full-text index
+    // alone, which holds a row for every file, instead of reading each match.
+    const bool wordsAlone = !postgres && where == "WHERE files_fts MATCH ?1";
+    Statement count(read, "SELECT COUNT(*) FROM (SELECT 1" + (wordsAlone ? std::string(" FROM files_fts ") : matching) +
+                              where + " LIMIT " + std::to_string(kMaxCount + 1) + ") AS matches");
     bindAll(count);
     result.total = count.step() ? count.integer(0) : 0;
   }

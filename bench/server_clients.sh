@@ -20,7 +20,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 keep=${VANTREL_BENCH_KEEP:-}
 if [ "$backend" = postgres ] && [ -z "${VANTREL_TEST_POSTGRES:-}" ]; then
   [ -n "$keep" ] && VANTREL_POSTGRES_DIR="$keep/postgres" && export VANTREL_POSTGRES_DIR
-  VANTREL_POSTGRES_OPTIONS="-c fsync=on -c full_page_writes=on -c shared_buffers=1GB -c max_wal_size=4GB" \
+  VANTREL_POSTGRES_OPTIONS="-c fsync=on -c full_page_writes=on -c shared_buffers=1GB -c max_wal_size=4GB ${VANTREL_POSTGRES_OPTIONS:-}" \
     exec "$here/../scripts/with_postgres.sh" "$here/server_clients.sh" "$build" "$backend" "$procs" "$clients" "$@"
 fi
 if [ "$backend" = sqlite ] && [ "$procs" != 1 ]; then
@@ -62,6 +62,7 @@ group=$(sed -n 's/^group \([0-9]*\),.*/\1/p' "$work/prepare")
 
 for count in $(echo "$procs" | tr ',' ' '); do
   "$build/bench/bench_server_clients" reset --db "$db" --key "$key"
+  [ "$backend" = sqlite ] && cat "$db" >/dev/null  # into the page cache, as a running server has it
   servers=""
   pids=""
   i=0

@@ -652,25 +652,35 @@ SearchResult CatalogueStore::search(const SearchQuery& q) {
   };
 
   ReadConnection read(m_db);
-  const int64_t fetch = std::clamp<int64_t>(q.fetch <= 0 ? 100 : q.fetch, 1, kMaxFetch);
-  Statement st(read,
-               "SELECT f.id, f.name, f.size, f.rating, f.user_id, u.name, f.client_id, f.group_id, f.dir_id, f.added" +
-                   from + where + (postgres ? " ORDER BY f.id DESC" : " ORDER BY files_fts.rowid DESC") +
-                   " LIMIT ?8 OFFSET ?9");
-  bindAll(st);
-  st.bind(8, fetch).bind(9, std::max<int64_t>(q.start, 0));
-  result.files = readFiles(st);
-  if (q.wantCount) {
-    // Counting every match of a common word costs far more than finding the
-    // first page, so the count stops just past kMaxCount.
+  // Counting every match of a common word costs far more than finding the
+  // first page, so the count stops just past kMaxCount.
+  const auto countMatches = [&] {
     // Without conditions on the files SQLite counts in the full-text index
     // alone, which holds a row for every file, instead of reading each match.
     const bool wordsAlone = !postgres && where == "WHERE files_fts MATCH ?1";
     Statement count(read, "SELECT COUNT(*) FROM (SELECT 1" + (wordsAlone ? std::string(" FROM files_fts ") : matching) +
                               where + " LIMIT " + std::to_string(kMaxCount + 1) + ") AS matches");
     bindAll(count);
-    result.total = count.step() ? count.integer(0) : 0;
-  }
+    return count.step() ? count.integer(0) : int64_t{0};
+  };
+  // PostgreSQL guesses the number of matches of a prefix poorly, and walking
+  // the files newest first to fill a page of a word with a few thousand
+  // matches takes it a second. So it counts first (from the index): a page of
+  // at most kMaxCount matches is sorted from the index's matches ("+ 0" keeps
+  // it off the walk), and only a word more common than that walks the files.
+  const int64_t matches = q.wantCount || postgres ? countMatches() : 0;
+  if (q.wantCount) result.total = matches;
+  if (postgres && matches == 0) return result;
+  const std::string order = !postgres              ? " ORDER BY files_fts.rowid DESC"
+                            : matches <= kMaxCount ? " ORDER BY f.id + 0 DESC"
+                                                   : " ORDER BY f.id DESC";
+  const int64_t fetch = std::clamp<int64_t>(q.fetch <= 0 ? 100 : q.fetch, 1, kMaxFetch);
+  Statement st(read,
+               "SELECT f.id, f.name, f.size, f.rating, f.user_id, u.name, f.client_id, f.group_id, f.dir_id, f.added" +
+                   from + where + order + " LIMIT ?8 OFFSET ?9");
+  bindAll(st);
+  st.bind(8, fetch).bind(9, std::max<int64_t>(q.start, 0));
+  result.files = readFiles(st);
   return result;
 }
 

@@ -127,6 +127,10 @@ bool copyDatabase(Database& from, Database& to, CopyCounts& counts, std::string&
     error = "cannot commit the copy: " + to.writer().error();
     return false;
   }
+  // PostgreSQL plans searches by statistics of the words, and counts from the
+  // index only on pages it has vacuumed: both are due after a bulk load (the
+  // copy is complete without them, so a failure here is not one of the copy).
+  if (to.dialect() == Dialect::kPostgres) to.exec("VACUUM ANALYZE");
   return true;
 }
 

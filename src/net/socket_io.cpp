@@ -138,8 +138,14 @@ long sendBytes(int fd, const void* data, std::size_t size) {
 long sendText(int fd, std::string_view text) { return sendBytes(fd, text.data(), text.size()); }
 
 bool sendInPieces(int fd, std::span<const char> data) {
-  const int option = sendBufferSize(fd);
-  const std::size_t piece = option > 0 ? static_cast<std::size_t>(option) : kFallbackPiece;
+  // No send buffer is smaller than this (the system's floor is above it), so
+  // a reply this short is one piece whatever the option says: no need to ask.
+  constexpr std::size_t kBelowAnySendBuffer = 4096;
+  std::size_t piece = kBelowAnySendBuffer;
+  if (data.size() > kBelowAnySendBuffer) {
+    const int option = sendBufferSize(fd);
+    piece = option > 0 ? static_cast<std::size_t>(option) : kFallbackPiece;
+  }
   std::size_t sent = 0;
   while (sent < data.size()) {
     const long n = sendBytes(fd, data.data() + sent, std::min(piece, data.size() - sent));

@@ -72,6 +72,10 @@ int TcpServer::listen(uint16_t port) {
   at.sin_port = htons(port);
   at.sin_addr.s_addr = htonl(INADDR_ANY);
   if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&at), sizeof at) != 0) return kListenBindFailed;
+  // Accepted sockets inherit the time-outs, which saves two system calls on
+  // every connection. The listener's own accept then returns every so often
+  // with nothing, and simply waits again.
+  setSocketTimeouts(fd.get(), kSocketTimeout);
   if (::listen(fd.get(), kBacklog) != 0) return kListenFailed;
   socklen_t length = sizeof at;
   if (::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&at), &length) != 0) return kListenFailed;
@@ -110,7 +114,7 @@ std::string TcpServer::ownAddress() const {
 
 std::size_t TcpServer::idleWorkerCount() const {
   std::scoped_lock lock(m_mutex);
-  return m_idleCount;
+  return m_idle.size();
 }
 
 int TcpServer::start() {
@@ -144,13 +148,14 @@ void TcpServer::acceptLoop() {
     }
     if (!socket) {
       // Running out of descriptors under a flood must not end the server for good.
+      if (error == EAGAIN || error == EWOULDBLOCK) continue;  // the time-out: nothing came
       if (!acceptErrorIsTransient(error)) break;
       if (error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM) std::this_thread::sleep_for(20ms);
       continue;
     }
     if (handToIdleWorker(socket, peer)) continue;
     std::unique_lock lock(m_mutex);
-    if (m_workers.size() - m_idleCount >= m_maxConnections + kRefuseHeadroom) {
+    if (m_workers.size() - m_idle.size() >= m_maxConnections + kRefuseHeadroom) {
       lock.unlock();
       refuseInline(std::move(socket), peer);
       continue;
@@ -176,18 +181,16 @@ void TcpServer::acceptLoop() {
 
 bool TcpServer::handToIdleWorker(UniqueFd& socket, const sockaddr_in& peer) {
   std::scoped_lock lock(m_mutex);
-  if (m_idleCount == 0) return false;
-  for (auto& worker : m_workers) {
-    if (!worker.idle) continue;
-    worker.idle = false;
-    --m_idleCount;
-    worker.socket = std::move(socket);
-    worker.peer = peer;
-    admit(worker);
-    worker.wake.notify_one();
-    return true;
-  }
-  return false;
+  if (m_idle.empty()) return false;
+  Worker& worker = *m_idle.back();
+  m_idle.pop_back();
+  worker.idle = false;
+  worker.socket = std::move(socket);
+  worker.peer = peer;
+  admit(worker);
+  // Under the lock: once it is unlocked the worker may serve, finish and end.
+  worker.wake.notify_one();
+  return true;
 }
 
 void TcpServer::admit(Worker& worker) {
@@ -248,7 +251,6 @@ void TcpServer::serveOne(Worker& worker) {
   const int fd = worker.socket.get();
   if (auto connection = createConnection()) {
     connection->attach(fd, m_listenSocket.get(), worker.peer, *this);
-    setSocketTimeouts(fd, kSocketTimeout);
     // Refusals are not counted: a flood of them from one address must not
     // push everyone else over the limit as well.
     if (worker.overLimit) {
@@ -271,14 +273,14 @@ void TcpServer::serve(std::list<Worker>::iterator worker) {
     release(*worker);
     // Closed under the lock: stopAndJoin shuts sockets down under it too.
     worker->socket.reset();
-    if (m_closing || m_idleCount >= kMaxIdleWorkers) break;
+    if (m_closing || m_idle.size() >= kMaxIdleWorkers) break;
     worker->idle = true;
-    ++m_idleCount;
+    m_idle.push_back(&*worker);
     m_changed.notify_all();
     worker->wake.wait_for(lock, kIdleWorkerWait, [&] { return !worker->idle || m_closing; });
     if (worker->idle) {  // nothing came, or the server closes
       worker->idle = false;
-      --m_idleCount;
+      std::erase(m_idle, &*worker);
       break;
     }
   }

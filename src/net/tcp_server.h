@@ -22,6 +22,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "net/tcp_connection.h"
 #include "net/worker_thread.h"
@@ -146,7 +147,9 @@ class TcpServer {
   mutable std::mutex m_mutex;
   std::condition_variable m_changed;
   std::list<Worker> m_workers;   // guarded by m_mutex; newest first
-  std::size_t m_idleCount = 0;   // guarded by m_mutex
+  // The idle ones among them, the last to finish on top: it takes the next
+  // connection, warm, while the others time out and end.
+  std::vector<Worker*> m_idle;   // guarded by m_mutex
   std::map<uint32_t, std::size_t> m_perAddressCount;  // guarded by m_mutex; admitted connections
   bool m_closing = false;        // guarded by m_mutex; idle workers end
   WorkerThread m_finished;       // guarded by m_mutex; the last thread that ended

@@ -320,6 +320,40 @@ TEST(TcpServer, AFinishedConnectionThreadServesTheNextConnection) {
   EXPECT_EQ(server.threads[2], server.threads[0]);
 }
 
+// Answers with the receive and send time-outs its socket carries, in seconds.
+class TimeoutReportingServer : public TcpServer {
+ public:
+  ~TimeoutReportingServer() override { stopAndJoin(); }
+
+ protected:
+  class Connection : public TcpConnection {
+   public:
+    void handle() override {
+      std::string answer;
+      for (const int option : {SO_RCVTIMEO, SO_SNDTIMEO}) {
+        timeval tv{};
+        socklen_t length = sizeof tv;
+        ::getsockopt(socket(), SOL_SOCKET, option, &tv, &length);
+        answer += std::to_string(tv.tv_sec) + " ";
+      }
+      sendText(socket(), answer);
+    }
+  };
+  std::unique_ptr<TcpConnection> createConnection() override { return std::make_unique<Connection>(); }
+};
+
+TEST(TcpServer, ServedConnectionsGiveUpOnASilentPeerAfterThirtySeconds) {
+  TimeoutReportingServer server;
+  ASSERT_EQ(server.listen(0), kListenOk);
+  ASSERT_EQ(server.start(), 0);
+  for (int i = 0; i < 2; ++i) {  // a new thread, then a reused one
+    auto client = connectLoopback(server.port());
+    ASSERT_TRUE(client);
+    EXPECT_EQ(readAll(client.get()), "30 30 ");
+    ASSERT_TRUE(waitFor([&] { return server.idleWorkerCount() == 1; }));
+  }
+}
+
 TEST(TcpServer, DestructionEndsConnectionsThatAreStillReading) {
   auto client = UniqueFd();
   {

@@ -347,7 +347,11 @@ class PostgresBackend final : public StorageBackend {
     // Each search is planned for its own words: a common word is best found
     // walking the newest files, a rare one through the word index, and a plan
     // made once for any word would walk a million files for a rare one.
-    if (!connection->exec("SET client_min_messages = warning; SET plan_cache_mode = force_custom_plan")) {
+    // Requests are short and many run at once: a parallel plan would start
+    // worker processes for a few milliseconds of work, taking the cores from
+    // the other requests.
+    if (!connection->exec("SET client_min_messages = warning; SET plan_cache_mode = force_custom_plan; "
+                          "SET max_parallel_workers_per_gather = 0")) {
       if (error != nullptr) *error = connection->error();
       return nullptr;
     }

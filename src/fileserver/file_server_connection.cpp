@@ -146,7 +146,9 @@ void FileServerConnection::handleGet(const std::string& url) {
       sendError(err::kUnrecognizedGetCommand, kStatusOk);
     }
   } else if (equalsNoCase(command, "template")) {
+    // The page and the refusal both drain the socket after their reply.
     if (allowCommand(false)) sendTemplate(kStatusOk);
+    return;
   } else if (allowCommand(false)) {
     sendError(err::kUnrecognizedGetCommand, kStatusOk);
   }

@@ -11,8 +11,9 @@
 //       member of one open group of 1,000 directories, and M shared files
 //       named from a vocabulary of 5,000 words (one file in ten holds "track").
 //   bench_server_clients reset --db DB --key FILE
-//       forgets the sessions and login salts of earlier runs, so that a
-//       database filled once serves several runs alike, and on PostgreSQL
+//       forgets the sessions, login salts and registered files ("new ...")
+//       of earlier runs, so that a database filled once serves several runs
+//       alike, and on PostgreSQL
 //       loads the tables and indexes into its buffers: a server that has run
 //       a while holds them, a cluster just started reads each page from disk.
 //   bench_server_clients run --server HTTP:UDP [--server HTTP:UDP] --clients N
@@ -195,7 +196,9 @@ int prepare(const std::string& db, const std::string& keyFile, int clients, int6
 int reset(const std::string& db) {
   Database database;
   if (!database.open(db)) return std::fprintf(stderr, "cannot open %s: %s\n", db.c_str(), database.error().c_str()), 1;
-  if (!database.exec("DELETE FROM session_additions; DELETE FROM sessions; DELETE FROM login_salts;")) {
+  if (!database.exec("DELETE FROM session_additions; DELETE FROM sessions; DELETE FROM login_salts; "
+                     "DELETE FROM files WHERE name LIKE 'new %';") ||
+      (database.dialect() == Dialect::kPostgres && !database.exec("VACUUM ANALYZE files"))) {
     return std::fprintf(stderr, "cannot reset: %s\n", database.writer().error().c_str()), 1;
   }
   if (database.dialect() == Dialect::kPostgres &&

@@ -104,8 +104,10 @@ MainWindow::MainWindow(WindowActions& actions, bool trayAvailable, QWidget* pare
   splitter->setStretchFactor(1, 1);
   splitter->setChildrenCollapsible(false);
   // Without sizes of its own the splitter gives the bar's section more room than the
-  // bar may take, and the surplus shows as an empty band beside it.
-  splitter->setSizes({m_bar->maximumWidth(), 1 << 20});
+  // bar may take, and the surplus shows as an empty band beside it. The first
+  // layout shares the width in these proportions, so the bar's share must reach
+  // its full width at any window size, or it starts at its narrowest.
+  splitter->setSizes({m_bar->maximumWidth(), 3 * m_bar->maximumWidth()});
   layout->addWidget(splitter);
   setCentralWidget(central);
 

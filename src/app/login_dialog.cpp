@@ -44,6 +44,14 @@ int LoginDialog::progressMaximum() const {
   return static_cast<int>(steps > kSignedRangeLimit ? kSignedRangeLimit : steps);
 }
 
+std::string LoginDialog::cannotConnectText() const {
+  // Which address was tried, and where a person changes it.
+  return std::string(kCannotConnect) + "\n\nNo Vantrel server answered at " + m_ctx.target.host() + " port " +
+         std::to_string(m_ctx.target.port()) +
+         ". Start the server there, or change its address in Settings, Server (\"View Settings\" in the "
+         "\"Settings\" menu).";
+}
+
 std::string LoginDialog::signupUrl() { return "http://" + deployment::signupHost() + "/signup.jsp"; }
 
 void LoginDialog::pressLogin(std::string user, std::string password) {
@@ -163,7 +171,7 @@ bool LoginDialog::loginOutcome(int code, const std::string& user, const std::str
     case transport::kAbortedPartial:
       return false;
     case err::kServerUnreachable:
-      m_ui.showMessage(MessageBox{kCannotConnect, "Error", MessageIcon::Warning, MessageButtons::Ok, true});
+      m_ui.showMessage(MessageBox{cannotConnectText(), "Error", MessageIcon::Warning, MessageButtons::Ok, true});
       return false;
     case err::kSharingElsewhere: {
       if (m_ui.alreadySharing(kSharingElsewhere, kSharingElsewhereDetail) != AlreadySharingChoice::Continue) {

@@ -64,6 +64,8 @@ class LoginDialog : public LoginDialogModel {
 
   // The sign-up page opened by "Create New Vantrel User".
   static std::string signupUrl();
+  // "Cannot connect to server" with the address that was tried and where to change it.
+  std::string cannotConnectText() const;
 
  private:
   void work(const std::string& user, const std::string& password);

@@ -34,13 +34,18 @@ TEST_F(LoginDialogTest, LoginOutcomesShowTheirMessagesAndKeepTheWindowOpen) {
     Strings messages;
   };
   const Case cases[] = {
-      {"server down", 211, {"Error|Cannot connect to server"}},
+      // The address tried and the way to change it follow the message.
+      {"server down",
+       211,
+       {"Error|Cannot connect to server\n\nNo Vantrel server answered at 127.0.0.1 port 7001. Start the server "
+        "there, or change its address in Settings, Server (\"View Settings\" in the \"Settings\" menu)."}},
       {"cancelled", 205, {}},
       {"cancelled partway", 206, {}},
       {"malformed reply", 204, {}},
       {"unknown code", 999, {"Error|Error 999 could not start client\n Unrecognized error"}},
       {"wrong password", 505, {}},
   };
+  target.SetServer("127.0.0.1", 7001);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     FakeCore core;

@@ -47,7 +47,7 @@ std::string localAddressFor(const std::string& socketAddress) {
 
 int DiscoverServer(ProtocolContext& ctx) {
   ClientRequest request(&ctx.loginAbort, ClientState::kOwnClientVersion);
-  if (request.GetText("http://" + deployment::webHost() + "/server.html") != get::kOk) return 0;
+  if (request.GetText("http://" + deployment::discoveryHost() + "/server.html") != get::kOk) return 0;
   for (const std::string& line : request.bodyLines()) {
     if (auto host = ReplyText(line, "server=", kFieldSize)) {
       host->resize(std::min(host->size(), ServerTarget::kMaxHost));
@@ -65,7 +65,7 @@ int Login(ProtocolContext& ctx, std::string_view user, std::string_view password
     host = ctx.settings.GetSettingText("serveraddress");
     if (host.empty()) host = deployment::defaultServerHost();
   }
-  ctx.target.SetServer(host, ServerTarget::kDefaultPort);
+  ctx.target.SetServer(host, deployment::serverPort());
   ctx.target.setPort(ctx.settings.GetSettingNumber("serverport"));
   return LoginRequest(ctx, user, password, progress);
 }

@@ -20,8 +20,9 @@ struct Default {
   std::string_view text;
 };
 
-// Written in this order on a fresh profile. "serveraddress" is filled in at run
-// time from the deployment values (its text here is only a placeholder).
+// Written in this order on a fresh profile. "serveraddress" and "serverport"
+// are filled in at run time from the deployment values (their values here are
+// only placeholders).
 constexpr std::array<Default, 14> kDefaults{{
     {"defaultuser", RegType::Text, 0, ""},
     {"port", RegType::Dword, 8323, {}},
@@ -100,6 +101,7 @@ void SettingsStore::EnsureDefaults() {
   for (const Default& d : kDefaults) {
     RegValue v = d.type == RegType::Dword ? RegValue::ofNumber(d.number) : RegValue::ofText(d.text);
     if (d.name == "serveraddress") v = RegValue::ofText(deployment::defaultServerHost());
+    if (d.name == "serverport") v = RegValue::ofNumber(deployment::serverPort());
     // Insert-if-absent in one transaction: a value that another process wrote
     // between our check and our write would otherwise be overwritten.
     int rc = m_hive.writeValueIfAbsent(key, d.name, v);

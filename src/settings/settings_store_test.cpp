@@ -35,6 +35,7 @@ class SettingsStoreTest : public ::testing::Test {
 TEST_F(SettingsStoreTest, FreshProfileGetsExactlyTheFourteenDefaults) {
   testing::EnvOverride env;
   env.set("VANTREL_SERVER_HOST", "central.example");
+  env.set("VANTREL_SERVER_PORT", "9100");
   EXPECT_EQ(m_store.GetSettingNumber("contype"), -1);
 
   const std::string key = "Software\\Vantrel\\VtClient\\settings";
@@ -47,7 +48,7 @@ TEST_F(SettingsStoreTest, FreshProfileGetsExactlyTheFourteenDefaults) {
   };
   const Want want[] = {
       {"defaultuser", RegType::Text, 0, ""},           {"port", RegType::Dword, 8323, ""},
-      {"serveraddress", RegType::Text, 0, "central.example"}, {"serverport", RegType::Dword, 80, ""},
+      {"serveraddress", RegType::Text, 0, "central.example"}, {"serverport", RegType::Dword, 9100, ""},
       {"autologinuser", RegType::Text, 0, ""},         {"autofind", RegType::Dword, 1, ""},
       {"maxusers", RegType::Dword, 10, ""},            {"maxband", RegType::Dword, 2000000, ""},
       {"maxusrband", RegType::Dword, 2000000, ""},     {"maxlogintime", RegType::Dword, 40, ""},

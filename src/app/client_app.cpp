@@ -103,7 +103,10 @@ void ClientApp::showRefusedUpdate() {
 }
 
 bool ClientApp::InitialiseWithoutLauncher() {
-  if (m_options.singleInstance && SingleInstance::probe(m_options.rootName, m_hive.filePath())) return false;
+  if (m_options.singleInstance && !m_instance.claim(m_options.rootName, m_hive.filePath())) {
+    m_anotherInstance = true;
+    return false;
+  }
   openLog();
   if (m_options.singleInstance) m_instance.listen(m_options.rootName, m_hive.filePath(), [this] { m_ui.bringToFront(); });
   m_statusTimer = m_timers.schedule(kStatusPeriod, [this] { statusTick(); });
@@ -111,7 +114,8 @@ bool ClientApp::InitialiseWithoutLauncher() {
 }
 
 bool ClientApp::Initialise(const CommandLine& commandLine) {
-  if (m_options.singleInstance && SingleInstance::probe(m_options.rootName, m_hive.filePath())) {
+  if (m_options.singleInstance && !m_instance.claim(m_options.rootName, m_hive.filePath())) {
+    m_anotherInstance = true;
     if (commandLine.installed) {
       m_ui.showMessage(MessageBox{kAlreadyRunning, "Error", MessageIcon::Error, MessageButtons::Ok, true});
     }
@@ -132,6 +136,7 @@ bool ClientApp::Initialise(const CommandLine& commandLine) {
     return false;
   }
   if (m_options.singleInstance) m_instance.listen(m_options.rootName, m_hive.filePath(), [this] { m_ui.bringToFront(); });
+  if (m_options.beforeLogin) m_options.beforeLogin(m_settings);
   showRefusedUpdate();
   if (commandLine.installed) {
     m_settings.EnsureDefaults();

@@ -10,6 +10,7 @@
 // Start-up, Connect and Exit come from the front end's main thread; the status
 // tick runs on the timer thread and only reads.
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -44,6 +45,9 @@ struct AppOptions {
   // Whether the user may change the program folder; unset: as the file
   // system says. When not, updates are left to the system's package manager.
   std::optional<bool> programDirWritable;
+  // Settings given on the command line, stored once this instance holds its
+  // settings root and before the login.
+  std::function<void(SettingsStore&)> beforeLogin;
 };
 
 class ClientApp {
@@ -78,6 +82,9 @@ class ClientApp {
   // The status the process ends with after Initialise returned false:
   // kExitNotStarted when "/start" was missing, else kExitOk.
   int exitStatus() const { return m_exitStatus; }
+  // Whether Initialise or InitialiseWithoutLauncher ended because another
+  // instance runs for these settings (it was asked to come forward).
+  bool anotherInstanceRuns() const { return m_anotherInstance; }
   // Whether the settings name a user whose password is stored, so that a
   // login without a window has something to log in with.
   bool hasStoredLogin();
@@ -144,6 +151,7 @@ class ClientApp {
   int m_exitStatus = kExitOk;
   std::string m_lastStartFailure;
   bool m_finished = false;
+  bool m_anotherInstance = false;
 };
 
 }  // namespace vantrel

@@ -2,11 +2,13 @@
 #pragma once
 // The client's command line: "/start", "/installed", "/uninstall" and "/reg"
 // with a settings root name in single quotes. The line is searched as one
-// plain string, case-sensitively; position and order do not matter.
+// plain string, case-sensitively; position and order do not matter. Beside
+// them the windowed client takes a few options ("--help", "--user", ...).
 // Stateless and thread-safe.
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vantrel {
 
@@ -19,6 +21,25 @@ struct CommandLine {
 };
 
 CommandLine parseCommandLine(std::string_view line);
+
+// The options the windowed client takes beside the launcher's switches, for a
+// person or a script that starts it by hand: words that begin with "-" are
+// options, every other word belongs to the launcher's line.
+struct ClientOptions {
+  enum class Action { Run, Help, Usage };  // Usage: a wrong command line, `error` says why
+  Action action = Action::Run;
+  std::string error;
+  CommandLine launcher;
+  std::string user, passwordFile, home;
+  std::string serverHost;  // "" unless --server
+  int serverPort = 0;
+  int port = -1, udpPort = -1;  // -1 unless given
+  std::vector<std::string> shares;  // --share, after the login
+};
+
+ClientOptions parseClientOptions(int argc, const char* const* argv);
+// The text of --help.
+const char* clientUsage();
 
 // The arguments after the program name joined with spaces, as one line.
 std::string joinArguments(int argc, const char* const* argv);

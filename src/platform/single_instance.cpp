@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "platform/single_instance.h"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -81,6 +83,26 @@ bool SingleInstance::probe(const std::string& rootName, const std::string& setti
   return ::recv(fd.get(), &answer, sizeof answer, MSG_WAITALL) == sizeof answer && answer == kProbeAnswer;
 }
 
+bool SingleInstance::claim(const std::string& rootName, const std::string& settingsFile,
+                           std::chrono::milliseconds wait) {
+  const std::string lockPath = socketPath(rootName, settingsFile) + ".lock";
+  UniqueFd fd(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+  if (!fd.valid()) {
+    // No lock to be had (a runtime folder we may not write): the probe alone decides.
+    return !probe(rootName, settingsFile);
+  }
+  if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
+    m_lock = std::move(fd);
+    return true;
+  }
+  // Another instance holds the lock; it may not be listening yet.
+  const auto until = std::chrono::steady_clock::now() + wait;
+  while (!probe(rootName, settingsFile) && std::chrono::steady_clock::now() < until) {
+    ::usleep(100 * 1000);
+  }
+  return false;
+}
+
 bool SingleInstance::listen(const std::string& rootName, const std::string& settingsFile,
                             std::function<void()> onShow) {
   m_path = socketPath(rootName, settingsFile);
@@ -88,8 +110,9 @@ bool SingleInstance::listen(const std::string& rootName, const std::string& sett
   if (!fillAddress(m_path, addr)) return false;
   UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (!fd.valid()) return false;
-  // The probe found nobody, so a socket file left there belongs to a client
-  // that died without removing it.
+  // We hold the lock (or there is none to be had and the probe found nobody),
+  // so a socket file left there belongs to a client that died without
+  // removing it.
   ::unlink(m_path.c_str());
   if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd.get(), 4) != 0) {
     return false;

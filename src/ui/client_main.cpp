@@ -2,11 +2,19 @@
 // vantrel-client with its window, as the launcher starts it ("/start",
 // "/installed", "/uninstall", "/reg 'Name'"): the start-up sequence runs with
 // the Qt front end; the client then lives in its window and the tray until
-// "Exit". SIGINT and SIGTERM end it like "Exit", without asking.
+// "Exit". SIGINT and SIGTERM end it like "Exit", without asking. --help and a
+// wrong command line are answered on the terminal without a display.
 
 #include <QApplication>
 #include <QSplitter>
 #include <QSystemTrayIcon>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
 
 #include "app/client_app.h"
 #include "app/personal_share.h"
@@ -24,18 +32,80 @@
 
 using namespace vantrel;
 
+namespace {
+
+constexpr int kExitUsage = 2;
+constexpr int kExitNoDisplay = 1;
+
+bool readPassword(const std::string& file, std::string& password) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return false;
+  std::getline(in, password);
+  if (!password.empty() && password.back() == '\r') password.pop_back();
+  return true;
+}
+
+// Qt would abort in its platform plugin without a display; say what to do instead.
+bool haveDisplay() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  const CommandLine commandLine = parseCommandLine(joinArguments(argc, argv));
+  const ClientOptions options = parseClientOptions(argc, argv);
+  switch (options.action) {
+    case ClientOptions::Action::Help:
+      std::fputs(clientUsage(), stdout);
+      return ClientApp::kExitOk;
+    case ClientOptions::Action::Usage:
+      std::fprintf(stderr, "vantrel-client: %s\n", options.error.c_str());
+      std::fputs(clientUsage(), stdout);
+      return kExitUsage;
+    case ClientOptions::Action::Run:
+      break;
+  }
+  const CommandLine& commandLine = options.launcher;
+  std::string password;
+  if (!options.passwordFile.empty() && !readPassword(options.passwordFile, password)) {
+    std::fprintf(stderr, "vantrel-client: cannot read the password file %s\n", options.passwordFile.c_str());
+    return kExitUsage;
+  }
+  if (!haveDisplay()) {
+    std::fprintf(stderr,
+                 "vantrel-client: no display to show the window on (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
+                 "Start it on the desktop, or run the client without a window: vantreld --help\n");
+    return kExitNoDisplay;
+  }
   StopSignals::blockInThisProcess();
   QApplication application(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
   QApplication::setWindowIcon(QIcon(":/icons/vantrel.svg"));
 
   ui::QtUserInterface ui;
-  AppOptions options;
-  if (!commandLine.rootName.empty()) options.rootName = commandLine.rootName;
-  options.sharedDataDir = sharedDataDirectory(programDirectory(), VANTREL_SHARED_DATA_DIR);
-  ClientApp app(ui, options);
+  AppOptions appOptions;
+  if (!commandLine.rootName.empty()) appOptions.rootName = commandLine.rootName;
+  appOptions.home = options.home;
+  appOptions.sharedDataDir = sharedDataDirectory(programDirectory(), VANTREL_SHARED_DATA_DIR);
+  appOptions.beforeLogin = [&options, &ui, &password](SettingsStore& settings) {
+    settings.EnsureDefaults();
+    if (!options.serverHost.empty()) {
+      settings.SetSettingText("serveraddress", options.serverHost);
+      settings.SetSettingNumber("serverport", options.serverPort);
+      settings.SetSettingNumber("autofind", 0);
+    }
+    if (options.port >= 0) settings.SetSettingNumber("port", options.port);
+    if (options.udpPort >= 0) settings.SetSettingNumber("udpport", options.udpPort);
+    if (!options.user.empty()) {
+      ui.setCredentials(options.user,
+                        options.passwordFile.empty() ? settings.GetUserSecret(options.user, "password") : password);
+    }
+  };
+  ClientApp app(ui, appOptions);
   ui::ClientActions actions(app, ui);
   // Before the window: its views read them until it goes.
   ui::WindowLayout layout(app.settings());
@@ -62,6 +132,29 @@ int main(int argc, char** argv) {
   StopSignals stopSignals([&window] { QMetaObject::invokeMethod(&window, [&window] { window.endClient(); }); });
 
   const bool run = app.Initialise(commandLine);
+  if (run && app.state().Connected()) {
+    // For the terminal it was started from, and for scripts that wait for it.
+    std::printf("vantrel-client: logged in as %s; file server on http://127.0.0.1:%d/ ; log %slog.txt\n",
+                app.state().UserName().c_str(), app.core().fileServerPort(), app.home().c_str());
+    std::fflush(stdout);
+  }
+  if (!run && app.anotherInstanceRuns()) {
+    std::printf("vantrel-client: the File Manager already runs for these settings; its window was brought to the "
+                "front\n");
+    std::fflush(stdout);
+  }
+  if (run && app.state().Connected() && !options.shares.empty() && app.core().sharedFiles() != nullptr) {
+    std::vector<std::string> paths;
+    for (const std::string& path : options.shares) {
+      std::error_code ec;
+      const auto absolute = std::filesystem::absolute(path, ec);
+      paths.push_back(ec ? path : absolute.lexically_normal().string());
+      if (paths.back().size() > 1 && paths.back().back() == '/') paths.back().pop_back();
+    }
+    const int code = SharePersonal(app.protocol(), *app.core().sharedFiles(), paths);
+    if (code != 0) std::printf("vantrel-client: sharing failed: %d %s\n", code, errorTitle(code).c_str());
+    std::fflush(stdout);
+  }
   if (run && !ui.closing()) QApplication::exec();
   if (run) {
     layout.saveGeometry("main", window);

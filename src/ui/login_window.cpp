@@ -56,6 +56,12 @@ void LoginWindow::startAutomaticLogin() {
   if (!detached() && m_model.autoLogin()) login();
 }
 
+void LoginWindow::loginAs(const QString& user, const QString& password) {
+  m_user->setText(user);
+  m_password->setText(password);
+  login();
+}
+
 void LoginWindow::login() {
   if (detached() || m_model.busy()) return;
   m_model.pressLogin(ss(m_user->text()), ss(m_password->text()));

@@ -29,6 +29,8 @@ class LoginWindow : public PortDialog {
   void showPrompt();
   // The automatic login, when the model asks for one; called once shown.
   void startAutomaticLogin();
+  // Fills the fields and logs in at once: a login given on the command line.
+  void loginAs(const QString& user, const QString& password);
   void reject() override;
 
   QLineEdit* userField() const { return m_user; }

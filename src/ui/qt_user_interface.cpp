@@ -73,7 +73,12 @@ void QtUserInterface::runLoginDialog(LoginDialogModel& model) {
         LoginWindow window(model, parent(), &m_dispatcher);
         m_login = &window;
         window.show();
-        window.startAutomaticLogin();
+        if (m_credentials) {
+          window.loginAs(qs(m_credentials->first), qs(m_credentials->second));
+          m_credentials.reset();
+        } else {
+          window.startAutomaticLogin();
+        }
         window.exec();
         m_login = nullptr;
         return true;

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,11 @@ class QtUserInterface : public UserInterface {
   bool loginWindowOpen() const { return m_login != nullptr; }
   // How URLs are opened (the default browser unless a test says otherwise).
   void setUrlOpener(std::function<void(const std::string&)> opener) { m_openUrl = std::move(opener); }
+  // The first login window logs in with these at once (a login given on the
+  // command line); later ones ("Connect") start as usual.
+  void setCredentials(std::string user, std::string password) {
+    m_credentials.emplace(std::move(user), std::move(password));
+  }
 
   MessageAnswer showMessage(const MessageBox& box) override;
   void runLoginDialog(LoginDialogModel& model) override;
@@ -77,6 +83,7 @@ class QtUserInterface : public UserInterface {
 
   UiDispatcher m_dispatcher;
   SetupHost* m_setupHost = nullptr;
+  std::optional<std::pair<std::string, std::string>> m_credentials;  // UI thread
   QPointer<MainWindow> m_window;
   QPointer<LoginWindow> m_login;
   QPointer<MissingFilesWindow> m_missing;

@@ -10,4 +10,8 @@ if(TARGET vantreld AND TARGET vantrel-server AND TARGET vantrel-pack AND NOT VAN
     VANTREL_SERVER_BIN="$<TARGET_FILE:vantrel-server>"
     VANTRELD_BIN="$<TARGET_FILE:vantreld>"
     VANTREL_PACK_BIN="$<TARGET_FILE:vantrel-pack>")
+  if(TARGET vantrel-client)
+    add_dependencies(command_lines_tests vantrel-client)
+    target_compile_definitions(command_lines_tests PRIVATE VANTREL_CLIENT_BIN="$<TARGET_FILE:vantrel-client>")
+  endif()
 endif()

@@ -36,7 +36,14 @@ Outcome run(std::vector<std::string> args, const std::vector<std::string>& env) 
   if (pid == 0) {
     ::dup2(out[1], STDOUT_FILENO);
     ::dup2(err[1], STDERR_FILENO);
-    for (const std::string& e : env) ::putenv(const_cast<char*>(e.c_str()));
+    // "NAME=value" sets a variable, a bare "NAME" removes it.
+    for (const std::string& e : env) {
+      if (e.find('=') == std::string::npos) {
+        ::unsetenv(e.c_str());
+      } else {
+        ::putenv(const_cast<char*>(e.c_str()));
+      }
+    }
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -142,6 +149,55 @@ TEST(CommandLines, HelpExplainsEveryOption) {
     EXPECT_NE(p.out.find(command), std::string::npos) << command;
   }
 }
+
+#ifdef VANTREL_CLIENT_BIN
+// The windowed client answers --help and mistakes on the terminal, without a
+// display and without opening a window (Qt would abort without one).
+TEST(CommandLines, WindowedClientAnswersOnTheTerminalWithoutADisplay) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    int code;
+    bool usage;       // the usage text on standard output
+    std::string err;  // standard error, whole
+  };
+  const std::string noDisplay =
+      "vantrel-client: no display to show the window on (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
+      "Start it on the desktop, or run the client without a window: vantreld --help\n";
+  const Case cases[] = {
+      {"help", {"--help"}, 0, true, ""},
+      {"short help beside the launcher's switch", {"/start", "-h"}, 0, true, ""},
+      {"unknown option", {"/start", "--bogus"}, 2, true, "vantrel-client: unknown option --bogus\n"},
+      {"option without its value", {"/start", "--server"}, 2, true, "vantrel-client: --server needs a value\n"},
+      {"a start without a display", {"/start"}, 1, false, noDisplay},
+  };
+  core_testing::ScratchDir dir;
+  const std::vector<std::string> env = {"VANTREL_CONFIG_DIR=" + (dir.path() / "config").string(),
+                                        "XDG_RUNTIME_DIR=" + dir.path().string(),
+                                        "HOME=" + dir.path().string(),
+                                        "DISPLAY",
+                                        "WAYLAND_DISPLAY",
+                                        "QT_QPA_PLATFORM"};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> argv{VANTREL_CLIENT_BIN};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    const Outcome o = run(argv, env);
+    EXPECT_EQ(o.code, c.code) << o.out << o.err;
+    EXPECT_EQ(o.err, c.err);
+    if (c.usage) {
+      EXPECT_EQ(firstLine(o.out), "usage: vantrel-client /start [/installed] [/uninstall] [/reg 'NAME'] [options]");
+      for (const char* option : {"  /reg 'NAME' ", "  --user NAME ", "  --password-file FILE ", "  --server HOST:PORT ",
+                                 "  --port N ", "  --udp-port N ", "  --home DIR ", "  --share PATH ", "  -h, --help "}) {
+        EXPECT_NE(o.out.find(option), std::string::npos) << option;
+      }
+    } else {
+      EXPECT_EQ(o.out, "");
+    }
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "config"));
+}
+#endif
 
 }  // namespace
 }  // namespace vantrel

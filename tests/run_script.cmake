@@ -1,0 +1,10 @@
+# SPDX-License-Identifier: MIT
+# scripts/run as the README has a new user start it: the window (offscreen,
+# with DISPLAY set) or vantreld, logged in, and stopped by Ctrl-C or by the client ending.
+if(TARGET vantrel-client AND TARGET vantreld AND TARGET vantrel-server AND TARGET filedata AND NOT VANTREL_FUZZ)
+  foreach(case window-ctrl-c window-exit headless)
+    add_test(NAME run_script_${case}
+             COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/run_script_test.sh ${case} ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR})
+    set_tests_properties(run_script_${case} PROPERTIES TIMEOUT 90)
+  endforeach()
+endif()

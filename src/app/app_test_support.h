@@ -5,6 +5,7 @@
 // sets. Thread-safe where the login worker needs it. Tests only.
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -102,6 +103,7 @@ class FakeCore : public CoreOperations {
   int Prepare() override { return record("Prepare", prepareCode); }
   int Login(const std::string&, const std::string&, const ClientRequest::Progress* progress) override {
     if (progress != nullptr) (*progress)(103, 0);
+    if (loginCode == 0 && onLogin) onLogin();
     return record("Login", loginCode);
   }
   void AcceptLogin(const std::string&, const std::string&) override { record("AcceptLogin", 0); }
@@ -120,6 +122,7 @@ class FakeCore : public CoreOperations {
 
   int prepareCode = 0, loginCode = 0, startCode = 0, logoutCode = 0, updateCode = 0;
   bool launcherStarts = true;
+  std::function<void()> onLogin;  // what a successful login does besides (e.g. set connected)
 
  private:
   int record(const char* name, int code) {

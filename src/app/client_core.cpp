@@ -13,6 +13,7 @@
 #include "fileserver/commands/sharing_commands.h"
 #include "fileserver/client_state_host.h"
 #include "fileserver/file_server.h"
+#include "net/socket_io.h"
 #include "platform/app_paths.h"
 #include "platform/file_status.h"
 #include "platform/process.h"
@@ -42,7 +43,23 @@ int ClientCore::Prepare() {
   SettingsStore& settings = m_app.protocol.settings;
   const int32_t port = settings.GetSettingNumber("port");
   // 0 lets the system pick a free port (tests, several clients on one machine).
-  m_port = port >= 0 && port <= 65535 ? port : kDefaultFileServerPort;
+  const int configured = port >= 0 && port <= 65535 ? port : kDefaultFileServerPort;
+  if (!m_server) {
+    m_port = configured;
+    // Another client on this computer (a second settings root) may hold the
+    // port: take the next free one up, before the login tells the server.
+    if (configured > 0) {
+      const int free = firstFreeTcpPort(configured);
+      if (free > 0 && free != configured) {
+        m_app.protocol.logText("Port " + std::to_string(configured) +
+                                   " is in use (another client on this computer?): the file server takes port " +
+                                   std::to_string(free) + " instead",
+                               1);
+        m_port = free;
+      }
+    }
+  }
+  m_app.protocol.fileServerPort = m_port.load();
 
   auto archive = std::make_unique<templates::TemplateArchive>();
   const auto file = templates::findTemplateArchive(m_app.home, m_app.programDir, m_app.sharedDataDir);
@@ -162,10 +179,12 @@ int ClientCore::StartSharing(bool checkUpdate) {
   m_renderer = std::make_unique<providers::ClientPageRenderer>(*m_templates, *m_facts, ctx.log);
   auto server = std::make_unique<FileServer>(*m_host, *m_renderer, *m_files, m_commands.get(), m_facts.get());
   if (server->listen(static_cast<uint16_t>(m_port)) != kListenOk || server->start() != 0) {
+    ctx.logText("Could not open the file server's port " + std::to_string(m_port.load()), 1);
     releaseServices();
     return core::kPortFailed;
   }
   m_port = server->port();
+  ctx.fileServerPort = m_port.load();
   m_server = std::move(server);
 
   m_app.sessionUi.rearm();
@@ -180,10 +199,12 @@ int ClientCore::Shutdown(bool force) {
   if (m_session) {
     m_session->stop();
     m_session.reset();
+    ctx.udpPort = -1;
   }
   if (m_server) {
     ctx.logText("Client shut down", 1);
     m_server.reset();
+    ctx.fileServerPort = -1;
   }
   joinAskingComparison();
   releaseServices();

@@ -158,6 +158,10 @@ void LoginDialog::work(const std::string& user, const std::string& password) {
     m_lastCode = 0;
     m_close = true;
   } else {
+    // The server has us logged in, but nothing is shared or served: log out,
+    // so that neither the server nor the status bar says "Connected".
+    m_core.Shutdown(true);
+    m_ctx.state.SetConnected(false);
     m_ui.showLoginPrompt();
   }
 }
@@ -202,7 +206,9 @@ bool LoginDialog::startOutcome(int code, const std::string& user, const std::str
       storeLogin(user, password);
       return true;
     case core::kPortFailed:
-      startFailed(kPortFailed, MessageIcon::Warning, false);
+      startFailed(std::string(kPortFailed) + "\n\nPort " + std::to_string(m_ctx.fileServerPort.load()) +
+                      " could not be opened. Choose another port in Settings, Client, then Connect again.",
+                  MessageIcon::Warning, false);
       return false;
     case core::kListNotLoaded: {
       char text[300];

@@ -163,10 +163,14 @@ TEST_F(LoginDialogTest, StartOutcomes) {
     Strings calls;
   };
   const Case cases[] = {
-      {"port taken", 1, 0, true, false, false, {"Error|Could not initialize file manager TCP port"},
-       {"Prepare", "Login", "StartSharing"}},
+      // A start that fails after the login logs out again: the window must not
+      // come back while the status bar says "Connected".
+      {"port taken", 1, 0, true, false, false,
+       {"Error|Could not initialize file manager TCP port\n\nPort 8325 could not be opened. Choose another port in "
+        "Settings, Client, then Connect again."},
+       {"Prepare", "Login", "StartSharing", "Shutdown(force)"}},
       {"list unreadable", 4, 0, true, false, false, {"Error|Could not load bob.dat, cannot continue"},
-       {"Prepare", "Login", "StartSharing"}},
+       {"Prepare", "Login", "StartSharing", "Shutdown(force)"}},
       {"update declined", 201, 2, true, true, false, {},
        {"Prepare", "Login", "StartSharing", "RunUpdate", "StartSharing(no update)"}},
       {"update handed to the launcher", 201, 0, true, true, true, {},
@@ -183,9 +187,13 @@ TEST_F(LoginDialogTest, StartOutcomes) {
     RecordingUi ui;
     LoginDialog dialog(core, ctx, ui);
     settings.CreateUserKey("bob");
+    ctx.fileServerPort = 8325;
+    state.SetConnected(false);
+    core.onLogin = [this] { state.SetConnected(true); };  // as the server's answer leaves it
     dialog.pressLogin("bob", "pw");
     dialog.waitIdle();
     EXPECT_EQ(dialog.closeRequested(), c.closes);
+    EXPECT_EQ(state.Connected(), c.closes);
     EXPECT_EQ(dialog.quit(), c.quits);
     EXPECT_EQ(ui.messageList(), c.messages);
     EXPECT_EQ(core.callList(), c.calls);

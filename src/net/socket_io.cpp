@@ -199,4 +199,19 @@ std::string interfaceAddressToward(const std::string& dottedAddress, uint16_t po
   return peerAddressText(at).value_or("");
 }
 
+int firstFreeTcpPort(int from, int tries) {
+  for (int port = from; port >= 1 && port <= 65535 && port < from + tries; ++port) {
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!fd.valid()) return -1;
+    const int on = 1;
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_ANY);
+    at.sin_port = htons(static_cast<uint16_t>(port));
+    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 && ::listen(fd.get(), 1) == 0) return port;
+  }
+  return -1;
+}
+
 }  // namespace vantrel

@@ -76,4 +76,13 @@ std::optional<std::string> peerAddressText(int fd);
 // the address is not dotted IPv4. Sends nothing.
 std::string interfaceAddressToward(const std::string& dottedAddress, uint16_t port);
 
+// Ports a second client on this computer moves to when the configured one is
+// taken: the configured port, then the next ones up.
+inline constexpr int kPortSearchSpan = 20;
+
+// The first TCP port from `from` up (at most `tries` ports, never above 65535)
+// that a listener on any address could bind now (as TcpServer binds, address
+// reuse on); -1 when none could. Another program may take it before we do.
+int firstFreeTcpPort(int from, int tries = kPortSearchSpan);
+
 }  // namespace vantrel

@@ -1,11 +1,16 @@
 // SPDX-License-Identifier: MIT
 #include "net/socket_io.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <gtest/gtest.h>
 
 #include <thread>
 
 #include "net/test_sockets.h"
+#include "platform/unique_fd.h"
 
 namespace vantrel {
 namespace {
@@ -153,6 +158,25 @@ TEST(SocketIo, PeerAddressIsDottedText) {
   address.sin_family = AF_INET6;
   EXPECT_EQ(peerAddressText(address), std::nullopt);
   EXPECT_EQ(peerAddressText(-1), std::nullopt);
+}
+
+// A second client on this computer finds the port after the one the first holds.
+TEST(SocketIo, FirstFreeTcpPortSkipsPortsThatAreListenedOn) {
+  UniqueFd held(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_addr.s_addr = htonl(INADDR_ANY);
+  socklen_t length = sizeof at;
+  ASSERT_EQ(::bind(held.get(), reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+  ASSERT_EQ(::listen(held.get(), 1), 0);
+  ASSERT_EQ(::getsockname(held.get(), reinterpret_cast<sockaddr*>(&at), &length), 0);
+  const int taken = ntohs(at.sin_port);
+
+  const int next = firstFreeTcpPort(taken);
+  EXPECT_GT(next, taken);
+  EXPECT_LT(next, taken + kPortSearchSpan);
+  EXPECT_EQ(firstFreeTcpPort(taken, 1), -1);
+  EXPECT_EQ(firstFreeTcpPort(70000), -1);
 }
 
 }  // namespace

@@ -36,6 +36,11 @@ struct ProtocolContext {
 
   // Set by the login window to abandon a login that is waiting for the server.
   std::atomic<int> loginAbort{0};
+  // The ports this client uses now, -1 until known: the file server's (the
+  // login tells the server this one) and the UDP ping socket's. They differ
+  // from the settings when another client on this computer holds those.
+  std::atomic<int> fileServerPort{-1};
+  std::atomic<int> udpPort{-1};
   // Download tokens are checked while this is on (the debug settings turn it off).
   std::atomic<bool> fileSecurity{true};
 

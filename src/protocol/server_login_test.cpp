@@ -43,6 +43,12 @@ TEST_F(ServerLoginTest, LoginSendsEveryFieldInOrderAndStoresTheClientId) {
   const std::string body = formBody(server.lastRequest());
   EXPECT_NE(body.find("&clientid=12&verify="), std::string::npos);
   EXPECT_EQ(body.find("username="), std::string::npos);
+
+  // A client that moved its file server to another port (the one set was
+  // taken) tells the server where it is.
+  ctx.fileServerPort = 8325;
+  ASSERT_EQ(LoginRequest(ctx, "bob", "secret", nullptr), 0);
+  EXPECT_EQ(formBody(server.lastRequest()).rfind("action=login&port=8325&", 0), 0u);
 }
 
 TEST_F(ServerLoginTest, LoginReplyRules) {

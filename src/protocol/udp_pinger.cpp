@@ -5,6 +5,8 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+
 #include "net/socket_io.h"
 #include "protocol/server_login.h"
 
@@ -39,17 +41,37 @@ bool UdpPinger::start() {
   m_ctx.contest.setLocalAddress(localAddressFor(m_ctx.state.LocalAddress()));
   m_serverAddress = ServerTarget::resolve(m_ctx.settings.GetSettingText("serveraddress"));
   const int32_t port = m_ctx.settings.GetSettingNumber("udpport");
-  UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  const int wanted = port > 0 && port <= 65535 ? port : 0;
+  // Another client on this computer may hold the configured port: the next
+  // free one up will do, since every ping tells the server where we are.
+  UniqueFd fd;
   sockaddr_in at{};
-  at.sin_family = AF_INET;
-  at.sin_addr.s_addr = htonl(INADDR_ANY);
-  at.sin_port = htons(static_cast<uint16_t>(port > 0 && port <= 65535 ? port : 0));
   socklen_t length = sizeof at;
-  if (!fd || ::bind(fd.get(), reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 ||
-      ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&at), &length) != 0) {
-    m_ctx.logText("Error creating the UDP ping socket on port " + std::to_string(port), 1);
+  for (int candidate = wanted; !fd && candidate <= std::min(65535, wanted + kPortSearchSpan - 1); ++candidate) {
+    UniqueFd attempt(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    at = sockaddr_in{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_ANY);
+    at.sin_port = htons(static_cast<uint16_t>(candidate));
+    length = sizeof at;
+    if (attempt && ::bind(attempt.get(), reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 &&
+        ::getsockname(attempt.get(), reinterpret_cast<sockaddr*>(&at), &length) == 0) {
+      fd = std::move(attempt);
+    }
+    if (wanted == 0) break;
+  }
+  if (!fd) {
+    m_ctx.logText("Error creating the UDP ping socket on port " + std::to_string(port) + " or the " +
+                      std::to_string(kPortSearchSpan - 1) + " ports after it",
+                  1);
     return false;
   }
+  if (wanted != 0 && ntohs(at.sin_port) != wanted) {
+    m_ctx.logText("UDP port " + std::to_string(wanted) + " is in use (another client on this computer?): pinging from "
+                      "port " + std::to_string(ntohs(at.sin_port)) + " instead",
+                  1);
+  }
+  m_ctx.udpPort = ntohs(at.sin_port);
   m_localPort = ntohs(at.sin_port);
   m_socket = std::move(fd);
   m_receiver = std::jthread([this](std::stop_token st) { receiveLoop(st); });

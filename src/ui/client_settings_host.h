@@ -41,6 +41,9 @@ class ClientSettingsHost : public SettingsHost, public SetupHost {
   bool fileSecurity() override { return m_app.protocol().fileSecurity; }
   void setFileSecurity(bool on) override { m_app.protocol().fileSecurity = on; }
   void checkFirewall(QWidget* parent) override { runCheck(parent, false); }
+  int portInUse(bool udp) override {
+    return udp ? m_app.protocol().udpPort.load() : (m_app.state().Connected() ? m_app.core().fileServerPort() : -1);
+  }
   void checkFirewallFromWizard(QWidget* parent) override { runCheck(parent, true); }
 
  private:

@@ -6,10 +6,12 @@
 #include <QHBoxLayout>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStringList>
 #include <QVBoxLayout>
 
 #include <algorithm>
 
+#include "core/deployment.h"
 #include "settings/settings_store.h"
 
 namespace vantrel::ui {
@@ -99,6 +101,19 @@ SettingsSheet::SettingsSheet(SettingsHost& host, QWidget* parent) : QDialog(pare
   resize(480, 400);
 }
 
+QString SettingsSheet::portsInUseText(int tcpInUse, int tcpSet, int udpInUse, int udpSet) {
+  QStringList moved;
+  if (tcpInUse > 0 && tcpSet > 0 && tcpInUse != tcpSet) {
+    moved << QString("the file server on port %1 (%2 was taken)").arg(tcpInUse).arg(tcpSet);
+  }
+  if (udpInUse > 0 && udpSet > 0 && udpInUse != udpSet) {
+    moved << QString("pings from UDP port %1 (%2 was taken)").arg(udpInUse).arg(udpSet);
+  }
+  if (moved.isEmpty()) return {};
+  return "In use now: " + moved.join("; ") + ". Another program or client on this computer holds the port set "
+         "here; this client took the next free one.";
+}
+
 QWidget* SettingsSheet::clientPage() {
   auto* page = new QWidget;
   auto* form = new QFormLayout(page);
@@ -117,6 +132,15 @@ QWidget* SettingsSheet::clientPage() {
   form->addRow("Client name:", m_cname);
   form->addRow("File server port (TCP):", m_port);
   form->addRow("Client port (UDP):", m_udpPort);
+  // Another client on this computer may hold the ports set here: say which
+  // ones this client took instead.
+  const QString inUse = portsInUseText(m_host.portInUse(false), stored(m_host, "port", 8323),
+                                       m_host.portInUse(true), stored(m_host, "udpport", 8324));
+  if (!inUse.isEmpty()) {
+    m_portsInUse = new QLabel(inUse);
+    m_portsInUse->setWordWrap(true);
+    form->addRow(m_portsInUse);
+  }
   form->addRow("Login time-out (seconds):", m_loginTime);
   form->addRow(m_updates);
   form->addRow(m_autostart);
@@ -131,7 +155,7 @@ QWidget* SettingsSheet::serverPage() {
   m_autofind = new QCheckBox("Find the server automatically");
   m_autofind->setChecked(m_host.number("autofind") == 1);
   m_serverAddress = new QLineEdit(qs(m_host.text("serveraddress")));
-  m_serverPort = spin(1, 65535, stored(m_host, "serverport", 80, 1));
+  m_serverPort = spin(1, 65535, stored(m_host, "serverport", deployment::serverPort(), 1));
   auto follow = [this](bool automatic) {
     m_serverAddress->setEnabled(!automatic);
     m_serverPort->setEnabled(!automatic);

@@ -49,6 +49,12 @@ class SettingsHost {
   virtual void setFileSecurity(bool on) = 0;
   // The firewall check, its outcome shown over `parent`.
   virtual void checkFirewall(QWidget* parent) = 0;
+  // The port this client uses now, the file server's or (udp) the pings', -1
+  // when it uses none; it differs from the setting when that was taken.
+  virtual int portInUse(bool udp) {
+    (void)udp;
+    return -1;
+  }
 };
 
 // The debug dialog: two log levels and the file-security switch.
@@ -89,11 +95,14 @@ class SettingsSheet : public QDialog {
   void apply();
   // Fills the connection page as a newly picked type suggests.
   void pickConnectionType(int index);
+  // What the client page says when the ports in use are not the ones set; "" when they are.
+  static QString portsInUseText(int tcpInUse, int tcpSet, int udpInUse, int udpSet);
 
   QTabWidget* pages() const { return m_pages; }
   QLineEdit* clientName() const { return m_cname; }
   QSpinBox* port() const { return m_port; }
   QSpinBox* udpPort() const { return m_udpPort; }
+  QLabel* portsInUse() const { return m_portsInUse; }  // null when the ports set are in use
   QSpinBox* loginTime() const { return m_loginTime; }
   QCheckBox* checkForUpdates() const { return m_updates; }
   QCheckBox* autostart() const { return m_autostart; }
@@ -133,6 +142,7 @@ class SettingsSheet : public QDialog {
   QCheckBox* m_updates;
   QCheckBox* m_autostart;
   QLabel* m_templateVersion;
+  QLabel* m_portsInUse = nullptr;
   QLabel* m_totalSent;
   QLineEdit* m_serverAddress;
   QSpinBox* m_serverPort;

@@ -74,6 +74,7 @@ class FakeSettings : public SettingsHost {
   bool fileSecurity() override { return security; }
   void setFileSecurity(bool on) override { security = on; }
   void checkFirewall(QWidget*) override { calls.push_back("firewall"); }
+  int portInUse(bool udp) override { return udp ? udpInUse : tcpInUse; }
 
   // A profile as the defaults leave it, with two users.
   std::map<std::string, int32_t> numbers{{"port", 8323},          {"serverport", 80},  {"autofind", 1},
@@ -86,6 +87,7 @@ class FakeSettings : public SettingsHost {
   bool autostartOn = false;
   int detail = 1, error = 1;
   bool security = true;
+  int tcpInUse = -1, udpInUse = -1;
 };
 
 TEST(SettingsSheetTest, PagesShowTheStoredValues) {
@@ -116,6 +118,38 @@ TEST(SettingsSheetTest, PagesShowTheStoredValues) {
   EXPECT_EQ(sheet.bandSlider()->maximum(), 2000);
   EXPECT_EQ(sheet.maxPerUser()->value(), 5);    // missing: what readers use
   EXPECT_EQ(sheet.maxDownloads()->value(), 2);  // missing: what readers use
+}
+
+// A second client on this computer took other ports than the ones set: the
+// client page says which, and only then.
+TEST(SettingsSheetTest, TheClientPageNamesThePortsTakenInsteadOfTheOnesSet) {
+  struct Case {
+    const char* name;
+    int tcp, udp;
+    QString want;
+  };
+  const Case cases[] = {
+      {"not started", -1, -1, ""},
+      {"the ones set", 8323, 8324, ""},
+      {"both moved", 8325, 8326,
+       "In use now: the file server on port 8325 (8323 was taken); pings from UDP port 8326 (8324 was taken). "
+       "Another program or client on this computer holds the port set here; this client took the next free one."},
+      {"only the UDP port", 8323, 8325,
+       "In use now: pings from UDP port 8325 (8324 was taken). Another program or client on this computer holds "
+       "the port set here; this client took the next free one."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeSettings host;
+    host.tcpInUse = c.tcp;
+    host.udpInUse = c.udp;
+    SettingsSheet sheet(host);
+    EXPECT_EQ(sheet.portsInUse() != nullptr ? sheet.portsInUse()->text() : QString(), c.want);
+    if (c.tcp == 8325) {
+      sheet.show();
+      screenshot(&sheet, "settings-client-ports-moved");
+    }
+  }
 }
 
 TEST(SettingsSheetTest, UnusualStoredValuesAreShownAndWrittenBackUnchanged) {

@@ -1,4 +1,5 @@
 # SPDX-License-Identifier: MIT
+# What a new user meets first, run as they would run it.
 # scripts/run as the README has a new user start it: the window (offscreen,
 # with DISPLAY set) or vantreld, logged in, and stopped by Ctrl-C or by the client ending.
 if(TARGET vantrel-client AND TARGET vantreld AND TARGET vantrel-server AND TARGET filedata AND NOT VANTREL_FUZZ)
@@ -6,5 +7,15 @@ if(TARGET vantrel-client AND TARGET vantreld AND TARGET vantrel-server AND TARGE
     add_test(NAME run_script_${case}
              COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/run_script_test.sh ${case} ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR})
     set_tests_properties(run_script_${case} PROPERTIES TIMEOUT 90)
+  endforeach()
+endif()
+
+# The window client as a new user meets it: a fresh client finds the server; a
+# second person's client on the same computer takes ports of its own.
+if(TARGET vantrel-client AND TARGET vantrel-server AND TARGET filedata AND NOT VANTREL_FUZZ)
+  foreach(case fresh-client second-person)
+    add_test(NAME first_hour_${case}
+             COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/first_hour_test.sh ${case} ${CMAKE_BINARY_DIR})
+    set_tests_properties(first_hour_${case} PROPERTIES TIMEOUT 90)
   endforeach()
 endif()

@@ -72,6 +72,17 @@ int ClientCore::Prepare() {
   return core::kOk;
 }
 
+std::string ClientCore::templateArchiveHint() const {
+  const auto file = templates::findTemplateArchive(m_app.home, m_app.programDir, m_app.sharedDataDir);
+  if (fileExists(file.string())) return file.string() + " could not be read as a page archive.";
+  std::string folders;
+  for (const std::string* dir : {&m_app.home, &m_app.programDir, &m_app.sharedDataDir}) {
+    if (dir->empty()) continue;
+    folders += (folders.empty() ? "" : ", ") + *dir;
+  }
+  return "It is in none of the folders it is looked for in: " + folders + ".";
+}
+
 int ClientCore::Login(const std::string& user, const std::string& password,
                       const ClientRequest::Progress* progress) {
   const int code = vantrel::Login(m_app.protocol, user, password, progress);

@@ -67,6 +67,9 @@ class CoreOperations {
   virtual int RunUpdate() = 0;
   // Starts the launcher that finishes an update; false when it cannot start.
   virtual bool StartLauncher() = 0;
+  // After a failed Prepare: which page archive could not be read, or where it
+  // was looked for, for a person to read; "" when unknown.
+  virtual std::string templateArchiveHint() const { return {}; }
 };
 
 struct AppContext {
@@ -90,6 +93,7 @@ class ClientCore : public CoreOperations {
   ClientCore& operator=(const ClientCore&) = delete;
 
   int Prepare() override;
+  std::string templateArchiveHint() const override;
   int Login(const std::string& user, const std::string& password, const ClientRequest::Progress* progress) override;
   void AcceptLogin(const std::string& user, const std::string& password) override;
   int StartSharing(bool checkUpdate) override;

@@ -119,7 +119,9 @@ void LoginDialog::work(const std::string& user, const std::string& password) {
 
   if (m_core.Prepare() == core::kNoTemplates) {
     m_lastCode = core::kNoTemplates;
-    startFailed(kNoTemplates, MessageIcon::None, false);
+    const std::string hint = m_core.templateArchiveHint();
+    startFailed(hint.empty() ? std::string(kNoTemplates) : std::string(kNoTemplates) + "\n\n" + hint,
+                MessageIcon::None, false);
     return;
   }
 

@@ -154,7 +154,8 @@ void UpdateDownload::run(std::stop_token) {
   if (result != 0) {
     withView([&](UpdateView& v) {
       v.setButtons("Try Again", "Update Later", true);
-      v.showNotice({"Error " + std::to_string(result) + " updated failed\n", "Error", MessageIcon::Warning});
+      v.showNotice({"Error " + std::to_string(result) + " updated failed\n" + errorTitle(result), "Error",
+                    MessageIcon::Warning});
     });
   } else {
     withView([](UpdateView& v) { v.setButtons("Continue", "", false); });

@@ -135,7 +135,7 @@ TEST_F(ClientUpdateTest, FailedOrDeclinedUpdatesLeaveNoMark) {
   EXPECT_EQ(RunUpdate(ctx, ui, 205, dir.path()), update::kNotUpdated);
   EXPECT_EQ(ui.comment, "Downloading update...");
   ASSERT_EQ(ui.messages.size(), 2u);
-  EXPECT_EQ(ui.messages[0], "Error 9 updated failed\n");
+  EXPECT_EQ(ui.messages[0], "Error 9 updated failed\nNo data returned by server");
   EXPECT_EQ(ui.messages[1].rfind("Error 9 downloading the new file manager\n ", 0), 0u);
   EXPECT_NE(settings.GetSettingNumber("ClientUpdate"), 1);
 

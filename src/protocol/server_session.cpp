@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "core/deployment.h"
+#include "core/error_table.h"
 #include "protocol/http_pinger.h"
 #include "protocol/udp_pinger.h"
 
@@ -29,8 +30,11 @@ class ServerSession::Reconnect : public LostConnectionPrompt {
       m_pinger.setInterval(Pinger::kNormalInterval);
       return {"Reconnected!", "Success", MessageIcon::Information};
     }
-    if (code == PingHandler::kReloginBusy) return {"Could not connect to server", "Error", MessageIcon::Error};
-    return {"Could not login to server - Error " + std::to_string(code), "Error", MessageIcon::Error};
+    const std::string where = "\n\nThe server is " + m_ctx.target.host() + " port " + std::to_string(m_ctx.target.port()) +
+                              "; its address is in Settings, Server.";
+    if (code == PingHandler::kReloginBusy) return {"Could not connect to server" + where, "Error", MessageIcon::Error};
+    return {"Could not login to server - Error " + std::to_string(code) + "\n" + errorTitle(code) + where, "Error",
+            MessageIcon::Error};
   }
 
  private:

@@ -185,7 +185,9 @@ TEST_F(SessionTest, WatchdogMarksDisconnectedThenShowsTheReconnectWindow) {
   ASSERT_TRUE(waitFor([&] { return ui.shown.load(); }));
   EXPECT_GE(std::chrono::steady_clock::now() - started, 2000ms);  // more than 4 intervals
   EXPECT_EQ(session.pinger()->interval(), Pinger::kReconnectInterval);
-  EXPECT_EQ(ui.reconnectMessage, "Could not connect to server");  // 211: nothing listens
+  // 211: nothing listens; the message names where it tried.
+  EXPECT_EQ(ui.reconnectMessage,
+            "Could not connect to server\n\nThe server is 127.0.0.1 port 1; its address is in Settings, Server.");
 
   // A reply closes the window; the next check finds the client connected again.
   session.pinger()->markReply();

@@ -230,7 +230,11 @@ TEST_F(AppE2eTest, UnreadablePageArchiveStopsWithItsOwnMessage) {
                   "--udp-port", "0"},
                  env());
   EXPECT_EQ(client.wait(), 1) << client.output();
-  EXPECT_NE(client.output().find("vantreld: Could not load packed filedata.dat\n"), std::string::npos)
+  // The message names the file that could not be read.
+  EXPECT_NE(client.output().find("vantreld: Could not load packed filedata.dat\n\n" +
+                                 (dir.path() / "broken" / "filedata.dat").string() +
+                                 " could not be read as a page archive.\n"),
+            std::string::npos)
       << client.output();
   EXPECT_EQ(client.output().find("login failed"), std::string::npos) << client.output();
 }

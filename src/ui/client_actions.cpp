@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "ui/client_actions.h"
 
+#include <QMessageBox>
+#include <QUrl>
+
 #include "ui/client_settings_host.h"
 #include "ui/settings_sheet.h"
 
@@ -37,6 +40,44 @@ void ClientActions::openSettings(QWidget* parent) {
   ClientSettingsHost host(m_app);
   SettingsSheet sheet(host, parent);
   sheet.exec();
+}
+
+namespace {
+// Kept once per settings root: the desktop's tray does not come and go.
+constexpr const char* kTrayNoteSetting = "tray note shown";
+}  // namespace
+
+bool ClientActions::firstTrayProblem() {
+  SettingsStore& settings = m_app.settings();
+  if (settings.GetSettingNumber(kTrayNoteSetting) == 1) return false;
+  settings.SetSettingNumber(kTrayNoteSetting, 1);
+  return true;
+}
+
+QString ClientActions::aboutText() const {
+  const QString help = m_helpFile.empty()
+                           ? QString()
+                           : QString("<p>Help: <a href=\"%1\">%2</a></p>")
+                                 .arg(QUrl::fromLocalFile(qs(m_helpFile)).toString(), qs(m_helpFile).toHtmlEscaped());
+  return QString("<p><b>Vantrel File Manager %1</b> (client version %2)</p>"
+                 "<p>Licence: MIT</p>"
+                 "<p>Log: %3log.txt<br>Settings: %4</p>%5")
+      .arg(VANTREL_VERSION)
+      .arg(ClientState::kOwnClientVersion)
+      .arg(qs(m_app.home()).toHtmlEscaped(), qs(m_app.hive().filePath()).toHtmlEscaped(), help);
+}
+
+void ClientActions::openAbout(QWidget* parent) {
+  if (m_ui.closing()) return;
+  QMessageBox box(QMessageBox::Information, "About Vantrel File Manager", aboutText(), QMessageBox::Ok, parent);
+  box.setTextFormat(Qt::RichText);
+  box.setTextInteractionFlags(Qt::TextBrowserInteraction);
+  box.exec();
+}
+
+void ClientActions::openHelp() {
+  if (m_ui.closing() || m_helpFile.empty()) return;
+  m_ui.openUrl(QUrl::fromLocalFile(qs(m_helpFile)).toString().toStdString());
 }
 
 }  // namespace vantrel::ui

@@ -19,10 +19,19 @@ class ClientActions : public WindowActions {
   void openMissingFiles() override;
   void openSettings(QWidget* parent) override;
   void openLog(QWidget* parent) override;
+  void openAbout(QWidget* parent) override;
+  void openHelp() override;
+  bool firstTrayProblem() override;
+  // The README that "Getting Started" opens ("" when none was found).
+  void setHelpFile(std::string path) { m_helpFile = std::move(path); }
+  const std::string& helpFile() const { return m_helpFile; }
+  // The About box's text.
+  QString aboutText() const;
 
  private:
   ClientApp& m_app;
   QtUserInterface& m_ui;
+  std::string m_helpFile;
   std::unique_ptr<LogWindow> m_logWindow;
   std::unique_ptr<LogFeed> m_logFeed;  // goes before the window
 };

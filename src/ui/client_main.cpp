@@ -7,7 +7,10 @@
 
 #include <QApplication>
 #include <QSplitter>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
@@ -35,6 +38,10 @@ using namespace vantrel;
 namespace {
 
 constexpr int kExitUsage = 2;
+// The window's size at the first start: the Outgoing list's six columns and
+// the catalogue's tree and listing fit beside the bar.
+constexpr int kFirstWidth = 960;
+constexpr int kFirstHeight = 620;
 constexpr int kExitNoDisplay = 1;
 
 bool readPassword(const std::string& file, std::string& password) {
@@ -107,6 +114,15 @@ int main(int argc, char** argv) {
   };
   ClientApp app(ui, appOptions);
   ui::ClientActions actions(app, ui);
+  // "Getting Started": the installed README, else the one of the source tree this was built from.
+  for (const std::string& readme : {appOptions.sharedDataDir + "../doc/vantrel/README.md",
+                                    std::string(VANTREL_SOURCE_README)}) {
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(readme, ec)) {
+      actions.setHelpFile(std::filesystem::weakly_canonical(readme, ec).string());
+      break;
+    }
+  }
   // Before the window: its views read them until it goes.
   ui::WindowLayout layout(app.settings());
   ui::TransferViews transfers(app, layout);
@@ -126,10 +142,24 @@ int main(int argc, char** argv) {
   drops.attach(window);
   ui::CatalogueViews catalogueViews(app, window);
   // Where the person left the window and its panes last time.
-  layout.restoreGeometry("main", window);
+  if (!layout.restoreGeometry("main", window)) {
+    // The first start: room for every view's columns beside the bar, within the screen.
+    QSize first(kFirstWidth, kFirstHeight);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+      first = first.boundedTo(screen->availableGeometry().size() * 9 / 10);
+    }
+    window.resize(first.expandedTo(window.size()));
+  }
   auto* splitter = window.findChild<QSplitter*>();
   if (splitter != nullptr) layout.restoreSplitter("main splitter", *splitter);
   StopSignals stopSignals([&window] { QMetaObject::invokeMethod(&window, [&window] { window.endClient(); }); });
+
+  // Who is logged in, beside the connection state.
+  QTimer userNote;
+  QObject::connect(&userNote, &QTimer::timeout, &window, [&app, &window] {
+    window.setUserText(app.state().Connected() ? ui::qs("Logged in as " + app.state().UserName()) : QString());
+  });
+  userNote.start(1000);
 
   const bool run = app.Initialise(commandLine);
   if (run && app.state().Connected()) {

@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDialogButtonBox>
+#include <QKeySequence>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QSplitter>
@@ -81,12 +82,21 @@ MainWindow::MainWindow(WindowActions& actions, bool trayAvailable, QWidget* pare
   resize(600, 500);
 
   QMenu* file = menuBar()->addMenu("&File");
-  connect(file->addAction("Connect"), &QAction::triggered, this, [this] { m_actions.connectAgain(); });
-  connect(file->addAction("Minimize"), &QAction::triggered, this, &MainWindow::minimizeToTray);
-  connect(file->addAction("E&xit"), &QAction::triggered, this, &MainWindow::exitClient);
-  QMenu* settings = menuBar()->addMenu("Settings");
-  connect(settings->addAction("View Settings"), &QAction::triggered, this, &MainWindow::openSettings);
-  connect(settings->addAction("View Log"), &QAction::triggered, this, [this] { m_actions.openLog(this); });
+  connect(file->addAction("&Connect"), &QAction::triggered, this, [this] { m_actions.connectAgain(); });
+  connect(file->addAction("&Minimize"), &QAction::triggered, this, &MainWindow::minimizeToTray);
+  QAction* exit = file->addAction("E&xit");
+  exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+  exit->setShortcutContext(Qt::ApplicationShortcut);
+  connect(exit, &QAction::triggered, this, &MainWindow::exitClient);
+  QMenu* settings = menuBar()->addMenu("&Settings");
+  connect(settings->addAction("&View Settings"), &QAction::triggered, this, &MainWindow::openSettings);
+  connect(settings->addAction("View &Log"), &QAction::triggered, this, [this] { m_actions.openLog(this); });
+  QMenu* help = menuBar()->addMenu("&Help");
+  QAction* started = help->addAction("Getting &Started");
+  started->setShortcut(QKeySequence::HelpContents);
+  connect(started, &QAction::triggered, this, [this] { m_actions.openHelp(); });
+  connect(help->addAction("&About Vantrel File Manager"), &QAction::triggered, this,
+          [this] { m_actions.openAbout(this); });
 
   auto* central = new QWidget;
   auto* layout = new QVBoxLayout(central);
@@ -114,7 +124,9 @@ MainWindow::MainWindow(WindowActions& actions, bool trayAvailable, QWidget* pare
   m_connection = new QLabel("Connection Status");
   m_transfers = new QLabel("Transfers");
   m_transfers->setMinimumWidth(230);  // wider when its text needs it
+  m_user = new QLabel;
   statusBar()->addWidget(m_connection, 1);
+  statusBar()->addPermanentWidget(m_user);
   statusBar()->addPermanentWidget(m_transfers);
 
   connect(m_bar, &OutlookBar::selected, this, &MainWindow::select);
@@ -139,9 +151,10 @@ void MainWindow::setView(int index, ItemView* view) {
 }
 
 QAction* MainWindow::action(const QString& text) const {
+  const QString plain = QString(text).remove('&');
   for (QAction* menu : menuBar()->actions()) {
     for (QAction* item : menu->menu()->actions()) {
-      if (item->text() == text) return item;
+      if (QString(item->text()).remove('&') == plain) return item;
     }
   }
   return nullptr;
@@ -159,6 +172,8 @@ void MainWindow::setStatusText(const QString& connection, const QString& transfe
   m_connection->setText(connection);
   m_transfers->setText(transfers);
 }
+
+void MainWindow::setUserText(const QString& text) { m_user->setText(text); }
 
 void MainWindow::setTrayState(int icon, const QString& tooltip, int flashIcon) {
   m_tray->setState(icon, tooltip, flashIcon);
@@ -219,6 +234,8 @@ void MainWindow::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (m_tray->available() || m_trayProblemShown) return;
   m_trayProblemShown = true;
+  // Said once for these settings, not at every start: nothing changes it.
+  if (!m_actions.firstTrayProblem()) return;
   // Once the window is up on the screen, over it.
   QTimer::singleShot(200, this, [this] {
     auto* box = new QMessageBox(QMessageBox::Critical, "Error", kTrayProblem, QMessageBox::Ok);

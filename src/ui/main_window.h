@@ -33,6 +33,13 @@ class WindowActions {
   virtual void openSettings(QWidget* parent) { (void)parent; }
   // "View Log": the log window, live.
   virtual void openLog(QWidget* parent) { (void)parent; }
+  // "About": the version, the licence and where the log is.
+  virtual void openAbout(QWidget* parent) { (void)parent; }
+  // "Getting Started": the README's help, in the browser.
+  virtual void openHelp() {}
+  // Whether to say that the desktop has no tray: true only the first time for
+  // these settings (it records that it was said).
+  virtual bool firstTrayProblem() { return true; }
 };
 
 // One item's view: empty until its content is built; counts its refreshes.
@@ -86,6 +93,8 @@ class MainWindow : public QMainWindow {
   ~MainWindow() override;
 
   void setStatusText(const QString& connection, const QString& transfers);
+  // The status bar's note of who is logged in ("" while nobody is).
+  void setUserText(const QString& text);
   void setTrayState(int icon, const QString& tooltip, int flashIcon);
   void bringToFront();
   // "Minimize" and the close box.
@@ -106,7 +115,9 @@ class MainWindow : public QMainWindow {
   void setView(int index, ItemView* view);
   QLabel* connectionPane() const { return m_connection; }
   QLabel* transfersPane() const { return m_transfers; }
+  QLabel* userPane() const { return m_user; }
   QPushButton* noticeBanner() const { return m_notice; }
+  // The menu item with this text; its accelerator marks ("&") do not count.
   QAction* action(const QString& text) const;
 
  protected:
@@ -124,6 +135,7 @@ class MainWindow : public QMainWindow {
   QPushButton* m_notice;
   QLabel* m_connection;
   QLabel* m_transfers;
+  QLabel* m_user;
   std::function<void()> m_onClosing;
   bool m_exiting = false;
   bool m_trayProblemShown = false;

@@ -35,11 +35,15 @@ TEST(MainWindowTest, FrameMenusAndTheBarSwitchingViews) {
   EXPECT_EQ(window.windowTitle(), "Vantrel File Manager");
   EXPECT_EQ(window.size(), QSize(600, 500));
   QList<QAction*> menus = window.menuBar()->actions();
-  ASSERT_EQ(menus.size(), 2);
+  // Every menu and item has its accelerator; Ctrl+Q exits.
+  ASSERT_EQ(menus.size(), 3);
   EXPECT_EQ(menus[0]->text(), "&File");
-  EXPECT_EQ(menuTexts(menus[0]->menu()), (QStringList{"Connect", "Minimize", "E&xit"}));
-  EXPECT_EQ(menus[1]->text(), "Settings");
-  EXPECT_EQ(menuTexts(menus[1]->menu()), (QStringList{"View Settings", "View Log"}));
+  EXPECT_EQ(menuTexts(menus[0]->menu()), (QStringList{"&Connect", "&Minimize", "E&xit"}));
+  EXPECT_EQ(window.action("Exit")->shortcut(), QKeySequence("Ctrl+Q"));
+  EXPECT_EQ(menus[1]->text(), "&Settings");
+  EXPECT_EQ(menuTexts(menus[1]->menu()), (QStringList{"&View Settings", "View &Log"}));
+  EXPECT_EQ(menus[2]->text(), "&Help");
+  EXPECT_EQ(menuTexts(menus[2]->menu()), (QStringList{"Getting &Started", "&About Vantrel File Manager"}));
   EXPECT_EQ(menuTexts(window.tray().menu()), (QStringList{"Show Window", "Exit"}));
   EXPECT_EQ(menuTexts(window.bar()->contextMenu()), (QStringList{"S&mall Icons", "Lar&ge Icons"}));
   EXPECT_EQ(window.connectionPane()->text(), "Connection Status");
@@ -68,7 +72,9 @@ TEST(MainWindowTest, FrameMenusAndTheBarSwitchingViews) {
 
   window.action("View Settings")->trigger();
   window.action("View Log")->trigger();
-  EXPECT_EQ(actions.log.calls(), (Calls{"connect", "settings", "log"}));
+  window.action("Getting Started")->trigger();
+  window.action("About Vantrel File Manager")->trigger();
+  EXPECT_EQ(actions.log.calls(), (Calls{"connect", "settings", "log", "help", "about"}));
 }
 
 // The bar's section of the splitter is exactly as wide as the bar, at any
@@ -168,6 +174,17 @@ TEST(MainWindowTest, WithoutATrayTheWindowSaysSoOnceAndCarriesTheNotice) {
   window.show();
   pumpFor(50ms);
   EXPECT_EQ(told, 1);
+  // The next start on the same settings says nothing: the tray does not come
+  // and go with the client.
+  {
+    MainWindow next(actions, false);
+    next.show();
+    pumpFor(400ms);
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+      auto* box = qobject_cast<QMessageBox*>(top);
+      EXPECT_FALSE(box != nullptr && box->isVisible() && box->text() == MainWindow::kTrayProblem);
+    }
+  }
 
   // Closing minimises: a hidden window could not come back.
   window.close();

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
+
+#include <utility>
 // Models and window actions that record what the windows call, for the
 // window tests. Thread-safe where a window calls them off the UI thread.
 
@@ -101,7 +103,11 @@ class FakeActions : public WindowActions {
   void openMissingFiles() override { log.add("missingFiles"); }
   void openSettings(QWidget*) override { log.add("settings"); }
   void openLog(QWidget*) override { log.add("log"); }
+  void openAbout(QWidget*) override { log.add("about"); }
+  void openHelp() override { log.add("help"); }
+  bool firstTrayProblem() override { return std::exchange(trayProblemFirst, false); }
   bool exitConfirmed = true;
+  bool trayProblemFirst = true;  // as fresh settings answer
   CallLog log;
 };
 

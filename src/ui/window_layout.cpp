@@ -48,9 +48,13 @@ bool WindowLayout::restoreGeometry(const QString& name, QWidget& window) {
     if (screen->availableGeometry().intersects(rect)) onScreen = true;
   }
   if (onScreen) {
-    window.move(rect.topLeft());
+    // The place was kept without the frame (normalGeometry), so it comes
+    // back without it: moving the frame there would put the window lower by
+    // its title bar at every start.
+    window.setGeometry(rect);
+  } else {
+    window.resize(rect.size());
   }
-  window.resize(rect.size());
   if (n[4] == 1) window.setWindowState(window.windowState() | Qt::WindowMaximized);
   return true;
 }

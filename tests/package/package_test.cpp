@@ -99,7 +99,7 @@ TEST_F(PackageTest, HoldsEveryFileWhereTheProgramsAndTheDesktopFindThem) {
         "usr/share/icons/hicolor/scalable/apps/vantrel.svg", "usr/share/metainfo/org.vantrel.FileManager.metainfo.xml",
         "usr/share/man/man1/vantreld.1.gz", "usr/share/man/man1/vantrel-server.1.gz",
         "usr/share/man/man1/vantrel-pack.1.gz", "usr/lib/systemd/user/vantreld.service",
-        "usr/lib/systemd/system/vantrel-server.service"}) {
+        "usr/lib/systemd/system/vantrel-server.service", "usr/share/doc/vantrel/README.md"}) {
     EXPECT_TRUE(fs::is_regular_file(root / path)) << path;
   }
   // The units name the programs where the package puts them.

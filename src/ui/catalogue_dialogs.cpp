@@ -13,6 +13,9 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <functional>
+#include <memory>
+
 #include "ui/dialogs.h"
 
 namespace vantrel::ui {
@@ -20,8 +23,18 @@ namespace {
 
 std::string str(const QString& text) { return text.toStdString(); }
 
-QWizardPage* wizardPage(const QString& title, QLayout* layout) {
-  auto* p = new QWizardPage;
+// A wizard page whose "Next" runs a check first; a page that fails it stays.
+class CheckedPage : public QWizardPage {
+ public:
+  explicit CheckedPage(std::function<bool()> check) : m_check(std::move(check)) {}
+  bool validatePage() override { return !m_check || m_check(); }
+
+ private:
+  std::function<bool()> m_check;
+};
+
+QWizardPage* wizardPage(const QString& title, QLayout* layout, std::function<bool()> check = {}) {
+  auto* p = new CheckedPage(std::move(check));
   p->setTitle(title);
   p->setLayout(layout);
   return p;
@@ -62,7 +75,17 @@ GroupWizard::GroupWizard(QWidget* parent) : QWizard(parent) {
   about->addRow("Description:", m_description);
   about->addRow("Keywords:", m_keywords);
   about->addRow(m_personal);
-  addPage(wizardPage("Name the group", about));
+  // The name is checked when the person leaves its page, not two pages later.
+  addPage(wizardPage("Name the group", about, [this] {
+    GroupWizardChoice name;
+    name.name = str(m_name->text());
+    const std::string problem = name.problem();
+    if (problem.empty()) return true;
+    std::unique_ptr<QMessageBox> box(makeMessageBox({problem, "Error", MessageIcon::Error, MessageButtons::Ok}, this));
+    box->exec();
+    m_name->setFocus();
+    return false;
+  }));
 
   auto* members = new QVBoxLayout;
   m_membership = new QButtonGroup(this);
@@ -72,6 +95,10 @@ GroupWizard::GroupWizard(QWidget* parent) : QWizard(parent) {
     members->addWidget(choice);
   }
   m_membership->button(0)->setChecked(true);  // "Accept All" preselected
+  // The lists call such a group's status "Admit All".
+  auto* admitNote = new QLabel("Accept All: anyone may join at once; the group's status then reads \"Admit All\".");
+  admitNote->setWordWrap(true);
+  members->addWidget(admitNote);
   auto* passwords = new QFormLayout;
   m_password = new QLineEdit;
   m_password->setEchoMode(QLineEdit::Password);

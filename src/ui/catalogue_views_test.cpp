@@ -422,6 +422,32 @@ TEST(CatalogueDialogsTest, TheGroupWizardStaysOpenUntilItsPagesPassTheirChecks) 
   }
 }
 
+// "Next" on the first page checks the name there, before the person goes on.
+TEST(CatalogueDialogsTest, TheGroupWizardChecksTheNameAtNext) {
+  GroupWizard wizard;
+  wizard.show();
+  ASSERT_TRUE(waitUntil([&] { return wizard.currentId() == 0; }));
+  for (const char* name : {"abc", "Café & Co #1"}) {
+    SCOPED_TRACE(name);
+    wizard.nameField()->setText(QString::fromUtf8(name));
+    QString shown;
+    WhenShown box("Error", [&](QWidget* w) {
+      shown = static_cast<QMessageBox*>(w)->text();
+      button(w, "OK")->click();
+    });
+    wizard.next();
+    const bool good = std::string(name) != "abc";
+    EXPECT_EQ(shown, good ? QString() : QString("Group name must be at least 4 characters"));
+    EXPECT_EQ(wizard.currentId(), good ? 1 : 0);
+  }
+  // The membership page says how the lists name "Accept All".
+  bool named = false;
+  for (QLabel* label : wizard.currentPage()->findChildren<QLabel*>()) {
+    named = named || label->text().contains("\"Admit All\"");
+  }
+  EXPECT_TRUE(named);
+}
+
 TEST(CatalogueDialogsTest, JoinAsksUnderTheGroupsNameForPasswordAndComments) {
   QtCommandPrompts prompts;
   WhenShown join(QString::fromUtf8("Join - Caf\xC3\xA9 & Friends #1"), [](QWidget* w) {

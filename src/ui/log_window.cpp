@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "ui/log_window.h"
 
+#include <QDialogButtonBox>
 #include <QFontDatabase>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QVBoxLayout>
@@ -17,7 +19,11 @@ LogWindow::LogWindow(QWidget* parent) : QDialog(parent) {
   m_text->setMaximumBlockCount(kLines);
   m_text->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   layout->addWidget(m_text);
-  resize(640, 420);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close);
+  m_close = buttons->button(QDialogButtonBox::Close);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::hide);
+  layout->addWidget(buttons);
+  resize(700, 420);
 }
 
 void LogWindow::setLines(const std::vector<std::string>& lines) {
@@ -25,11 +31,22 @@ void LogWindow::setLines(const std::vector<std::string>& lines) {
   for (const std::string& line : lines) addLine(QString::fromStdString(line));
 }
 
+QString LogWindow::withFullDate(const QString& line) {
+  static const QRegularExpression stamp(R"(^(\d\d)/(\d\d)/(\d\d) (\d\d:\d\d:\d\d))");
+  const QRegularExpressionMatch m = stamp.match(line);
+  if (!m.hasMatch()) return line;
+  // Two-digit years as the C library reads them: 69 to 99 are the 1900s.
+  const int yy = m.captured(3).toInt();
+  const int year = yy >= 69 ? 1900 + yy : 2000 + yy;
+  return QString("%1-%2-%3 %4").arg(year).arg(m.captured(1), m.captured(2), m.captured(4)) +
+         line.mid(m.capturedLength());
+}
+
 void LogWindow::addLine(const QString& line) {
   // The newest line stays in view unless the person has scrolled up to read.
   QScrollBar* bar = m_text->verticalScrollBar();
   const bool atEnd = bar->value() == bar->maximum();
-  m_text->appendPlainText(line);
+  m_text->appendPlainText(withFullDate(line));
   if (atEnd) bar->setValue(bar->maximum());
 }
 

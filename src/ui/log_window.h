@@ -7,6 +7,7 @@
 
 #include <QDialog>
 #include <QPlainTextEdit>
+#include <QPushButton>
 
 #include <string>
 #include <vector>
@@ -25,11 +26,16 @@ class LogWindow : public QDialog {
   void setLines(const std::vector<std::string>& lines);
   // Appends one line; the oldest goes once there are more than kLines.
   void addLine(const QString& line);
+  // A log line as the window shows it: the file's "mm/dd/yy hh:mm:ss" stamp
+  // with its full date, "yyyy-mm-dd hh:mm:ss"; other lines as they are.
+  static QString withFullDate(const QString& line);
   QStringList lines() const;
   QPlainTextEdit* text() const { return m_text; }
+  QPushButton* closeButton() const { return m_close; }
 
  private:
   QPlainTextEdit* m_text;
+  QPushButton* m_close;
 };
 
 class LogFeed {

@@ -15,6 +15,28 @@ namespace {
 
 using namespace vantrel::ui::testing;
 
+TEST(LogWindowTest, LinesShowTheirFullDateAndCloseHidesTheWindow) {
+  struct Case {
+    const char* line;
+    const char* shown;
+  };
+  const Case cases[] = {
+      {"12/11/26 09:30:22  Connected to server", "2026-12-11 09:30:22  Connected to server"},
+      {"01/02/99 23:59:59  x", "1999-01-02 23:59:59  x"},
+      {"no stamp here", "no stamp here"},
+      {"12/11/26 9:30:22  short hour", "12/11/26 9:30:22  short hour"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(LogWindow::withFullDate(c.line), c.shown) << c.line;
+
+  LogWindow window;
+  window.addLine("12/11/26 09:30:22  Connected to server");
+  EXPECT_EQ(window.lines(), QStringList{"2026-12-11 09:30:22  Connected to server"});
+  window.show();
+  ASSERT_NE(window.closeButton(), nullptr);
+  window.closeButton()->click();
+  EXPECT_FALSE(window.isVisible());
+}
+
 TEST(LogWindowTest, ShowsTheLastFortyLinesLive) {
   Log log("", 0, false);
   for (int i = 0; i < 45; ++i) log.logText("early " + std::to_string(i));

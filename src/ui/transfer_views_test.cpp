@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QFormLayout>
+#include <QLabel>
+
 #include <QMenu>
 #include <QMessageBox>
 
@@ -231,6 +234,14 @@ TEST_F(TransferViewsTest, OutgoingOptionsChangeTheLimitsAtOnce) {
   EXPECT_EQ(view.userBandField()->value(), 1);
   EXPECT_EQ(view.bandField()->value(), 8);
   EXPECT_TRUE(source.log.calls().empty());  // showing the values changes nothing
+  // The fields say what the limits line says, not the settings' names.
+  auto* form = qobject_cast<QFormLayout*>(view.optionsPanel()->layout());
+  ASSERT_NE(form, nullptr);
+  QStringList labels;
+  for (QSpinBox* field : {view.maxUsersField(), view.userBandField(), view.bandField()}) {
+    labels << qobject_cast<QLabel*>(form->labelForField(field))->text();
+  }
+  EXPECT_EQ(labels, (QStringList{"Users at once:", "Per user:", "In all:"}));
 
   view.maxUsersField()->setValue(4);
   view.bandField()->setValue(20);

@@ -39,9 +39,10 @@ UploadsView::UploadsView(UploadsSource& source, QWidget* parent) : ItemView("Out
   m_maxUsers = field(1, 9999, "");
   m_userBand = field(1, 999999, " k/s");
   m_band = field(1, 999999, " k/s");
-  form->addRow("Most users at once (maxusers):", m_maxUsers);
-  form->addRow("Upload per user (maxusrband):", m_userBand);
-  form->addRow("Upload in all (maxband):", m_band);
+  // The words of the limits line above, not the names the settings keep them under.
+  form->addRow("Users at once:", m_maxUsers);
+  form->addRow("Per user:", m_userBand);
+  form->addRow("In all:", m_band);
   m_options->hide();
   layout->addWidget(m_options);
 

@@ -3,6 +3,8 @@
 
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QDir>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
@@ -125,11 +127,16 @@ SharePicker::SharePicker(const QString& groupName, QWidget* parent) : QDialog(pa
   layout->addWidget(buttons);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  connect(addFiles, &QPushButton::clicked, this,
-          [this] { addPaths(QFileDialog::getOpenFileNames(this, tr("Files to share"))); });
+  connect(addFiles, &QPushButton::clicked, this, [this] {
+    const QStringList files = QFileDialog::getOpenFileNames(this, tr("Files to share"), startFolder());
+    if (!files.isEmpty()) rememberPick(files.front());
+    addPaths(files);
+  });
   connect(addFolder, &QPushButton::clicked, this, [this] {
-    const QString folder = QFileDialog::getExistingDirectory(this, tr("Folder to share"));
-    if (!folder.isEmpty()) addPaths({folder});
+    const QString folder = QFileDialog::getExistingDirectory(this, tr("Folder to share"), startFolder());
+    if (folder.isEmpty()) return;
+    rememberPick(folder);
+    addPaths({folder});
   });
   connect(m_remove, &QPushButton::clicked, this, [this] {
     qDeleteAll(m_list->selectedItems());
@@ -138,6 +145,23 @@ SharePicker::SharePicker(const QString& groupName, QWidget* parent) : QDialog(pa
   connect(m_list, &QListWidget::itemSelectionChanged, this, [this] { updateButtons(); });
   resize(480, 320);
   updateButtons();
+}
+
+namespace {
+QString& lastPickFolder() {
+  static QString folder;  // UI thread only
+  return folder;
+}
+}  // namespace
+
+QString SharePicker::startFolder() {
+  const QString& last = lastPickFolder();
+  return !last.isEmpty() && QFileInfo(last).isDir() ? last : QDir::homePath();
+}
+
+void SharePicker::rememberPick(const QString& path) {
+  const QString parent = QFileInfo(QDir::cleanPath(path)).absolutePath();
+  if (!parent.isEmpty()) lastPickFolder() = parent;
 }
 
 void SharePicker::addPaths(const QStringList& paths) {

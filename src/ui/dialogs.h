@@ -59,6 +59,12 @@ class SharePicker : public QDialog {
   void addPaths(const QStringList& paths);
   std::vector<std::string> paths() const;
   QPushButton* shareButton() const { return m_share; }
+  // Where "Add Files..." and "Add Folder..." open: where the person last
+  // picked something in this run, else the home folder (never the folder the
+  // program happened to be started in).
+  static QString startFolder();
+  // Notes a pick: a file's folder, or the folder that holds a picked folder.
+  static void rememberPick(const QString& path);
 
  private:
   void updateButtons();

@@ -5,12 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QDir>
+#include <QFileDialog>
 #include <QListWidget>
 #include <QMessageBox>
 
 #include <future>
 
 #include "catalogue/sync_dialog.h"
+#include "platform/testing/env_override.h"
 #include "protocol/session_ui.h"
 #include "ui/dialogs.h"
 #include "ui/login_window.h"
@@ -362,6 +365,40 @@ TEST(LostConnectionWindowTest, ReconnectShowsTheOutcomeAndTheTimerOrTheSessionCl
   closed.show();
   closeNow = true;
   EXPECT_TRUE(waitUntil([&] { return !closed.isVisible(); }));
+}
+
+// "Add Folder..." opens in the home folder, never in the folder the program
+// was started from, and next time where the person last picked.
+TEST(ShareWindowTest, FolderToShareOpensAtHomeThenWhereThePersonLastWas) {
+  const QString base = QDir::tempPath() + "/vantrel-pick-" + QString::number(QCoreApplication::applicationPid());
+  const QString home = base + "/home", elsewhere = base + "/started here", albums = home + "/Fotos & Musik #1";
+  ASSERT_TRUE(QDir().mkpath(albums + "/Été") && QDir().mkpath(elsewhere));
+  vantrel::testing::EnvOverride env;
+  env.set("HOME", home.toStdString());
+  const QString before = QDir::currentPath();
+  QDir::setCurrent(elsewhere);
+
+  SharePicker picker("alice-files");
+  picker.show();
+  QStringList openedAt;
+  for (const QString& pick : {albums + "/Été", QString()}) {
+    WhenShown dialog("Folder to share", [&](QWidget* w) {
+      auto* files = static_cast<QFileDialog*>(w);
+      openedAt << QDir(files->directory()).absolutePath();
+      if (pick.isEmpty()) {
+        files->reject();
+      } else {
+        files->setDirectory(pick);
+        static_cast<QDialog*>(files)->accept();
+      }
+    });
+    button(&picker, "Add Folder...")->click();
+  }
+  EXPECT_EQ(openedAt, (QStringList{home, albums}));
+  EXPECT_EQ(picker.paths(), (std::vector<std::string>{(albums + "/Été").toStdString()}));
+
+  QDir::setCurrent(before);
+  QDir(base).removeRecursively();
 }
 
 TEST(ShareWindowTest, PickerReturnsTheChosenPathsAndProgressWaitsForTheWork) {

@@ -19,3 +19,12 @@ if(TARGET vantrel-client AND TARGET vantrel-server AND TARGET filedata AND NOT V
     set_tests_properties(first_hour_${case} PROPERTIES TIMEOUT 90)
   endforeach()
 endif()
+
+# The window on a real X server (Xvfb) with a window manager (openbox), driven
+# with xdotool: the tray note once per settings, the place kept, Ctrl+Q.
+if(TARGET vantrel-client AND TARGET vantrel-server AND TARGET filedata AND NOT VANTREL_FUZZ)
+  add_test(NAME window_on_a_desktop
+           COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/window_xvfb_test.sh ${CMAKE_BINARY_DIR}
+                   ${CMAKE_BINARY_DIR}/ui-screenshots)
+  set_tests_properties(window_on_a_desktop PROPERTIES TIMEOUT 120)
+endif()

@@ -26,6 +26,8 @@ FileLink fetchFileLink(ProtocolContext& ctx, int32_t fileId) {
     link.url = file.url;
     link.online = file.online != 0;
     link.ownerId = file.ownerId;
+    link.name = file.name;
+    link.size = file.size;
     return link;
   }
   link.code = FileLink::kNotFound;

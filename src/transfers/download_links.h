@@ -18,6 +18,8 @@ struct FileLink {
   std::string url;         // "" when the person may not download it or the sharer is away
   bool online = false;     // the sharer's client is logged in
   int32_t ownerId = 0;
+  std::string name;   // as the catalogue lists it
+  int64_t size = 0;
 };
 
 FileLink fetchFileLink(ProtocolContext& ctx, int32_t fileId);

@@ -209,7 +209,7 @@ int32_t DownloadManager::downloadFile(const FileEntry& file, const std::string& 
 }
 
 int DownloadManager::DownloadDirectory(const DirectoryEntry& directory, const std::string& destination, bool recursive,
-                                       CatalogueCache& cache, ProtocolContext& ctx) {
+                                       CatalogueCache& cache, ProtocolContext& ctx, int* queued) {
   std::shared_ptr<DirectoryEntry> cached = cache.directory(directory.id);
   if (cached == nullptr || cached->children.empty()) {
     const int rc = cache.FetchListing(ctx, ListingKind::Directory, directory.id);
@@ -218,11 +218,11 @@ int DownloadManager::DownloadDirectory(const DirectoryEntry& directory, const st
   }
   for (const auto& child : cached->children) {
     if (child->type == EntryType::File) {
-      downloadFile(static_cast<const FileEntry&>(*child), destination);
+      if (downloadFile(static_cast<const FileEntry&>(*child), destination) >= 0 && queued != nullptr) ++*queued;
     } else if (child->type == EntryType::Directory && recursive) {
       const std::string name = safeComponent(child->name);
       if (name.empty()) continue;
-      DownloadDirectory(static_cast<const DirectoryEntry&>(*child), destination + name + "/", true, cache, ctx);
+      DownloadDirectory(static_cast<const DirectoryEntry&>(*child), destination + name + "/", true, cache, ctx, queued);
     }
   }
   return 0;

@@ -76,8 +76,9 @@ class DownloadManager {
   int32_t downloadFile(const FileEntry& file, const std::string& directory);
   // The children of a catalogue directory, fetched when never listed; with
   // `recursive`, subdirectories into folders of their names. 0 or the code.
+  // `queued` (optional) counts the downloads queued.
   int DownloadDirectory(const DirectoryEntry& directory, const std::string& destination, bool recursive,
-                        CatalogueCache& cache, ProtocolContext& ctx);
+                        CatalogueCache& cache, ProtocolContext& ctx, int* queued = nullptr);
 
   // Asks a running (or queued) download to stop; a download that has ended is left as it is.
   void stop(int32_t id);

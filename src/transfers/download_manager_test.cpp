@@ -437,7 +437,11 @@ TEST_F(DownloadManagerTest, WaitsGrowBetweenTriesAndASharerSeenOnlineIsTriedAtOn
   EXPECT_EQ(readFile(local("later.bin")), body);
 
   // A file the catalogue no longer has is not tried at all.
-  handTicked.setLinkSource([](int32_t) { return FileLink{FileLink::kNotFound, "", false, 0}; });
+  handTicked.setLinkSource([](int32_t) {
+    FileLink link;
+    link.code = FileLink::kNotFound;
+    return link;
+  });
   const int32_t dropped = handTicked.QueueDownload(url(back.port()), local("dropped.bin"), 1000, {43, 7, true});
   ASSERT_TRUE(waitFor([&] { return handTicked.find(dropped)->state == DownloadState::Error; }));
   EXPECT_EQ(downloadStateText(*handTicked.find(dropped)), "the file is no longer shared");

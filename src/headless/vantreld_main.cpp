@@ -208,18 +208,21 @@ int printSearch(ClientApp& app, const std::string& text) {
   return 0;
 }
 
-// --download: each file ID through the catalogue into the download manager.
-void queueDownloads(ClientApp& app, TerminalUi& ui, const std::vector<int32_t>& ids, std::string to) {
+// --download: each file ID through the catalogue into the download manager;
+// the number that could not be queued.
+int queueDownloads(ClientApp& app, TerminalUi& ui, const std::vector<int32_t>& ids, std::string to) {
   if (to.empty()) to = downloadFolder(app.settings());
   std::error_code ec;
   const auto absolute = std::filesystem::absolute(to, ec);
   if (!ec) to = absolute.lexically_normal().string();
   if (to.back() != '/') to += '/';
+  int failed = 0;
   for (const int32_t id : ids) {
     const FileLink link = fetchFileLink(app.protocol(), id);
     if (link.code != 0) {
       const std::string why = link.code == FileLink::kNotFound ? "no such file in the catalogue" : errorTitle(link.code);
       ui.print("failed " + std::to_string(id) + ": " + why);
+      ++failed;
       continue;
     }
     FileEntry file;
@@ -229,8 +232,12 @@ void queueDownloads(ClientApp& app, TerminalUi& ui, const std::vector<int32_t>& 
     file.size = link.size;
     file.ownerId = link.ownerId;
     file.online = link.online ? 1 : 0;
-    if (app.downloads().downloadFile(file, to) < 0) ui.print("failed " + std::to_string(id) + ": the name cannot name a file");
+    if (app.downloads().downloadFile(file, to) < 0) {
+      ui.print("failed " + std::to_string(id) + ": the name cannot name a file");
+      ++failed;
+    }
   }
+  return failed;
 }
 
 bool readPassword(const std::string& file, std::string& password) {
@@ -347,7 +354,7 @@ int main(int argc, char** argv) {
     app.ForcedExit();
     return code == 0 ? 0 : kExitSearchFailed;
   }
-  if (!o.downloads.empty()) queueDownloads(app, ui, o.downloads, o.to);
+  const int notQueued = o.downloads.empty() ? 0 : queueDownloads(app, ui, o.downloads, o.to);
 
   // Reports on the downloads (the ones taken up from the last run too) until
   // a signal, or with --exit-when-done until every one has ended.
@@ -356,7 +363,7 @@ int main(int argc, char** argv) {
     const std::vector<DownloadInfo> all = app.downloads().downloads();
     for (const std::string& line : reporter.update(all, steadyNowMs())) ui.print(line);
     if (o.exitWhenDone && DownloadReporter::allEnded(all)) {
-      const bool complete = DownloadReporter::allCompleted(all);
+      const bool complete = notQueued == 0 && DownloadReporter::allCompleted(all);
       ui.print(complete ? "vantreld: every download completed, logging out"
                         : "vantreld: every download has ended, not all complete; logging out");
       app.ForcedExit();

@@ -123,8 +123,14 @@ void DownloadsView::showRow(const DownloadInfo& info) {
   }
   const auto seen = m_states.find(info.id);
   if (seen != m_states.end() && m_notify) {
-    if (const auto notice = noticeFor(seen->second, info)) m_notify(*notice);
+    if (const auto notice = noticeFor(seen->second, info)) {
+      // A download that fails again and again while it waits for its sharer
+      // is announced once, not at every try.
+      const bool retrying = notice->failed && info.retryInSeconds >= 0;
+      if (!retrying || m_announcedRetry.insert(info.id).second) m_notify(*notice);
+    }
   }
+  if (info.state == DownloadState::Completed || info.state == DownloadState::Stopped) m_announcedRetry.erase(info.id);
   m_states[info.id] = info.state;
 }
 

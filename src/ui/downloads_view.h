@@ -16,6 +16,7 @@
 
 #include <functional>
 #include <map>
+#include <set>
 
 #include "app/downloads_model.h"
 #include "ui/main_window.h"
@@ -89,6 +90,7 @@ class DownloadsView : public ItemView {
   Opener m_open;
   Confirm m_confirm;
   std::map<int32_t, DownloadState> m_states;
+  std::set<int32_t> m_announcedRetry;  // failures announced while they are tried again
   int m_listener = 0;
 };
 

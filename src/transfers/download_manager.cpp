@@ -257,6 +257,22 @@ bool DownloadManager::start(int32_t id) {
   return true;
 }
 
+int32_t DownloadManager::runningCount() const {
+  std::scoped_lock lock(m_mutex);
+  return static_cast<int32_t>(std::count_if(m_records.begin(), m_records.end(), [](const auto& r) {
+    return r->currentState() == DownloadState::Downloading;
+  }));
+}
+
+int32_t DownloadManager::totalRate() const {
+  std::scoped_lock lock(m_mutex);
+  int64_t rate = 0;
+  for (const auto& r : m_records) {
+    if (r->currentState() == DownloadState::Downloading) rate += r->rate;
+  }
+  return static_cast<int32_t>(std::min<int64_t>(rate, INT32_MAX));
+}
+
 std::optional<DownloadInfo> DownloadManager::find(int32_t id) const {
   DownloadRecord* record = recordFor(id);
   if (record == nullptr) return std::nullopt;

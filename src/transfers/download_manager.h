@@ -98,8 +98,10 @@ class DownloadManager {
   // Writes "maxsimdl" and uses the value from now on.
   void setLimit(int32_t limit);
   int32_t limit() const { return m_limit; }
-  int32_t runningCount() const { return m_running; }
-  int32_t totalRate() const { return m_totalRate; }
+  // Counted from the records as they are now, so that the status bar and
+  // the rows always agree (a finished download no longer counts).
+  int32_t runningCount() const;
+  int32_t totalRate() const;
 
   // The one-second tick: recount, tell the listeners, start queued downloads.
   void tick();

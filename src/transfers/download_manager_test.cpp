@@ -204,6 +204,29 @@ TEST_F(DownloadManagerTest, LimitQueuesTheThirdUntilATickAfterASlotFrees) {
   EXPECT_EQ(settings.GetSettingNumber("maxsimdl"), 2);
 }
 
+TEST_F(DownloadManagerTest, AChangedLimitCountsFromTheNextTick) {
+  settings.SetSettingNumber("maxsimdl", 1);
+  DownloadManager handTicked(settings, prompts);
+  std::atomic<bool> open{false};
+  ScriptedHttpServer first([&](int fd, const std::string& request) {
+    waitFor([&] { return open.load(); });
+    serveBody("data")(fd, request);
+  });
+  ScriptedHttpServer second(serveBody("more"));
+  const int32_t a = handTicked.QueueDownload(url(first.port()), local("a"), 4);
+  const int32_t b = handTicked.QueueDownload(url(second.port()), local("b"), 4);
+  handTicked.tick();
+  EXPECT_EQ(handTicked.find(b)->state, DownloadState::Queued);
+  settings.SetSettingNumber("maxsimdl", 2);  // the settings sheet, while the client runs
+  handTicked.tick();
+  ASSERT_TRUE(waitFor([&] { return handTicked.find(b)->state == DownloadState::Completed; }));
+  EXPECT_EQ(handTicked.find(a)->state, DownloadState::Downloading);
+  EXPECT_EQ(handTicked.runningCount(), 1);
+  open = true;
+  ASSERT_TRUE(waitFor([&] { return handTicked.find(a)->state == DownloadState::Completed; }));
+  EXPECT_EQ(handTicked.runningCount(), 0);  // at once, not at the next tick
+}
+
 TEST_F(DownloadManagerTest, StopThenStartResumesWhereItStopped) {
   const std::string body = content(2000000);
   std::atomic<bool> slow{true};

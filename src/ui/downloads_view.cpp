@@ -33,7 +33,7 @@ DownloadsView::DownloadsView(DownloadsSource& source, QWidget* parent)
 
   QStringList columns;
   for (const char* column : DownloadRow::kColumns) columns << column;
-  m_list = new TransferList(columns, {200, 130, 70, 220, 50, 70, 220});
+  m_list = new TransferList(columns, {200, 130, 70, 320, 50, 70, 260});
   layout->addWidget(m_list, 1);
 
   m_open = [](const std::string& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(qs(path))); };

@@ -113,6 +113,15 @@ std::string CatalogueActions::getListing(const ClientSession& session, const For
     }
     return reply;
   }
+  if (const auto fileId = form.number("fileid")) {
+    // One file, with a fresh link: a client tries a download again with it
+    // after the sharer logged in anew.
+    const auto f = m_ctx.catalogue.file(*fileId);
+    if (!f) return resultOnly(result::kDirectoryNotFound);
+    const bool mayDownload = m_ctx.catalogue.mayDownload(f->groupId, session.userId);
+    appendEntry(reply, fileEntry(*f, mayDownload ? downloadUrl(m_ctx.sessions, *f, peerIp, session.userName) : ""));
+    return reply;
+  }
   const auto dirId = form.number("dirid");
   if (!dirId) return resultOnly(result::kMissingParameter);
   const auto target = m_ctx.catalogue.node(*dirId);

@@ -164,6 +164,15 @@ TEST_F(CatalogueActionsTest, ListingsCarryCategoriesGroupsDirectoriesAndFiles) {
   EXPECT_EQ(alice.key.DecryptText(token), "127.0.0.6$" + std::to_string(lounge));
 
   EXPECT_EQ(ReplyNumber(send(bob, "action=getlisting&dirid=99999", "127.0.0.6"), "result="), 6);
+
+  // One file by its ID: the same entry, with a link made now.
+  const auto one = entries(send(bob, "action=getlisting&fileid=" + file.at("id"), "127.0.0.6"));
+  ASSERT_EQ(one.size(), 1u);
+  EXPECT_EQ(one[0].at("name"), file.at("name"));
+  EXPECT_EQ(one[0].at("online"), "1");
+  EXPECT_EQ(one[0].at("url").rfind("http://127.0.0.5:1/getfile/?fileid=" + file.at("id") + "&username=bob&@token=", 0),
+            0u);
+  EXPECT_EQ(ReplyNumber(send(bob, "action=getlisting&fileid=99999", "127.0.0.6"), "result="), 6);
 }
 
 TEST_F(CatalogueActionsTest, MembersOnlyGroupsListFilesWithoutLinksForOthers) {
@@ -178,6 +187,10 @@ TEST_F(CatalogueActionsTest, MembersOnlyGroupsListFilesWithoutLinksForOthers) {
   const auto listing = entries(send(bob, "action=getlisting&dirid=" + std::to_string(reading), "127.0.0.6"));
   ASSERT_EQ(listing.back().at("name"), "paper.pdf");
   EXPECT_EQ(listing.back().at("url"), "");
+  const auto one = entries(send(bob, "action=getlisting&fileid=" + listing.back().at("id"), "127.0.0.6"));
+  ASSERT_EQ(one.size(), 1u);
+  EXPECT_EQ(one[0].at("url"), "");
+  EXPECT_EQ(one[0].at("online"), "1");
 }
 
 TEST_F(CatalogueActionsTest, DirectoriesAreMadeNamedAndRemovedWithTheirFiles) {

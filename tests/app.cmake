@@ -38,3 +38,16 @@ if(TARGET vantrel-server AND TARGET filedata AND NOT VANTREL_FUZZ)
     VANTREL_SERVER_BIN="$<TARGET_FILE:vantrel-server>"
     VANTREL_FILEDATA="${CMAKE_BINARY_DIR}/filedata.dat")
 endif()
+
+# Downloads through vantreld: search, download, a kill mid-download, a full disk.
+if(TARGET vantreld AND TARGET vantrel-server AND TARGET filedata AND NOT VANTREL_FUZZ)
+  vantrel_test(downloads_e2e_tests
+    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/e2e/downloads_e2e_test.cpp
+    DEPS vantrel_app
+  )
+  add_dependencies(downloads_e2e_tests vantreld vantrel-server filedata)
+  target_compile_definitions(downloads_e2e_tests PRIVATE
+    VANTREL_SERVER_BIN="$<TARGET_FILE:vantrel-server>"
+    VANTRELD_BIN="$<TARGET_FILE:vantreld>"
+    VANTREL_FILEDATA="${CMAKE_BINARY_DIR}/filedata.dat")
+endif()

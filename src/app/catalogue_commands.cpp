@@ -117,6 +117,7 @@ void CatalogueCommands::download(const CatalogueSelection& selection) {
   request(
       [entries, to = *folder](CatalogueService& service) {
         int first = 0;
+        int queued = 0;
         for (const auto& e : entries) {
           int code = 0;
           if (e->type == EntryType::File) {
@@ -126,13 +127,20 @@ void CatalogueCommands::download(const CatalogueSelection& selection) {
           } else {
             code = service.downloadDirectory(static_cast<const DirectoryEntry&>(*e), to + name + "/");
           }
-          if (first == 0) first = code;
+          // An empty folder among others is no failure; only nothing at all is.
+          if (code == 0) {
+            ++queued;
+          } else if (code != catalogue_view::kNothingToDownload && first == 0) {
+            first = code;
+          }
         }
-        return first;
+        return first == 0 && queued == 0 ? catalogue_view::kNothingToDownload : first;
       },
       [this, to = *folder](int code) {
         if (code == 0) {
           m_prompts.setStatus("Downloads queued into " + to + " (see Incoming)");
+        } else if (code == catalogue_view::kNothingToDownload) {
+          m_prompts.setStatus(kNothingToDownloadText);
         } else {
           m_prompts.setStatus("Error " + std::to_string(code) + " queueing downloads into " + to + ": " +
                               errorTitle(code));

@@ -80,6 +80,7 @@ class CatalogueCommands {
   static constexpr const char* kShareNoGroupName = "Could not get group name information, could not share files";
   static constexpr const char* kDownloadNothing = "You have not selected any files or directories to download";
   static constexpr const char* kDownloadKinds = "You can only select files and directories for downloading";
+  static constexpr const char* kNothingToDownloadText = "The selected folder holds no files: nothing to download";
   static constexpr const char* kRemoveNothing = "You have not selected any files or directories to remove";
   static constexpr const char* kRemoveKinds = "You can only select files and directories to remove";
   static constexpr const char* kRemoveDenied = "You do not have permissions to remove %s";

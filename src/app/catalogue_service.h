@@ -23,6 +23,8 @@ namespace vantrel {
 namespace catalogue_view {
 // A listed name that cannot name a local file ("", ".", "..").
 inline constexpr int kUnusableName = 231;
+// A folder to download that holds no files, in it or below.
+inline constexpr int kNothingToDownload = 232;
 }  // namespace catalogue_view
 
 class CatalogueService {

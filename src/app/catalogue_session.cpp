@@ -63,13 +63,22 @@ class CatalogueSession::Service : public CatalogueService {
         login->catalogue.putGroup(std::make_shared<GroupEntry>(known->toListing()));
       }
     }
-    return login->catalogue.FetchListing(m_ctx, kind, id);
+    const int code = login->catalogue.FetchListing(m_ctx, kind, id);
+    if (code == 0 && (kind == ListingKind::Group || kind == ListingKind::Directory)) {
+      if (kind == ListingKind::Group) {
+        if (const auto group = login->catalogue.group(id)) noteSharers(group->children);
+      } else if (const auto dir = login->catalogue.directory(id)) {
+        noteSharers(dir->children);
+      }
+    }
+    return code;
   }
 
   int search(const SearchCriteria& criteria, EntryList& results) override {
     std::string reply;
     const int code = Search(m_ctx, criteria, nullptr, reply);
     if (code == 0) results = ParseListing(reply);
+    noteSharers(results);
     return code;
   }
 
@@ -131,7 +140,9 @@ class CatalogueSession::Service : public CatalogueService {
   }
 
   int downloadDirectory(const DirectoryEntry& directory, const std::string& folder) override {
-    return m_downloads.DownloadDirectory(directory, folder, true, caches()->catalogue, m_ctx);
+    int queued = 0;
+    const int code = m_downloads.DownloadDirectory(directory, folder, true, caches()->catalogue, m_ctx, &queued);
+    return code == 0 && queued == 0 ? catalogue_view::kNothingToDownload : code;
   }
 
   std::shared_ptr<CategoryEntry> category(int32_t id) const override { return caches()->catalogue.category(id); }
@@ -146,6 +157,15 @@ class CatalogueSession::Service : public CatalogueService {
   }
 
  private:
+  // Downloads waiting for a sharer the catalogue now lists online go at once.
+  void noteSharers(const EntryList& entries) {
+    for (const auto& e : entries) {
+      if (e->type == EntryType::File && static_cast<const FileEntry&>(*e).online != 0) {
+        m_downloads.sharerSeenOnline(e->ownerId);
+      }
+    }
+  }
+
   std::shared_ptr<LoginCaches> caches() const {
     std::scoped_lock lock(m_mutex);
     return m_caches;

@@ -8,6 +8,8 @@
 #include "app/catalogue_session.h"
 #include "app/launcher.h"
 #include "platform/app_paths.h"
+#include "net/client_request.h"
+#include "transfers/download_links.h"
 #include "transfers/download_manager.h"
 #include "transfers/download_prompts.h"
 
@@ -57,6 +59,13 @@ ClientApp::ClientApp(UserInterface& ui, AppOptions options)
   m_core = std::make_unique<ClientCore>(*m_appContext);
   m_prompts = std::make_unique<UiDownloadPrompts>(m_ui);
   m_downloads = std::make_unique<DownloadManager>(m_settings, *m_prompts, &m_timers, ClientState::kOwnClientVersion);
+  // A download tried again asks the catalogue for a fresh link while connected.
+  m_downloads->setLinkSource([this](int32_t fileId) {
+    if (m_state.Connected()) return fetchFileLink(m_protocol, fileId);
+    FileLink offline;
+    offline.code = transport::kCannotConnect;
+    return offline;
+  });
   m_catalogue = std::make_unique<CatalogueSession>(
       m_protocol, *m_downloads, m_timers, m_home, [this] { return m_core->sharedFiles(); },
       [this](std::function<void()> work) { m_ui.post(std::move(work)); });
@@ -162,7 +171,11 @@ bool ClientApp::LoginPhase() {
   dialog.waitIdle();
   m_lastLoginCode = dialog.lastCode();
   m_lastStartFailure = dialog.startFailure();
-  if (m_state.Connected()) m_catalogue->beginLogin(m_state.UserName());
+  if (m_state.Connected()) {
+    m_catalogue->beginLogin(m_state.UserName());
+    // The user's downloads, taken up where the last run left them.
+    m_downloads->openList(downloadListPath(m_home, m_state.UserName()));
+  }
   return !dialog.quit();
 }
 
@@ -186,6 +199,10 @@ bool ClientApp::ConfirmExit() {
 void ClientApp::ForcedExit() {
   m_core->Shutdown(true);
   m_finished = true;
+}
+
+std::string ClientApp::downloadListPath(const std::string& home, const std::string& user) {
+  return home + user + "downloads.dat";
 }
 
 std::string ClientApp::connectionText() const { return m_state.Connected() ? "Connected" : "Disconnected"; }

@@ -119,6 +119,8 @@ class ClientApp {
   ProtocolContext& protocol() { return m_protocol; }
   Log* log() { return m_log.get(); }
   DownloadManager& downloads() { return *m_downloads; }
+  // "<home><user>downloads.dat", the user's saved download list.
+  static std::string downloadListPath(const std::string& home, const std::string& user);
   // The catalogue the window's views browse, fresh for every login.
   CatalogueSession& catalogue() { return *m_catalogue; }
 

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "app/uploads_model.h"
+
 namespace vantrel {
 
 DownloadRow downloadRow(const DownloadInfo& info, int32_t running, int32_t limit) {
@@ -19,7 +21,20 @@ DownloadRow downloadRow(const DownloadInfo& info, int32_t running, int32_t limit
   }
   row.bytesPresent = info.bytesPresent;
   row.rate = info.rate;
+  row.percent = downloadPercent(info);
+  row.done = std::to_string(row.percent) + "%";
+  row.secondsLeft = downloadSecondsLeft(info);
+  // As the Outgoing view says it, and nothing where it does not run.
+  row.timeLeft = info.state == DownloadState::Downloading ? timeLeftText(row.secondsLeft) : "";
+  row.savedTo = savedToText(info);
+  row.statusTip = downloadCodeText(info);
   return row;
+}
+
+std::string savedToText(const DownloadInfo& info) {
+  const std::size_t slash = info.localPath.rfind('/');
+  if (slash == std::string::npos) return {};
+  return slash == 0 ? "/" : info.localPath.substr(0, slash);
 }
 
 std::string toggleText(DownloadState state) {

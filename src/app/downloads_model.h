@@ -17,15 +17,23 @@
 namespace vantrel {
 
 struct DownloadRow {
-  static constexpr const char* kColumns[4] = {"Name", "Progress", "Speed", "Status"};
+  // The first four as the list has always had them; the rest tell rows of
+  // the same name apart and say how far and how long.
+  static constexpr const char* kColumns[7] = {"Name", "Progress", "Speed", "Status", "Done", "Time Left", "Saved to"};
+  static constexpr int kStatusColumn = 3;
   int32_t id = 0;
-  std::string name, progress, speed, status;
+  std::string name, progress, speed, status, done, timeLeft, savedTo;
+  std::string statusTip;  // the codes behind a failure ("" when none)
   int64_t bytesPresent = 0;
   int32_t rate = 0;
+  int32_t percent = 0;
+  int64_t secondsLeft = -1;
 };
 
 // The row of a download while `running` of `limit` downloads run.
 DownloadRow downloadRow(const DownloadInfo& info, int32_t running, int32_t limit);
+// The folder a download goes to, as "Saved to" shows it.
+std::string savedToText(const DownloadInfo& info);
 
 // The top button and the first entry of "Downloads" for a download in `state`:
 // "Stop transfer" while it runs, otherwise a start ("Start Transfer" as the
@@ -48,7 +56,8 @@ class DownloadsSource {
   virtual std::optional<DownloadInfo> find(int32_t id) const = 0;
   virtual bool start(int32_t id) = 0;
   virtual void stop(int32_t id) = 0;
-  virtual bool remove(int32_t id) = 0;
+  // The record goes; with `deletePartial` an unfinished download's partial file too.
+  virtual bool remove(int32_t id, bool deletePartial = false) = 0;
   virtual int32_t runningCount() const = 0;
   virtual int32_t limit() const = 0;
   // Bytes per second of every running download together.
@@ -65,7 +74,7 @@ class ClientDownloads : public DownloadsSource {
   std::optional<DownloadInfo> find(int32_t id) const override { return m_manager.find(id); }
   bool start(int32_t id) override { return m_manager.start(id); }
   void stop(int32_t id) override { m_manager.stop(id); }
-  bool remove(int32_t id) override { return m_manager.remove(id); }
+  bool remove(int32_t id, bool deletePartial = false) override { return m_manager.remove(id, deletePartial); }
   int32_t runningCount() const override { return m_manager.runningCount(); }
   int32_t limit() const override { return m_manager.limit(); }
   int32_t totalRate() const override { return m_manager.totalRate(); }

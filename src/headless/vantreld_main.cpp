@@ -5,8 +5,15 @@
 // one line with the code and its title and ends with 2; a start-up step that
 // failed (the page archive, the file server's port, the shared-file list)
 // prints its own message and ends with 1. A wrong command line ends with 64.
+// --search prints what the catalogue finds and ends; --download queues files
+// of the catalogue in the download manager and reports on them, and with
+// --exit-when-done ends once every download has ended (0 only when all are
+// complete, 5 otherwise).
 
 #include <algorithm>
+#include <chrono>
+#include <climits>
+#include <thread>
 #include <cstdio>
 #include <iterator>
 #include <cstdlib>
@@ -19,9 +26,15 @@
 #include "app/client_app.h"
 #include "app/personal_share.h"
 #include "core/error_table.h"
+#include "headless/download_reporter.h"
 #include "headless/terminal_ui.h"
 #include "platform/app_paths.h"
 #include "platform/stop_signals.h"
+#include "protocol/catalogue_listing.h"
+#include "protocol/catalogue_requests.h"
+#include "transfers/download_folder.h"
+#include "transfers/download_links.h"
+#include "transfers/download_manager.h"
 
 using namespace vantrel;
 
@@ -30,11 +43,14 @@ namespace {
 constexpr int kExitUsage = 64;
 constexpr int kExitLoginFailed = 2;
 constexpr int kExitStartFailed = 1;
+constexpr int kExitDownloadsFailed = 5;
+constexpr int kExitSearchFailed = 6;
 
 void usage(std::FILE* out) {
   std::fprintf(out,
                "usage: vantreld [--home DIR] [--user NAME] [--password-file FILE] [--server HOST:PORT]\n"
                "                [--port N] [--udp-port N] [--reg NAME] [--share PATH]... [-v] [--help]\n"
+               "                [--search TEXT] [--download FILEID]... [--to DIR] [--exit-when-done]\n"
                "Logs in to the Vantrel server and shares until SIGINT or SIGTERM.\n"
                "\n"
                "  --home DIR            the client's data folder: log.txt, NAME.dat and the other lists\n"
@@ -45,11 +61,21 @@ void usage(std::FILE* out) {
                "  --udp-port N          this client's own UDP port for pings (0: one the system picks)\n"
                "  --reg NAME            the settings root to use, so that several clients can run side by side\n"
                "  --share PATH          share a file or a folder tree into your personal group (repeatable)\n"
+               "  --search TEXT         print the catalogue's files matching TEXT, one a line: file ID, size in\n"
+               "                        bytes, name and group ID, separated by tabs; then log out and end\n"
+               "  --download FILEID     download that file of the catalogue (repeatable); prints progress, then\n"
+               "                        \"done PATH\" or \"failed NAME: REASON\" for each file\n"
+               "  --to DIR              where downloads go (default: the download folder setting, else the\n"
+               "                        XDG download folder)\n"
+               "  --exit-when-done      log out and end once every download has ended (those taken up from\n"
+               "                        the last run too): exit status 0 when all completed, 5 otherwise\n"
                "  -v, --verbose         log detail too: connections, logins and pings\n"
                "  -h, --help            show this text\n"
                "\n"
                "Credentials not given come from the stored settings. Settings live in\n"
-               "$VANTREL_CONFIG_DIR (else $XDG_CONFIG_HOME/vantrel/), data in --home.\n");
+               "$VANTREL_CONFIG_DIR (else $XDG_CONFIG_HOME/vantrel/), data in --home. Downloads are\n"
+               "written as NAME.part until complete; the list of downloads (NAMEdownloads.dat in --home)\n"
+               "is taken up again at the next start.\n");
 }
 
 bool parsePort(std::string_view text, int& port, int lowest = 1) {
@@ -71,6 +97,10 @@ struct Options {
   bool portGiven = false, udpPortGiven = false;
   bool verbose = false;
   std::vector<std::string> shares;
+  std::string search, to;
+  bool searchGiven = false;
+  std::vector<int32_t> downloads;
+  bool exitWhenDone = false;
 };
 
 // 0 to run, -1 to end with 0, else the exit status. A wrong command line is
@@ -90,8 +120,13 @@ int parse(int argc, char** argv, Options& o) {
       o.verbose = true;
       continue;
     }
-    static constexpr std::string_view kWithValue[] = {"--home", "--user", "--password-file", "--reg",
-                                                      "--server", "--share", "--port", "--udp-port"};
+    if (arg == "--exit-when-done") {
+      o.exitWhenDone = true;
+      continue;
+    }
+    static constexpr std::string_view kWithValue[] = {"--home",     "--user",     "--password-file", "--reg",
+                                                      "--server",   "--share",    "--port",          "--udp-port",
+                                                      "--search",   "--download", "--to"};
     if (std::find(std::begin(kWithValue), std::end(kWithValue), arg) == std::end(kWithValue)) {
       return bad("unknown option " + std::string(arg));
     }
@@ -116,6 +151,18 @@ int parse(int argc, char** argv, Options& o) {
       o.serverHost = value.substr(0, colon);
     } else if (arg == "--share") {
       o.shares.push_back(value);
+    } else if (arg == "--search") {
+      if (value.empty()) return bad("--search wants a text");
+      o.search = value;
+      o.searchGiven = true;
+    } else if (arg == "--download") {
+      char* end = nullptr;
+      const long id = std::strtol(value.c_str(), &end, 10);
+      if (value.empty() || *end != '\0' || id <= 0 || id > INT32_MAX) return bad("--download wants a file ID");
+      o.downloads.push_back(static_cast<int32_t>(id));
+    } else if (arg == "--to") {
+      if (value.empty()) return bad("--to wants a folder");
+      o.to = value;
     } else if (arg == "--port") {
       if (!parsePort(value, o.port, 0)) return bad("--port wants a port number (0: one the system picks)");
       o.portGiven = true;
@@ -125,6 +172,72 @@ int parse(int argc, char** argv, Options& o) {
     }
   }
   return 0;
+}
+
+// --search: one line per file; 0, or the code of the failed search.
+int printSearch(ClientApp& app, const std::string& text) {
+  SearchCriteria criteria;
+  criteria.text = text;
+  criteria.fetch = 500;
+  std::string reply;
+  const int code = Search(app.protocol(), criteria, nullptr, reply);
+  if (code != 0) {
+    std::printf("vantreld: search failed: %d %s\n", code, errorTitle(code).c_str());
+    return code;
+  }
+  // The group is not part of a file entry's record; it is read from the reply's pieces.
+  std::size_t start = 0;
+  int count = 0;
+  while (start <= reply.size()) {
+    std::size_t end = reply.find("&&", start);
+    if (end == std::string::npos) end = reply.size();
+    const QueryFields fields = parseQueryFields(std::string_view(reply).substr(start, end - start));
+    const auto field = [&](const char* name) {
+      const auto it = fields.find(name);
+      return it == fields.end() || it->second.empty() ? std::string() : it->second.front();
+    };
+    if (field("type") == "4") {
+      std::printf("%s\t%s\t%s\t%s\n", field("id").c_str(), field("size").c_str(), field("name").c_str(),
+                  field("groupid").c_str());
+      ++count;
+    }
+    start = end + 2;
+  }
+  std::fprintf(stderr, "vantreld: %d files found\n", count);
+  std::fflush(stdout);
+  return 0;
+}
+
+// --download: each file ID through the catalogue into the download manager;
+// the number that could not be queued.
+int queueDownloads(ClientApp& app, TerminalUi& ui, const std::vector<int32_t>& ids, std::string to) {
+  if (to.empty()) to = downloadFolder(app.settings());
+  std::error_code ec;
+  const auto absolute = std::filesystem::absolute(to, ec);
+  if (!ec) to = absolute.lexically_normal().string();
+  if (to.back() != '/') to += '/';
+  int failed = 0;
+  for (const int32_t id : ids) {
+    const FileLink link = fetchFileLink(app.protocol(), id);
+    if (link.code != 0) {
+      const std::string why = link.code == FileLink::kNotFound ? "no such file in the catalogue" : errorTitle(link.code);
+      ui.print("failed " + std::to_string(id) + ": " + why);
+      ++failed;
+      continue;
+    }
+    FileEntry file;
+    file.id = id;
+    file.name = link.name;
+    file.url = link.url;
+    file.size = link.size;
+    file.ownerId = link.ownerId;
+    file.online = link.online ? 1 : 0;
+    if (app.downloads().downloadFile(file, to) < 0) {
+      ui.print("failed " + std::to_string(id) + ": the name cannot name a file");
+      ++failed;
+    }
+  }
+  return failed;
 }
 
 bool readPassword(const std::string& file, std::string& password) {
@@ -236,6 +349,28 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
   }
 
+  if (o.searchGiven) {
+    const int code = printSearch(app, o.search);
+    app.ForcedExit();
+    return code == 0 ? 0 : kExitSearchFailed;
+  }
+  const int notQueued = o.downloads.empty() ? 0 : queueDownloads(app, ui, o.downloads, o.to);
+
+  // Reports on the downloads (the ones taken up from the last run too) until
+  // a signal, or with --exit-when-done until every one has ended.
+  DownloadReporter reporter;
+  while (signalWaiter.received() == 0) {
+    const std::vector<DownloadInfo> all = app.downloads().downloads();
+    for (const std::string& line : reporter.update(all, steadyNowMs())) ui.print(line);
+    if (o.exitWhenDone && DownloadReporter::allEnded(all)) {
+      const bool complete = notQueued == 0 && DownloadReporter::allCompleted(all);
+      ui.print(complete ? "vantreld: every download completed, logging out"
+                        : "vantreld: every download has ended, not all complete; logging out");
+      app.ForcedExit();
+      return complete ? 0 : kExitDownloadsFailed;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  }
   const int received = signalWaiter.wait();
   ui.print(received == StopSignals::kInterrupt ? "vantreld: interrupted, shutting down" : "vantreld: terminated, shutting down");
   app.ForcedExit();

@@ -8,6 +8,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <fstream>
 #include <vector>
 
 namespace vantrel {
@@ -73,6 +74,29 @@ std::string userHomeDirectory() {
 }
 
 std::string xdgConfigHome() { return xdgBase("XDG_CONFIG_HOME", ".config/"); }
+
+std::string xdgDownloadDirectory() {
+  const std::string home = userHomeDirectory();
+  std::string dir = envValue("XDG_DOWNLOAD_DIR");
+  if (dir.empty()) {
+    // Lines of the form XDG_DOWNLOAD_DIR="$HOME/Downloads".
+    std::ifstream in(xdgConfigHome() + "user-dirs.dirs");
+    std::string line;
+    while (std::getline(in, line)) {
+      constexpr std::string_view kName = "XDG_DOWNLOAD_DIR=\"";
+      if (line.rfind(kName, 0) != 0) continue;
+      const std::size_t end = line.find('"', kName.size());
+      if (end == std::string::npos) continue;
+      dir = line.substr(kName.size(), end - kName.size());
+    }
+    if (dir.rfind("$HOME", 0) == 0) dir = home + dir.substr(5);
+  }
+  if (dir.empty() || dir.front() != '/') {
+    if (home.empty()) return {};
+    dir = home + "/Downloads";
+  }
+  return withTrailingSlash(std::move(dir));
+}
 
 std::string configDirectory() {
   std::string dir = envValue("VANTREL_CONFIG_DIR");

@@ -27,6 +27,10 @@ std::string configDirectory();
 
 // The base of the user's configuration: $XDG_CONFIG_HOME, else ~/.config/.
 std::string xdgConfigHome();
+// The user's download folder: XDG_DOWNLOAD_DIR from the environment or from
+// user-dirs.dirs in the configuration home ("$HOME/" expanded), else
+// "$HOME/Downloads". With a trailing "/"; "" without a home.
+std::string xdgDownloadDirectory();
 
 // The client's home: `commandLineHome` when not empty (--home), else
 // $VANTREL_HOME, else $XDG_DATA_HOME/vantrel/, else ~/.local/share/vantrel/.

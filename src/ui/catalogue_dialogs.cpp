@@ -160,7 +160,9 @@ void QtCommandPrompts::showMessage(const MessageBox& box) {
 
 std::optional<std::string> QtCommandPrompts::chooseDownloadFolder() {
   if (m_chooseFolder) return m_chooseFolder();
-  const QString folder = QFileDialog::getExistingDirectory(m_parent, "Download to", QDir::homePath());
+  QString start = m_downloadStart ? qs(m_downloadStart()) : QString();
+  if (start.isEmpty() || !QDir(start).exists()) start = QDir::homePath();
+  const QString folder = QFileDialog::getExistingDirectory(m_parent, "Download to", start);
   if (folder.isEmpty()) return std::nullopt;
   return str(folder);
 }

@@ -72,6 +72,8 @@ class QtCommandPrompts : public CommandPrompts {
   void setBrowser(std::function<bool(const std::string&)> open) { m_browser = std::move(open); }
   // Where downloads go, instead of the folder dialog (tests).
   void setFolderChooser(std::function<std::optional<std::string>()> choose) { m_chooseFolder = std::move(choose); }
+  // Where "Download to" starts (the download folder setting); the home folder without it.
+  void setDownloadStart(std::function<std::string()> start) { m_downloadStart = std::move(start); }
   // Told when a command changed the user's groups.
   void setGroupsChanged(std::function<void()> changed) { m_groupsChanged = std::move(changed); }
 
@@ -93,6 +95,7 @@ class QtCommandPrompts : public CommandPrompts {
   std::function<bool(const std::string&)> m_browser;
   std::function<void()> m_groupsChanged;
   std::function<std::optional<std::string>()> m_chooseFolder;
+  std::function<std::string()> m_downloadStart;
 };
 
 }  // namespace vantrel::ui

@@ -2,6 +2,7 @@
 #include "ui/catalogue_views.h"
 
 #include "app/catalogue_session.h"
+#include "transfers/download_folder.h"
 
 namespace vantrel::ui {
 
@@ -15,6 +16,7 @@ CatalogueViews::CatalogueViews(ClientApp& app, MainWindow& window) : m_app(app),
   window.setView(kSearchItem, m_search);
 
   m_dialogs.setGroupsChanged([&session] { session.syncGroups(); });
+  m_dialogs.setDownloadStart([&app] { return downloadFolder(app.settings()); });
   for (CatalogueView* view : {m_browse.data(), m_myGroups.data()}) {
     QObject::connect(view, &CatalogueView::groupsChanged, view, [&session] { session.syncGroups(); });
   }

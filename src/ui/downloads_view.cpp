@@ -2,6 +2,11 @@
 #include "ui/downloads_view.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QUrl>
 #include <QHBoxLayout>
 #include <QPointer>
 #include <QStatusBar>
@@ -26,17 +31,32 @@ DownloadsView::DownloadsView(DownloadsSource& source, QWidget* parent)
   top->addWidget(m_summary, 1);
   layout->addLayout(top);
 
-  m_list = new TransferList({DownloadRow::kColumns[0], DownloadRow::kColumns[1], DownloadRow::kColumns[2],
-                             DownloadRow::kColumns[3]},
-                            {200, 130, 70, 200});
+  QStringList columns;
+  for (const char* column : DownloadRow::kColumns) columns << column;
+  m_list = new TransferList(columns, {200, 130, 70, 320, 50, 70, 260});
   layout->addWidget(m_list, 1);
 
+  m_open = [](const std::string& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(qs(path))); };
+  m_confirm = [this](const QString& text) {
+    return QMessageBox::question(this, "Remove", text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) ==
+           QMessageBox::Yes;
+  };
   m_menu = new QMenu(kMenuTitle, this);
   m_menuToggle = m_menu->addAction("Start Transfer");
   connect(m_menuToggle, &QAction::triggered, this, &DownloadsView::toggleSelected);
+  m_menuOpen = m_menu->addAction(kOpen);
+  connect(m_menuOpen, &QAction::triggered, this, &DownloadsView::openSelected);
+  connect(m_menu->addAction(kOpenFolder), &QAction::triggered, this, &DownloadsView::openSelectedFolder);
+  connect(m_menu->addAction(kCopyLink), &QAction::triggered, this, &DownloadsView::copySelectedLink);
+  m_menu->addSeparator();
   connect(m_menu->addAction(kRemove), &QAction::triggered, this, &DownloadsView::removeSelected);
+  connect(m_menu->addAction(kRemoveAndDelete), &QAction::triggered, this, &DownloadsView::removeSelectedAndDelete);
   connect(m_list, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
     if (!m_list->selectedKeys().empty()) contextMenu()->popup(m_list->viewport()->mapToGlobal(at));
+  });
+  connect(m_list, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
+    const auto info = m_source.find(m_list->keyOf(item));
+    if (info && info->state == DownloadState::Completed) m_open(info->localPath);
   });
   connect(m_toggle, &QPushButton::clicked, this, &DownloadsView::toggleSelected);
   connect(m_list, &QTreeWidget::itemSelectionChanged, this, &DownloadsView::updateControls);
@@ -93,11 +113,24 @@ void DownloadsView::showRow(const DownloadInfo& info) {
   m_list->setRow(row.id, {{qs(row.name), {}},
                           {qs(row.progress), static_cast<qlonglong>(row.bytesPresent)},
                           {qs(row.speed), row.rate},
-                          {qs(row.status), {}}});
+                          {qs(row.status), {}},
+                          {qs(row.done), row.percent},
+                          {qs(row.timeLeft), static_cast<qlonglong>(row.secondsLeft)},
+                          {qs(row.savedTo), {}}});
+  if (QTreeWidgetItem* item = m_list->item(row.id)) {
+    item->setToolTip(DownloadRow::kStatusColumn, qs(row.statusTip));
+    item->setToolTip(0, qs(info.localPath));
+  }
   const auto seen = m_states.find(info.id);
   if (seen != m_states.end() && m_notify) {
-    if (const auto notice = noticeFor(seen->second, info)) m_notify(*notice);
+    if (const auto notice = noticeFor(seen->second, info)) {
+      // A download that fails again and again while it waits for its sharer
+      // is announced once, not at every try.
+      const bool retrying = notice->failed && info.retryInSeconds >= 0;
+      if (!retrying || m_announcedRetry.insert(info.id).second) m_notify(*notice);
+    }
   }
+  if (info.state == DownloadState::Completed || info.state == DownloadState::Stopped) m_announcedRetry.erase(info.id);
   m_states[info.id] = info.state;
 }
 
@@ -117,8 +150,41 @@ void DownloadsView::updateControls() {
 }
 
 QMenu* DownloadsView::contextMenu() {
-  m_menuToggle->setText(qs(menuToggleText(firstSelectedState().value_or(DownloadState::Queued))));
+  const auto state = firstSelectedState();
+  m_menuToggle->setText(qs(menuToggleText(state.value_or(DownloadState::Queued))));
+  m_menuOpen->setEnabled(state == DownloadState::Completed);
   return m_menu;
+}
+
+QAction* DownloadsView::menuAction(const QString& text) const {
+  for (QAction* action : m_menu->actions()) {
+    if (action->text() == text) return action;
+  }
+  return nullptr;
+}
+
+std::optional<DownloadInfo> DownloadsView::firstSelected() const {
+  const std::vector<int32_t> keys = m_list->selectedKeys();
+  if (keys.empty()) return std::nullopt;
+  return m_source.find(keys.front());
+}
+
+void DownloadsView::openSelected() {
+  if (const auto info = firstSelected(); info && info->state == DownloadState::Completed) m_open(info->localPath);
+}
+
+void DownloadsView::openSelectedFolder() {
+  if (const auto info = firstSelected()) m_open(savedToText(*info));
+}
+
+void DownloadsView::copySelectedLink() {
+  if (const auto info = firstSelected()) QGuiApplication::clipboard()->setText(qs(info->url));
+}
+
+void DownloadsView::removeSelectedAndDelete() {
+  if (m_list->selectedKeys().empty() || !m_confirm(kDeleteQuestion)) return;
+  for (int32_t id : m_list->selectedKeys()) m_source.remove(id, true);
+  refresh();
 }
 
 void DownloadsView::toggleSelected() {

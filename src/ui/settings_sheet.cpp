@@ -2,6 +2,7 @@
 #include "ui/settings_sheet.h"
 
 #include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QMessageBox>
@@ -13,6 +14,7 @@
 
 #include "core/deployment.h"
 #include "settings/settings_store.h"
+#include "transfers/download_folder.h"
 
 namespace vantrel::ui {
 
@@ -265,6 +267,18 @@ QWidget* SettingsSheet::advancedPage() {
   connect(debug, &QPushButton::clicked, this, &SettingsSheet::openDebug);
   form->addRow("Downloads by one user at once:", m_maxPerUser);
   form->addRow("Downloads that run at once:", m_maxDownloads);
+  m_downloadFolder = new QLineEdit(qs(m_host.text(kDownloadFolderSetting)));
+  m_downloadFolder->setPlaceholderText(qs(defaultDownloadFolder()));
+  auto* browse = new QPushButton("Browse...");
+  connect(browse, &QPushButton::clicked, this, [this] {
+    const QString start = m_downloadFolder->text().isEmpty() ? m_downloadFolder->placeholderText() : m_downloadFolder->text();
+    const QString folder = QFileDialog::getExistingDirectory(this, "Download folder", start);
+    if (!folder.isEmpty()) m_downloadFolder->setText(folder);
+  });
+  auto* folderRow = new QHBoxLayout;
+  folderRow->addWidget(m_downloadFolder, 1);
+  folderRow->addWidget(browse);
+  form->addRow("Download folder:", folderRow);
   form->addRow(m_remotes);
   auto* firewall = new QPushButton("Check Firewall...");
   connect(firewall, &QPushButton::clicked, this, [this] { m_host.checkFirewall(this); });
@@ -304,6 +318,7 @@ void SettingsSheet::apply() {
   // Advanced.
   m_host.setMaxPerUser(m_maxPerUser->value());
   m_host.setNumber("maxsimdl", m_maxDownloads->value());
+  m_host.setText(kDownloadFolderSetting, m_downloadFolder->text().trimmed().toStdString());
   m_host.setNumber("remotes", m_remotes->isChecked() ? 1 : 0);
 
   if (m_port->value() != m_loadedPort) {

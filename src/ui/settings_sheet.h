@@ -121,6 +121,8 @@ class SettingsSheet : public QDialog {
   QSpinBox* band() const { return m_band; }
   QSpinBox* maxPerUser() const { return m_maxPerUser; }
   QSpinBox* maxDownloads() const { return m_maxDownloads; }
+  // Empty: the XDG download folder, shown as the placeholder.
+  QLineEdit* downloadFolder() const { return m_downloadFolder; }
   QCheckBox* remotes() const { return m_remotes; }
 
  private:
@@ -157,6 +159,7 @@ class SettingsSheet : public QDialog {
   QSpinBox* m_band;
   QSpinBox* m_maxPerUser;
   QSpinBox* m_maxDownloads;
+  QLineEdit* m_downloadFolder;
   QCheckBox* m_remotes;
   int m_loadedPort = 0;
 };

@@ -204,6 +204,9 @@ TEST(SettingsSheetTest, ApplyWritesEveryPageInOrderAndTheLimitsOverTheType) {
   sheet.userBand()->setValue(3);
   sheet.maxPerUser()->setValue(4);
   sheet.maxDownloads()->setValue(3);
+  EXPECT_EQ(sheet.downloadFolder()->text().toStdString(), "");  // the default, shown as the placeholder
+  EXPECT_FALSE(sheet.downloadFolder()->placeholderText().isEmpty());
+  sheet.downloadFolder()->setText("/home/den/Zoë & Co #1+");
   sheet.remotes()->setChecked(true);
   sheet.apply();
 
@@ -224,6 +227,7 @@ TEST(SettingsSheetTest, ApplyWritesEveryPageInOrderAndTheLimitsOverTheType) {
                        "maxband=4000",
                        "maxperuser=4",
                        "maxsimdl=3",
+                       "downloadfolder='/home/den/Zoë & Co #1+'",
                        "remotes=1"};
   EXPECT_EQ(host.calls, expected);
   // The page's users count wins over the 4 that the type alone applies.

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QClipboard>
 #include <QFormLayout>
+#include <QGuiApplication>
 #include <QLabel>
 
 #include <QMenu>
@@ -99,8 +101,8 @@ class FakeDownloads : public DownloadsSource {
     return true;
   }
   void stop(int32_t id) override { log.add("stop " + std::to_string(id)); }
-  bool remove(int32_t id) override {
-    log.add("remove " + std::to_string(id));
+  bool remove(int32_t id, bool deletePartial) override {
+    log.add((deletePartial ? "remove and delete " : "remove ") + std::to_string(id));
     {
       std::scoped_lock lock(mutex);
       records.erase(id);
@@ -156,6 +158,7 @@ DownloadInfo download(int32_t id, const std::string& name, DownloadState state, 
   d.fileSize = size;
   d.rate = rate;
   d.resultCode = state == DownloadState::Error ? 16 : 0;
+  d.url = "http://127.0.0.1:8323/getfile/?fileid=" + std::to_string(id);
   return d;
 }
 
@@ -286,23 +289,40 @@ TEST_F(TransferViewsTest, IncomingFollowsTheManagersEventsAndItsCommandsCallIt) 
   DownloadsView view(source);
   std::vector<DownloadNotice> notices;
   view.setNotifier([&](const DownloadNotice& n) { notices.push_back(n); });
-  view.resize(640, 360);
+  std::vector<std::string> opened;
+  view.setOpener([&](const std::string& path) { opened.push_back(path); });
+  std::vector<QString> asked;
+  bool confirm = false;
+  view.setConfirm([&](const QString& text) {
+    asked.push_back(text);
+    return confirm;
+  });
+  view.resize(900, 360);
   TransferList* list = view.list();
-  ASSERT_EQ(list->columnCount(), 4);
+  ASSERT_EQ(list->columnCount(), 7);
   ASSERT_EQ(list->topLevelItemCount(), 1);
-  EXPECT_EQ(rowTexts(list->item(1)), "Rock & Roll #1+.mp3|1500 k / 3000 k|52 k/s|Downloading");
+  // 1,500,000 bytes to go at 52,000 a second: 29 seconds.
+  EXPECT_EQ(rowTexts(list->item(1)), "Rock & Roll #1+.mp3|1500 k / 3000 k|52 k/s|Downloading|50%|0:00:29|/tmp");
   EXPECT_FALSE(view.toggleButton()->isEnabled());  // nothing selected
 
-  // Added and changed on the manager's threads.
-  source.put(download(2, "Café #2.ogg", DownloadState::Queued), download_event::kAdded);
-  ASSERT_TRUE(waitUntil([&] { return list->topLevelItemCount() == 2; }));
-  EXPECT_EQ(rowTexts(list->item(2)), "Café #2.ogg|0 k / 3000 k|0 k/s|queued: 2 of 2 downloads running");
+  // Added and changed on the manager's threads; the same name in another folder.
+  DownloadInfo other = download(2, "Café #2.ogg", DownloadState::Queued);
+  source.put(other, download_event::kAdded);
+  other.id = 3;
+  other.localPath = "/home/bob/Music & more/Café #2.ogg";
+  source.put(other, download_event::kAdded);
+  ASSERT_TRUE(waitUntil([&] { return list->topLevelItemCount() == 3; }));
+  EXPECT_EQ(rowTexts(list->item(2)), "Café #2.ogg|0 k / 3000 k|0 k/s|queued: 2 of 2 downloads running|0%||/tmp");
+  EXPECT_EQ(list->item(3)->text(6).toStdString(), "/home/bob/Music & more");
 
   list->item(1)->setSelected(true);
   EXPECT_EQ(view.toggleButton()->text(), "Stop transfer");
   EXPECT_EQ(view.contextMenu()->title(), "Downloads");
-  EXPECT_EQ(view.contextMenu()->actions()[0]->text(), "Stop transfer");
-  EXPECT_EQ(view.contextMenu()->actions()[1]->text(), "Remove");
+  QStringList entries;
+  for (QAction* action : view.contextMenu()->actions()) entries << action->text();
+  EXPECT_EQ(entries.join('|').toStdString(),
+            "Stop transfer|Open|Open containing folder|Copy link||Remove (keep file)|Remove and delete partial file");
+  EXPECT_FALSE(view.menuAction("Open")->isEnabled());  // not finished
   view.toggleButton()->click();
   EXPECT_EQ(source.log.calls(), Calls{"stop 1"});
 
@@ -319,22 +339,43 @@ TEST_F(TransferViewsTest, IncomingFollowsTheManagersEventsAndItsCommandsCallIt) 
   source.put(download(1, "Rock & Roll #1+.mp3", DownloadState::Completed, 3'000'000, 3'000'000));
   ASSERT_TRUE(waitUntil([&] { return row->text(3) == "Completed"; }));
   EXPECT_EQ(view.contextMenu()->actions()[0]->text(), "Start Transfer");
-  source.put(download(2, "Café #2.ogg", DownloadState::Error));
-  ASSERT_TRUE(waitUntil([&] { return list->item(2)->text(3) == "Error 16"; }));
+  EXPECT_TRUE(view.menuAction("Open")->isEnabled());
+  view.menuAction("Open")->trigger();
+  view.menuAction("Open containing folder")->trigger();
+  emit list->itemDoubleClicked(row, 0);
+  EXPECT_EQ(opened, (std::vector<std::string>{"/tmp/Rock & Roll #1+.mp3", "/tmp", "/tmp/Rock & Roll #1+.mp3"}));
+  view.menuAction("Copy link")->trigger();
+  EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), "http://127.0.0.1:8323/getfile/?fileid=1");
+
+  // A failure says why; the codes are in the tooltip.
+  DownloadInfo failed = download(2, "Café #2.ogg", DownloadState::Error);
+  failed.reason = DownloadReason::SharerOffline;
+  failed.retryInSeconds = 120;
+  source.put(failed);
+  ASSERT_TRUE(waitUntil([&] { return list->item(2)->text(3) == "the sharer is offline; retrying in 2:00"; }));
+  EXPECT_EQ(list->item(2)->toolTip(3).toStdString(), "Error 16");
   ASSERT_EQ(notices.size(), 2u);
   EXPECT_EQ(notices[0].title, "Download complete");
   EXPECT_EQ(notices[0].text, "Rock & Roll #1+.mp3");
   EXPECT_EQ(notices[1].title, "Download failed");
-  EXPECT_EQ(notices[1].text, "Café #2.ogg: Error 16");
+  EXPECT_EQ(notices[1].text, "Café #2.ogg: the sharer is offline; retrying in 2:00");
   EXPECT_TRUE(notices[1].failed);
   view.show();
   screenshot(&view, "incoming-view");
 
-  // "Remove" takes the selected rows off.
+  // "Remove and delete partial file" asks first; "Remove (keep file)" does not.
+  list->clearSelection();
   list->item(2)->setSelected(true);
-  view.contextMenu()->actions()[1]->trigger();
-  EXPECT_EQ(source.log.calls().back(), "remove 2");
-  ASSERT_TRUE(waitUntil([&] { return list->topLevelItemCount() == 0; }));
+  view.menuAction("Remove and delete partial file")->trigger();
+  ASSERT_EQ(asked.size(), 1u);
+  EXPECT_EQ(source.log.calls().back(), "start 1");  // said no: nothing removed
+  confirm = true;
+  view.menuAction("Remove and delete partial file")->trigger();
+  EXPECT_EQ(source.log.calls().back(), "remove and delete 2");
+  list->item(3)->setSelected(true);
+  view.menuAction("Remove (keep file)")->trigger();
+  EXPECT_EQ(source.log.calls().back(), "remove 3");
+  ASSERT_TRUE(waitUntil([&] { return list->topLevelItemCount() == 1; }));
 }
 
 TEST_F(TransferViewsTest, FileAlreadyExistsAnswersEachButtonAndChoosesAFolderThroughThePort) {

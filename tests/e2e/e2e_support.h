@@ -4,7 +4,10 @@
 // processes and ended by their PID, and vantrel-server among them on loopback
 // ports the system picks. VANTREL_SERVER_BIN names the server program.
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,6 +32,21 @@ inline bool waitFor(const std::function<bool()>& done,
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return done();
+}
+
+// A loopback TCP port that was free a moment ago, for a program that must
+// know its port before it listens.
+inline uint16_t freePort() {
+  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof sa;
+  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
+      ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
+    return 0;
+  }
+  return ntohs(sa.sin_port);
 }
 
 // A program started with its own environment, its output (standard output and

@@ -14,10 +14,16 @@
 #include <fstream>
 #include <random>
 
+#include "app/app_test_support.h"
+#include "app/catalogue_service.h"
+#include "app/catalogue_session.h"
 #include "app/client_app.h"
 #include "app/downloads_model.h"
 #include "app/personal_share.h"
 #include "app/uploads_model.h"
+#include "catalogue/share_run.h"
+#include "protocol/catalogue_cache.h"
+#include "protocol/catalogue_requests.h"
 #include "core/testing/scratch_dir.h"
 #include "platform/registry_hive.h"
 #include "platform/testing/env_override.h"
@@ -49,7 +55,7 @@ std::string randomBytes(std::size_t n) {
 class TransfersE2eTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(server.start((dir.path() / "server.db").string(), {"--add-user", "alice:secret"}));
+    ASSERT_TRUE(server.start((dir.path() / "server.db").string(), serverArgs));
     env.set("VANTREL_CONFIG_DIR", (dir.path() / "config").string());
     env.set("XDG_RUNTIME_DIR", dir.path().string());
     env.set("XDG_CONFIG_HOME", (dir.path() / "xdg").string());
@@ -68,6 +74,7 @@ class TransfersE2eTest : public ::testing::Test {
     }
     for (const char* home : {"alice-home", "bob-home", "program"}) fs::create_directories(dir.path() / home);
     fs::copy_file(VANTREL_FILEDATA, dir.path() / "alice-home" / "filedata.dat");
+    fs::copy_file(VANTREL_FILEDATA, dir.path() / "bob-home" / "filedata.dat");
   }
   AppOptions options(const std::string& root, const std::string& home) const {
     AppOptions o;
@@ -78,6 +85,7 @@ class TransfersE2eTest : public ::testing::Test {
     return o;
   }
 
+  std::vector<std::string> serverArgs{"--add-user", "alice:secret"};
   core_testing::ScratchDir dir;
   e2e::ServerProcess server;
   vantrel::testing::EnvOverride env;
@@ -156,11 +164,11 @@ TEST_F(TransfersE2eTest, BobDownloadsFromAliceStopsResumesAndCompletesWhileAlice
   EXPECT_LT(stoppedAt, static_cast<int64_t>(content.size()));
   ASSERT_TRUE(waitUntil([&] { return aliceList->topLevelItemCount() == 0; }, 5s));  // the session ended
 
-  // Started again: the file is there, so "File Already Exists" asks; Resume.
-  auto resume = clickWhenShown("File Already Exists", "Resume");
+  // Only the partial file is there; started again, it is taken up without a question.
+  EXPECT_FALSE(fs::exists(target));
+  EXPECT_EQ(static_cast<int64_t>(fs::file_size(target + ".part")), stoppedAt);
   EXPECT_EQ(incoming->toggleButton()->text(), "Start transfer");
   incoming->toggleButton()->click();
-  ASSERT_TRUE(waitUntil([&] { return resume->done(); }, 5s));
   ASSERT_TRUE(waitUntil([&] { return session() != nullptr && session()->text(4) == "Sending"; }, 5s));
   aliceWindow.bar()->items()->setCurrentRow(ui::kOutgoingItem);
   aliceWindow.show();
@@ -176,13 +184,15 @@ TEST_F(TransfersE2eTest, BobDownloadsFromAliceStopsResumesAndCompletesWhileAlice
   ASSERT_TRUE(waitUntil([&] { return notices.size() == 1; }));
   EXPECT_EQ(notices[0].rfind("Download failed: " + name, 0), 0u) << notices[0];
 
+  EXPECT_EQ(rowText(bobList, id, 3).rfind("the connection was lost; retrying in ", 0), 0u) << rowText(bobList, id, 3);
+  EXPECT_FALSE(fs::exists(target));
+
   // Bob starts once more from the "Downloads" menu; resumed, it completes.
-  auto again = clickWhenShown("File Already Exists", "Resume");
   QMenu* menu = incoming->contextMenu();
   EXPECT_EQ(menu->actions()[0]->text(), "Start transfer");
   menu->actions()[0]->trigger();
   ASSERT_TRUE(waitUntil([&] { return rowText(bobList, id, 3) == "Completed"; }, 20s));
-  EXPECT_TRUE(again->done());
+  EXPECT_FALSE(fs::exists(target + ".part"));
   EXPECT_TRUE(core_testing::readWholeFile(target) == content);
   const std::string k = std::to_string(content.size() / 1000);
   EXPECT_EQ(rowText(bobList, id, 1), k + " k / " + k + " k");
@@ -190,8 +200,8 @@ TEST_F(TransfersE2eTest, BobDownloadsFromAliceStopsResumesAndCompletesWhileAlice
   EXPECT_EQ(notices[1], "Download complete: " + name);
 
   // "Remove" takes the record off; the file stays.
-  menu = incoming->contextMenu();
-  menu->actions()[1]->trigger();
+  incoming->contextMenu();
+  incoming->menuAction("Remove (keep file)")->trigger();
   ASSERT_TRUE(waitUntil([&] { return bobList->topLevelItemCount() == 0; }));
   EXPECT_TRUE(fs::exists(target));
 
@@ -199,6 +209,130 @@ TEST_F(TransfersE2eTest, BobDownloadsFromAliceStopsResumesAndCompletesWhileAlice
   bobUi.beginClosing();
   alice.ForcedExit();
   bob.ForcedExit();
+}
+
+
+// Bob, logged in with his window, downloads from the catalogue: a members-only
+// group's file says so, and a file whose sharer goes away mid-download waits,
+// says why, and completes from the sharer's new address once she is back.
+class SharerComesBackE2eTest : public TransfersE2eTest {
+ protected:
+  SharerComesBackE2eTest() { serverArgs = {"--demo-catalogue", "--add-user", "alice:secret", "--add-user", "bob:hunter22"}; }
+
+  // Alice in this process on a file server port of her own (the catalogue's
+  // links name it), logged in.
+  void startAlice() {
+    {
+      RegistryHive hive((dir.path() / "config").string());
+      SettingsStore(hive, "Vantrel").SetSettingNumber("port", e2e::freePort());
+    }
+    aliceUi.pressLogin = true;
+    aliceUi.user = "alice";
+    aliceUi.password = "secret";
+    alice = std::make_unique<ClientApp>(aliceUi, options("Vantrel", "alice-home"));
+    ASSERT_TRUE(alice->InitialiseWithoutLauncher());
+    ASSERT_TRUE(alice->LoginPhase());
+    ASSERT_TRUE(alice->state().Connected()) << alice->lastLoginCode();
+  }
+
+  // A file of a group's listing as Bob's catalogue has it.
+  std::shared_ptr<FileEntry> listed(ClientApp& bob, int32_t category, int32_t group, const std::string& name) {
+    CatalogueService& service = bob.catalogue().service();
+    // The group's category first, as browsing down to it does.
+    if (service.fetchListing(ListingKind::CategoryWithGroups, category) != 0) return nullptr;
+    if (service.fetchListing(ListingKind::Group, group) != 0 || service.group(group) == nullptr) return nullptr;
+    for (const auto& e : service.group(group)->children) {
+      if (e->type == EntryType::File && e->name == name) return std::static_pointer_cast<FileEntry>(e);
+    }
+    return nullptr;
+  }
+
+  app_testing::RecordingUi aliceUi;
+  std::unique_ptr<ClientApp> alice;
+};
+
+TEST_F(SharerComesBackE2eTest, ReasonsOnScreenAndADownloadThatOutlivesItsSharersRestart) {
+  // The demo catalogue's groups: anyone downloads; members only. Their categories.
+  constexpr int32_t kLounge = 7, kReadingRoom = 13, kMusic = 1, kDocuments = 4;
+  startAlice();
+  if (HasFatalFailure()) return;
+  const std::string name = "Zoë & Co #1+ live.bin";
+  const fs::path shared = dir.path() / "shared files";
+  fs::create_directories(shared);
+  const std::string content = randomBytes(3'000'000);
+  std::ofstream(shared / name, std::ios::binary) << content;
+  std::ofstream(shared / "members only.pdf") << "members only\n";
+  ASSERT_EQ(JoinGroup(alice->protocol(), kLounge, "", ""), 500);
+  ASSERT_EQ(JoinGroup(alice->protocol(), kReadingRoom, "", ""), 500);
+  {
+    ShareRun share(alice->protocol(), *alice->core().sharedFiles());
+    ASSERT_EQ(share.ShareLocalPaths({(shared / name).string()}, {kLounge, "Open Music Lounge", kLounge, ""}), 0);
+    ASSERT_EQ(share.ShareLocalPaths({(shared / "members only.pdf").string()}, {kReadingRoom, "Reading Room", kReadingRoom, ""}),
+              0);
+  }
+
+  ui::QtUserInterface bobUi;
+  ClientApp bob(bobUi, options("Bob", "bob-home"));
+  ui::ClientActions bobActions(bob, bobUi);
+  ClientDownloads downloads(bob.downloads());
+  ui::MainWindow bobWindow(bobActions, false);
+  bobUi.attachWindow(&bobWindow);
+  auto* incoming = new ui::DownloadsView(downloads);
+  bobWindow.setView(ui::kIncomingItem, incoming);
+  auto trayProblem = clickWhenShown("Error", "OK");
+  ASSERT_TRUE(bob.InitialiseWithoutLauncher());
+  {
+    WhenShown login(LoginDialogModel::kTitle, [](QWidget* shown) {
+      auto* window = static_cast<ui::LoginWindow*>(shown);
+      window->userField()->setText("bob");
+      window->passwordField()->setText("hunter22");
+      window->loginButton()->click();
+    });
+    ASSERT_TRUE(bob.LoginPhase());
+  }
+  ASSERT_TRUE(bob.state().Connected()) << bob.lastLoginCode();
+  bob.downloads().setRetryWaits(1s, 2s);
+  ui::TransferList* list = incoming->list();
+  const std::string folder = (dir.path() / "Bob's downloads").string() + "/";
+
+  // Not a member of the Reading Room.
+  const auto members = listed(bob, kDocuments, kReadingRoom, "members only.pdf");
+  ASSERT_NE(members, nullptr);
+  const int32_t refused = bob.downloads().downloadFile(*members, folder);
+  ASSERT_TRUE(waitUntil([&] { return rowText(list, refused, 3) == "members only: join the group"; }, 10s))
+      << rowText(list, refused, 3);
+  EXPECT_EQ(rowText(list, refused, 6), dir.path().string() + "/Bob's downloads");
+
+  // Alice goes away in the middle of the download.
+  const auto file = listed(bob, kMusic, kLounge, name);
+  ASSERT_NE(file, nullptr);
+  const int32_t id = bob.downloads().downloadFile(*file, folder);
+  ASSERT_TRUE(waitUntil([&] { return bob.downloads().find(id)->bytesPresent > 200'000; }, 20s));
+  alice->ForcedExit();
+  alice.reset();
+  ASSERT_TRUE(waitUntil([&] { return rowText(list, id, 3).rfind("the sharer is offline; retrying in 0:0", 0) == 0; }, 20s))
+      << rowText(list, id, 3);
+  EXPECT_FALSE(fs::exists(folder + name));
+  EXPECT_TRUE(fs::exists(folder + name + ".part"));
+  bobWindow.bar()->items()->setCurrentRow(ui::kIncomingItem);
+  bobWindow.resize(1100, 500);
+  bobWindow.show();
+  screenshot(&bobWindow, "incoming-sharer-offline");
+
+  // She comes back on another port; the catalogue shows her online and the
+  // download goes on from the new link where it stopped.
+  startAlice();
+  if (HasFatalFailure()) return;
+  ASSERT_NE(listed(bob, kMusic, kLounge, name), nullptr);
+  ASSERT_TRUE(waitUntil([&] { return rowText(list, id, 3) == "Completed"; }, 30s)) << rowText(list, id, 3);
+  EXPECT_TRUE(core_testing::readWholeFile(folder + name) == content);
+  EXPECT_FALSE(fs::exists(folder + name + ".part"));
+  EXPECT_EQ(rowText(list, id, 4), "100%");
+  screenshot(&bobWindow, "incoming-sharer-back");
+
+  bobUi.beginClosing();
+  bob.ForcedExit();
+  alice->ForcedExit();
 }
 
 }  // namespace

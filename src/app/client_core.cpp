@@ -119,8 +119,9 @@ int ClientCore::StartSharing(bool checkUpdate) {
   }
   SharedFileList* list = m_files.get();
   ctx.localChecksum = [list] { return list->listChecksum(); };
-  // Files that no longer open leave the list (and the server) at once and on
-  // every file check; then the list is compared with the server's.
+  // Files that no longer open are marked missing (the tray notice offers to
+  // find them) at once and on every file check; then the list is compared
+  // with the server's.
   ClientState& state = ctx.state;
   VerificationPass(*list, ctx, [&state] { state.QueueTrayNotice(); });
   // At start-up the person decides about files the server has no record of.

@@ -163,6 +163,27 @@ TEST_F(SyncTest, ReshareErrorAsksToRetry) {
   EXPECT_EQ(server.bodies().size(), 2u);
 }
 
+TEST_F(SyncTest, CancelAfterAFailedReshareKeepsTheTickedFiles) {
+  FakeCatalogueServer server(*this);
+  share(10, make("a.mp3"), 5);
+  share(20, make("b.mp3"), 6);
+  share(30, make("c.mp3"), 7);
+  RecordingView view;  // answers Cancel
+  SyncDialog dialog(ctx, list, {*list.Lookup(10), *list.Lookup(20), *list.Lookup(30)}, view);
+  // Directory 5 is shared anew, then directory 7 fails and the person cancels.
+  server.set([](FakeCatalogueServer& s) {
+    s.failAddFiles = "result=3&";
+    s.failAddFilesWith = "dirid=7&";
+  });
+  dialog.runReshare({true, false, true});
+  ASSERT_EQ(view.questions.size(), 1u);
+  EXPECT_FALSE(list.Contains(10));  // shared anew as 1000
+  EXPECT_TRUE(list.Contains(1000));
+  EXPECT_FALSE(list.Contains(20));  // left unticked
+  ASSERT_TRUE(list.Contains(30));   // ticked, not shared: still offered
+  EXPECT_EQ(list.Lookup(30)->localPath, make("c.mp3"));
+}
+
 TEST_F(SyncTest, AutoFindPrefersTheClosestSize) {
   share(1, (dir.path() / "old" / "Song.MP3").string(), 5, false);
   list.Update(1, [](CVantreldFile& r) {

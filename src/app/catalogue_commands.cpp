@@ -149,6 +149,10 @@ void CatalogueCommands::remove(const CatalogueSelection& selection) {
     if (e->ownerId != m_service.userId()) return error(textOf(kRemoveDenied, e->name));
     (e->type == EntryType::File ? files : directories).push_back(e->id);
   }
+  // Nothing on the server can bring a removed directory back: ask first.
+  const MessageBox question{removeQuestion(files.size(), directories.size()), "Remove", MessageIcon::Question,
+                            MessageButtons::YesNo};
+  if (m_prompts.showMessage(question) != MessageAnswer::Yes) return;
   request(
       [files, directories](CatalogueService& service) {
         if (!files.empty()) {
@@ -164,6 +168,20 @@ void CatalogueCommands::remove(const CatalogueSelection& selection) {
         }
         m_prompts.catalogueChanged(false);
       });
+}
+
+std::string CatalogueCommands::removeQuestion(std::size_t files, std::size_t directories) {
+  auto counted = [](std::size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+  };
+  std::string what;
+  if (directories > 0) what = counted(directories, "directory", "directories");
+  if (directories > 0 && files > 0) what += " and ";
+  if (files > 0) what += counted(files, "file", "files");
+  std::string text = "Remove " + what + " from the group?";
+  if (directories == 1) text += "\nEverything in the directory is removed with it.";
+  if (directories > 1) text += "\nEverything in the directories is removed with them.";
+  return text;
 }
 
 void CatalogueCommands::shareFiles(const CatalogueSelection& selection) {

@@ -105,9 +105,16 @@ TEST_F(CatalogueCommandsTest, EachCommandChecksItsSelectionInOrderAndSaysWhatHap
       {"remove another's file", Command::Remove, {{music(), lounge()}, {live(), othersFile()}}, {}, {}, {},
        {error("You do not have permissions to remove a&b #1.mp3")}},
       {"remove own file and directory", Command::Remove, {{music(), lounge()}, {ownFile(), live()}}, {}, {},
-       {"removefiles 32", "removedirs 20"}, {"Remove: " + std::string(CatalogueCommands::kRemoved)}},
+       {"removefiles 32", "removedirs 20"},
+       {"Remove: Remove 1 directory and 1 file from the group?\nEverything in the directory is removed with it.",
+        "Remove: " + std::string(CatalogueCommands::kRemoved)}},
       {"remove refused", Command::Remove, {{music(), lounge()}, {live()}}, {{"removedirs", 621}}, {},
-       {"removedirs 20"}, {error("Error 621 removing files\n" + errorTitle(621))}},
+       {"removedirs 20"},
+       {"Remove: Remove 1 directory from the group?\nEverything in the directory is removed with it.",
+        error("Error 621 removing files\n" + errorTitle(621))}},
+      {"remove own file refused by the server", Command::Remove, {{music(), lounge()}, {ownFile()}},
+       {{"removefiles", 501}}, {}, {"removefiles 32"},
+       {"Remove: Remove 1 file from the group?", error("Error 501 removing files\n" + errorTitle(501))}},
       {"share into a category", Command::Share, {{music()}, {}}, {}, {}, {}, {error(CatalogueCommands::kShareTarget)}},
       {"share into a directory", Command::Share, {{music(), lounge(), live()}, {}}, {}, {},
        {"share /home/me/Rock & Roll #1 -> group 10 'Rock & Roll #1' dir 20 'Live 100% \xC3\xBC'"},
@@ -210,6 +217,25 @@ TEST_F(CatalogueCommandsTest, AdministrateAndInviteOpenTheSiteSignedInAtTheirPag
   EXPECT_EQ(prompts.shown, (std::vector<std::string>{error(CatalogueCommands::kNoBrowser)}));
 }
 
+TEST_F(CatalogueCommandsTest, RemoveAsksFirstAndNoSendsNothing) {
+  const struct {
+    std::size_t files, directories;
+    const char* want;
+  } questions[] = {
+      {3, 0, "Remove 3 files from the group?"},
+      {1, 0, "Remove 1 file from the group?"},
+      {0, 2, "Remove 2 directories from the group?\nEverything in the directories is removed with them."},
+      {2, 1, "Remove 1 directory and 2 files from the group?\nEverything in the directory is removed with it."},
+  };
+  for (const auto& q : questions) EXPECT_EQ(CatalogueCommands::removeQuestion(q.files, q.directories), q.want);
+
+  prompts.answerYes = false;
+  run(Command::Remove, {{music(), lounge()}, {ownFile(), live()}});
+  EXPECT_TRUE(catalogue.calls().empty());
+  ASSERT_EQ(prompts.shown.size(), 1u);
+  EXPECT_EQ(prompts.shown[0].rfind("Remove: Remove 1 directory and 1 file", 0), 0u);
+}
+
 TEST_F(CatalogueCommandsTest, AnAnswerAfterTheCommandsWentIsDropped) {
   catalogue.shutGate();
   auto gone = std::make_unique<CatalogueCommands>(catalogue, runner, prompts);
@@ -218,7 +244,7 @@ TEST_F(CatalogueCommandsTest, AnAnswerAfterTheCommandsWentIsDropped) {
   catalogue.openGate();
   ASSERT_TRUE(queue.settle(runner));
   EXPECT_EQ(catalogue.calls(), (std::vector<std::string>{"removedirs 20"}));
-  EXPECT_TRUE(prompts.shown.empty());
+  EXPECT_EQ(prompts.shown.size(), 1u);  // the question only
 }
 
 }  // namespace

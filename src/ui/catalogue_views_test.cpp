@@ -151,6 +151,7 @@ TEST_F(CatalogueViewsTest, BrowseHasTheTenButtonsTheRightMenuAndItsCommandsInThe
   ASSERT_TRUE(settle());
   // The checks answer at once; the removal once its request is back.
   EXPECT_EQ(prompts.shown, (std::vector<std::string>{"Error: " + std::string(CatalogueCommands::kDownloadNothing),
+                                                     "Remove: Remove 1 file from the group?",
                                                      "Error: You are already a member of this group",
                                                      "Remove: Files successfully removed"}));
   EXPECT_EQ(catalogue.calls(), (std::vector<std::string>{"download mine.txt -> /downloads/", "removefiles 32",

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "core/error_table.h"
+#include "protocol/shared_file_requests.h"
 
 namespace vantrel {
 
@@ -56,6 +57,12 @@ class ShareProgressModel : public ProgressDialogModel {
     std::scoped_lock lock(m_mutex);
     if (code == share::kCreatingDirectory) m_line = "Creating directory - '" + name + "'";
     if (code == share::kSharingFiles) m_line = "Sharing " + std::to_string(number) + " files into '" + name + "'";
+    if (code == share::kNameShortened) m_shortened.emplace_back(name, listedFileName(name));
+  }
+  // Read once the run has finished.
+  std::string shortenedText() const {
+    std::scoped_lock lock(m_mutex);
+    return shortenedNamesText(m_shortened);
   }
   bool cancelled() const { return m_cancel; }
   void finish() { m_finished = true; }
@@ -63,6 +70,7 @@ class ShareProgressModel : public ProgressDialogModel {
  private:
   mutable std::mutex m_mutex;
   std::string m_line;  // guarded by m_mutex
+  std::vector<std::pair<std::string, std::string>> m_shortened;  // guarded by m_mutex
   std::atomic<bool> m_cancel{false};
   std::atomic<bool> m_finished{false};
 };
@@ -220,8 +228,9 @@ void CatalogueCommands::shareFiles(const CatalogueSelection& selection) {
   if (result != 0) {
     error("Error " + std::to_string(result) + " sharing files\n" + errorTitle(result));
   } else {
-    m_prompts.showMessage({"Your files are now shared in the group '" + groupName + "'.", "Files Shared",
-                           MessageIcon::Information, MessageButtons::Ok});
+    std::string text = "Your files are now shared in the group '" + groupName + "'.";
+    if (const std::string shortened = progress.shortenedText(); !shortened.empty()) text += "\n\n" + shortened;
+    m_prompts.showMessage({text, "Files Shared", MessageIcon::Information, MessageButtons::Ok});
   }
   m_prompts.catalogueChanged(false);
 }

@@ -6,6 +6,7 @@
 #include "app/testing/recording_prompts.h"
 #include "app/testing/scripted_catalogue.h"
 #include "core/error_table.h"
+#include "protocol/shared_file_requests.h"
 
 namespace vantrel {
 namespace {
@@ -215,6 +216,19 @@ TEST_F(CatalogueCommandsTest, AdministrateAndInviteOpenTheSiteSignedInAtTheirPag
   prompts.browserStarts = false;
   run(Command::Invite, {{music(), mine()}, {}});
   EXPECT_EQ(prompts.shown, (std::vector<std::string>{error(CatalogueCommands::kNoBrowser)}));
+}
+
+TEST_F(CatalogueCommandsTest, SharingSaysWhichNamesTheServerListsShortened) {
+  const std::string longName = "Live at the Caf\xC3\xA9 & Bar " + std::string(120, '~') + ".flac";
+  prompts.files = std::vector<std::string>{"/home/me/" + longName, "/home/me/short.flac"};
+  run(Command::Share, {{music(), lounge(), live()}, {}});
+  ASSERT_EQ(prompts.shown.size(), 1u);
+  EXPECT_EQ(prompts.shown[0], "Files Shared: Your files are now shared in the group 'Rock & Roll #1'.\n\n"
+                              "One file name is longer than the 128 characters the server keeps, and others see "
+                              "them shortened, their extensions kept:\n" +
+                                  listedFileName(longName));
+  EXPECT_EQ(listedFileName(longName).size(), 128u);
+  EXPECT_EQ(listedFileName(longName).substr(123), ".flac");
 }
 
 TEST_F(CatalogueCommandsTest, RemoveAsksFirstAndNoSendsNothing) {

@@ -35,7 +35,8 @@ class CVantreldFile : public ArchiveObject {
   int32_t downloadCount = 0;
 
   // Opens the file: refreshes size, creation time and name and returns true;
-  // marks the record invalid and returns false when it cannot be opened. An
+  // marks the record invalid and returns false when it cannot be opened or is
+  // no regular file (a pipe, socket, device or folder). An
   // invalid record is left alone and counts as verified.
   bool Verify();
 

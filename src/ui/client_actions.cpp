@@ -12,6 +12,12 @@ void ClientActions::connectAgain() {
   if (!m_app.LoginPhase() && m_ui.window() != nullptr) {
     // An update went to the launcher, which needs this process gone.
     m_ui.window()->endClient();
+    return;
+  }
+  // A new login: the view on the right shows what the server says now.
+  MainWindow* window = m_ui.window();
+  if (window != nullptr && m_app.state().Connected()) {
+    if (ItemView* shown = window->view(window->stack()->currentIndex())) shown->refresh();
   }
 }
 

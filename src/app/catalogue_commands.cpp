@@ -271,8 +271,14 @@ void CatalogueCommands::joinGroup(const CatalogueSelection& selection) {
   request([id = cached->id, answer = *answer](CatalogueService& service) {
             return service.joinGroup(id, answer.password, answer.comments);
           },
-          [this](int code) {
-            if (code != catalogue::kListingOk) {
+          [this, name = cached->name](int code) {
+            if (code == catalogue::kListingOk) {
+              m_prompts.showMessage(
+                  {textOf(kJoined, name), "Join", MessageIcon::Information, MessageButtons::Ok});
+            } else if (code == catalogue::kApplicationSent) {
+              // The owner decides: no error, and the group shows as pending.
+              m_prompts.showMessage({errorTitle(code), "Join", MessageIcon::Information, MessageButtons::Ok});
+            } else {
               m_prompts.showMessage(
                   {textOf(kJoinFailed, errorTitle(code)), "Error", MessageIcon::Error, MessageButtons::Ok});
             }

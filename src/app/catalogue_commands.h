@@ -97,6 +97,7 @@ class CatalogueCommands {
   static constexpr const char* kJoinNoEntry = "Error 2 getting group entry, please try refreshing this view";
   static constexpr const char* kJoinFailed = "Could not join group:\n%s";
   static constexpr const char* kJoinTitle = "Join - ";
+  static constexpr const char* kJoined = "You are now a member of the group '%s'.";
   static constexpr const char* kGroupTarget = "You can only create groups in a category, please enter a category";
   static constexpr const char* kGroupNoGroups =
       "Sorry, this category cannot contain groups. Please try a lower level category";

@@ -97,7 +97,12 @@ class CatalogueSession::Service : public CatalogueService {
   }
 
   int joinGroup(int32_t groupId, const std::string& password, const std::string& comments) override {
-    return JoinGroup(m_ctx, groupId, password, comments);
+    const int code = JoinGroup(m_ctx, groupId, password, comments);
+    if (code == catalogue::kApplicationSent) {
+      const auto login = caches();
+      if (const auto listed = login->catalogue.group(groupId)) login->groups.markPending(*listed);
+    }
+    return code;
   }
 
   int createGroup(GroupEntry& group, int32_t parentCategoryId) override {
@@ -113,7 +118,7 @@ class CatalogueSession::Service : public CatalogueService {
     return run.ShareLocalPaths(paths, to);
   }
 
-  int syncGroups() override { return caches()->groups.SyncGroups(m_ctx); }
+  int syncGroups(bool force) override { return caches()->groups.SyncGroups(m_ctx, force); }
 
   int downloadFile(const FileEntry& file, const std::string& folder) override {
     return m_downloads.downloadFile(file, folder) < 0 ? catalogue_view::kUnusableName : 0;
@@ -194,12 +199,12 @@ void CatalogueSession::checksumTick() {
     if (!m_loggedIn || now == m_lastChecksum) return;
     m_lastChecksum = now;
   }
-  syncGroups();
+  syncGroups(false);
 }
 
-void CatalogueSession::syncGroups() {
-  m_runner->run([this]() -> CatalogueRunner::Delivery {
-    if (m_service->syncGroups() != 0) return {};
+void CatalogueSession::syncGroups(bool force) {
+  m_runner->run([this, force]() -> CatalogueRunner::Delivery {
+    if (m_service->syncGroups(force) != 0) return {};
     std::scoped_lock lock(m_mutex);
     return m_groupsListener;
   });

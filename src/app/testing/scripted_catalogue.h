@@ -140,7 +140,7 @@ class ScriptedCatalogue : public CatalogueService {
     if (progress) progress(share::kSharingFiles, 1, to.groupDirPath);
     return enter(line, "share");
   }
-  int syncGroups() override { return enter("sync", "sync"); }
+  int syncGroups(bool force) override { return enter(force ? "sync all" : "sync", "sync"); }
   int downloadFile(const FileEntry& f, const std::string& folder) override {
     return enter("download " + f.name + " -> " + folder, "download");
   }

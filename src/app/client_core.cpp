@@ -26,6 +26,7 @@ namespace vantrel {
 namespace {
 
 constexpr int kDefaultFileServerPort = 8323;
+constexpr int kDefaultUdpPort = 8324;
 
 bool fileExists(const std::string& path) {
   FileStatus status;
@@ -251,6 +252,22 @@ bool ClientCore::resumeFileServer() {
   if (!m_server) return false;
   if (m_server->running()) return true;
   return m_server->listen(static_cast<uint16_t>(m_port)) == kListenOk && m_server->start() == 0;
+}
+
+bool ClientCore::pauseUdpPings() { return m_session && m_session->pauseUdp(); }
+
+bool ClientCore::resumeUdpPings() { return !m_session || m_session->resumeUdp(); }
+
+uint16_t ClientCore::firewallTcpPort() const {
+  if (m_server && m_port > 0) return static_cast<uint16_t>(m_port.load());
+  const int32_t port = m_app.protocol.settings.GetSettingNumber("port");
+  return port > 0 && port <= 65535 ? static_cast<uint16_t>(port) : kDefaultFileServerPort;
+}
+
+uint16_t ClientCore::firewallUdpPort() const {
+  if (m_session && m_session->udpPort() != 0) return m_session->udpPort();
+  const int32_t port = m_app.protocol.settings.GetSettingNumber("udpport");
+  return port > 0 && port <= 65535 ? static_cast<uint16_t>(port) : kDefaultUdpPort;
 }
 
 int ClientCore::templateVersion() const { return m_templateVersion; }

@@ -69,6 +69,23 @@ bool ServerSession::start() {
   return started;
 }
 
+uint16_t ServerSession::udpPort() const {
+  const auto* udp = dynamic_cast<const UdpPinger*>(m_pinger.get());
+  return udp != nullptr ? udp->localPort() : 0;
+}
+
+bool ServerSession::pauseUdp() {
+  auto* udp = dynamic_cast<UdpPinger*>(m_pinger.get());
+  if (udp == nullptr || udp->localPort() == 0) return false;
+  udp->pause();
+  return true;
+}
+
+bool ServerSession::resumeUdp() {
+  auto* udp = dynamic_cast<UdpPinger*>(m_pinger.get());
+  return udp == nullptr || udp->resume();
+}
+
 void ServerSession::stop() {
   m_stopping = true;
   if (m_watchdog.joinable()) {

@@ -235,6 +235,35 @@ TEST_F(SessionTest, ReconnectedClosesTheWindowWhichOnlyComesBackWithDisconnected
   }
 }
 
+// The firewall check listens on the ping port for a while: the session lets
+// it go and takes the same port again.
+TEST_F(SessionTest, UdpPortCanBeLentAndTakenBack) {
+  UdpPeer server;
+  settings.SetSettingNumber("udpport", 0);  // the system picks
+  FakeSessionUi ui;
+  ServerSession session(ctx, ui, 5ms);
+  session.setServerUdpPort(server.port);
+  ASSERT_TRUE(session.start());
+  const uint16_t port = session.udpPort();
+  ASSERT_NE(port, 0);
+  auto bindable = [port] {
+    UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_ANY);
+    at.sin_port = htons(port);
+    return ::bind(fd.get(), reinterpret_cast<sockaddr*>(&at), sizeof at) == 0;
+  };
+  EXPECT_FALSE(bindable());
+  EXPECT_TRUE(session.pauseUdp());
+  EXPECT_TRUE(bindable());
+  EXPECT_TRUE(session.resumeUdp());
+  EXPECT_EQ(session.udpPort(), port);
+  EXPECT_FALSE(bindable());
+  EXPECT_FALSE(server.receive().empty());  // pinging again
+  session.stop();
+}
+
 TEST_F(SessionTest, HttpPingsWhenUdpIsSwitchedOff) {
   ScriptedHttpServer server([&](int fd, const std::string&) {
     sendText(fd, "HTTP/1.0 200 OK\r\n\r\n" + key.EncryptText("chk=9&chkmsg=1&"));

@@ -38,6 +38,12 @@ void ClientActions::openLog(QWidget* parent) {
   m_logWindow->activateWindow();
 }
 
+void ClientActions::checkFirewall(QWidget* parent) {
+  if (m_ui.closing()) return;
+  ClientSettingsHost host(m_app);
+  host.checkFirewallDirectly(parent);
+}
+
 void ClientActions::openSettings(QWidget* parent) {
   if (m_ui.closing()) return;
   ClientSettingsHost host(m_app);

@@ -19,6 +19,7 @@ class ClientActions : public WindowActions {
   void openMissingFiles() override;
   void openSettings(QWidget* parent) override;
   void openLog(QWidget* parent) override;
+  void checkFirewall(QWidget* parent) override;
 
  private:
   ClientApp& m_app;

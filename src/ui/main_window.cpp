@@ -87,6 +87,7 @@ MainWindow::MainWindow(WindowActions& actions, bool trayAvailable, QWidget* pare
   QMenu* settings = menuBar()->addMenu("Settings");
   connect(settings->addAction("View Settings"), &QAction::triggered, this, &MainWindow::openSettings);
   connect(settings->addAction("View Log"), &QAction::triggered, this, [this] { m_actions.openLog(this); });
+  connect(settings->addAction(kCheckFirewall), &QAction::triggered, this, [this] { m_actions.checkFirewall(this); });
 
   auto* central = new QWidget;
   auto* layout = new QVBoxLayout(central);

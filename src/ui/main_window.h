@@ -33,6 +33,8 @@ class WindowActions {
   virtual void openSettings(QWidget* parent) { (void)parent; }
   // "View Log": the log window, live.
   virtual void openLog(QWidget* parent) { (void)parent; }
+  // "Check Firewall": the firewall check on its own, over `parent`.
+  virtual void checkFirewall(QWidget* parent) { (void)parent; }
 };
 
 // One item's view: empty until its content is built; counts its refreshes.
@@ -80,6 +82,7 @@ class MainWindow : public QMainWindow {
   static constexpr const char* kTitle = "Vantrel File Manager";
   static constexpr const char* kItems[5] = {"Browse Vantrel", "My Groups", "Search", "Incoming", "Outgoing"};
   static constexpr const char* kTrayProblem = "Could not initialize tray icon";
+  static constexpr const char* kCheckFirewall = "Check Firewall";
 
   // `trayAvailable` false: the desktop has no tray (told once, on first show).
   MainWindow(WindowActions& actions, bool trayAvailable, QWidget* parent = nullptr);

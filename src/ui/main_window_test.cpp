@@ -39,7 +39,7 @@ TEST(MainWindowTest, FrameMenusAndTheBarSwitchingViews) {
   EXPECT_EQ(menus[0]->text(), "&File");
   EXPECT_EQ(menuTexts(menus[0]->menu()), (QStringList{"Connect", "Minimize", "E&xit"}));
   EXPECT_EQ(menus[1]->text(), "Settings");
-  EXPECT_EQ(menuTexts(menus[1]->menu()), (QStringList{"View Settings", "View Log"}));
+  EXPECT_EQ(menuTexts(menus[1]->menu()), (QStringList{"View Settings", "View Log", "Check Firewall"}));
   EXPECT_EQ(menuTexts(window.tray().menu()), (QStringList{"Show Window", "Exit"}));
   EXPECT_EQ(menuTexts(window.bar()->contextMenu()), (QStringList{"S&mall Icons", "Lar&ge Icons"}));
   EXPECT_EQ(window.connectionPane()->text(), "Connection Status");
@@ -68,7 +68,8 @@ TEST(MainWindowTest, FrameMenusAndTheBarSwitchingViews) {
 
   window.action("View Settings")->trigger();
   window.action("View Log")->trigger();
-  EXPECT_EQ(actions.log.calls(), (Calls{"connect", "settings", "log"}));
+  window.action("Check Firewall")->trigger();
+  EXPECT_EQ(actions.log.calls(), (Calls{"connect", "settings", "log", "firewall"}));
 }
 
 // The bar's section of the splitter is exactly as wide as the bar, at any

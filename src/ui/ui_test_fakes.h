@@ -101,6 +101,7 @@ class FakeActions : public WindowActions {
   void openMissingFiles() override { log.add("missingFiles"); }
   void openSettings(QWidget*) override { log.add("settings"); }
   void openLog(QWidget*) override { log.add("log"); }
+  void checkFirewall(QWidget*) override { log.add("firewall"); }
   bool exitConfirmed = true;
   CallLog log;
 };

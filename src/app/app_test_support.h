@@ -101,10 +101,19 @@ class RecordingUi : public UserInterface {
 class FakeCore : public CoreOperations {
  public:
   int Prepare() override { return record("Prepare", prepareCode); }
-  int Login(const std::string&, const std::string&, const ClientRequest::Progress* progress) override {
+  int Login(const std::string& user, const std::string& password, const ClientRequest::Progress* progress) override {
     if (progress != nullptr) (*progress)(103, 0);
-    if (loginCode == 0 && onLogin) onLogin();
-    return record("Login", loginCode);
+    int code = loginCode;
+    {
+      std::scoped_lock lock(mutex);
+      logins.push_back(user + "/" + password);
+      if (!loginCodes.empty()) {
+        code = loginCodes.front();
+        loginCodes.erase(loginCodes.begin());
+      }
+    }
+    if (code == 0 && onLogin) onLogin();
+    return record("Login", code);
   }
   void AcceptLogin(const std::string&, const std::string&) override { record("AcceptLogin", 0); }
   int StartSharing(bool checkUpdate) override {
@@ -120,7 +129,13 @@ class FakeCore : public CoreOperations {
     return calls;
   }
 
+  std::vector<std::string> loginList() {
+    std::scoped_lock lock(mutex);
+    return logins;
+  }
+
   int prepareCode = 0, loginCode = 0, startCode = 0, logoutCode = 0, updateCode = 0;
+  std::vector<int> loginCodes;  // guarded by mutex: the codes of the next logins, before loginCode
   bool launcherStarts = true;
   std::function<void()> onLogin;  // what a successful login does besides (e.g. set connected)
 
@@ -131,7 +146,8 @@ class FakeCore : public CoreOperations {
     return code;
   }
   std::mutex mutex;
-  std::vector<std::string> calls;  // guarded by mutex
+  std::vector<std::string> calls;   // guarded by mutex
+  std::vector<std::string> logins;  // guarded by mutex: "user/password" of each Login
 };
 
 }  // namespace vantrel::app_testing

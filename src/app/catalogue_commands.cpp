@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "core/error_table.h"
+#include "protocol/shared_file_requests.h"
 
 namespace vantrel {
 
@@ -56,6 +57,12 @@ class ShareProgressModel : public ProgressDialogModel {
     std::scoped_lock lock(m_mutex);
     if (code == share::kCreatingDirectory) m_line = "Creating directory - '" + name + "'";
     if (code == share::kSharingFiles) m_line = "Sharing " + std::to_string(number) + " files into '" + name + "'";
+    if (code == share::kNameShortened) m_shortened.emplace_back(name, listedFileName(name));
+  }
+  // Read once the run has finished.
+  std::string shortenedText() const {
+    std::scoped_lock lock(m_mutex);
+    return shortenedNamesText(m_shortened);
   }
   bool cancelled() const { return m_cancel; }
   void finish() { m_finished = true; }
@@ -63,6 +70,7 @@ class ShareProgressModel : public ProgressDialogModel {
  private:
   mutable std::mutex m_mutex;
   std::string m_line;  // guarded by m_mutex
+  std::vector<std::pair<std::string, std::string>> m_shortened;  // guarded by m_mutex
   std::atomic<bool> m_cancel{false};
   std::atomic<bool> m_finished{false};
 };
@@ -157,6 +165,10 @@ void CatalogueCommands::remove(const CatalogueSelection& selection) {
     if (e->ownerId != m_service.userId()) return error(textOf(kRemoveDenied, e->name));
     (e->type == EntryType::File ? files : directories).push_back(e->id);
   }
+  // Nothing on the server can bring a removed directory back: ask first.
+  const MessageBox question{removeQuestion(files.size(), directories.size()), "Remove", MessageIcon::Question,
+                            MessageButtons::YesNo};
+  if (m_prompts.showMessage(question) != MessageAnswer::Yes) return;
   request(
       [files, directories](CatalogueService& service) {
         if (!files.empty()) {
@@ -172,6 +184,20 @@ void CatalogueCommands::remove(const CatalogueSelection& selection) {
         }
         m_prompts.catalogueChanged(false);
       });
+}
+
+std::string CatalogueCommands::removeQuestion(std::size_t files, std::size_t directories) {
+  auto counted = [](std::size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+  };
+  std::string what;
+  if (directories > 0) what = counted(directories, "directory", "directories");
+  if (directories > 0 && files > 0) what += " and ";
+  if (files > 0) what += counted(files, "file", "files");
+  std::string text = "Remove " + what + " from the group?";
+  if (directories == 1) text += "\nEverything in the directory is removed with it.";
+  if (directories > 1) text += "\nEverything in the directories is removed with them.";
+  return text;
 }
 
 void CatalogueCommands::shareFiles(const CatalogueSelection& selection) {
@@ -210,8 +236,9 @@ void CatalogueCommands::shareFiles(const CatalogueSelection& selection) {
   if (result != 0) {
     error("Error " + std::to_string(result) + " sharing files\n" + errorTitle(result));
   } else {
-    m_prompts.showMessage({"Your files are now shared in the group '" + groupName + "'.", "Files Shared",
-                           MessageIcon::Information, MessageButtons::Ok});
+    std::string text = "Your files are now shared in the group '" + groupName + "'.";
+    if (const std::string shortened = progress.shortenedText(); !shortened.empty()) text += "\n\n" + shortened;
+    m_prompts.showMessage({text, "Files Shared", MessageIcon::Information, MessageButtons::Ok});
   }
   m_prompts.catalogueChanged(false);
 }
@@ -252,8 +279,14 @@ void CatalogueCommands::joinGroup(const CatalogueSelection& selection) {
   request([id = cached->id, answer = *answer](CatalogueService& service) {
             return service.joinGroup(id, answer.password, answer.comments);
           },
-          [this](int code) {
-            if (code != catalogue::kListingOk) {
+          [this, name = cached->name](int code) {
+            if (code == catalogue::kListingOk) {
+              m_prompts.showMessage(
+                  {textOf(kJoined, name), "Join", MessageIcon::Information, MessageButtons::Ok});
+            } else if (code == catalogue::kApplicationSent) {
+              // The owner decides: no error, and the group shows as pending.
+              m_prompts.showMessage({errorTitle(code), "Join", MessageIcon::Information, MessageButtons::Ok});
+            } else {
               m_prompts.showMessage(
                   {textOf(kJoinFailed, errorTitle(code)), "Error", MessageIcon::Error, MessageButtons::Ok});
             }

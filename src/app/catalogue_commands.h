@@ -52,7 +52,8 @@ struct NewGroupRequest {
 class CommandPrompts {
  public:
   virtual ~CommandPrompts() = default;
-  virtual void showMessage(const MessageBox& box) = 0;
+  // Shows the box; the answer matters for questions (Yes/No and the like).
+  virtual MessageAnswer showMessage(const MessageBox& box) = 0;
   // The folder to download into, or nothing when the person cancels.
   virtual std::optional<std::string> chooseDownloadFolder() = 0;
   virtual std::optional<std::string> askDirectoryName() = 0;
@@ -85,6 +86,8 @@ class CatalogueCommands {
   static constexpr const char* kRemoveKinds = "You can only select files and directories to remove";
   static constexpr const char* kRemoveDenied = "You do not have permissions to remove %s";
   static constexpr const char* kRemoved = "Files successfully removed";
+  // The question before removing: "Remove 3 files from the group?"
+  static std::string removeQuestion(std::size_t files, std::size_t directories);
   static constexpr const char* kDirectoryTarget =
       "You must select a group or directory in which to create a new directory";
   static constexpr const char* kDirectoryNotMember =
@@ -95,6 +98,7 @@ class CatalogueCommands {
   static constexpr const char* kJoinNoEntry = "Error 2 getting group entry, please try refreshing this view";
   static constexpr const char* kJoinFailed = "Could not join group:\n%s";
   static constexpr const char* kJoinTitle = "Join - ";
+  static constexpr const char* kJoined = "You are now a member of the group '%s'.";
   static constexpr const char* kGroupTarget = "You can only create groups in a category, please enter a category";
   static constexpr const char* kGroupNoGroups =
       "Sorry, this category cannot contain groups. Please try a lower level category";

@@ -6,6 +6,7 @@
 #include "app/testing/recording_prompts.h"
 #include "app/testing/scripted_catalogue.h"
 #include "core/error_table.h"
+#include "protocol/shared_file_requests.h"
 
 namespace vantrel {
 namespace {
@@ -105,9 +106,16 @@ TEST_F(CatalogueCommandsTest, EachCommandChecksItsSelectionInOrderAndSaysWhatHap
       {"remove another's file", Command::Remove, {{music(), lounge()}, {live(), othersFile()}}, {}, {}, {},
        {error("You do not have permissions to remove a&b #1.mp3")}},
       {"remove own file and directory", Command::Remove, {{music(), lounge()}, {ownFile(), live()}}, {}, {},
-       {"removefiles 32", "removedirs 20"}, {"Remove: " + std::string(CatalogueCommands::kRemoved)}},
+       {"removefiles 32", "removedirs 20"},
+       {"Remove: Remove 1 directory and 1 file from the group?\nEverything in the directory is removed with it.",
+        "Remove: " + std::string(CatalogueCommands::kRemoved)}},
       {"remove refused", Command::Remove, {{music(), lounge()}, {live()}}, {{"removedirs", 621}}, {},
-       {"removedirs 20"}, {error("Error 621 removing files\n" + errorTitle(621))}},
+       {"removedirs 20"},
+       {"Remove: Remove 1 directory from the group?\nEverything in the directory is removed with it.",
+        error("Error 621 removing files\n" + errorTitle(621))}},
+      {"remove own file refused by the server", Command::Remove, {{music(), lounge()}, {ownFile()}},
+       {{"removefiles", 501}}, {}, {"removefiles 32"},
+       {"Remove: Remove 1 file from the group?", error("Error 501 removing files\n" + errorTitle(501))}},
       {"share into a category", Command::Share, {{music()}, {}}, {}, {}, {}, {error(CatalogueCommands::kShareTarget)}},
       {"share into a directory", Command::Share, {{music(), lounge(), live()}, {}}, {}, {},
        {"share /home/me/Rock & Roll #1 -> group 10 'Rock & Roll #1' dir 20 'Live 100% \xC3\xBC'"},
@@ -134,7 +142,11 @@ TEST_F(CatalogueCommandsTest, EachCommandChecksItsSelectionInOrderAndSaysWhatHap
       {"join own group", Command::Join, {{music(), mine()}, {}}, {}, {}, {}, {error(CatalogueCommands::kJoinMember)}},
       {"join a group never listed", Command::Join, {{music()}, {unknownGroup}}, {}, {}, {},
        {error(CatalogueCommands::kJoinNoEntry)}},
-      {"join", Command::Join, {{music()}, {lounge()}}, {}, {}, {"join 10 pw let me in"}, {}},
+      {"join", Command::Join, {{music()}, {lounge()}}, {}, {}, {"join 10 pw let me in"},
+       {"Join: You are now a member of the group 'Rock & Roll #1'."}},
+      {"join a group whose owner decides", Command::Join, {{music()}, {lounge()}}, {{"join", 600}}, {},
+       {"join 10 pw let me in"},
+       {"Join: Your application has been sent, when it is approved you will be notified via Vantrel Messaging"}},
       {"join refused", Command::Join, {{music(), lounge()}, {}}, {{"join", 506}}, {}, {"join 10 pw let me in"},
        {error("Could not join group:\n" + errorTitle(506))}},
       {"group in a group", Command::CreateGroup, {{music(), mine()}, {}}, {}, jazz, {},
@@ -210,6 +222,38 @@ TEST_F(CatalogueCommandsTest, AdministrateAndInviteOpenTheSiteSignedInAtTheirPag
   EXPECT_EQ(prompts.shown, (std::vector<std::string>{error(CatalogueCommands::kNoBrowser)}));
 }
 
+TEST_F(CatalogueCommandsTest, SharingSaysWhichNamesTheServerListsShortened) {
+  const std::string longName = "Live at the Caf\xC3\xA9 & Bar " + std::string(120, '~') + ".flac";
+  prompts.files = std::vector<std::string>{"/home/me/" + longName, "/home/me/short.flac"};
+  run(Command::Share, {{music(), lounge(), live()}, {}});
+  ASSERT_EQ(prompts.shown.size(), 1u);
+  EXPECT_EQ(prompts.shown[0], "Files Shared: Your files are now shared in the group 'Rock & Roll #1'.\n\n"
+                              "One file name is longer than the 128 characters the server keeps, and others see "
+                              "them shortened, their extensions kept:\n" +
+                                  listedFileName(longName));
+  EXPECT_EQ(listedFileName(longName).size(), 128u);
+  EXPECT_EQ(listedFileName(longName).substr(123), ".flac");
+}
+
+TEST_F(CatalogueCommandsTest, RemoveAsksFirstAndNoSendsNothing) {
+  const struct {
+    std::size_t files, directories;
+    const char* want;
+  } questions[] = {
+      {3, 0, "Remove 3 files from the group?"},
+      {1, 0, "Remove 1 file from the group?"},
+      {0, 2, "Remove 2 directories from the group?\nEverything in the directories is removed with them."},
+      {2, 1, "Remove 1 directory and 2 files from the group?\nEverything in the directory is removed with it."},
+  };
+  for (const auto& q : questions) EXPECT_EQ(CatalogueCommands::removeQuestion(q.files, q.directories), q.want);
+
+  prompts.answerYes = false;
+  run(Command::Remove, {{music(), lounge()}, {ownFile(), live()}});
+  EXPECT_TRUE(catalogue.calls().empty());
+  ASSERT_EQ(prompts.shown.size(), 1u);
+  EXPECT_EQ(prompts.shown[0].rfind("Remove: Remove 1 directory and 1 file", 0), 0u);
+}
+
 TEST_F(CatalogueCommandsTest, AnAnswerAfterTheCommandsWentIsDropped) {
   catalogue.shutGate();
   auto gone = std::make_unique<CatalogueCommands>(catalogue, runner, prompts);
@@ -218,7 +262,7 @@ TEST_F(CatalogueCommandsTest, AnAnswerAfterTheCommandsWentIsDropped) {
   catalogue.openGate();
   ASSERT_TRUE(queue.settle(runner));
   EXPECT_EQ(catalogue.calls(), (std::vector<std::string>{"removedirs 20"}));
-  EXPECT_TRUE(prompts.shown.empty());
+  EXPECT_EQ(prompts.shown.size(), 1u);  // the question only
 }
 
 }  // namespace

@@ -41,14 +41,16 @@ class CatalogueService {
   // 0 when every entry went; the first code otherwise.
   virtual int removeFiles(const std::vector<int32_t>& fileIds) = 0;
   virtual int removeDirectories(const std::vector<int32_t>& directoryIds) = 0;
-  // 500 when joined, as the request answers.
+  // 500 when joined, as the request answers; 600 when the application was
+  // sent, and the group is then listed as pending among the user's groups.
   virtual int joinGroup(int32_t groupId, const std::string& password, const std::string& comments) = 0;
   // 0 with group.id set, or the code.
   virtual int createGroup(GroupEntry& group, int32_t parentCategoryId) = 0;
   virtual int shareFiles(const std::vector<std::string>& paths, const ShareDestination& to,
                          const ShareProgress& progress, const std::function<bool()>& cancelled) = 0;
-  // Refreshes the user's groups (and their file); 0 or the code.
-  virtual int syncGroups() = 0;
+  // Refreshes the user's groups (and their file); 0 or the code. With `force`
+  // every group comes again, with its counts, even when the IDs are current.
+  virtual int syncGroups(bool force) = 0;
   // Queues a file, or the files of a directory tree, into `folder` (ending in "/");
   // a directory's own folder is the caller's to add.
   virtual int downloadFile(const FileEntry& file, const std::string& folder) = 0;

@@ -87,25 +87,14 @@ class CatalogueSession::Service : public CatalogueService {
   }
 
   int removeFiles(const std::vector<int32_t>& fileIds) override {
-    // Files this client shares stop being shared here as the pages' command
-    // does it; any others the server is asked to drop directly.
-    SharedFileList* list = m_files();
-    RequestParams ours;
-    std::vector<int32_t> others;
-    for (const int32_t id : fileIds) {
-      if (list != nullptr && list->Contains(id)) {
-        ours.append("stopsharing", std::to_string(id));
-      } else {
-        others.push_back(id);
-      }
-    }
-    if (ours.has("stopsharing")) {
-      const CommandResult result = removeFilesCommand(ours, m_ctx, *list);
-      if (result.code != 0) return result.code;
-    }
-    if (!others.empty()) {
-      if (!m_ctx.state.Connected()) return command_error::kNotConnectedRemove;
-      return RemoveFiles(m_ctx, others, nullptr);
+    // The server is asked first: a refusal (501 among them) leaves the files
+    // shared on both sides and is shown, instead of unsharing them here alone.
+    if (!m_ctx.state.Connected()) return command_error::kNotConnectedRemove;
+    m_ctx.logText("Removing files", 1);
+    if (const int code = RemoveFiles(m_ctx, fileIds, nullptr); code != 0) return code;
+    // Files this client shares stop being shared here too, in one save.
+    if (SharedFileList* list = m_files()) {
+      for (const CVantreldFile& record : list->RemoveBatch(fileIds)) m_ctx.logText("Removed " + record.fileName, 2);
     }
     return 0;
   }
@@ -117,7 +106,12 @@ class CatalogueSession::Service : public CatalogueService {
   }
 
   int joinGroup(int32_t groupId, const std::string& password, const std::string& comments) override {
-    return JoinGroup(m_ctx, groupId, password, comments);
+    const int code = JoinGroup(m_ctx, groupId, password, comments);
+    if (code == catalogue::kApplicationSent) {
+      const auto login = caches();
+      if (const auto listed = login->catalogue.group(groupId)) login->groups.markPending(*listed);
+    }
+    return code;
   }
 
   int createGroup(GroupEntry& group, int32_t parentCategoryId) override {
@@ -133,7 +127,7 @@ class CatalogueSession::Service : public CatalogueService {
     return run.ShareLocalPaths(paths, to);
   }
 
-  int syncGroups() override { return caches()->groups.SyncGroups(m_ctx); }
+  int syncGroups(bool force) override { return caches()->groups.SyncGroups(m_ctx, force); }
 
   int downloadFile(const FileEntry& file, const std::string& folder) override {
     return m_downloads.downloadFile(file, folder) < 0 ? catalogue_view::kUnusableName : 0;
@@ -153,7 +147,7 @@ class CatalogueSession::Service : public CatalogueService {
   std::string webLoginUrl(const std::string& redirect) const override {
     const std::string sealed = base64Encode(m_ctx.key.EncryptText(m_ctx.state.Password()));
     return "http://" + deployment::webHost() + "/login.jsp?clientid=" + std::to_string(m_ctx.state.ClientId()) +
-           "&password=" + percentEncoded(sealed) + "&redirect=" + redirect;
+           "&password=" + percentEncoded(sealed) + "&redirect=" + percentEncoded(redirect);
   }
 
  private:
@@ -225,12 +219,12 @@ void CatalogueSession::checksumTick() {
     if (!m_loggedIn || now == m_lastChecksum) return;
     m_lastChecksum = now;
   }
-  syncGroups();
+  syncGroups(false);
 }
 
-void CatalogueSession::syncGroups() {
-  m_runner->run([this]() -> CatalogueRunner::Delivery {
-    if (m_service->syncGroups() != 0) return {};
+void CatalogueSession::syncGroups(bool force) {
+  m_runner->run([this, force]() -> CatalogueRunner::Delivery {
+    if (m_service->syncGroups(force) != 0) return {};
     std::scoped_lock lock(m_mutex);
     return m_groupsListener;
   });

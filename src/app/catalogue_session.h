@@ -49,8 +49,9 @@ class CatalogueSession {
   void setGroupsListener(std::function<void()> listener);
   // The timer's body: a changed server checksum refreshes the groups.
   void checksumTick();
-  // Queues a refresh of the user's groups.
-  void syncGroups();
+  // Queues a refresh of the user's groups; `force` asks for every group and
+  // its counts (a login, "Refresh", a join), not only for changed IDs.
+  void syncGroups(bool force = true);
 
  private:
   class Service;

@@ -105,7 +105,7 @@ TEST_F(CatalogueSessionTest, TheSiteLinkCarriesTheClientAndItsSealedPassword) {
   const std::string prefix = "/login.jsp?clientid=7&password=";
   ASSERT_NE(url.find(prefix), std::string::npos) << url;
   const std::size_t from = url.find(prefix) + prefix.size();
-  const std::size_t to = url.find("&redirect=groupsettings.jsp?groupid=10");
+  const std::size_t to = url.find("&redirect=groupsettings.jsp%3Fgroupid%3D10");
   ASSERT_NE(to, std::string::npos);
   std::string sealed = url.substr(from, to - from);
   EXPECT_EQ(sealed.find_first_of("+/="), std::string::npos);  // escaped for the query
@@ -119,6 +119,33 @@ TEST_F(CatalogueSessionTest, TheSiteLinkCarriesTheClientAndItsSealedPassword) {
     }
   }
   EXPECT_EQ(key.DecryptText(base64Decode(decoded)), "pw");
+
+  // The invitation's own parameters stay inside "redirect": the link has no
+  // "&" or "=" of its own after it.
+  const std::string invite =
+      session.service().webLoginUrl("composemessage.jsp?msg_header=Check+out+this+group!&invite=11");
+  const std::string tail = invite.substr(invite.find("&redirect=") + 10);
+  EXPECT_EQ(tail, "composemessage.jsp%3Fmsg_header%3DCheck%2Bout%2Bthis%2Bgroup%21%26invite%3D11");
+}
+
+TEST_F(CatalogueSessionTest, RemovingOwnFilesTheServerRefusesKeepsThemShared) {
+  SharedFileList list((dir.path() / "bob.dat").string());
+  CVantreldFile mine("/music/mine.mp3");
+  mine.fileId = 32;
+  list.Add(mine);
+  ScriptedHttpServer refusing{ScriptedHttpServer::reply("result=1&")};
+  useServer(refusing.port());
+  CatalogueSession own{ctx, downloads, timers, home, [&list] { return &list; }, queue.poster()};
+  EXPECT_EQ(own.service().removeFiles({32}), 501);
+  EXPECT_TRUE(list.Contains(32));
+
+  ScriptedHttpServer accepting{ScriptedHttpServer::reply("result=0&")};
+  useServer(accepting.port());
+  state.SetConnected(true);  // the failed login again after the refusal let go
+  EXPECT_EQ(own.service().removeFiles({32, 40}), 0);
+  EXPECT_FALSE(list.Contains(32));
+  ASSERT_EQ(accepting.requests().size(), 1u);
+  EXPECT_EQ(plainBody(accepting.requests()[0]), "action=remove_file&fileid=32&fileid=40");
 }
 
 }  // namespace

@@ -154,7 +154,7 @@ bool ClientApp::Initialise(const CommandLine& commandLine) {
   }
   recordInstallLocation();
   m_statusTimer = m_timers.schedule(kStatusPeriod, [this] { statusTick(); });
-  return LoginPhase();
+  return LoginPhase(true);
 }
 
 bool ClientApp::hasStoredLogin() {
@@ -162,10 +162,11 @@ bool ClientApp::hasStoredLogin() {
   return !user.empty() && !m_settings.GetUserSecret(user, "password").empty();
 }
 
-bool ClientApp::LoginPhase() {
+bool ClientApp::LoginPhase(bool atStart) {
   m_settings.EnsureDefaults();
   m_ui.bringToFront();
   LoginDialog dialog(*m_core, m_protocol, m_ui);
+  dialog.setAtStart(atStart);
   m_ui.runLoginDialog(dialog);
   if (dialog.busy()) dialog.pressCancel();
   dialog.waitIdle();

@@ -92,8 +92,9 @@ class ClientApp {
   // single instance; false when another instance runs.
   bool InitialiseWithoutLauncher();
   // The login phase, also "Connect": false when the process must end (an
-  // update was handed to the launcher).
-  bool LoginPhase();
+  // update was handed to the launcher). At the start of the program the
+  // login may run by itself (the automatic login of the users page).
+  bool LoginPhase(bool atStart = false);
   // "Exit": false when the user chose to keep running (active uploads).
   bool Exit();
   // The question of "Exit" while others are downloading: false when the user

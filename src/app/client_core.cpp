@@ -27,6 +27,7 @@ namespace vantrel {
 namespace {
 
 constexpr int kDefaultFileServerPort = 8323;
+constexpr int kDefaultUdpPort = 8324;
 
 bool fileExists(const std::string& path) {
   FileStatus status;
@@ -147,8 +148,9 @@ int ClientCore::StartSharing(bool checkUpdate) {
   }
   SharedFileList* list = m_files.get();
   ctx.localChecksum = [list] { return list->listChecksum(); };
-  // Files that no longer open leave the list (and the server) at once and on
-  // every file check; then the list is compared with the server's.
+  // Files that no longer open are marked missing (the tray notice offers to
+  // find them) at once and on every file check; then the list is compared
+  // with the server's.
   ClientState& state = ctx.state;
   VerificationPass(*list, ctx, [&state] { state.QueueTrayNotice(); });
   // At start-up the person decides about files the server has no record of.
@@ -282,6 +284,22 @@ bool ClientCore::resumeFileServer() {
   if (!m_server) return false;
   if (m_server->running()) return true;
   return m_server->listen(static_cast<uint16_t>(m_port)) == kListenOk && m_server->start() == 0;
+}
+
+bool ClientCore::pauseUdpPings() { return m_session && m_session->pauseUdp(); }
+
+bool ClientCore::resumeUdpPings() { return !m_session || m_session->resumeUdp(); }
+
+uint16_t ClientCore::firewallTcpPort() const {
+  if (m_server && m_port > 0) return static_cast<uint16_t>(m_port.load());
+  const int32_t port = m_app.protocol.settings.GetSettingNumber("port");
+  return port > 0 && port <= 65535 ? static_cast<uint16_t>(port) : kDefaultFileServerPort;
+}
+
+uint16_t ClientCore::firewallUdpPort() const {
+  if (m_session && m_session->udpPort() != 0) return m_session->udpPort();
+  const int32_t port = m_app.protocol.settings.GetSettingNumber("udpport");
+  return port > 0 && port <= 65535 ? static_cast<uint16_t>(port) : kDefaultUdpPort;
 }
 
 int ClientCore::templateVersion() const { return m_templateVersion; }

@@ -110,6 +110,13 @@ class ClientCore : public CoreOperations {
   // when it cannot). Front end's main thread, like Exit and Connect.
   bool pauseFileServer();
   bool resumeFileServer();
+  // The same for the UDP port of the session's pings.
+  bool pauseUdpPings();
+  bool resumeUdpPings();
+  // The ports the firewall check probes: those this client listens on while it
+  // runs, else the settings "port" and "udpport" (8323 and 8324 when unset).
+  uint16_t firewallTcpPort() const;
+  uint16_t firewallUdpPort() const;
   // The version of the loaded template archive; 0 before it is loaded.
   int templateVersion() const;
   SharedFileList* sharedFiles() { return m_files.get(); }

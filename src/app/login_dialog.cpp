@@ -25,7 +25,17 @@ LoginDialog::LoginDialog(CoreOperations& core, ProtocolContext& ctx, UserInterfa
 
 LoginDialog::~LoginDialog() { waitIdle(); }
 
-std::string LoginDialog::storedUser() const { return m_ctx.settings.GetSettingText("user"); }
+std::string LoginDialog::automaticUser() const {
+  if (!m_atStart) return {};
+  const std::string user = m_ctx.settings.GetSettingText("autologinuser");
+  if (user.empty() || !m_ctx.settings.UserKeyExists(user)) return {};
+  return m_ctx.settings.GetUserSecret(user, "password").empty() ? std::string() : user;
+}
+
+std::string LoginDialog::storedUser() const {
+  const std::string automatic = automaticUser();
+  return automatic.empty() ? m_ctx.settings.GetSettingText("user") : automatic;
+}
 
 std::string LoginDialog::storedPassword() const {
   const std::string user = storedUser();
@@ -34,8 +44,9 @@ std::string LoginDialog::storedPassword() const {
 }
 
 bool LoginDialog::autoLogin() const {
-  // A successful login writes 1; only a stored 0 asks for the automatic login.
-  return m_ctx.settings.GetSettingNumber("autologin") == 0 && !storedUser().empty() && !storedPassword().empty();
+  // The users page's "Log in automatically as:" decides. (Every login writes
+  // "autologin" 1, so that value cannot.)
+  return !automaticUser().empty();
 }
 
 int LoginDialog::progressMaximum() const {
@@ -110,7 +121,11 @@ void LoginDialog::work(const std::string& user, const std::string& password) {
     std::scoped_lock lock(m_failureMutex);
     m_startFailure.clear();
   }
+  // "Connect" while connected: the running login ends first, and comes back
+  // when the new one fails, so the client stays connected and sharing.
+  std::optional<std::pair<std::string, std::string>> previous;
   if (m_ctx.state.Connected()) {
+    previous.emplace(m_ctx.state.UserName(), m_ctx.state.Password());
     m_ui.setLoginStatus("Logging out");
     m_core.Shutdown(true);
     const int code = m_core.Logout();
@@ -149,6 +164,7 @@ void LoginDialog::work(const std::string& user, const std::string& password) {
   const int loginCode = m_core.Login(user, password, &progress);
   m_lastCode = loginCode;
   if (!loginOutcome(loginCode, user, password)) {
+    if (previous) restore(previous->first, previous->second);
     m_ui.showLoginPrompt();
     return;
   }
@@ -161,11 +177,27 @@ void LoginDialog::work(const std::string& user, const std::string& password) {
     m_close = true;
   } else {
     // The server has us logged in, but nothing is shared or served: log out,
-    // so that neither the server nor the status bar says "Connected".
+    // so that neither the server nor the status bar says "Connected"; a
+    // person who was connected before gets that login back.
     m_core.Shutdown(true);
     m_ctx.state.SetConnected(false);
+    if (previous) restore(previous->first, previous->second);
     m_ui.showLoginPrompt();
   }
+}
+
+void LoginDialog::restore(const std::string& user, const std::string& password) {
+  m_ctx.logText("The new login did not succeed; logging in again as " + user, 1);
+  m_ui.setLoginStatus("Logging in again as " + user);
+  m_core.Shutdown(true);  // whatever the failed start left running
+  const int code = m_core.Login(user, password, nullptr);
+  if (code != 0) {
+    m_ctx.logText(formatCode("Error %d logging in again - %s", code, errorTitle(code)), 1);
+    return;
+  }
+  const int started = m_core.StartSharing(false);
+  if (started != core::kOk) m_ctx.logText(formatCode("Error %d sharing again - %s", started, errorTitle(started)), 1);
+  m_ui.setLoginStatus(started == core::kOk ? "Still logged in as " + user : "Could not share again as " + user);
 }
 
 bool LoginDialog::loginOutcome(int code, const std::string& user, const std::string& password) {

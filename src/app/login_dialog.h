@@ -12,6 +12,8 @@
 
 #include <atomic>
 #include <mutex>
+#include <optional>
+#include <utility>
 #include <string>
 #include <thread>
 
@@ -41,6 +43,10 @@ class LoginDialog : public LoginDialogModel {
   ~LoginDialog() override;
   LoginDialog(const LoginDialog&) = delete;
   LoginDialog& operator=(const LoginDialog&) = delete;
+
+  // At the start of the program the user picked for the automatic login, when
+  // their password is stored, logs in at once; "Connect" always asks.
+  void setAtStart(bool atStart) { m_atStart = atStart; }
 
   std::string storedUser() const override;
   std::string storedPassword() const override;
@@ -72,12 +78,17 @@ class LoginDialog : public LoginDialogModel {
   bool loginOutcome(int code, const std::string& user, const std::string& password);  // true: go on
   bool startOutcome(int code, const std::string& user, const std::string& password);
   void storeLogin(const std::string& user, const std::string& password);
+  // After a failed "Connect": the login that ran before is made again.
+  void restore(const std::string& user, const std::string& password);
+  // The user to log in automatically as, "" for none.
+  std::string automaticUser() const;
   void message(std::string text, MessageIcon icon, bool foreground);
   void startFailed(std::string text, MessageIcon icon, bool foreground);
 
   CoreOperations& m_core;
   ProtocolContext& m_ctx;
   UserInterface& m_ui;
+  bool m_atStart = false;
   std::atomic<bool> m_busy{false};
   std::atomic<bool> m_close{false};
   std::atomic<bool> m_quit{false};

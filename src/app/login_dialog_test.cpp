@@ -122,32 +122,74 @@ TEST_F(LoginDialogTest, SharingElsewhereGoesOnOnlyAfterContinueAndYes) {
   }
 }
 
-TEST_F(LoginDialogTest, AutomaticLoginOnlyAfterAStoredZeroWithUserAndPassword) {
+TEST_F(LoginDialogTest, TheUsersPageChoiceDecidesTheAutomaticLoginAtStart) {
+  settings.CreateUserKey("bob");
+  settings.setCurrentUser("bob");
+  settings.SetUserSecret("password", "pw");
+  settings.CreateUserKey("Zo\xC3\xAB & Co");
+  settings.setCurrentUser("Zo\xC3\xAB & Co");
+  settings.SetUserSecret("password", "s3cret");
+  settings.CreateUserKey("carol");  // no password stored
+  settings.SetSettingText("user", "bob");
+  settings.SetSettingNumber("autologin", 1);  // as after every login: it does not decide
+
   struct Case {
     const char* name;
-    int32_t autologin;  // -1: never written
-    const char* user;
-    const char* password;
+    const char* chosen;  // "autologinuser"; "" is "None"
+    bool atStart;
     bool automatic;
+    const char* user;  // the user the window is filled with
   };
   const Case cases[] = {
-      {"fresh profile", -1, "bob", "pw", false},
-      {"after a successful login", 1, "bob", "pw", false},
-      {"stored zero", 0, "bob", "pw", true},
-      {"stored zero, no user", 0, "", "pw", false},
-      {"stored zero, no password", 0, "bob", "", false},
+      {"None", "", true, false, "bob"},
+      {"a user with a password", "Zo\xC3\xAB & Co", true, true, "Zo\xC3\xAB & Co"},
+      {"a user without a password", "carol", true, false, "bob"},
+      {"a user no longer known", "dave", true, false, "bob"},
+      {"Connect asks", "Zo\xC3\xAB & Co", false, false, "bob"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    // The fresh profile comes first: "autologin" is never removed again.
-    if (c.autologin >= 0) settings.SetSettingNumber("autologin", c.autologin);
-    settings.SetSettingText("user", c.user);
-    if (*c.user != '\0') {
-      if (!settings.UserKeyExists(c.user)) settings.CreateUserKey(c.user);
-      settings.setCurrentUser(c.user);
-      settings.SetUserSecret("password", c.password);
-    }
-    EXPECT_EQ(dialog.autoLogin(), c.automatic);
+    settings.SetSettingText("autologinuser", c.chosen);
+    LoginDialog shown(core, ctx, ui);
+    shown.setAtStart(c.atStart);
+    EXPECT_EQ(shown.autoLogin(), c.automatic);
+    EXPECT_EQ(shown.storedUser(), c.user);
+    EXPECT_EQ(shown.storedPassword(), std::string(c.user) == "bob" ? "pw" : "s3cret");
+  }
+}
+
+TEST_F(LoginDialogTest, AFailedConnectLogsInAgainAsBefore) {
+  struct Case {
+    const char* name;
+    std::vector<int> codes;  // the new login's, then the one made again
+    Strings calls;
+  };
+  const Case cases[] = {
+      {"wrong password", {505, 0},
+       {"Shutdown(force)", "Logout", "Prepare", "Login", "Shutdown(force)", "Login", "StartSharing(no update)"}},
+      {"cancelled", {205, 0},
+       {"Shutdown(force)", "Logout", "Prepare", "Login", "Shutdown(force)", "Login", "StartSharing(no update)"}},
+      {"the old login fails too", {505, 211},
+       {"Shutdown(force)", "Logout", "Prepare", "Login", "Shutdown(force)", "Login"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeCore core;
+    core.loginCodes = c.codes;
+    RecordingUi ui;
+    LoginDialog dialog(core, ctx, ui);
+    state.SetConnected(true);
+    state.SetUserName("bob");
+    state.SetPassword("old pw");
+    dialog.pressLogin("mallory", "bad");
+    dialog.waitIdle();
+    EXPECT_EQ(core.callList(), c.calls);
+    const Strings logins = core.loginList();
+    ASSERT_EQ(logins.size(), 2u);
+    EXPECT_EQ(logins[0], "mallory/bad");
+    EXPECT_EQ(logins[1], "bob/old pw");
+    EXPECT_FALSE(dialog.closeRequested());
+    EXPECT_EQ(ui.prompts, 1);
   }
 }
 

@@ -35,7 +35,7 @@ class MissingFilesPresenterTest : public ::testing::Test, public sync_testing::P
   SharedFileList list{(dir.path() / "bob.dat").string()};
 };
 
-TEST_F(MissingFilesPresenterTest, AFrontEndFindsMovedFilesAndSharesThemAgain) {
+TEST_F(MissingFilesPresenterTest, AFrontEndFindsMovedFilesAndSharesThemAgainUnderTheirIds) {
   FakeCatalogueServer server(*this);
   moved(10, "Song.MP3", 4);
   moved(20, "gone.txt", 3);
@@ -61,11 +61,12 @@ TEST_F(MissingFilesPresenterTest, AFrontEndFindsMovedFilesAndSharesThemAgain) {
 
   EXPECT_EQ(dialog.stopSharingNames(), std::vector<std::string>{"gone.txt"});
   dialog.apply();
-  EXPECT_FALSE(list.Contains(10));
+  // The found file is shared again under its ID; the other leaves both sides.
+  ASSERT_TRUE(list.Contains(10));
+  EXPECT_EQ(list.Lookup(10)->localPath, picked);
+  EXPECT_TRUE(list.Lookup(10)->isValid);
   EXPECT_FALSE(list.Contains(20));
-  ASSERT_TRUE(list.Contains(1000));
-  EXPECT_EQ(list.Lookup(1000)->localPath, picked);
-  EXPECT_TRUE(list.Lookup(1000)->isValid);
+  EXPECT_EQ(server.bodies(), std::vector<std::string>{"action=remove_file&fileid=20"});
 }
 
 }  // namespace

@@ -89,10 +89,12 @@ int ShareWindow::run(const RequestParams& params) {
 
   ShareProgressModel progress(m_closing);
   int result = 0;
+  std::string shortened;
   std::jthread worker([&] {
     ShareRun share(m_ctx, m_list);
     share.setCancelCheck([&] { return progress.stopRequested(); });
     result = share.ShareLocalPaths(*chosen, to);
+    shortened = shortenedNamesText(share.shortenedNames());
     progress.finish();
   });
   m_ui.runProgressDialog(progress);
@@ -101,8 +103,9 @@ int ShareWindow::run(const RequestParams& params) {
   if (result != 0) {
     m_ui.showMessage(errorBox("Error " + std::to_string(result) + " sharing files\n" + errorTitle(result)));
   } else {
-    m_ui.showMessage({"Your files are now shared in the group '" + to.groupName + "'.", "Files Shared",
-                      MessageIcon::Information, MessageButtons::Ok});
+    std::string text = "Your files are now shared in the group '" + to.groupName + "'.";
+    if (!shortened.empty()) text += "\n\n" + shortened;
+    m_ui.showMessage({text, "Files Shared", MessageIcon::Information, MessageButtons::Ok});
   }
   return result;
 }

@@ -20,6 +20,8 @@ std::string lower(std::string text) {
 
 int64_t distance(int64_t a, int64_t b) { return a > b ? a - b : b - a; }
 
+constexpr int kNotConnectedRemove = 701;
+
 }  // namespace
 
 MissingFiles::MissingFiles(SharedFileList& list) : m_list(list) {
@@ -109,39 +111,29 @@ std::vector<std::string> MissingFiles::stopSharingNames() const {
 
 void MissingFiles::apply(ProtocolContext& ctx) {
   ctx.logText("Missing files resolved, thank you", 1);
-  std::map<int32_t, std::vector<CVantreldFile>> byDirectory;
+  std::vector<int32_t> stopped;
   for (const auto& [name, row] : m_rows) {
     for (const int32_t id : row.fileIds) {
       if (row.replacement == kStopSharing) {
-        m_list.Remove(id);
+        if (m_list.Remove(id)) stopped.push_back(id);
         continue;
       }
       std::optional<CVantreldFile> record = m_list.Lookup(id);
       if (!record) continue;
       record->localPath = row.replacement;
       record->isValid = true;
+      // A replacement that does not open leaves the file missing, to be found
+      // another time.
       if (!record->Verify()) continue;
-      byDirectory[record->dirId].push_back(std::move(*record));
+      // The server kept the file's ID while it was missing: it is shared
+      // again under that ID, with nothing to register.
+      m_list.Add(std::move(*record));
     }
   }
-  for (auto& [dirId, records] : byDirectory) {
-    std::vector<FileRegistration> registrations;
-    for (const CVantreldFile& record : records) registrations.push_back({record.fileName, record.fileSize, 0});
-    const int rc = ctx.state.Connected() ? AddFiles(ctx, registrations, dirId, nullptr) : 700;
-    for (std::size_t i = 0; i < records.size(); ++i) {
-      CVantreldFile& record = records[i];
-      record.isValid = true;
-      if (rc != 0 || registrations[i].fileId <= 0) {
-        // The request failed: the record stays under its old ID with its new
-        // path rather than vanishing; the next comparison settles the ID.
-        m_list.Update(record.fileId, [&](CVantreldFile& listed) { listed = record; });
-        continue;
-      }
-      m_list.Remove(record.fileId);
-      record.fileId = registrations[i].fileId;
-      m_list.Add(record);
-    }
-  }
+  if (stopped.empty()) return;
+  const int rc = ctx.state.Connected() ? RemoveFiles(ctx, stopped, nullptr) : kNotConnectedRemove;
+  // The comparison at the next checksum difference removes them otherwise.
+  if (rc != 0) ctx.logText("Could not remove " + std::to_string(stopped.size()) + " files from the server", 1);
 }
 
 }  // namespace vantrel

@@ -53,8 +53,9 @@ class MissingFiles {
 
   // The names of rows that still say "Stop sharing this file" (for the confirmation).
   std::vector<std::string> stopSharingNames() const;
-  // "OK" once confirmed: moved files get their new paths and are registered
-  // again per directory; the others stop being shared.
+  // "OK" once confirmed: moved files get their new paths and are shared
+  // again under their IDs; the others stop being shared, in the list and in
+  // one request on the server.
   void apply(ProtocolContext& ctx);
 
  private:

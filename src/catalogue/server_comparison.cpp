@@ -6,34 +6,35 @@
 
 namespace vantrel {
 
-namespace {
-constexpr int kNotConnectedRemove = 701;
-}  // namespace
-
 VerificationResult VerificationPass(SharedFileList& list, ProtocolContext& ctx, const std::function<void()>& onMissing) {
   VerificationResult result;
   if (!ctx.state.Connected()) return result;
   for (CVantreldFile record : list.snapshot()) {
     const CVantreldFile before = record;
+    // A missing record counts as verified; whether its file is back at its
+    // path is asked of a copy that is valid.
+    record.isValid = true;
     if (record.Verify()) {
-      // Only a record whose file changed is written back.
-      if (record.fileSize != before.fileSize || record.creationTime != before.creationTime ||
+      // Only a record whose file changed, or came back, is written back.
+      if (!before.isValid || record.fileSize != before.fileSize || record.creationTime != before.creationTime ||
           record.fileName != before.fileName) {
         list.Update(record.fileId, [&](CVantreldFile& listed) {
           listed.fileSize = record.fileSize;
           listed.creationTime = record.creationTime;
           listed.fileName = record.fileName;
+          listed.isValid = true;
         });
       }
+      if (!before.isValid) result.found.push_back(record.fileId);
       continue;
     }
+    if (!before.isValid) continue;
     ctx.logText("File ID " + std::to_string(record.fileId) + " path " + record.localPath + " failed to verify", 3);
-    result.removed.push_back(record.fileId);
+    list.Update(record.fileId, [](CVantreldFile& listed) { listed.isValid = false; });
+    result.missing.push_back(record.fileId);
   }
-  if (result.removed.empty()) return result;
+  if (result.missing.empty()) return result;
   ctx.logText("Some files have been moved or deleted", 1);
-  for (const int32_t id : result.removed) list.Remove(id);
-  result.removeCode = ctx.state.Connected() ? RemoveFiles(ctx, result.removed, nullptr) : kNotConnectedRemove;
   if (onMissing) onMissing();
   return result;
 }

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 // Keeping the shared-file list and the central server's copy of it aligned:
-// the verification pass that drops shared files which no longer open, and the
-// comparison of the list with the server's IDs when the checksums differ.
+// the verification pass that marks shared files which no longer open as
+// missing, and the comparison of the list with the server's IDs when the
+// checksums differ.
 //
 // Both run on whichever thread calls them and change the list only through its
 // locked operations. The list, context and views must outlive the call.
@@ -21,13 +22,16 @@ namespace vantrel {
 class SyncDialogView;
 
 struct VerificationResult {
-  std::vector<int32_t> removed;  // IDs of files that no longer open
-  int removeCode = 0;            // RemoveFiles' code when any were removed
+  std::vector<int32_t> missing;  // IDs of files that stopped opening in this pass
+  std::vector<int32_t> found;    // IDs of missing files that open at their path again
 };
 
-// Verifies every record; those that fail are removed from the list and, in one
-// request, from the server. `onMissing` (optional) queues the tray notice.
-// Nothing happens while not connected.
+// Verifies every record. One that fails is marked missing: it stays in the
+// list and on the server under its ID, is not served, and waits for the person
+// to find it again ("Missing Files..") or stop sharing it. A missing file that
+// opens at its path again is shared again as it was. `onMissing` (optional)
+// queues the tray notice when files went missing in this pass. Nothing happens
+// while not connected.
 VerificationResult VerificationPass(SharedFileList& list, ProtocolContext& ctx,
                                     const std::function<void()>& onMissing = {});
 

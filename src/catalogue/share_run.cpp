@@ -33,15 +33,17 @@ std::vector<std::filesystem::directory_entry> entriesOf(const std::string& direc
   return out;
 }
 
-enum class EntryKind { kFile, kFolder, kLinkedFolder };
+enum class EntryKind { kFile, kFolder, kLinkedFolder, kOther };
 
 // A symbolic link to a folder is not descended into: a link to a parent would
 // share the same files again in ever deeper server folders, and a link to "/"
-// the whole disk. A link to a file is shared as the file it names.
+// the whole disk. A link to a file is shared as the file it names. Pipes,
+// sockets and devices are no files to share: a peer would get 0 bytes, or
+// hang on a pipe.
 EntryKind kindOf(const std::filesystem::directory_entry& entry) {
   std::error_code ec;
-  const bool folder = entry.is_directory(ec);  // follows a link
-  if (!folder) return EntryKind::kFile;
+  if (entry.is_regular_file(ec)) return EntryKind::kFile;  // follows a link
+  if (!entry.is_directory(ec)) return EntryKind::kOther;
   return entry.is_symlink(ec) ? EntryKind::kLinkedFolder : EntryKind::kFolder;
 }
 
@@ -51,7 +53,9 @@ int countShareable(const std::string& directory, FolderSet& seen) {
   for (const auto& entry : entriesOf(directory)) {
     switch (kindOf(entry)) {
       case EntryKind::kFolder: count += countShareable(entry.path().string(), seen); break;
-      case EntryKind::kLinkedFolder: break;
+      case EntryKind::kLinkedFolder:
+      case EntryKind::kOther:
+        break;
       case EntryKind::kFile:
         if (!isTemporaryName(entry.path().filename().string())) ++count;
         break;
@@ -88,6 +92,17 @@ ShareRun::ShareRun(ProtocolContext& ctx, SharedFileList& list, ShareProgress pro
 
 void ShareRun::report(int code, int number, const std::string& text) const {
   if (m_progress) m_progress(code, number, text);
+}
+
+std::string shortenedNamesText(const std::vector<std::pair<std::string, std::string>>& shortened) {
+  if (shortened.empty()) return {};
+  std::string text = shortened.size() == 1 ? "One file name is" : std::to_string(shortened.size()) + " file names are";
+  text += " longer than the " + std::to_string(files::kMaxSentName) +
+          " characters the server keeps, and others see them shortened, their extensions kept:";
+  constexpr std::size_t kNamed = 10;
+  for (std::size_t i = 0; i < shortened.size() && i < kNamed; ++i) text += "\n" + shortened[i].second;
+  if (shortened.size() > kNamed) text += "\nand " + std::to_string(shortened.size() - kNamed) + " more";
+  return text;
 }
 
 int ShareRun::ShareLocalPaths(const std::vector<std::string>& paths, const ShareDestination& to) {
@@ -130,7 +145,7 @@ int ShareRun::shareDirectory(const std::string& path, const ShareDestination& pa
     if (cancelled()) return share::kCancelled;
     const std::string child = entry.path().string();
     const EntryKind kind = kindOf(entry);
-    if (kind == EntryKind::kLinkedFolder) continue;
+    if (kind == EntryKind::kLinkedFolder || kind == EntryKind::kOther) continue;
     if (kind == EntryKind::kFolder) {
       if (CountShareableFiles(child) < 1) continue;
       if (const int rc = ensureCreated(); rc != 0) return rc;
@@ -159,7 +174,16 @@ int ShareRun::ShareBatch(const std::vector<std::string>& paths, const ShareDesti
 
   std::vector<FileRegistration> registrations;
   registrations.reserve(records.size());
-  for (const CVantreldFile& record : records) registrations.push_back({record.fileName, record.fileSize, 0});
+  for (const CVantreldFile& record : records) {
+    registrations.push_back({record.fileName, record.fileSize, 0});
+    if (const std::string listed = listedFileName(record.fileName); listed != record.fileName) {
+      m_ctx.logText("The name of " + record.localPath + " is longer than " + std::to_string(files::kMaxSentName) +
+                        " characters; it is listed as " + listed,
+                    1);
+      report(share::kNameShortened, static_cast<int>(files::kMaxSentName), record.fileName);
+      m_shortened.emplace_back(record.localPath, listed);
+    }
+  }
   if (const int rc = AddFiles(m_ctx, registrations, to.dirId, nullptr); rc != 0) return rc;
 
   std::string groupName = to.groupName;

@@ -27,6 +27,9 @@ inline constexpr int kCreatingDirectory = 106;  // number 0, text: the directory
 inline constexpr int kSharingFiles = 108;       // number: files, text: the directory's last name
 inline constexpr int kNotConnected = 700;
 inline constexpr int kCancelled = 100;      // the person stopped the run
+// Before a file whose name is longer than the server keeps is registered
+// (number: the limit, text: the file's own name).
+inline constexpr int kNameShortened = 109;
 }  // namespace share
 
 // (code, number, text); called on the sharing thread.
@@ -65,6 +68,10 @@ class ShareRun {
   // Verifies the files, registers them in one request and adds them to the list.
   int ShareBatch(const std::vector<std::string>& paths, const ShareDestination& to);
 
+  // The files of this run whose names the server lists shortened: (local path,
+  // name as listed).
+  const std::vector<std::pair<std::string, std::string>>& shortenedNames() const { return m_shortened; }
+
  private:
   int shareDirectory(const std::string& path, const ShareDestination& parent, const std::string& name,
                      const std::string& textPath);
@@ -76,10 +83,14 @@ class ShareRun {
   ShareProgress m_progress;
   std::function<bool()> m_cancelled;
   FolderSet m_visited;  // the folders of the current ShareLocalPaths
+  std::vector<std::pair<std::string, std::string>> m_shortened;
 };
 
-// Files below the folder that a run would share (temporary names excluded,
-// linked folders not entered).
+// What a person is told about names the server lists shortened, "" for none.
+std::string shortenedNamesText(const std::vector<std::pair<std::string, std::string>>& shortened);
+
+// Files below the folder that a run would share (temporary names, pipes,
+// sockets and devices excluded, linked folders not entered).
 int CountShareableFiles(const std::string& directory);
 
 // The last name of a directory's text path as the progress shows it: the text

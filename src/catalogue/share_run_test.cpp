@@ -8,7 +8,13 @@
 #include <filesystem>
 #include <fstream>
 
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <cstring>
+
 #include "catalogue/sync_test_server.h"
+#include "platform/unique_fd.h"
 
 namespace vantrel {
 namespace {
@@ -40,6 +46,43 @@ class ShareRunTest : public ::testing::Test, public ProtocolFixture {
   std::vector<std::string> progress;
   ShareDestination into{12, "My:Group", 5, "M"};
 };
+
+TEST_F(ShareRunTest, PipesSocketsAndDevicesAreSkippedAndLongNamesSaidShortened) {
+  FakeCatalogueServer server(*this);
+  const std::string d = folder("D");
+  ASSERT_EQ(::mkfifo((d + "/pipe.mp3").c_str(), 0600), 0);
+  const std::string longName = std::string(140, 'x') + ".txt";
+  make("D/" + longName);
+  UniqueFd sock(::socket(AF_UNIX, SOCK_STREAM, 0));
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  // A socket's path must be short: it lives in a short folder, and the shared
+  // folder holds a link to it.
+  char shortDir[] = "/tmp/vsXXXXXX";
+  ASSERT_NE(::mkdtemp(shortDir), nullptr);
+  const std::string sockPath = std::string(shortDir) + "/s";
+  std::strcpy(addr.sun_path, sockPath.c_str());
+  ASSERT_EQ(::bind(sock.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  std::filesystem::create_symlink(sockPath, folder("E") + "/s.sock");
+
+  ShareRun r = run();
+  // A folder of nothing but a socket is no folder to create; a named device
+  // or pipe given on its own is skipped like one in a folder.
+  ASSERT_EQ(r.ShareLocalPaths({d, folder("E"), "/dev/null", d + "/pipe.mp3"}, into), 0);
+  const std::vector<std::string> bodies = server.bodies();
+  ASSERT_EQ(bodies.size(), 2u);
+  EXPECT_EQ(bodies[0], "action=createdir&dirname=D&parent=5");
+  EXPECT_EQ(bodies[1], "action=add_file&dirid=100&cfileid=0&filename=" + std::string(124, 'x') +
+                           ".txt&filesize=3&keywords=&filetype=txt");
+  EXPECT_EQ(list.size(), 1u);
+  ASSERT_EQ(r.shortenedNames().size(), 1u);
+  EXPECT_EQ(r.shortenedNames()[0].second, std::string(124, 'x') + ".txt");
+  EXPECT_NE(std::find(progress.begin(), progress.end(), "109 128 " + longName), progress.end());
+  EXPECT_EQ(shortenedNamesText(r.shortenedNames()),
+            "One file name is longer than the 128 characters the server keeps, and others see them shortened, their "
+            "extensions kept:\n" + std::string(124, 'x') + ".txt");
+  std::filesystem::remove_all(shortDir);
+}
 
 TEST_F(ShareRunTest, TreeCreatesDirectoriesLazilyDepthFirst) {
   FakeCatalogueServer server(*this);

@@ -253,10 +253,11 @@ int32_t SharedFileList::RecomputeChecksum() {
 }
 
 int32_t SharedFileList::recomputeLocked() {
+  // Missing files count too: the server keeps their IDs until the person
+  // stops sharing them, and a sum without them would differ from the
+  // server's at every ping.
   uint32_t sum = 0;  // wraps like the 32-bit signed sum it stands for
-  m_map.forEach([&](uint32_t key, const CVantreldFile& record) {
-    if (record.isValid) sum += key;
-  });
+  m_map.forEach([&](uint32_t key, const CVantreldFile&) { sum += key; });
   m_listChecksum = static_cast<int32_t>(sum) % kChecksumModulus;
   return m_listChecksum;
 }

@@ -71,7 +71,8 @@ class SharedFileList {
   // Changes a listed record in place under the lock (no save); false when absent.
   bool Update(int32_t fileId, const std::function<void(CVantreldFile&)>& change);
 
-  // Sum of the IDs of valid records (wrapping 32-bit) modulo 1,000,000.
+  // Sum of the IDs of every record, missing ones included (wrapping 32-bit),
+  // modulo 1,000,000.
   int32_t RecomputeChecksum();
   int32_t listChecksum() const;
   int32_t reservedCounter() const;

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <map>
+#include <set>
 
 #include "catalogue/share_run.h"
 #include "core/error_table.h"
@@ -61,6 +62,23 @@ void SyncDialog::removeListed() {
   }
 }
 
+void SyncDialog::removeReplaced(const std::vector<bool>& ticked) {
+  // A ticked file whose sharing failed or was cancelled keeps its record, to
+  // be offered again; one that was shared anew now has a second record under
+  // its new ID, and the old one goes.
+  std::set<std::string> sharedAnew;
+  std::set<int32_t> oldIds;
+  for (const CVantreldFile& record : m_records) oldIds.insert(record.fileId);
+  m_list.forEach([&](const CVantreldFile& listed) {
+    if (oldIds.count(listed.fileId) == 0) sharedAnew.insert(listed.localPath);
+  });
+  for (std::size_t i = 0; i < m_records.size(); ++i) {
+    if (m_cancel) return;
+    const bool keep = i < ticked.size() && ticked[i] && sharedAnew.count(m_records[i].localPath) == 0;
+    if (!keep) m_list.Remove(m_records[i].fileId);
+  }
+}
+
 void SyncDialog::runReshare(const std::vector<bool>& ticked) {
   m_view.setProgress(0);
   std::map<int32_t, std::vector<const CVantreldFile*>> byDirectory;
@@ -97,7 +115,7 @@ void SyncDialog::runReshare(const std::vector<bool>& ticked) {
   }
   if (m_cancel) return;
   m_view.setStatus("Removing files not selected");
-  removeListed();
+  removeReplaced(ticked);
   if (m_cancel) return;
   m_view.setProgress(kProgressEnd);
   m_view.setStatus("Finished!");

@@ -64,6 +64,9 @@ class SyncDialog {
 
  private:
   void removeListed();
+  // After "Reshare": removes the unticked records and the old records of the
+  // files that were shared anew.
+  void removeReplaced(const std::vector<bool>& ticked);
 
   ProtocolContext& m_ctx;
   SharedFileList& m_list;

@@ -52,30 +52,43 @@ class SyncTest : public ::testing::Test, public sync_testing::ProtocolFixture {
   SharedFileList list{(dir.path() / "bob.dat").string()};
 };
 
-TEST_F(SyncTest, VerificationRemovesVanishedFilesInOneRequest) {
+TEST_F(SyncTest, VerificationMarksVanishedFilesMissingAndKeepsTheirIds) {
   FakeCatalogueServer server(*this);
   share(1, make("a.mp3"));
   share(2, make("b.mp3"));
   share(3, make("c.mp3"));
-  share(4, (dir.path() / "files" / "gone.mp3").string(), 5, false);  // already invalid: left alone
+  share(4, (dir.path() / "files" / "gone.mp3").string(), 5, false);  // missing already: no second notice
+  const int32_t checksum = list.listChecksum();
   std::filesystem::remove(dir.path() / "files" / "a.mp3");
   std::filesystem::remove(dir.path() / "files" / "c.mp3");
-  bool noticed = false;
-  const VerificationResult result = VerificationPass(list, ctx, [&] { noticed = true; });
-  std::vector<int32_t> removed = result.removed;
-  std::sort(removed.begin(), removed.end());
-  EXPECT_EQ(removed, (std::vector<int32_t>{1, 3}));
-  EXPECT_TRUE(noticed);
-  EXPECT_EQ(list.size(), 2u);
-  EXPECT_TRUE(list.Contains(2));
-  EXPECT_TRUE(list.Contains(4));
-  ASSERT_EQ(server.bodies().size(), 1u);
-  const std::string body = server.bodies()[0];
-  EXPECT_TRUE(body == "action=remove_file&fileid=1&fileid=3" || body == "action=remove_file&fileid=3&fileid=1") << body;
+  int notices = 0;
+  VerificationResult result = VerificationPass(list, ctx, [&] { ++notices; });
+  std::sort(result.missing.begin(), result.missing.end());
+  EXPECT_EQ(result.missing, (std::vector<int32_t>{1, 3}));
+  EXPECT_EQ(notices, 1);
+  // Every record stays, under its ID, on both sides: nothing is sent.
+  EXPECT_EQ(list.size(), 4u);
+  EXPECT_FALSE(list.Lookup(1)->isValid);
+  EXPECT_TRUE(list.Lookup(2)->isValid);
+  EXPECT_FALSE(list.Lookup(3)->isValid);
+  EXPECT_TRUE(server.bodies().empty());
+  EXPECT_EQ(list.RecomputeChecksum(), checksum);  // still what the server holds
+
+  // The missing files are what "Missing Files.." offers.
+  EXPECT_EQ(MissingFiles(list).rows().size(), 3u);
+
+  // Nothing new: no notice. A file put back at its path is shared again.
+  make("a.mp3", 7);
+  result = VerificationPass(list, ctx, [&] { ++notices; });
+  EXPECT_TRUE(result.missing.empty());
+  EXPECT_EQ(result.found, std::vector<int32_t>{1});
+  EXPECT_EQ(notices, 1);
+  EXPECT_TRUE(list.Lookup(1)->isValid);
+  EXPECT_EQ(list.Lookup(1)->fileSize, 7);
 
   state.SetConnected(false);
   std::filesystem::remove(dir.path() / "files" / "b.mp3");
-  EXPECT_TRUE(VerificationPass(list, ctx).removed.empty());
+  EXPECT_TRUE(VerificationPass(list, ctx).missing.empty());
 }
 
 TEST_F(SyncTest, ComparisonRepairsBothSides) {
@@ -150,6 +163,27 @@ TEST_F(SyncTest, ReshareErrorAsksToRetry) {
   EXPECT_EQ(server.bodies().size(), 2u);
 }
 
+TEST_F(SyncTest, CancelAfterAFailedReshareKeepsTheTickedFiles) {
+  FakeCatalogueServer server(*this);
+  share(10, make("a.mp3"), 5);
+  share(20, make("b.mp3"), 6);
+  share(30, make("c.mp3"), 7);
+  RecordingView view;  // answers Cancel
+  SyncDialog dialog(ctx, list, {*list.Lookup(10), *list.Lookup(20), *list.Lookup(30)}, view);
+  // Directory 5 is shared anew, then directory 7 fails and the person cancels.
+  server.set([](FakeCatalogueServer& s) {
+    s.failAddFiles = "result=3&";
+    s.failAddFilesWith = "dirid=7&";
+  });
+  dialog.runReshare({true, false, true});
+  ASSERT_EQ(view.questions.size(), 1u);
+  EXPECT_FALSE(list.Contains(10));  // shared anew as 1000
+  EXPECT_TRUE(list.Contains(1000));
+  EXPECT_FALSE(list.Contains(20));  // left unticked
+  ASSERT_TRUE(list.Contains(30));   // ticked, not shared: still offered
+  EXPECT_EQ(list.Lookup(30)->localPath, make("c.mp3"));
+}
+
 TEST_F(SyncTest, AutoFindPrefersTheClosestSize) {
   share(1, (dir.path() / "old" / "Song.MP3").string(), 5, false);
   list.Update(1, [](CVantreldFile& r) {
@@ -188,12 +222,14 @@ TEST_F(SyncTest, AutoFindPrefersTheClosestSize) {
   EXPECT_EQ(any.replacement, "/y/any.txt");  // recorded size 0: every match replaces
 }
 
-TEST_F(SyncTest, MissingFilesOkMovesFoundFilesAndDropsTheRest) {
+TEST_F(SyncTest, MissingFilesOkSharesFoundFilesUnderTheirIdsAndStopsTheRest) {
   FakeCatalogueServer server(*this);
   share(1, (dir.path() / "old" / "moved.mp3").string(), 7, false);
   list.Update(1, [](CVantreldFile& r) { r.fileName = "Moved.mp3"; });
   share(2, (dir.path() / "old" / "deleted.mp3").string(), 7, false);
   list.Update(2, [](CVantreldFile& r) { r.fileName = "deleted.mp3"; });
+  share(3, (dir.path() / "old" / "nowhere.mp3").string(), 7, false);
+  list.Update(3, [](CVantreldFile& r) { r.fileName = "nowhere.mp3"; });
   const std::string moved = make("deep/er/Moved.mp3", 10);
 
   MissingFiles dialog(list);
@@ -201,33 +237,30 @@ TEST_F(SyncTest, MissingFilesOkMovesFoundFilesAndDropsTheRest) {
   std::vector<std::string> lines;
   dialog.autoFind({(dir.path() / "files").string()}, stop, [&](const std::string& l) { lines.push_back(l); });
   ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(dialog.stopSharingNames(), std::vector<std::string>{"deleted.mp3"});
+  EXPECT_EQ(dialog.stopSharingNames(), (std::vector<std::string>{"deleted.mp3", "nowhere.mp3"}));
   EXPECT_EQ(MissingFiles::browseProblem(2), "Select one file at a time to browse for");
   EXPECT_EQ(MissingFiles::browseProblem(0), "Must select one file to browse for");
   EXPECT_EQ(dialog.stopSharing({}), "Select at least one file to stop sharing");
+  // A browsed replacement that does not open leaves the file missing.
+  dialog.setReplacement("nowhere.mp3", (dir.path() / "not-there.mp3").string(), 0);
 
   dialog.apply(ctx);
-  EXPECT_EQ(list.size(), 1u);
-  const auto record = list.Lookup(1000);
+  EXPECT_EQ(list.size(), 2u);
+  const auto record = list.Lookup(1);
   ASSERT_TRUE(record.has_value());
   EXPECT_EQ(record->localPath, moved);
   EXPECT_TRUE(record->isValid);
+  EXPECT_EQ(record->fileSize, 10);
   EXPECT_EQ(record->dirId, 7);
-  EXPECT_EQ(server.bodies().back().rfind("action=add_file&dirid=7&", 0), 0u);
-}
+  ASSERT_TRUE(list.Lookup(3).has_value());
+  EXPECT_FALSE(list.Lookup(3)->isValid);
+  // Only the file the person stopped sharing leaves the server.
+  EXPECT_EQ(server.bodies(), std::vector<std::string>{"action=remove_file&fileid=2"});
 
-TEST_F(SyncTest, MissingFilesOkKeepsRecordsWhenTheServerRefuses) {
-  FakeCatalogueServer server(*this);
-  server.set([](FakeCatalogueServer& s) { s.failAddFiles = "result=3&"; });
-  share(1, (dir.path() / "old" / "moved.mp3").string(), 7, false);
-  list.Update(1, [](CVantreldFile& r) { r.fileName = "moved.mp3"; });
-  const std::string moved = make("moved.mp3");
-  MissingFiles dialog(list);
-  dialog.setReplacement("moved.mp3", moved, 3);
-  dialog.apply(ctx);
-  ASSERT_TRUE(list.Lookup(1).has_value());
-  EXPECT_EQ(list.Lookup(1)->localPath, moved);
+  // What was found is in the archive: a restart shares it from its new place.
+  SharedFileList reloaded(list.archivePath());
+  ASSERT_TRUE(reloaded.Load());
+  EXPECT_EQ(reloaded.Lookup(1)->localPath, moved);
 }
-
 }  // namespace
 }  // namespace vantrel

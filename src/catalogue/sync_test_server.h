@@ -39,6 +39,7 @@ class FakeCatalogueServer {
   std::string failCreateDir;  // a reply for createdir instead of success
   std::string serverIds = "result=0&numfiles=0&";  // the get_fileids reply
   std::string failAddFiles;  // a reply for add_file instead of success
+  std::string failAddFilesWith;  // ... only for bodies holding this text, when set
 
  private:
   void answer(int fd, const std::string& request) {
@@ -50,7 +51,8 @@ class FakeCatalogueServer {
       reply = failCreateDir.empty() ? "result=0&dirid=" + std::to_string(m_nextDir++) + "&" : failCreateDir;
     } else if (body.rfind("action=get_fileids", 0) == 0) {
       reply = serverIds;
-    } else if (body.rfind("action=add_file", 0) == 0 && !failAddFiles.empty()) {
+    } else if (body.rfind("action=add_file", 0) == 0 && !failAddFiles.empty() &&
+               body.find(failAddFilesWith) != std::string::npos) {
       reply = failAddFiles;
     } else if (body.rfind("action=add_file", 0) == 0) {
       reply.clear();

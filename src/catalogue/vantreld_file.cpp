@@ -58,10 +58,17 @@ void CVantreldFile::load(ArchiveReader& in) {
 
 bool CVantreldFile::Verify() {
   if (!isValid) return true;
-  UniqueFd fd(::open(localPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  // Only a regular file is a shared file: a pipe, socket or device would give
+  // a peer nothing (or hang it), and opening a device can do things. The type
+  // is checked before the open, and again on what was opened.
   struct statx info {};
+  if (::statx(AT_FDCWD, localPath.c_str(), 0, STATX_TYPE, &info) != 0 || !S_ISREG(info.stx_mode)) {
+    isValid = false;
+    return false;
+  }
+  UniqueFd fd(::open(localPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!fd || ::statx(fd.get(), "", AT_EMPTY_PATH, STATX_SIZE | STATX_BTIME | STATX_MTIME | STATX_TYPE, &info) != 0 ||
-      S_ISDIR(info.stx_mode)) {
+      !S_ISREG(info.stx_mode)) {
     isValid = false;
     return false;
   }

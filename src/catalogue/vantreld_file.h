@@ -29,11 +29,14 @@ class CVantreldFile : public ArchiveObject {
   int32_t groupId = -1;
   int32_t fileId = -1;
   int32_t dirId = -1;
-  bool isValid = true;  // not stored: every loaded record starts valid
+  // False while the file is missing (it did not open at the last check). Not
+  // stored: every loaded record starts valid and the first check marks it again.
+  bool isValid = true;
   int32_t downloadCount = 0;
 
   // Opens the file: refreshes size, creation time and name and returns true;
-  // marks the record invalid and returns false when it cannot be opened. An
+  // marks the record invalid and returns false when it cannot be opened or is
+  // no regular file (a pipe, socket, device or folder). An
   // invalid record is left alone and counts as verified.
   bool Verify();
 

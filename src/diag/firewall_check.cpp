@@ -266,16 +266,40 @@ std::string FirewallCheck::reportText(int templateVersion) const {
 }
 
 int FirewallCheck::showReport(FirewallReportUi& ui, int templateVersion) {
-  std::string report = reportText(templateVersion);
-  std::string email, comments;
-  if (!ui.showFirewallReport(report, email, comments)) return -1;
-  report += "\r\nE-mail: " + email + "\r\n";
-  report += "\r\nComments:\r\n" + comments;
+  const std::optional<std::string> report = reportToMail(ui, templateVersion);
+  if (!report) return -1;
   MailSender mail;
   int rc = mail.connect(deployment::mailHost(), m_ownAddress);
-  if (rc == mail::kOk) rc = mail.sendMail(deployment::supportAddress(), deployment::senderAddress(), "Firewall check", report);
+  if (rc == mail::kOk) rc = mail.sendMail(deployment::supportAddress(), deployment::senderAddress(), "Firewall check", *report);
   mail.quit();
   return rc;
+}
+
+std::optional<std::string> FirewallCheck::reportToMail(FirewallReportUi& ui, int templateVersion) {
+  std::string report = reportText(templateVersion);
+  std::string email, comments;
+  if (!ui.showFirewallReport(report, email, comments)) return std::nullopt;
+  report += "\r\nE-mail: " + email + "\r\n";
+  report += "\r\nComments:\r\n" + comments;
+  return report;
+}
+
+std::string FirewallCheck::mailReport(const std::string& report) const {
+  MailSender mail;
+  const std::string host = deployment::mailHost();
+  const int connected = mail.connect(host, m_ownAddress, m_mailPort);
+  if (connected != mail::kOk) {
+    mail.quit();
+    return "The report could not be sent: the mail server " + host + " could not be reached (error " +
+           std::to_string(connected) + ").";
+  }
+  const int sent = mail.sendMail(deployment::supportAddress(), deployment::senderAddress(), "Firewall check", report);
+  mail.quit();
+  if (sent != mail::kOk) {
+    return "The report could not be sent: the mail server " + host + " did not take it (error " +
+           std::to_string(sent) + ").";
+  }
+  return {};
 }
 
 }  // namespace vantrel

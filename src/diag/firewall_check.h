@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "protocol/protocol_context.h"
@@ -67,6 +68,8 @@ class FirewallCheck {
   // The TCP port the request asks the server to reach: one that a router in
   // front of this computer forwards to it. 0 (the default): the probe's own.
   void setAnnouncedTcpPort(uint16_t port) { m_announcedTcpPort = port; }
+  // The mail server's port for the report (25; tests use their own).
+  void setMailPort(uint16_t port) { m_mailPort = port; }
 
   // 0 both reached; 11 the request went through but a probe did not arrive;
   // 1 to 3 the test request failed; 4 to 7 the check could not start.
@@ -77,6 +80,12 @@ class FirewallCheck {
   // Shows the report and mails it when the user confirms. Returns the mail
   // result, or -1 when the user did not confirm.
   int showReport(FirewallReportUi& ui, int templateVersion);
+  // Shows the report: the text to mail, with the e-mail address and comments
+  // entered, when the user confirms; nothing otherwise.
+  std::optional<std::string> reportToMail(FirewallReportUi& ui, int templateVersion);
+  // Mails a report to the support address (blocks on the network: a worker's
+  // call). "" when it was sent, else what went wrong, for the person.
+  std::string mailReport(const std::string& report) const;
 
   int tcpState() const { return m_tcpState; }
   int udpState() const { return m_udpState; }
@@ -94,6 +103,7 @@ class FirewallCheck {
   uint16_t m_tcpPort = kTcpPort;
   uint16_t m_udpPort = kUdpPort;
   uint16_t m_announcedTcpPort = 0;
+  uint16_t m_mailPort = 25;
   std::chrono::milliseconds m_step{500};
   std::chrono::milliseconds m_settle{400};
   std::chrono::milliseconds m_poll{300};

@@ -305,6 +305,11 @@ TEST_F(FileServerTest, FilesThatCannotBeServedAreNotOpenedBlindly) {
   UniqueFd holder(::open(dir.file("data.bin").c_str(), O_RDONLY));
   ASSERT_EQ(::flock(holder.get(), LOCK_EX), 0);
   EXPECT_EQ(get("/getfile/?fileid=77"), errorPage(404, 38));
+  holder = UniqueFd();
+
+  // A file marked missing is not served, whatever stands at its path now.
+  files.Update(kFileId, [](CVantreldFile& r) { r.isValid = false; });
+  EXPECT_EQ(get("/getfile/?fileid=77"), errorPage(404, 32));
 }
 
 TEST_F(FileServerTest, PerUserLimitCountsRemoteConnectionsOnly) {

@@ -168,6 +168,12 @@ void FileServerConnection::getFile() {
     host.compareWithServer();
     return;
   }
+  // A missing file is not served, even when something else now has its path:
+  // the person has to find it again first.
+  if (!record->isValid) {
+    sendError(err::kFileVanished, kNotFound);
+    return;
+  }
   if (host.fileSecurity()) {
     if (const int code = checkDownloadToken(m_params.first("token"), addresses(), record->groupId); code != 0) {
       sendError(code, kUnauthorized);

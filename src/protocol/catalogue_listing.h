@@ -43,7 +43,8 @@ struct GroupEntry : CatalogueEntry {
   int status = 0;
   bool personal = false;
   int fileCount = 0;       // the number before ":" of "filecount"
-  int fileCountOther = 0;  // the number after it
+  int fileCountOther = 0;  // the number after it: the group's members
+  bool pending = false;    // the user applied to join; the owner has not decided
   std::string password;    // for CreateGroup only
   std::string description;
   std::string keywords;

@@ -25,6 +25,7 @@ inline constexpr int kNoDirectoryId = 215;
 inline constexpr int kNoOutLocation = 216;
 inline constexpr int kGroupsCurrent = 217;
 inline constexpr int kZeroGroupId = 219;
+inline constexpr int kApplicationSent = 600;  // JoinGroup: the owner decides about the application
 }  // namespace catalogue
 
 enum class ListingKind { Category, CategoryWithGroups, Group, Directory };

@@ -27,6 +27,9 @@ class ServerSession::Reconnect : public LostConnectionPrompt {
   MessageBox tryReconnect() override {
     const int code = m_handler.Relogin();
     if (code == 0) {
+      // The server answered: that counts as a reply, so the window closes and
+      // the watchdog measures the silence from now, not from before the loss.
+      m_pinger.markReply();
       m_pinger.setInterval(Pinger::kNormalInterval);
       return {"Reconnected!", "Success", MessageIcon::Information};
     }
@@ -70,6 +73,23 @@ bool ServerSession::start() {
   return started;
 }
 
+uint16_t ServerSession::udpPort() const {
+  const auto* udp = dynamic_cast<const UdpPinger*>(m_pinger.get());
+  return udp != nullptr ? udp->localPort() : 0;
+}
+
+bool ServerSession::pauseUdp() {
+  auto* udp = dynamic_cast<UdpPinger*>(m_pinger.get());
+  if (udp == nullptr || udp->localPort() == 0) return false;
+  udp->pause();
+  return true;
+}
+
+bool ServerSession::resumeUdp() {
+  auto* udp = dynamic_cast<UdpPinger*>(m_pinger.get());
+  return udp == nullptr || udp->resume();
+}
+
 void ServerSession::stop() {
   m_stopping = true;
   if (m_watchdog.joinable()) {
@@ -108,8 +128,11 @@ void ServerSession::watchdogCheck() {
   if (4 * static_cast<int64_t>(interval) >= age) {
     const bool connected = 3 * static_cast<int64_t>(interval) >= 2 * age;  // 1.5 intervals
     if (connected && interval == Pinger::kReconnectInterval) m_pinger->setInterval(Pinger::kNormalInterval);
+    const bool lost = !connected && m_ctx.state.Connected();
     m_ctx.state.SetConnected(connected);
-    return;
+    // The window comes with the status bar's "Disconnected", not two and a
+    // half intervals after it.
+    if (!lost) return;
   }
   if (m_windowShown || m_ctx.state.Connected() || m_stopping) return;
   m_pinger->setInterval(Pinger::kReconnectInterval);

@@ -40,6 +40,13 @@ class ServerSession {
   // (deployment::serverUdpPort); called before start.
   void setServerUdpPort(uint16_t port) { m_serverUdpPort = port; }
 
+  // The local UDP port of the pings; 0 without a UDP pinger.
+  uint16_t udpPort() const;
+  // The firewall check listens on the ping port: the session lets it go and
+  // takes it again. pauseUdp is true when a UDP pinger was running.
+  bool pauseUdp();
+  bool resumeUdp();
+
   PingHandler& pingHandler() { return m_handler; }
   Pinger* pinger() { return m_pinger.get(); }
   int period() const { return m_period; }

@@ -159,6 +159,8 @@ TEST_F(SessionTest, SecondReloginGivesUpWhileTheFirstRuns) {
 class FakeSessionUi : public SessionUi {
  public:
   void showLostConnection(LostConnectionPrompt& prompt) override {
+    if (session != nullptr) ageAtShow = session->pinger()->secondsSinceReply();
+    connectedAtShow = connected != nullptr && connected->Connected();
     reconnectMessage = prompt.tryReconnect().text;
     shown = true;
     waitFor([&] { return closeRequested.load() || prompt.onTimer(); }, 10s);
@@ -168,14 +170,19 @@ class FakeSessionUi : public SessionUi {
   int showUpdate(const std::string&, UpdatePrompt&) override { return 2; }
   MessageAnswer showMessage(const MessageBox&) override { return MessageAnswer::Ok; }
 
-  std::atomic<bool> shown{false}, closeRequested{false}, closedByTimer{false};
+  std::atomic<bool> shown{false}, closeRequested{false}, closedByTimer{false}, connectedAtShow{false};
+  std::atomic<int64_t> ageAtShow{-1};
   std::string reconnectMessage;
+  ServerSession* session = nullptr;  // to read the silence at showing
+  ClientState* connected = nullptr;
 };
 
 TEST_F(SessionTest, WatchdogMarksDisconnectedThenShowsTheReconnectWindow) {
   UdpPeer silent;
   FakeSessionUi ui;
   ServerSession session(ctx, ui, 10ms);
+  ui.session = &session;
+  ui.connected = &state;
   session.setServerUdpPort(silent.port);
   target.SetServer("127.0.0.1", 1);  // re-logins fail at once: nothing listens
   const auto started = std::chrono::steady_clock::now();
@@ -183,7 +190,9 @@ TEST_F(SessionTest, WatchdogMarksDisconnectedThenShowsTheReconnectWindow) {
   ASSERT_TRUE(waitFor([&] { return !state.Connected(); }));
   EXPECT_GE(std::chrono::steady_clock::now() - started, 750ms);  // more than 1.5 intervals
   ASSERT_TRUE(waitFor([&] { return ui.shown.load(); }));
-  EXPECT_GE(std::chrono::steady_clock::now() - started, 2000ms);  // more than 4 intervals
+  // With the status bar's "Disconnected", not four intervals after the last reply.
+  EXPECT_LE(ui.ageAtShow.load(), 4 * Pinger::kNormalInterval);
+  EXPECT_FALSE(ui.connectedAtShow);
   EXPECT_EQ(session.pinger()->interval(), Pinger::kReconnectInterval);
   // 211: nothing listens; the message names where it tried.
   EXPECT_EQ(ui.reconnectMessage,
@@ -196,6 +205,64 @@ TEST_F(SessionTest, WatchdogMarksDisconnectedThenShowsTheReconnectWindow) {
   session.watchdogCheck();
   EXPECT_TRUE(state.Connected());
   EXPECT_EQ(session.pinger()->interval(), Pinger::kNormalInterval);
+  session.stop();
+}
+
+TEST_F(SessionTest, ReconnectedClosesTheWindowWhichOnlyComesBackWithDisconnected) {
+  ScriptedHttpServer server(ScriptedHttpServer::reply("result=0&clientid=4711&checksum=1&"));
+  useServer(server.port());
+  UdpPeer silent;  // pings stay unanswered: the connection is lost again and again
+  struct Ui : FakeSessionUi {
+    void showLostConnection(LostConnectionPrompt& prompt) override {
+      connectedAtShows.push_back(connected->Connected());
+      answers.push_back(prompt.tryReconnect().text);
+      closedAtOnce.push_back(prompt.onTimer());
+      ++shows;
+    }
+    std::vector<bool> connectedAtShows, closedAtOnce;  // written by the watchdog only
+    std::vector<std::string> answers;
+    std::atomic<int> shows{0};
+  } ui;
+  ui.connected = &state;
+  ServerSession session(ctx, ui, 5ms);
+  session.setServerUdpPort(silent.port);
+  ASSERT_TRUE(session.start());
+  ASSERT_TRUE(waitFor([&] { return ui.shows.load() >= 2; }, 10s));
+  session.stop();
+  for (std::size_t i = 0; i < ui.answers.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_FALSE(ui.connectedAtShows[i]);  // never while the status says "Connected"
+    EXPECT_EQ(ui.answers[i], "Reconnected!");
+    EXPECT_TRUE(ui.closedAtOnce[i]);
+  }
+}
+
+// The firewall check listens on the ping port for a while: the session lets
+// it go and takes the same port again.
+TEST_F(SessionTest, UdpPortCanBeLentAndTakenBack) {
+  UdpPeer server;
+  settings.SetSettingNumber("udpport", 0);  // the system picks
+  FakeSessionUi ui;
+  ServerSession session(ctx, ui, 5ms);
+  session.setServerUdpPort(server.port);
+  ASSERT_TRUE(session.start());
+  const uint16_t port = session.udpPort();
+  ASSERT_NE(port, 0);
+  auto bindable = [port] {
+    UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_ANY);
+    at.sin_port = htons(port);
+    return ::bind(fd.get(), reinterpret_cast<sockaddr*>(&at), sizeof at) == 0;
+  };
+  EXPECT_FALSE(bindable());
+  EXPECT_TRUE(session.pauseUdp());
+  EXPECT_TRUE(bindable());
+  EXPECT_TRUE(session.resumeUdp());
+  EXPECT_EQ(session.udpPort(), port);
+  EXPECT_FALSE(bindable());
+  EXPECT_FALSE(server.receive().empty());  // pinging again
   session.stop();
 }
 

@@ -32,6 +32,23 @@ int sendWithRelogin(ServerChannel& channel, const std::string& body, const Clien
 
 }  // namespace
 
+std::string listedFileName(std::string_view name) {
+  if (name.size() <= files::kMaxSentName) return std::string(name);
+  // A UTF-8 continuation byte (10xxxxxx) never starts a character.
+  auto characterStart = [&](std::size_t at) {
+    while (at > 0 && (static_cast<unsigned char>(name[at]) & 0xC0) == 0x80) --at;
+    return at;
+  };
+  const std::size_t dot = name.rfind('.');
+  const std::size_t extension = dot == std::string_view::npos || dot == 0 ? 0 : name.size() - dot;
+  // An extension too long to leave room for a name is cut like the rest.
+  if (extension == 0 || extension > files::kMaxSentName / 2) {
+    return std::string(name.substr(0, characterStart(files::kMaxSentName)));
+  }
+  const std::size_t stem = characterStart(files::kMaxSentName - extension);
+  return std::string(name.substr(0, stem)) + std::string(name.substr(dot));
+}
+
 std::string addFilesBody(std::span<const FileRegistration> files, int32_t directoryId) {
   std::string body = "action=add_file&dirid=" + std::to_string(directoryId);
   for (std::size_t k = 0; k < files.size(); ++k) {
@@ -39,7 +56,7 @@ std::string addFilesBody(std::span<const FileRegistration> files, int32_t direct
     // The type comes from the whole name.
     const std::size_t dot = name.rfind('.');
     const std::string type = dot == std::string::npos ? std::string() : name.substr(dot + 1);
-    if (name.size() >= files::kMaxSentName) name.resize(files::kMaxSentName);
+    name = listedFileName(name);
     body += "&cfileid=" + std::to_string(k);
     body += "&filename=" + requestValue(name);
     body += "&filesize=" + std::to_string(files[k].size);

@@ -24,6 +24,11 @@ inline constexpr int kBadFileId = 209;     // a file ID that is not a positive n
 inline constexpr std::size_t kMaxSentName = 128;
 }  // namespace files
 
+// The name as the server keeps it: at most files::kMaxSentName bytes. A longer
+// name is shortened before its extension, so "....txt" stays a .txt, and never
+// inside a UTF-8 character.
+std::string listedFileName(std::string_view name);
+
 // One file to register: its name without directory, its size, and the ID the
 // server gives it (0 until then).
 struct FileRegistration {

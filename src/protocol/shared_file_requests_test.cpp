@@ -33,11 +33,32 @@ TEST_F(SharedFileRequestsTest, AddFilesSendsEveryFileAndTakesTheIds) {
   EXPECT_EQ(files[1].fileId, 102);
 }
 
-TEST_F(SharedFileRequestsTest, LongNamesAreCutButKeepTheirType) {
+TEST_F(SharedFileRequestsTest, LongNamesAreShortenedKeepingTheirExtension) {
   const std::vector<FileRegistration> files = {{std::string(200, 'n') + ".a&b", 1}};
   const std::string body = addFilesBody(files, 1);
-  EXPECT_NE(body.find("&filename=" + std::string(128, 'n') + "&filesize="), std::string::npos);
+  EXPECT_NE(body.find("&filename=" + std::string(124, 'n') + ".a%26b&filesize="), std::string::npos) << body;
   EXPECT_NE(body.find("&filetype=a%26b"), std::string::npos);  // no "&" can add a field
+
+  const std::string e = "\xC3\xA9";  // two bytes
+  const struct {
+    const char* name;
+    std::string in;
+    std::string want;
+  } cases[] = {
+      {"at the limit", std::string(124, 'a') + ".txt", std::string(124, 'a') + ".txt"},
+      {"one over", std::string(125, 'a') + ".txt", std::string(124, 'a') + ".txt"},
+      {"no extension", std::string(130, 'a'), std::string(128, 'a')},
+      {"a dot first only", "." + std::string(130, 'a'), "." + std::string(127, 'a')},
+      {"extension too long to keep", "a." + std::string(130, 'b'), "a." + std::string(126, 'b')},
+      {"no half character", std::string(123, 'a') + e + e + ".txt", std::string(123, 'a') + ".txt"},
+      {"no half character, no extension", std::string(127, 'a') + e, std::string(127, 'a')},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string listed = listedFileName(c.in);
+    EXPECT_EQ(listed, c.want);
+    EXPECT_LE(listed.size(), files::kMaxSentName);
+  }
 }
 
 TEST_F(SharedFileRequestsTest, AddFilesReplyRules) {

@@ -40,7 +40,8 @@ bool UdpPinger::start() {
   stop();
   m_ctx.contest.setLocalAddress(localAddressFor(m_ctx.state.LocalAddress()));
   m_serverAddress = ServerTarget::resolve(m_ctx.settings.GetSettingText("serveraddress"));
-  const int32_t port = m_ctx.settings.GetSettingNumber("udpport");
+  // Resuming after a pause binds the port it had, whatever the setting says now.
+  const int32_t port = m_resumePort != 0 ? m_resumePort : m_ctx.settings.GetSettingNumber("udpport");
   const int wanted = port > 0 && port <= 65535 ? port : 0;
   // Another client on this computer may hold the configured port: the next
   // free one up will do, since every ping tells the server where we are.
@@ -77,6 +78,18 @@ bool UdpPinger::start() {
   m_receiver = std::jthread([this](std::stop_token st) { receiveLoop(st); });
   m_sender = std::jthread([this](std::stop_token st) { sendLoop(st); });
   return true;
+}
+
+void UdpPinger::pause() {
+  stop();
+}
+
+bool UdpPinger::resume() {
+  if (m_socket) return true;
+  m_resumePort = m_localPort;
+  const bool started = start();
+  m_resumePort = 0;
+  return started;
 }
 
 void UdpPinger::stop() {

@@ -26,6 +26,10 @@ class UdpPinger : public Pinger {
 
   bool start() override;
   void stop() override;
+  // Lets the UDP port go (another listener of this process needs it for a
+  // while) and takes the same port again; resume is false when it cannot.
+  void pause();
+  bool resume();
 
   // The server's UDP port (the session passes the deployment value). Before start.
   void setServerUdpPort(uint16_t port) { m_serverPort = port; }
@@ -43,6 +47,7 @@ class UdpPinger : public Pinger {
 
   uint16_t m_serverPort = kServerUdpPort;
   uint16_t m_localPort = 0;
+  uint16_t m_resumePort = 0;  // the port resume binds again
   std::string m_serverAddress;
   int m_counter = 4;  // sender thread only: starts at 4 so the first ping checks messages
   UniqueFd m_socket;

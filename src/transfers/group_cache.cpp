@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "transfers/group_cache.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -93,8 +94,9 @@ bool GroupCache::saveLocked() {
   return replaceFileDurably(m_path, encodeLocked()).empty();
 }
 
-int GroupCache::SyncGroups(ProtocolContext& ctx) {
-  const int32_t sum = checksum();  // loads the cache on first use
+int GroupCache::SyncGroups(ProtocolContext& ctx, bool force) {
+  int32_t sum = checksum();  // loads the cache on first use
+  if (force) sum = kMatchesNothing;
   std::string reply;
   const int rc = GetAllGroups(ctx, sum, reply);
   if (rc == catalogue::kGroupsCurrent) return 0;
@@ -148,7 +150,24 @@ std::vector<CGroupEntry> GroupCache::listedGroups() const {
   for (const int32_t id : m_ids) {
     if (const CGroupEntry* entry = m_map.find(static_cast<uint32_t>(id))) out.push_back(*entry);
   }
+  m_map.forEach([&](uint32_t key, const CGroupEntry& entry) {
+    if (entry.secondNumber != kPendingApplication) return;
+    if (std::find(m_ids.begin(), m_ids.end(), static_cast<int32_t>(key)) == m_ids.end()) out.push_back(entry);
+  });
   return out;
+}
+
+void GroupCache::markPending(const GroupEntry& group) {
+  std::scoped_lock lock(m_mutex);
+  loadLocked();
+  // A group the server lists already is the user's; nothing is pending.
+  if (std::find(m_ids.begin(), m_ids.end(), group.id) != m_ids.end()) return;
+  auto entry = std::make_unique<CGroupEntry>(CGroupEntry::fromListing(group));
+  entry->status = 0;
+  entry->secondNumber = kPendingApplication;
+  m_map.remove(static_cast<uint32_t>(group.id));
+  m_map.set(static_cast<uint32_t>(group.id), std::move(entry));
+  saveLocked();
 }
 
 std::size_t GroupCache::size() const {

@@ -33,6 +33,8 @@ int32_t GroupCacheChecksum(std::span<const int32_t> ids);
 class GroupCache {
  public:
   static constexpr std::size_t kMaxChecksummedIds = 9999;
+  // Sent by a forced refresh: no sum of IDs is negative.
+  static constexpr int32_t kMatchesNothing = -1;
 
   // "<home><user>groups.dat"; `home` ends with "/".
   static std::string pathFor(const std::string& home, const std::string& user);
@@ -45,8 +47,13 @@ class GroupCache {
   // Writes the file crash-safely; false when it could not be written.
   bool Save();
   // getallgroups with the checksum: 0 when current or refreshed (and saved),
-  // or the request's code.
-  int SyncGroups(ProtocolContext& ctx);
+  // or the request's code. With `force` the checksum matches nothing, so the
+  // server sends every group and the counts are fresh even when the IDs are
+  // the same.
+  int SyncGroups(ProtocolContext& ctx, bool force = false);
+  // The user applied to join this group: it is kept, marked pending, and
+  // listed until a server answer lists it (the owner admitted the user).
+  void markPending(const GroupEntry& group);
   // Files the groups of a getallgroups reply: replaces their entries, makes
   // them the ID list, and saves.
   void storeReply(std::string_view reply);
@@ -54,7 +61,7 @@ class GroupCache {
   int32_t checksum() const;
   std::vector<int32_t> ids() const;
   std::optional<CGroupEntry> group(int32_t id) const;
-  // The groups of the ID list, in its order.
+  // The groups of the ID list, in its order, then the pending applications.
   std::vector<CGroupEntry> listedGroups() const;
   std::size_t size() const;
 

@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "net/scripted_http_server.h"
+#include "net/socket_io.h"
 #include "protocol/catalogue_cache.h"
 #include "protocol/testing/protocol_fixture.h"
 
@@ -144,6 +145,69 @@ TEST_F(GroupCacheTest, SyncReplacesTheIdListAndKeepsUnmentionedGroupsInTheMap) {
 
   // The file holds all three, and a fresh cache lists all three again.
   EXPECT_EQ(GroupCache(path()).ids().size(), 3u);
+}
+
+TEST_F(GroupCacheTest, AForcedSyncBringsFreshCountsForTheSameGroups) {
+  GroupCache cache(path());
+  cache.storeReply("type=2&id=5&name=Jazz&status=1&filecount=2:1&");
+  // The server answers "matches" for the current IDs, whatever the counts.
+  ScriptedHttpServer server([&](int fd, const std::string& request) {
+    const std::string body = plainBody(request);
+    sendText(fd, std::string("HTTP/1.0 200 OK\r\n\r\n") +
+                     (body == "action=getallgroups&checksum=5" ? "result=0&matches=1&"
+                                                                : "result=0&&type=2&id=5&name=Jazz&status=1&filecount=5:2&"));
+  });
+  useServer(server.port());
+  EXPECT_EQ(cache.SyncGroups(ctx), 0);
+  EXPECT_EQ(cache.listedGroups()[0].fileCountA, 2);  // stale, as the checksum cannot tell
+
+  EXPECT_EQ(cache.SyncGroups(ctx, true), 0);
+  EXPECT_EQ(plainBody(server.lastRequest()), "action=getallgroups&checksum=-1");
+  const CGroupEntry fresh = GroupCache(path()).listedGroups().at(0);  // from the file written again
+  EXPECT_EQ(fresh.fileCountA, 5);
+  EXPECT_EQ(fresh.memberCount, 2);
+  EXPECT_EQ(fresh.toListing().fileCountOther, 2);  // "Members"
+}
+
+TEST_F(GroupCacheTest, AnApplicationIsListedPendingUntilTheServerListsTheGroup) {
+  GroupCache cache(path());
+  cache.storeReply("type=2&id=5&name=Jazz&status=1&");
+  GroupEntry applied;
+  applied.id = 8;
+  applied.name = "Apply & Wait";
+  applied.memb = membership::kApply;
+  applied.status = 0;
+  cache.markPending(applied);
+
+  auto pendingOf = [](const std::vector<CGroupEntry>& groups) {
+    std::vector<std::string> out;
+    for (const CGroupEntry& g : groups) out.push_back(g.name + " " + std::string(groupStatusLabel(g.toListing())));
+    return out;
+  };
+  EXPECT_EQ(pendingOf(cache.listedGroups()), (std::vector<std::string>{"Jazz Owner", "Apply & Wait Pending"}));
+  EXPECT_EQ(cache.checksum(), 5);  // not the server's to compare
+  // Kept in the file, and through an answer that does not list it yet.
+  EXPECT_EQ(pendingOf(GroupCache(path()).listedGroups()).back(), "Apply & Wait Pending");
+  cache.storeReply("type=2&id=5&name=Jazz&status=1&");
+  EXPECT_EQ(pendingOf(cache.listedGroups()).back(), "Apply & Wait Pending");
+  // Admitted: the server lists it, and it is the user's like the others.
+  cache.storeReply("type=2&id=5&name=Jazz&status=1&&type=2&id=8&name=Apply+%26+Wait&status=2&");
+  EXPECT_EQ(pendingOf(cache.listedGroups()), (std::vector<std::string>{"Jazz Owner", "Apply & Wait Member"}));
+}
+
+TEST(GroupLabelsTest, StatusIsTheMembershipWhereThereIsOne) {
+  auto label = [](int status, int memb, bool pending) {
+    GroupEntry g;
+    g.status = status;
+    g.memb = memb;
+    g.pending = pending;
+    return std::string(groupStatusLabel(g));
+  };
+  EXPECT_EQ(label(group_status::kOwner, membership::kApply, false), "Owner");
+  EXPECT_EQ(label(group_status::kAdministrator, membership::kApply, false), "Administrator");
+  EXPECT_EQ(label(group_status::kMember, membership::kAdmitAll, false), "Member");
+  EXPECT_EQ(label(0, membership::kApply, true), "Pending");
+  EXPECT_EQ(label(0, membership::kAdmitAll, false), "Admit All");
 }
 
 TEST(GroupLabelsTest, MembershipPolicyLabels) {

@@ -17,6 +17,8 @@ CGroupEntry CGroupEntry::fromListing(const GroupEntry& listed) {
   entry.personal = listed.personal;
   entry.fileCountA = listed.fileCount;
   entry.fileCountB = listed.fileCountOther;
+  entry.memberCount = listed.fileCountOther;  // the server's number after ":" counts the members
+  entry.secondNumber = listed.pending ? kPendingApplication : 0;
   entry.childrenFetched = listed.children.empty() ? 0 : 1;
   return entry;
 }
@@ -31,7 +33,8 @@ GroupEntry CGroupEntry::toListing() const {
   listed.perm = downloadPermission;
   listed.personal = personal;
   listed.fileCount = fileCountA;
-  listed.fileCountOther = fileCountB;
+  listed.fileCountOther = memberCount != 0 ? memberCount : fileCountB;
+  listed.pending = secondNumber == kPendingApplication;
   listed.password = password;
   listed.description = description;
   listed.keywords = keywords;
@@ -82,6 +85,19 @@ std::string_view membershipPolicyLabel(int32_t policy) {
       return "Admit All";
     default:
       return "Unknown";
+  }
+}
+
+std::string_view groupStatusLabel(const GroupEntry& group) {
+  switch (group.status) {
+    case group_status::kOwner:
+      return "Owner";
+    case group_status::kAdministrator:
+      return "Administrator";
+    case group_status::kMember:
+      return "Member";
+    default:
+      return group.pending ? "Pending" : membershipPolicyLabel(group.memb);
   }
 }
 

@@ -31,6 +31,7 @@ inline constexpr int32_t kAdministrator = 3;
 }  // namespace group_status
 
 inline constexpr int32_t kPublicDownload = 2;  // downloadPermission
+inline constexpr int32_t kPendingApplication = 1;  // secondNumber
 
 class CGroupEntry : public ArchiveObject {
  public:
@@ -45,6 +46,8 @@ class CGroupEntry : public ArchiveObject {
   // The stored part.
   std::string name;
   std::string secondText;
+  // kPendingApplication: the user applied to join and the owner has not
+  // decided yet (the server lists only groups one belongs to).
   int32_t secondNumber = 0;
   int32_t ownerId = 0;
   int32_t status = 0;
@@ -72,6 +75,9 @@ class CGroupEntry : public ArchiveObject {
 
 // "Apply", "Password", "Apply/Password", "Deny All", "Admit All" or "Unknown".
 std::string_view membershipPolicyLabel(int32_t policy);
+// The "Status" of a group in the lists: the user's membership where there is
+// one ("Owner", "Administrator", "Member", "Pending"), else the policy label.
+std::string_view groupStatusLabel(const GroupEntry& group);
 
 // The create-group wizard's choices and checks.
 struct GroupWizardChoice {

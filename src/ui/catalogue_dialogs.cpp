@@ -153,9 +153,10 @@ void GroupWizard::accept() {
   QWizard::accept();
 }
 
-void QtCommandPrompts::showMessage(const MessageBox& box) {
+MessageAnswer QtCommandPrompts::showMessage(const MessageBox& box) {
   std::unique_ptr<QMessageBox> dialog(makeMessageBox(box, m_parent));
   dialog->exec();
+  return messageAnswer(*dialog, box);
 }
 
 std::optional<std::string> QtCommandPrompts::chooseDownloadFolder() {

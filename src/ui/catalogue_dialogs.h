@@ -77,7 +77,7 @@ class QtCommandPrompts : public CommandPrompts {
   // Told when a command changed the user's groups.
   void setGroupsChanged(std::function<void()> changed) { m_groupsChanged = std::move(changed); }
 
-  void showMessage(const MessageBox& box) override;
+  MessageAnswer showMessage(const MessageBox& box) override;
   std::optional<std::string> chooseDownloadFolder() override;
   std::optional<std::string> askDirectoryName() override;
   std::optional<JoinRequest> askJoin(const std::string& title) override;

@@ -75,7 +75,7 @@ void CatalogueList::showEntries(const EntryList& entries) {
       case EntryType::Group: {
         const auto& g = static_cast<const GroupEntry&>(*e);
         row->setIcon(0, QIcon(":/icons/my-groups.svg"));
-        row->setText(1, qs(std::string(membershipPolicyLabel(g.memb))));
+        row->setText(1, qs(std::string(groupStatusLabel(g))));
         row->setText(2, QString::number(g.fileCount));
         row->setData(2, kSortRole, g.fileCount);
         row->setText(3, QString::number(g.fileCountOther));

@@ -38,11 +38,7 @@ ListingKind kindOf(const CatalogueEntry& e) {
   return ListingKind::Directory;
 }
 
-std::shared_ptr<GroupEntry> listedGroup(const CGroupEntry& g) {
-  auto e = std::make_shared<GroupEntry>(g.toListing());
-  if (g.memberCount != 0) e->fileCountOther = g.memberCount;
-  return e;
-}
+std::shared_ptr<GroupEntry> listedGroup(const CGroupEntry& g) { return std::make_shared<GroupEntry>(g.toListing()); }
 
 }  // namespace
 
@@ -448,10 +444,11 @@ void CatalogueView::goForward() {
 }
 
 void CatalogueView::reload() {
-  if (m_open.empty() && m_roots == Roots::MyGroups) {
-    emit groupsChanged();
-    return;
-  }
+  // "My Groups" reads the user's groups from the server again whatever is
+  // open: their counts change without their IDs changing. The tree is rebuilt
+  // when they arrive, keeping the open group.
+  if (m_roots == Roots::MyGroups) emit groupsChanged();
+  if (m_open.empty() && m_roots == Roots::MyGroups) return;
   if (Node* node = nodeFor(m_open)) node->loaded = false;
   if (m_open.empty()) m_rebuildRoots = true;
   openPath(m_open, false);

@@ -89,7 +89,7 @@ class CatalogueView : public ItemView, private CommandPrompts {
   class Node;
 
   // CommandPrompts: dialogs go to the front end's; status and changes are this view's.
-  void showMessage(const MessageBox& box) override { m_dialogs.showMessage(box); }
+  MessageAnswer showMessage(const MessageBox& box) override { return m_dialogs.showMessage(box); }
   std::optional<std::string> chooseDownloadFolder() override { return m_dialogs.chooseDownloadFolder(); }
   std::optional<std::string> askDirectoryName() override { return m_dialogs.askDirectoryName(); }
   std::optional<JoinRequest> askJoin(const std::string& title) override { return m_dialogs.askJoin(title); }

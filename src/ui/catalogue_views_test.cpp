@@ -6,6 +6,7 @@
 
 #include <QHeaderView>
 #include <QMessageBox>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -151,6 +152,7 @@ TEST_F(CatalogueViewsTest, BrowseHasTheTenButtonsTheRightMenuAndItsCommandsInThe
   ASSERT_TRUE(settle());
   // The checks answer at once; the removal once its request is back.
   EXPECT_EQ(prompts.shown, (std::vector<std::string>{"Error: " + std::string(CatalogueCommands::kDownloadNothing),
+                                                     "Remove: Remove 1 file from the group?",
                                                      "Error: You are already a member of this group",
                                                      "Remove: Files successfully removed"}));
   EXPECT_EQ(catalogue.calls(), (std::vector<std::string>{"download mine.txt -> /downloads/", "removefiles 32",
@@ -236,14 +238,17 @@ TEST_F(CatalogueViewsTest, MyGroupsFilesEachGroupUnderItsRootAndListsTheOneSelec
     g.fileCountA = 4, g.memberCount = 9;
     return g;
   };
+  CGroupEntry applied = cached(16, "Applied & Waiting", 0);
+  applied.secondNumber = kPendingApplication;
   catalogue.groups = {cached(11, "Mine + Yours", group_status::kOwner), cached(10, "Rock & Roll #1", group_status::kMember),
-                      cached(14, "Caf\xC3\xA9 Admins", group_status::kAdministrator), cached(15, "Odd", 0)};
+                      cached(14, "Caf\xC3\xA9 Admins", group_status::kAdministrator), cached(15, "Odd", 0), applied};
   CatalogueView view(CatalogueView::Roots::MyGroups, catalogue, runner, prompts);
   view.resize(760, 420);
   view.show();
   view.refresh();
   ASSERT_TRUE(settle());
-  EXPECT_EQ(rows(*view.tree()), (QStringList{"Groups I own", "Groups I administrate", "Groups I am member of", "Odd"}));
+  EXPECT_EQ(rows(*view.tree()), (QStringList{"Groups I own", "Groups I administrate", "Groups I am member of", "Odd",
+                                             "Applied & Waiting"}));
   EXPECT_NE(child(top(view.tree(), "Groups I own"), "Mine + Yours"), nullptr);
   EXPECT_NE(child(top(view.tree(), "Groups I administrate"), QString::fromUtf8("Caf\xC3\xA9 Admins")), nullptr);
   EXPECT_NE(child(top(view.tree(), "Groups I am member of"), "Rock & Roll #1"), nullptr);
@@ -251,7 +256,7 @@ TEST_F(CatalogueViewsTest, MyGroupsFilesEachGroupUnderItsRootAndListsTheOneSelec
   view.tree()->setCurrentItem(top(view.tree(), "Groups I own"));
   EXPECT_EQ(headers(*view.list()), (QStringList{"Name", "Status", "Files", "Members"}));
   ASSERT_EQ(rows(*view.list()), QStringList{"Mine + Yours"});
-  EXPECT_EQ(view.list()->topLevelItem(0)->text(1), "Password");
+  EXPECT_EQ(view.list()->topLevelItem(0)->text(1), "Owner");
   EXPECT_EQ(view.list()->topLevelItem(0)->text(2), "4");
   EXPECT_EQ(view.list()->topLevelItem(0)->text(3), "9");
 
@@ -263,8 +268,14 @@ TEST_F(CatalogueViewsTest, MyGroupsFilesEachGroupUnderItsRootAndListsTheOneSelec
   view.button(CatalogueView::kInvite)->trigger();
   EXPECT_EQ(prompts.opened.size(), 1u);
 
+  // "Refresh" asks for the user's groups from the server again (their counts
+  // change without their IDs changing); the answer rebuilds the tree.
+  QSignalSpy asked(&view, &CatalogueView::groupsChanged);
+  view.button(CatalogueView::kRefresh)->trigger();
+  EXPECT_EQ(asked.count(), 1);
+
   // A refreshed group file rebuilds the tree and keeps the open group.
-  catalogue.groups.pop_back();
+  catalogue.groups.erase(catalogue.groups.begin() + 3);  // "Odd"
   view.reloadGroups();
   ASSERT_TRUE(settle());
   EXPECT_EQ(top(view.tree(), "Odd"), nullptr);

@@ -15,6 +15,12 @@ void ClientActions::connectAgain() {
   if (!m_app.LoginPhase() && m_ui.window() != nullptr) {
     // An update went to the launcher, which needs this process gone.
     m_ui.window()->endClient();
+    return;
+  }
+  // A new login: the view on the right shows what the server says now.
+  MainWindow* window = m_ui.window();
+  if (window != nullptr && m_app.state().Connected()) {
+    if (ItemView* shown = window->view(window->stack()->currentIndex())) shown->refresh();
   }
 }
 
@@ -33,6 +39,12 @@ void ClientActions::openLog(QWidget* parent) {
   m_logWindow->show();
   m_logWindow->raise();
   m_logWindow->activateWindow();
+}
+
+void ClientActions::checkFirewall(QWidget* parent) {
+  if (m_ui.closing()) return;
+  ClientSettingsHost host(m_app);
+  host.checkFirewallDirectly(parent);
 }
 
 void ClientActions::openSettings(QWidget* parent) {

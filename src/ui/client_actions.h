@@ -27,6 +27,7 @@ class ClientActions : public WindowActions {
   const std::string& helpFile() const { return m_helpFile; }
   // The About box's text.
   QString aboutText() const;
+  void checkFirewall(QWidget* parent) override;
 
  private:
   ClientApp& m_app;

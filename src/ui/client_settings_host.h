@@ -40,18 +40,30 @@ class ClientSettingsHost : public SettingsHost, public SetupHost {
   }
   bool fileSecurity() override { return m_app.protocol().fileSecurity; }
   void setFileSecurity(bool on) override { m_app.protocol().fileSecurity = on; }
-  void checkFirewall(QWidget* parent) override { runCheck(parent, false); }
+  void checkFirewall(QWidget* parent) override { runCheck(parent, firewall_texts::kNotBehind); }
   int portInUse(bool udp) override {
     return udp ? m_app.protocol().udpPort.load() : (m_app.state().Connected() ? m_app.core().fileServerPort() : -1);
   }
-  void checkFirewallFromWizard(QWidget* parent) override { runCheck(parent, true); }
+  void checkFirewallFromWizard(QWidget* parent) override { runCheck(parent, firewall_texts::kNotBehindWizard); }
+  // The check on its own, from the window's menu.
+  void checkFirewallDirectly(QWidget* parent) { runCheck(parent, firewall_texts::kNotBehindDirect); }
 
  private:
-  void runCheck(QWidget* parent, bool wizard) {
+  void runCheck(QWidget* parent, const char* notBehind) {
     FirewallCheck check(m_app.protocol());
-    FileServerSwitch server{[this] { return m_app.core().pauseFileServer(); },
-                            [this] { return m_app.core().resumeFileServer(); }};
-    runFirewallCheckWindowed(parent, check, server, templateVersion(), wizard);
+    // The check listens where this client does, so the server reaches what
+    // others would reach; the client lets both ports go meanwhile.
+    ClientCore& core = m_app.core();
+    check.setPorts(core.firewallTcpPort(), core.firewallUdpPort());
+    FileServerSwitch server{[&core] {
+                              const bool udp = core.pauseUdpPings();
+                              return core.pauseFileServer() || udp;
+                            },
+                            [&core] {
+                              const bool udp = core.resumeUdpPings();
+                              return core.resumeFileServer() && udp;
+                            }};
+    runFirewallCheckSaying(parent, check, server, templateVersion(), notBehind);
   }
 
   ClientApp& m_app;

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <atomic>
 #include <thread>
 
 namespace vantrel::ui {
@@ -50,6 +51,12 @@ bool QtFirewallReportUi::showFirewallReport(const std::string& report, std::stri
 
 int runFirewallCheckWindowed(QWidget* parent, FirewallCheck& check, const FileServerSwitch& server,
                              int templateVersion, bool wizard, FirewallReportUi* reportUi) {
+  return runFirewallCheckSaying(parent, check, server, templateVersion,
+                                wizard ? firewall_texts::kNotBehindWizard : firewall_texts::kNotBehind, reportUi);
+}
+
+int runFirewallCheckSaying(QWidget* parent, FirewallCheck& check, const FileServerSwitch& server, int templateVersion,
+                           const char* notBehind, FirewallReportUi* reportUi) {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   const int result = RunFirewallCheck(check, server, [](std::chrono::milliseconds step, const std::function<bool()>& done) {
     const auto end = std::chrono::steady_clock::now() + step;
@@ -60,12 +67,31 @@ int runFirewallCheckWindowed(QWidget* parent, FirewallCheck& check, const FileSe
   });
   QApplication::restoreOverrideCursor();
   if (result == firewall::kBothReached) {
-    QMessageBox::information(parent, firewall_texts::kCaption,
-                             wizard ? firewall_texts::kNotBehindWizard : firewall_texts::kNotBehind);
+    QMessageBox::information(parent, firewall_texts::kCaption, notBehind);
     return result;
   }
   QtFirewallReportUi windowed(parent);
-  check.showReport(reportUi != nullptr ? *reportUi : windowed, templateVersion);
+  const std::optional<std::string> report = check.reportToMail(reportUi != nullptr ? *reportUi : windowed, templateVersion);
+  if (!report) return result;
+  // The mail server may be slow or away: the window keeps answering meanwhile.
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  std::atomic<bool> done{false};
+  std::string failure;
+  std::jthread mailer([&] {
+    failure = check.mailReport(*report);
+    done = true;
+  });
+  while (!done) {
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  mailer.join();
+  QApplication::restoreOverrideCursor();
+  if (failure.empty()) {
+    QMessageBox::information(parent, FirewallReportDialog::kSend, firewall_texts::kReportSent);
+  } else {
+    QMessageBox::warning(parent, FirewallReportDialog::kSend, QString::fromStdString(failure));
+  }
   return result;
 }
 

@@ -44,11 +44,18 @@ namespace firewall_texts {
 inline constexpr const char* kCaption = "Congratulations";
 inline constexpr const char* kNotBehind = "You are not behind a firewall";
 inline constexpr const char* kNotBehindWizard = "You are not behind a firewall, click 'next' to continue.";
+// Said by the check that runs on its own, outside the settings.
+inline constexpr const char* kNotBehindDirect = "You are not behind a firewall.";
+inline constexpr const char* kReportSent = "The report was sent. Thank you.";
 }  // namespace firewall_texts
 
 // Runs `check` with the file server paused, then tells the outcome. Returns
 // the check's result (firewall::kCheckUnfinished when it outlasted the wait).
 int runFirewallCheckWindowed(QWidget* parent, FirewallCheck& check, const FileServerSwitch& server,
                              int templateVersion, bool wizard, FirewallReportUi* reportUi = nullptr);
+// The same, saying `notBehind` when both probes arrived (the check run on its
+// own, from the menu, says firewall_texts::kNotBehindDirect).
+int runFirewallCheckSaying(QWidget* parent, FirewallCheck& check, const FileServerSwitch& server, int templateVersion,
+                           const char* notBehind, FirewallReportUi* reportUi = nullptr);
 
 }  // namespace vantrel::ui

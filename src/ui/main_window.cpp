@@ -91,6 +91,8 @@ MainWindow::MainWindow(WindowActions& actions, bool trayAvailable, QWidget* pare
   QMenu* settings = menuBar()->addMenu("&Settings");
   connect(settings->addAction("&View Settings"), &QAction::triggered, this, &MainWindow::openSettings);
   connect(settings->addAction("View &Log"), &QAction::triggered, this, [this] { m_actions.openLog(this); });
+  connect(settings->addAction(QString(kCheckFirewall).replace("Firewall", "&Firewall")), &QAction::triggered, this,
+          [this] { m_actions.checkFirewall(this); });
   QMenu* help = menuBar()->addMenu("&Help");
   QAction* started = help->addAction("Getting &Started");
   started->setShortcut(QKeySequence::HelpContents);

@@ -40,6 +40,8 @@ class WindowActions {
   // Whether to say that the desktop has no tray: true only the first time for
   // these settings (it records that it was said).
   virtual bool firstTrayProblem() { return true; }
+  // "Check Firewall": the firewall check on its own, over `parent`.
+  virtual void checkFirewall(QWidget* parent) { (void)parent; }
 };
 
 // One item's view: empty until its content is built; counts its refreshes.
@@ -87,6 +89,7 @@ class MainWindow : public QMainWindow {
   static constexpr const char* kTitle = "Vantrel File Manager";
   static constexpr const char* kItems[5] = {"Browse Vantrel", "My Groups", "Search", "Incoming", "Outgoing"};
   static constexpr const char* kTrayProblem = "Could not initialize tray icon";
+  static constexpr const char* kCheckFirewall = "Check Firewall";
 
   // `trayAvailable` false: the desktop has no tray (told once, on first show).
   MainWindow(WindowActions& actions, bool trayAvailable, QWidget* parent = nullptr);

@@ -41,7 +41,7 @@ TEST(MainWindowTest, FrameMenusAndTheBarSwitchingViews) {
   EXPECT_EQ(menuTexts(menus[0]->menu()), (QStringList{"&Connect", "&Minimize", "E&xit"}));
   EXPECT_EQ(window.action("Exit")->shortcut(), QKeySequence("Ctrl+Q"));
   EXPECT_EQ(menus[1]->text(), "&Settings");
-  EXPECT_EQ(menuTexts(menus[1]->menu()), (QStringList{"&View Settings", "View &Log"}));
+  EXPECT_EQ(menuTexts(menus[1]->menu()), (QStringList{"&View Settings", "View &Log", "Check &Firewall"}));
   EXPECT_EQ(menus[2]->text(), "&Help");
   EXPECT_EQ(menuTexts(menus[2]->menu()), (QStringList{"Getting &Started", "&About Vantrel File Manager"}));
   EXPECT_EQ(menuTexts(window.tray().menu()), (QStringList{"Show Window", "Exit"}));
@@ -72,9 +72,10 @@ TEST(MainWindowTest, FrameMenusAndTheBarSwitchingViews) {
 
   window.action("View Settings")->trigger();
   window.action("View Log")->trigger();
+  window.action("Check Firewall")->trigger();
   window.action("Getting Started")->trigger();
   window.action("About Vantrel File Manager")->trigger();
-  EXPECT_EQ(actions.log.calls(), (Calls{"connect", "settings", "log", "help", "about"}));
+  EXPECT_EQ(actions.log.calls(), (Calls{"connect", "settings", "log", "firewall", "help", "about"}));
 }
 
 // The bar's section of the splitter is exactly as wide as the bar, at any

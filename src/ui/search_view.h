@@ -70,7 +70,7 @@ class SearchView : public ItemView, private CommandPrompts {
   void hideEvent(QHideEvent* event) override;
 
  private:
-  void showMessage(const MessageBox& box) override { m_dialogs.showMessage(box); }
+  MessageAnswer showMessage(const MessageBox& box) override { return m_dialogs.showMessage(box); }
   std::optional<std::string> chooseDownloadFolder() override { return m_dialogs.chooseDownloadFolder(); }
   std::optional<std::string> askDirectoryName() override { return m_dialogs.askDirectoryName(); }
   std::optional<JoinRequest> askJoin(const std::string& title) override { return m_dialogs.askJoin(title); }

@@ -59,6 +59,14 @@ void LostConnectionWindow::reconnect() {
   m_reconnect->setEnabled(true);
   std::unique_ptr<QMessageBox> box(makeMessageBox(result, this));
   box->exec();
+  if (detached()) return;
+  // Reconnected: the window goes, instead of asking again while the status
+  // bar says "Connected".
+  bool close = false;
+  m_busy = true;
+  runBlocking([this, &close] { close = m_prompt.onTimer(); });
+  m_busy = false;
+  if (close && !detached()) accept();
 }
 
 // Draws into the window while it lives; the download may report from its

@@ -106,6 +106,7 @@ class FakeActions : public WindowActions {
   void openAbout(QWidget*) override { log.add("about"); }
   void openHelp() override { log.add("help"); }
   bool firstTrayProblem() override { return std::exchange(trayProblemFirst, false); }
+  void checkFirewall(QWidget*) override { log.add("firewall"); }
   bool exitConfirmed = true;
   bool trayProblemFirst = true;  // as fresh settings answer
   CallLog log;

@@ -359,6 +359,24 @@ TEST(LostConnectionWindowTest, ReconnectShowsTheOutcomeAndTheTimerOrTheSessionCl
   EXPECT_TRUE(waitUntil([&] { return !window.isVisible(); }));
   EXPECT_GE(prompt.ticks, 2);
 
+  // Reconnected: the window goes at once, without waiting for its timer.
+  struct Reconnecting : LostConnectionPrompt {
+    bool onTimer() override { return reconnected.load(); }
+    MessageBox tryReconnect() override {
+      reconnected = true;
+      return {"Reconnected!", "Success", MessageIcon::Information};
+    }
+    std::atomic<bool> reconnected{false};
+  } reconnecting;
+  LostConnectionWindow once(reconnecting, [] { return false; }, nullptr, nullptr, 60000);
+  once.show();
+  {
+    auto ok = clickWhenShown("Success", "OK");
+    once.reconnectButton()->click();
+    EXPECT_TRUE(ok->done());
+  }
+  EXPECT_FALSE(once.isVisible());
+
   std::atomic<bool> closeNow{false};
   Prompt idle;
   LostConnectionWindow closed(idle, [&] { return closeNow.load(); }, nullptr, nullptr, 60000);

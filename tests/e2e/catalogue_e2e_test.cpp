@@ -287,7 +287,7 @@ TEST_F(CatalogueE2eTest, BrowsesDownloadsSearchesCreatesAGroupAndSharesIntoItFro
   groups->button(ui::CatalogueView::kAdministrate)->trigger();
   ASSERT_EQ(opened.size(), 1u);
   EXPECT_NE(opened[0].find("/login.jsp?clientid="), std::string::npos);
-  EXPECT_NE(opened[0].find("&redirect=groupsettings.jsp?groupid="), std::string::npos);
+  EXPECT_NE(opened[0].find("&redirect=groupsettings.jsp%3Fgroupid%3D"), std::string::npos);
 
   // The shared file is found by search.
   window.bar()->items()->setCurrentRow(ui::kSearchItem);

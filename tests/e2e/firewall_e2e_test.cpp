@@ -17,6 +17,7 @@
 #include "diag/firewall_runner.h"
 #include "net/socket_io.h"
 #include "platform/unique_fd.h"
+#include "protocol/server_session.h"
 #include "protocol/testing/protocol_fixture.h"
 #include "tests/e2e/e2e_support.h"
 #include "ui/firewall_window.h"
@@ -64,6 +65,40 @@ TEST_F(FirewallE2eTest, AReachableClientIsCongratulated) {
   EXPECT_EQ(check.tcpState(), firewall::kGreeted);
   EXPECT_EQ(check.udpState(), firewall::kUdpReceived);
   EXPECT_EQ(calls, (std::vector<std::string>{"pause", "resume"}));
+}
+
+// Pings that are never answered: the window stays away during the check.
+class QuietSessionUi : public SessionUi {
+ public:
+  void showLostConnection(LostConnectionPrompt&) override {}
+  void closeLostConnection() override {}
+  int showUpdate(const std::string&, UpdatePrompt&) override { return 2; }
+  MessageAnswer showMessage(const MessageBox&) override { return MessageAnswer::Ok; }
+};
+
+// The running client holds its UDP port for its pings; the check run from the
+// menu probes that port, so the session lends it for the check.
+TEST_F(FirewallE2eTest, TheCheckOnItsOwnProbesTheRunningClientsPorts) {
+  settings.SetSettingNumber("udpport", 0);  // the system picks
+  QuietSessionUi sessionUi;
+  ServerSession session(ctx, sessionUi);
+  session.setServerUdpPort(server.udpPort);
+  ASSERT_TRUE(session.start());
+  const uint16_t udp = session.udpPort();
+  ASSERT_NE(udp, 0);
+  check.setPorts(0, udp);
+  FileServerSwitch listeners{[&] { return session.pauseUdp(); }, [&] { return session.resumeUdp(); }};
+  QString said;
+  auto box = std::make_unique<WhenShown>(ui::firewall_texts::kCaption, [&](QWidget* window) {
+    if (auto* message = qobject_cast<QMessageBox*>(window)) said = message->text();
+    button(window, "OK")->click();
+  });
+  EXPECT_EQ(ui::runFirewallCheckSaying(nullptr, check, listeners, 1, ui::firewall_texts::kNotBehindDirect),
+            firewall::kBothReached);
+  EXPECT_EQ(said, "You are not behind a firewall.");
+  EXPECT_EQ(check.udpState(), firewall::kUdpReceived);
+  EXPECT_EQ(session.udpPort(), udp);  // the pings have their port back
+  session.stop();
 }
 
 // A loopback TCP port that nothing listens on.

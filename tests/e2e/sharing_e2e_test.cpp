@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include "catalogue/missing_files.h"
 #include "catalogue/server_comparison.h"
 #include "tests/e2e/e2e_support.h"
 #include "catalogue/share_run.h"
@@ -255,15 +256,23 @@ TEST_F(SharingE2eTest, AFolderTreeGoesFromAToBAndBothListsFollow) {
     EXPECT_TRUE(readFile(got) == bytes) << got;
   }
 
-  // A deleted file leaves the server's catalogue after A's verification pass.
+  // A deleted file is marked missing by A's verification pass and keeps its
+  // ID on the server until A's person stops sharing it.
   const int32_t twoId = fileIdOnA("two.mp3");
   ASSERT_GT(twoId, 0);
   fs::remove(tree / "two.mp3");
-  EXPECT_EQ(VerificationPass(listA, a.ctx).removed, std::vector<int32_t>{twoId});
-  const auto serverIds = GetFileIds(a.ctx);
+  EXPECT_EQ(VerificationPass(listA, a.ctx).missing, std::vector<int32_t>{twoId});
+  auto serverIds = GetFileIds(a.ctx);
+  ASSERT_TRUE(serverIds.has_value());
+  EXPECT_EQ(serverIds->size(), 4u);
+  MissingFiles missing(listA);
+  ASSERT_EQ(missing.stopSharingNames(), std::vector<std::string>{"two.mp3"});
+  missing.apply(a.ctx);
+  serverIds = GetFileIds(a.ctx);
   ASSERT_TRUE(serverIds.has_value());
   EXPECT_EQ(serverIds->size(), 3u);
   EXPECT_EQ(serverIds->count(twoId), 0u);
+  EXPECT_EQ(listA.size(), 3u);
 
   // Removing the subfolder on the server orders A's file server to drop its file.
   const std::shared_ptr<DirectoryEntry> cachedAlbum = cache.directory(album->id);

@@ -44,7 +44,11 @@ class DeliveryQueue {
 
 class RecordingPrompts : public CommandPrompts {
  public:
-  void showMessage(const MessageBox& box) override { shown.push_back(box.title + ": " + box.text); }
+  MessageAnswer showMessage(const MessageBox& box) override {
+    shown.push_back(box.title + ": " + box.text);
+    if (box.buttons == MessageButtons::YesNo) return answerYes ? MessageAnswer::Yes : MessageAnswer::No;
+    return safeAnswer(box.buttons);
+  }
   std::optional<std::string> chooseDownloadFolder() override { return folder; }
   std::optional<std::string> askDirectoryName() override { return directoryName; }
   std::optional<JoinRequest> askJoin(const std::string& title) override {
@@ -72,6 +76,7 @@ class RecordingPrompts : public CommandPrompts {
   std::optional<NewGroupRequest> wizard;
   std::optional<std::vector<std::string>> files = std::vector<std::string>{"/home/me/Rock & Roll #1"};
   bool browserStarts = true;
+  bool answerYes = true;  // to every Yes/No question
 
   std::vector<std::string> shown;
   std::vector<std::string> asked;

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "app/catalogue_service.h"
+#include "protocol/shared_file_requests.h"
 
 namespace vantrel::app_testing {
 
@@ -131,10 +132,15 @@ class ScriptedCatalogue : public CatalogueService {
     for (const auto& p : paths) line += " " + p;
     line += " -> group " + std::to_string(to.groupId) + " '" + to.groupName + "' dir " + std::to_string(to.dirId) +
             " '" + to.groupDirPath + "'";
+    for (const auto& p : paths) {
+      // As a run says of a name longer than the server keeps.
+      const std::string name = p.substr(p.rfind('/') + 1);
+      if (progress && name.size() > files::kMaxSentName) progress(share::kNameShortened, static_cast<int>(files::kMaxSentName), name);
+    }
     if (progress) progress(share::kSharingFiles, 1, to.groupDirPath);
     return enter(line, "share");
   }
-  int syncGroups() override { return enter("sync", "sync"); }
+  int syncGroups(bool force) override { return enter(force ? "sync all" : "sync", "sync"); }
   int downloadFile(const FileEntry& f, const std::string& folder) override {
     return enter("download " + f.name + " -> " + folder, "download");
   }

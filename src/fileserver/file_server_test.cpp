@@ -13,6 +13,7 @@
 #include <stop_token>
 #include <thread>
 
+#include "core/base64.h"
 #include "core/testing/scratch_dir.h"
 #include "fileserver/file_server_connection.h"
 #include "fileserver/testing_fakes.h"
@@ -120,8 +121,14 @@ class FileServerTest : public ::testing::Test {
   SharedFileList files{dir.file("user.dat")};
   testing::FakeHost host;
   testing::FakeRenderer renderer;
-  FileServer server{host, renderer, files, nullptr, nullptr};
+  testing::ReversingCipher cipher;
+  FileServer server{host, renderer, files, nullptr, &cipher};
 };
+
+// The "@" form of a token for the reversing cipher.
+std::string sealed(const std::string& token) {
+  return "@token=" + base64Encode(std::string(token.rbegin(), token.rend()));
+}
 
 TEST_F(FileServerTest, MalformedRequestsGetTheirErrors) {
   struct Case {
@@ -447,8 +454,42 @@ TEST_F(FileServerTest, PagesOfOtherSitesCannotDriveTheServer) {
   }
 }
 
-TEST_F(FileServerTest, RemoteCommandsNeedAnEncryptedToken) {
-  // 127.0.0.2 is neither loopback's 127.0.0.1 nor our own address: a remote peer.
+TEST_F(FileServerTest, AnotherComputerGetsInOnlyWithAnEncryptedToken) {
+  // 127.0.0.2 is neither loopback's 127.0.0.1 nor our own address: a remote
+  // peer, who can write a plain token for its own address and a group ID that
+  // listings show, but cannot seal one with this client's session key.
+  host.security = true;
+  const std::string download = "/getfile/?fileid=77&";
+  const std::string info = "/getfileinfo/?fileid=77&";
+  const std::string users = "/template/client-connected_users_template.html?";
+  const std::string ok = header(200).substr(0, 17);
+  struct Case {
+    const char* name;
+    std::string url;
+    const char* from;
+    std::string want;  // the start of the reply
+  };
+  const Case cases[] = {
+      {"plain download token from elsewhere", download + "token=127.0.0.2$7", "127.0.0.2", errorPage(401, 26)},
+      {"plain and sealed token together", download + "token=127.0.0.2$7&" + sealed("127.0.0.2$7"), "127.0.0.2",
+       errorPage(401, 26)},
+      {"sealed download token", download + sealed("127.0.0.2$7"), "127.0.0.2", ok},
+      {"plain token on this computer", download + "token=127.0.0.1$7", "127.0.0.1", ok},
+      {"plain info token from elsewhere", info + "token=127.0.0.2$7", "127.0.0.2", errorPage(200, 26)},
+      {"sealed info token", info + sealed("127.0.0.2$7"), "127.0.0.2",
+       page(200, "page client-file_info_template.html code 77")},
+      {"plain page token from elsewhere", users + "token=r$127.0.0.2", "127.0.0.2", errorPage(200, 43)},
+      {"sealed page token", users + sealed("r$127.0.0.2"), "127.0.0.2",
+       page(200, "page client-connected_users_template.html code -1")},
+      {"plain page token on this computer", users + "token=r$127.0.0.1", "127.0.0.1",
+       page(200, "page client-connected_users_template.html code -1")},
+      {"plain token for an unknown command", "/nothing/?token=r$127.0.0.2", "127.0.0.2", errorPage(200, 43)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(get(c.url, "", c.from).substr(0, c.want.size()), c.want);
+  }
+  // Commands posted from elsewhere follow the same rule.
   EXPECT_EQ(exchange("POST /systemmsg/?token=r$127.0.0.2 HTTP/1.0\r\nContent-length: 3\r\n\r\na=1", "127.0.0.2"),
             errorPage(200, 43));
   EXPECT_EQ(exchange("POST /systemmsg/?token=r$127.0.0.1 HTTP/1.0\r\nContent-length: 3\r\n\r\na=1"), "");
@@ -456,6 +497,7 @@ TEST_F(FileServerTest, RemoteCommandsNeedAnEncryptedToken) {
 
 TEST_F(FileServerTest, ShareFilesPageFollowsWhereTheRequestComesFrom) {
   const std::string url = "/template/client-share_files_template.html?token=r$127.0.0.2&dirid=4";
+  const std::string remoteUrl = "/template/client-share_files_template.html?" + sealed("r$127.0.0.2") + "&dirid=4";
   EXPECT_EQ(get(url), page(200, "page client-loading_share_window_template.html code -1"));
   {
     std::scoped_lock lock(host.mutex);
@@ -463,12 +505,12 @@ TEST_F(FileServerTest, ShareFilesPageFollowsWhereTheRequestComesFrom) {
     EXPECT_EQ(*host.shareWindowParams[0].first("dirid"), "4");
   }
   host.remotes = false;
-  EXPECT_EQ(get(url, "", "127.0.0.2"), errorPage(200, 21));
+  EXPECT_EQ(get(remoteUrl, "", "127.0.0.2"), errorPage(200, 21));
   host.remotes = true;
   host.firstTime = true;
-  EXPECT_EQ(get(url, "", "127.0.0.2"), page(200, "page client-first_time.html code -1"));
+  EXPECT_EQ(get(remoteUrl, "", "127.0.0.2"), page(200, "page client-first_time.html code -1"));
   EXPECT_EQ(host.firstTimeCleared, 1);
-  EXPECT_EQ(get(url, "", "127.0.0.2"), page(200, "page client-share_files_template.html code -1"));
+  EXPECT_EQ(get(remoteUrl, "", "127.0.0.2"), page(200, "page client-share_files_template.html code -1"));
 
   // A client without a window of its own shows this computer the share page.
   host.shareWindow = false;

@@ -168,11 +168,9 @@ void FileServerConnection::getFile() {
     host.compareWithServer();
     return;
   }
-  if (host.fileSecurity()) {
-    if (const int code = checkDownloadToken(m_params.first("token"), addresses(), record->groupId); code != 0) {
-      sendError(code, kUnauthorized);
-      return;
-    }
+  if (const int code = downloadTokenRefusal(record->groupId); code != err::kOk) {
+    sendError(code, kUnauthorized);
+    return;
   }
   std::string requestText = "Get File - " + record->fileName;
   if (requestText.size() > kMaxRequestText) requestText.resize(kMaxRequestText);
@@ -320,11 +318,9 @@ void FileServerConnection::getFileInfo() {
     host.compareWithServer();
     return;
   }
-  if (host.fileSecurity()) {
-    if (const int code = checkDownloadToken(m_params.first("token"), addresses(), record->groupId); code != 0) {
-      sendError(code, kStatusOk);
-      return;
-    }
+  if (const int code = downloadTokenRefusal(record->groupId); code != err::kOk) {
+    sendError(code, kStatusOk);
+    return;
   }
   m_resource = "client-file_info_template.html";
   sendTemplate(kStatusOk);

@@ -330,7 +330,9 @@ TEST_F(AppE2eTest, AFileIdThePeerAsksForButTheListLacksAsksAboutFilesTheServerDr
 
   // Another user asks for a file ID this client does not list.
   const std::string reply = exchange(app.core().fileServerPort(),
-                                     "GET /getfile/?fileid=987654&username=bob&token=127.0.0.2$1 HTTP/1.0\r\n\r\n",
+                                     "GET /getfile/?fileid=987654&username=bob&@token=" +
+                                         base64Encode(app.protocol().key.EncryptText("127.0.0.2$1")) +
+                                         " HTTP/1.0\r\n\r\n",
                                      "127.0.0.2");
   EXPECT_FALSE(reply.empty());
   // The comparison asks the person about the file the server dropped.
@@ -581,8 +583,11 @@ TEST_F(AppE2eTest, ExitWithAnActiveUploadAsksFirst) {
   // A downloader on another computer that reads nothing.
   UniqueFd downloader = connectFrom(fileServer, "127.0.0.2", 4096);
   ASSERT_TRUE(downloader);
-  const std::string get = "GET /getfile/?fileid=" + std::to_string(shared[0].fileId) + "&username=bob&token=127.0.0.2$" +
-                          std::to_string(shared[0].groupId) + " HTTP/1.0\r\n\r\n";
+  // Another computer comes with the token the central server sealed for it.
+  const std::string token =
+      base64Encode(app.protocol().key.EncryptText("127.0.0.2$" + std::to_string(shared[0].groupId)));
+  const std::string get = "GET /getfile/?fileid=" + std::to_string(shared[0].fileId) + "&username=bob&@token=" +
+                          token + " HTTP/1.0\r\n\r\n";
   ASSERT_EQ(::send(downloader.get(), get.data(), get.size(), MSG_NOSIGNAL), static_cast<ssize_t>(get.size()));
   ASSERT_TRUE(waitFor([&] { return app.state().ActiveUploads() == 1; }));
 

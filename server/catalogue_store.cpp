@@ -483,7 +483,7 @@ int CatalogueStore::addFiles(int64_t clientId, int64_t userId, int64_t dirId, co
     }
     st.reset();
     st.bind(1, clientId).bind(2, userId).bind(3, dirId).bind(4, target.groupId).bind(5, name).bind(6, f.size);
-    st.bind(7, fileTypeOf(f)).bind(8, f.keywords.substr(0, 200)).bind(9, now);
+    st.bind(7, fileTypeOf(f)).bind(8, cleanName(f.keywords, 200)).bind(9, now);
     at->second = st.runReturningId();
     if (at->second == 0) return result::kServerError;
     out.push_back(at->second);

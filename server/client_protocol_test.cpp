@@ -253,6 +253,33 @@ TEST_F(ClientProtocolTest, SharingIsRefusedOutsideTheUsersGroups) {
   EXPECT_EQ(mixed.find("fileid="), mixed.find("&") + 1) << mixed;
 }
 
+TEST_F(ClientProtocolTest, ANameThatIsNotUtf8IsRepairedAndLoggedWhileTheRestIsShared) {
+  std::vector<std::string> logged;
+  ctx.log = [&](LogLevel, const std::string& line) { logged.push_back(line); };
+  TestClient alice;
+  const int64_t group = aliceInOpenGroup(alice);
+  // An 8-bit name (0xE9 is "é" in Latin-1), a name cut inside a two-byte
+  // character, and a plain one; PostgreSQL refuses text that is not UTF-8.
+  const std::string longName = std::string(127, 'x') + "\xC3\xA9.txt";
+  const std::string reply = send(alice, "action=add_file&dirid=" + std::to_string(group) +
+                                            "&cfileid=0&filename=Caf%E9.mp3&filesize=3&keywords=&filetype=mp3"
+                                            "&cfileid=1&filename=" + longName + "&filesize=4&keywords=%FF&filetype="
+                                            "&cfileid=2&filename=plain.txt&filesize=5&keywords=&filetype=txt");
+  EXPECT_EQ(ReplyNumber(reply, "result="), 0) << reply;
+  const auto ids = catalogue.fileIds(alice.clientId);
+  ASSERT_EQ(ids.size(), 3u);
+  std::vector<std::string> names;
+  for (const int64_t id : ids) names.push_back(catalogue.file(id)->name);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"Caf\xC3\xA9.mp3", "plain.txt", std::string(127, 'x')}));
+  std::vector<std::string> repaired;
+  for (const auto& line : logged) {
+    if (line.find("not UTF-8") != std::string::npos) repaired.push_back(line);
+  }
+  ASSERT_EQ(repaired.size(), 1u);
+  EXPECT_NE(repaired[0].find("\"Caf\xC3\xA9.mp3\""), std::string::npos) << repaired[0];
+}
+
 TEST_F(ClientProtocolTest, ARepeatedChangeRequestIsAnsweredWithoutDoingItTwice) {
   TestClient alice;
   const int64_t group = aliceInOpenGroup(alice);

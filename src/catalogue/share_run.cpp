@@ -178,8 +178,15 @@ int ShareRun::ShareBatch(const std::vector<std::string>& paths, const ShareDesti
     record.dirId = to.dirId;
     added.push_back(std::move(record));
   }
-  // One lock and one save for the whole batch.
-  m_list.AddBatch(std::move(added));
+  // One lock and one save for the whole batch. A batch that cannot be kept
+  // here is taken back from the server, which would otherwise list files that
+  // the next start finds unknown and shares again under new IDs.
+  std::vector<int32_t> ids;
+  for (const CVantreldFile& record : added) ids.push_back(record.fileId);
+  if (!ids.empty() && !m_list.AddBatch(std::move(added))) {
+    RemoveFiles(m_ctx, ids, nullptr);
+    return share::kNotSaved;
+  }
   return 0;
 }
 

@@ -27,6 +27,7 @@ inline constexpr int kCreatingDirectory = 106;  // number 0, text: the directory
 inline constexpr int kSharingFiles = 108;       // number: files, text: the directory's last name
 inline constexpr int kNotConnected = 700;
 inline constexpr int kCancelled = 100;      // the person stopped the run
+inline constexpr int kNotSaved = 800;      // the shared-file list could not be saved (taken back)
 }  // namespace share
 
 // (code, number, text); called on the sharing thread.

@@ -167,9 +167,13 @@ int ShareRun::ShareBatch(const std::vector<std::string>& paths, const ShareDesti
   std::vector<CVantreldFile> added;
   added.reserve(records.size());
   for (std::size_t i = 0; i < records.size(); ++i) {
-    // A reply with fewer IDs than files leaves the rest at 0; filed under 0
-    // they would overwrite each other, so they are left out.
-    if (registrations[i].fileId <= 0) continue;
+    // A reply with fewer IDs than files leaves the rest at 0, as does a name
+    // the server refused; filed under 0 they would overwrite each other, so
+    // they are left out, and the log says which.
+    if (registrations[i].fileId <= 0) {
+      m_ctx.logText("Could not share " + records[i].localPath + " - the server did not register it", 1);
+      continue;
+    }
     CVantreldFile& record = records[i];
     record.fileId = registrations[i].fileId;
     record.groupName = groupName;

@@ -468,6 +468,24 @@ TEST_F(AppE2eTest, ShareCompletesAFolderSharedInPart) {
   EXPECT_EQ(third->wait(), 0);
 }
 
+TEST_F(AppE2eTest, ControlCharactersInNamesDoNotStopAFolderShare) {
+  InProcessClient client;
+  startInProcess(client);
+  ClientApp& app = *client.app;
+  SharedFileList& list = *app.core().sharedFiles();
+  const fs::path folder = dir.path() / "shared" / "tabs & co";
+  fs::create_directories(folder);
+  std::ofstream(folder / "with\ttab.txt") << "tab\n";
+  std::ofstream(folder / "\t\x01") << "nothing the server can name\n";
+  std::ofstream(folder / "plain.txt") << "plain\n";
+  EXPECT_EQ(SharePersonal(app.protocol(), list, {folder.string()}), 0);
+  std::vector<std::string> names;
+  for (const CVantreldFile& f : list.snapshot()) names.push_back(f.fileName);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"plain.txt", "with\ttab.txt"}));
+  EXPECT_EQ(GetFileIds(app.protocol()).value_or(FileIdSet{}).size(), 2u);
+}
+
 // A small tmpfs mounted for one test, unmounted whatever its outcome (lazily,
 // as the client under test may still hold its log open).
 class SmallDisk {

@@ -212,6 +212,28 @@ TEST_F(CatalogueActionsTest, DirectoriesAreMadeNamedAndRemovedWithTheirFiles) {
   EXPECT_EQ(ReplyNumber(send(alice, "action=removedir&dirid=" + std::to_string(encore)), "result="), 6);
 }
 
+TEST_F(CatalogueActionsTest, ABannedMemberCannotRemoveTheirOldDirectoryWithTheOthersFiles) {
+  const int64_t lounge = groupNamed("Open Music Lounge");
+  ASSERT_EQ(ReplyNumber(join("Open Music Lounge"), "result="), 0);
+  const int64_t mine = ReplyNumber(send(alice, "action=createdir&dirname=Mine&parent=" + std::to_string(lounge)), "dirid=");
+  ASSERT_GT(mine, 0);
+  TestClient bob;
+  login(bob, "bob", "hunter22", 5, "127.0.0.6");
+  ASSERT_EQ(ReplyNumber(send(bob, "action=joingroup" + std::to_string(lounge) + "&groupid=" + std::to_string(lounge),
+                             "127.0.0.6"),
+                        "result="),
+            0);
+  ASSERT_EQ(ReplyNumber(send(bob, "action=add_file&dirid=" + std::to_string(mine) +
+                                      "&cfileid=0&filename=bobs.ogg&filesize=1&keywords=&filetype=ogg",
+                             "127.0.0.6"),
+                        "result="),
+            0);
+  ASSERT_TRUE(catalogue.setMemberStatus(lounge, accounts.findUser("alice")->id, 5));  // banned
+  EXPECT_EQ(ReplyNumber(send(alice, "action=removedir&dirid=" + std::to_string(mine)), "result="), 121);
+  EXPECT_TRUE(catalogue.node(mine).has_value());
+  EXPECT_EQ(catalogue.fileIds(bob.clientId).size(), 1u);
+}
+
 TEST_F(CatalogueActionsTest, SearchFindsNamesByWordPrefixAndAppliesItsFilters) {
   const int64_t lounge = groupNamed("Open Music Lounge");
   ASSERT_EQ(ReplyNumber(join("Open Music Lounge"), "result="), 0);

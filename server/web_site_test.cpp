@@ -149,6 +149,27 @@ TEST_F(WebSiteTest, TheClientsSignedLinksOpenGroupSettingsAndInvitations) {
   EXPECT_NE(sent.body.find("bob is now a member"), std::string::npos);
   EXPECT_EQ(catalogue.memberStatus(group, accounts.findUser("bob")->id), 2);
 
+  // A plain member's invitation does not lift a ban; the owner's does.
+  const int64_t bobId = accounts.findUser("bob")->id;
+  ASSERT_TRUE(accounts.createOrUpdateUser("carol", "carol-pw1") == AccountStore::Result::kOk);
+  ASSERT_TRUE(catalogue.setMemberStatus(group, bobId, 5));
+  TestClient carol;
+  ASSERT_EQ(ReplyNumber(login(carol, "carol", "carol-pw1", 3), "result="), 0);
+  ASSERT_TRUE(catalogue.setMemberStatus(group, accounts.findUser("carol")->id, 2));
+  const std::string carolBase = "/login.jsp?clientid=" + std::to_string(carol.clientId) +
+                                "&password=" + base64Encode(carol.key.EncryptText("carol-pw1"));
+  const HttpResponse carolIn = get(carolBase + "&redirect=composemessage.jsp?invite=" + std::to_string(group));
+  const std::string carolCookie = cookieOf(carolIn);
+  const std::string carolForm = formTokenOf(get(header(carolIn, "Location"), carolCookie).body);
+  const HttpResponse lifted = post("/composemessage.jsp", "invite=" + std::to_string(group) + "&to=bob&formtoken=" +
+                                                              carolForm, carolCookie);
+  EXPECT_NE(lifted.body.find("bob is banned from this group"), std::string::npos) << lifted.body;
+  EXPECT_EQ(catalogue.memberStatus(group, bobId), 5);
+  const HttpResponse byOwner =
+      post("/composemessage.jsp", "invite=" + std::to_string(group) + "&to=bob&formtoken=" + form, cookie);
+  EXPECT_NE(byOwner.body.find("bob is now a member"), std::string::npos);
+  EXPECT_EQ(catalogue.memberStatus(group, bobId), 2);
+
   const std::string wrong = base64Encode(alice.key.EncryptText("guess"));
   EXPECT_EQ(get("/login.jsp?clientid=" + std::to_string(alice.clientId) + "&password=" + wrong +
                 "&redirect=groupsettings.jsp?groupid=1")

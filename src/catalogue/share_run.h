@@ -77,11 +77,17 @@ class ShareRun {
   ShareProgress m_progress;
   std::function<bool()> m_cancelled;
   FolderSet m_visited;  // the folders of the current ShareLocalPaths
+  std::string m_root;   // the resolved top folder being shared: links may point only inside it
 };
 
 // Files below the folder that a run would share (temporary names excluded,
 // linked folders not entered).
 int CountShareableFiles(const std::string& directory);
+
+// The path a file chosen on its own is recorded under: a symbolic link's
+// resolved target (the file server serves a link only to a file that is shared
+// itself), anything else as it is.
+std::string sharedPathOf(const std::string& path);
 
 // The last name of a directory's text path as the progress shows it: the text
 // after the last ":", less the space after it.

@@ -314,6 +314,27 @@ TEST_F(FileServerTest, FilesThatCannotBeServedAreNotOpenedBlindly) {
   EXPECT_EQ(get("/getfile/?fileid=77"), errorPage(404, 38));
 }
 
+TEST_F(FileServerTest, ASharedFileReplacedByALinkIsNotServedButALinkToASharedFileIs) {
+  std::ofstream(dir.file("secret.txt")) << "not shared";
+  // A link to another shared file, shared under a name of its own.
+  std::filesystem::create_symlink(dir.file("data.bin"), dir.file("alias.bin"));
+  CVantreldFile alias(dir.file("alias.bin"));
+  alias.fileName = "alias.bin";
+  alias.fileId = 78;
+  alias.groupId = 7;
+  files.Add(alias);
+  const std::string ok = header(200).substr(0, 17);
+  EXPECT_EQ(get("/getfile/?fileid=78").substr(0, 17), ok);
+  EXPECT_NE(get("/getfile/?fileid=78").find(content), std::string::npos);
+
+  // The shared file itself becomes a link to a file nobody shared.
+  std::filesystem::remove(dir.file("data.bin"));
+  std::filesystem::create_symlink(dir.file("secret.txt"), dir.file("data.bin"));
+  EXPECT_EQ(get("/getfile/?fileid=77"), errorPage(404, 32));
+  // A link that now leads through that link proves nothing either.
+  EXPECT_EQ(get("/getfile/?fileid=78"), errorPage(404, 32));
+}
+
 TEST_F(FileServerTest, PerUserLimitCountsRemoteConnectionsOnly) {
   host.perUser = 1;
   // A second connection from the same remote address stays open meanwhile.

@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 #include "catalogue/shared_file_list.h"
@@ -98,6 +99,37 @@ OpenFailure classifyOpenError(int error) {
     default:
       return OpenFailure::Other;
   }
+}
+
+bool isSharedPath(const std::string& target, SharedFileList& files) {
+  const std::string name = target.substr(target.rfind('/') + 1);
+  bool found = false;
+  files.forEach([&](const CVantreldFile& r) {
+    if (found || r.fileName != name) return;
+    std::error_code ec;
+    const std::filesystem::path canonical = std::filesystem::canonical(r.localPath, ec);
+    // The record itself must not be a link: two links would vouch for each other.
+    struct stat st {};
+    found = !ec && canonical.string() == target && ::lstat(r.localPath.c_str(), &st) == 0 && !S_ISLNK(st.st_mode);
+  });
+  return found;
+}
+
+// Opens a shared file without following a link in its place. A link is
+// served only when it names a file that is shared itself (a link inside a
+// shared folder to another of its files); a shared file replaced by a link
+// to anything else is not opened (ELOOP, an invalid file).
+UniqueFd openShared(const std::string& path, SharedFileList& files) {
+  constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
+  UniqueFd fd(::open(path.c_str(), kFlags | O_NOFOLLOW));
+  if (fd || errno != ELOOP) return fd;
+  std::error_code ec;
+  const std::filesystem::path target = std::filesystem::canonical(path, ec);
+  if (ec || !isSharedPath(target.string(), files)) {
+    errno = ELOOP;
+    return UniqueFd();
+  }
+  return UniqueFd(::open(target.c_str(), kFlags | O_NOFOLLOW));
 }
 
 // Sends `length` bytes of `file` from `offset` in one piece (fewer when the
@@ -186,7 +218,7 @@ void FileServerConnection::getFile() {
   }
 
   // O_NONBLOCK: a shared path that has become a pipe must not hang the thread.
-  UniqueFd file(::open(record->localPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  UniqueFd file = openShared(record->localPath, m_server.files());
   struct stat info {};
   int openError = file ? 0 : errno;
   if (file && ::fstat(file.get(), &info) != 0) openError = errno;

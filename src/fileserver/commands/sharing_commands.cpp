@@ -139,7 +139,7 @@ CommandResult addFilesCommand(const RequestParams& params, ProtocolContext& ctx,
       failed(path, "Not readable");
       continue;
     }
-    CVantreldFile record(path);
+    CVantreldFile record(sharedPathOf(path));
     if (!record.Verify()) {
       failed(path, "Error verifying file");
       continue;

@@ -152,7 +152,7 @@ std::string ClientProtocol::login(const FormFields& form, const std::string& pee
   if (!user) return refuse("no such user");
   if (user->disabled) return refuse("account disabled");
   // A guesser gets the same answer as a wrong password, without a check.
-  if (!m_throttle.allowed(user->name, peerIp, m_ctx.now())) return refuse("too many failed attempts, throttled");
+  if (!m_ctx.loginThrottle.allowed(user->name, peerIp, m_ctx.now())) return refuse("too many failed attempts, throttled");
   const auto password = m_ctx.accounts.password(user->id);
   if (!password) {
     log(LogLevel::kError, "login of " + user->name + ": the stored password cannot be read with the server key");
@@ -169,10 +169,10 @@ std::string ClientProtocol::login(const FormFields& form, const std::string& pee
   // key derived from it.
   const std::string named = session->key.DecryptText(verify);
   if (named.size() != user->name.size() || strncasecmp(named.c_str(), user->name.c_str(), named.size()) != 0) {
-    m_throttle.failed(user->name, peerIp, m_ctx.now());
+    m_ctx.loginThrottle.failed(user->name, peerIp, m_ctx.now());
     return refuse("wrong password");
   }
-  m_throttle.succeeded(user->name, peerIp);
+  m_ctx.loginThrottle.succeeded(user->name, peerIp);
   const int64_t now = m_ctx.now();
   const auto clientId = m_ctx.accounts.clientIdFor(user->id);
   if (!clientId) {

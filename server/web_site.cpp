@@ -176,13 +176,13 @@ HttpResponse WebSite::login(const WebRequest& req) {
   if (req.http.method == "POST") {
     const std::string name = req.form.first("username");
     const int64_t now = m_ctx.now();
-    if (!m_throttle.allowed(name, req.peerIp, now)) {
+    if (!m_ctx.loginThrottle.allowed(name, req.peerIp, now)) {
       error = "Too many failed attempts; please wait a few minutes.";
     } else if (const auto user = m_ctx.accounts.checkPassword(name, req.form.first("password"))) {
-      m_throttle.succeeded(name, req.peerIp);
+      m_ctx.loginThrottle.succeeded(name, req.peerIp);
       return signIn(*user, next);
     } else {
-      m_throttle.failed(name, req.peerIp, now);
+      m_ctx.loginThrottle.failed(name, req.peerIp, now);
       error = "Unknown user name or wrong password.";
     }
   }

@@ -43,7 +43,6 @@ class WebSite {
   ServerContext& m_ctx;
   std::string m_serverHost;
   CataloguePages m_catalogue;
-  LoginThrottle m_throttle;
 
   // The File Manager's sign-in links: each is good once, for a short time,
   // from the client's own address, and leads to a page whose form posts back

@@ -390,6 +390,32 @@ TEST_F(FileServerTest, DeactivatedTransferStopsAndIsRecordedUnfinished) {
   EXPECT_EQ(host.awards[0].second, 0);
 }
 
+TEST_F(FileServerTest, AStalledReaderGivesItsSlotUpAndThisComputerIsNeverKeptOut) {
+  const std::string big = pattern(8 << 20);
+  std::ofstream(dir.file("big.bin"), std::ios::binary) << big;
+  CVantreldFile record(dir.file("big.bin"));
+  record.fileName = "big.bin";
+  record.fileId = 78;
+  files.Add(record);
+  host.users = 1;
+  server.setStalledDownloadLimit(500ms);
+
+  // A peer that asks for the big file and never reads a byte of it.
+  UniqueFd stalled = testing::connectLoopback(server.port(), "127.0.0.2");
+  ASSERT_TRUE(stalled);
+  sendAll(stalled.get(), "GET /getfile/?fileid=78 HTTP/1.0\r\n\r\n");
+  ASSERT_TRUE(waitFor([&] { return host.active == 1; }));
+  // Its slot is the only one: another peer is told to come back later ...
+  EXPECT_EQ(get("/getfile/?fileid=77", "", "127.0.0.3"), errorPage(502, 31));
+  // ... while this computer is served, and does not count against the peers.
+  EXPECT_EQ(get("/getfile/?fileid=77").substr(0, 17), header(200).substr(0, 17));
+  // Once the reader has taken nothing for a while, the slot is free again.
+  ASSERT_TRUE(waitFor([&] { return host.active == 0; }, 10s));
+  EXPECT_EQ(get("/getfile/?fileid=77", "", "127.0.0.3").substr(0, 17), header(200).substr(0, 17));
+  const auto recent = server.recentUploads().entries();
+  EXPECT_TRUE(std::any_of(recent.begin(), recent.end(), [](const auto& e) { return e.result == "Did not finish"; }));
+}
+
 // Commands that only say that they ran, so that a refusal shows as nothing run.
 class RecordingCommands : public CommandHandlers {
  public:

@@ -208,7 +208,10 @@ void FileServerConnection::getFile() {
   if (requestText.size() > kMaxRequestText) requestText.resize(kMaxRequestText);
   m_session->setRequest(requestText);
 
-  if (host.activeUploads() >= host.maxUsers()) {
+  // This computer's own downloads (the person's pages) never take a peer's
+  // slot, and peers' downloads never keep this computer out.
+  const bool local = isLocalRequester(addresses());
+  if (!local && host.activeUploads() - m_server.localUploads().load() >= host.maxUsers()) {
     sendError(err::kTooManyUsers, kBadGateway);
     return;
   }
@@ -245,6 +248,13 @@ void FileServerConnection::getFile() {
   }
 
   host.uploadStarted();
+  if (local) ++m_server.localUploads();
+  struct LocalCount {
+    std::atomic<int>* count;
+    ~LocalCount() {
+      if (count != nullptr) --*count;
+    }
+  } const localCount{local ? &m_server.localUploads() : nullptr};
   const int64_t fileSize = info.st_size;
   const std::string* rangeHeader = m_params.first("Range");
   const ByteRange range =
@@ -277,6 +287,9 @@ void FileServerConnection::getFile() {
   }
 
   int64_t sent = 0;
+  // A reader that takes nothing for a while (one that stopped reading) ends
+  // its download and frees the slot.
+  setSocketTimeouts(socket(), m_server.stalledDownloadLimit());
   if (headerSent && length > 0) {
     const int buffer = sendBufferSize(socket());
     const int64_t chunk = unpaced ? kUnpacedChunk : std::min<int64_t>(buffer > 0 ? buffer : kPacedChunk, kPacedChunk);

@@ -274,6 +274,7 @@ TEST_F(FileServerTest, DownloadChecksAnswerWithTheirErrors) {
     std::string url;
     std::function<void()> setup;
     std::string reply;
+    const char* from = "127.0.0.1";
   };
   const Case cases[] = {
       {"no file ID", "/getfile/?username=x", [] {}, errorPage(400, 23)},
@@ -281,8 +282,9 @@ TEST_F(FileServerTest, DownloadChecksAnswerWithTheirErrors) {
       {"ID not shared", "/getfile/?fileid=0", [] {}, errorPage(404, 25)},
       {"no download token", "/getfile/?fileid=77", [this] { host.security = true; }, errorPage(401, 26)},
       {"token for another group", "/getfile/?fileid=77&token=127.0.0.1$8", [] {}, errorPage(401, 30)},
-      {"too many downloaders", "/getfile/?fileid=77&token=127.0.0.1$7", [this] { host.users = 0; },
-       errorPage(502, 31)},
+      // Only peers are limited: this computer is never kept out.
+      {"too many downloaders", "/getfile/?fileid=77&" + sealed("127.0.0.2$7"), [this] { host.users = 0; },
+       errorPage(502, 31), "127.0.0.2"},
       {"file gone from disk", "/getfile/?fileid=77&token=127.0.0.1$7",
        [this] {
          host.users = 15;
@@ -293,7 +295,7 @@ TEST_F(FileServerTest, DownloadChecksAnswerWithTheirErrors) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     c.setup();
-    EXPECT_EQ(get(c.url), c.reply);
+    EXPECT_EQ(get(c.url, "", c.from), c.reply);
   }
   EXPECT_EQ(host.comparisons, 1);
   EXPECT_EQ(host.verifications, 1);

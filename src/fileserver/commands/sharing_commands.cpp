@@ -296,7 +296,12 @@ CommandResult fileDescriptionCommand(const RequestParams& params, SharedFileList
 }
 
 SharingCommands::SharingCommands(ProtocolContext& ctx, SharedFileList& list, ClientState& state)
-    : m_ctx(ctx), m_list(list), m_state(state) {}
+    : m_ctx(ctx), m_list(list), m_state(state) {
+  // Nothing uploads before the file server runs: what an upload left is stale.
+  if (const int removed = removeStaleUploads(list); removed > 0) {
+    m_ctx.logText("Removed " + std::to_string(removed) + " unfinished upload(s) beside shared files", 1);
+  }
+}
 
 void SharingCommands::answer(FileServerConnection& connection, const CommandResult& result, const char* page) {
   if (result.code == err::kSystemError && !result.message.empty()) {

@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -265,6 +266,35 @@ TEST_F(ServerE2eTest, BadRequestsGetAnErrorAndChangeNothing) {
   EXPECT_EQ(ReplyNumber(ask("action=get_fileids"), "numfiles="), 0);
 }
 
+class ServerAccountsE2eTest : public ::testing::Test, public protocol_testing::ProtocolFixture {};
+
+TEST_F(ServerAccountsE2eTest, AccountsComeFromAFileAndItsPasswordsStayOutOfTheProcessList) {
+  const std::string db = (dir.path() / "server.db").string();
+  const std::string users = (dir.path() / "users").string();
+  {
+    std::ofstream out(users);
+    out << "no colon here\n";
+  }
+  e2e::Program refused({VANTREL_SERVER_BIN, "--db", db, "--listen", "127.0.0.1:0", "--add-user-file", users}, {});
+  EXPECT_EQ(refused.wait(), 2);
+  EXPECT_NE(refused.output().find("line 1: NAME:PASSWORD expected"), std::string::npos) << refused.output();
+  {
+    std::ofstream out(users);
+    out << "dora:explorer7\r\nmilo:with:colons\n";
+  }
+  ServerProcess server;
+  ASSERT_TRUE(server.start(db, {"--add-user-file", users}));
+  useServer(server.httpPort);
+  EXPECT_EQ(LoginRequest(ctx, "milo", "with:colons", nullptr), 0);
+  EXPECT_EQ(LoginRequest(ctx, "dora", "explorer7", nullptr), 0);
+  EXPECT_EQ(server.output().find("warning"), std::string::npos) << server.output();
+  // The password form is gone from the usage.
+  e2e::Program help({VANTREL_SERVER_BIN, "--help"}, {});
+  EXPECT_EQ(help.wait(), 0);
+  EXPECT_NE(help.output().find("--add-user-file FILE"), std::string::npos);
+  EXPECT_EQ(help.output().find("NAME:PASSWORD]"), std::string::npos);
+}
+
 // A PostgreSQL server of the test's own, made with initdb in a temporary
 // folder and run as an unprivileged user (the server refuses root), on a port
 // of 127.0.0.1 nobody listens on. Stopped by pg_ctl, then by its PID, and the
@@ -364,7 +394,14 @@ TEST_F(PostgresRestartTest, AServerOnARestartedDatabaseAnswersRightAgainAndNever
   ASSERT_TRUE(cluster.start());
   const std::string keyFile = (dir.path() / "server.key").string();
   ServerProcess server;
-  ASSERT_TRUE(server.start(cluster.conninfo(), {"--key", keyFile, "--demo-catalogue", "--add-user", "dora:explorer7"}));
+  // The account comes from a file, so its password is in no process list.
+  const std::string users = (dir.path() / "users").string();
+  {
+    std::ofstream out(users);
+    out << "dora:explorer7\n\n";
+  }
+  ASSERT_TRUE(server.start(cluster.conninfo(), {"--key", keyFile, "--demo-catalogue", "--add-user-file", users}));
+  EXPECT_EQ(server.output().find("warning"), std::string::npos) << server.output();
   useServer(server.httpPort);
   settings.SetSettingNumber("port", 8400);
   const auto ask = [&](const std::string& form) {

@@ -192,10 +192,15 @@ TEST_F(CatalogueActionsTest, DirectoriesAreMadeNamedAndRemovedWithTheirFiles) {
             live);
   EXPECT_EQ(ReplyNumber(send(alice, "action=createdir&dirname=x&parent=99999"), "result="), 6);
 
-  // The client reads "NAME:ID" raw and takes the text before the first ":".
+  // The client reads "NAME:ID", takes the text before the first ":" and
+  // decodes it: a name's own ":" and "&" are encoded.
+  const int64_t rock = ReplyNumber(send(alice, "action=createdir&dirname=Rock %26 Roll&parent=" + std::to_string(lounge)),
+                                   "dirid=");
+  ASSERT_GT(rock, 0);
   const std::string names = send(alice, "action=getdir&dirid=" + std::to_string(lounge));
   EXPECT_EQ(names.find("=&"), std::string::npos);
-  EXPECT_NE(names.find("=Live_ 1999:" + std::to_string(live) + "&"), std::string::npos) << names;
+  EXPECT_NE(names.find("=Live%3A%201999:" + std::to_string(live) + "&"), std::string::npos) << names;
+  EXPECT_NE(names.find("=Rock%20%26%20Roll:" + std::to_string(rock) + "&"), std::string::npos) << names;
 
   const std::string sub = send(alice, "action=createdir&dirname=Encore&parent=" + std::to_string(live));
   const int64_t encore = ReplyNumber(sub, "dirid=");

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -57,8 +58,8 @@ bool splitHostPort(std::string_view text, std::string& host, uint16_t& port) {
   return true;
 }
 
-// The NAME:PASSWORD lines of a file ("-": standard input) into `users`;
-// blank lines are skipped. The password never shows in the process list.
+// The NAME:PASSWORD lines of a file ("-": standard input) into `users`.
+// The password never shows in the process list.
 bool readUsersFile(const std::string& path, std::vector<std::pair<std::string, std::string>>& users,
                    std::string& error) {
   std::FILE* in = path == "-" ? stdin : std::fopen(path.c_str(), "r");
@@ -66,24 +67,15 @@ bool readUsersFile(const std::string& path, std::vector<std::pair<std::string, s
     error = "cannot read " + path + ": " + std::strerror(errno);
     return false;
   }
-  char buffer[512];
-  int lineNumber = 0;
-  bool ok = true;
-  while (ok && std::fgets(buffer, sizeof buffer, in) != nullptr) {
-    ++lineNumber;
-    std::string line = buffer;
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-    if (line.empty()) continue;
-    const size_t colon = line.find(':');
-    if (colon == std::string::npos) {
-      error = path + " line " + std::to_string(lineNumber) + ": NAME:PASSWORD expected";
-      ok = false;
-    } else {
-      users.emplace_back(line.substr(0, colon), line.substr(colon + 1));
-    }
-    std::memset(buffer, 0, sizeof buffer);
-  }
+  std::string text;
+  char buffer[4096];
+  size_t n = 0;
+  while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0 && text.size() < (1u << 20)) text.append(buffer, n);
   if (in != stdin) std::fclose(in);
+  std::memset(buffer, 0, sizeof buffer);
+  const bool ok = vantrel::server::parseUsersText(text, users, error);
+  if (!ok) error = path + " " + error;
+  std::fill(text.begin(), text.end(), '\0');
   return ok;
 }
 

@@ -48,12 +48,10 @@ AccountStore::Result AccountStore::createOrUpdateUser(std::string_view name, std
   std::scoped_lock lock(m_db.mutex());
   const auto user = findUser(name);
   if (!user) return createUser(name, password, "");
-  if (!validPassword(password)) return Result::kBadPassword;
-  const std::string sealed = m_vault.seal(password);
-  if (sealed.empty()) return Result::kStorageFailed;
-  Statement st(m_db, "UPDATE users SET password = ? WHERE id = ?");
-  st.bindBlob(1, sealed).bind(2, user->id);
-  return st.run() ? Result::kOk : Result::kStorageFailed;
+  // The same password again (a server started with the same --add-user) is
+  // no change: the user's sessions stay.
+  if (const auto current = this->password(user->id); current && *current == password) return Result::kOk;
+  return setPassword(user->id, password);
 }
 
 int64_t AccountStore::userCount() {
@@ -93,10 +91,17 @@ AccountStore::Result AccountStore::setPassword(int64_t userId, std::string_view 
   if (!validPassword(password)) return Result::kBadPassword;
   const std::string sealed = m_vault.seal(password);
   if (sealed.empty()) return Result::kStorageFailed;
-  std::scoped_lock lock(m_db.mutex());
+  Transaction tx(m_db);
   Statement st(m_db, "UPDATE users SET password = ? WHERE id = ?");
   st.bindBlob(1, sealed).bind(2, userId);
-  return st.run() && m_db.changes() == 1 ? Result::kOk : Result::kStorageFailed;
+  if (!st.run() || m_db.changes() != 1) return Result::kStorageFailed;
+  // A new password ends every web and client session the old one opened:
+  // whoever learnt the old one is out. Server processes forget the client
+  // sessions at their next flush of pings.
+  Statement web(m_db, "DELETE FROM web_sessions WHERE user_id = ?");
+  Statement clients(m_db, "DELETE FROM sessions WHERE user_id = ?");
+  if (!web.bind(1, userId).run() || !clients.bind(1, userId).run()) return Result::kStorageFailed;
+  return tx.commit() ? Result::kOk : Result::kStorageFailed;
 }
 
 bool AccountStore::setDisabled(int64_t userId, bool disabled) {

@@ -292,4 +292,24 @@ int runAdmin(int argc, char** argv, std::FILE* in, std::FILE* out, std::FILE* er
   return admin.run(std::move(args));
 }
 
+bool parseUsersText(std::string_view text, std::vector<std::pair<std::string, std::string>>& users,
+                    std::string& error) {
+  int lineNumber = 0;
+  while (!text.empty()) {
+    ++lineNumber;
+    const size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.empty()) continue;
+    const size_t colon = line.find(':');
+    if (colon == std::string_view::npos) {
+      error = "line " + std::to_string(lineNumber) + ": NAME:PASSWORD expected";
+      return false;
+    }
+    users.emplace_back(std::string(line.substr(0, colon)), std::string(line.substr(colon + 1)));
+  }
+  return true;
+}
+
 }  // namespace vantrel::server

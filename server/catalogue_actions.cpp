@@ -144,15 +144,14 @@ std::string CatalogueActions::getDirectoryNames(const FormFields& form) {
   if (!target || (target->kind != node::kGroup && target->kind != node::kDirectory)) {
     return resultOnly(result::kDirectoryNotFound);
   }
-  // Read raw by the client as "NAME:ID" after the first ":"; names cannot
-  // hold "&" (stored names never do) and their ":" would cut them short.
+  // Read by the client as "NAME:ID", cut at the first ":": the name is
+  // encoded as the other reply values are, its ":" too, so that neither an
+  // "&" nor a ":" in it breaks the pair (the client decodes it).
   std::string reply = resultOnly(result::kOk);
   int k = 0;
   for (const auto& d : m_ctx.catalogue.directoriesIn(*dirId)) {
-    std::string name = d.name;
-    for (char& c : name) {
-      if (c == ':' || c == '=') c = '_';
-    }
+    std::string name;
+    for (const char c : replyValueEncode(d.name)) name += c == ':' ? std::string("%3A") : std::string(1, c);
     appendField(reply, "d" + std::to_string(k++), name + ":" + std::to_string(d.id));
   }
   return reply;

@@ -205,10 +205,15 @@ TEST_F(CatalogueActionsTest, DirectoriesAreMadeNamedAndRemovedWithTheirFiles) {
             live);
   EXPECT_EQ(ReplyNumber(send(alice, "action=createdir&dirname=x&parent=99999"), "result="), 6);
 
-  // The client reads "NAME:ID" raw and takes the text before the first ":".
+  // The client reads "NAME:ID", takes the text before the first ":" and
+  // decodes it: a name's own ":" and "&" are encoded.
+  const int64_t rock = ReplyNumber(send(alice, "action=createdir&dirname=Rock %26 Roll&parent=" + std::to_string(lounge)),
+                                   "dirid=");
+  ASSERT_GT(rock, 0);
   const std::string names = send(alice, "action=getdir&dirid=" + std::to_string(lounge));
   EXPECT_EQ(names.find("=&"), std::string::npos);
-  EXPECT_NE(names.find("=Live_ 1999:" + std::to_string(live) + "&"), std::string::npos) << names;
+  EXPECT_NE(names.find("=Live%3A%201999:" + std::to_string(live) + "&"), std::string::npos) << names;
+  EXPECT_NE(names.find("=Rock%20%26%20Roll:" + std::to_string(rock) + "&"), std::string::npos) << names;
 
   const std::string sub = send(alice, "action=createdir&dirname=Encore&parent=" + std::to_string(live));
   const int64_t encore = ReplyNumber(sub, "dirid=");
@@ -223,6 +228,28 @@ TEST_F(CatalogueActionsTest, DirectoriesAreMadeNamedAndRemovedWithTheirFiles) {
   EXPECT_FALSE(catalogue.node(encore).has_value());
   EXPECT_TRUE(catalogue.fileIds(alice.clientId).empty());
   EXPECT_EQ(ReplyNumber(send(alice, "action=removedir&dirid=" + std::to_string(encore)), "result="), 6);
+}
+
+TEST_F(CatalogueActionsTest, ABannedMemberCannotRemoveTheirOldDirectoryWithTheOthersFiles) {
+  const int64_t lounge = groupNamed("Open Music Lounge");
+  ASSERT_EQ(ReplyNumber(join("Open Music Lounge"), "result="), 0);
+  const int64_t mine = ReplyNumber(send(alice, "action=createdir&dirname=Mine&parent=" + std::to_string(lounge)), "dirid=");
+  ASSERT_GT(mine, 0);
+  TestClient bob;
+  login(bob, "bob", "hunter22", 5, "127.0.0.6");
+  ASSERT_EQ(ReplyNumber(send(bob, "action=joingroup" + std::to_string(lounge) + "&groupid=" + std::to_string(lounge),
+                             "127.0.0.6"),
+                        "result="),
+            0);
+  ASSERT_EQ(ReplyNumber(send(bob, "action=add_file&dirid=" + std::to_string(mine) +
+                                      "&cfileid=0&filename=bobs.ogg&filesize=1&keywords=&filetype=ogg",
+                             "127.0.0.6"),
+                        "result="),
+            0);
+  ASSERT_TRUE(catalogue.setMemberStatus(lounge, accounts.findUser("alice")->id, 5));  // banned
+  EXPECT_EQ(ReplyNumber(send(alice, "action=removedir&dirid=" + std::to_string(mine)), "result="), 121);
+  EXPECT_TRUE(catalogue.node(mine).has_value());
+  EXPECT_EQ(catalogue.fileIds(bob.clientId).size(), 1u);
 }
 
 TEST_F(CatalogueActionsTest, SearchFindsNamesByWordPrefixAndAppliesItsFilters) {

@@ -405,8 +405,11 @@ HttpResponse CataloguePages::invite(const WebRequest& req) {
     const auto friendUser = m_ctx.accounts.findUser(req.form.first("to"));
     if (!friendUser) {
       notice = "There is no user of that name.";
-    } else if (belongs(m_ctx.catalogue.memberStatus(*groupId, friendUser->id))) {
+    } else if (const int status = m_ctx.catalogue.memberStatus(*groupId, friendUser->id); belongs(status)) {
       notice = friendUser->name + " is already a member.";
+    } else if (status == member::kBanned && !manages(g->status)) {
+      // Only the owner or an administrator lifts a ban.
+      notice = friendUser->name + " is banned from this group; only its owner or an administrator can lift the ban.";
     } else {
       // The owner's and administrators' invitations admit at once; a member's
       // invitation waits for them as an application.

@@ -429,9 +429,12 @@ int CatalogueStore::removeDirectory(int64_t userId, int64_t dirId, std::vector<F
   const auto dir = node(dirId);
   if (!dir || dir->kind != node::kDirectory) return result::kDirectoryNotFound;
   const int status = memberStatus(dir->groupId, userId);
-  if (dir->ownerId != userId && status != member::kOwner && status != member::kAdministrator) {
-    return result::kNotMember;
-  }
+  const bool manages = status == member::kOwner || status == member::kAdministrator;
+  // A directory's maker removes it only while still a member: one banned or
+  // gone from the group changes nothing in it, and the tree holds the files of
+  // other members too.
+  const bool ownsIt = dir->ownerId == userId && status == member::kMember;
+  if (!manages && !ownsIt) return result::kNotMember;
   std::vector<int64_t> ids;
   collectTree(dirId, ids);
   Statement files(m_db, std::string(kFileSelect) + "WHERE f.dir_id = ?");
@@ -483,7 +486,7 @@ int CatalogueStore::addFiles(int64_t clientId, int64_t userId, int64_t dirId, co
     }
     st.reset();
     st.bind(1, clientId).bind(2, userId).bind(3, dirId).bind(4, target.groupId).bind(5, name).bind(6, f.size);
-    st.bind(7, fileTypeOf(f)).bind(8, f.keywords.substr(0, 200)).bind(9, now);
+    st.bind(7, fileTypeOf(f)).bind(8, cleanName(f.keywords, 200)).bind(9, now);
     at->second = st.runReturningId();
     if (at->second == 0) return result::kServerError;
     out.push_back(at->second);

@@ -21,6 +21,9 @@ CentralServer::~CentralServer() { stop(); }
 bool CentralServer::start(const ServerOptions& options, std::string& error) {
   if (!options.logPath.empty() && !m_log.openFile(options.logPath, error)) return false;
   m_logRequests = options.logRequests;
+  m_db.setReport([this](bool failed, const std::string& line) {
+    m_log.write(failed ? LogLevel::kError : LogLevel::kInfo, line);
+  });
   if (!m_db.open(options.dbPath)) {
     error = "cannot open the database " + options.dbPath + ": " + m_db.error();
     return false;
@@ -132,11 +135,25 @@ HttpResponse CentralServer::route(const HttpRequest& request, const std::string&
 }
 
 HttpResponse CentralServer::dispatch(const HttpRequest& request, const std::string& peerIp) {
-  if (request.path == "/clientrequest" || request.path == "/clientrequest/") return m_protocol->handle(request, peerIp);
   if (m_update && request.method == "GET" && request.path.rfind(UpdateOffer::kPathPrefix, 0) == 0) {
     return m_update->serve(request.path);
   }
-  return m_web->handle(request, peerIp);
+  const bool client = request.path == "/clientrequest" || request.path == "/clientrequest/";
+  storage_fault::clear();
+  HttpResponse response = client ? m_protocol->handle(request, peerIp) : m_web->handle(request, peerIp);
+  if (!storage_fault::noted() || response.handOff) return response;
+  // What the reads seemed to say while the database was away (no such user,
+  // no files) is not the answer: the request could not be served.
+  storage_fault::clear();
+  HttpResponse failed;
+  if (client) {
+    failed.body = "result=" + std::to_string(result::kServerError) + "&";
+  } else {
+    failed.status = 503;
+    failed.extraHeaders.push_back("Retry-After: 5");
+    failed.body = "The service is not available for a moment. Please try again shortly.\n";
+  }
+  return failed;
 }
 
 bool openServerKey(AccountStore& accounts, PasswordVault& vault, const std::string& dbPath,

@@ -138,6 +138,11 @@ std::string ClientProtocol::login(const FormFields& form, const std::string& pee
     user = m_ctx.accounts.findUser(form.first("username"));
   }
   const auto refuse = [&](std::string_view why, int code = result::kWrongLogin) {
+    if (storage_fault::noted()) {
+      // The account could not be read: the user may well exist.
+      log(LogLevel::kError, "login from " + peerIp + " not served: the database is unavailable");
+      return resultOnly(result::kServerError);
+    }
     const std::string who = user ? user->name
                             : claimedClient && *claimedClient > 0 ? "of client " + std::to_string(*claimedClient)
                                                                   : cleanName(form.first("username"), 31);
@@ -147,7 +152,7 @@ std::string ClientProtocol::login(const FormFields& form, const std::string& pee
   if (!user) return refuse("no such user");
   if (user->disabled) return refuse("account disabled");
   // A guesser gets the same answer as a wrong password, without a check.
-  if (!m_throttle.allowed(user->name, peerIp, m_ctx.now())) return refuse("too many failed attempts, throttled");
+  if (!m_ctx.loginThrottle.allowed(user->name, peerIp, m_ctx.now())) return refuse("too many failed attempts, throttled");
   const auto password = m_ctx.accounts.password(user->id);
   if (!password) {
     log(LogLevel::kError, "login of " + user->name + ": the stored password cannot be read with the server key");
@@ -164,10 +169,10 @@ std::string ClientProtocol::login(const FormFields& form, const std::string& pee
   // key derived from it.
   const std::string named = session->key.DecryptText(verify);
   if (named.size() != user->name.size() || strncasecmp(named.c_str(), user->name.c_str(), named.size()) != 0) {
-    m_throttle.failed(user->name, peerIp, m_ctx.now());
+    m_ctx.loginThrottle.failed(user->name, peerIp, m_ctx.now());
     return refuse("wrong password");
   }
-  m_throttle.succeeded(user->name, peerIp);
+  m_ctx.loginThrottle.succeeded(user->name, peerIp);
   const int64_t now = m_ctx.now();
   const auto clientId = m_ctx.accounts.clientIdFor(user->id);
   if (!clientId) {
@@ -315,9 +320,19 @@ std::string ClientProtocol::addFiles(ClientSession& session, const FormFields& f
   }
   for (size_t i = 0; i < files.size(); ++i) {
     if (!complete[i]) files[i].size = -1;  // refused below, as a name-less file
+    if (!isUtf8(files[i].name)) {
+      // An older client sends its own 8-bit names; the catalogue keeps text.
+      log(LogLevel::kWarning, "add_file of client " + std::to_string(session.clientId) +
+                                  ": a file name that is not UTF-8 was read as Latin-1: \"" +
+                                  cleanName(files[i].name) + "\"");
+    }
   }
   std::vector<int64_t> ids;
   const int code = m_ctx.catalogue.addFiles(session.clientId, session.userId, *dirId, files, &ids);
+  if (code == result::kServerError) {
+    log(LogLevel::kError, "add_file of client " + std::to_string(session.clientId) + ": " +
+                              std::to_string(files.size()) + " files could not be stored");
+  }
   if (code != result::kOk) return resultOnly(code);
   // One pair per file in request order; a file that was refused gets a pair of
   // another name, so the client leaves it without an ID.
@@ -453,6 +468,7 @@ std::optional<std::string> ClientProtocol::handlePing(std::string_view datagram,
   if (n % 8 != 0 || bytes[0] != static_cast<unsigned char>(n % 256)) return std::nullopt;
   const uint32_t udpPort = readLe32(bytes + 1 + n);
   const uint32_t clientId = readLe32(bytes + 1 + n + 4);
+  storage_fault::clear();
   auto session = m_ctx.sessions.find(clientId);
   std::string plain;
   if (session != nullptr && session->seenIp == peerIp) plain = session->key.DecryptText(datagram.substr(1, n));
@@ -460,10 +476,18 @@ std::optional<std::string> ClientProtocol::handlePing(std::string_view datagram,
     session = reloaded(session, peerIp);
     if (session != nullptr) plain = session->key.DecryptText(datagram.substr(1, n));
   }
-  if (session == nullptr || !plausiblePlainText(plain, "secid=")) return std::string(kLostSession);
+  if (session == nullptr || !plausiblePlainText(plain, "secid=")) {
+    // A session the database could not give back may well exist.
+    if (storage_fault::noted()) return std::nullopt;
+    return std::string(kLostSession);
+  }
   m_ctx.sessions.notePing(*session, m_ctx.now(), validPort(udpPort) ? static_cast<int>(udpPort) : 0);
   const FormFields form(plain, FormFields::Decoding::kRaw);
-  return session->key.EncryptText(pingText(*session, form.first("chkmsg") == "1"));
+  std::string text = pingText(*session, form.first("chkmsg") == "1");
+  // A checksum the database could not give would send the client comparing
+  // its files for nothing: no answer, and the client pings again.
+  if (storage_fault::noted()) return std::nullopt;
+  return session->key.EncryptText(text);
 }
 
 std::shared_ptr<ClientSession> ClientProtocol::storedSession(int64_t clientId) {

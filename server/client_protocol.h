@@ -90,7 +90,6 @@ class ClientProtocol {
 
   ServerContext& m_ctx;
   CatalogueActions m_catalogue;
-  LoginThrottle m_throttle;
   int64_t m_pickedUpTo = 0;  // the latest login time pickUpSessions saw; its thread only
 };
 

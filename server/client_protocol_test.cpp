@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "server/client_protocol.h"
+#include "server/web_site.h"
 
 #include <gtest/gtest.h>
 
@@ -78,6 +79,8 @@ TEST_F(ClientProtocolTest, RefusedLoginsAnswerTheirCodeAndOpenNoSession) {
 }
 
 TEST_F(ClientProtocolTest, PasswordGuessingFromOneAddressIsCutOffForAWhile) {
+  TestClient owner;
+  ASSERT_EQ(ReplyNumber(login(owner, "alice", "secret1", 9, "127.0.0.5"), "result="), 0);
   for (int i = 0; i < LoginThrottle::kMaxFailures; ++i) {
     TestClient guess;
     ASSERT_EQ(ReplyNumber(login(guess, "alice", "guess" + std::to_string(i), static_cast<uint8_t>(10 + i), "127.0.0.8"),
@@ -86,11 +89,69 @@ TEST_F(ClientProtocolTest, PasswordGuessingFromOneAddressIsCutOffForAWhile) {
   }
   TestClient right;
   EXPECT_EQ(ReplyNumber(login(right, "alice", "secret1", 40, "127.0.0.8"), "result="), 5);
-  // The real user elsewhere is not locked out, and the guesser's address is
-  // let in again once the window has passed.
+  // The real user at the address she signed in from before is not locked
+  // out, and the guesser's address is let in again once the window has passed.
   EXPECT_EQ(ReplyNumber(login(right, "alice", "secret1", 41, "127.0.0.5"), "result="), 0);
   clock += LoginThrottle::kWindowSeconds;
   EXPECT_EQ(ReplyNumber(login(right, "alice", "secret1", 42, "127.0.0.8"), "result="), 0);
+}
+
+TEST_F(ClientProtocolTest, GuessesFromManyAddressesAreSlowedPerAccountButTheOwnersAddressStaysOpen) {
+  std::vector<std::string> logged;
+  ctx.log = [&](LogLevel, const std::string& line) { logged.push_back(line); };
+  WebSite web(ctx, "127.0.0.1");
+  TestClient owner;
+  ASSERT_EQ(ReplyNumber(login(owner, "alice", "secret1", 1, "127.0.0.5"), "result="), 0);
+  // 90 guesses from 10 addresses, 9 each (under the per-address limit), all
+  // within a few seconds; every tenth comes through the web site.
+  uint8_t salt = 10;
+  for (int address = 0; address < 10; ++address) {
+    const std::string from = "127.0.1." + std::to_string(address + 1);
+    for (int i = 0; i < 9; ++i) {
+      if (i == 8) {
+        HttpRequest r;
+        r.method = "POST";
+        r.path = r.target = "/login.jsp";
+        r.body = "username=alice&password=guess" + std::to_string(i);
+        EXPECT_EQ(web.handle(r, from).status, 401);
+        continue;
+      }
+      TestClient guess;
+      EXPECT_EQ(ReplyNumber(login(guess, "alice", "guess" + std::to_string(i), salt++, from), "result="), 5);
+    }
+    clock += 1;
+  }
+  std::size_t throttled = 0;
+  for (const auto& line : logged) throttled += line.find("throttled") != std::string::npos ? 1 : 0;
+  // Only the first few were checked: after five failures each attempt waits
+  // a doubling delay, and these came faster than it.
+  EXPECT_GE(throttled, 70u);
+  TestClient right;
+  EXPECT_EQ(ReplyNumber(login(right, "alice", "secret1", salt++, "127.0.2.1"), "result="), 5);
+  // The owner's own address is never held up by someone else's guesses.
+  EXPECT_EQ(ReplyNumber(login(right, "alice", "secret1", salt++, "127.0.0.5"), "result="), 0);
+  // Once the delay has passed, the right password gets in from anywhere.
+  clock += LoginThrottle::kMaxDelaySeconds;
+  EXPECT_EQ(ReplyNumber(login(right, "alice", "secret1", salt++, "127.0.2.1"), "result="), 0);
+}
+
+TEST_F(ClientProtocolTest, ANewPasswordEndsTheAccountsWebAndClientSessions) {
+  TestClient alice;
+  ASSERT_EQ(ReplyNumber(login(alice, "alice", "secret1", 1), "result="), 0);
+  const int64_t id = accounts.findUser("alice")->id;
+  const std::string web = accounts.newWebSession(id, clock);
+  ASSERT_TRUE(accounts.webSessionUser(web, clock).has_value());
+  // The same password again changes nothing.
+  ASSERT_EQ(accounts.createOrUpdateUser("alice", "secret1"), AccountStore::Result::kOk);
+  EXPECT_TRUE(accounts.loadSession(alice.clientId).has_value());
+  ASSERT_EQ(accounts.setPassword(id, "another-secret"), AccountStore::Result::kOk);
+  EXPECT_FALSE(accounts.webSessionUser(web, clock).has_value());
+  EXPECT_FALSE(accounts.loadSession(alice.clientId).has_value());
+  // This process forgets the session at its next flush of pings.
+  const std::string datagram = pingDatagram(alice.key, "secid=&load=1", 8324, alice.clientId);
+  ASSERT_TRUE(protocol.handlePing(datagram, "127.0.0.5").has_value());
+  protocol.flushPings();
+  EXPECT_EQ(*protocol.handlePing(datagram, "127.0.0.5"), "error=1&");
 }
 
 TEST_F(ClientProtocolTest, ReplayedLoginFromAnotherAddressIsRefusedAndLeavesTheSession) {
@@ -251,6 +312,33 @@ TEST_F(ClientProtocolTest, SharingIsRefusedOutsideTheUsersGroups) {
                                             "&cfileid=0&filename=&filesize=1&keywords=&filetype=" + file);
   EXPECT_EQ(ReplyNumber(mixed, "result="), 2);
   EXPECT_EQ(mixed.find("fileid="), mixed.find("&") + 1) << mixed;
+}
+
+TEST_F(ClientProtocolTest, ANameThatIsNotUtf8IsRepairedAndLoggedWhileTheRestIsShared) {
+  std::vector<std::string> logged;
+  ctx.log = [&](LogLevel, const std::string& line) { logged.push_back(line); };
+  TestClient alice;
+  const int64_t group = aliceInOpenGroup(alice);
+  // An 8-bit name (0xE9 is "é" in Latin-1), a name cut inside a two-byte
+  // character, and a plain one; PostgreSQL refuses text that is not UTF-8.
+  const std::string longName = std::string(127, 'x') + "\xC3\xA9.txt";
+  const std::string reply = send(alice, "action=add_file&dirid=" + std::to_string(group) +
+                                            "&cfileid=0&filename=Caf%E9.mp3&filesize=3&keywords=&filetype=mp3"
+                                            "&cfileid=1&filename=" + longName + "&filesize=4&keywords=%FF&filetype="
+                                            "&cfileid=2&filename=plain.txt&filesize=5&keywords=&filetype=txt");
+  EXPECT_EQ(ReplyNumber(reply, "result="), 0) << reply;
+  const auto ids = catalogue.fileIds(alice.clientId);
+  ASSERT_EQ(ids.size(), 3u);
+  std::vector<std::string> names;
+  for (const int64_t id : ids) names.push_back(catalogue.file(id)->name);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"Caf\xC3\xA9.mp3", "plain.txt", std::string(127, 'x')}));
+  std::vector<std::string> repaired;
+  for (const auto& line : logged) {
+    if (line.find("not UTF-8") != std::string::npos) repaired.push_back(line);
+  }
+  ASSERT_EQ(repaired.size(), 1u);
+  EXPECT_NE(repaired[0].find("\"Caf\xC3\xA9.mp3\""), std::string::npos) << repaired[0];
 }
 
 TEST_F(ClientProtocolTest, ARepeatedChangeRequestIsAnsweredWithoutDoingItTwice) {

@@ -3,6 +3,7 @@
 //   'L' a listening address (IPv4, IPv6, bracketed IPv6), read and printed back
 //   'A' the arguments of "vantrel-server admin" after "--db FILE", separated
 //       by NUL bytes, with standard input after the last NUL of "\0\0"
+//   'U' the text of a users file (--add-user-file)
 // The admin commands run against one scratch database made for the process.
 
 #include <unistd.h>
@@ -74,6 +75,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   } else if (data[0] == 'A') {
     runAdminLine(input);
+  } else if (data[0] == 'U') {
+    std::vector<std::pair<std::string, std::string>> users;
+    std::string error;
+    const bool ok = vantrel::server::parseUsersText(input, users, error);
+    // Every account came from a line with a ":", and a refusal says why.
+    if (!ok && error.empty()) std::abort();
+    for (const auto& [name, password] : users) {
+      if (name.find('\n') != std::string::npos || password.find('\n') != std::string::npos) std::abort();
+    }
   }
   return 0;
 }

@@ -6,6 +6,15 @@
 
 namespace vantrel::server {
 
+namespace storage_fault {
+namespace {
+thread_local bool t_noted = false;
+}
+void clear() { t_noted = false; }
+void note() { t_noted = true; }
+bool noted() { return t_noted; }
+}  // namespace storage_fault
+
 void WriterMutex::lock() {
   m_mutex.lock();
   if (m_depth++ == 0) m_owner = std::this_thread::get_id();
@@ -160,6 +169,7 @@ ReadConnection::~ReadConnection() {
 bool Database::open(const std::string& target) {
   std::scoped_lock lock(m_mutex);
   m_backend = makeBackend(target);
+  if (m_report) m_backend->setReport(m_report);
   m_dialect = m_backend->dialect();
   m_writer = m_backend->openWriter(m_error);
   if (!m_writer) return false;

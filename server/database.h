@@ -102,6 +102,8 @@ class Database {
   // PostgreSQL database, and brings the schema up to date. Returns false
   // with a message in error() on failure.
   bool open(const std::string& target);
+  // Where the backend reports lost and restored connections; set before open().
+  void setReport(StorageReport report) { m_report = std::move(report); }
   const std::string& error() const { return m_error; }
   // True when open() found no schema at all: the database was new (or empty).
   bool created() const { return m_created; }
@@ -141,6 +143,7 @@ class Database {
   bool m_readersPossible = true;                                  // guarded by m_readerMutex
   std::string m_error;
   bool m_created = false;
+  StorageReport m_report;
 };
 
 // A connection for reads that need no writer: see Database. Held for the

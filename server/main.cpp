@@ -4,9 +4,13 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "server/admin_command.h"
 #include "server/central_server.h"
@@ -17,7 +21,7 @@ namespace {
 void usage() {
   std::fprintf(stdout,
                "usage: vantrel-server --db FILE|postgresql://... [--key FILE] --listen ADDR:PORT [--udp-port N]\n"
-               "                      [--add-user NAME:PASSWORD]...\n"
+               "                      [--add-user-file FILE|-]...\n"
                "                      [--demo-catalogue] [--client-version N] [--update-dir DIR]\n"
                "                      [--update-comment TEXT] [--log FILE] [--log-requests] [--session-timeout S]\n"
                "       vantrel-server admin --db FILE COMMAND...   (vantrel-server admin --help lists them)\n"
@@ -29,7 +33,8 @@ void usage() {
                "--key FILE is the server key that seals the passwords (default: FILE.key beside a SQLite\n"
                "database; required with PostgreSQL, the same file for every process). --listen the address and\n"
                "port of the web site and the client requests, --udp-port the port for pings (7110),\n"
-               "--add-user adds or updates an account, --demo-catalogue fills an empty catalogue.\n",
+               "--add-user-file adds or updates the accounts of its lines, NAME:PASSWORD each (\"-\" reads\n"
+               "standard input), --demo-catalogue fills an empty catalogue.\n",
                vantrel::server::kDefaultClientVersion);
 }
 
@@ -51,6 +56,27 @@ bool splitHostPort(std::string_view text, std::string& host, uint16_t& port) {
   if (host == "localhost") host = "127.0.0.1";
   port = static_cast<uint16_t>(*p);
   return true;
+}
+
+// The NAME:PASSWORD lines of a file ("-": standard input) into `users`.
+// The password never shows in the process list.
+bool readUsersFile(const std::string& path, std::vector<std::pair<std::string, std::string>>& users,
+                   std::string& error) {
+  std::FILE* in = path == "-" ? stdin : std::fopen(path.c_str(), "r");
+  if (in == nullptr) {
+    error = "cannot read " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  std::string text;
+  char buffer[4096];
+  size_t n = 0;
+  while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0 && text.size() < (1u << 20)) text.append(buffer, n);
+  if (in != stdin) std::fclose(in);
+  std::memset(buffer, 0, sizeof buffer);
+  const bool ok = vantrel::server::parseUsersText(text, users, error);
+  if (!ok) error = path + " " + error;
+  std::fill(text.begin(), text.end(), '\0');
+  return ok;
 }
 
 }  // namespace
@@ -91,6 +117,9 @@ int main(int argc, char** argv) {
                    "vantrel-server: warning: the password given with --add-user can be read by anyone who lists "
                    "this computer's processes; use it for demonstrations only\n");
       options.users.emplace_back(spec.substr(0, colon), spec.substr(colon + 1));
+    } else if (arg == "--add-user-file" && hasValue) {
+      std::string error;
+      if (!readUsersFile(argv[++i], options.users, error)) return badCommandLine("--add-user-file: " + error);
     } else if (arg == "--client-version" && hasValue) {
       const auto v = vantrel::server::parseNumber(argv[++i]);
       if (!v || *v < 1 || *v > INT32_MAX) {
@@ -114,7 +143,7 @@ int main(int argc, char** argv) {
     } else if (arg == "--help" || arg == "-h") {
       usage();
       return 0;
-    } else if (!hasValue && (arg == "--db" || arg == "--key" || arg == "--listen" || arg == "--udp-port" || arg == "--add-user" ||
+    } else if (!hasValue && (arg == "--db" || arg == "--key" || arg == "--listen" || arg == "--udp-port" || arg == "--add-user" || arg == "--add-user-file" ||
                              arg == "--client-version" || arg == "--update-dir" || arg == "--update-comment" ||
                              arg == "--log" || arg == "--session-timeout")) {
       return badCommandLine(std::string(arg) + " needs a value");

@@ -5,8 +5,11 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdlib>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -149,12 +152,44 @@ CREATE INDEX sessions_login_time ON sessions(login_time);
 )sql",
 };
 
+// After a lost connection a request waits this long for the database to
+// come back; while it stays away, later requests try once and fail at once.
+constexpr auto kReconnectWait = std::chrono::seconds(3);
+constexpr auto kReconnectPause = std::chrono::milliseconds(200);
+
+bool startsWithWord(std::string_view sql, std::string_view word) {
+  while (!sql.empty() && (sql.front() == ' ' || sql.front() == '\n')) sql.remove_prefix(1);
+  if (sql.size() < word.size()) return false;
+  for (size_t i = 0; i < word.size(); ++i) {
+    const char c = sql[i] >= 'a' && sql[i] <= 'z' ? static_cast<char>(sql[i] - 'a' + 'A') : sql[i];
+    if (c != word[i]) return false;
+  }
+  return true;
+}
+
+// A statement that changes nothing may run again on a new connection.
+bool changesNothing(std::string_view sql) { return startsWithWord(sql, "SELECT") || startsWithWord(sql, "BEGIN"); }
+
+// The state of the database link that every connection of the process
+// shares: whether it is down, and where losses and recoveries are told.
+struct PgLink {
+  std::string conninfo;
+  StorageReport report;
+  std::mutex mutex;
+  bool down = false;  // guarded by mutex
+  std::chrono::steady_clock::time_point lostAt;  // guarded by mutex
+
+  void tell(bool error, const std::string& line) {
+    if (report) report(error, line);
+  }
+};
+
 class PgConnection;
 
 class PgStatement final : public BackendStatement {
  public:
-  PgStatement(PgConnection& connection, std::string name, int parameters)
-      : m_connection(connection), m_name(std::move(name)), m_values(static_cast<size_t>(parameters)),
+  PgStatement(PgConnection& connection, std::string sql, int parameters)
+      : m_connection(connection), m_sql(std::move(sql)), m_values(static_cast<size_t>(parameters)),
         m_binary(static_cast<size_t>(parameters), 0) {}
   ~PgStatement() override { PQclear(m_result); }
 
@@ -198,57 +233,84 @@ class PgStatement final : public BackendStatement {
   }
 
   PgConnection& m_connection;
-  std::string m_name;
+  std::string m_sql;
   std::vector<std::optional<std::string>> m_values;
   std::vector<int> m_binary;
   PGresult* m_result = nullptr;
   int m_row = -1;
 };
 
+// Session settings every connection starts with.
+// Quiet notices ("relation already exists, skipping") stay out of the log.
+// Each search is planned for its own words: a common word is best found
+// walking the newest files, a rare one through the word index, and a plan
+// made once for any word would walk a million files for a rare one.
+// Requests are short and many run at once: a parallel plan would start
+// worker processes for a few milliseconds of work, taking the cores from
+// the other requests.
+constexpr const char* kSessionSettings =
+    "SET client_min_messages = warning; SET plan_cache_mode = force_custom_plan; "
+    "SET max_parallel_workers_per_gather = 0";
+
+// A connection that heals itself: a lost connection is opened again before
+// the next statement (waiting a bounded time for the database), a statement
+// that changes nothing is sent again once when the connection broke under
+// it, and a transaction that lost its connection fails to its end.
 class PgConnection final : public BackendConnection {
  public:
-  explicit PgConnection(PGconn* conn) : m_conn(conn) {}
+  PgConnection(PGconn* conn, PgLink& link) : m_conn(conn), m_link(link) {}
   ~PgConnection() override { PQfinish(m_conn); }
 
   std::unique_ptr<BackendStatement> prepare(std::string_view sql) override {
     const std::string key(sql);
-    auto it = m_prepared.find(key);
-    if (it == m_prepared.end()) {
-      int count = 0;
-      const std::string text = postgresParameters(sql, &count);
-      // A parameter the text never names still needs a type.
-      std::vector<unsigned> types(static_cast<size_t>(count), kTextType);
-      for (int i = 1; i <= count; ++i) {
-        if (text.find("$" + std::to_string(i)) != std::string::npos) types[static_cast<size_t>(i - 1)] = 0;
-      }
-      const std::string name = "s" + std::to_string(m_prepared.size() + 1);
-      PGresult* r = PQprepare(m_conn, name.c_str(), text.c_str(), count, types.data());
-      const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK;
-      if (!ok) m_error = PQresultErrorMessage(r);
-      PQclear(r);
-      if (!ok) return nullptr;
-      it = m_prepared.emplace(key, Prepared{name, count}).first;
+    if (!usable()) return nullptr;
+    const Prepared* prepared = preparedFor(key);
+    if (prepared == nullptr && lost(nullptr) && reconnect()) prepared = preparedFor(key);
+    if (prepared == nullptr) {
+      if (lost(nullptr)) storage_fault::note();
+      return nullptr;
     }
-    return std::make_unique<PgStatement>(*this, it->second.name, it->second.parameters);
+    return std::make_unique<PgStatement>(*this, key, prepared->parameters);
   }
 
   bool exec(std::string_view sql) override {
-    PGresult* r = PQexec(m_conn, std::string(sql).c_str());
-    const auto status = PQresultStatus(r);
-    const bool ok = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
-    if (ok) {
-      m_changes = std::strtoll(PQcmdTuples(r), nullptr, 10);
-    } else {
-      m_error = PQresultErrorMessage(r);
+    const bool begins = startsWithWord(sql, "BEGIN");
+    const bool commits = sql == "COMMIT";
+    const bool ends = commits || sql == "ROLLBACK";
+    if (m_inTransaction && !alive()) {
+      // The transaction went with the connection: nothing of it stays.
+      if (ends) m_inTransaction = false;
+      m_error = "the connection to the database was lost during the transaction";
+      if (!ends) storage_fault::note();
+      return !commits && ends;
     }
-    PQclear(r);
-    return ok;
+    if (!usable()) return false;
+    const std::string text(sql);
+    for (int attempt = 0;; ++attempt) {
+      PGresult* r = PQexec(m_conn, text.c_str());
+      const auto status = PQresultStatus(r);
+      const bool ok = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
+      if (ok) {
+        m_changes = std::strtoll(PQcmdTuples(r), nullptr, 10);
+        PQclear(r);
+        if (begins) m_inTransaction = true;
+        if (ends) m_inTransaction = false;
+        return true;
+      }
+      m_error = PQresultErrorMessage(r);
+      const bool broke = lost(r);
+      PQclear(r);
+      if (ends) m_inTransaction = false;
+      if (!broke) return false;
+      storage_fault::note();
+      if (attempt > 0 || m_inTransaction || !changesNothing(sql) || !reconnect()) return false;
+    }
   }
 
   int64_t changes() const override { return m_changes; }
   const std::string& error() const override { return m_error; }
 
-  PGresult* run(const std::string& name, const std::vector<std::optional<std::string>>& values,
+  PGresult* run(const std::string& sql, const std::vector<std::optional<std::string>>& values,
                 const std::vector<int>& binary) {
     std::vector<const char*> pointers(values.size());
     std::vector<int> lengths(values.size());
@@ -256,16 +318,79 @@ class PgConnection final : public BackendConnection {
       pointers[i] = values[i] ? values[i]->data() : nullptr;
       lengths[i] = values[i] ? static_cast<int>(values[i]->size()) : 0;
     }
-    PGresult* r = PQexecPrepared(m_conn, name.c_str(), static_cast<int>(values.size()), pointers.data(),
-                                 lengths.data(), binary.data(), 0);
-    const auto status = PQresultStatus(r);
-    if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
-      m_changes = std::strtoll(PQcmdTuples(r), nullptr, 10);
-      return r;
+    for (int attempt = 0;; ++attempt) {
+      if (!usable()) return nullptr;
+      const Prepared* prepared = preparedFor(sql);
+      PGresult* r = nullptr;
+      if (prepared != nullptr) {
+        r = PQexecPrepared(m_conn, prepared->name.c_str(), static_cast<int>(values.size()), pointers.data(),
+                           lengths.data(), binary.data(), 0);
+        const auto status = PQresultStatus(r);
+        if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
+          m_changes = std::strtoll(PQcmdTuples(r), nullptr, 10);
+          return r;
+        }
+        m_error = PQresultErrorMessage(r);
+      }
+      const bool broke = lost(r);
+      PQclear(r);
+      if (!broke) return nullptr;
+      // A statement that changes nothing is safe to send again; a change may
+      // or may not have reached the database, so it fails as it is.
+      if (attempt > 0 || m_inTransaction || !changesNothing(sql) || !reconnect()) {
+        storage_fault::note();
+        return nullptr;
+      }
     }
-    m_error = PQresultErrorMessage(r);
-    PQclear(r);
-    return nullptr;
+  }
+
+  // Opens the connection again, waiting up to kReconnectWait for the database
+  // the first time it is missed; false when it is still away.
+  bool reconnect() {
+    std::unique_lock lock(m_link.mutex);
+    const bool wasDown = m_link.down;
+    if (!wasDown) {
+      m_link.down = true;
+      m_link.lostAt = std::chrono::steady_clock::now();
+      lock.unlock();
+      m_link.tell(true, "database connection lost (" + firstLine(PQerrorMessage(m_conn)) + "); reconnecting");
+    } else {
+      lock.unlock();
+    }
+    // While the database stays away, a request tries once and fails at once
+    // instead of every request waiting the full time.
+    const auto deadline = std::chrono::steady_clock::now() + (wasDown ? std::chrono::seconds(0) : kReconnectWait);
+    for (;;) {
+      m_prepared.clear();
+      m_inTransaction = false;
+      PQreset(m_conn);
+      if (PQstatus(m_conn) == CONNECTION_OK) {
+        PGresult* r = PQexec(m_conn, kSessionSettings);
+        const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK;
+        PQclear(r);
+        if (ok) {
+          lock.lock();
+          const bool report = m_link.down;
+          m_link.down = false;
+          const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                                   m_link.lostAt);
+          lock.unlock();
+          if (report) {
+            m_link.tell(false, "database connection restored after " + std::to_string(took.count()) + " ms");
+          }
+          return true;
+        }
+      }
+      if (std::chrono::steady_clock::now() + kReconnectPause > deadline) break;
+      std::this_thread::sleep_for(kReconnectPause);
+    }
+    m_error = "the database is unreachable: " + firstLine(PQerrorMessage(m_conn));
+    if (!wasDown) {
+      m_link.tell(true, "database still unreachable after " + std::to_string(kReconnectWait.count()) +
+                            " s (" + firstLine(PQerrorMessage(m_conn)) +
+                            "); requests are answered with a server error until it is back");
+    }
+    return false;
   }
 
  private:
@@ -273,15 +398,75 @@ class PgConnection final : public BackendConnection {
     std::string name;
     int parameters = 0;
   };
+
+  static std::string firstLine(const char* text) {
+    std::string line = text == nullptr ? "" : text;
+    line = line.substr(0, line.find('\n'));
+    return line.empty() ? "no connection" : line;
+  }
+
+  // Reads what the server may have sent meanwhile (the notice of a shutdown,
+  // the end of the connection) so that a dead connection is known before a
+  // statement is sent on it.
+  bool alive() {
+    if (PQstatus(m_conn) != CONNECTION_OK) return false;
+    PQconsumeInput(m_conn);
+    return PQstatus(m_conn) == CONNECTION_OK;
+  }
+
+  // Ready for a statement: alive, or opened again outside a transaction.
+  bool usable() {
+    if (alive()) return true;
+    if (m_inTransaction) {
+      m_error = "the connection to the database was lost during the transaction";
+    } else if (reconnect()) {
+      return true;
+    }
+    storage_fault::note();
+    return false;
+  }
+
+  // True when a failure came from the connection rather than the statement:
+  // the connection is gone, or the server ended it (a shutdown or restart).
+  bool lost(const PGresult* r) {
+    if (PQstatus(m_conn) != CONNECTION_OK) return true;
+    const char* state = r != nullptr ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+    if (state == nullptr) return false;
+    const std::string_view code(state);
+    return code.rfind("08", 0) == 0 || code.rfind("57P", 0) == 0;
+  }
+
+  const Prepared* preparedFor(const std::string& key) {
+    auto it = m_prepared.find(key);
+    if (it != m_prepared.end()) return &it->second;
+    int count = 0;
+    const std::string text = postgresParameters(key, &count);
+    // A parameter the text never names still needs a type.
+    std::vector<unsigned> types(static_cast<size_t>(count), kTextType);
+    for (int i = 1; i <= count; ++i) {
+      if (text.find("$" + std::to_string(i)) != std::string::npos) types[static_cast<size_t>(i - 1)] = 0;
+    }
+    const std::string name = "s" + std::to_string(++m_preparedCount);
+    PGresult* r = PQprepare(m_conn, name.c_str(), text.c_str(), count, types.data());
+    const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK;
+    if (!ok) m_error = PQresultErrorMessage(r);
+    PQclear(r);
+    if (!ok) return nullptr;
+    return &m_prepared.emplace(key, Prepared{name, count}).first->second;
+  }
+
   PGconn* m_conn;
+  PgLink& m_link;
   std::unordered_map<std::string, Prepared> m_prepared;
+  int m_preparedCount = 0;
+  bool m_inTransaction = false;
   int64_t m_changes = 0;
   std::string m_error;
 };
 
 BackendStatement::Step PgStatement::step() {
   if (m_result == nullptr) {
-    m_result = m_connection.run(m_name, m_values, m_binary);
+    m_result = m_connection.run(m_sql, m_values, m_binary);
     if (m_result == nullptr) return Step::kError;
     m_row = -1;
   }
@@ -291,12 +476,18 @@ BackendStatement::Step PgStatement::step() {
 
 class PostgresBackend final : public StorageBackend {
  public:
-  explicit PostgresBackend(std::string conninfo) : m_conninfo(std::move(conninfo)) {}
+  explicit PostgresBackend(std::string conninfo) { m_link.conninfo = std::move(conninfo); }
 
   Dialect dialect() const override { return Dialect::kPostgres; }
 
   std::unique_ptr<BackendConnection> openWriter(std::string& error) override { return connect(&error); }
-  std::unique_ptr<BackendConnection> openReader() override { return connect(nullptr); }
+  // A reader that cannot connect now (the database restarting) is still
+  // handed out: it connects when it is used, and a pool without readers
+  // would send every read through the writer for good.
+  std::unique_ptr<BackendConnection> openReader() override {
+    if (auto reader = connect(nullptr)) return reader;
+    return std::make_unique<PgConnection>(PQconnectdb(m_link.conninfo.c_str()), m_link);
+  }
 
   int schemaVersion(BackendConnection& writer) override {
     if (!writer.exec("CREATE TABLE IF NOT EXISTS schema_version (version BIGINT NOT NULL)")) return -1;
@@ -333,32 +524,25 @@ class PostgresBackend final : public StorageBackend {
   // request threads, and several server processes fit under its limit.
   size_t maxReaders() const override { return 8; }
   std::string_view beginWrite() const override { return "BEGIN"; }
+  void setReport(StorageReport report) override { m_link.report = std::move(report); }
 
  private:
   std::unique_ptr<PgConnection> connect(std::string* error) {
-    PGconn* conn = PQconnectdb(m_conninfo.c_str());
+    PGconn* conn = PQconnectdb(m_link.conninfo.c_str());
     if (PQstatus(conn) != CONNECTION_OK) {
       if (error != nullptr) *error = PQerrorMessage(conn);
       PQfinish(conn);
       return nullptr;
     }
-    auto connection = std::make_unique<PgConnection>(conn);
-    // Quiet notices ("relation already exists, skipping") stay out of the log.
-    // Each search is planned for its own words: a common word is best found
-    // walking the newest files, a rare one through the word index, and a plan
-    // made once for any word would walk a million files for a rare one.
-    // Requests are short and many run at once: a parallel plan would start
-    // worker processes for a few milliseconds of work, taking the cores from
-    // the other requests.
-    if (!connection->exec("SET client_min_messages = warning; SET plan_cache_mode = force_custom_plan; "
-                          "SET max_parallel_workers_per_gather = 0")) {
+    auto connection = std::make_unique<PgConnection>(conn, m_link);
+    if (!connection->exec(kSessionSettings)) {
       if (error != nullptr) *error = connection->error();
       return nullptr;
     }
     return connection;
   }
 
-  std::string m_conninfo;
+  PgLink m_link;
 };
 
 }  // namespace

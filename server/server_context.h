@@ -10,6 +10,7 @@
 
 #include "server/account_store.h"
 #include "server/catalogue_store.h"
+#include "server/login_throttle.h"
 #include "server/firewall_test_pool.h"
 #include "server/outbound.h"
 #include "server/server_log.h"
@@ -41,6 +42,8 @@ struct ServerContext {
   FirewallTestPool* firewallTests = nullptr;
   // How long a firewall test waits for the client's TCP port to answer.
   int probeTimeoutMs = 5000;
+  // Password guessing, counted across the web site and the client protocol.
+  LoginThrottle loginThrottle;
 };
 
 }  // namespace vantrel::server

@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -22,6 +23,19 @@
 namespace vantrel::server {
 
 enum class Dialect { kSqlite, kPostgres };
+
+// How a backend tells the log about its connection: lost, restored, given up.
+using StorageReport = std::function<void(bool error, const std::string& line)>;
+
+// A request that met a database it could not reach. The backend notes it on
+// the thread that met it; whoever answers the request clears the note before
+// and looks at it after, and answers with a server error rather than with
+// what the failed reads seemed to say (no rows is not "no such user").
+namespace storage_fault {
+void clear();
+void note();
+bool noted();
+}  // namespace storage_fault
 
 class BackendStatement {
  public:
@@ -74,6 +88,8 @@ class StorageBackend {
   virtual size_t maxReaders() const = 0;
   // How a transaction that will write begins.
   virtual std::string_view beginWrite() const = 0;
+  // Where connection losses and recoveries are reported; none by default.
+  virtual void setReport(StorageReport) {}
 };
 
 // The backend for a --db value: PostgreSQL for "postgresql://", "postgres://"

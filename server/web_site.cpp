@@ -2,6 +2,8 @@
 #include "server/web_site.h"
 
 #include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <openssl/rand.h>
 
 #include <cctype>
 
@@ -40,6 +42,28 @@ std::string safeLocation(const std::string& next) {
   return next;
 }
 
+// How long a sign-in link of the File Manager, and the page it leads to, stay good.
+constexpr int64_t kClientLinkSeconds = 120;
+
+std::string sha256Of(std::string_view bytes) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr) != 1) return {};
+  return std::string(reinterpret_cast<const char*>(digest), length);
+}
+
+std::string randomToken() {
+  unsigned char bytes[24];
+  if (RAND_bytes(bytes, sizeof bytes) != 1) return {};
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  for (const unsigned char b : bytes) {
+    out += kHex[b >> 4];
+    out += kHex[b & 15];
+  }
+  return out;
+}
+
 std::string hostWithoutPort(std::string host) {
   const size_t colon = host.find(':');
   if (colon != std::string::npos) host.resize(colon);
@@ -66,7 +90,10 @@ HttpResponse WebSite::handle(const HttpRequest& request, const std::string& peer
   if (path == "/server.html") return discovery(req);
   if (path == "/" || path == "/index.jsp" || path == "/index.html") return home(req);
   if (path == "/signup.jsp") return signup(req);
-  if (path == "/login.jsp") return req.form.has("clientid") ? clientLogin(req) : login(req);
+  if (path == "/login.jsp") {
+    if (request.method == "POST" && req.form.has("handoff")) return clientLoginHandoff(req);
+    return req.form.has("clientid") ? clientLogin(req) : login(req);
+  }
   if (path == "/logout.jsp") return logout(req);
   if (path == "/checkforproxy.jsp") return proxyCheck(req);
   if (path == "/browse.jsp") return m_catalogue.browse(req);
@@ -149,13 +176,13 @@ HttpResponse WebSite::login(const WebRequest& req) {
   if (req.http.method == "POST") {
     const std::string name = req.form.first("username");
     const int64_t now = m_ctx.now();
-    if (!m_throttle.allowed(name, req.peerIp, now)) {
+    if (!m_ctx.loginThrottle.allowed(name, req.peerIp, now)) {
       error = "Too many failed attempts; please wait a few minutes.";
     } else if (const auto user = m_ctx.accounts.checkPassword(name, req.form.first("password"))) {
-      m_throttle.succeeded(name, req.peerIp);
+      m_ctx.loginThrottle.succeeded(name, req.peerIp);
       return signIn(*user, next);
     } else {
-      m_throttle.failed(name, req.peerIp, now);
+      m_ctx.loginThrottle.failed(name, req.peerIp, now);
       error = "Unknown user name or wrong password.";
     }
   }
@@ -170,8 +197,9 @@ HttpResponse WebSite::login(const WebRequest& req) {
 }
 
 HttpResponse WebSite::clientLogin(const WebRequest& req) {
-  // The File Manager opens this with its client ID, the password sealed with
-  // its session key, and the page to go to. The query is read raw so the
+  // The File Manager opens this with its client ID, the time and its password
+  // sealed with its session key ("TIME$PASSWORD"; an older client seals the
+  // password alone), and the page to go to. The query is read raw so the
   // Base64 keeps its "+".
   const FormFields raw(req.http.query, FormFields::Decoding::kRaw);
   const auto clientId = raw.number("clientid");
@@ -179,10 +207,37 @@ HttpResponse WebSite::clientLogin(const WebRequest& req) {
   if (session == nullptr) {
     return messagePage(req, "Sign in", "Your File Manager is not connected; please sign in here instead.", 401);
   }
-  const std::string typed = session->key.DecryptText(base64Decode(percentDecode(raw.first("password"))));
+  // The link is for the browser beside the File Manager: a copy of it opened
+  // anywhere else signs nobody in.
+  if (req.peerIp != session->seenIp && req.peerIp != session->reportedIp) {
+    return messagePage(req, "Sign in",
+                       "This sign-in link works only on the computer where the File Manager runs; please sign in "
+                       "here.",
+                       401);
+  }
+  const std::string sealed = base64Decode(percentDecode(raw.first("password")));
+  std::string typed = session->key.DecryptText(sealed);
   const auto stored = m_ctx.accounts.password(session->userId);
-  if (!stored || typed.size() != stored->size() || CRYPTO_memcmp(typed.data(), stored->data(), typed.size()) != 0) {
+  const auto same = [&](std::string_view text) {
+    return stored && text.size() == stored->size() && CRYPTO_memcmp(text.data(), stored->data(), text.size()) == 0;
+  };
+  std::optional<int64_t> issued;
+  bool matches = false;
+  if (const size_t dollar = typed.find('$'); dollar != std::string::npos && dollar > 0 && dollar <= 12 &&
+                                             typed.find_first_not_of("0123456789") == dollar &&
+                                             same(std::string_view(typed).substr(dollar + 1))) {
+    issued = parseNumber(std::string_view(typed).substr(0, dollar));
+    matches = issued.has_value();
+  } else {
+    matches = same(typed);
+  }
+  OPENSSL_cleanse(typed.data(), typed.size());
+  if (!matches) {
     return messagePage(req, "Sign in", "The File Manager's sign-in could not be checked; please sign in here.", 401);
+  }
+  const int64_t now = m_ctx.now();
+  if (issued && (*issued > now + kClientLinkSeconds || now - *issued > kClientLinkSeconds)) {
+    return messagePage(req, "Sign in", "This sign-in link has expired; open it again from the File Manager.", 401);
   }
   const auto user = m_ctx.accounts.findUser(session->userId);
   if (!user) return messagePage(req, "Sign in", "Unknown user.", 401);
@@ -201,7 +256,53 @@ HttpResponse WebSite::clientLogin(const WebRequest& req) {
     if (!g) g = inner.number("invite");
     if (g) location = "/composemessage.jsp?invite=" + std::to_string(*g);
   }
-  return signIn(*user, location);
+
+  std::string handoff;
+  {
+    std::scoped_lock lock(m_linkMutex);
+    std::erase_if(m_usedLinks, [&](const auto& entry) { return entry.second < now; });
+    std::erase_if(m_handoffs, [&](const auto& entry) { return entry.second.expires < now; });
+    // Once only. An older client's link has no time and is the same for the
+    // whole login: it is good once per login.
+    const std::string digest = std::to_string(*clientId) + ":" + sha256Of(sealed);
+    const int64_t forgetAt = issued ? now + 2 * kClientLinkSeconds : now + 7 * 24 * 3600;
+    if (!m_usedLinks.emplace(digest, forgetAt).second) {
+      return messagePage(req, "Sign in", "This sign-in link was used already; open it again from the File Manager.",
+                         401);
+    }
+    handoff = randomToken();
+    if (handoff.empty()) return messagePage(req, "Sign in", "Signing in failed; please sign in here.", 500);
+    m_handoffs[handoff] = Handoff{user->id, location, req.peerIp, now + kClientLinkSeconds};
+  }
+  // A link alone changes nothing in the browser: the session is set by the
+  // post-back of this page, after the person saw whom they sign in as.
+  const std::string body = "<form class=\"box\" method=\"post\" action=\"/login.jsp\">" + formTokenField(req) +
+                           "<input type=\"hidden\" name=\"handoff\" value=\"" + handoff + "\"><p>Your File Manager "
+                           "signs you in as <b>" + htmlEscape(user->name) + "</b>.</p><button type=\"submit\">Continue "
+                           "as " + htmlEscape(user->name) + "</button></form>";
+  HttpResponse r = htmlResponse(renderPage("Sign in", body, req.user));
+  r.extraHeaders.push_back("Cache-Control: no-store");
+  r.extraHeaders.push_back("Referrer-Policy: no-referrer");
+  return r;
+}
+
+HttpResponse WebSite::clientLoginHandoff(const WebRequest& req) {
+  Handoff handoff;
+  {
+    std::scoped_lock lock(m_linkMutex);
+    const auto it = m_handoffs.find(req.form.first("handoff"));
+    if (it == m_handoffs.end()) {
+      return messagePage(req, "Sign in", "This sign-in has expired; open it again from the File Manager.", 401);
+    }
+    handoff = it->second;
+    m_handoffs.erase(it);
+  }
+  if (handoff.expires < m_ctx.now() || handoff.peerIp != req.peerIp) {
+    return messagePage(req, "Sign in", "This sign-in has expired; open it again from the File Manager.", 401);
+  }
+  const auto user = m_ctx.accounts.findUser(handoff.userId);
+  if (!user) return messagePage(req, "Sign in", "Unknown user.", 401);
+  return signIn(*user, handoff.location);
 }
 
 HttpResponse WebSite::signIn(const UserRecord& user, const std::string& location) {

@@ -7,6 +7,8 @@
 //
 // Thread-safe: called from the listener's workers at once.
 
+#include <map>
+#include <mutex>
 #include <string>
 
 #include "server/catalogue_pages.h"
@@ -31,6 +33,8 @@ class WebSite {
   HttpResponse signup(const WebRequest& req);
   HttpResponse login(const WebRequest& req);
   HttpResponse clientLogin(const WebRequest& req);
+  // The post-back of the page clientLogin shows: the only way a link signs in.
+  HttpResponse clientLoginHandoff(const WebRequest& req);
   HttpResponse logout(const WebRequest& req);
   HttpResponse proxyCheck(const WebRequest& req);
   // Signs the user in with a fresh cookie and sends the browser on.
@@ -39,7 +43,19 @@ class WebSite {
   ServerContext& m_ctx;
   std::string m_serverHost;
   CataloguePages m_catalogue;
-  LoginThrottle m_throttle;
+
+  // The File Manager's sign-in links: each is good once, for a short time,
+  // from the client's own address, and leads to a page whose form posts back
+  // a one-time hand-off that sets the session.
+  struct Handoff {
+    int64_t userId = 0;
+    std::string location;
+    std::string peerIp;
+    int64_t expires = 0;
+  };
+  std::mutex m_linkMutex;
+  std::map<std::string, int64_t> m_usedLinks;  // digest of the sealed text → when to forget it; guarded by m_linkMutex
+  std::map<std::string, Handoff> m_handoffs;   // guarded by m_linkMutex
 };
 
 }  // namespace vantrel::server

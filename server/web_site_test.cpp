@@ -22,7 +22,7 @@ class WebSiteTest : public ServerFixture {
     return request("POST", path, body, cookie);
   }
   HttpResponse request(const std::string& method, const std::string& target, const std::string& body,
-                       const std::string& cookie) {
+                       const std::string& cookie, const std::string& from = "127.0.0.5") {
     HttpRequest r;
     r.method = method;
     r.target = target;
@@ -31,7 +31,7 @@ class WebSiteTest : public ServerFixture {
     r.body = body;
     r.headers.emplace_back("Host", "vantrel.test:7001");
     if (!cookie.empty()) r.headers.emplace_back("Cookie", std::string(kSessionCookie) + "=" + cookie);
-    return web.handle(r, "127.0.0.5");
+    return web.handle(r, from);
   }
   static std::string header(const HttpResponse& r, const std::string& name) {
     for (const auto& h : r.extraHeaders) {
@@ -42,6 +42,13 @@ class WebSiteTest : public ServerFixture {
   // The form token of the first form on a page.
   static std::string formTokenOf(const std::string& page) {
     const std::string mark = "name=\"formtoken\" value=\"";
+    const size_t at = page.find(mark);
+    if (at == std::string::npos) return {};
+    return page.substr(at + mark.size(), page.find('"', at + mark.size()) - at - mark.size());
+  }
+  // The hand-off of the page a sign-in link of the File Manager shows.
+  static std::string handoffOf(const std::string& page) {
+    const std::string mark = "name=\"handoff\" value=\"";
     const size_t at = page.find(mark);
     if (at == std::string::npos) return {};
     return page.substr(at + mark.size(), page.find('"', at + mark.size()) - at - mark.size());
@@ -131,17 +138,31 @@ TEST_F(WebSiteTest, TheClientsSignedLinksOpenGroupSettingsAndInvitations) {
   const int64_t group = ReplyNumber(created, "groupid=");
   ASSERT_GT(group, 0);
   // The client does not escape the Base64 nor the invitation's own "&".
-  const std::string password = base64Encode(alice.key.EncryptText("secret1"));
-  const std::string base = "/login.jsp?clientid=" + std::to_string(alice.clientId) + "&password=" + password;
+  const auto link = [&](const TestClient& who, const std::string& password, int64_t at = 0) {
+    return "/login.jsp?clientid=" + std::to_string(who.clientId) + "&password=" +
+           base64Encode(who.key.EncryptText(std::to_string(at == 0 ? clock : at) + "$" + password));
+  };
+  const std::string base = link(alice, "secret1");
 
-  const HttpResponse settings = get(base + "&redirect=groupsettings.jsp?groupid=" + std::to_string(group));
+  // The link only shows a page; its form posts the hand-off that signs in.
+  const HttpResponse shown = get(base + "&redirect=groupsettings.jsp?groupid=" + std::to_string(group));
+  ASSERT_EQ(shown.status, 200);
+  EXPECT_TRUE(header(shown, "Set-Cookie").empty());
+  EXPECT_NE(shown.body.find("Continue as alice"), std::string::npos);
+  const HttpResponse settings = post("/login.jsp", "handoff=" + handoffOf(shown.body));
   ASSERT_EQ(settings.status, 302);
   EXPECT_EQ(header(settings, "Location"), "/groupsettings.jsp?groupid=" + std::to_string(group));
   const std::string cookie = cookieOf(settings);
   EXPECT_NE(get(header(settings, "Location"), cookie).body.find("Members"), std::string::npos);
+  // Each link and each hand-off is good once.
+  EXPECT_EQ(get(base + "&redirect=groupsettings.jsp?groupid=" + std::to_string(group)).status, 401);
+  EXPECT_EQ(post("/login.jsp", "handoff=" + handoffOf(shown.body)).status, 401);
 
-  const HttpResponse invite =
-      get(base + "&redirect=composemessage.jsp?msg_header=Check+out+this+group!&invite=" + std::to_string(group));
+  clock += 1;
+  const HttpResponse inviteShown =
+      get(link(alice, "secret1") + "&redirect=composemessage.jsp?msg_header=Check+out+this+group!&invite=" +
+          std::to_string(group));
+  const HttpResponse invite = post("/login.jsp", "handoff=" + handoffOf(inviteShown.body));
   EXPECT_EQ(header(invite, "Location"), "/composemessage.jsp?invite=" + std::to_string(group));
   const std::string form = formTokenOf(get(header(invite, "Location"), cookie).body);
   const HttpResponse sent =
@@ -149,11 +170,49 @@ TEST_F(WebSiteTest, TheClientsSignedLinksOpenGroupSettingsAndInvitations) {
   EXPECT_NE(sent.body.find("bob is now a member"), std::string::npos);
   EXPECT_EQ(catalogue.memberStatus(group, accounts.findUser("bob")->id), 2);
 
-  const std::string wrong = base64Encode(alice.key.EncryptText("guess"));
-  EXPECT_EQ(get("/login.jsp?clientid=" + std::to_string(alice.clientId) + "&password=" + wrong +
-                "&redirect=groupsettings.jsp?groupid=1")
-                .status,
-            401);
+  // A plain member's invitation does not lift a ban; the owner's does.
+  const int64_t bobId = accounts.findUser("bob")->id;
+  ASSERT_TRUE(accounts.createOrUpdateUser("carol", "carol-pw1") == AccountStore::Result::kOk);
+  ASSERT_TRUE(catalogue.setMemberStatus(group, bobId, 5));
+  TestClient carol;
+  ASSERT_EQ(ReplyNumber(login(carol, "carol", "carol-pw1", 3), "result="), 0);
+  ASSERT_TRUE(catalogue.setMemberStatus(group, accounts.findUser("carol")->id, 2));
+  const HttpResponse carolShown =
+      get(link(carol, "carol-pw1") + "&redirect=composemessage.jsp?invite=" + std::to_string(group));
+  const HttpResponse carolIn = post("/login.jsp", "handoff=" + handoffOf(carolShown.body));
+  const std::string carolCookie = cookieOf(carolIn);
+  const std::string carolForm = formTokenOf(get(header(carolIn, "Location"), carolCookie).body);
+  const HttpResponse lifted = post("/composemessage.jsp", "invite=" + std::to_string(group) + "&to=bob&formtoken=" +
+                                                              carolForm, carolCookie);
+  EXPECT_NE(lifted.body.find("bob is banned from this group"), std::string::npos) << lifted.body;
+  EXPECT_EQ(catalogue.memberStatus(group, bobId), 5);
+  const HttpResponse byOwner =
+      post("/composemessage.jsp", "invite=" + std::to_string(group) + "&to=bob&formtoken=" + form, cookie);
+  EXPECT_NE(byOwner.body.find("bob is now a member"), std::string::npos);
+  EXPECT_EQ(catalogue.memberStatus(group, bobId), 2);
+
+  struct Case {
+    const char* name;
+    std::string target;
+    const char* from;
+  };
+  const Case refused[] = {
+      {"wrong password", link(alice, "guess") + "&redirect=groupsettings.jsp?groupid=1", "127.0.0.5"},
+      {"expired", link(alice, "secret1", clock - 600) + "&redirect=groupsettings.jsp?groupid=1", "127.0.0.5"},
+      {"another computer", link(alice, "secret1", clock + 2) + "&redirect=groupsettings.jsp?groupid=1", "127.0.0.9"},
+  };
+  for (const Case& c : refused) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(request("GET", c.target, "", "", c.from).status, 401);
+  }
+  // A hand-off posted from another computer signs nobody in.
+  const HttpResponse elsewhere = get(link(alice, "secret1", clock + 3) + "&redirect=groupsettings.jsp?groupid=1");
+  EXPECT_EQ(request("POST", "/login.jsp", "handoff=" + handoffOf(elsewhere.body), "", "127.0.0.9").status, 401);
+  // An older client seals the password alone: good once per login.
+  const std::string older = "/login.jsp?clientid=" + std::to_string(alice.clientId) +
+                            "&password=" + base64Encode(alice.key.EncryptText("secret1"));
+  EXPECT_EQ(get(older).status, 200);
+  EXPECT_EQ(get(older).status, 401);
 }
 
 TEST_F(WebSiteTest, GroupPagesLinkFilesToTheirOwnersAndOfferTheShareLink) {

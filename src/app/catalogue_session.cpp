@@ -2,6 +2,7 @@
 #include "app/catalogue_session.h"
 
 #include <cstdio>
+#include <ctime>
 
 #include "core/base64.h"
 #include "core/deployment.h"
@@ -145,7 +146,10 @@ class CatalogueSession::Service : public CatalogueService {
   std::vector<CGroupEntry> myGroups() const override { return caches()->groups.listedGroups(); }
 
   std::string webLoginUrl(const std::string& redirect) const override {
-    const std::string sealed = base64Encode(m_ctx.key.EncryptText(m_ctx.state.Password()));
+    // The time makes every link differ, so the site can take each once and
+    // only for a short while.
+    const std::string sealed =
+        base64Encode(m_ctx.key.EncryptText(std::to_string(std::time(nullptr)) + "$" + m_ctx.state.Password()));
     return "http://" + deployment::webHost() + "/login.jsp?clientid=" + std::to_string(m_ctx.state.ClientId()) +
            "&password=" + percentEncoded(sealed) + "&redirect=" + percentEncoded(redirect);
   }

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
+
 #include <filesystem>
 
 #include "app/testing/recording_prompts.h"
@@ -118,7 +120,12 @@ TEST_F(CatalogueSessionTest, TheSiteLinkCarriesTheClientAndItsSealedPassword) {
       decoded += sealed[i];
     }
   }
-  EXPECT_EQ(key.DecryptText(base64Decode(decoded)), "pw");
+  // The time of the link, then the password.
+  const std::string plain = key.DecryptText(base64Decode(decoded));
+  const std::size_t dollar = plain.find('$');
+  ASSERT_NE(dollar, std::string::npos) << plain;
+  EXPECT_NEAR(std::stoll(plain.substr(0, dollar)), static_cast<long long>(std::time(nullptr)), 5);
+  EXPECT_EQ(plain.substr(dollar + 1), "pw");
 
   // The invitation's own parameters stay inside "redirect": the link has no
   // "&" or "=" of its own after it.

@@ -33,27 +33,45 @@ std::vector<std::filesystem::directory_entry> entriesOf(const std::string& direc
   return out;
 }
 
-enum class EntryKind { kFile, kFolder, kLinkedFolder, kOther };
+enum class EntryKind { kFile, kFolder, kLinkedFolder, kLinkOutside, kOther };
+
+bool inside(const std::string& path, const std::string& root) {
+  return !root.empty() && path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
+         (root.back() == '/' || path[root.size()] == '/');
+}
 
 // A symbolic link to a folder is not descended into: a link to a parent would
 // share the same files again in ever deeper server folders, and a link to "/"
-// the whole disk. A link to a file is shared as the file it names. Pipes,
+// the whole disk. A link to a file is shared as the file it names, and only
+// when that file lies inside the folder being shared (`root`, resolved): a
+// link in a shared folder must not publish what lies outside it. Pipes,
 // sockets and devices are no files to share: a peer would get 0 bytes, or
 // hang on a pipe.
-EntryKind kindOf(const std::filesystem::directory_entry& entry) {
+EntryKind kindOf(const std::filesystem::directory_entry& entry, const std::string& root) {
   std::error_code ec;
-  if (entry.is_regular_file(ec)) return EntryKind::kFile;  // follows a link
-  if (!entry.is_directory(ec)) return EntryKind::kOther;
-  return entry.is_symlink(ec) ? EntryKind::kLinkedFolder : EntryKind::kFolder;
+  const bool folder = entry.is_directory(ec);  // follows a link
+  const bool link = entry.is_symlink(ec);
+  if (folder) return link ? EntryKind::kLinkedFolder : EntryKind::kFolder;
+  if (!entry.is_regular_file(ec)) return EntryKind::kOther;  // follows a link
+  if (!link) return EntryKind::kFile;
+  const std::filesystem::path target = std::filesystem::canonical(entry.path(), ec);
+  return !ec && inside(target.string(), root) ? EntryKind::kFile : EntryKind::kLinkOutside;
 }
 
-int countShareable(const std::string& directory, FolderSet& seen) {
+std::string resolvedRoot(const std::string& directory) {
+  std::error_code ec;
+  const std::filesystem::path root = std::filesystem::canonical(directory, ec);
+  return ec ? std::string() : root.string();
+}
+
+int countShareable(const std::string& directory, const std::string& root, FolderSet& seen) {
   if (!seen.insert(directory)) return 0;
   int count = 0;
   for (const auto& entry : entriesOf(directory)) {
-    switch (kindOf(entry)) {
-      case EntryKind::kFolder: count += countShareable(entry.path().string(), seen); break;
+    switch (kindOf(entry, root)) {
+      case EntryKind::kFolder: count += countShareable(entry.path().string(), root, seen); break;
       case EntryKind::kLinkedFolder:
+      case EntryKind::kLinkOutside:
       case EntryKind::kOther:
         break;
       case EntryKind::kFile:
@@ -84,7 +102,15 @@ std::string lastDirectoryName(const std::string& groupDirPath) {
 
 int CountShareableFiles(const std::string& directory) {
   FolderSet seen;
-  return countShareable(directory, seen);
+  return countShareable(directory, resolvedRoot(directory), seen);
+}
+
+std::string sharedPathOf(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+  std::error_code ec;
+  const std::filesystem::path target = std::filesystem::canonical(path, ec);
+  return ec ? path : target.string();
 }
 
 ShareRun::ShareRun(ProtocolContext& ctx, SharedFileList& list, ShareProgress progress)
@@ -115,9 +141,12 @@ int ShareRun::ShareLocalPaths(const std::vector<std::string>& paths, const Share
     if (status.isDirectory) {
       const std::string name = baseName(path);
       const std::string textPath = to.groupDirPath.empty() ? name : to.groupDirPath + ":" + name;
+      m_root = resolvedRoot(path);
       if (const int rc = shareDirectory(path, to, name, textPath); rc != 0) return rc;
     } else {
-      files.push_back(path);
+      // A link chosen on its own is recorded as the file it names: the file
+      // server serves a link only to a file that is shared itself.
+      files.push_back(sharedPathOf(path));
     }
   }
   if (files.empty()) return 0;
@@ -144,10 +173,15 @@ int ShareRun::shareDirectory(const std::string& path, const ShareDestination& pa
   for (const auto& entry : entriesOf(path)) {
     if (cancelled()) return share::kCancelled;
     const std::string child = entry.path().string();
-    const EntryKind kind = kindOf(entry);
+    const EntryKind kind = kindOf(entry, m_root);
     if (kind == EntryKind::kLinkedFolder || kind == EntryKind::kOther) continue;
+    if (kind == EntryKind::kLinkOutside) {
+      m_ctx.logText("Not sharing " + child + " - a link to a file outside the shared folder", 1);
+      continue;
+    }
     if (kind == EntryKind::kFolder) {
-      if (CountShareableFiles(child) < 1) continue;
+      FolderSet seen;
+      if (countShareable(child, m_root, seen) < 1) continue;
       if (const int rc = ensureCreated(); rc != 0) return rc;
       const std::string childName = entry.path().filename().string();
       if (const int rc = shareDirectory(child, here, childName, textPath + " : " + childName); rc != 0) return rc;
@@ -191,9 +225,13 @@ int ShareRun::ShareBatch(const std::vector<std::string>& paths, const ShareDesti
   std::vector<CVantreldFile> added;
   added.reserve(records.size());
   for (std::size_t i = 0; i < records.size(); ++i) {
-    // A reply with fewer IDs than files leaves the rest at 0; filed under 0
-    // they would overwrite each other, so they are left out.
-    if (registrations[i].fileId <= 0) continue;
+    // A reply with fewer IDs than files leaves the rest at 0, as does a name
+    // the server refused; filed under 0 they would overwrite each other, so
+    // they are left out, and the log says which.
+    if (registrations[i].fileId <= 0) {
+      m_ctx.logText("Could not share " + records[i].localPath + " - the server did not register it", 1);
+      continue;
+    }
     CVantreldFile& record = records[i];
     record.fileId = registrations[i].fileId;
     record.groupName = groupName;
@@ -202,8 +240,15 @@ int ShareRun::ShareBatch(const std::vector<std::string>& paths, const ShareDesti
     record.dirId = to.dirId;
     added.push_back(std::move(record));
   }
-  // One lock and one save for the whole batch.
-  m_list.AddBatch(std::move(added));
+  // One lock and one save for the whole batch. A batch that cannot be kept
+  // here is taken back from the server, which would otherwise list files that
+  // the next start finds unknown and shares again under new IDs.
+  std::vector<int32_t> ids;
+  for (const CVantreldFile& record : added) ids.push_back(record.fileId);
+  if (!ids.empty() && !m_list.AddBatch(std::move(added))) {
+    RemoveFiles(m_ctx, ids, nullptr);
+    return share::kNotSaved;
+  }
   return 0;
 }
 

@@ -30,6 +30,7 @@ inline constexpr int kCancelled = 100;      // the person stopped the run
 // Before a file whose name is longer than the server keeps is registered
 // (number: the limit, text: the file's own name).
 inline constexpr int kNameShortened = 109;
+inline constexpr int kNotSaved = 800;      // the shared-file list could not be saved (taken back)
 }  // namespace share
 
 // (code, number, text); called on the sharing thread.
@@ -84,6 +85,7 @@ class ShareRun {
   std::function<bool()> m_cancelled;
   FolderSet m_visited;  // the folders of the current ShareLocalPaths
   std::vector<std::pair<std::string, std::string>> m_shortened;
+  std::string m_root;   // the resolved top folder being shared: links may point only inside it
 };
 
 // What a person is told about names the server lists shortened, "" for none.
@@ -92,6 +94,11 @@ std::string shortenedNamesText(const std::vector<std::pair<std::string, std::str
 // Files below the folder that a run would share (temporary names, pipes,
 // sockets and devices excluded, linked folders not entered).
 int CountShareableFiles(const std::string& directory);
+
+// The path a file chosen on its own is recorded under: a symbolic link's
+// resolved target (the file server serves a link only to a file that is shared
+// itself), anything else as it is.
+std::string sharedPathOf(const std::string& path);
 
 // The last name of a directory's text path as the progress shows it: the text
 // after the last ":", less the space after it.

@@ -115,7 +115,8 @@ TEST_F(ShareRunTest, TreeCreatesDirectoriesLazilyDepthFirst) {
 }
 
 // Links to folders (a parent, the root) are not walked; a link to a file is
-// shared as that file; a folder named twice is shared once.
+// shared as that file when it lies inside the shared folder; a folder named
+// twice is shared once.
 TEST_F(ShareRunTest, LinkedFoldersAreNotFollowed) {
   FakeCatalogueServer server(*this);
   make("D/f.txt");
@@ -124,6 +125,10 @@ TEST_F(ShareRunTest, LinkedFoldersAreNotFollowed) {
   std::filesystem::create_directory_symlink(top, dir.path() / "src" / "D" / "S" / "up");
   std::filesystem::create_directory_symlink("/", dir.path() / "src" / "D" / "root");
   std::filesystem::create_symlink(dir.path() / "src" / "D" / "S" / "g.txt", dir.path() / "src" / "D" / "h.txt");
+  // A link to a file outside the shared folder publishes nothing.
+  std::ofstream(dir.path() / "secret.txt") << "private";
+  std::filesystem::create_symlink(dir.path() / "secret.txt", dir.path() / "src" / "D" / "S" / "out.txt");
+  std::filesystem::create_symlink("../../../secret.txt", dir.path() / "src" / "D" / "S" / "relative.txt");
   EXPECT_EQ(CountShareableFiles(top), 3);
   ASSERT_EQ(run().ShareLocalPaths({top, top}, into), 0);
 

@@ -176,47 +176,68 @@ bool SharedFileList::saveLocked() {
 }
 
 bool SharedFileList::Add(CVantreldFile record) {
-  std::scoped_lock lock(m_lock);
-  const auto key = static_cast<uint32_t>(record.fileId);
-  m_map.set(key, std::make_unique<CVantreldFile>(std::move(record)));
-  recomputeLocked();
-  return saveLocked();
+  std::vector<CVantreldFile> one;
+  one.push_back(std::move(record));
+  return AddBatch(std::move(one));
 }
 
 bool SharedFileList::AddBatch(std::vector<CVantreldFile> records) {
   std::scoped_lock lock(m_lock);
+  // What the records replace, to put back when the change cannot be saved: a
+  // share that is not on disk would vanish at the next start.
+  std::vector<std::pair<uint32_t, std::unique_ptr<CVantreldFile>>> before;
   for (CVantreldFile& record : records) {
     const auto key = static_cast<uint32_t>(record.fileId);
+    const CVantreldFile* old = m_map.find(key);
+    before.emplace_back(key, old != nullptr ? std::make_unique<CVantreldFile>(*old) : nullptr);
     m_map.set(key, std::make_unique<CVantreldFile>(std::move(record)));
   }
   recomputeLocked();
-  return saveLocked();
+  if (saveLocked()) return true;
+  for (auto it = before.rbegin(); it != before.rend(); ++it) {
+    if (it->second) {
+      m_map.set(it->first, std::move(it->second));
+    } else {
+      m_map.remove(it->first);
+    }
+  }
+  recomputeLocked();
+  return false;
 }
 
 bool SharedFileList::Remove(int32_t fileId) {
   log("Removing file from shared list " + std::to_string(fileId), 1);
-  std::scoped_lock lock(m_lock);
-  const bool removed = m_map.remove(static_cast<uint32_t>(fileId));
+  const int32_t ids[] = {fileId};
+  bool saved = true;
+  const bool removed = !RemoveBatch(ids, &saved).empty();
   log(removed ? "File removed successfully" : "File does not exist", 2);
-  recomputeLocked();
-  saveLocked();
   return removed;
 }
 
-std::vector<CVantreldFile> SharedFileList::RemoveBatch(std::span<const int32_t> fileIds) {
+std::vector<CVantreldFile> SharedFileList::RemoveBatch(std::span<const int32_t> fileIds, bool* saved) {
   std::vector<CVantreldFile> removed;
+  if (saved != nullptr) *saved = true;
   std::scoped_lock lock(m_lock);
   for (const int32_t fileId : fileIds) {
     const auto key = static_cast<uint32_t>(fileId);
     const CVantreldFile* record = m_map.find(key);
     if (record == nullptr) continue;
-    log("Removing file from shared list " + std::to_string(fileId), 1);
+    if (fileIds.size() > 1) log("Removing file from shared list " + std::to_string(fileId), 1);
     removed.push_back(*record);
     m_map.remove(key);
   }
   if (!removed.empty()) {
     recomputeLocked();
-    saveLocked();
+    if (!saveLocked()) {
+      // Not on disk, not done: the files stay shared, here and at the next start.
+      for (CVantreldFile& record : removed) {
+        const auto key = static_cast<uint32_t>(record.fileId);
+        m_map.set(key, std::make_unique<CVantreldFile>(std::move(record)));
+      }
+      recomputeLocked();
+      removed.clear();
+      if (saved != nullptr) *saved = false;
+    }
   }
   return removed;
 }

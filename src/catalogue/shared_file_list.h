@@ -53,17 +53,21 @@ class SharedFileList {
   // Writes the archive crash-safely. False (and the old archive intact) on failure.
   bool Save();
 
-  // Inserts or replaces the record under its fileId and saves. Returns Save's result.
+  // Inserts or replaces the record under its fileId and saves. Returns Save's
+  // result; when the save fails the list is put back as it was.
   bool Add(CVantreldFile record);
   // Inserts or replaces every record, in order, under one lock and with one save,
   // so sharing n files writes the archive once; the archive is the same as after
-  // n single Adds. Returns Save's result.
+  // n single Adds. Returns Save's result; when the save fails the list is put
+  // back as it was (lastError() says why).
   bool AddBatch(std::vector<CVantreldFile> records);
-  // Removes the record and saves; false when the ID was not listed.
+  // Removes the record and saves; false when the ID was not listed or the
+  // change could not be saved (the record then stays).
   bool Remove(int32_t fileId);
   // Removes every listed one of the IDs under one lock and saves once when any
-  // was removed. Returns the removed records in the order of `fileIds`.
-  std::vector<CVantreldFile> RemoveBatch(std::span<const int32_t> fileIds);
+  // was removed. Returns the removed records in the order of `fileIds`; when
+  // the save fails nothing is removed, none is returned and *saved is false.
+  std::vector<CVantreldFile> RemoveBatch(std::span<const int32_t> fileIds, bool* saved = nullptr);
   std::optional<CVantreldFile> Lookup(int32_t fileId) const;
   bool Contains(int32_t fileId) const;
   // Empties the list without saving.

@@ -306,6 +306,7 @@ TEST(SharedFileList, FailedSaveKeepsThePreviousArchiveAndSaysSo) {
   RecordingUi ui;
   SharedFileList list(path, nullptr, &ui);
   ASSERT_TRUE(list.Add(record(5)));
+  ASSERT_TRUE(list.Add(record(7)));
   const Bytes before = fileBytes(path);
 
   // Files may not grow past a few bytes now: the next save runs out of room.
@@ -316,18 +317,29 @@ TEST(SharedFileList, FailedSaveKeepsThePreviousArchiveAndSaysSo) {
   small.rlim_cur = 16;
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
   const bool saved = list.Add(record(6));
+  bool removalSaved = true;
+  const int32_t five[] = {5};
+  const auto removed = list.RemoveBatch(five, &removalSaved);
+  const bool removedOne = list.Remove(5);
   setrlimit(RLIMIT_FSIZE, &old);
   std::signal(SIGXFSZ, oldHandler);
 
   EXPECT_FALSE(saved);
   EXPECT_EQ(fileBytes(path), before);
   EXPECT_NE(list.lastError().find("File Exception: Error creating shared files list file: "), std::string::npos);
-  ASSERT_EQ(ui.shown.size(), 1u);
+  ASSERT_EQ(ui.shown.size(), 3u);
   EXPECT_EQ(ui.shown[0].title, "Warning");
   std::size_t files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(dir.path())) files += entry.is_regular_file() ? 1 : 0;
   EXPECT_EQ(files, 1u);  // no temporary file left behind
-  EXPECT_TRUE(list.Contains(6));  // the list in memory keeps the change
+  // A change that is not on disk is not made: the list in memory stays what
+  // the next start will load, so neither a share nor a removal is lost.
+  EXPECT_FALSE(list.Contains(6));
+  EXPECT_FALSE(removalSaved);
+  EXPECT_TRUE(removed.empty());
+  EXPECT_FALSE(removedOne);
+  EXPECT_TRUE(list.Contains(5));
+  EXPECT_EQ(list.listChecksum(), 12);
 }
 
 TEST(CVantreldFile, VerifyRefreshesAnOpenableFileAndMarksAMissingOne) {

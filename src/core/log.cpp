@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "core/log.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <ctime>
 #include <utility>
 
@@ -26,6 +30,17 @@ std::size_t fileSize(std::FILE* file) {
   return pos > 0 ? static_cast<std::size_t>(pos) : 0;
 }
 
+// The log holds peers' addresses and local paths: only its owner reads it,
+// also when an older version left it readable to all.
+std::FILE* openPrivate(const std::string& path, bool truncate) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (truncate ? O_TRUNC : O_APPEND), 0600);
+  if (fd < 0) return nullptr;
+  ::fchmod(fd, 0600);
+  std::FILE* file = ::fdopen(fd, truncate ? "wb" : "ab");
+  if (file == nullptr) ::close(fd);
+  return file;
+}
+
 }  // namespace
 
 Log::Log(std::string path, int maxSizeKb, bool trim, UserInterface* ui)
@@ -33,9 +48,9 @@ Log::Log(std::string path, int maxSizeKb, bool trim, UserInterface* ui)
       m_maxBytes(static_cast<std::size_t>(maxSizeKb > 0 ? maxSizeKb : kDefaultMaxSizeKb) * 1024),
       m_trim(trim) {
   if (m_path.empty()) return;
-  // "a": created when missing, kept when present, every write lands at the end;
-  // "e": the descriptor does not leak into programs the client starts.
-  m_file.reset(std::fopen(m_path.c_str(), "abe"));
+  // Created when missing, kept when present, every write lands at the end;
+  // the descriptor does not leak into programs the client starts.
+  m_file.reset(openPrivate(m_path, false));
   if (!m_file) {
     if (ui != nullptr) {
       ui->showMessage(MessageBox{.text = "Unable to open log.txt for writing",
@@ -113,7 +128,7 @@ void Log::restartFileLocked() {
   // Start the file afresh by its full path. The new stream is opened before the
   // old one is dropped, so a failure leaves the log writing where it was; then
   // it tries again only after another full file's worth of lines.
-  File fresh(std::fopen(m_path.c_str(), "wbe"));
+  File fresh(openPrivate(m_path, true));
   m_size = 0;
   if (!fresh) return;
   m_file = std::move(fresh);

@@ -2,8 +2,10 @@
 #include "core/log.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cctype>
+#include <fstream>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -85,6 +87,22 @@ TEST(Log, ReopeningAppendsToWhatIsThere) {
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(textOf(lines[0]), "first run");
   EXPECT_EQ(textOf(lines[1]), "second run");
+}
+
+TEST(Log, OnlyItsOwnerCanReadTheLog) {
+  ScratchDir dir;
+  const std::string fresh = dir.file("log.txt");
+  { Log log(fresh, 500, true); }
+  // An older version left its log readable to everybody.
+  const std::string older = dir.file("older.txt");
+  std::ofstream(older) << "old line\r\n";
+  ASSERT_EQ(::chmod(older.c_str(), 0644), 0);
+  { Log log(older, 500, true); }
+  for (const std::string& path : {fresh, older}) {
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << path;
+  }
 }
 
 TEST(Log, LevelsDecideWhatIsWritten) {

@@ -7,6 +7,8 @@
 // recent-uploads list. Created and started by the application; the ports must
 // outlive it. Thread-safe as TcpServer is.
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -40,6 +42,13 @@ class FileServer : public TcpServer {
   // Hosts whose pages may drive this server through a browser.
   TrustedHosts trustedHosts() const;
 
+  // A download whose reader takes nothing for this long gives its slot up.
+  static constexpr std::chrono::seconds kStalledDownload{15};
+  std::chrono::milliseconds stalledDownloadLimit() const { return m_stalledLimit.load(); }
+  void setStalledDownloadLimit(std::chrono::milliseconds limit) { m_stalledLimit = limit; }
+  // Downloads to this computer running now: they never take a peer's slot.
+  std::atomic<int>& localUploads() { return m_localUploads; }
+
  protected:
   std::unique_ptr<TcpConnection> createConnection() override;
   void ownAddressFound(const std::string& address) override;
@@ -53,6 +62,8 @@ class FileServer : public TcpServer {
   RecentUploads m_recent;
   std::vector<std::string> m_ownAddresses;  // read-only after construction
   std::string m_hostName;                   // read-only after construction
+  std::atomic<std::chrono::milliseconds> m_stalledLimit{kStalledDownload};
+  std::atomic<int> m_localUploads{0};
 };
 
 }  // namespace vantrel

@@ -147,29 +147,43 @@ void FileServerConnection::handleGet(const std::string& url) {
     }
   } else if (equalsNoCase(command, "template")) {
     // The page and the refusal both drain the socket after their reply.
-    if (allowCommand(false)) sendTemplate(kStatusOk);
+    if (allowCommand()) sendTemplate(kStatusOk);
     return;
-  } else if (allowCommand(false)) {
+  } else if (allowCommand()) {
     sendError(err::kUnrecognizedGetCommand, kStatusOk);
   }
   drain(socket());
 }
 
-bool FileServerConnection::allowCommand(bool post) {
+bool FileServerConnection::allowCommand() {
   if (!browserMayDrive(m_headers, m_server.trustedHosts())) {
     sendError(err::kTokenMissing, kForbidden);
     return false;
   }
   const RequesterAddresses a = addresses();
   int code = checkCommandToken(m_params.first("token"), a);
-  // A command from another computer carries its token encrypted; a plain one
-  // could have been copied from anywhere.
-  if (code == err::kOk && post && !isLocalRequester(a) && m_params.receivedPlain("token")) code = err::kTokenMissing;
+  // A command or page from another computer carries its token encrypted: a
+  // plain one anybody can write for their own address. This computer's own
+  // browser may use the plain form.
+  if (code == err::kOk && plainTokenFromElsewhere()) code = err::kTokenMissing;
   if (code != err::kOk) {
     sendError(code, kStatusOk);
     return false;
   }
   return true;
+}
+
+bool FileServerConnection::plainTokenFromElsewhere() const {
+  return !isLocalRequester(addresses()) && m_params.receivedPlain("token");
+}
+
+int FileServerConnection::downloadTokenRefusal(int groupId) const {
+  if (!m_server.host().fileSecurity()) return err::kOk;
+  const int code = checkDownloadToken(m_params.first("token"), addresses(), groupId);
+  if (code != err::kOk) return code;
+  // The group ID and a requester's own address are no secret: only the token
+  // the central server sealed for this client lets another computer in.
+  return plainTokenFromElsewhere() ? err::kDownloadTokenMissing : err::kOk;
 }
 
 void FileServerConnection::handlePost(const std::string& url) {
@@ -200,7 +214,7 @@ void FileServerConnection::handlePost(const std::string& url) {
       lengthGiven = true;
     }
   }
-  if (!allowCommand(true)) return;
+  if (!allowCommand()) return;
 
   const std::string& command = parts->command;
   CommandHandlers* commands = m_server.commands();

@@ -66,7 +66,11 @@ class FileServerConnection : public TcpConnection {
   void handlePost(const std::string& url);
   // The checks of commands that pages and scripts send: where a browser says
   // the request comes from, then the token. Answers and returns false on refusal.
-  bool allowCommand(bool post);
+  bool allowCommand();
+  // True when the token came in the clear from another computer.
+  bool plainTokenFromElsewhere() const;
+  // 0, or the download-token error for a file shared under `groupId`.
+  int downloadTokenRefusal(int groupId) const;
   // Reads header lines up to the empty line that ends them (or the limits).
   std::string readHeaderBlock(int waitSeconds);
   // When the request head must have arrived, by how busy the server is now.

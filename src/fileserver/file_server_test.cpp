@@ -13,6 +13,7 @@
 #include <stop_token>
 #include <thread>
 
+#include "core/base64.h"
 #include "core/testing/scratch_dir.h"
 #include "fileserver/file_server_connection.h"
 #include "fileserver/testing_fakes.h"
@@ -120,8 +121,14 @@ class FileServerTest : public ::testing::Test {
   SharedFileList files{dir.file("user.dat")};
   testing::FakeHost host;
   testing::FakeRenderer renderer;
-  FileServer server{host, renderer, files, nullptr, nullptr};
+  testing::ReversingCipher cipher;
+  FileServer server{host, renderer, files, nullptr, &cipher};
 };
+
+// The "@" form of a token for the reversing cipher.
+std::string sealed(const std::string& token) {
+  return "@token=" + base64Encode(std::string(token.rbegin(), token.rend()));
+}
 
 TEST_F(FileServerTest, MalformedRequestsGetTheirErrors) {
   struct Case {
@@ -267,6 +274,7 @@ TEST_F(FileServerTest, DownloadChecksAnswerWithTheirErrors) {
     std::string url;
     std::function<void()> setup;
     std::string reply;
+    const char* from = "127.0.0.1";
   };
   const Case cases[] = {
       {"no file ID", "/getfile/?username=x", [] {}, errorPage(400, 23)},
@@ -274,8 +282,9 @@ TEST_F(FileServerTest, DownloadChecksAnswerWithTheirErrors) {
       {"ID not shared", "/getfile/?fileid=0", [] {}, errorPage(404, 25)},
       {"no download token", "/getfile/?fileid=77", [this] { host.security = true; }, errorPage(401, 26)},
       {"token for another group", "/getfile/?fileid=77&token=127.0.0.1$8", [] {}, errorPage(401, 30)},
-      {"too many downloaders", "/getfile/?fileid=77&token=127.0.0.1$7", [this] { host.users = 0; },
-       errorPage(502, 31)},
+      // Only peers are limited: this computer is never kept out.
+      {"too many downloaders", "/getfile/?fileid=77&" + sealed("127.0.0.2$7"), [this] { host.users = 0; },
+       errorPage(502, 31), "127.0.0.2"},
       {"file gone from disk", "/getfile/?fileid=77&token=127.0.0.1$7",
        [this] {
          host.users = 15;
@@ -286,7 +295,7 @@ TEST_F(FileServerTest, DownloadChecksAnswerWithTheirErrors) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     c.setup();
-    EXPECT_EQ(get(c.url), c.reply);
+    EXPECT_EQ(get(c.url, "", c.from), c.reply);
   }
   EXPECT_EQ(host.comparisons, 1);
   EXPECT_EQ(host.verifications, 1);
@@ -310,6 +319,27 @@ TEST_F(FileServerTest, FilesThatCannotBeServedAreNotOpenedBlindly) {
   // A file marked missing is not served, whatever stands at its path now.
   files.Update(kFileId, [](CVantreldFile& r) { r.isValid = false; });
   EXPECT_EQ(get("/getfile/?fileid=77"), errorPage(404, 32));
+}
+
+TEST_F(FileServerTest, ASharedFileReplacedByALinkIsNotServedButALinkToASharedFileIs) {
+  std::ofstream(dir.file("secret.txt")) << "not shared";
+  // A link to another shared file, shared under a name of its own.
+  std::filesystem::create_symlink(dir.file("data.bin"), dir.file("alias.bin"));
+  CVantreldFile alias(dir.file("alias.bin"));
+  alias.fileName = "alias.bin";
+  alias.fileId = 78;
+  alias.groupId = 7;
+  files.Add(alias);
+  const std::string ok = header(200).substr(0, 17);
+  EXPECT_EQ(get("/getfile/?fileid=78").substr(0, 17), ok);
+  EXPECT_NE(get("/getfile/?fileid=78").find(content), std::string::npos);
+
+  // The shared file itself becomes a link to a file nobody shared.
+  std::filesystem::remove(dir.file("data.bin"));
+  std::filesystem::create_symlink(dir.file("secret.txt"), dir.file("data.bin"));
+  EXPECT_EQ(get("/getfile/?fileid=77"), errorPage(404, 32));
+  // A link that now leads through that link proves nothing either.
+  EXPECT_EQ(get("/getfile/?fileid=78"), errorPage(404, 32));
 }
 
 TEST_F(FileServerTest, PerUserLimitCountsRemoteConnectionsOnly) {
@@ -365,6 +395,32 @@ TEST_F(FileServerTest, DeactivatedTransferStopsAndIsRecordedUnfinished) {
   std::scoped_lock lock(host.mutex);
   ASSERT_EQ(host.awards.size(), 1u);
   EXPECT_EQ(host.awards[0].second, 0);
+}
+
+TEST_F(FileServerTest, AStalledReaderGivesItsSlotUpAndThisComputerIsNeverKeptOut) {
+  const std::string big = pattern(8 << 20);
+  std::ofstream(dir.file("big.bin"), std::ios::binary) << big;
+  CVantreldFile record(dir.file("big.bin"));
+  record.fileName = "big.bin";
+  record.fileId = 78;
+  files.Add(record);
+  host.users = 1;
+  server.setStalledDownloadLimit(500ms);
+
+  // A peer that asks for the big file and never reads a byte of it.
+  UniqueFd stalled = testing::connectLoopback(server.port(), "127.0.0.2");
+  ASSERT_TRUE(stalled);
+  sendAll(stalled.get(), "GET /getfile/?fileid=78 HTTP/1.0\r\n\r\n");
+  ASSERT_TRUE(waitFor([&] { return host.active == 1; }));
+  // Its slot is the only one: another peer is told to come back later ...
+  EXPECT_EQ(get("/getfile/?fileid=77", "", "127.0.0.3"), errorPage(502, 31));
+  // ... while this computer is served, and does not count against the peers.
+  EXPECT_EQ(get("/getfile/?fileid=77").substr(0, 17), header(200).substr(0, 17));
+  // Once the reader has taken nothing for a while, the slot is free again.
+  ASSERT_TRUE(waitFor([&] { return host.active == 0; }, 10s));
+  EXPECT_EQ(get("/getfile/?fileid=77", "", "127.0.0.3").substr(0, 17), header(200).substr(0, 17));
+  const auto recent = server.recentUploads().entries();
+  EXPECT_TRUE(std::any_of(recent.begin(), recent.end(), [](const auto& e) { return e.result == "Did not finish"; }));
 }
 
 // Commands that only say that they ran, so that a refusal shows as nothing run.
@@ -452,8 +508,42 @@ TEST_F(FileServerTest, PagesOfOtherSitesCannotDriveTheServer) {
   }
 }
 
-TEST_F(FileServerTest, RemoteCommandsNeedAnEncryptedToken) {
-  // 127.0.0.2 is neither loopback's 127.0.0.1 nor our own address: a remote peer.
+TEST_F(FileServerTest, AnotherComputerGetsInOnlyWithAnEncryptedToken) {
+  // 127.0.0.2 is neither loopback's 127.0.0.1 nor our own address: a remote
+  // peer, who can write a plain token for its own address and a group ID that
+  // listings show, but cannot seal one with this client's session key.
+  host.security = true;
+  const std::string download = "/getfile/?fileid=77&";
+  const std::string info = "/getfileinfo/?fileid=77&";
+  const std::string users = "/template/client-connected_users_template.html?";
+  const std::string ok = header(200).substr(0, 17);
+  struct Case {
+    const char* name;
+    std::string url;
+    const char* from;
+    std::string want;  // the start of the reply
+  };
+  const Case cases[] = {
+      {"plain download token from elsewhere", download + "token=127.0.0.2$7", "127.0.0.2", errorPage(401, 26)},
+      {"plain and sealed token together", download + "token=127.0.0.2$7&" + sealed("127.0.0.2$7"), "127.0.0.2",
+       errorPage(401, 26)},
+      {"sealed download token", download + sealed("127.0.0.2$7"), "127.0.0.2", ok},
+      {"plain token on this computer", download + "token=127.0.0.1$7", "127.0.0.1", ok},
+      {"plain info token from elsewhere", info + "token=127.0.0.2$7", "127.0.0.2", errorPage(200, 26)},
+      {"sealed info token", info + sealed("127.0.0.2$7"), "127.0.0.2",
+       page(200, "page client-file_info_template.html code 77")},
+      {"plain page token from elsewhere", users + "token=r$127.0.0.2", "127.0.0.2", errorPage(200, 43)},
+      {"sealed page token", users + sealed("r$127.0.0.2"), "127.0.0.2",
+       page(200, "page client-connected_users_template.html code -1")},
+      {"plain page token on this computer", users + "token=r$127.0.0.1", "127.0.0.1",
+       page(200, "page client-connected_users_template.html code -1")},
+      {"plain token for an unknown command", "/nothing/?token=r$127.0.0.2", "127.0.0.2", errorPage(200, 43)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(get(c.url, "", c.from).substr(0, c.want.size()), c.want);
+  }
+  // Commands posted from elsewhere follow the same rule.
   EXPECT_EQ(exchange("POST /systemmsg/?token=r$127.0.0.2 HTTP/1.0\r\nContent-length: 3\r\n\r\na=1", "127.0.0.2"),
             errorPage(200, 43));
   EXPECT_EQ(exchange("POST /systemmsg/?token=r$127.0.0.1 HTTP/1.0\r\nContent-length: 3\r\n\r\na=1"), "");
@@ -461,6 +551,7 @@ TEST_F(FileServerTest, RemoteCommandsNeedAnEncryptedToken) {
 
 TEST_F(FileServerTest, ShareFilesPageFollowsWhereTheRequestComesFrom) {
   const std::string url = "/template/client-share_files_template.html?token=r$127.0.0.2&dirid=4";
+  const std::string remoteUrl = "/template/client-share_files_template.html?" + sealed("r$127.0.0.2") + "&dirid=4";
   EXPECT_EQ(get(url), page(200, "page client-loading_share_window_template.html code -1"));
   {
     std::scoped_lock lock(host.mutex);
@@ -468,12 +559,12 @@ TEST_F(FileServerTest, ShareFilesPageFollowsWhereTheRequestComesFrom) {
     EXPECT_EQ(*host.shareWindowParams[0].first("dirid"), "4");
   }
   host.remotes = false;
-  EXPECT_EQ(get(url, "", "127.0.0.2"), errorPage(200, 21));
+  EXPECT_EQ(get(remoteUrl, "", "127.0.0.2"), errorPage(200, 21));
   host.remotes = true;
   host.firstTime = true;
-  EXPECT_EQ(get(url, "", "127.0.0.2"), page(200, "page client-first_time.html code -1"));
+  EXPECT_EQ(get(remoteUrl, "", "127.0.0.2"), page(200, "page client-first_time.html code -1"));
   EXPECT_EQ(host.firstTimeCleared, 1);
-  EXPECT_EQ(get(url, "", "127.0.0.2"), page(200, "page client-share_files_template.html code -1"));
+  EXPECT_EQ(get(remoteUrl, "", "127.0.0.2"), page(200, "page client-share_files_template.html code -1"));
 
   // A client without a window of its own shows this computer the share page.
   host.shareWindow = false;

@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 #include "catalogue/shared_file_list.h"
@@ -100,6 +101,37 @@ OpenFailure classifyOpenError(int error) {
   }
 }
 
+bool isSharedPath(const std::string& target, SharedFileList& files) {
+  const std::string name = target.substr(target.rfind('/') + 1);
+  bool found = false;
+  files.forEach([&](const CVantreldFile& r) {
+    if (found || r.fileName != name) return;
+    std::error_code ec;
+    const std::filesystem::path canonical = std::filesystem::canonical(r.localPath, ec);
+    // The record itself must not be a link: two links would vouch for each other.
+    struct stat st {};
+    found = !ec && canonical.string() == target && ::lstat(r.localPath.c_str(), &st) == 0 && !S_ISLNK(st.st_mode);
+  });
+  return found;
+}
+
+// Opens a shared file without following a link in its place. A link is
+// served only when it names a file that is shared itself (a link inside a
+// shared folder to another of its files); a shared file replaced by a link
+// to anything else is not opened (ELOOP, an invalid file).
+UniqueFd openShared(const std::string& path, SharedFileList& files) {
+  constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
+  UniqueFd fd(::open(path.c_str(), kFlags | O_NOFOLLOW));
+  if (fd || errno != ELOOP) return fd;
+  std::error_code ec;
+  const std::filesystem::path target = std::filesystem::canonical(path, ec);
+  if (ec || !isSharedPath(target.string(), files)) {
+    errno = ELOOP;
+    return UniqueFd();
+  }
+  return UniqueFd(::open(target.c_str(), kFlags | O_NOFOLLOW));
+}
+
 // Sends `length` bytes of `file` from `offset` in one piece (fewer when the
 // socket takes fewer); -1 on failure.
 long sendFilePiece(int socket, int file, int64_t offset, int64_t length) {
@@ -168,23 +200,24 @@ void FileServerConnection::getFile() {
     host.compareWithServer();
     return;
   }
+  if (const int code = downloadTokenRefusal(record->groupId); code != err::kOk) {
+    sendError(code, kUnauthorized);
+    return;
+  }
   // A missing file is not served, even when something else now has its path:
   // the person has to find it again first.
   if (!record->isValid) {
     sendError(err::kFileVanished, kNotFound);
     return;
   }
-  if (host.fileSecurity()) {
-    if (const int code = checkDownloadToken(m_params.first("token"), addresses(), record->groupId); code != 0) {
-      sendError(code, kUnauthorized);
-      return;
-    }
-  }
   std::string requestText = "Get File - " + record->fileName;
   if (requestText.size() > kMaxRequestText) requestText.resize(kMaxRequestText);
   m_session->setRequest(requestText);
 
-  if (host.activeUploads() >= host.maxUsers()) {
+  // This computer's own downloads (the person's pages) never take a peer's
+  // slot, and peers' downloads never keep this computer out.
+  const bool local = isLocalRequester(addresses());
+  if (!local && host.activeUploads() - m_server.localUploads().load() >= host.maxUsers()) {
     sendError(err::kTooManyUsers, kBadGateway);
     return;
   }
@@ -194,7 +227,7 @@ void FileServerConnection::getFile() {
   }
 
   // O_NONBLOCK: a shared path that has become a pipe must not hang the thread.
-  UniqueFd file(::open(record->localPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  UniqueFd file = openShared(record->localPath, m_server.files());
   struct stat info {};
   int openError = file ? 0 : errno;
   if (file && ::fstat(file.get(), &info) != 0) openError = errno;
@@ -221,6 +254,13 @@ void FileServerConnection::getFile() {
   }
 
   host.uploadStarted();
+  if (local) ++m_server.localUploads();
+  struct LocalCount {
+    std::atomic<int>* count;
+    ~LocalCount() {
+      if (count != nullptr) --*count;
+    }
+  } const localCount{local ? &m_server.localUploads() : nullptr};
   const int64_t fileSize = info.st_size;
   const std::string* rangeHeader = m_params.first("Range");
   const ByteRange range =
@@ -253,6 +293,9 @@ void FileServerConnection::getFile() {
   }
 
   int64_t sent = 0;
+  // A reader that takes nothing for a while (one that stopped reading) ends
+  // its download and frees the slot.
+  setSocketTimeouts(socket(), m_server.stalledDownloadLimit());
   if (headerSent && length > 0) {
     const int buffer = sendBufferSize(socket());
     const int64_t chunk = unpaced ? kUnpacedChunk : std::min<int64_t>(buffer > 0 ? buffer : kPacedChunk, kPacedChunk);
@@ -326,11 +369,9 @@ void FileServerConnection::getFileInfo() {
     host.compareWithServer();
     return;
   }
-  if (host.fileSecurity()) {
-    if (const int code = checkDownloadToken(m_params.first("token"), addresses(), record->groupId); code != 0) {
-      sendError(code, kStatusOk);
-      return;
-    }
+  if (const int code = downloadTokenRefusal(record->groupId); code != err::kOk) {
+    sendError(code, kStatusOk);
+    return;
   }
   m_resource = "client-file_info_template.html";
   sendTemplate(kStatusOk);

@@ -101,6 +101,8 @@ std::shared_ptr<CatalogueEntry> entryOf(const QueryFields& fields) {
 
 }  // namespace
 
+std::string decodeReplyValue(std::string_view value) { return urlDecode(value); }
+
 QueryFields parseQueryFields(std::string_view text) {
   QueryFields fields;
   while (!text.empty()) {

@@ -69,6 +69,9 @@ using QueryFields = std::map<std::string, std::vector<std::string>, std::less<>>
 // a repeated name collects several values.
 QueryFields parseQueryFields(std::string_view text);
 
+// One reply value URL-decoded the same way.
+std::string decodeReplyValue(std::string_view value);
+
 // The entries of a listing reply, in reply order; pieces of another type or
 // without "type" are skipped.
 EntryList ParseListing(std::string_view reply);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "protocol/catalogue_requests.h"
 
+#include "protocol/catalogue_listing.h"
+
 #include <cstdlib>
 
 #include "net/reply_fields.h"
@@ -77,7 +79,8 @@ int GetDirectoryNames(ProtocolContext& ctx, int32_t directoryId, std::vector<std
     const std::size_t amp = rest.find('&');
     const std::string_view value = rest.substr(0, amp);
     if (const std::size_t colon = value.find(':'); colon != std::string_view::npos) {
-      names.emplace_back(value.substr(0, colon));
+      // The server encodes a name's "&", "=" and ":" so the pair stays whole.
+      names.push_back(decodeReplyValue(value.substr(0, colon)));
       ids.push_back(static_cast<int32_t>(std::strtol(std::string(value.substr(colon + 1)).c_str(), nullptr, 10)));
     }
     if (amp == std::string_view::npos) break;

@@ -161,13 +161,15 @@ TEST_F(CatalogueRequestsTest, DirectoryAndGroupCreation) {
 }
 
 TEST_F(CatalogueRequestsTest, DirectoryNames) {
-  ScriptedHttpServer server(ScriptedHttpServer::reply("result=0&a=Music:12&b=Video:13&"));
+  // A name's "&" and ":" come encoded, and are decoded.
+  ScriptedHttpServer server(
+      ScriptedHttpServer::reply("result=0&a=Music:12&b=Video:13&c=Rock%20%26%20Roll%3A%20Live:14&"));
   useServer(server.port());
   std::vector<std::string> names;
   std::vector<int32_t> ids;
   ASSERT_EQ(GetDirectoryNames(ctx, 9, names, ids), 0);
-  EXPECT_EQ(names, (std::vector<std::string>{"Music", "Video"}));
-  EXPECT_EQ(ids, (std::vector<int32_t>{12, 13}));
+  EXPECT_EQ(names, (std::vector<std::string>{"Music", "Video", "Rock & Roll: Live"}));
+  EXPECT_EQ(ids, (std::vector<int32_t>{12, 13, 14}));
   server.setHandler(ScriptedHttpServer::reply("result=0&a=&"));
   EXPECT_EQ(GetDirectoryNames(ctx, 9, names, ids), catalogue::kDirectoryListingEmpty);
 }

@@ -11,8 +11,10 @@ std::string requestValue(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (const char c : text) {
-    if (c == '&' || c == '=' || c == '%' || c == '+') {
-      const auto u = static_cast<unsigned char>(c);
+    const auto u = static_cast<unsigned char>(c);
+    // Control characters too: the server takes a request whose plain text
+    // holds one for a key that does not fit (a broken session).
+    if (c == '&' || c == '=' || c == '%' || c == '+' || u < 0x20 || u == 0x7f) {
       out += '%';
       out += kHex[u >> 4];
       out += kHex[u & 15];

@@ -15,8 +15,9 @@ namespace vantrel {
 
 // A text value inside a request's form ("filename=", "dirname=", "string="…):
 // "&", "=", "%" and "+" as %XX, so that no name can end its field, add fields
-// of its own or change under the server's decoding; every other byte goes out
-// as it is.
+// of its own or change under the server's decoding, and control characters
+// (below 0x20, and 0x7F) as %XX, which the server refuses in plain text; every
+// other byte goes out as it is.
 std::string requestValue(std::string_view text);
 
 class ServerChannel {

@@ -13,6 +13,8 @@ namespace vantrel {
 
 namespace {
 
+constexpr int kPartlyAdded = ServerChannel::kResultBase + 2;
+
 // Sends the body; a "not logged in" reply logs in again and sends it once more
 // without the progress callback. Returns the transport code or the server code.
 int sendWithRelogin(ServerChannel& channel, const std::string& body, const ClientRequest::Progress* progress,
@@ -93,7 +95,9 @@ int AddFiles(ProtocolContext& ctx, std::span<FileRegistration> files, int32_t di
   ServerChannel channel(ctx);
   std::string reply;
   const int code = sendWithRelogin(channel, addFilesBody(files, directoryId), progress, true, reply);
-  if (code != ServerChannel::kResultBase) return code;
+  // Partly done: the server registered the files it could take and named the
+  // others with a pair of another name; those keep no ID and are left out.
+  if (code != ServerChannel::kResultBase && code != kPartlyAdded) return code;
   return readAddedIds(reply, files);
 }
 

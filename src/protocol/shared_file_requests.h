@@ -38,8 +38,9 @@ struct FileRegistration {
 };
 
 // "action=add_file" for the files into directory `directoryId`; on success every
-// file's ID is set. A transport failure is retried once; a "not logged in" reply
-// logs in again and repeats the request once.
+// file's ID is set, except those the server refused (a "partly done" reply),
+// which keep theirs at 0. A transport failure is retried once; a "not logged
+// in" reply logs in again and repeats the request once.
 int AddFiles(ProtocolContext& ctx, std::span<FileRegistration> files, int32_t directoryId,
              const ClientRequest::Progress* progress);
 

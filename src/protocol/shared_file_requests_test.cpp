@@ -33,6 +33,20 @@ TEST_F(SharedFileRequestsTest, AddFilesSendsEveryFileAndTakesTheIds) {
   EXPECT_EQ(files[1].fileId, 102);
 }
 
+TEST_F(SharedFileRequestsTest, ControlCharactersInNamesAreEncodedAndARefusedNameLeavesTheOthersShared) {
+  ScriptedHttpServer server(ScriptedHttpServer::reply("fileid=201&refused=1&fileid=203&result=2&"));
+  useServer(server.port());
+  std::vector<FileRegistration> files = {{"tab\there.txt", 1}, {"\x01\x7f", 2}, {"plain.txt", 3}};
+  ASSERT_EQ(AddFiles(ctx, files, 9, nullptr), 0);
+  const std::string body = plainBody(server.lastRequest());
+  EXPECT_NE(body.find("&filename=tab%09here.txt&"), std::string::npos) << body;
+  EXPECT_NE(body.find("&filename=%01%7F&"), std::string::npos) << body;
+  for (const char c : body) EXPECT_GE(static_cast<unsigned char>(c), 0x20) << body;
+  EXPECT_EQ(files[0].fileId, 201);
+  EXPECT_EQ(files[1].fileId, 0);
+  EXPECT_EQ(files[2].fileId, 203);
+}
+
 TEST_F(SharedFileRequestsTest, LongNamesAreShortenedKeepingTheirExtension) {
   const std::vector<FileRegistration> files = {{std::string(200, 'n') + ".a&b", 1}};
   const std::string body = addFilesBody(files, 1);

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <netinet/in.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -334,7 +336,9 @@ TEST_F(AppE2eTest, AFileIdThePeerAsksForButTheListLacksAsksAboutFilesTheServerDr
 
   // Another user asks for a file ID this client does not list.
   const std::string reply = exchange(app.core().fileServerPort(),
-                                     "GET /getfile/?fileid=987654&username=bob&token=127.0.0.2$1 HTTP/1.0\r\n\r\n",
+                                     "GET /getfile/?fileid=987654&username=bob&@token=" +
+                                         base64Encode(app.protocol().key.EncryptText("127.0.0.2$1")) +
+                                         " HTTP/1.0\r\n\r\n",
                                      "127.0.0.2");
   EXPECT_FALSE(reply.empty());
   // The comparison asks the person about the file the server dropped.
@@ -468,6 +472,118 @@ TEST_F(AppE2eTest, ShareCompletesAFolderSharedInPart) {
   EXPECT_EQ(third->wait(), 0);
 }
 
+TEST_F(AppE2eTest, ControlCharactersInNamesDoNotStopAFolderShare) {
+  InProcessClient client;
+  startInProcess(client);
+  ClientApp& app = *client.app;
+  SharedFileList& list = *app.core().sharedFiles();
+  const fs::path folder = dir.path() / "shared" / "tabs & co";
+  fs::create_directories(folder);
+  std::ofstream(folder / "with\ttab.txt") << "tab\n";
+  std::ofstream(folder / "\t\x01") << "nothing the server can name\n";
+  std::ofstream(folder / "plain.txt") << "plain\n";
+  EXPECT_EQ(SharePersonal(app.protocol(), list, {folder.string()}), 0);
+  std::vector<std::string> names;
+  for (const CVantreldFile& f : list.snapshot()) names.push_back(f.fileName);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"plain.txt", "with\ttab.txt"}));
+  EXPECT_EQ(GetFileIds(app.protocol()).value_or(FileIdSet{}).size(), 2u);
+}
+
+// A small tmpfs mounted for one test, unmounted whatever its outcome (lazily,
+// as the client under test may still hold its log open).
+class SmallDisk {
+ public:
+  explicit SmallDisk(const fs::path& at) : m_at(at) {
+    fs::create_directories(at);
+    if (::mount("vantrel-test", at.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=1m,mode=0755") == 0) {
+      m_mounted = true;
+    } else {
+      m_why = std::strerror(errno);
+    }
+  }
+  ~SmallDisk() {
+    if (m_mounted) ::umount2(m_at.c_str(), MNT_DETACH);
+  }
+  SmallDisk(const SmallDisk&) = delete;
+  SmallDisk& operator=(const SmallDisk&) = delete;
+  bool mounted() const { return m_mounted; }
+  const std::string& why() const { return m_why; }
+  // Writes a file until the disk is full; false when it never filled.
+  bool fill() {
+    UniqueFd fd(::open((m_at / "filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+    const std::string block(4096, 'x');
+    for (int i = 0; i < 1024; ++i) {
+      if (::write(fd.get(), block.data(), block.size()) < 0) return errno == ENOSPC;
+    }
+    return false;
+  }
+  void empty() { fs::remove(m_at / "filler"); }
+
+ private:
+  fs::path m_at;
+  bool m_mounted = false;
+  std::string m_why;
+};
+
+TEST_F(AppE2eTest, AFullDiskRefusesTheChangeAndKeepsWhatWasShared) {
+  // The client's home, where its list of shared files lives, on a disk of 1 MB.
+  SmallDisk disk(dir.path() / "inproc");
+  if (!disk.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here: " << disk.why();
+  InProcessClient client;
+  startInProcess(client);
+  ClientApp& app = *client.app;
+  SharedFileList& list = *app.core().sharedFiles();
+  const fs::path shared = dir.path() / "shared";
+  fs::create_directories(shared / "later folder");
+  std::ofstream(shared / "kept & sound.txt") << "kept\n";
+  std::ofstream(shared / "new #1.txt") << "new\n";
+  std::ofstream(shared / "later folder" / "inside.txt") << "inside\n";
+  ASSERT_EQ(SharePersonal(app.protocol(), list, {(shared / "kept & sound.txt").string()}), 0);
+  ASSERT_EQ(list.size(), 1u);
+  const CVantreldFile kept = list.snapshot()[0];
+  const std::string group = app.settings().GetUserText("alice", "personalgroup");
+  const int fileServer = app.core().fileServerPort();
+  const auto serverIds = [&] { return GetFileIds(app.protocol()).value_or(FileIdSet{}); };
+  const auto post = [&](const std::string& command, const std::string& body) {
+    // In parentheses: std::exchange is no candidate.
+    return (exchange)(fileServer, "POST /" + command + "/?token=1$127.0.0.1 HTTP/1.0\r\nContent-length: " +
+                                    std::to_string(body.size()) + "\r\n\r\n" + body);
+  };
+
+  ASSERT_TRUE(disk.fill());
+  // Stopping: the page says it failed and why, and the file stays shared on
+  // both sides.
+  const std::string stopped = post("removeFiles", "stopsharing=" + std::to_string(kept.fileId));
+  EXPECT_EQ(stopped.find("no longer shared"), std::string::npos) << stopped;
+  EXPECT_NE(stopped.find("No space left on device"), std::string::npos) << stopped;
+  EXPECT_TRUE(list.Contains(kept.fileId));
+  EXPECT_EQ(serverIds().count(kept.fileId), 1u);
+
+  // Sharing a file, and a folder, from the page: refused, and the server holds
+  // nothing that the list lacks.
+  const std::string sharedFile = post("addFiles", "dirid=" + group + "&groupid=" + group + "&groupname=alice&share=" +
+                                                      (shared / "new #1.txt").string());
+  EXPECT_NE(sharedFile.find("No space left on device"), std::string::npos) << sharedFile;
+  const std::string sharedFolder = post("addFiles", "dirid=" + group + "&groupid=" + group +
+                                                        "&groupname=alice&share=" + (shared / "later folder").string());
+  EXPECT_NE(sharedFolder.find("No space left on device"), std::string::npos) << sharedFolder;
+  // The window's own share run answers the same.
+  EXPECT_EQ(SharePersonal(app.protocol(), list, {(shared / "new #1.txt").string()}), 800);
+  EXPECT_EQ(list.size(), 1u);
+  EXPECT_EQ(serverIds(), (FileIdSet{kept.fileId}));
+
+  // With room again, what is on disk is what both sides hold.
+  disk.empty();
+  SharedFileList reloaded(list.archivePath());
+  ASSERT_TRUE(reloaded.Load());
+  ASSERT_EQ(reloaded.size(), 1u);
+  EXPECT_TRUE(reloaded.Contains(kept.fileId));
+  const std::string retried = post("removeFiles", "stopsharing=" + std::to_string(kept.fileId));
+  EXPECT_NE(retried.find("no longer shared"), std::string::npos) << retried;
+  EXPECT_TRUE(serverIds().empty());
+}
+
 #ifdef VANTREL_CLIENT_BIN
 TEST_F(AppE2eTest, UninstallRemovesEverySettingAndShowsNothing) {
   auto client = vantreld("home", "good");
@@ -585,8 +701,11 @@ TEST_F(AppE2eTest, ExitWithAnActiveUploadAsksFirst) {
   // A downloader on another computer that reads nothing.
   UniqueFd downloader = connectFrom(fileServer, "127.0.0.2", 4096);
   ASSERT_TRUE(downloader);
-  const std::string get = "GET /getfile/?fileid=" + std::to_string(shared[0].fileId) + "&username=bob&token=127.0.0.2$" +
-                          std::to_string(shared[0].groupId) + " HTTP/1.0\r\n\r\n";
+  // Another computer comes with the token the central server sealed for it.
+  const std::string token =
+      base64Encode(app.protocol().key.EncryptText("127.0.0.2$" + std::to_string(shared[0].groupId)));
+  const std::string get = "GET /getfile/?fileid=" + std::to_string(shared[0].fileId) + "&username=bob&@token=" +
+                          token + " HTTP/1.0\r\n\r\n";
   ASSERT_EQ(::send(downloader.get(), get.data(), get.size(), MSG_NOSIGNAL), static_cast<ssize_t>(get.size()));
   ASSERT_TRUE(waitFor([&] { return app.state().ActiveUploads() == 1; }));
 

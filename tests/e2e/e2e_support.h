@@ -141,6 +141,11 @@ class ServerProcess {
     return status < 0 ? -1 : status;
   }
   ~ServerProcess() { stop(); }
+  // What the server printed so far (its log, without --log).
+  std::string output() { return m_program ? m_program->output() : std::string(); }
+  bool printed(const std::string& text, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    return m_program && m_program->printed(text, limit);
+  }
 
   uint16_t httpPort = 0;
   uint16_t udpPort = 0;

@@ -14,12 +14,16 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <glob.h>
 
 #include "core/base64.h"
 #include "tests/e2e/e2e_support.h"
@@ -260,6 +264,177 @@ TEST_F(ServerE2eTest, BadRequestsGetAnErrorAndChangeNothing) {
   EXPECT_EQ(status.rfind("HTTP/1.0 400", 0), 0u) << status;
 
   EXPECT_EQ(ReplyNumber(ask("action=get_fileids"), "numfiles="), 0);
+}
+
+class ServerAccountsE2eTest : public ::testing::Test, public protocol_testing::ProtocolFixture {};
+
+TEST_F(ServerAccountsE2eTest, AccountsComeFromAFileAndItsPasswordsStayOutOfTheProcessList) {
+  const std::string db = (dir.path() / "server.db").string();
+  const std::string users = (dir.path() / "users").string();
+  {
+    std::ofstream out(users);
+    out << "no colon here\n";
+  }
+  e2e::Program refused({VANTREL_SERVER_BIN, "--db", db, "--listen", "127.0.0.1:0", "--add-user-file", users}, {});
+  EXPECT_EQ(refused.wait(), 2);
+  EXPECT_NE(refused.output().find("line 1: NAME:PASSWORD expected"), std::string::npos) << refused.output();
+  {
+    std::ofstream out(users);
+    out << "dora:explorer7\r\nmilo:with:colons\n";
+  }
+  ServerProcess server;
+  ASSERT_TRUE(server.start(db, {"--add-user-file", users}));
+  useServer(server.httpPort);
+  EXPECT_EQ(LoginRequest(ctx, "milo", "with:colons", nullptr), 0);
+  EXPECT_EQ(LoginRequest(ctx, "dora", "explorer7", nullptr), 0);
+  EXPECT_EQ(server.output().find("warning"), std::string::npos) << server.output();
+  // The password form is gone from the usage.
+  e2e::Program help({VANTREL_SERVER_BIN, "--help"}, {});
+  EXPECT_EQ(help.wait(), 0);
+  EXPECT_NE(help.output().find("--add-user-file FILE"), std::string::npos);
+  EXPECT_EQ(help.output().find("NAME:PASSWORD]"), std::string::npos);
+}
+
+// A PostgreSQL server of the test's own, made with initdb in a temporary
+// folder and run as an unprivileged user (the server refuses root), on a port
+// of 127.0.0.1 nobody listens on. Stopped by pg_ctl, then by its PID, and the
+// folder removed, whatever the test's outcome.
+class PostgresCluster {
+ public:
+  PostgresCluster() {
+    glob_t found{};
+    if (::glob("/usr/lib/postgresql/*/bin/initdb", 0, nullptr, &found) == 0 && found.gl_pathc > 0) {
+      m_bin = std::filesystem::path(found.gl_pathv[found.gl_pathc - 1]).parent_path().string();
+    }
+    ::globfree(&found);
+    if (m_bin.empty()) return;
+    char dir[] = "/tmp/vantrel-pgrestart-XXXXXX";
+    if (::mkdtemp(dir) == nullptr) return;
+    m_dir = dir;
+    if (::getuid() == 0 && ::chown(dir, 65534, 65534) != 0) return;
+    m_ready = run({m_bin + "/initdb", "-D", m_dir + "/data", "-U", "vantrel", "-A", "trust", "-E", "UTF8",
+                   "--no-locale", "--no-sync"});
+  }
+  ~PostgresCluster() {
+    stop();
+    std::error_code ec;
+    if (!m_dir.empty()) std::filesystem::remove_all(m_dir, ec);
+  }
+  PostgresCluster(const PostgresCluster&) = delete;
+  PostgresCluster& operator=(const PostgresCluster&) = delete;
+
+  // Empty when there is no PostgreSQL server to run here.
+  const std::string& bin() const { return m_bin; }
+  bool ready() const { return m_ready; }
+
+  // Starts the server, on the same port as before when it ran already.
+  bool start() {
+    for (int attempt = 0; attempt < 5; ++attempt) {
+      if (m_port == 0 || attempt > 0) m_port = freePort();
+      if (run({m_bin + "/pg_ctl", "-D", m_dir + "/data", "-l", m_dir + "/server.log", "-w", "-t", "30", "start", "-o",
+               "-c listen_addresses=127.0.0.1 -c port=" + std::to_string(m_port) + " -c unix_socket_directories=" +
+                   m_dir + " -c fsync=off"})) {
+        m_running = true;
+        return true;
+      }
+      if (m_started) return false;  // a restart keeps its port
+    }
+    return false;
+  }
+  bool startAgain() {
+    m_started = true;
+    return start();
+  }
+  // A fast shutdown: open connections are ended, as in a restart.
+  bool stop() {
+    if (!m_running) return true;
+    m_running = false;
+    return run({m_bin + "/pg_ctl", "-D", m_dir + "/data", "-m", "fast", "-w", "-t", "30", "stop"});
+  }
+  std::string conninfo() const { return "host=127.0.0.1 port=" + std::to_string(m_port) + " user=vantrel dbname=postgres"; }
+
+ private:
+  static uint16_t freePort() {
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    socklen_t len = sizeof sa;
+    ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&sa), &len);
+    return ntohs(sa.sin_port);
+  }
+
+  // Runs a PostgreSQL tool as the cluster's owner; true when it succeeded.
+  bool run(std::vector<std::string> args) {
+    if (::getuid() == 0) {
+      args.insert(args.begin(), {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"});
+    }
+    e2e::Program tool(args, {});
+    const int status = tool.wait(std::chrono::seconds(60));
+    if (status != 0) std::fprintf(stderr, "%s", tool.output().c_str());
+    return status == 0;
+  }
+
+  std::string m_bin;
+  std::string m_dir;
+  uint16_t m_port = 0;
+  bool m_ready = false;
+  bool m_running = false;
+  bool m_started = false;
+};
+
+class PostgresRestartTest : public ::testing::Test, public protocol_testing::ProtocolFixture {};
+
+TEST_F(PostgresRestartTest, AServerOnARestartedDatabaseAnswersRightAgainAndNeverWronglyMeanwhile) {
+  if (std::getenv("VANTREL_TEST_POSTGRES") != nullptr) GTEST_SKIP() << "runs its own PostgreSQL server";
+  PostgresCluster cluster;
+  if (cluster.bin().empty()) GTEST_SKIP() << "no PostgreSQL server installed";
+  ASSERT_TRUE(cluster.ready());
+  ASSERT_TRUE(cluster.start());
+  const std::string keyFile = (dir.path() / "server.key").string();
+  ServerProcess server;
+  // The account comes from a file, so its password is in no process list.
+  const std::string users = (dir.path() / "users").string();
+  {
+    std::ofstream out(users);
+    out << "dora:explorer7\n\n";
+  }
+  ASSERT_TRUE(server.start(cluster.conninfo(), {"--key", keyFile, "--demo-catalogue", "--add-user-file", users}));
+  EXPECT_EQ(server.output().find("warning"), std::string::npos) << server.output();
+  useServer(server.httpPort);
+  settings.SetSettingNumber("port", 8400);
+  const auto ask = [&](const std::string& form) {
+    ServerChannel channel(ctx);
+    std::string reply;
+    EXPECT_EQ(channel.post(form, reply), 0);
+    return reply;
+  };
+  ASSERT_EQ(LoginRequest(ctx, "dora", "explorer7", nullptr), 0);
+  ASSERT_EQ(ReplyNumber(ask("action=joingroup7&groupid=7"), "result="), 0);
+  const std::string added =
+      ask("action=add_file&dirid=7&cfileid=0&filename=Blue Train.mp3&filesize=5000&keywords=&filetype=mp3");
+  ASSERT_EQ(ReplyNumber(added, "result="), 0) << added;
+  ASSERT_EQ(ReplyNumber(ask("action=search&string=blue&returncount=1"), "count="), 1);
+
+  // While the database is away: a server error, never "no files" or "wrong password".
+  ASSERT_TRUE(cluster.stop());
+  const std::string searched = ask("action=search&string=blue&returncount=1");
+  EXPECT_EQ(ReplyNumber(searched, "result="), 3) << searched;
+  EXPECT_EQ(searched.find("count="), std::string::npos) << searched;
+  EXPECT_EQ(LoginRequest(ctx, "dora", "explorer7", nullptr), 503);
+  EXPECT_TRUE(server.printed("database connection lost"));
+  EXPECT_EQ(server.output().find("no such user"), std::string::npos) << server.output();
+
+  // Back again: the same server answers as before, without a restart of its own.
+  ASSERT_TRUE(cluster.startAgain());
+  EXPECT_EQ(LoginRequest(ctx, "dora", "explorer7", nullptr), 0);
+  const std::string found = ask("action=search&string=blue&returncount=1");
+  EXPECT_EQ(ReplyNumber(found, "count="), 1) << found;
+  EXPECT_NE(found.find("name=Blue%20Train.mp3"), std::string::npos) << found;
+  EXPECT_EQ(LoginRequest(ctx, "dora", "wrong-password", nullptr), 505);
+  EXPECT_TRUE(server.printed("database connection restored"));
+  EXPECT_EQ(server.stop(), 0);
 }
 
 }  // namespace

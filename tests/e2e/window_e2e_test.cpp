@@ -20,6 +20,7 @@
 
 #include "app/client_app.h"
 #include "app/personal_share.h"
+#include "core/base64.h"
 #include "core/client_state.h"
 #include "core/testing/scratch_dir.h"
 #include "net/socket_io.h"
@@ -191,7 +192,9 @@ TEST_F(WindowE2eTest, LogsInSharesAFolderAndExitsThroughTheWindows) {
   UniqueFd downloader = connectFrom(port, "127.0.0.2");
   ASSERT_TRUE(downloader);
   ASSERT_TRUE(sendAll(downloader.get(), "GET /getfile/?fileid=" + std::to_string(bigId) +
-                                            "&username=bob&token=127.0.0.2$" + group + " HTTP/1.0\r\n\r\n"));
+                                            "&username=bob&@token=" +
+                                            base64Encode(app.protocol().key.EncryptText("127.0.0.2$" + group)) +
+                                            " HTTP/1.0\r\n\r\n"));
   ASSERT_TRUE(waitUntil([&] { return app.state().ActiveUploads() == 1; }));
 
   // The tray's "Exit" asks; No keeps everything running and the window shown.

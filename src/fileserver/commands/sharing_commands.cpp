@@ -139,7 +139,7 @@ CommandResult addFilesCommand(const RequestParams& params, ProtocolContext& ctx,
       failed(path, "Not readable");
       continue;
     }
-    CVantreldFile record(path);
+    CVantreldFile record(sharedPathOf(path));
     if (!record.Verify()) {
       failed(path, "Error verifying file");
       continue;
@@ -172,7 +172,17 @@ CommandResult addFilesCommand(const RequestParams& params, ProtocolContext& ctx,
       shared.push_back(std::move(record));
     }
     // One save for the whole form, however many files it shares.
-    if (!shared.empty()) list.AddBatch(std::move(shared));
+    if (!shared.empty()) {
+      std::vector<int32_t> ids;
+      for (const CVantreldFile& record : shared) ids.push_back(record.fileId);
+      if (!list.AddBatch(std::move(shared))) {
+        // A share that cannot be kept here is taken back from the server too,
+        // or it would come back at the next start as a file to share again.
+        if (ctx.state.Connected()) RemoveFiles(ctx, ids, nullptr);
+        ctx.logText("Could not keep the shared files: " + list.lastError(), 1);
+        return {err::kSystemError, result.text, 0, result.failed, list.lastError()};
+      }
+    }
   }
   // A folder is shared with everything below it, its sub-folders becoming
   // folders on the server under the chosen one.
@@ -182,6 +192,7 @@ CommandResult addFilesCommand(const RequestParams& params, ProtocolContext& ctx,
     const int rc = run.ShareLocalPaths({folder}, ShareDestination{groupId, *groupName, dirId, groupDir});
     const auto shared = static_cast<int32_t>(list.size() - std::min(before, list.size()));
     result.done += shared;
+    if (rc == err::kSystemError) return {rc, result.text, result.done, result.failed + 1, list.lastError()};
     if (rc != 0) {
       ++result.failed;
       appendResultLine(result.text,
@@ -214,10 +225,16 @@ CommandResult removeFilesCommand(const RequestParams& params, ProtocolContext& c
     }
     asked.push_back(id);
   }
-  // One save for the whole form, however many files it names.
-  for (const CVantreldFile& record : list.RemoveBatch(asked)) {
+  // One save for the whole form, however many files it names. Only what is
+  // saved is told to the server: a file kept here stays shared there.
+  bool saved = true;
+  for (const CVantreldFile& record : list.RemoveBatch(asked, &saved)) {
     ids.push_back(record.fileId);
     names.push_back(record.fileName);
+  }
+  if (!saved) {
+    ctx.logText("Could not stop sharing: " + list.lastError(), 1);
+    return {err::kSystemError, result.text, 0, result.failed, list.lastError()};
   }
   if (!ids.empty()) {
     const int rc = ctx.state.Connected() ? RemoveFiles(ctx, ids, nullptr) : command_error::kNotConnectedRemove;
@@ -265,16 +282,32 @@ CommandResult fileDescriptionCommand(const RequestParams& params, SharedFileList
   if (!list.Contains(id)) return {command_error::kFileNotShared, {}};
   const std::string* description = params.first("description");
   if (description == nullptr) return {command_error::kNoDescription, {}};
-  list.Update(id, [&](CVantreldFile& record) { record.description = *description; });
-  list.Save();
+  std::string before;
+  list.Update(id, [&](CVantreldFile& record) {
+    before = record.description;
+    record.description = *description;
+  });
+  if (!list.Save()) {
+    list.Update(id, [&](CVantreldFile& record) { record.description = before; });
+    return {err::kSystemError, {}, 0, 0, list.lastError()};
+  }
   fileId = id;
   return {};
 }
 
 SharingCommands::SharingCommands(ProtocolContext& ctx, SharedFileList& list, ClientState& state)
-    : m_ctx(ctx), m_list(list), m_state(state) {}
+    : m_ctx(ctx), m_list(list), m_state(state) {
+  // Nothing uploads before the file server runs: what an upload left is stale.
+  if (const int removed = removeStaleUploads(list); removed > 0) {
+    m_ctx.logText("Removed " + std::to_string(removed) + " unfinished upload(s) beside shared files", 1);
+  }
+}
 
 void SharingCommands::answer(FileServerConnection& connection, const CommandResult& result, const char* page) {
+  if (result.code == err::kSystemError && !result.message.empty()) {
+    connection.sendErrorWithMessage(result.code, result.message, FileServerConnection::kStatusOk);
+    return;
+  }
   if (result.code != 0) {
     connection.sendError(result.code, FileServerConnection::kStatusOk);
     return;

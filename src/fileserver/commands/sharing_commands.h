@@ -43,6 +43,7 @@ struct CommandResult {
   std::string text;  // the result page's text
   int32_t done = 0;    // items that were done (files shared, removed; users disconnected)
   int32_t failed = 0;  // items that could not be done, each with its line in `text`
+  std::string message;  // with code 800: the system's reason, shown on the error page
 };
 
 // The result text keeps within this many characters; the first line that would

@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <set>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -95,6 +97,45 @@ uint64_t spaceFor(const std::string& path, uint64_t margin) {
 }
 
 }  // namespace
+
+std::string uploadTempPattern(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  return folder + "." + name + std::string(kUploadTempInfix) + "XXXXXX" + std::string(kUploadTempSuffix);
+}
+
+bool isUploadTemp(std::string_view name) {
+  const std::size_t infix = name.rfind(kUploadTempInfix);
+  return name.size() > 1 && name.front() == '.' && infix != std::string_view::npos &&
+         name.size() == infix + kUploadTempInfix.size() + 6 + kUploadTempSuffix.size() &&
+         name.substr(name.size() - kUploadTempSuffix.size()) == kUploadTempSuffix;
+}
+
+int removeStaleUploads(const SharedFileList& list) {
+  std::set<std::string> folders;
+  std::set<std::string> oldStyle;  // "NAME.upload-XXXXXX" beside the file, as earlier versions left them
+  list.forEach([&](const CVantreldFile& record) {
+    const std::size_t slash = record.localPath.rfind('/');
+    if (slash == std::string::npos) return;
+    folders.insert(record.localPath.substr(0, slash + 1));
+    oldStyle.insert(record.localPath + ".upload-");
+  });
+  int removed = 0;
+  for (const std::string& folder : folders) {
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+      const std::string name = it->path().filename().string();
+      const std::string full = it->path().string();
+      const bool old = full.size() > 6 && oldStyle.count(full.substr(0, full.size() - 6)) > 0;
+      if (!isUploadTemp(name) && !old) continue;
+      std::error_code type;
+      if (!it->is_regular_file(type) || it->is_symlink(type)) continue;
+      if (::unlink(full.c_str()) == 0) ++removed;
+    }
+  }
+  return removed;
+}
 
 std::string uploadFileName(const std::string& line) {
   if (!contains(line, "name=files") && !contains(line, "name=\"files\"")) return {};
@@ -222,11 +263,20 @@ int receiveUpload(int fd, const std::vector<HeaderLine>& headers, const RequestP
 
   // The body holds the form around the file too, so the file is a little
   // smaller than the announced length: comparing the whole length is safe.
-  const uint64_t budget = spaceFor(path, limits.freeSpaceMargin);
+  // The room kept free grows with the upload (a small file needs little),
+  // from kMinFreeSpaceMargin up to the limit's margin.
+  const uint64_t margin =
+      announced ? std::clamp<uint64_t>(static_cast<uint64_t>(*announced), kMinFreeSpaceMargin,
+                                       std::max(limits.freeSpaceMargin, kMinFreeSpaceMargin))
+                : limits.freeSpaceMargin;
+  const uint64_t budget = spaceFor(path, margin);
   if (announced && static_cast<uint64_t>(*announced) > budget) return upload::kTooLong;
 
-  std::string temp = path + ".upload-XXXXXX";
-  UniqueFd out(::mkstemp(temp.data()));
+  // A hidden, temporary name beside the file (the rename must stay on its
+  // file system): a folder share skips it, and a start after a crash
+  // removes it (removeStaleUploads).
+  std::string temp = uploadTempPattern(path);
+  UniqueFd out(::mkstemps(temp.data(), static_cast<int>(kUploadTempSuffix.size())));
   if (!out) return upload::kCannotCreate;
   int rc = copyContent(fd, out.get(), boundary, announced ? static_cast<uint64_t>(*announced) : budget, limits);
   if (rc == upload::kOk && ::fsync(out.get()) != 0) rc = upload::kWriteFailed;

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "catalogue/shared_file_list.h"
@@ -46,9 +47,27 @@ std::string uploadBackupPath(const std::string& path, std::time_t when, int coun
 // (`backupPath`, when given, then names the copy), else the errno.
 int backupBeforeReplace(const std::string& path, std::time_t when, std::string* backupPath);
 
+// Where an upload is written before it replaces the file: ".NAME.upload-XXXXXX.tmp"
+// beside it (for mkstemps). Hidden and temporary, so no folder share takes it.
+inline constexpr std::string_view kUploadTempInfix = ".upload-";
+inline constexpr std::string_view kUploadTempSuffix = ".tmp";
+std::string uploadTempPattern(const std::string& path);
+// True for a name uploadTempPattern makes.
+bool isUploadTemp(std::string_view name);
+// Removes what uploads that never finished (the program was killed) left in
+// the folders of the shared files, the older "NAME.upload-XXXXXX" form too.
+// Call before the file server runs. Returns how many were removed.
+int removeStaleUploads(const SharedFileList& list);
+
+// The least room an upload keeps free beside itself; the margin grows with
+// the upload's length up to UploadLimits::freeSpaceMargin.
+inline constexpr uint64_t kMinFreeSpaceMargin = 1ULL << 20;
+
 // How much an upload may take and how slowly it may come.
 struct UploadLimits {
-  // Kept free on the shared file's file system, besides the upload itself.
+  // Kept free on the shared file's file system, besides the upload itself,
+  // for the largest uploads; smaller ones keep their own length free (at
+  // least kMinFreeSpaceMargin).
   uint64_t freeSpaceMargin = 64ULL << 20;
   // Each window must bring at least minBytesPerWindow (or the end of the
   // upload): a sender that trickles is cut off like an idle one.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -12,6 +13,7 @@
 
 #include "core/testing/scratch_dir.h"
 #include "net/socket_io.h"
+#include "platform/file_status.h"
 #include "platform/unique_fd.h"
 
 namespace vantrel {
@@ -47,7 +49,7 @@ class UploadTest : public ::testing::Test {
     std::vector<HeaderLine> headers{{"Content-type", "multipart/form-data; boundary=XYZ"}};
     if (contentLength != nullptr) headers.push_back({"Content-length", contentLength});
     int32_t id = -1;
-    return receiveUpload(ours.get(), headers, params, list, id);
+    return receiveUpload(ours.get(), headers, params, list, id, limits);
   }
   // The folder's names besides the shared file and the list.
   std::vector<std::string> strayFiles() const {
@@ -66,6 +68,7 @@ class UploadTest : public ::testing::Test {
   fs::path shared;
   SharedFileList list{(dir.path() / "bob.dat").string()};
   RequestParams params;
+  UploadLimits limits;
 };
 
 constexpr const char* kPartHead =
@@ -174,6 +177,34 @@ TEST_F(UploadTest, FailedUploadsLeaveTheOldFileAndNothingElse) {
   }
   EXPECT_EQ(upload(whole, "300"), upload::kOk);
   EXPECT_EQ(readFile(shared), "new");
+}
+
+TEST_F(UploadTest, ASmallUploadNeedsLittleRoomWhileALargeOneKeepsTheWholeMargin) {
+  // A margin larger than any disk: only the upload's own length is kept free
+  // for a small file, so it still goes through.
+  limits.freeSpaceMargin = uint64_t{1} << 60;
+  const std::string whole = std::string(kPartHead) + "new\r\n--XYZ--\r\n";
+  EXPECT_EQ(upload(whole, "300"), upload::kOk);
+  EXPECT_EQ(readFile(shared), "new");
+  // Without a length the whole margin is kept, and nothing fits.
+  EXPECT_EQ(upload(std::string(kPartHead) + "newer\r\n--XYZ--\r\n"), upload::kTooLong);
+}
+
+TEST_F(UploadTest, UnfinishedUploadsHideFromSharingAndGoAtTheNextStart) {
+  const std::string pattern = uploadTempPattern(shared.string());
+  EXPECT_EQ(pattern, (dir.path() / ".song.txt.upload-XXXXXX.tmp").string());
+  EXPECT_TRUE(isTemporaryName(pattern));  // a folder share leaves it out
+  // What a killed upload leaves, in the new form and the older one, beside
+  // files that only look alike.
+  for (const char* name : {".song.txt.upload-a1B2c3.tmp", "song.txt.upload-Zz9Yy8", "song.txt.upload-toolong1",
+                           "notes.upload-a1B2c3", ".song.txt.upload-a1B2c3.tmp.keep"}) {
+    std::ofstream(dir.path() / name) << "partial";
+  }
+  EXPECT_EQ(removeStaleUploads(list), 2);
+  std::vector<std::string> left = strayFiles();
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{".song.txt.upload-a1B2c3.tmp.keep", "notes.upload-a1B2c3",
+                                            "song.txt.upload-toolong1"}));
 }
 
 TEST_F(UploadTest, ASenderThatTricklesIsCutOff) {

@@ -3,6 +3,7 @@
 // parser bounds, and template calls, which the call depth bounds.
 #include "templates/template_interpreter.h"
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,7 +35,12 @@ class GuardedSink : public OutputSink {
 class Interpreter {
  public:
   Interpreter(DataProvider* env, OutputSink& out, AlternateOutputs* alternates, const RunLimits& limits)
-      : m_env(env), m_alternates(alternates), m_limits(limits), m_topSink(out, m_refused), m_out(&m_topSink) {
+      : m_env(env),
+        m_alternates(alternates),
+        m_limits(limits),
+        m_topSink(out, m_refused),
+        m_out(&m_topSink),
+        m_stepsLeft(limits.maxSteps != 0 ? limits.maxSteps : UINT64_MAX) {
     m_stack.reserve(16);
   }
 
@@ -80,7 +86,7 @@ class Interpreter {
   // --- variables ---
 
   uint32_t slotOf(uint32_t variable) {
-    const size_t slot = size_t{m_base} + m_extra + variable;
+    const size_t slot = size_t{m_frame} + variable;
     if (slot >= m_stack.size()) m_stack.resize(slot + 1);  // not reached: frames have their slots
     const TemplateValue& v = m_stack[slot];
     return v.type() == TemplateValue::Type::Reference ? v.slot() : static_cast<uint32_t>(slot);
@@ -88,7 +94,7 @@ class Interpreter {
 
   // The slot of a variable of the running frame, through its reference.
   TemplateValue& variable(uint32_t index) {
-    const size_t slot = size_t{m_base} + m_extra + index;
+    const size_t slot = size_t{m_frame} + index;
     if (slot >= m_stack.size()) return m_void;  // not reached: frames hold their variables
     TemplateValue& v = m_stack[slot];
     return v.type() == TemplateValue::Type::Reference ? m_stack[v.slot()] : v;
@@ -109,19 +115,48 @@ class Interpreter {
   // their frames must stay small (see kRenderStackBytes).
 
   bool countStep() {
-    if (m_limits.maxSteps != 0 && ++m_steps > m_limits.maxSteps) {
+    if (m_stepsLeft == 0) [[unlikely]] {
       stop(kStepLimitReached);
       return false;
     }
+    --m_stepsLeft;
     return true;
   }
 
   void runList(const Node* list) {
     for (const Node* link = list; link != nullptr; link = link->second.node) {
       if (!countStep()) return;
+      if (quickStatement(link->first)) continue;
       runStatement(link->first);
       if (m_refused) m_state = State::Exit;  // the page is full, whoever wrote last
       if (m_state != State::Normal) return;
+    }
+  }
+
+  // Runs s when it is an assignment of an integer or "++"/"--" of a variable
+  // holding one: the commonest statements of a loop, which can neither write
+  // nor stop the run, so they skip the general dispatch and the checks after
+  // it. False, with nothing done, for any other statement.
+  bool quickStatement(const Operand& s) {
+    if (s.kind != Operand::Kind::Node) return false;
+    const Node* n = s.node;
+    switch (n->code) {
+      case NodeCode::Assign: {
+        int32_t value = 0;
+        if (!integerOf(n->first, value)) return false;
+        variable(n->second.variable).setInteger(value);
+        return true;
+      }
+      case NodeCode::Increment:
+      case NodeCode::Decrement: {
+        TemplateValue& v = variable(n->first.variable);
+        if (v.type() != TemplateValue::Type::Integer) return false;
+        const uint32_t delta = n->code == NodeCode::Increment ? 1u : ~0u;
+        v.setInteger(static_cast<int32_t>(static_cast<uint32_t>(v.integerValue()) + delta));
+        return true;
+      }
+      default:
+        return false;
     }
   }
 
@@ -170,10 +205,14 @@ class Interpreter {
         runExecute(n);
         return;
       case NodeCode::Assign:
+        (void)assign(n);
+        return;
       case NodeCode::Increment:
       case NodeCode::Decrement:
+        (void)step(n);
+        return;
       case NodeCode::IteratorStep:
-        discard(s);
+        discard(n->first);
         return;
       default:
         if (n->code == NodeCode::Param || n->code == NodeCode::Substr ||
@@ -231,7 +270,7 @@ class Interpreter {
         case State::Normal:
           break;
       }
-      if (n->step != nullptr) discard(n->step->first);
+      if (n->step != nullptr && !quickStatement(n->step->first)) discard(n->step->first);
       if (m_state != State::Normal) return;
     }
   }
@@ -294,6 +333,7 @@ class Interpreter {
     m_base = base;
     m_argc = static_cast<uint32_t>(m_stack.size()) - base;
     m_extra = m_argc > t.parameterCount ? m_argc - t.parameterCount : 0;
+    m_frame = m_base + m_extra;
     m_current = &t;
     if (m_argc < t.parameterCount) {
       write(std::string(" template ").append(t.name).append(" call missing params "));
@@ -307,6 +347,7 @@ class Interpreter {
     m_extra = savedExtra;
     m_argc = savedArgc;
     m_base = savedBase;
+    m_frame = m_base + m_extra;
     --m_depth;
   }
 
@@ -340,7 +381,7 @@ class Interpreter {
       write(" execute: line " + std::to_string(static_cast<unsigned>(parsed.errorLine)) + ": " + parsed.errorMessage + " ");
       return;
     }
-    if (!growStack(size_t{m_base} + m_extra + copy.variables.size())) return;
+    if (!growStack(size_t{m_frame} + copy.variables.size())) return;
     m_inExecute = true;
     runList(parsed.body);
     m_inExecute = false;
@@ -351,19 +392,21 @@ class Interpreter {
 
   bool truth(const Operand& op) {
     int32_t value = 0;
-    if (pureInteger(op, value)) return value != 0;
+    if (integerOf(op, value)) return value != 0;
+    return truthOfValue(op);
+  }
+
+  [[gnu::noinline]] bool truthOfValue(const Operand& op) {
     TemplateValue scratch;
     return evalRef(op, scratch).toInteger() != 0;
   }
 
-  // The value of an expression made only of integer literals, integer
-  // variables and the wrapping arithmetic and comparisons, computed without a
-  // TemplateValue; false when any part is something else. Nothing in such an
-  // expression has an effect, so a false answer leaves the general path to
-  // evaluate it from the start, with the same result and messages. The scan
-  // stops at any other operator, so no part of a tree is scanned twice by
-  // nested calls.
-  [[gnu::always_inline]] bool pureInteger(const Operand& op, int32_t& out) {
+  // The value of an integer literal, of a variable holding an integer, or of
+  // an expression by its integer form (see integer_code.h), computed without
+  // a TemplateValue; false when op is something else, or its integer form
+  // meets a value that is not an integer. Such an expression has no effects,
+  // so a false answer leaves the general path to evaluate it from the start.
+  [[gnu::always_inline]] bool integerOf(const Operand& op, int32_t& out) {
     switch (op.kind) {
       case Operand::Kind::Literal:
         if (op.literal->type() != TemplateValue::Type::Integer) return false;
@@ -375,65 +418,16 @@ class Interpreter {
         out = v.integerValue();
         return true;
       }
-      case Operand::Kind::Node:
-        return pureIntegerNode(op.node, out);
+      case Operand::Kind::Node: {
+        const IntegerStep* code = op.node->integerCode;
+        if (code == nullptr) return false;
+        const size_t frame = std::min<size_t>(m_frame, m_stack.size());
+        return runInteger(code, m_stack.data() + frame, m_stack.size() - frame, m_stack.data(), out);
+      }
       case Operand::Kind::None:
         break;
     }
     return false;
-  }
-
-  bool pureIntegerNode(const Node* n, int32_t& out) {
-    switch (n->code) {
-      case NodeCode::Add:
-      case NodeCode::Subtract:
-        if (n->second.empty()) return false;
-        break;
-      case NodeCode::Multiply:
-      case NodeCode::LessEqual:
-      case NodeCode::GreaterEqual:
-      case NodeCode::NotEqual:
-      case NodeCode::Less:
-      case NodeCode::Greater:
-      case NodeCode::Equal:
-        break;
-      default:
-        return false;
-    }
-    int32_t a = 0;
-    int32_t b = 0;
-    if (!pureInteger(n->first, b) || !pureInteger(n->second, a)) return false;
-    const auto ua = static_cast<uint32_t>(a);
-    const auto ub = static_cast<uint32_t>(b);
-    switch (n->code) {
-      case NodeCode::Add:
-        out = static_cast<int32_t>(ua + ub);
-        return true;
-      case NodeCode::Subtract:
-        out = static_cast<int32_t>(ua - ub);
-        return true;
-      case NodeCode::Multiply:
-        out = static_cast<int32_t>(ua * ub);
-        return true;
-      case NodeCode::LessEqual:
-        out = a <= b;
-        return true;
-      case NodeCode::GreaterEqual:
-        out = a >= b;
-        return true;
-      case NodeCode::NotEqual:
-        out = a != b;
-        return true;
-      case NodeCode::Less:
-        out = a < b;
-        return true;
-      case NodeCode::Greater:
-        out = a > b;
-        return true;
-      default:
-        out = a == b;
-        return true;
-    }
   }
 
   // The value of op: a literal or a variable as it stands, anything else
@@ -490,7 +484,7 @@ class Interpreter {
 
   TemplateValue& assign(const Node* n) {
     int32_t value = 0;
-    if (pureInteger(n->first, value)) {
+    if (integerOf(n->first, value)) {
       TemplateValue& target = variable(n->second.variable);
       target.setInteger(value);
       return target;
@@ -744,12 +738,14 @@ class Interpreter {
   uint32_t m_base = 0;
   uint32_t m_argc = 0;
   uint32_t m_extra = 0;  // arguments passed beyond the declared parameters
+  uint32_t m_frame = 0;  // slot of the running template's variable 0: m_base + m_extra
   int m_depth = 0;
   State m_state = State::Normal;
   const Template* m_current = nullptr;
   std::vector<ExecuteCopy> m_copies;
   bool m_inExecute = false;
-  uint64_t m_steps = 0;
+  // Steps the run may still take; no bound is one that 2^64 steps would reach.
+  uint64_t m_stepsLeft;
   TemplateValue m_void;  // stands in for a slot that is not there
   size_t m_stringWork = 0;
 };

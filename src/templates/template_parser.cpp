@@ -136,7 +136,21 @@ class Parser {
     n->depth = depth;
     n->first = std::move(first);
     n->second = std::move(second);
+    n->integerOnly = computesOnIntegers(*n);
+    if (!n->integerOnly && (code == NodeCode::And || code == NodeCode::Or || code == NodeCode::Not)) {
+      readAsInteger(n->first);  // the interpreter takes their truth one by one
+      readAsInteger(n->second);
+    }
     return n;
+  }
+
+  // Gives an expression that the interpreter reads for its integer (a
+  // condition, an operand of logic, the right side of an assignment) its
+  // integer form, when it has one.
+  void readAsInteger(const Operand& op) {
+    if (op.kind != Operand::Kind::Node || !op.node->integerOnly || op.node->integerCode != nullptr) return;
+    Node* n = const_cast<Node*>(op.node);  // made by this parser, in its arena
+    n->integerCode = compileInteger(*n, m_arena);
   }
 
   std::optional<Operand> parseStatement() {
@@ -247,6 +261,7 @@ class Parser {
     const Node* body = parseBlock(closers, start, "if lacks endif");
     if (m_failed) return nullptr;
     Node* branch = make(NodeCode::Branch);
+    readAsInteger(cond->op);
     branch->first = std::move(cond->op);
     if (body != nullptr) branch->second = nodeOperand(body);
     if (at(Sym::EndIf)) {
@@ -266,6 +281,7 @@ class Parser {
       const Node* b = parseBlock(closers, start, "if lacks endif");
       if (m_failed) return nullptr;
       Node* br = make(NodeCode::Branch);
+      readAsInteger(c->op);
       br->first = std::move(c->op);
       if (b != nullptr) br->second = nodeOperand(b);
       Node* alt = make(NodeCode::Alternatives);
@@ -307,6 +323,7 @@ class Parser {
     if (m_failed) return nullptr;
     ++m_i;  // "endwhile"
     Node* n = make(NodeCode::While);
+    readAsInteger(cond->op);
     n->first = std::move(cond->op);
     if (body != nullptr) n->second = nodeOperand(body);
     if (step) {
@@ -383,6 +400,7 @@ class Parser {
     MaybeExpr right = parseExpression();
     if (m_failed) return std::nullopt;
     if (!right) return fail(currentLine(), "invalid expression");
+    readAsInteger(right->op);
     Node* n = makeExpression(NodeCode::Assign, std::move(right->op), std::move(left->op), "invalid expression");
     if (n == nullptr) return std::nullopt;
     return Expr{nodeOperand(n)};

@@ -176,8 +176,11 @@ bool runInteger(const IntegerStep* code, const TemplateValue* frame, size_t coun
     const auto i = static_cast<uint32_t>(index);
     if (i >= count) return false;
     const TemplateValue* value = frame + i;
-    if (value->type() == TemplateValue::Type::Reference) value = stack + value->slot();
-    if (value->type() != TemplateValue::Type::Integer) return false;
+    if (value->type() != TemplateValue::Type::Integer) {
+      if (value->type() != TemplateValue::Type::Reference) return false;
+      value = stack + value->slot();
+      if (value->type() != TemplateValue::Type::Integer) return false;
+    }
     v = value->integerValue();
     return true;
   };

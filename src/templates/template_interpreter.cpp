@@ -87,16 +87,15 @@ class Interpreter {
 
   uint32_t slotOf(uint32_t variable) {
     const size_t slot = size_t{m_frame} + variable;
-    if (slot >= m_stack.size()) m_stack.resize(slot + 1);  // not reached: frames have their slots
+    if (slot >= m_stack.size()) resizeStack(slot + 1);  // not reached: frames have their slots
     const TemplateValue& v = m_stack[slot];
     return v.type() == TemplateValue::Type::Reference ? v.slot() : static_cast<uint32_t>(slot);
   }
 
   // The slot of a variable of the running frame, through its reference.
   TemplateValue& variable(uint32_t index) {
-    const size_t slot = size_t{m_frame} + index;
-    if (slot >= m_stack.size()) return m_void;  // not reached: frames hold their variables
-    TemplateValue& v = m_stack[slot];
+    if (index >= m_frameSlots) return m_void;  // not reached: frames hold their variables
+    TemplateValue& v = m_frameBase[index];
     return v.type() == TemplateValue::Type::Reference ? m_stack[v.slot()] : v;
   }
 
@@ -105,8 +104,22 @@ class Interpreter {
       stop(kStackLimitReached);
       return false;
     }
-    if (size > m_stack.size()) m_stack.resize(size);
+    if (size > m_stack.size()) resizeStack(size);
     return true;
+  }
+
+  // Every change of the stack's size or of the running frame goes through
+  // these two, which keep m_frameBase and m_frameSlots in step: a stale base
+  // would point into freed memory once the stack moves.
+  void resizeStack(size_t size) {
+    m_stack.resize(size);
+    m_frameBase = m_stack.data() + m_frame;
+    m_frameSlots = m_stack.size() - m_frame;
+  }
+  void setFrame(uint32_t frame) {
+    m_frame = frame;
+    m_frameBase = m_stack.data() + m_frame;
+    m_frameSlots = m_stack.size() - m_frame;
   }
 
   // --- statements ---
@@ -123,7 +136,11 @@ class Interpreter {
     return true;
   }
 
-  void runList(const Node* list) {
+  void runList(const Node* list) { runStatements(list); }
+
+  // The body of runList, also written out in the loop of runWhile so that a
+  // pass makes no call of its own.
+  [[gnu::always_inline]] void runStatements(const Node* list) {
     for (const Node* link = list; link != nullptr; link = link->second.node) {
       if (!countStep()) return;
       if (quickStatement(link->first)) continue;
@@ -256,22 +273,25 @@ class Interpreter {
       }
       if (!countStep()) return;
       if (!truth(n->first) || m_state != State::Normal) return;
-      runList(n->second.node);
-      switch (m_state) {
-        case State::Break:
-          m_state = State::Normal;
-          return;
-        case State::Continue:
-          m_state = State::Normal;
-          break;
-        case State::Return:
-        case State::Exit:
-          return;
-        case State::Normal:
-          break;
+      runStatements(n->second.node);
+      if (m_state != State::Normal) {
+        switch (m_state) {
+          case State::Break:
+            m_state = State::Normal;
+            return;
+          case State::Continue:
+            m_state = State::Normal;
+            break;
+          case State::Return:
+          case State::Exit:
+          case State::Normal:
+            return;
+        }
       }
-      if (n->step != nullptr && !quickStatement(n->step->first)) discard(n->step->first);
-      if (m_state != State::Normal) return;
+      if (n->step != nullptr && !quickStatement(n->step->first)) {
+        discard(n->step->first);
+        if (m_state != State::Normal) return;
+      }
     }
   }
 
@@ -302,7 +322,7 @@ class Interpreter {
       // A variable goes by reference, so the called template can change it.
       TemplateValue v = arg.kind == Operand::Kind::Variable ? TemplateValue::reference(slotOf(arg.variable)) : eval(arg);
       if (m_state == State::Exit || !growStack(m_stack.size() + 1)) {
-        m_stack.resize(top);
+        resizeStack(top);
         return;
       }
       m_stack.back() = std::move(v);
@@ -314,7 +334,7 @@ class Interpreter {
     } else {
       write(std::string(" can't find template ").append(name).append(" "));
     }
-    m_stack.resize(top);
+    resizeStack(top);
   }
 
   [[gnu::noinline]] void callTemplate(const Template& t, uint32_t base) {
@@ -333,7 +353,7 @@ class Interpreter {
     m_base = base;
     m_argc = static_cast<uint32_t>(m_stack.size()) - base;
     m_extra = m_argc > t.parameterCount ? m_argc - t.parameterCount : 0;
-    m_frame = m_base + m_extra;
+    setFrame(m_base + m_extra);
     m_current = &t;
     if (m_argc < t.parameterCount) {
       write(std::string(" template ").append(t.name).append(" call missing params "));
@@ -347,7 +367,7 @@ class Interpreter {
     m_extra = savedExtra;
     m_argc = savedArgc;
     m_base = savedBase;
-    m_frame = m_base + m_extra;
+    setFrame(m_base + m_extra);
     --m_depth;
   }
 
@@ -407,25 +427,20 @@ class Interpreter {
   // meets a value that is not an integer. Such an expression has no effects,
   // so a false answer leaves the general path to evaluate it from the start.
   [[gnu::always_inline]] bool integerOf(const Operand& op, int32_t& out) {
-    switch (op.kind) {
-      case Operand::Kind::Literal:
-        if (op.literal->type() != TemplateValue::Type::Integer) return false;
-        out = op.literal->integerValue();
-        return true;
-      case Operand::Kind::Variable: {
-        const TemplateValue& v = variable(op.variable);
-        if (v.type() != TemplateValue::Type::Integer) return false;
-        out = v.integerValue();
-        return true;
-      }
-      case Operand::Kind::Node: {
-        const IntegerStep* code = op.node->integerCode;
-        if (code == nullptr) return false;
-        const size_t frame = std::min<size_t>(m_frame, m_stack.size());
-        return runInteger(code, m_stack.data() + frame, m_stack.size() - frame, m_stack.data(), out);
-      }
-      case Operand::Kind::None:
-        break;
+    // Tests in the order of how often each kind comes here.
+    if (op.kind == Operand::Kind::Node) {
+      const IntegerStep* code = op.node->integerCode;
+      return code != nullptr && runInteger(code, m_frameBase, m_frameSlots, m_stack.data(), out);
+    }
+    if (op.kind == Operand::Kind::Variable) {
+      const TemplateValue& v = variable(op.variable);
+      if (v.type() != TemplateValue::Type::Integer) return false;
+      out = v.integerValue();
+      return true;
+    }
+    if (op.kind == Operand::Kind::Literal && op.literal->type() == TemplateValue::Type::Integer) {
+      out = op.literal->integerValue();
+      return true;
     }
     return false;
   }
@@ -739,6 +754,8 @@ class Interpreter {
   uint32_t m_argc = 0;
   uint32_t m_extra = 0;  // arguments passed beyond the declared parameters
   uint32_t m_frame = 0;  // slot of the running template's variable 0: m_base + m_extra
+  TemplateValue* m_frameBase = nullptr;  // &m_stack[m_frame]
+  size_t m_frameSlots = 0;               // slots from m_frame to the top of the stack
   int m_depth = 0;
   State m_state = State::Normal;
   const Template* m_current = nullptr;

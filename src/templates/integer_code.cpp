@@ -3,45 +3,37 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 #include "templates/template_tree.h"
 
 namespace vantrel::templates {
 namespace {
 
-// The first op of the three forms of a binary operator; End for any other code.
-IntegerOp binaryOp(NodeCode code) {
-  switch (code) {
-    case NodeCode::Add:
-      return IntegerOp::Add;
-    case NodeCode::Subtract:
-      return IntegerOp::Subtract;
-    case NodeCode::Multiply:
-      return IntegerOp::Multiply;
-    case NodeCode::Divide:
-      return IntegerOp::Divide;
-    case NodeCode::Modulo:
-      return IntegerOp::Modulo;
-    case NodeCode::LessEqual:
-      return IntegerOp::LessEqual;
-    case NodeCode::GreaterEqual:
-      return IntegerOp::GreaterEqual;
-    case NodeCode::NotEqual:
-      return IntegerOp::NotEqual;
-    case NodeCode::Less:
-      return IntegerOp::Less;
-    case NodeCode::Greater:
-      return IntegerOp::Greater;
-    case NodeCode::Equal:
-      return IntegerOp::Equal;
-    case NodeCode::And:
-      return IntegerOp::And;
-    case NodeCode::Or:
-      return IntegerOp::Or;
-    default:
-      return IntegerOp::End;
-  }
-}
+// The first op of the three forms of each binary operator by node code; End
+// for any other code. A table: the parser asks for every node it makes.
+constexpr auto kBinaryOps = [] {
+  std::array<IntegerOp, 256> ops{};
+  const std::pair<NodeCode, IntegerOp> pairs[] = {
+      {NodeCode::Add, IntegerOp::Add},
+      {NodeCode::Subtract, IntegerOp::Subtract},
+      {NodeCode::Multiply, IntegerOp::Multiply},
+      {NodeCode::Divide, IntegerOp::Divide},
+      {NodeCode::Modulo, IntegerOp::Modulo},
+      {NodeCode::LessEqual, IntegerOp::LessEqual},
+      {NodeCode::GreaterEqual, IntegerOp::GreaterEqual},
+      {NodeCode::NotEqual, IntegerOp::NotEqual},
+      {NodeCode::Less, IntegerOp::Less},
+      {NodeCode::Greater, IntegerOp::Greater},
+      {NodeCode::Equal, IntegerOp::Equal},
+      {NodeCode::And, IntegerOp::And},
+      {NodeCode::Or, IntegerOp::Or},
+  };
+  for (const auto& [code, op] : pairs) ops[static_cast<uint8_t>(code)] = op;
+  return ops;
+}();
+
+IntegerOp binaryOp(NodeCode code) { return kBinaryOps[static_cast<uint8_t>(code)]; }
 
 IntegerOp form(IntegerOp first, int offset) { return static_cast<IntegerOp>(static_cast<int>(first) + offset); }
 
@@ -59,11 +51,11 @@ bool integerOperand(const Operand& op) {
   return false;
 }
 
-// Writes the steps of a tree in two passes: the first (no output) counts
-// them and the stack they need, the second fills the room the first measured.
+// Writes the steps of a tree into room for capacity of them, and counts them
+// (those beyond the room too) and the stack they need.
 class Emitter {
  public:
-  explicit Emitter(IntegerStep* out) : m_out(out) {}
+  Emitter(IntegerStep* out, size_t capacity) : m_out(out), m_capacity(capacity) {}
 
   void node(const Node& n) {
     const IntegerOp binary = binaryOp(n.code);
@@ -104,7 +96,7 @@ class Emitter {
   }
 
   void step(IntegerOp op, int32_t operand) {
-    if (m_out != nullptr) m_out[m_steps] = IntegerStep{op, operand};
+    if (m_steps < m_capacity) m_out[m_steps] = IntegerStep{op, operand};
     ++m_steps;
   }
 
@@ -118,6 +110,7 @@ class Emitter {
   }
 
   IntegerStep* m_out;
+  size_t m_capacity;
   size_t m_steps = 0;
   size_t m_height = 0;
   size_t m_depth = 0;
@@ -155,13 +148,21 @@ bool computesOnIntegers(const Node& n) {
 
 const IntegerStep* compileInteger(const Node& n, NodeArena& arena) {
   if (!n.integerOnly) return nullptr;
-  Emitter measure(nullptr);
-  measure.node(n);
-  if (measure.depth() > kIntegerStackDepth) return nullptr;
-  IntegerStep* code = arena.steps(measure.steps() + 1);
-  Emitter emit(code);
-  emit.node(n);
-  emit.step(IntegerOp::End, 0);
+  // Most programs are short: written here first, then copied into the arena;
+  // a longer one is written again into room of its measured size.
+  std::array<IntegerStep, 32> local;
+  Emitter first(local.data(), local.size());
+  first.node(n);
+  first.step(IntegerOp::End, 0);
+  if (first.depth() > kIntegerStackDepth) return nullptr;
+  IntegerStep* code = arena.steps(first.steps());
+  if (first.steps() <= local.size()) {
+    std::copy_n(local.data(), first.steps(), code);
+  } else {
+    Emitter again(code, first.steps());
+    again.node(n);
+    again.step(IntegerOp::End, 0);
+  }
   return code;
 }
 

@@ -51,9 +51,10 @@ enum class IntegerOp : uint8_t {
   Or, OrVariable, OrLiteral,
 };
 
+// Trivial, so that the arena's blocks of them need no clearing.
 struct IntegerStep {
-  IntegerOp op = IntegerOp::End;
-  int32_t operand = 0;  // a variable's index, or the literal
+  IntegerOp op;
+  int32_t operand;  // a variable's index, or the literal
 };
 
 // Values a program may hold at once; deeper programs are not made (the

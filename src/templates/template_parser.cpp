@@ -136,7 +136,8 @@ class Parser {
     n->depth = depth;
     n->first = std::move(first);
     n->second = std::move(second);
-    n->integerOnly = computesOnIntegers(*n);
+    // Only arithmetic, comparisons and logic may compute on integers alone.
+    n->integerOnly = code >= NodeCode::LessEqual && code <= NodeCode::Modulo && computesOnIntegers(*n);
     if (!n->integerOnly && (code == NodeCode::And || code == NodeCode::Or || code == NodeCode::Not)) {
       readAsInteger(n->first);  // the interpreter takes their truth one by one
       readAsInteger(n->second);

@@ -13,7 +13,7 @@ IntegerStep* NodeArena::steps(size_t count) {
   constexpr size_t kBlock = 256;
   if (count > m_stepsLeft) {
     const size_t size = std::max(count, kBlock);
-    m_steps.push_back(std::make_unique<IntegerStep[]>(size));
+    m_steps.push_back(std::make_unique_for_overwrite<IntegerStep[]>(size));
     m_stepsNext = m_steps.back().get();
     m_stepsLeft = size;
   }

@@ -56,10 +56,13 @@ struct Node {
   bool prefix = false;         // "++" and "--": the prefix form
   bool integerOnly = false;    // expression nodes: see computesOnIntegers
   int depth = 0;               // expression nodes: height of the tree below
-  const Node* step = nullptr;  // "while": the iterator step, run after each pass
-  // The integer form of this expression, where it is read for its integer;
-  // nullptr elsewhere.
-  const IntegerStep* integerCode = nullptr;
+  // One pointer for two kinds of node, which keeps a file's many nodes small:
+  // a "while" is never an expression, and an expression has no step.
+  union {
+    const Node* step = nullptr;        // "while": the iterator step, run after each pass
+    const IntegerStep* integerCode;  // expressions: the integer form, where the expression
+                                     // is read for its integer (see integer_code.h)
+  };
   Operand first;
   Operand second;
 };

@@ -3,7 +3,6 @@
 // parser bounds, and template calls, which the call depth bounds.
 #include "templates/template_interpreter.h"
 
-#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -274,19 +273,12 @@ class Interpreter {
       if (!countStep()) return;
       if (!truth(n->first) || m_state != State::Normal) return;
       runStatements(n->second.node);
-      if (m_state != State::Normal) {
-        switch (m_state) {
-          case State::Break:
-            m_state = State::Normal;
-            return;
-          case State::Continue:
-            m_state = State::Normal;
-            break;
-          case State::Return:
-          case State::Exit:
-          case State::Normal:
-            return;
+      if (m_state != State::Normal) {  // "break", "continue", "return" or "exit" in the body
+        if (m_state != State::Continue) {
+          if (m_state == State::Break) m_state = State::Normal;
+          return;
         }
+        m_state = State::Normal;
       }
       if (n->step != nullptr && !quickStatement(n->step->first)) {
         discard(n->step->first);

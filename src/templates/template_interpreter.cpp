@@ -595,8 +595,9 @@ class Interpreter {
     TemplateValue rightScratch;
     TemplateValue leftScratch;
     const TemplateValue* right = &evalRef(n->first, rightScratch);
-    if (n->second.kind == Operand::Kind::Node && right != &rightScratch) {
-      // The left side may assign to the variable the right side read.
+    if (n->second.kind == Operand::Kind::Node && n->second.node->assigns && right != &rightScratch) {
+      // The left side may assign to the variable the right side read:
+      // keep its value as it was read.
       rightScratch = *right;
       right = &rightScratch;
     }

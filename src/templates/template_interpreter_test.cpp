@@ -105,6 +105,22 @@ TEST(TemplateValues, ConcatenationAndPrecedence) {
   EXPECT_EQ(run("a := b := 4; a $ b;"), "44");
 }
 
+TEST(TemplateValues, TheRightOperandIsReadBeforeTheLeftRuns) {
+  expectPages({
+      {"x := 1; (x := 5) + x;", "6"},
+      {"x := 1; (1 + (x := 5)) * x;", "6"},
+      {"x := 1; (x++ * 10) + x;", "11"},
+      {"x := 1; (--x - 10) - x;", "-11"},
+      {"s := 'a'; (s := 'b') $ s;", "ba"},
+      {"s := 'a'; substr(s := 'xyz', 0, 2) $ s;", "xya"},
+      {"s := 'a'; ('<' $ s) $ s;", "<aa"},
+      {"s := 'a'; (('<' $ s) $ (s := 'b')) $ s;", "<bba"},
+  });
+  // A parameter is the caller's variable.
+  EXPECT_EQ(renderText("<# t(p) #><# (p := 'new') $ p; #><# endtmpl #><# start; v := 'old'; tmpl.t(v); v; endtmpl #>").page,
+            "newoldnew");
+}
+
 TEST(TemplateValues, IncrementAndDecrement) {
   expectPages({
       {"x := 5; x++; x;", "6"},
@@ -363,6 +379,8 @@ TEST(TemplateEnv, StatementsExecAndExpressionsEval) {
       {"env.a.b.c(2.5) $ '';", "<eval root.a.b.c 2.500000>"},
       {"env.none.cmd; 'next';", "next"},
       {"x := env.none.cmd; x;", "0"},
+      // An assignment among the arguments runs after the right operand is read.
+      {"x := 1; env.f(x := 5) $ x;", "<eval root.f 5>1"},
   };
   for (const EnvCase& c : cases) {
     SCOPED_TRACE(c.code);

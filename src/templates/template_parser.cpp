@@ -123,19 +123,21 @@ class Parser {
     return op;
   }
   static int depthOf(const Operand& op) { return op.kind == Operand::Kind::Node ? op.node->depth : 0; }
+  static bool assignsIn(const Operand& op) { return op.kind == Operand::Kind::Node && op.node->assigns; }
 
   // A node of an expression; fails when the tree would grow deeper than the
   // interpreter's recursion may go.
-  Node* makeExpression(NodeCode code, Operand first, Operand second, std::string_view tooDeep) {
+  [[gnu::always_inline]] Node* makeExpression(NodeCode code, Operand first, Operand second, std::string_view tooDeep) {
     const int depth = 1 + std::max(depthOf(first), depthOf(second));
     if (depth > kMaxExpressionDepth) {
       error(currentLine(), tooDeep);
       return nullptr;
     }
     Node* n = make(code);
-    n->depth = depth;
+    n->depth = static_cast<int16_t>(depth);
     n->first = std::move(first);
     n->second = std::move(second);
+    n->assigns = code == NodeCode::Assign || assignsIn(n->first) || assignsIn(n->second);
     // Only arithmetic, comparisons and logic may compute on integers alone.
     n->integerOnly = code >= NodeCode::LessEqual && code <= NodeCode::Modulo && computesOnIntegers(*n);
     if (!n->integerOnly && (code == NodeCode::And || code == NodeCode::Or || code == NodeCode::Not)) {
@@ -366,6 +368,7 @@ class Parser {
       if (m_failed) return nullptr;
       if (!arg) return failNode(currentLine(), "invalid parameter");
       depth = std::max(depth, depthOf(arg->op));
+      call->assigns = call->assigns || assignsIn(arg->op);
       Node* link = make(NodeCode::ArgumentLink);
       link->first = std::move(arg->op);
       (last != nullptr ? last->second : call->first) = nodeOperand(link);
@@ -380,7 +383,7 @@ class Parser {
       }
       return failNode(parenLine, "expected ) on parameter list");
     }
-    call->depth = depth + 1;
+    call->depth = static_cast<int16_t>(depth + 1);
     return call;
   }
 
@@ -471,6 +474,7 @@ class Parser {
       if (!operand->plainVariable) return fail(currentLine(), "variable required for ++/--");
       Node* n = make(op == Sym::PlusPlus ? NodeCode::Increment : NodeCode::Decrement);
       n->depth = 1;
+      n->assigns = true;
       n->first = std::move(operand->op);
       n->prefix = true;
       return Expr{nodeOperand(n)};
@@ -488,6 +492,7 @@ class Parser {
       Node* n = make(at(Sym::PlusPlus) ? NodeCode::Increment : NodeCode::Decrement);
       ++m_i;
       n->depth = 1;
+      n->assigns = true;
       n->first = std::move(e->op);
       e = Expr{nodeOperand(n)};
     }
@@ -598,13 +603,14 @@ class Parser {
       const Node* call = parseCall();
       if (m_failed) return std::nullopt;
       if (call == nullptr) return fail(currentLine(), "missing or invalid env name");
-      depth = std::max(depth, call->depth);
+      depth = std::max(depth, static_cast<int>(call->depth));
+      ref->assigns = ref->assigns || call->assigns;
       Node* link = make(NodeCode::EnvLink);
       link->first = nodeOperand(call);
       (last != nullptr ? last->second : ref->first) = nodeOperand(link);
       last = link;
     }
-    ref->depth = depth + 2;
+    ref->depth = static_cast<int16_t>(depth + 2);
     if (ref->depth > kMaxExpressionDepth) return fail(currentLine(), "missing or invalid env name");
     return Expr{nodeOperand(ref)};
   }

@@ -55,7 +55,8 @@ struct Node {
   bool statementCall = false;  // an env reference that forms a whole statement
   bool prefix = false;         // "++" and "--": the prefix form
   bool integerOnly = false;    // expression nodes: see computesOnIntegers
-  int depth = 0;               // expression nodes: height of the tree below
+  bool assigns = false;        // expression nodes: an assignment, "++" or "--" in the tree
+  int16_t depth = 0;           // expression nodes: height of the tree below
   // One pointer for two kinds of node, which keeps a file's many nodes small:
   // a "while" is never an expression, and an expression has no step.
   union {

@@ -34,7 +34,12 @@ class GuardedSink : public OutputSink {
 class Interpreter {
  public:
   Interpreter(DataProvider* env, OutputSink& out, AlternateOutputs* alternates, const RunLimits& limits)
-      : m_env(env), m_alternates(alternates), m_limits(limits), m_topSink(out, m_refused), m_out(&m_topSink) {
+      : m_env(env),
+        m_alternates(alternates),
+        m_limits(limits),
+        m_topSink(out, m_refused),
+        m_out(&m_topSink),
+        m_stepsLeft(limits.maxSteps != 0 ? limits.maxSteps : UINT64_MAX) {
     m_stack.reserve(16);
   }
 
@@ -80,17 +85,16 @@ class Interpreter {
   // --- variables ---
 
   uint32_t slotOf(uint32_t variable) {
-    const size_t slot = size_t{m_base} + m_extra + variable;
-    if (slot >= m_stack.size()) m_stack.resize(slot + 1);  // not reached: frames have their slots
+    const size_t slot = size_t{m_frame} + variable;
+    if (slot >= m_stack.size()) resizeStack(slot + 1);  // not reached: frames have their slots
     const TemplateValue& v = m_stack[slot];
     return v.type() == TemplateValue::Type::Reference ? v.slot() : static_cast<uint32_t>(slot);
   }
 
   // The slot of a variable of the running frame, through its reference.
   TemplateValue& variable(uint32_t index) {
-    const size_t slot = size_t{m_base} + m_extra + index;
-    if (slot >= m_stack.size()) return m_void;  // not reached: frames hold their variables
-    TemplateValue& v = m_stack[slot];
+    if (index >= m_frameSlots) return m_void;  // not reached: frames hold their variables
+    TemplateValue& v = m_frameBase[index];
     return v.type() == TemplateValue::Type::Reference ? m_stack[v.slot()] : v;
   }
 
@@ -99,8 +103,22 @@ class Interpreter {
       stop(kStackLimitReached);
       return false;
     }
-    if (size > m_stack.size()) m_stack.resize(size);
+    if (size > m_stack.size()) resizeStack(size);
     return true;
+  }
+
+  // Every change of the stack's size or of the running frame goes through
+  // these two, which keep m_frameBase and m_frameSlots in step: a stale base
+  // would point into freed memory once the stack moves.
+  void resizeStack(size_t size) {
+    m_stack.resize(size);
+    m_frameBase = m_stack.data() + m_frame;
+    m_frameSlots = m_stack.size() - m_frame;
+  }
+  void setFrame(uint32_t frame) {
+    m_frame = frame;
+    m_frameBase = m_stack.data() + m_frame;
+    m_frameSlots = m_stack.size() - m_frame;
   }
 
   // --- statements ---
@@ -109,19 +127,52 @@ class Interpreter {
   // their frames must stay small (see kRenderStackBytes).
 
   bool countStep() {
-    if (m_limits.maxSteps != 0 && ++m_steps > m_limits.maxSteps) {
+    if (m_stepsLeft == 0) [[unlikely]] {
       stop(kStepLimitReached);
       return false;
     }
+    --m_stepsLeft;
     return true;
   }
 
-  void runList(const Node* list) {
+  void runList(const Node* list) { runStatements(list); }
+
+  // The body of runList, also written out in the loop of runWhile so that a
+  // pass makes no call of its own.
+  [[gnu::always_inline]] void runStatements(const Node* list) {
     for (const Node* link = list; link != nullptr; link = link->second.node) {
       if (!countStep()) return;
+      if (quickStatement(link->first)) continue;
       runStatement(link->first);
       if (m_refused) m_state = State::Exit;  // the page is full, whoever wrote last
       if (m_state != State::Normal) return;
+    }
+  }
+
+  // Runs s when it is an assignment of an integer or "++"/"--" of a variable
+  // holding one: the commonest statements of a loop, which can neither write
+  // nor stop the run, so they skip the general dispatch and the checks after
+  // it. False, with nothing done, for any other statement.
+  bool quickStatement(const Operand& s) {
+    if (s.kind != Operand::Kind::Node) return false;
+    const Node* n = s.node;
+    switch (n->code) {
+      case NodeCode::Assign: {
+        int32_t value = 0;
+        if (!integerOf(n->first, value)) return false;
+        variable(n->second.variable).setInteger(value);
+        return true;
+      }
+      case NodeCode::Increment:
+      case NodeCode::Decrement: {
+        TemplateValue& v = variable(n->first.variable);
+        if (v.type() != TemplateValue::Type::Integer) return false;
+        const uint32_t delta = n->code == NodeCode::Increment ? 1u : ~0u;
+        v.setInteger(static_cast<int32_t>(static_cast<uint32_t>(v.integerValue()) + delta));
+        return true;
+      }
+      default:
+        return false;
     }
   }
 
@@ -170,10 +221,14 @@ class Interpreter {
         runExecute(n);
         return;
       case NodeCode::Assign:
+        (void)assign(n);
+        return;
       case NodeCode::Increment:
       case NodeCode::Decrement:
+        (void)step(n);
+        return;
       case NodeCode::IteratorStep:
-        discard(s);
+        discard(n->first);
         return;
       default:
         if (n->code == NodeCode::Param || n->code == NodeCode::Substr ||
@@ -217,22 +272,18 @@ class Interpreter {
       }
       if (!countStep()) return;
       if (!truth(n->first) || m_state != State::Normal) return;
-      runList(n->second.node);
-      switch (m_state) {
-        case State::Break:
-          m_state = State::Normal;
+      runStatements(n->second.node);
+      if (m_state != State::Normal) {  // "break", "continue", "return" or "exit" in the body
+        if (m_state != State::Continue) {
+          if (m_state == State::Break) m_state = State::Normal;
           return;
-        case State::Continue:
-          m_state = State::Normal;
-          break;
-        case State::Return:
-        case State::Exit:
-          return;
-        case State::Normal:
-          break;
+        }
+        m_state = State::Normal;
       }
-      if (n->step != nullptr) discard(n->step->first);
-      if (m_state != State::Normal) return;
+      if (n->step != nullptr && !quickStatement(n->step->first)) {
+        discard(n->step->first);
+        if (m_state != State::Normal) return;
+      }
     }
   }
 
@@ -263,7 +314,7 @@ class Interpreter {
       // A variable goes by reference, so the called template can change it.
       TemplateValue v = arg.kind == Operand::Kind::Variable ? TemplateValue::reference(slotOf(arg.variable)) : eval(arg);
       if (m_state == State::Exit || !growStack(m_stack.size() + 1)) {
-        m_stack.resize(top);
+        resizeStack(top);
         return;
       }
       m_stack.back() = std::move(v);
@@ -275,7 +326,7 @@ class Interpreter {
     } else {
       write(std::string(" can't find template ").append(name).append(" "));
     }
-    m_stack.resize(top);
+    resizeStack(top);
   }
 
   [[gnu::noinline]] void callTemplate(const Template& t, uint32_t base) {
@@ -294,6 +345,7 @@ class Interpreter {
     m_base = base;
     m_argc = static_cast<uint32_t>(m_stack.size()) - base;
     m_extra = m_argc > t.parameterCount ? m_argc - t.parameterCount : 0;
+    setFrame(m_base + m_extra);
     m_current = &t;
     if (m_argc < t.parameterCount) {
       write(std::string(" template ").append(t.name).append(" call missing params "));
@@ -307,6 +359,7 @@ class Interpreter {
     m_extra = savedExtra;
     m_argc = savedArgc;
     m_base = savedBase;
+    setFrame(m_base + m_extra);
     --m_depth;
   }
 
@@ -340,7 +393,7 @@ class Interpreter {
       write(" execute: line " + std::to_string(static_cast<unsigned>(parsed.errorLine)) + ": " + parsed.errorMessage + " ");
       return;
     }
-    if (!growStack(size_t{m_base} + m_extra + copy.variables.size())) return;
+    if (!growStack(size_t{m_frame} + copy.variables.size())) return;
     m_inExecute = true;
     runList(parsed.body);
     m_inExecute = false;
@@ -351,89 +404,37 @@ class Interpreter {
 
   bool truth(const Operand& op) {
     int32_t value = 0;
-    if (pureInteger(op, value)) return value != 0;
+    if (integerOf(op, value)) return value != 0;
+    return truthOfValue(op);
+  }
+
+  [[gnu::noinline]] bool truthOfValue(const Operand& op) {
     TemplateValue scratch;
     return evalRef(op, scratch).toInteger() != 0;
   }
 
-  // The value of an expression made only of integer literals, integer
-  // variables and the wrapping arithmetic and comparisons, computed without a
-  // TemplateValue; false when any part is something else. Nothing in such an
-  // expression has an effect, so a false answer leaves the general path to
-  // evaluate it from the start, with the same result and messages. The scan
-  // stops at any other operator, so no part of a tree is scanned twice by
-  // nested calls.
-  [[gnu::always_inline]] bool pureInteger(const Operand& op, int32_t& out) {
-    switch (op.kind) {
-      case Operand::Kind::Literal:
-        if (op.literal->type() != TemplateValue::Type::Integer) return false;
-        out = op.literal->integerValue();
-        return true;
-      case Operand::Kind::Variable: {
-        const TemplateValue& v = variable(op.variable);
-        if (v.type() != TemplateValue::Type::Integer) return false;
-        out = v.integerValue();
-        return true;
-      }
-      case Operand::Kind::Node:
-        return pureIntegerNode(op.node, out);
-      case Operand::Kind::None:
-        break;
+  // The value of an integer literal, of a variable holding an integer, or of
+  // an expression by its integer form (see integer_code.h), computed without
+  // a TemplateValue; false when op is something else, or its integer form
+  // meets a value that is not an integer. Such an expression has no effects,
+  // so a false answer leaves the general path to evaluate it from the start.
+  [[gnu::always_inline]] bool integerOf(const Operand& op, int32_t& out) {
+    // Tests in the order of how often each kind comes here.
+    if (op.kind == Operand::Kind::Node) {
+      const IntegerStep* code = op.node->integerCode;
+      return code != nullptr && runInteger(code, m_frameBase, m_frameSlots, m_stack.data(), out);
+    }
+    if (op.kind == Operand::Kind::Variable) {
+      const TemplateValue& v = variable(op.variable);
+      if (v.type() != TemplateValue::Type::Integer) return false;
+      out = v.integerValue();
+      return true;
+    }
+    if (op.kind == Operand::Kind::Literal && op.literal->type() == TemplateValue::Type::Integer) {
+      out = op.literal->integerValue();
+      return true;
     }
     return false;
-  }
-
-  bool pureIntegerNode(const Node* n, int32_t& out) {
-    switch (n->code) {
-      case NodeCode::Add:
-      case NodeCode::Subtract:
-        if (n->second.empty()) return false;
-        break;
-      case NodeCode::Multiply:
-      case NodeCode::LessEqual:
-      case NodeCode::GreaterEqual:
-      case NodeCode::NotEqual:
-      case NodeCode::Less:
-      case NodeCode::Greater:
-      case NodeCode::Equal:
-        break;
-      default:
-        return false;
-    }
-    int32_t a = 0;
-    int32_t b = 0;
-    if (!pureInteger(n->first, b) || !pureInteger(n->second, a)) return false;
-    const auto ua = static_cast<uint32_t>(a);
-    const auto ub = static_cast<uint32_t>(b);
-    switch (n->code) {
-      case NodeCode::Add:
-        out = static_cast<int32_t>(ua + ub);
-        return true;
-      case NodeCode::Subtract:
-        out = static_cast<int32_t>(ua - ub);
-        return true;
-      case NodeCode::Multiply:
-        out = static_cast<int32_t>(ua * ub);
-        return true;
-      case NodeCode::LessEqual:
-        out = a <= b;
-        return true;
-      case NodeCode::GreaterEqual:
-        out = a >= b;
-        return true;
-      case NodeCode::NotEqual:
-        out = a != b;
-        return true;
-      case NodeCode::Less:
-        out = a < b;
-        return true;
-      case NodeCode::Greater:
-        out = a > b;
-        return true;
-      default:
-        out = a == b;
-        return true;
-    }
   }
 
   // The value of op: a literal or a variable as it stands, anything else
@@ -490,7 +491,7 @@ class Interpreter {
 
   TemplateValue& assign(const Node* n) {
     int32_t value = 0;
-    if (pureInteger(n->first, value)) {
+    if (integerOf(n->first, value)) {
       TemplateValue& target = variable(n->second.variable);
       target.setInteger(value);
       return target;
@@ -594,8 +595,9 @@ class Interpreter {
     TemplateValue rightScratch;
     TemplateValue leftScratch;
     const TemplateValue* right = &evalRef(n->first, rightScratch);
-    if (n->second.kind == Operand::Kind::Node && right != &rightScratch) {
-      // The left side may assign to the variable the right side read.
+    if (n->second.kind == Operand::Kind::Node && n->second.node->assigns && right != &rightScratch) {
+      // The left side may assign to the variable the right side read:
+      // keep its value as it was read.
       rightScratch = *right;
       right = &rightScratch;
     }
@@ -744,12 +746,16 @@ class Interpreter {
   uint32_t m_base = 0;
   uint32_t m_argc = 0;
   uint32_t m_extra = 0;  // arguments passed beyond the declared parameters
+  uint32_t m_frame = 0;  // slot of the running template's variable 0: m_base + m_extra
+  TemplateValue* m_frameBase = nullptr;  // &m_stack[m_frame]
+  size_t m_frameSlots = 0;               // slots from m_frame to the top of the stack
   int m_depth = 0;
   State m_state = State::Normal;
   const Template* m_current = nullptr;
   std::vector<ExecuteCopy> m_copies;
   bool m_inExecute = false;
-  uint64_t m_steps = 0;
+  // Steps the run may still take; no bound is one that 2^64 steps would reach.
+  uint64_t m_stepsLeft;
   TemplateValue m_void;  // stands in for a slot that is not there
   size_t m_stringWork = 0;
 };

@@ -105,6 +105,22 @@ TEST(TemplateValues, ConcatenationAndPrecedence) {
   EXPECT_EQ(run("a := b := 4; a $ b;"), "44");
 }
 
+TEST(TemplateValues, TheRightOperandIsReadBeforeTheLeftRuns) {
+  expectPages({
+      {"x := 1; (x := 5) + x;", "6"},
+      {"x := 1; (1 + (x := 5)) * x;", "6"},
+      {"x := 1; (x++ * 10) + x;", "11"},
+      {"x := 1; (--x - 10) - x;", "-11"},
+      {"s := 'a'; (s := 'b') $ s;", "ba"},
+      {"s := 'a'; substr(s := 'xyz', 0, 2) $ s;", "xya"},
+      {"s := 'a'; ('<' $ s) $ s;", "<aa"},
+      {"s := 'a'; (('<' $ s) $ (s := 'b')) $ s;", "<bba"},
+  });
+  // A parameter is the caller's variable.
+  EXPECT_EQ(renderText("<# t(p) #><# (p := 'new') $ p; #><# endtmpl #><# start; v := 'old'; tmpl.t(v); v; endtmpl #>").page,
+            "newoldnew");
+}
+
 TEST(TemplateValues, IncrementAndDecrement) {
   expectPages({
       {"x := 5; x++; x;", "6"},
@@ -130,6 +146,80 @@ TEST(TemplateValues, Substr) {
       {"substr(2.5, 0, 3);", "2.5"},
       {"substr('abc', 0, 0) $ '|';", "|"},
   });
+}
+
+// Conditions, operands of logic and right sides of assignments made only of
+// integers run in an integer form of their own; an expression written as a
+// statement is worked out on the tree. The two must agree on every operator,
+// whatever shape its operands take, zero and -1 divisors included.
+TEST(TemplateIntegerForm, AgreesWithTheTreeOnEveryOperator) {
+  const std::string init = "a := 7; b := -3; c := 2; z := 0; m := -2147483647 - 1; m1 := -1; ";
+  const char* ops[] = {"+", "-", "*", "/", "%", "<", ">", "<=", ">=", "=", "!=", "&&", "||"};
+  const char* lefts[] = {"a", "5", "m", "(a * 3)", "-a", "!z"};
+  const char* rights[] = {"b", "-3", "(b - c)", "z", "0", "m1", "(c - 3)"};
+  const std::string_view zero = kDivisionByZero;
+  for (const char* op : ops) {
+    for (const char* left : lefts) {
+      for (const char* right : rights) {
+        const std::string expression = std::string(left) + " " + op + " " + right;
+        SCOPED_TRACE(expression);
+        const std::string tree = run(init + expression + ";");
+        EXPECT_EQ(run(init + "r := " + expression + "; r;"), tree);
+        const bool divided = tree.starts_with(zero);
+        const std::string truth = (divided ? std::string(zero) : "") + (tree.substr(divided ? zero.size() : 0) != "0" ? "T" : "F");
+        EXPECT_EQ(run(init + "if " + expression + "; 'T'; else; 'F'; endif;"), truth);
+        EXPECT_EQ(run(init + "i := 0; while " + expression + ", i++; if i = 1; break; endif; endwhile; i;"),
+                  (divided ? std::string(zero) : "") + (truth.back() == 'T' ? "1" : "0"));
+      }
+    }
+  }
+  expectPages({
+      {"m := -2147483647 - 1; r := m / -1; r; ' '; r := m % -1; r;", "-2147483648 0"},
+      {"m := 2147483647; s := 65536; r := m + 1; r; ' '; r := s * s; r; ' '; r := -(m + 1); r;",
+       "-2147483648 0 -2147483648"},
+      {"a := 7; r := -a / 2 * (a - 10) % 4 + !a - -a; r;", "8"},
+  });
+}
+
+TEST(TemplateIntegerForm, ValuesThatAreNoIntegersAreLeftToTheTree) {
+  expectPages({
+      {"s := 'abc'; r := s + 1; r;", "4"},
+      {"s := 'abc'; r := 1 + s * 2; r;", "7"},
+      {"f := 2.5; r := f * 2; r;", "5.000000"},
+      {"f := 2.5; r := 2 * f; r;", "4"},
+      {"s := 'abc'; if s > 2 && !''; 'yes'; endif;", "yes"},
+      {"z := 0; r := 7 / z; r;", " division by zero 0"},
+      {"z := 0; if 7 % z = 0; 'zero'; endif;", " division by zero zero"},
+      {"z := 0; r := 1 + (8 / z); r;", " division by zero 1"},
+      // A variable that changes its type between passes.
+      {"i := 0; v := 1; while i < 4, i++; v := v * 3; if i = 1; v := 'ab'; endif; v $ ' '; endwhile;", "3 ab 6 18 "},
+      {"i := 'abc'; while i < 6, i++; i; endwhile;", "abc45"},
+      {"k := 4; execute('<# n := 5; m := n * n + k; #>'); m; ' '; m := m - 1; m;", "29 28"},
+  });
+  // Parameters hold references to the caller's variables, whatever they hold;
+  // with more arguments than parameters, the last ones are the parameters.
+  const std::string lib =
+      "<# t(p) #><# r := p * 2; r; ' '; p := p + 1; #><# endtmpl #>"
+      "<# two(p, q) #><# if p < q; p; else; q; endif; r := p - q; r; #><# endtmpl #>";
+  EXPECT_EQ(renderText(lib + "<# start; n := 5; tmpl.t(n); n; ' '; s := 'xyz'; tmpl.t(s); s; endtmpl #>").page,
+            "10 6 6 4");
+  EXPECT_EQ(renderText(lib + "<# start; a := 9; tmpl.two(1, a, 4); endtmpl #>").page, "45");
+}
+
+TEST(TemplateIntegerForm, DeepestExpressionsKeepTheirValue) {
+  // As deep on the right as the parser allows: every operand waits on the
+  // integer form's stack.
+  int deepest = 0;
+  for (int n = kMaxExpressionDepth + 4; n > 0 && deepest == 0; --n) {
+    std::string e = "a";
+    for (int i = 0; i < n; ++i) e = "a + (" + e + ")";
+    const auto r = renderText("<# start; a := 1; r := " + e + "; r; ' '; if " + e + " = " + std::to_string(n + 1) +
+                              "; 'same'; endif; endtmpl #>");
+    if (!r.parsed) continue;
+    deepest = n;
+    EXPECT_EQ(r.page, std::to_string(n + 1) + " same");
+  }
+  EXPECT_GT(deepest, kMaxExpressionDepth / 3);
 }
 
 TEST(TemplateStatements, IfElseifElse) {
@@ -289,6 +379,8 @@ TEST(TemplateEnv, StatementsExecAndExpressionsEval) {
       {"env.a.b.c(2.5) $ '';", "<eval root.a.b.c 2.500000>"},
       {"env.none.cmd; 'next';", "next"},
       {"x := env.none.cmd; x;", "0"},
+      // An assignment among the arguments runs after the right operand is read.
+      {"x := 1; env.f(x := 5) $ x;", "<eval root.f 5>1"},
   };
   for (const EnvCase& c : cases) {
     SCOPED_TRACE(c.code);
@@ -348,6 +440,16 @@ TEST(TemplateLimits, StepBudgetStopsTheRun) {
   limits.maxSteps = 50;
   const auto r = renderText("<# start; while 1; while 1; 'x'; endwhile; endwhile; endtmpl #>", nullptr, nullptr, limits);
   EXPECT_EQ(r.page.substr(r.page.size() - std::string_view(kStepLimitReached).size()), kStepLimitReached);
+}
+
+TEST(TemplateLimits, EveryStatementAndPassIsAStep) {
+  // One step for the first statement, then three a pass: the pass, the
+  // assignment and the output; the 57th step stops the run.
+  RunLimits limits;
+  limits.maxSteps = 56;
+  const auto r = renderText("<# start; i := 0; while 1, i++; x := i * 2; x $ ','; endwhile; endtmpl #>", nullptr, nullptr,
+                            limits);
+  EXPECT_EQ(r.page, "0,2,4,6,8,10,12,14,16,18,20,22,24,26,28,30,32,34," + std::string(kStepLimitReached));
 }
 
 TEST(TemplateLimits, PageStopsAtItsLimit) {

@@ -123,20 +123,37 @@ class Parser {
     return op;
   }
   static int depthOf(const Operand& op) { return op.kind == Operand::Kind::Node ? op.node->depth : 0; }
+  static bool assignsIn(const Operand& op) { return op.kind == Operand::Kind::Node && op.node->assigns; }
 
   // A node of an expression; fails when the tree would grow deeper than the
   // interpreter's recursion may go.
-  Node* makeExpression(NodeCode code, Operand first, Operand second, std::string_view tooDeep) {
+  [[gnu::always_inline]] Node* makeExpression(NodeCode code, Operand first, Operand second, std::string_view tooDeep) {
     const int depth = 1 + std::max(depthOf(first), depthOf(second));
     if (depth > kMaxExpressionDepth) {
       error(currentLine(), tooDeep);
       return nullptr;
     }
     Node* n = make(code);
-    n->depth = depth;
+    n->depth = static_cast<int16_t>(depth);
     n->first = std::move(first);
     n->second = std::move(second);
+    n->assigns = code == NodeCode::Assign || assignsIn(n->first) || assignsIn(n->second);
+    // Only arithmetic, comparisons and logic may compute on integers alone.
+    n->integerOnly = code >= NodeCode::LessEqual && code <= NodeCode::Modulo && computesOnIntegers(*n);
+    if (!n->integerOnly && (code == NodeCode::And || code == NodeCode::Or || code == NodeCode::Not)) {
+      readAsInteger(n->first);  // the interpreter takes their truth one by one
+      readAsInteger(n->second);
+    }
     return n;
+  }
+
+  // Gives an expression that the interpreter reads for its integer (a
+  // condition, an operand of logic, the right side of an assignment) its
+  // integer form, when it has one.
+  void readAsInteger(const Operand& op) {
+    if (op.kind != Operand::Kind::Node || !op.node->integerOnly || op.node->integerCode != nullptr) return;
+    Node* n = const_cast<Node*>(op.node);  // made by this parser, in its arena
+    n->integerCode = compileInteger(*n, m_arena);
   }
 
   std::optional<Operand> parseStatement() {
@@ -247,6 +264,7 @@ class Parser {
     const Node* body = parseBlock(closers, start, "if lacks endif");
     if (m_failed) return nullptr;
     Node* branch = make(NodeCode::Branch);
+    readAsInteger(cond->op);
     branch->first = std::move(cond->op);
     if (body != nullptr) branch->second = nodeOperand(body);
     if (at(Sym::EndIf)) {
@@ -266,6 +284,7 @@ class Parser {
       const Node* b = parseBlock(closers, start, "if lacks endif");
       if (m_failed) return nullptr;
       Node* br = make(NodeCode::Branch);
+      readAsInteger(c->op);
       br->first = std::move(c->op);
       if (b != nullptr) br->second = nodeOperand(b);
       Node* alt = make(NodeCode::Alternatives);
@@ -307,6 +326,7 @@ class Parser {
     if (m_failed) return nullptr;
     ++m_i;  // "endwhile"
     Node* n = make(NodeCode::While);
+    readAsInteger(cond->op);
     n->first = std::move(cond->op);
     if (body != nullptr) n->second = nodeOperand(body);
     if (step) {
@@ -348,6 +368,7 @@ class Parser {
       if (m_failed) return nullptr;
       if (!arg) return failNode(currentLine(), "invalid parameter");
       depth = std::max(depth, depthOf(arg->op));
+      call->assigns = call->assigns || assignsIn(arg->op);
       Node* link = make(NodeCode::ArgumentLink);
       link->first = std::move(arg->op);
       (last != nullptr ? last->second : call->first) = nodeOperand(link);
@@ -362,7 +383,7 @@ class Parser {
       }
       return failNode(parenLine, "expected ) on parameter list");
     }
-    call->depth = depth + 1;
+    call->depth = static_cast<int16_t>(depth + 1);
     return call;
   }
 
@@ -383,6 +404,7 @@ class Parser {
     MaybeExpr right = parseExpression();
     if (m_failed) return std::nullopt;
     if (!right) return fail(currentLine(), "invalid expression");
+    readAsInteger(right->op);
     Node* n = makeExpression(NodeCode::Assign, std::move(right->op), std::move(left->op), "invalid expression");
     if (n == nullptr) return std::nullopt;
     return Expr{nodeOperand(n)};
@@ -452,6 +474,7 @@ class Parser {
       if (!operand->plainVariable) return fail(currentLine(), "variable required for ++/--");
       Node* n = make(op == Sym::PlusPlus ? NodeCode::Increment : NodeCode::Decrement);
       n->depth = 1;
+      n->assigns = true;
       n->first = std::move(operand->op);
       n->prefix = true;
       return Expr{nodeOperand(n)};
@@ -469,6 +492,7 @@ class Parser {
       Node* n = make(at(Sym::PlusPlus) ? NodeCode::Increment : NodeCode::Decrement);
       ++m_i;
       n->depth = 1;
+      n->assigns = true;
       n->first = std::move(e->op);
       e = Expr{nodeOperand(n)};
     }
@@ -579,13 +603,14 @@ class Parser {
       const Node* call = parseCall();
       if (m_failed) return std::nullopt;
       if (call == nullptr) return fail(currentLine(), "missing or invalid env name");
-      depth = std::max(depth, call->depth);
+      depth = std::max(depth, static_cast<int>(call->depth));
+      ref->assigns = ref->assigns || call->assigns;
       Node* link = make(NodeCode::EnvLink);
       link->first = nodeOperand(call);
       (last != nullptr ? last->second : ref->first) = nodeOperand(link);
       last = link;
     }
-    ref->depth = depth + 2;
+    ref->depth = static_cast<int16_t>(depth + 2);
     if (ref->depth > kMaxExpressionDepth) return fail(currentLine(), "missing or invalid env name");
     return Expr{nodeOperand(ref)};
   }

@@ -7,6 +7,22 @@ namespace {
 constexpr size_t kIndexedVariables = 32;
 }
 
+IntegerStep* NodeArena::steps(size_t count) {
+  // Programs are short; blocks of many keep the allocations few, and a long
+  // program gets a block of its own.
+  constexpr size_t kBlock = 256;
+  if (count > m_stepsLeft) {
+    const size_t size = std::max(count, kBlock);
+    m_steps.push_back(std::make_unique_for_overwrite<IntegerStep[]>(size));
+    m_stepsNext = m_steps.back().get();
+    m_stepsLeft = size;
+  }
+  IntegerStep* room = m_stepsNext;
+  m_stepsNext += count;
+  m_stepsLeft -= count;
+  return room;
+}
+
 uint32_t Template::variable(const std::string& n) {
   if (variables.size() < kIndexedVariables) {
     for (size_t i = 0; i < variables.size(); ++i) {

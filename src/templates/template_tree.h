@@ -18,6 +18,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "templates/integer_code.h"
 #include "templates/template_token.h"
 #include "templates/template_value.h"
 
@@ -53,8 +54,16 @@ struct Node {
   NodeCode code{};
   bool statementCall = false;  // an env reference that forms a whole statement
   bool prefix = false;         // "++" and "--": the prefix form
-  int depth = 0;               // expression nodes: height of the tree below
-  const Node* step = nullptr;  // "while": the iterator step, run after each pass
+  bool integerOnly = false;    // expression nodes: see computesOnIntegers
+  bool assigns = false;        // expression nodes: an assignment, "++" or "--" in the tree
+  int16_t depth = 0;           // expression nodes: height of the tree below
+  // One pointer for two kinds of node, which keeps a file's many nodes small:
+  // a "while" is never an expression, and an expression has no step.
+  union {
+    const Node* step = nullptr;        // "while": the iterator step, run after each pass
+    const IntegerStep* integerCode;  // expressions: the integer form, where the expression
+                                     // is read for its integer (see integer_code.h)
+  };
   Operand first;
   Operand second;
 };
@@ -80,8 +89,8 @@ class Chunks {
   size_t m_used = 0;
 };
 
-// The nodes and literals of one parse: of a whole file, or of the code one
-// "execute" runs.
+// The nodes, literals and integer programs of one parse: of a whole file, or
+// of the code one "execute" runs.
 class NodeArena {
  public:
   Node* make() { return m_nodes.make(); }
@@ -90,10 +99,15 @@ class NodeArena {
     *slot = std::move(v);
     return slot;
   }
+  // Room for a program of count steps, in one piece.
+  IntegerStep* steps(size_t count);
 
  private:
   Chunks<Node> m_nodes;
   Chunks<TemplateValue> m_literals;
+  std::vector<std::unique_ptr<IntegerStep[]>> m_steps;
+  IntegerStep* m_stepsNext = nullptr;  // unused room at the end of the last block
+  size_t m_stepsLeft = 0;
 };
 
 class TemplateSet;

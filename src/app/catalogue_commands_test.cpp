@@ -209,6 +209,12 @@ TEST_F(CatalogueCommandsTest, DownloadSaysWhereItGoesAndNothingHappensWithoutAFo
   EXPECT_TRUE(catalogue.calls().empty());
 }
 
+TEST_F(CatalogueCommandsTest, DownloadingAFolderWithoutFilesSaysSo) {
+  catalogue.script("download", catalogue_view::kNothingToDownload);
+  run(Command::Download, {{music(), lounge()}, {live()}});
+  EXPECT_EQ(prompts.status, "The selected folder holds no files: nothing to download");
+}
+
 TEST_F(CatalogueCommandsTest, AdministrateAndInviteOpenTheSiteSignedInAtTheirPage) {
   run(Command::Administrate, {{music(), mine()}, {}});
   run(Command::Invite, {{music()}, {mine()}});

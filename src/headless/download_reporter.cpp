@@ -18,18 +18,32 @@ bool DownloadReporter::ended(const DownloadInfo& info) {
   return false;
 }
 
-bool DownloadReporter::allEnded(const std::vector<DownloadInfo>& all) {
+bool DownloadReporter::counts(const DownloadInfo& info) const {
+  const auto it = m_seen.find(info.id);
+  return it == m_seen.end() || !it->second.endedBefore;
+}
+
+bool DownloadReporter::allEnded(const std::vector<DownloadInfo>& all) const {
   for (const DownloadInfo& info : all) {
-    if (!ended(info)) return false;
+    if (counts(info) && !ended(info)) return false;
   }
   return true;
 }
 
-bool DownloadReporter::allCompleted(const std::vector<DownloadInfo>& all) {
+bool DownloadReporter::allCompleted(const std::vector<DownloadInfo>& all) const {
   for (const DownloadInfo& info : all) {
-    if (info.state != DownloadState::Completed) return false;
+    if (counts(info) && info.state != DownloadState::Completed) return false;
   }
   return true;
+}
+
+void DownloadReporter::noteExisting(const std::vector<DownloadInfo>& all) {
+  for (const DownloadInfo& info : all) {
+    if (!ended(info)) continue;
+    Seen& seen = m_seen[info.id];
+    seen.state = info.state;
+    seen.endedBefore = true;
+  }
 }
 
 std::vector<std::string> DownloadReporter::update(const std::vector<DownloadInfo>& all, int64_t nowMs) {
@@ -37,12 +51,7 @@ std::vector<std::string> DownloadReporter::update(const std::vector<DownloadInfo
   for (const DownloadInfo& info : all) {
     const auto [it, fresh] = m_seen.try_emplace(info.id);
     Seen& seen = it->second;
-    // A download that had ended before this run looked (a finished one taken
-    // up from the saved list) is not news.
-    if (fresh && ended(info)) {
-      seen.state = info.state;
-      continue;
-    }
+    if (seen.endedBefore) continue;
     const bool changed = fresh || seen.state != info.state;
     // Without the countdown, which changes every second.
     std::string status = downloadStateText(info);

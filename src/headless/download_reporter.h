@@ -20,13 +20,17 @@ class DownloadReporter {
   // A progress line at most this often per download, unless it moved 10%.
   static constexpr int64_t kProgressEveryMs = 5000;
 
+  // The downloads there before this run added any (taken up from the saved
+  // list): the ones among them that have ended are not this run's news.
+  void noteExisting(const std::vector<DownloadInfo>& all);
   // The lines for what changed since the last call.
   std::vector<std::string> update(const std::vector<DownloadInfo>& all, int64_t nowMs);
 
   // Ended: complete, stopped, or failed with no further try planned.
   static bool ended(const DownloadInfo& info);
-  static bool allEnded(const std::vector<DownloadInfo>& all);
-  static bool allCompleted(const std::vector<DownloadInfo>& all);
+  // Over the downloads of this run: the ones noteExisting found ended do not count.
+  bool allEnded(const std::vector<DownloadInfo>& all) const;
+  bool allCompleted(const std::vector<DownloadInfo>& all) const;
 
  private:
   struct Seen {
@@ -34,7 +38,9 @@ class DownloadReporter {
     std::string status;
     int32_t percent = -1;
     int64_t lastLineMs = 0;
+    bool endedBefore = false;
   };
+  bool counts(const DownloadInfo& info) const;
   std::map<int32_t, Seen> m_seen;
 };
 

@@ -354,16 +354,16 @@ int main(int argc, char** argv) {
     app.ForcedExit();
     return code == 0 ? 0 : kExitSearchFailed;
   }
-  const int notQueued = o.downloads.empty() ? 0 : queueDownloads(app, ui, o.downloads, o.to);
-
   // Reports on the downloads (the ones taken up from the last run too) until
   // a signal, or with --exit-when-done until every one has ended.
   DownloadReporter reporter;
+  reporter.noteExisting(app.downloads().downloads());
+  const int notQueued = o.downloads.empty() ? 0 : queueDownloads(app, ui, o.downloads, o.to);
   while (signalWaiter.received() == 0) {
     const std::vector<DownloadInfo> all = app.downloads().downloads();
     for (const std::string& line : reporter.update(all, steadyNowMs())) ui.print(line);
-    if (o.exitWhenDone && DownloadReporter::allEnded(all)) {
-      const bool complete = notQueued == 0 && DownloadReporter::allCompleted(all);
+    if (o.exitWhenDone && reporter.allEnded(all)) {
+      const bool complete = notQueued == 0 && reporter.allCompleted(all);
       ui.print(complete ? "vantreld: every download completed, logging out"
                         : "vantreld: every download has ended, not all complete; logging out");
       app.ForcedExit();

@@ -299,31 +299,25 @@ void DownloadManager::unregisterListener(int handle) {
 }
 
 bool DownloadManager::remove(int32_t id, bool deletePartial) {
-  std::jthread worker;
   DownloadRecord* record = nullptr;
   {
     std::scoped_lock lock(m_mutex);
     const auto it = std::find_if(m_records.begin(), m_records.end(), [id](const auto& r) { return r->id == id; });
     if (it == m_records.end()) return false;
     // Kept aside, not freed: its worker may still be reading or asking.
-    (*it)->stopRequest = 1;
     record = it->get();
+    record->deletePartial = deletePartial;
+    record->stopRequest = 1;
     m_removed.push_back(std::move(*it));
     m_records.erase(it);
-    if (deletePartial) {
-      if (auto w = m_workers.find(id); w != m_workers.end()) {
-        worker = std::move(w->second);
-        m_workers.erase(w);
-      }
-    }
   }
   persist();
   for (const auto& listener : listeners()) listener(id, download_event::kRemoved, "");
-  if (deletePartial) {
-    // The worker stops at its next piece and lets go of the file; a question
-    // it waits on is answered by the person, so this may take that long.
-    if (worker.joinable()) worker.join();
-    if (record->currentState() != DownloadState::Completed) ::unlink(partPath(record->localPath()).c_str());
+  // A running download deletes its partial file itself once it has let go of
+  // it (its worker may be waiting for the person, who may be this caller, so
+  // it is not waited for here); one that does not run loses it now.
+  if (deletePartial && record->currentState() != DownloadState::Downloading) {
+    ::unlink(partPath(record->localPath()).c_str());
   }
   return true;
 }
@@ -453,6 +447,7 @@ void DownloadManager::RunDownload(DownloadRecord& record) {
   record.setPeerErrorText({});
   const auto finish = [&] {
     record.stopRequest = 0;
+    if (record.deletePartial) ::unlink(partPath(record.localPath()).c_str());
     persist();
   };
 

@@ -87,7 +87,8 @@ class DownloadManager {
   bool start(int32_t id);
   // Takes the record off the list, asking a running download to stop first.
   // The file stays on disk; with `deletePartial` an unfinished download's
-  // ".part" file goes too (once its worker has let go of it). False when unknown.
+  // ".part" file goes too (a running one's once its worker has let go of it;
+  // this call does not wait for that). False when unknown.
   bool remove(int32_t id, bool deletePartial = false);
   std::optional<DownloadInfo> find(int32_t id) const;
   std::vector<DownloadInfo> downloads() const;

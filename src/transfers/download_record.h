@@ -117,6 +117,8 @@ class DownloadRecord {
   std::atomic<int32_t> expectedSize{0};
   std::atomic<int32_t> received{0};
   std::atomic<int32_t> stopRequest{0};
+  // Removed with "delete partial file": the worker deletes it when it ends.
+  std::atomic<bool> deletePartial{false};
   std::atomic<int32_t> resultCode{0};
   std::atomic<int32_t> resumeOffset{0};
   std::atomic<int32_t> options{0};

@@ -177,9 +177,13 @@ TEST_F(DownloadsE2eTest, SearchFindsTheFileAndDownloadSaysDoneOrWhyNot) {
   EXPECT_FALSE(fs::exists(to / (std::string(kName) + ".part")));
   EXPECT_FALSE(fs::exists(to / kMembersName));
 
-  // A file ID the catalogue does not have.
+  // A file ID the catalogue does not have. The downloads that ended in the
+  // last run are not waited for again, nor do they decide the status.
   auto unknown = bob({"--download", "999999", "--to", to.string(), "--exit-when-done"});
   EXPECT_EQ(unknown->wait(20s), 5) << unknown->output();
+  EXPECT_EQ(unknown->output().find(kMembersName), std::string::npos) << unknown->output();
+  auto nothing = bob({"--exit-when-done"});
+  EXPECT_EQ(nothing->wait(20s), 0) << nothing->output();
   EXPECT_NE(unknown->output().find("failed 999999: no such file in the catalogue"), std::string::npos)
       << unknown->output();
 }

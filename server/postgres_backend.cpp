@@ -302,8 +302,10 @@ class PgConnection final : public BackendConnection {
       PQclear(r);
       if (ends) m_inTransaction = false;
       if (!broke) return false;
-      storage_fault::note();
-      if (attempt > 0 || m_inTransaction || !changesNothing(sql) || !reconnect()) return false;
+      if (attempt > 0 || m_inTransaction || !changesNothing(sql) || !reconnect()) {
+        storage_fault::note();
+        return false;
+      }
     }
   }
 

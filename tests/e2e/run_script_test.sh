@@ -80,10 +80,15 @@ if [[ $case_name != headless ]]; then
   grep -q "is logged in as demo" "$work/run.out" || fail "the script does not say that the window is logged in"
   grep -q "vantrel-client: logged in as demo" "$work/demo/client/window.out" || fail "the window did not log in"
 fi
-# The client's pages answer on the port the script was given.
+# The client's pages answer where the script says they are: the port it was
+# given, or the next free one when another program took that one meanwhile
+# (the free ports above are only free when they are looked at).
+shown=$(sed -n "s|.*The client's own pages: *http://127.0.0.1:\([0-9]*\)/.*|\1|p" "$work/run.out" | head -1)
+[[ -n $shown ]] || fail "the script does not show the client's pages"
+((shown >= client_port && shown < client_port + 20)) || fail "the client's pages are on port $shown, not $client_port or just above"
 curl -s -o /dev/null -w '%{http_code}' --max-time 5 \
-  "http://127.0.0.1:$client_port/template/client-info_template.html?token=1\$127.0.0.1" | grep -q 200 ||
-  fail "the client's pages do not answer on port $client_port"
+  "http://127.0.0.1:$shown/template/client-info_template.html?token=1\$127.0.0.1" | grep -q 200 ||
+  fail "the client's pages do not answer on port $shown"
 
 case $case_name in
   window-exit) kill -TERM "$client" ;;  # the client ends as through Exit

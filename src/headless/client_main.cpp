@@ -10,6 +10,8 @@
 #include <string>
 
 #include "app/client_app.h"
+#include "app/personal_share.h"
+#include "core/error_table.h"
 #include "headless/terminal_ui.h"
 #include "platform/app_paths.h"
 #include "platform/stop_signals.h"
@@ -51,7 +53,7 @@ int main(int argc, char** argv) {
   if (!commandLine.rootName.empty()) appOptions.rootName = commandLine.rootName;
   appOptions.home = options.home;
   appOptions.sharedDataDir = sharedDataDirectory(programDirectory(), VANTREL_SHARED_DATA_DIR);
-  // The same options as the windowed client (--share is left to vantreld).
+  // The same options as the windowed client.
   appOptions.beforeLogin = [&options, &ui, &password](SettingsStore& settings) {
     settings.EnsureDefaults();
     if (!options.serverHost.empty()) {
@@ -75,6 +77,10 @@ int main(int argc, char** argv) {
   // Log lines show on the terminal as well as in log.txt.
   app.log()->setMirror([&ui](std::string_view line) { ui.print(line); });
   ui.setLog(app.log());
+  if (app.state().Connected() && !options.shares.empty() && app.core().sharedFiles() != nullptr) {
+    const int code = SharePersonal(app.protocol(), *app.core().sharedFiles(), absoluteSharePaths(options.shares));
+    if (code != 0) ui.print("vantrel-client: sharing failed: " + std::to_string(code) + " " + errorTitle(code));
+  }
   StopSignals().wait();
   app.ForcedExit();
   return 0;

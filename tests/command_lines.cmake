@@ -10,7 +10,7 @@ if(TARGET vantreld AND TARGET vantrel-server AND TARGET vantrel-pack AND NOT VAN
     VANTREL_SERVER_BIN="$<TARGET_FILE:vantrel-server>"
     VANTRELD_BIN="$<TARGET_FILE:vantreld>"
     VANTREL_PACK_BIN="$<TARGET_FILE:vantrel-pack>")
-  if(TARGET vantrel-client)
+  if(TARGET vantrel-client AND TARGET vantrel_ui)
     add_dependencies(command_lines_tests vantrel-client)
     target_compile_definitions(command_lines_tests PRIVATE VANTREL_CLIENT_BIN="$<TARGET_FILE:vantrel-client>")
   endif()

@@ -2,7 +2,7 @@
 # What a new user meets first, run as they would run it.
 # scripts/run as the README has a new user start it: the window (offscreen,
 # with DISPLAY set) or vantreld, logged in, and stopped by Ctrl-C or by the client ending.
-if(TARGET vantrel-client AND TARGET vantreld AND TARGET vantrel-server AND TARGET filedata AND NOT VANTREL_FUZZ)
+if(TARGET vantrel_ui AND TARGET vantreld AND TARGET vantrel-server AND TARGET filedata AND NOT VANTREL_FUZZ)
   foreach(case window-ctrl-c window-exit headless)
     add_test(NAME run_script_${case}
              COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/run_script_test.sh ${case} ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR})
@@ -12,7 +12,7 @@ endif()
 
 # The window client as a new user meets it: a fresh client finds the server; a
 # second person's client on the same computer takes ports of its own.
-if(TARGET vantrel-client AND TARGET vantrel-server AND TARGET filedata AND NOT VANTREL_FUZZ)
+if(TARGET vantrel_ui AND TARGET vantrel-server AND TARGET filedata AND NOT VANTREL_FUZZ)
   foreach(case fresh-client second-person)
     add_test(NAME first_hour_${case}
              COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/first_hour_test.sh ${case} ${CMAKE_BINARY_DIR})
@@ -22,7 +22,7 @@ endif()
 
 # The window on a real X server (Xvfb) with a window manager (openbox), driven
 # with xdotool: the tray note once per settings, the place kept, Ctrl+Q.
-if(TARGET vantrel-client AND TARGET vantrel-server AND TARGET filedata AND NOT VANTREL_FUZZ)
+if(TARGET vantrel_ui AND TARGET vantrel-server AND TARGET filedata AND NOT VANTREL_FUZZ)
   add_test(NAME window_on_a_desktop
            COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/window_xvfb_test.sh ${CMAKE_BINARY_DIR}
                    ${CMAKE_BINARY_DIR}/ui-screenshots)

@@ -147,4 +147,15 @@ int SharePersonal(ProtocolContext& ctx, SharedFileList& list, const std::vector<
   return paths.empty() ? 0 : run.ShareLocalPaths(paths, to);
 }
 
+std::vector<std::string> absoluteSharePaths(const std::vector<std::string>& typed) {
+  std::vector<std::string> paths;
+  for (const std::string& path : typed) {
+    std::error_code ec;
+    const auto absolute = std::filesystem::absolute(path, ec);
+    paths.push_back(ec ? path : absolute.lexically_normal().string());
+    if (paths.back().size() > 1 && paths.back().back() == '/') paths.back().pop_back();
+  }
+  return paths;
+}
+
 }  // namespace vantrel

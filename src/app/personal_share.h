@@ -22,6 +22,10 @@ inline constexpr int kNoCategory = 230;  // the catalogue lists no category to c
 // Paths already shared (the path or anything below it is listed) are left out.
 int SharePersonal(ProtocolContext& ctx, SharedFileList& list, const std::vector<std::string>& paths);
 
+// Paths as a person typed them (relative, with a trailing "/") made absolute
+// and plain, as the list keeps them.
+std::vector<std::string> absoluteSharePaths(const std::vector<std::string>& typed);
+
 // The name of the personal group of `user`.
 std::string personalGroupName(const std::string& user);
 

@@ -174,14 +174,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
   }
   if (run && app.state().Connected() && !options.shares.empty() && app.core().sharedFiles() != nullptr) {
-    std::vector<std::string> paths;
-    for (const std::string& path : options.shares) {
-      std::error_code ec;
-      const auto absolute = std::filesystem::absolute(path, ec);
-      paths.push_back(ec ? path : absolute.lexically_normal().string());
-      if (paths.back().size() > 1 && paths.back().back() == '/') paths.back().pop_back();
-    }
-    const int code = SharePersonal(app.protocol(), *app.core().sharedFiles(), paths);
+    const int code = SharePersonal(app.protocol(), *app.core().sharedFiles(), absoluteSharePaths(options.shares));
     if (code != 0) std::printf("vantrel-client: sharing failed: %d %s\n", code, errorTitle(code).c_str());
     std::fflush(stdout);
   }

@@ -603,10 +603,16 @@ TEST_F(AppE2eTest, UninstallRemovesEverySettingAndShowsNothing) {
 }
 
 // Only the launcher starts the client: anything without "/start" is told so
-// and ends with a failure status, a request for help included.
+// and ends with a failure status. A request for help is answered with the
+// usage and 0, and starts nothing.
 TEST_F(AppE2eTest, ClientWithoutStartTellsToRunTheLauncherAndFails) {
+  {
+    Program help({VANTREL_CLIENT_BIN, "--help"}, env());
+    EXPECT_EQ(help.wait(), 0);
+    EXPECT_EQ(help.output().rfind("usage: vantrel-client /start", 0), 0u) << help.output();
+  }
   for (const std::vector<std::string>& args :
-       {std::vector<std::string>{}, {"--help"}, {"/bogus"}, {"/installed"}, {"/reg", "'Test'"}}) {
+       {std::vector<std::string>{}, {"/bogus"}, {"/installed"}, {"/reg", "'Test'"}}) {
     std::vector<std::string> argv{VANTREL_CLIENT_BIN};
     argv.insert(argv.end(), args.begin(), args.end());
     SCOPED_TRACE(::testing::PrintToString(argv));

@@ -245,6 +245,10 @@ TEST_F(WindowE2eTest, ConnectThatFailsKeepsTheClientConnectedAndOneThatWorksRefr
   ASSERT_EQ(SharePersonal(app.protocol(), *app.core().sharedFiles(), {(shared / "Caf\xC3\xA9 & Bar #1.txt").string()}), 0);
   const std::size_t sharedBefore = app.core().sharedFiles()->size();
 
+  // A login's salt is the client's clock in seconds, and the server refuses
+  // one it has seen: the login made again must not fall in the first one's second.
+  pumpFor(1100ms);
+
   // A wrong password: "Invalid login", then the person gives up with Cancel.
   {
     auto login = loginAs("alice", "wrong");
@@ -267,6 +271,7 @@ TEST_F(WindowE2eTest, ConnectThatFailsKeepsTheClientConnectedAndOneThatWorksRefr
   // The right password: the view on the right is shown afresh.
   ui::ItemView* shown = window.view(window.stack()->currentIndex());
   const int before = shown->refreshes();
+  pumpFor(1100ms);
   {
     auto login = loginAs("alice", "secret");
     actions.connectAgain();

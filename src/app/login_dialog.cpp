@@ -79,7 +79,11 @@ void LoginDialog::pressLogin(std::string user, std::string password) {
 
 void LoginDialog::pressCancel() {
   if (m_busy) {
-    m_ctx.loginAbort = 1;
+    {
+      // Cancel stops the new login, never the one made again after it failed.
+      std::scoped_lock lock(m_abortMutex);
+      if (!m_restoring) m_ctx.loginAbort = 1;
+    }
     waitIdle();
     m_ctx.loginAbort = 0;
   }
@@ -187,6 +191,18 @@ void LoginDialog::work(const std::string& user, const std::string& password) {
 }
 
 void LoginDialog::restore(const std::string& user, const std::string& password) {
+  {
+    std::scoped_lock lock(m_abortMutex);
+    m_restoring = true;
+    m_ctx.loginAbort = 0;  // a Cancel of the failed login is spent
+  }
+  struct Done {
+    LoginDialog& dialog;
+    ~Done() {
+      std::scoped_lock lock(dialog.m_abortMutex);
+      dialog.m_restoring = false;
+    }
+  } done{*this};
   m_ctx.logText("The new login did not succeed; logging in again as " + user, 1);
   m_ui.setLoginStatus("Logging in again as " + user);
   m_core.Shutdown(true);  // whatever the failed start left running

@@ -89,6 +89,8 @@ class LoginDialog : public LoginDialogModel {
   ProtocolContext& m_ctx;
   UserInterface& m_ui;
   bool m_atStart = false;
+  std::mutex m_abortMutex;  // orders Cancel's abort against the login made again
+  bool m_restoring = false;  // guarded by m_abortMutex
   std::atomic<bool> m_busy{false};
   std::atomic<bool> m_close{false};
   std::atomic<bool> m_quit{false};

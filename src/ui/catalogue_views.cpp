@@ -26,6 +26,16 @@ CatalogueViews::CatalogueViews(ClientApp& app, MainWindow& window) : m_app(app),
     if (browse && browse->isVisible() && browse->tree()->topLevelItemCount() == 0) browse->refresh();
   });
 
+  // "Search" offers the group open in "Browse Vantrel" (the one above the open directory).
+  m_search->setOpenGroupSource([browse = m_browse]() -> std::shared_ptr<CatalogueEntry> {
+    if (!browse) return nullptr;
+    const EntryList path = browse->selection().path;
+    for (auto it = path.rbegin(); it != path.rend(); ++it) {
+      if ((*it)->type == EntryType::Group) return *it;
+    }
+    return nullptr;
+  });
+
   QStringList searches = QString::fromStdString(app.settings().GetSettingText(kSearchesSetting)).split('\n');
   searches.removeAll(QString());
   m_search->setRecentSearches(searches, [&app](const QStringList& list) {

@@ -366,6 +366,56 @@ TEST_F(CatalogueViewsTest, SearchChecksTheFormThenSearchesPagesAndSaysWhatFailed
   EXPECT_EQ(prompts.shown, std::vector<std::string>{"Error: Error 503 doing search\n" + errorTitle(503)});
 }
 
+TEST_F(CatalogueViewsTest, SearchWithinAGroupAndGoBackToThePreviousSearch) {
+  CGroupEntry mine;
+  mine.id = 11, mine.name = "Mine + Yours", mine.status = group_status::kOwner;
+  CGroupEntry waiting;
+  waiting.id = 16, waiting.name = "Applied & Waiting", waiting.secondNumber = kPendingApplication;
+  catalogue.groups = {mine, waiting};
+  SearchView view(catalogue, runner, prompts);
+  auto open = std::make_shared<GroupEntry>();
+  open->id = 10, open->name = "Rock & Roll #1";
+  view.setOpenGroupSource([&]() -> std::shared_ptr<CatalogueEntry> { return open; });
+  view.resize(760, 460);
+  view.show();
+  view.refresh();
+  QStringList choices;
+  for (int i = 0; i < view.groupField()->count(); ++i) choices << view.groupField()->itemText(i);
+  // A group one only applied to holds nothing one may search yet.
+  EXPECT_EQ(choices, (QStringList{"All groups", "Open group: Rock & Roll #1", "Mine + Yours"}));
+
+  view.textField()->setEditText("first");
+  view.search();
+  ASSERT_TRUE(settle());
+  const auto firstResults = catalogue.searchResults;
+  catalogue.searchResults.resize(1);
+  view.groupField()->setCurrentIndex(1);
+  view.textField()->setEditText("second");
+  view.search();
+  ASSERT_TRUE(settle());
+  view.groupField()->setCurrentIndex(2);
+  view.textField()->setEditText("third");
+  view.search();
+  ASSERT_TRUE(settle());
+  EXPECT_EQ(catalogue.calls(), (std::vector<std::string>{"search first start=0 fetch=50 kind=0",
+                                                         "search second start=0 fetch=50 kind=0 group=10",
+                                                         "search third start=0 fetch=50 kind=0 group=11"}));
+  screenshot(&view, "search-in-group");
+
+  // "Go Back" shows the previous searches again, one at a time, without asking the server.
+  view.contextMenu()->actions()[0]->trigger();
+  EXPECT_EQ(view.textField()->currentText(), "second");
+  EXPECT_EQ(view.groupField()->currentText(), "Open group: Rock & Roll #1");
+  EXPECT_EQ(view.list()->topLevelItemCount(), 1);
+  view.contextMenu()->actions()[0]->trigger();
+  EXPECT_EQ(view.textField()->currentText(), "first");
+  EXPECT_EQ(view.groupField()->currentText(), "All groups");
+  EXPECT_EQ(view.list()->topLevelItemCount(), static_cast<int>(firstResults.size()));
+  EXPECT_EQ(view.statusLine()->text(), QString("%1 results").arg(firstResults.size()));
+  EXPECT_FALSE(view.canGoBack());
+  EXPECT_EQ(catalogue.calls().size(), 3u);
+}
+
 TEST_F(CatalogueViewsTest, SearchIgnoresAnAnswerAfterTheViewWasLeftAndRemembersTenSearches) {
   SearchView view(catalogue, runner, prompts);
   QStringList stored;

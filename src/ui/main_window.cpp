@@ -80,6 +80,9 @@ MainWindow::MainWindow(WindowActions& actions, bool trayAvailable, QWidget* pare
   setWindowTitle(kTitle);
   setWindowIcon(QIcon(":/icons/vantrel.svg"));
   resize(600, 500);
+  // Small enough for any screen, large enough that the bar and a list with
+  // its columns and toolbar stay usable.
+  setMinimumSize(kMinimumSize);
 
   QMenu* file = menuBar()->addMenu("&File");
   connect(file->addAction("&Connect"), &QAction::triggered, this, [this] { m_actions.connectAgain(); });
@@ -221,6 +224,18 @@ void MainWindow::endClient() {
   if (m_onClosing) m_onClosing();
   // Every event loop ends, nested ones too; the client shuts down once they have.
   QCoreApplication::exit(0);
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() != QEvent::WindowStateChange || !isMinimized() || !m_tray->available() || m_exiting) return;
+  // Minimised through the window manager: to the tray, as Close and
+  // "Minimize" do, not to a taskbar entry. After the state change has settled.
+  QTimer::singleShot(0, this, [this] {
+    if (!isMinimized()) return;
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    hide();
+  });
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

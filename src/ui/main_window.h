@@ -90,6 +90,7 @@ class MainWindow : public QMainWindow {
   static constexpr const char* kItems[5] = {"Browse Vantrel", "My Groups", "Search", "Incoming", "Outgoing"};
   static constexpr const char* kTrayProblem = "Could not initialize tray icon";
   static constexpr const char* kCheckFirewall = "Check Firewall";
+  static constexpr QSize kMinimumSize{480, 360};
 
   // `trayAvailable` false: the desktop has no tray (told once, on first show).
   MainWindow(WindowActions& actions, bool trayAvailable, QWidget* parent = nullptr);
@@ -124,6 +125,7 @@ class MainWindow : public QMainWindow {
   QAction* action(const QString& text) const;
 
  protected:
+  void changeEvent(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
 

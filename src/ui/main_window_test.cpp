@@ -142,6 +142,15 @@ TEST(MainWindowTest, CloseAndMinimizeHideTheWindowOnlyExitEnds) {
   window.action("Minimize")->trigger();
   EXPECT_FALSE(window.isVisible());
 
+  // Minimised by the window manager: to the tray as well, and back as it was.
+  window.bringToFront();
+  window.setWindowState(Qt::WindowMinimized);
+  EXPECT_TRUE(waitUntil([&] { return !window.isVisible(); }));
+  window.bringToFront();
+  EXPECT_TRUE(window.isVisible());
+  EXPECT_FALSE(window.isMinimized());
+  EXPECT_EQ(window.minimumSize(), MainWindow::kMinimumSize);
+
   // Exit refused (someone is downloading and the person said No): the window comes back.
   window.show();
   actions.exitConfirmed = false;

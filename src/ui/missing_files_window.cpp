@@ -50,7 +50,10 @@ QStringList chooseFolders(QWidget* parent) {
 }  // namespace
 
 MissingFilesWindow::Choosers MissingFilesWindow::defaultChoosers() {
-  return {[](QWidget* parent) { return QFileDialog::getOpenFileName(parent, QObject::tr("Find the moved file")); },
+  // The dialog opens in the home folder, not wherever the program was started.
+  return {[](QWidget* parent) {
+            return QFileDialog::getOpenFileName(parent, QObject::tr("Find the moved file"), QDir::homePath());
+          },
           chooseFolders};
 }
 

@@ -39,6 +39,8 @@ SearchView::SearchView(CatalogueService& service, CatalogueRunner& runner, Comma
   m_text->setEditable(true);
   m_text->setInsertPolicy(QComboBox::NoInsert);
   m_text->setMinimumWidth(200);
+  m_group = new QComboBox;
+  m_group->addItem(kAllGroups, 0);
   m_kind = new QComboBox;
   for (const char* kind : SearchCriteria::kFileKinds) m_kind->addItem(kind);
   m_type = new QLineEdit;
@@ -64,21 +66,23 @@ SearchView::SearchView(CatalogueService& service, CatalogueRunner& runner, Comma
   form->addWidget(new QLabel("Search for:"), 0, 0);
   form->addWidget(m_text, 0, 1, 1, 3);
   form->addWidget(m_searchButton, 0, 4);
-  form->addWidget(new QLabel("Kind:"), 1, 0);
-  form->addWidget(m_kind, 1, 1);
-  form->addWidget(m_type, 1, 2, 1, 2);
-  form->addWidget(m_onlineOnly, 1, 4);
-  form->addWidget(new QLabel("Size (KB):"), 2, 0);
-  form->addWidget(m_minSize, 2, 1);
-  form->addWidget(new QLabel("to"), 2, 2);
-  form->addWidget(m_maxSize, 2, 3);
-  form->addWidget(new QLabel("Date:"), 3, 0);
+  form->addWidget(new QLabel("In:"), 1, 0);
+  form->addWidget(m_group, 1, 1, 1, 3);
+  form->addWidget(new QLabel("Kind:"), 2, 0);
+  form->addWidget(m_kind, 2, 1);
+  form->addWidget(m_type, 2, 2, 1, 2);
+  form->addWidget(m_onlineOnly, 2, 4);
+  form->addWidget(new QLabel("Size (KB):"), 3, 0);
+  form->addWidget(m_minSize, 3, 1);
+  form->addWidget(new QLabel("to"), 3, 2);
+  form->addWidget(m_maxSize, 3, 3);
+  form->addWidget(new QLabel("Date:"), 4, 0);
   auto* dates = new QHBoxLayout;
   dates->addWidget(m_minDateSet);
   dates->addWidget(m_minDate);
   dates->addWidget(m_maxDateSet);
   dates->addWidget(m_maxDate);
-  form->addLayout(dates, 3, 1, 1, 3);
+  form->addLayout(dates, 4, 1, 1, 3);
   layout->addLayout(form);
 
   m_list = new CatalogueList;
@@ -90,7 +94,7 @@ SearchView::SearchView(CatalogueService& service, CatalogueRunner& runner, Comma
   layout->addLayout(bottom);
 
   m_menu = new QMenu("Right Menu", this);
-  connect(m_menu->addAction("Go Back"), &QAction::triggered, this, [this] { m_list->clearSelection(); });
+  connect(m_menu->addAction("Go Back"), &QAction::triggered, this, &SearchView::goBack);
   connect(m_menu->addAction("Download"), &QAction::triggered, this, [this] { m_commands.download(selection()); });
   connect(m_menu->addAction("Remove"), &QAction::triggered, this, [this] { m_commands.remove(selection()); });
   connect(m_list, &QWidget::customContextMenuRequested, this,
@@ -146,6 +150,7 @@ SearchCriteria SearchView::criteria() const {
   if (m_minDateSet->isChecked()) c.minDate = dayStart(m_minDate->date());
   if (m_maxDateSet->isChecked()) c.maxDate = dayStart(m_maxDate->date().addDays(1)) - 1;  // the whole last day
   c.onlineOnly = m_onlineOnly->isChecked();
+  c.groupId = m_group->currentData().toInt();
   c.start = 0;
   c.fetch = kPageSize;
   return c;
@@ -159,9 +164,47 @@ void SearchView::search() {
     return;
   }
   remember(qs(c.text));
+  // The search shown so far is where "Go Back" returns to.
+  if (!m_results.empty() || !m_last.text.empty()) {
+    m_back.push_back({m_last, m_results});
+    if (m_back.size() > static_cast<std::size_t>(kBackSteps)) m_back.erase(m_back.begin());
+  }
   m_results.clear();
   m_list->clearEntries();
   ask(c, false);
+}
+
+void SearchView::goBack() {
+  if (m_back.empty()) {
+    m_list->clearSelection();
+    return;
+  }
+  m_guard.leave();  // an answer to the search left behind is not shown
+  m_searching = false;
+  Shown previous = std::move(m_back.back());
+  m_back.pop_back();
+  m_last = previous.criteria;
+  m_results = std::move(previous.results);
+  m_text->setEditText(qs(m_last.text));
+  if (const int at = m_group->findData(m_last.groupId); at >= 0) m_group->setCurrentIndex(at);
+  m_list->showEntries(m_results);
+  m_moreButton->setEnabled(!m_results.empty() && static_cast<int>(m_results.size()) % kPageSize == 0);
+  m_status->setText(QString(m_results.size() == 1 ? "%1 result" : "%1 results").arg(m_results.size()));
+}
+
+void SearchView::refresh() {
+  ItemView::refresh();
+  const int chosen = m_group->currentData().toInt();
+  m_group->clear();
+  m_group->addItem(kAllGroups, 0);
+  if (const auto open = m_openGroup ? m_openGroup() : nullptr) {
+    m_group->addItem(kOpenGroup + qs(open->name), open->id);
+  }
+  for (const CGroupEntry& g : m_service.myGroups()) {
+    if (g.secondNumber == kPendingApplication || m_group->findData(g.id) >= 0) continue;
+    m_group->addItem(qs(g.name), g.id);
+  }
+  m_group->setCurrentIndex(std::max(0, m_group->findData(chosen)));
 }
 
 void SearchView::fetchMore() {

@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 // SearchView: "Search". The form — text (the last ten searches offered
-// again), file kind with its type for "Other", size and date bounds, online
-// only — checked before anything is sent; "Searching..." while the request
+// again), the group to search in (any, the group open in "Browse Vantrel", or
+// one of the user's groups), file kind with its type for "Other", size and
+// date bounds, online only — checked before anything is sent; "Searching..." while the request
 // runs on the runner; the results in a list that downloads like the browse
 // list ("Right Menu", Enter, Delete), sorted by any column; "More results"
-// fetches the next page. An answer that arrives after the view was left or
+// fetches the next page; "Go Back" shows the previous search again. An answer that arrives after the view was left or
 // after a newer search is ignored. UI thread only; the service, runner and
 // dialogs must outlive the view.
 
@@ -33,6 +34,9 @@ class SearchView : public ItemView, private CommandPrompts {
   static constexpr const char* kMoreResults = "More results";
   static constexpr int kPageSize = 50;
   static constexpr int kRemembered = 10;
+  static constexpr const char* kAllGroups = "All groups";
+  static constexpr const char* kOpenGroup = "Open group: ";  // followed by its name
+  static constexpr int kBackSteps = 20;
 
   SearchView(CatalogueService& service, CatalogueRunner& runner, CommandPrompts& dialogs, QWidget* parent = nullptr);
 
@@ -44,10 +48,18 @@ class SearchView : public ItemView, private CommandPrompts {
   void search();
   // "More results": the next page of the last search.
   void fetchMore();
+  // "Go Back": the search before the one shown, with its results.
+  void goBack();
+  bool canGoBack() const { return !m_back.empty(); }
+  // Where the group open in "Browse Vantrel" comes from (null: none open).
+  void setOpenGroupSource(std::function<std::shared_ptr<CatalogueEntry>()> source) { m_openGroup = std::move(source); }
+  // Fills the group choice again: the open group, then the user's groups.
+  void refresh() override;
   void leave();
 
   QComboBox* textField() const { return m_text; }
   QComboBox* kindField() const { return m_kind; }
+  QComboBox* groupField() const { return m_group; }
   QLineEdit* typeField() const { return m_type; }
   QLineEdit* minSizeField() const { return m_minSize; }
   QLineEdit* maxSizeField() const { return m_maxSize; }
@@ -87,11 +99,18 @@ class SearchView : public ItemView, private CommandPrompts {
   void remember(const QString& text);
   CatalogueSelection selection() const { return {{}, m_list->selectedEntries()}; }
 
+  // One search as it was shown, for "Go Back".
+  struct Shown {
+    SearchCriteria criteria;
+    EntryList results;
+  };
+
   CatalogueService& m_service;
   CatalogueRunner& m_runner;
   CommandPrompts& m_dialogs;
   CatalogueCommands m_commands;
   QComboBox* m_text;
+  QComboBox* m_group;
   QComboBox* m_kind;
   QLineEdit* m_type;
   QLineEdit* m_minSize;
@@ -109,6 +128,8 @@ class SearchView : public ItemView, private CommandPrompts {
   ViewGuard m_guard;
   SearchCriteria m_last;
   EntryList m_results;
+  std::vector<Shown> m_back;  // the searches before the one shown, oldest first
+  std::function<std::shared_ptr<CatalogueEntry>()> m_openGroup;
   bool m_searching = false;
   std::function<void(const QStringList&)> m_storeSearches;
 };

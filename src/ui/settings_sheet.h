@@ -62,8 +62,8 @@ class DebugDialog : public QDialog {
   Q_OBJECT
  public:
   static constexpr const char* kTitle = "Debug Settings";
-  static constexpr const char* kDetail = "Detailed activity log";
-  static constexpr const char* kErrors = "Detailed error log";
+  static constexpr const char* kDetail = "Log in detail what the client does, usually only for support or debugging purposes";
+  static constexpr const char* kErrors = "Log in detail errors, usually only for support or debugging purposes";
   static constexpr const char* kSecurity = "Disable file security";
 
   DebugDialog(SettingsHost& host, QWidget* parent = nullptr);

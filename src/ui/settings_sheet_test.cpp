@@ -302,6 +302,8 @@ TEST(SettingsSheetTest, DebugDialogSetsTheLogLevelsAndFileSecurity) {
   FakeSettings host;
   {
     DebugDialog dialog(host);
+    EXPECT_EQ(dialog.detail()->text(), "Log in detail what the client does, usually only for support or debugging purposes");
+    EXPECT_EQ(dialog.errors()->text(), "Log in detail errors, usually only for support or debugging purposes");
     EXPECT_FALSE(dialog.detail()->isChecked());
     EXPECT_FALSE(dialog.security()->isChecked());
     dialog.detail()->setChecked(true);

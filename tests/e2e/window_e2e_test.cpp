@@ -219,5 +219,74 @@ TEST_F(WindowE2eTest, LogsInSharesAFolderAndExitsThroughTheWindows) {
   clearQuit();
 }
 
+// "Connect" while connected: a login that fails leaves the client connected and
+// sharing as it was; one that succeeds shows the view on the right afresh.
+TEST_F(WindowE2eTest, ConnectThatFailsKeepsTheClientConnectedAndOneThatWorksRefreshesTheView) {
+  ui::QtUserInterface ui;
+  ClientApp app(ui, options());
+  ui::ClientActions actions(app, ui);
+  ui::MainWindow window(actions, QSystemTrayIcon::isSystemTrayAvailable());
+  ui.attachWindow(&window);
+  auto trayProblem = clickWhenShown("Error", "OK");
+  ASSERT_TRUE(app.InitialiseWithoutLauncher());
+  auto loginAs = [](const char* user, const char* password) {
+    return std::make_unique<WhenShown>(LoginDialogModel::kTitle, [=](QWidget* shown) {
+      auto* login = static_cast<ui::LoginWindow*>(shown);
+      login->userField()->setText(user);
+      login->passwordField()->setText(password);
+      login->loginButton()->click();
+    });
+  };
+  {
+    auto login = loginAs("alice", "secret");
+    ASSERT_TRUE(app.LoginPhase());
+  }
+  ASSERT_TRUE(app.state().Connected()) << app.lastLoginCode();
+  const fs::path shared = dir.path() / "shared";
+  fs::create_directories(shared);
+  std::ofstream(shared / "Caf\xC3\xA9 & Bar #1.txt") << "kept\n";
+  ASSERT_EQ(SharePersonal(app.protocol(), *app.core().sharedFiles(), {(shared / "Caf\xC3\xA9 & Bar #1.txt").string()}), 0);
+  const std::size_t sharedBefore = app.core().sharedFiles()->size();
+
+  // A login's salt is the client's clock in seconds, and the server refuses
+  // one it has seen: the login made again must not fall in the first one's second.
+  pumpFor(1100ms);
+
+  // A wrong password: "Invalid login", then the person gives up with Cancel.
+  {
+    auto login = loginAs("alice", "wrong");
+    std::unique_ptr<WhenShown> cancel;
+    auto invalid = std::make_unique<WhenShown>(ui::ChoiceBox::kInvalidTitle, [&](QWidget* box) {
+      screenshot(box, "client-connect-invalid-login");
+      button(box, "OK")->click();
+      cancel = clickWhenShown(LoginDialogModel::kTitle, "Cancel");
+    });
+    actions.connectAgain();
+    EXPECT_TRUE(invalid->done());
+  }
+  EXPECT_TRUE(app.state().Connected());
+  EXPECT_TRUE(app.core().sharing());
+  ASSERT_NE(app.core().sharedFiles(), nullptr);
+  EXPECT_EQ(app.core().sharedFiles()->size(), sharedBefore);
+  EXPECT_TRUE(waitUntil([&] { return window.connectionPane()->text() == "Connected"; }, 8s));
+  screenshot(&window, "client-connect-failed-still-connected");
+
+  // The right password: the view on the right is shown afresh.
+  ui::ItemView* shown = window.view(window.stack()->currentIndex());
+  const int before = shown->refreshes();
+  pumpFor(1100ms);
+  {
+    auto login = loginAs("alice", "secret");
+    actions.connectAgain();
+  }
+  EXPECT_TRUE(app.state().Connected());
+  EXPECT_GT(shown->refreshes(), before);
+
+  window.endClient();
+  ui.beginClosing();
+  app.ForcedExit();
+  clearQuit();
+}
+
 }  // namespace
 }  // namespace vantrel

@@ -100,7 +100,8 @@ class ScriptedCatalogue : public CatalogueService {
   int search(const SearchCriteria& criteria, EntryList& results) override {
     const int code = enter("search " + criteria.text + " start=" + std::to_string(criteria.start) + " fetch=" +
                                std::to_string(criteria.fetch) + " kind=" + std::to_string(criteria.fileKind) +
-                               (criteria.onlineOnly ? " online" : ""),
+                               (criteria.onlineOnly ? " online" : "") +
+                               (criteria.groupId != 0 ? " group=" + std::to_string(criteria.groupId) : ""),
                            "search");
     if (code == 0) {
       std::scoped_lock lock(m_mutex);

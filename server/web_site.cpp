@@ -242,8 +242,9 @@ HttpResponse WebSite::clientLogin(const WebRequest& req) {
   const auto user = m_ctx.accounts.findUser(session->userId);
   if (!user) return messagePage(req, "Sign in", "Unknown user.", 401);
 
-  // "redirect" names one of two pages; the invitation's own "&invite=" arrives
-  // as a parameter of this request because the client does not escape it.
+  // "redirect" names one of two pages. Clients that escape it carry the
+  // invitation's "&invite=" inside it; older ones leave it unescaped, so it
+  // arrives as a parameter of this request instead.
   const std::string redirect = req.form.first("redirect");
   const std::string page = redirect.substr(0, redirect.find('?'));
   const FormFields inner(redirect.find('?') == std::string::npos ? "" : redirect.substr(redirect.find('?') + 1),

@@ -42,6 +42,7 @@ class ClientStateHost : public FileServerHost {
   int maxUsers() override { return m_state.MaxUsers(); }
   int maxPerUser() override { return m_state.MaxPerUser(); }
   int maxUserBand() override { return m_state.MaxUserBand(); }
+  int maxBand() override { return m_state.MaxBand(); }
   int clientVersion() override { return ClientState::kOwnClientVersion; }
   std::string localAddress() override { return m_state.LocalAddress(); }
   void setLocalAddress(const std::string& address) override;

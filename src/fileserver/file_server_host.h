@@ -46,8 +46,11 @@ class FileServerHost {
 
   virtual int maxUsers() = 0;
   virtual int maxPerUser() = 0;
-  // Bytes per second per download; 0 or less means no limit.
+  // Bytes per second per download to another computer; 0 or less means no limit.
   virtual int maxUserBand() = 0;
+  // Bytes per second for all downloads to other computers together; 0 or less
+  // means no limit.
+  virtual int maxBand() = 0;
   virtual int clientVersion() = 0;
 
   // This computer's local address as recorded by the server at listen.

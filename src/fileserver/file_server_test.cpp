@@ -376,7 +376,7 @@ TEST_F(FileServerTest, DeactivatedTransferStopsAndIsRecordedUnfinished) {
   host.userBand = 200000;  // slow enough to stop it half-way
   host.contest = true;
 
-  auto fd = testing::connectLoopback(server.port());
+  auto fd = testing::connectLoopback(server.port(), "127.0.0.2");
   sendAll(fd.get(), "GET /getfile/?fileid=78 HTTP/1.0\r\n\r\n");
   std::shared_ptr<UploadSession> session;
   ASSERT_TRUE(waitFor([&] {

@@ -42,11 +42,9 @@ constexpr std::size_t kDownloadHeaderBuffer = 300;
 constexpr std::size_t kImageHeaderBuffer = 200;
 constexpr std::size_t kMaxUserName = 31;
 constexpr std::size_t kMaxRequestText = 99;
-// A transfer to another computer goes out in pieces of at most this; one to
-// this computer without a limit in large zero-copy pieces that still let
-// "removeUsers" stop it promptly.
-constexpr int64_t kPacedChunk = 9000;
-constexpr int64_t kUnpacedChunk = 4 << 20;
+// The traffic counters and the process-wide limit see every transfer in
+// pieces of at most this, however much one system call sends.
+constexpr int64_t kCountedPiece = TransferPacer::kSmallPiece;
 
 int64_t nowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -278,11 +276,15 @@ void FileServerConnection::getFile() {
   if (range.kind != ByteRange::Kind::Whole) header += "Content-Range: " + range.contentRange() + "\r\n";
   header += "\r\n";
   const int64_t length = range.length();
+  // A download goes out in pieces sized to the lower of the limits that pace
+  // it, so that a low limit stays smooth and a high one costs few system
+  // calls. The process-wide limit leaves this computer's own downloads alone.
   const int rate = host.maxUserBand();
-  // Large pieces only where no limit can apply: the process-wide limit paces
-  // remote peers piece by piece, and a large piece would overshoot it.
-  const bool unpaced = rate <= 0 && isLocalRequester(addresses());
-  const CorkedSocket corked(socket(), unpaced && length > kPacedChunk);
+  const int band = local ? 0 : host.maxBand();
+  const int64_t pieceRate = rate > 0 && band > 0 ? std::min(rate, band) : std::max(rate, band);
+  const int buffer = sendBufferSize(socket());
+  const int64_t chunk = TransferPacer::pieceFor(pieceRate, buffer);
+  const CorkedSocket corked(socket(), chunk > kCountedPiece && length > kCountedPiece);
   const bool headerSent = sendBytes(socket(), header.data(), header.size()) == static_cast<long>(header.size());
   if (range.kind == ByteRange::Kind::Unsatisfiable) {
     // Nothing to transfer: not a download for the counters.
@@ -297,18 +299,14 @@ void FileServerConnection::getFile() {
   // its download and frees the slot.
   setSocketTimeouts(socket(), m_server.stalledDownloadLimit());
   if (headerSent && length > 0) {
-    const int buffer = sendBufferSize(socket());
-    const int64_t chunk = unpaced ? kUnpacedChunk : std::min<int64_t>(buffer > 0 ? buffer : kPacedChunk, kPacedChunk);
     TransferPacer pacer(rate, chunk, nowMs, sleepMs);
     const SigpipeBlock quietSends;
     int64_t offset = range.first;
     while (sent < length) {
       pacer.beforeChunk();
       const int64_t piece = std::min(chunk, length - sent);
-      // Counted in pieces of at most kPacedChunk however much one call sends,
-      // so that the counters and the limits see the same pieces either way.
-      for (int64_t counted = 0; counted < piece; counted += kPacedChunk) {
-        sleepMs(host.countSent(static_cast<uint32_t>(std::min(kPacedChunk, piece - counted)), m_requester));
+      for (int64_t counted = 0; counted < piece; counted += kCountedPiece) {
+        sleepMs(host.countSent(static_cast<uint32_t>(std::min(kCountedPiece, piece - counted)), m_requester));
       }
       int64_t pieceSent = 0;
       while (pieceSent < piece) {

@@ -33,7 +33,8 @@ TEST(FileTransferTest, APeerThatHangsUpEndsTheTransferNotTheProcess) {
   ASSERT_EQ(server.start(), 0);
 
   {
-    UniqueFd fd = testing::connectLoopback(server.port());
+    // From another computer: only those downloads are paced.
+    UniqueFd fd = testing::connectLoopback(server.port(), "127.0.0.2");
     testing::sendAll(fd.get(), "GET /getfile/?fileid=5 HTTP/1.0\r\n\r\n");
     ASSERT_TRUE(testing::waitFor([&] { return host.sentBytes > 0; }));
     // Take everything that has arrived, then close: an orderly hang-up with

@@ -47,7 +47,7 @@ class FakeHost : public FileServerHost {
     sentBytes += bytes;
     for (uint32_t seen = largestCounted; bytes > seen && !largestCounted.compare_exchange_weak(seen, bytes);) {
     }
-    if (peer == "127.0.0.1" || peer == local || maxBand <= 0) return 0;
+    if (peer == "127.0.0.1" || peer == local || band <= 0) return 0;
     std::scoped_lock lock(mutex);
     const auto now = std::chrono::steady_clock::now();
     if (now - windowStart >= std::chrono::seconds(4)) {
@@ -55,7 +55,7 @@ class FakeHost : public FileServerHost {
       windowBytes = 0;
     }
     windowBytes += bytes;
-    if (windowBytes <= 4LL * maxBand) return 0;
+    if (windowBytes <= 4LL * band) return 0;
     // Rounded up: a wait that ends a moment before the window does would let
     // the caller through unpaced until the window is renewed.
     return std::max<int64_t>(1, std::chrono::ceil<std::chrono::milliseconds>(windowStart + std::chrono::seconds(4) - now).count());
@@ -64,6 +64,7 @@ class FakeHost : public FileServerHost {
   int maxUsers() override { return users; }
   int maxPerUser() override { return perUser; }
   int maxUserBand() override { return userBand; }
+  int maxBand() override { return band; }
   int clientVersion() override { return 201; }
   std::string localAddress() override {
     std::scoped_lock lock(mutex);
@@ -118,7 +119,7 @@ class FakeHost : public FileServerHost {
   std::atomic<int> users{15};
   std::atomic<int> perUser{5};
   std::atomic<int> userBand{0};
-  std::atomic<int> maxBand{0};
+  std::atomic<int> band{0};
   std::atomic<int> filesSent{0};
   std::atomic<int64_t> sentBytes{0};
   std::atomic<uint32_t> largestCounted{0};  // the largest piece countSent was given

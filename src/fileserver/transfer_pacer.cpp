@@ -8,6 +8,12 @@ namespace vantrel {
 TransferPacer::TransferPacer(int64_t rate, int64_t chunk, NowMs now, SleepMs sleep)
     : m_rate(rate), m_chunk(chunk), m_now(std::move(now)), m_sleep(std::move(sleep)), m_windowStart(m_now()) {}
 
+int64_t TransferPacer::pieceFor(int64_t rate, int64_t sendBuffer) {
+  const int64_t small = sendBuffer > 0 ? std::min(sendBuffer, kSmallPiece) : kSmallPiece;
+  if (rate <= 0) return kLargePiece;
+  return std::clamp(rate / kPiecesPerSecond, small, kLargePiece);
+}
+
 void TransferPacer::beforeChunk() {
   if (m_rate <= 0) return;
   for (;;) {
@@ -30,7 +36,6 @@ void TransferPacer::beforeChunk() {
 }
 
 void TransferPacer::sent(int64_t bytes) {
-  if (m_rate <= 0) return;
   m_windowBytes += bytes;
   closeWindowIfDue();
 }
@@ -42,14 +47,14 @@ void TransferPacer::closeWindowIfDue() {
   m_speed = m_windowBytes * 1000 / elapsed;
   m_windowStart = now;
   m_windowBytes = 0;
-  if (m_speed > 0) {
+  if (m_rate > 0 && m_speed > 0) {
     // Ran faster than the target: wait a little longer before every chunk.
     const double more = (static_cast<double>(m_chunk) / static_cast<double>(m_rate) -
                          static_cast<double>(m_chunk) / static_cast<double>(m_speed)) * 1000.0;
     const int64_t delay = m_extraDelay + static_cast<int64_t>(more);
     m_extraDelay = delay < 0 ? 0 : delay;
   } else {
-    m_extraDelay = 0;  // nothing went out: start afresh
+    m_extraDelay = 0;  // no limit, or nothing went out: start afresh
   }
   if (m_window < kLastGrowingWindowMs) m_window += kWindowStepMs;
 }

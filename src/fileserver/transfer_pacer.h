@@ -5,6 +5,7 @@
 // bytes through no faster than the rate, sleeping until each chunk is due; at each
 // window's end it measures the speed and adds a delay per chunk when the
 // measured speed ran ahead of the target. Sleeping is the only pacing.
+// Without a limit it only measures the speed.
 // One pacer per transfer, used by the transfer's thread only.
 
 #include <cstdint>
@@ -20,6 +21,17 @@ class TransferPacer {
   static constexpr int64_t kFirstWindowMs = 500;
   static constexpr int64_t kWindowStepMs = 400;
   static constexpr int64_t kLastGrowingWindowMs = 4000;
+  // Paced pieces: the smallest is 9,000 bytes (less when the socket's send
+  // buffer is smaller), the largest 4 MiB; in between about 1/256 s at the rate.
+  static constexpr int64_t kSmallPiece = 9000;
+  static constexpr int64_t kLargePiece = 4 << 20;
+  static constexpr int64_t kPiecesPerSecond = 256;
+
+  // The piece to send at a time at `rate` bytes per second (0 or less: no
+  // limit, large pieces) when the socket's send buffer holds `sendBuffer`
+  // bytes (0 or less when it cannot be read). Small pieces keep a low rate
+  // smooth; large ones let a high rate go out in few system calls.
+  static int64_t pieceFor(int64_t rate, int64_t sendBuffer);
 
   // `rate` in bytes per second; 0 or less means no limit.
   TransferPacer(int64_t rate, int64_t chunk, NowMs now, SleepMs sleep);

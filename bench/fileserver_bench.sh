@@ -77,6 +77,22 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
+# started PID: a process of ours, stopped when the script ends. Should the
+# script end without its traps (a signal that cannot be caught, or one that
+# came at a moment bash lost it), a watcher stops those whose command line
+# still names the work folder, so that nothing of this run goes on serving.
+: > "$work/pids"
+started() { pids+=("$1"); echo "$1" >> "$work/pids"; }
+(
+  trap '' INT TERM
+  while kill -0 $$ 2>/dev/null; do sleep 1; done
+  [[ -d $work ]] || exit 0
+  while read -r p; do
+    grep -qF "$work" "/proc/$p/cmdline" 2>/dev/null && kill "$p" 2>/dev/null
+  done < "$work/pids"
+  sleep 1
+  rm -rf "$work"
+) > /dev/null 2>&1 &
 
 mkdir -p "$work/files" "$work/nginx/logs" "$work/server" "$work/client" "$work/config" "$work/pacing"
 chmod 755 "$work" "$work/files"  # nginx workers drop their privileges
@@ -128,7 +144,7 @@ http {
 CONF
 nginx -c "$work/nginx/nginx.conf" -p "$work/nginx" -g 'daemon off;' &
 nginx_pid=$!
-pids+=("$nginx_pid")
+started "$nginx_pid"
 
 # --- the reference server, with one account for the client
 user=bench
@@ -141,7 +157,7 @@ umask 022
 "$server_bin" --db "$work/server/vantrel.db" --listen 127.0.0.1:0 --udp-port 0 \
   --add-user-file "$work/server/users" > "$work/server/server.log" 2>&1 &
 server_pid=$!
-pids+=("$server_pid")
+started "$server_pid"
 wait_for "$work/server/server.log" "listening on" "$server_pid"
 server_port=$(sed -n 's|.*listening on http://127.0.0.1:\([0-9]*\)/.*|\1|p' "$work/server/server.log" | head -1)
 udp_port=$(sed -n 's|.*listening on .* and UDP port \([0-9]*\).*|\1|p' "$work/server/server.log" | head -1)
@@ -162,7 +178,7 @@ start_client() {
       --server "127.0.0.1:$server_port" --port "$client_port" --udp-port 0 --share "$work/files" \
       > "$work/client/vantreld.out" 2>&1 &
     client_pid=$!
-    pids+=("$client_pid")
+    started "$client_pid"
     for _ in $(seq 1 300); do
       grep -q "^vantreld: sharing\|login failed" "$work/client/vantreld.out" && break
       kill -0 "$client_pid" 2>/dev/null || break
@@ -214,7 +230,7 @@ client_link() {
 # --- the harness on the same folder
 "$serve" --dir "$work/files" --pages "$pages" --per-address 0 > "$work/serve.out" 2>&1 &
 harness_pid=$!
-pids+=("$harness_pid")
+started "$harness_pid"
 wait_for "$work/serve.out" "^port " "$harness_pid"
 harness_port=$(awk '/^port /{print $2}' "$work/serve.out")
 hs="http://127.0.0.1:$harness_port"
@@ -288,7 +304,7 @@ if want parallel; then
       [[ $(cat "$work/parallel.$i") == "200 $big_bytes" ]] || bad=1
     done
     ((bad == 0)) || { echo "a download of $* was not whole" >&2; exit 1; }
-    python3 -c "g = $parallel_n * $big_bytes / 2**30; print(g / ($t1 - $t0), ($c1 - $c0) / g)"
+    python3 -c "g = $parallel_n * $big_bytes / 2**30; print(f'{g / ($t1 - $t0):.4g} {($c1 - $c0) / g:.4g}')"
   }
   nginx_urls=()
   harness_urls=()
@@ -376,7 +392,7 @@ print(f"{sys.argv[1]}, {len(rows)} rounds: {f(a)} B/s; to the limit {f(ratios)}"
 pacer() {  # extra args; sets pacer_pid and pacer_port
   "$serve" --dir "$work/pacing" --pages "$pages" "$@" > "$work/pacer.out" 2>&1 &
   pacer_pid=$!
-  pids+=("$pacer_pid")
+  started "$pacer_pid"
   wait_for "$work/pacer.out" "^port " "$pacer_pid"
   pacer_port=$(awk '/^port /{print $2}' "$work/pacer.out")
 }

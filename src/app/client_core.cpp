@@ -58,6 +58,11 @@ int ClientCore::Prepare() {
                                1);
         m_port = free;
       }
+    } else if (const int picked = systemPickedTcpPort(); picked > 0) {
+      // "0" leaves the port to the system. It is picked now, before the
+      // login tells the server where peers find our files: told 0, the
+      // server hands out no download links at all.
+      m_port = picked;
     }
   }
   m_app.protocol.fileServerPort = m_port.load();

@@ -214,4 +214,18 @@ int firstFreeTcpPort(int from, int tries) {
   return -1;
 }
 
+int systemPickedTcpPort() {
+  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!fd.valid()) return -1;
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_addr.s_addr = htonl(INADDR_ANY);
+  socklen_t length = sizeof at;
+  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 || ::listen(fd.get(), 1) != 0 ||
+      ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&at), &length) != 0) {
+    return -1;
+  }
+  return ntohs(at.sin_port);
+}
+
 }  // namespace vantrel

@@ -85,4 +85,8 @@ inline constexpr int kPortSearchSpan = 20;
 // reuse on); -1 when none could. Another program may take it before we do.
 int firstFreeTcpPort(int from, int tries = kPortSearchSpan);
 
+// A TCP port that the system hands a listener on any address now (as binding
+// port 0 does); -1 when it hands none. Another program may take it before we do.
+int systemPickedTcpPort();
+
 }  // namespace vantrel

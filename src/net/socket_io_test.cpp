@@ -179,5 +179,13 @@ TEST(SocketIo, FirstFreeTcpPortSkipsPortsThatAreListenedOn) {
   EXPECT_EQ(firstFreeTcpPort(70000), -1);
 }
 
+// A port left to the system is known before anything listens on it, and can
+// then be listened on.
+TEST(SocketIo, SystemPickedTcpPortCanBeListenedOn) {
+  const int picked = systemPickedTcpPort();
+  ASSERT_GT(picked, 0);
+  EXPECT_EQ(firstFreeTcpPort(picked, 1), picked);
+}
+
 }  // namespace
 }  // namespace vantrel

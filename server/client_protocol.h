@@ -31,9 +31,11 @@ namespace vantrel::server {
 
 class ClientProtocol {
  public:
-  // Sessions the table does not hold are loaded from the database from now on.
+  // Sessions the table does not hold are loaded from the database from now on,
+  // and whether a client is online is read there.
   explicit ClientProtocol(ServerContext& context) : m_ctx(context), m_catalogue(context) {
     m_ctx.sessions.setLoader([this](int64_t clientId) { return storedSession(clientId); });
+    m_ctx.sessions.setPingReader([this](int64_t clientId) { return m_ctx.accounts.sessionPing(clientId); });
   }
 
   // Any request for "/clientrequest".

@@ -572,6 +572,49 @@ TEST_F(ClientProtocolTest, OnlineIsReadFromTheStoredPingWithoutLoadingTheSession
   EXPECT_EQ(otherTable.peek(alice.clientId), heldAlice);
 }
 
+// A process sets a stored session's key up once for each login it takes from
+// the database, and keeps it: requests, pings, wrong requests and listings
+// that ask whether the client is online never set it up again.
+TEST_F(ClientProtocolTest, AStoredSessionsKeyIsSetUpOncePerLogin) {
+  SessionTable otherTable;
+  ServerContext otherContext{accounts, catalogue, otherTable, notifier, 201, [this] { return clock; }};
+  ClientProtocol other(otherContext);
+  TestClient alice;
+  ASSERT_EQ(ReplyNumber(login(alice, "alice", "secret1", 1), "result="), 0);
+  TestClient stranger;  // the right client ID with a key of its own
+  stranger.clientId = alice.clientId;
+  std::array<uint8_t, 8> salt{};
+  salt.fill(9);
+  stranger.key.DeriveWithSalt("guess", salt);
+  const auto request = [&](TestClient& client, const std::string& ip = "127.0.0.5") {
+    return other.encryptedRequest(client.clientId, base64Encode(client.key.EncryptText("action=get_fileids")), ip);
+  };
+  const auto ping = [&](TestClient& client, const std::string& ip = "127.0.0.5") {
+    return other.handlePing(pingDatagram(client.key, "secid=", 7110, static_cast<uint32_t>(client.clientId)), ip)
+        .value_or("(none)");
+  };
+  EXPECT_EQ(other.keysSetUp(), 0u);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(ReplyNumber(request(alice), "numfiles="), 0);
+    EXPECT_NE(ping(alice), "error=1&");
+    EXPECT_EQ(request(stranger), "result=1&");
+    EXPECT_EQ(request(alice, "127.0.0.77"), "result=1&");
+    EXPECT_EQ(ping(alice, "127.0.0.77"), "error=1&");
+    clock += SessionTable::kOnlineSeconds + 1;
+    EXPECT_FALSE(otherTable.online(alice.clientId, clock));
+  }
+  EXPECT_EQ(other.keysSetUp(), 1u);
+
+  // A new login through the first: its key is set up here once, at its first request.
+  TestClient again;
+  ASSERT_EQ(ReplyNumber(login(again, "alice", "secret1", 2), "result="), 0);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(ReplyNumber(request(again), "numfiles="), 0);
+    EXPECT_EQ(request(alice), "result=1&");
+  }
+  EXPECT_EQ(other.keysSetUp(), 2u);
+}
+
 // Logins through one process reach the other's table in one read, so their
 // first pings there are answered from memory; a session it missed is loaded in
 // one read without the password. The sealed key opens only for its own session.

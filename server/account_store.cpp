@@ -272,6 +272,17 @@ std::optional<SessionRow> AccountStore::loadSession(int64_t clientId) {
   return readSession(st);
 }
 
+std::optional<StoredPing> AccountStore::sessionPing(int64_t clientId) {
+  ReadConnection read(m_db);
+  // The same rows as loadSession's: a session of a deleted user is none.
+  Statement st(read,
+               "SELECT s.salt, s.login_time, s.last_ping FROM sessions s JOIN users u ON u.id = s.user_id "
+               "WHERE s.client_id = ?");
+  st.bind(1, clientId);
+  if (!st.step()) return std::nullopt;
+  return StoredPing{st.text(0), st.integer(1), st.integer(2)};
+}
+
 std::vector<SessionRow> AccountStore::loadSessionsSince(int64_t loginTime, int64_t limit) {
   ReadConnection read(m_db);
   std::vector<SessionRow> rows;

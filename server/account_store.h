@@ -51,6 +51,13 @@ struct SessionRow {
   std::string userName;   // read with the row, never written
 };
 
+// Enough of a stored session to tell whether its client is online.
+struct StoredPing {
+  std::string salt;  // tells one login from another
+  int64_t loginTime = 0;
+  int64_t lastPing = 0;
+};
+
 // A ping (or request) seen by this process, to be written to the session.
 struct PingMark {
   int64_t clientId = 0;
@@ -117,6 +124,8 @@ class AccountStore {
   void deleteSession(int64_t clientId);
   std::vector<SessionRow> loadSessions();
   std::optional<SessionRow> loadSession(int64_t clientId);
+  // The login and last ping of the client's session, without its key.
+  std::optional<StoredPing> sessionPing(int64_t clientId);
   // The sessions of logins at or after the time given (calendar seconds),
   // at most `limit` of them, oldest first.
   std::vector<SessionRow> loadSessionsSince(int64_t loginTime, int64_t limit);

@@ -510,6 +510,7 @@ std::shared_ptr<ClientSession> ClientProtocol::sessionOf(const SessionRow& row) 
   }
   auto session = std::make_shared<ClientSession>();
   if (!session->key.SetParts(saltSpan(row.salt), parts.key(), parts.iv())) return nullptr;
+  ++m_keysSetUp;
   session->clientId = row.clientId;
   session->userId = row.userId;
   session->userName = row.userName;
@@ -541,8 +542,11 @@ size_t ClientProtocol::pickUpSessions() {
 
 std::shared_ptr<ClientSession> ClientProtocol::reloaded(const std::shared_ptr<ClientSession>& cached,
                                                         const std::string& peerIp) {
+  // The same login as the one we hold: the request is simply wrong. One light
+  // read tells, so that wrong requests never set the key up again.
+  const auto current = m_ctx.accounts.sessionPing(cached->clientId);
+  if (!current || current->salt == cached->salt) return nullptr;
   auto stored = storedSession(cached->clientId);
-  // The same login as the one we hold: the request is simply wrong.
   if (stored == nullptr || stored->salt == cached->salt || stored->seenIp != peerIp) return nullptr;
   m_ctx.sessions.replace(stored);
   return stored;

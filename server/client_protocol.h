@@ -15,6 +15,7 @@
 //
 // Thread-safe: called from the listener's workers and the UDP thread at once.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -31,9 +32,11 @@ namespace vantrel::server {
 
 class ClientProtocol {
  public:
-  // Sessions the table does not hold are loaded from the database from now on.
+  // Sessions the table does not hold are loaded from the database from now on,
+  // and whether a client is online is read there.
   explicit ClientProtocol(ServerContext& context) : m_ctx(context), m_catalogue(context) {
     m_ctx.sessions.setLoader([this](int64_t clientId) { return storedSession(clientId); });
+    m_ctx.sessions.setPingReader([this](int64_t clientId) { return m_ctx.accounts.sessionPing(clientId); });
   }
 
   // Any request for "/clientrequest".
@@ -64,6 +67,10 @@ class ClientProtocol {
   std::string encryptedRequest(int64_t clientId, std::string_view cryptedBase64, const std::string& peerIp,
                                std::string_view requestHost = {});
 
+  // How many stored sessions have had their key set up again here: once per
+  // login this process takes from the database, never per request.
+  uint64_t keysSetUp() const { return m_keysSetUp.load(); }
+
  private:
   // The stored session of the client with its key derived, or null.
   std::shared_ptr<ClientSession> storedSession(int64_t clientId);
@@ -90,6 +97,7 @@ class ClientProtocol {
 
   ServerContext& m_ctx;
   CatalogueActions m_catalogue;
+  std::atomic<uint64_t> m_keysSetUp{0};
   int64_t m_pickedUpTo = 0;  // the latest login time pickUpSessions saw; its thread only
 };
 

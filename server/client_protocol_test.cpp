@@ -504,6 +504,117 @@ TEST_F(ClientProtocolTest, TwoProcessesServeOneClient) {
   EXPECT_EQ(ping(other, again), "error=1&");
 }
 
+// Listings ask whether each file's owner is online: a process answers from
+// the stored session's last ping, whichever process the client pings, without
+// loading the session or setting up its key; the pings of a newer login are
+// not credited to the older login held here.
+TEST_F(ClientProtocolTest, OnlineIsReadFromTheStoredPingWithoutLoadingTheSession) {
+  SessionTable otherTable;
+  ServerContext otherContext{accounts, catalogue, otherTable, notifier, 201, [this] { return clock; }};
+  ClientProtocol other(otherContext);
+  TestClient alice;
+  TestClient bob;
+  ASSERT_EQ(ReplyNumber(login(alice, "alice", "secret1", 1), "result="), 0);
+  ASSERT_EQ(ReplyNumber(login(bob, "bob", "hunter22", 2), "result="), 0);
+  // The second holds alice's login (as after a request of hers), not bob's.
+  EXPECT_EQ(other.pickUpSessions(), 2u);
+  otherTable.forget(bob.clientId);
+  const auto heldAlice = otherTable.peek(alice.clientId);
+  ASSERT_NE(heldAlice, nullptr);
+  int loads = 0;
+  otherTable.setLoader([&loads](int64_t) {
+    ++loads;
+    return std::shared_ptr<ClientSession>();
+  });
+  const auto pingFirst = [&](TestClient& client) {
+    ASSERT_TRUE(protocol.handlePing(pingDatagram(client.key, "secid=", 7110, static_cast<uint32_t>(client.clientId)),
+                                    "127.0.0.5"));
+    protocol.flushPings();
+  };
+  const int64_t nobody = alice.clientId + bob.clientId + 1000;
+  const auto expectOnline = [&](bool aliceOnline, bool bobOnline, const char* when) {
+    SCOPED_TRACE(when);
+    EXPECT_EQ(otherTable.online(alice.clientId, clock), aliceOnline);
+    EXPECT_EQ(otherTable.online(bob.clientId, clock), bobOnline);
+    EXPECT_FALSE(otherTable.online(nobody, clock));
+  };
+
+  expectOnline(true, true, "just logged in");
+  clock += SessionTable::kOnlineSeconds;
+  expectOnline(true, true, "as old as still counts");
+  clock += 1;
+  expectOnline(false, false, "silent too long");
+  const int64_t alicePinged = clock;
+  pingFirst(alice);
+  pingFirst(bob);
+  clock += 10;
+  expectOnline(true, true, "pinged through the first");
+  EXPECT_EQ(heldAlice->lastPing.load(), alicePinged);
+  clock += SessionTable::kOnlineSeconds + 1;
+  expectOnline(false, false, "silent too long again");
+
+  // A newer login of alice through the first: online by its own pings, while
+  // the older login held here keeps its own last ping.
+  TestClient again;
+  ASSERT_EQ(ReplyNumber(login(again, "alice", "secret1", 3), "result="), 0);
+  ASSERT_EQ(again.clientId, alice.clientId);
+  expectOnline(true, false, "a newer login");
+  EXPECT_EQ(heldAlice->lastPing.load(), alicePinged);
+  clock += SessionTable::kOnlineSeconds + 1;
+  expectOnline(false, false, "the newer login silent too long");
+  pingFirst(again);
+  pingFirst(bob);
+  EXPECT_EQ(send(bob, "action=logout"), "result=0&");
+  expectOnline(true, false, "bob logged out");
+
+  EXPECT_EQ(loads, 0);
+  EXPECT_EQ(otherTable.size(), 1u);
+  EXPECT_EQ(otherTable.peek(alice.clientId), heldAlice);
+}
+
+// A process sets a stored session's key up once for each login it takes from
+// the database, and keeps it: requests, pings, wrong requests and listings
+// that ask whether the client is online never set it up again.
+TEST_F(ClientProtocolTest, AStoredSessionsKeyIsSetUpOncePerLogin) {
+  SessionTable otherTable;
+  ServerContext otherContext{accounts, catalogue, otherTable, notifier, 201, [this] { return clock; }};
+  ClientProtocol other(otherContext);
+  TestClient alice;
+  ASSERT_EQ(ReplyNumber(login(alice, "alice", "secret1", 1), "result="), 0);
+  TestClient stranger;  // the right client ID with a key of its own
+  stranger.clientId = alice.clientId;
+  std::array<uint8_t, 8> salt{};
+  salt.fill(9);
+  stranger.key.DeriveWithSalt("guess", salt);
+  const auto request = [&](TestClient& client, const std::string& ip = "127.0.0.5") {
+    return other.encryptedRequest(client.clientId, base64Encode(client.key.EncryptText("action=get_fileids")), ip);
+  };
+  const auto ping = [&](TestClient& client, const std::string& ip = "127.0.0.5") {
+    return other.handlePing(pingDatagram(client.key, "secid=", 7110, static_cast<uint32_t>(client.clientId)), ip)
+        .value_or("(none)");
+  };
+  EXPECT_EQ(other.keysSetUp(), 0u);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(ReplyNumber(request(alice), "numfiles="), 0);
+    EXPECT_NE(ping(alice), "error=1&");
+    EXPECT_EQ(request(stranger), "result=1&");
+    EXPECT_EQ(request(alice, "127.0.0.77"), "result=1&");
+    EXPECT_EQ(ping(alice, "127.0.0.77"), "error=1&");
+    clock += SessionTable::kOnlineSeconds + 1;
+    EXPECT_FALSE(otherTable.online(alice.clientId, clock));
+  }
+  EXPECT_EQ(other.keysSetUp(), 1u);
+
+  // A new login through the first: its key is set up here once, at its first request.
+  TestClient again;
+  ASSERT_EQ(ReplyNumber(login(again, "alice", "secret1", 2), "result="), 0);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(ReplyNumber(request(again), "numfiles="), 0);
+    EXPECT_EQ(request(alice), "result=1&");
+  }
+  EXPECT_EQ(other.keysSetUp(), 2u);
+}
+
 // Logins through one process reach the other's table in one read, so their
 // first pings there are answered from memory; a session it missed is loaded in
 // one read without the password. The sealed key opens only for its own session.

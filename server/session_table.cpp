@@ -7,6 +7,8 @@ namespace vantrel::server {
 
 void SessionTable::setLoader(Loader loader) { m_loader = std::move(loader); }
 
+void SessionTable::setPingReader(PingReader reader) { m_pingReader = std::move(reader); }
+
 std::shared_ptr<ClientSession> SessionTable::find(int64_t clientId) const {
   const auto now = std::chrono::steady_clock::now();
   {
@@ -99,17 +101,39 @@ std::vector<std::shared_ptr<ClientSession>> SessionTable::all() const {
 }
 
 bool SessionTable::online(int64_t clientId, int64_t now) const {
-  const auto s = find(clientId);
-  if (s == nullptr) return false;
-  if (now - s->lastPing.load() <= kOnlineSeconds) return true;
-  // Its pings may go to another server process: the stored session knows.
-  if (!m_loader) return false;
-  const auto stored = m_loader(clientId);
-  if (stored == nullptr || stored->salt != s->salt) return false;
-  int64_t seen = s->lastPing.load();
-  while (seen < stored->lastPing.load() && !s->lastPing.compare_exchange_weak(seen, stored->lastPing.load())) {
+  // Listings ask this about every file's owner: the stored session's ping is
+  // read when needed, and its key is never set up for it.
+  std::shared_ptr<ClientSession> held;
+  {
+    std::scoped_lock lock(m_mutex);
+    const auto it = m_sessions.find(clientId);
+    if (it != m_sessions.end()) {
+      held = it->second;
+    } else {
+      const auto absent = m_absent.find(clientId);
+      if (absent != m_absent.end() && absent->second > std::chrono::steady_clock::now()) return false;
+    }
   }
-  return now - s->lastPing.load() <= kOnlineSeconds;
+  if (held != nullptr && now - held->lastPing.load() <= kOnlineSeconds) return true;
+  // Its pings may go to another server process: the stored session knows.
+  if (!m_pingReader) return false;
+  const auto stored = m_pingReader(clientId);
+  if (!stored) {
+    if (held == nullptr) {
+      std::scoped_lock lock(m_mutex);
+      if (m_absent.size() > 100000) m_absent.clear();
+      m_absent[clientId] = std::chrono::steady_clock::now() + std::chrono::seconds(kAbsentSeconds);
+    }
+    return false;
+  }
+  // The stored session is the client's current login. Its pings count for
+  // the one held here only when it is the same login.
+  if (held != nullptr && stored->salt == held->salt) {
+    int64_t seen = held->lastPing.load();
+    while (seen < stored->lastPing && !held->lastPing.compare_exchange_weak(seen, stored->lastPing)) {
+    }
+  }
+  return now - stored->lastPing <= kOnlineSeconds;
 }
 
 size_t SessionTable::size() const {

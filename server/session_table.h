@@ -20,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -52,6 +53,7 @@ struct ClientSession {
 };
 
 struct PingMark;
+struct StoredPing;
 
 class SessionTable {
  public:
@@ -61,9 +63,14 @@ class SessionTable {
   // A client found without a session is not looked up again for this long.
   static constexpr int64_t kAbsentSeconds = 2;
   using Loader = std::function<std::shared_ptr<ClientSession>(int64_t clientId)>;
+  // The login and last ping of the stored session, read without its key.
+  using PingReader = std::function<std::optional<StoredPing>(int64_t clientId)>;
 
   // Called, without the table's lock, for a client not in the table.
   void setLoader(Loader loader);
+  // Called, without the table's lock, by online() for a client not in the
+  // table or not heard of here lately.
+  void setPingReader(PingReader reader);
   // The session in the table, else the loader's (kept), else null.
   std::shared_ptr<ClientSession> find(int64_t clientId) const;
   // The session in the table, never loaded.
@@ -84,11 +91,14 @@ class SessionTable {
   // Removes the session if it is still the one given.
   bool remove(const std::shared_ptr<ClientSession>& session);
   std::vector<std::shared_ptr<ClientSession>> all() const;
+  // Whether the client's current login has pinged, through any server
+  // process, within kOnlineSeconds. Never loads a session into the table.
   bool online(int64_t clientId, int64_t now) const;
   size_t size() const;
 
  private:
-  Loader m_loader;  // set before the threads start
+  Loader m_loader;          // set before the threads start
+  PingReader m_pingReader;  // set before the threads start
   mutable std::mutex m_mutex;
   mutable std::unordered_map<int64_t, std::shared_ptr<ClientSession>> m_sessions;  // guarded by m_mutex
   mutable std::unordered_map<int64_t, std::chrono::steady_clock::time_point> m_absent;  // guarded by m_mutex

@@ -2,8 +2,11 @@
 #include "app/command_line.h"
 
 #include <algorithm>
+#include <fstream>
 #include <iterator>
 #include <vector>
+
+#include "settings/settings_store.h"
 
 namespace vantrel {
 namespace {
@@ -133,6 +136,29 @@ ClientOptions parseClientOptions(int argc, const char* const* argv) {
   o.launcher = parseCommandLine(joinArguments(static_cast<int>(words.size()), words.data()));
   if (!root.empty()) o.launcher.rootName = root;
   return o;
+}
+
+bool readPasswordFile(const std::string& file, std::string& password) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return false;
+  std::getline(in, password);
+  if (!password.empty() && password.back() == '\r') password.pop_back();
+  return true;
+}
+
+StartCredentials applyClientOptions(SettingsStore& settings, const ClientOptions& options,
+                                    const std::string& filePassword) {
+  settings.EnsureDefaults();
+  if (!options.serverHost.empty()) {
+    settings.SetSettingText("serveraddress", options.serverHost);
+    settings.SetSettingNumber("serverport", options.serverPort);
+    settings.SetSettingNumber("autofind", 0);
+  }
+  if (options.port >= 0) settings.SetSettingNumber("port", options.port);
+  if (options.udpPort >= 0) settings.SetSettingNumber("udpport", options.udpPort);
+  if (options.user.empty()) return {};
+  return {options.user,
+          options.passwordFile.empty() ? settings.GetUserSecret(options.user, "password") : filePassword};
 }
 
 }  // namespace vantrel

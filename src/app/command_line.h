@@ -12,6 +12,8 @@
 
 namespace vantrel {
 
+class SettingsStore;
+
 struct CommandLine {
   static constexpr std::size_t kMaxRootName = 99;
   bool start = false;
@@ -38,6 +40,20 @@ struct ClientOptions {
 };
 
 ClientOptions parseClientOptions(int argc, const char* const* argv);
+
+// The first line of a password file, a trailing CR dropped; false when the
+// file cannot be opened.
+bool readPasswordFile(const std::string& file, std::string& password);
+
+// Who to log in as at start: `user` is "" when no --user was given.
+struct StartCredentials {
+  std::string user, password;
+};
+// Stores what the options change in the settings (the server, the ports),
+// before the login, and gives the credentials: the password read from
+// --password-file (`filePassword`), else the one stored for the user.
+StartCredentials applyClientOptions(SettingsStore& settings, const ClientOptions& options,
+                                    const std::string& filePassword);
 // The text of --help.
 const char* clientUsage();
 

@@ -37,13 +37,9 @@ int main(int argc, char** argv) {
   }
   const CommandLine& commandLine = options.launcher;
   std::string password;
-  if (!options.passwordFile.empty()) {
-    std::ifstream in(options.passwordFile, std::ios::binary);
-    if (!in || !std::getline(in, password)) {
-      std::fprintf(stderr, "vantrel-client: cannot read the password file %s\n", options.passwordFile.c_str());
-      return kExitUsage;
-    }
-    if (!password.empty() && password.back() == '\r') password.pop_back();
+  if (!options.passwordFile.empty() && !readPasswordFile(options.passwordFile, password)) {
+    std::fprintf(stderr, "vantrel-client: cannot read the password file %s\n", options.passwordFile.c_str());
+    return kExitUsage;
   }
   StopSignals::blockInThisProcess();
 
@@ -55,18 +51,8 @@ int main(int argc, char** argv) {
   appOptions.sharedDataDir = sharedDataDirectory(programDirectory(), VANTREL_SHARED_DATA_DIR);
   // The same options as the windowed client.
   appOptions.beforeLogin = [&options, &ui, &password](SettingsStore& settings) {
-    settings.EnsureDefaults();
-    if (!options.serverHost.empty()) {
-      settings.SetSettingText("serveraddress", options.serverHost);
-      settings.SetSettingNumber("serverport", options.serverPort);
-      settings.SetSettingNumber("autofind", 0);
-    }
-    if (options.port >= 0) settings.SetSettingNumber("port", options.port);
-    if (options.udpPort >= 0) settings.SetSettingNumber("udpport", options.udpPort);
-    if (!options.user.empty()) {
-      ui.setCredentials(options.user,
-                        options.passwordFile.empty() ? settings.GetUserSecret(options.user, "password") : password);
-    }
+    const StartCredentials login = applyClientOptions(settings, options, password);
+    if (!login.user.empty()) ui.setCredentials(login.user, login.password);
   };
   ClientApp app(ui, appOptions);
   if (!app.Initialise(commandLine)) return app.exitStatus();

@@ -23,6 +23,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/command_line.h"
 #include "app/client_app.h"
 #include "app/personal_share.h"
 #include "core/error_table.h"
@@ -240,14 +241,6 @@ int queueDownloads(ClientApp& app, TerminalUi& ui, const std::vector<int32_t>& i
   return failed;
 }
 
-bool readPassword(const std::string& file, std::string& password) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return false;
-  std::getline(in, password);
-  if (!password.empty() && password.back() == '\r') password.pop_back();
-  return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -258,7 +251,7 @@ int main(int argc, char** argv) {
 
   TerminalUi ui;
   std::string password;
-  if (!o.passwordFile.empty() && !readPassword(o.passwordFile, password)) {
+  if (!o.passwordFile.empty() && !readPasswordFile(o.passwordFile, password)) {
     std::fprintf(stderr, "vantreld: cannot read %s\n", o.passwordFile.c_str());
     return kExitUsage;
   }

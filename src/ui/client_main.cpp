@@ -44,14 +44,6 @@ constexpr int kFirstWidth = 960;
 constexpr int kFirstHeight = 620;
 constexpr int kExitNoDisplay = 1;
 
-bool readPassword(const std::string& file, std::string& password) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return false;
-  std::getline(in, password);
-  if (!password.empty() && password.back() == '\r') password.pop_back();
-  return true;
-}
-
 // Qt would abort in its platform plugin without a display; say what to do instead.
 bool haveDisplay() {
   for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
@@ -78,7 +70,7 @@ int main(int argc, char** argv) {
   }
   const CommandLine& commandLine = options.launcher;
   std::string password;
-  if (!options.passwordFile.empty() && !readPassword(options.passwordFile, password)) {
+  if (!options.passwordFile.empty() && !readPasswordFile(options.passwordFile, password)) {
     std::fprintf(stderr, "vantrel-client: cannot read the password file %s\n", options.passwordFile.c_str());
     return kExitUsage;
   }
@@ -99,18 +91,8 @@ int main(int argc, char** argv) {
   appOptions.home = options.home;
   appOptions.sharedDataDir = sharedDataDirectory(programDirectory(), VANTREL_SHARED_DATA_DIR);
   appOptions.beforeLogin = [&options, &ui, &password](SettingsStore& settings) {
-    settings.EnsureDefaults();
-    if (!options.serverHost.empty()) {
-      settings.SetSettingText("serveraddress", options.serverHost);
-      settings.SetSettingNumber("serverport", options.serverPort);
-      settings.SetSettingNumber("autofind", 0);
-    }
-    if (options.port >= 0) settings.SetSettingNumber("port", options.port);
-    if (options.udpPort >= 0) settings.SetSettingNumber("udpport", options.udpPort);
-    if (!options.user.empty()) {
-      ui.setCredentials(options.user,
-                        options.passwordFile.empty() ? settings.GetUserSecret(options.user, "password") : password);
-    }
+    const StartCredentials login = applyClientOptions(settings, options, password);
+    if (!login.user.empty()) ui.setCredentials(login.user, login.password);
   };
   ClientApp app(ui, appOptions);
   ui::ClientActions actions(app, ui);

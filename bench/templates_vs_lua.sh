@@ -8,6 +8,7 @@
 # the instructions of both sides instead, a figure the load does not move.
 #   bench/templates_vs_lua.sh [BUILD_DIR] [ROUNDS]   (default: build/default 7)
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-build/default}
 rounds=${2:-7}
 bench="$build/bench/bench_templates"
@@ -21,29 +22,7 @@ ours() {  # ms of processor time per loop, averaged over the benchmark's iterati
 }
 
 lua_loop() {  # ms of processor time per loop, the median of five
-  "$lua" - <<'LUA'
-local function run()
-  local x = 0
-  local i = 0
-  while i < 1000 do
-    local j = 0
-    while j < 1000 do
-      x = (x + i * j) & 0xFFFFFFFF
-      j = j + 1
-    end
-    i = i + 1
-  end
-  return x
-end
-local times = {}
-for r = 1, 5 do
-  local t = os.clock()
-  run()
-  times[r] = (os.clock() - t) * 1000
-end
-table.sort(times)
-print(string.format("%.3f", times[3]))
-LUA
+  "$lua" "$here/nested_loop.lua" time
 }
 
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -6,6 +6,7 @@
 # difference between running the loop once and not at all in the same script.
 #   bench/templates_vs_lua_instructions.sh [BUILD_DIR]   (default: build/default)
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-build/default}
 bench="$build/bench/bench_templates"
 lua=${LUA:-/usr/bin/lua5.4}
@@ -20,28 +21,11 @@ collected() {  # the instructions callgrind counted in the run of "$@"
     awk '/Collected :/ { print $NF }'
 }
 
-cat >"$work/loop.lua" <<'LUA'
-local function run()
-  local x = 0
-  local i = 0
-  while i < 1000 do
-    local j = 0
-    while j < 1000 do
-      x = (x + i * j) & 0xFFFFFFFF
-      j = j + 1
-    end
-    i = i + 1
-  end
-  return x
-end
-for _ = 1, tonumber(arg[1]) do run() end
-LUA
-
 # One iteration: the benchmark's first one takes longer than this minimum time.
 ours=$(collected --toggle-collect='vantrel::templates::RunTemplate*' "$bench" \
   --benchmark_filter='^BM_NestedLoops$' --benchmark_min_time=0.001)
-lua_once=$(collected "$lua" "$work/loop.lua" 1)
-lua_none=$(collected "$lua" "$work/loop.lua" 0)
+lua_once=$(collected "$lua" "$here/nested_loop.lua" 1)
+lua_none=$(collected "$lua" "$here/nested_loop.lua" 0)
 python3 - "$ours" "$lua_once" "$lua_none" <<'PY'
 import sys
 ours, once, none = map(int, sys.argv[1:])

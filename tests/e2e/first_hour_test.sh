@@ -17,25 +17,12 @@ case_name=$1 build=$2
 client_bin=$build/src/ui/vantrel-client
 server_bin=$build/server/vantrel-server
 
-work=$(mktemp -d)
-pids=()
+source "$(dirname "$0")/script_support.sh"
 fail() {
   echo "FAIL ($case_name): $*"
   for f in "$work"/*.out "$work"/*/log.txt; do [[ -f $f ]] && { echo "--- $f:"; tail -20 "$f"; }; done
   exit 1
 }
-cleanup() {
-  local pid
-  for pid in "${pids[@]}"; do kill -KILL "$pid" 2>/dev/null; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-wait_for() {
-  local seconds=$1; shift
-  for ((i = 0; i < seconds * 10; i++)); do "$@" && return 0; sleep 0.1; done
-  return 1
-}
-gone() { ! kill -0 "$1" 2>/dev/null; }
 free_ports() {
   python3 -c '
 import socket, sys

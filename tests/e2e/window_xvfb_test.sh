@@ -19,26 +19,13 @@ for tool in Xvfb openbox xdotool import python3; do
   command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed (see scripts/packages.txt)"; exit 1; }
 done
 
-work=$(mktemp -d)
-pids=()
+source "$(dirname "$0")/script_support.sh"
 fail() {
   echo "FAIL: $*"
   for f in "$work"/*.out "$work"/home/log.txt; do [[ -f $f ]] && { echo "--- $f:"; tail -20 "$f"; }; done
   [[ -n ${DISPLAY:-} ]] && import -window root "$shots/xvfb-failure.png" 2>/dev/null && echo "screenshot: $shots/xvfb-failure.png"
   exit 1
 }
-cleanup() {
-  local pid
-  for pid in "${pids[@]}"; do kill -KILL "$pid" 2>/dev/null; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-wait_for() {
-  local seconds=$1; shift
-  for ((i = 0; i < seconds * 10; i++)); do "$@" && return 0; sleep 0.1; done
-  return 1
-}
-gone() { ! kill -0 "$1" 2>/dev/null; }
 mkdir -p "$shots"
 
 # An X server on a display number it picks itself, so that runs side by side never meet.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <mutex>
@@ -271,15 +272,12 @@ class PgStatement final : public BackendStatement {
 
 // Session settings every connection starts with.
 // Quiet notices ("relation already exists, skipping") stay out of the log.
-// Each search is planned for its own words: a common word is best found
-// walking the newest files, a rare one through the word index, and a plan
-// made once for any word would walk a million files for a rare one.
 // Requests are short and many run at once: a parallel plan would start
 // worker processes for a few milliseconds of work, taking the cores from
-// the other requests.
+// the other requests. (Which statements are planned each time: see
+// PgConnection::plannedEachTime.)
 constexpr const char* kSessionSettings =
-    "SET client_min_messages = warning; SET plan_cache_mode = force_custom_plan; "
-    "SET max_parallel_workers_per_gather = 0";
+    "SET client_min_messages = warning; SET max_parallel_workers_per_gather = 0";
 
 // A connection that heals itself: a lost connection is opened again before
 // the next statement (waiting a bounded time for the database), a statement
@@ -382,8 +380,11 @@ class PgConnection final : public BackendConnection {
       const Prepared* prepared = preparedFor(sql);
       PGresult* r = nullptr;
       if (prepared != nullptr) {
-        r = PQexecPrepared(m_conn, prepared->name.c_str(), static_cast<int>(values.size()), pointers.data(),
-                           lengths.data(), binary.data(), 0);
+        r = prepared->name.empty()
+                ? PQexecParams(m_conn, prepared->text.c_str(), static_cast<int>(values.size()),
+                               prepared->types.data(), pointers.data(), lengths.data(), binary.data(), 0)
+                : PQexecPrepared(m_conn, prepared->name.c_str(), static_cast<int>(values.size()), pointers.data(),
+                                 lengths.data(), binary.data(), 0);
         const auto status = PQresultStatus(r);
         if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
           m_changes = std::strtoll(PQcmdTuples(r), nullptr, 10);
@@ -460,9 +461,12 @@ class PgConnection final : public BackendConnection {
   }
 
  private:
+  // A statement prepared once, or (planned) sent whole each time.
   struct Prepared {
-    std::string name;
+    std::string name;  // empty: sent with its text each time
     int parameters = 0;
+    std::string text;
+    std::vector<unsigned> types;
   };
 
   // Under m_link.mutex: a new loss begins.
@@ -534,13 +538,31 @@ class PgConnection final : public BackendConnection {
     for (int i = 1; i <= count; ++i) {
       if (text.find("$" + std::to_string(i)) != std::string::npos) types[static_cast<size_t>(i - 1)] = 0;
     }
+    if (plannedEachTime(key)) return &m_prepared.emplace(key, Prepared{{}, count, text, types}).first->second;
     const std::string name = "s" + std::to_string(++m_preparedCount);
     PGresult* r = PQprepare(m_conn, name.c_str(), text.c_str(), count, types.data());
     const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK;
     if (!ok) m_error = PQresultErrorMessage(r);
     PQclear(r);
     if (!ok) return nullptr;
-    return &m_prepared.emplace(key, Prepared{name, count}).first->second;
+    return &m_prepared.emplace(key, Prepared{name, count, {}, {}}).first->second;
+  }
+
+  // A statement over the files is planned for its own values each time: a
+  // search for a common word is best answered walking the newest files, one
+  // for a rare word through the word index, and a large group's listing
+  // differs from a small one's, while a plan made once for any value would
+  // walk a million files for the rare word. Sent whole, it is planned with
+  // its values. Every other statement is prepared once, and PostgreSQL keeps
+  // its plan once the plan does not depend on the values (a lookup by key):
+  // planning took more of a login than running its statements.
+  static bool plannedEachTime(std::string_view sql) {
+    const auto inName = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_'; };
+    for (size_t at = sql.find("files"); at != std::string_view::npos; at = sql.find("files", at + 1)) {
+      const size_t end = at + 5;
+      if ((at == 0 || !inName(sql[at - 1])) && (end == sql.size() || !inName(sql[end]))) return true;
+    }
+    return false;
   }
 
   PGconn* m_conn;

@@ -3,7 +3,8 @@
 # a data folder of the test's own. A client shares through haproxy, another
 # finds the file through the third host, the standby holds the file's row
 # (streaming replication), a host killed with SIGKILL leaves the site up
-# through haproxy, and SIGTERM stops every process the script started.
+# through haproxy, the hosts left serve again after the primary restarts
+# under them, and SIGTERM stops every process the script started.
 #
 #   cluster_script_test.sh REPO BUILD
 #
@@ -120,6 +121,23 @@ for _ in 1 2 3 4 5; do
   site=$(curl -s -o /dev/null -w '%{http_code}' "http://127.0.0.1:$base/")
   [[ $site == 200 ]] || fail "the web site through haproxy answered $site with host 2 gone"
 done
+
+# The primary restarted under the hosts: both that are left find it again by
+# themselves, and a client logs in and searches through each.
+as_owner() {
+  if [[ $(id -u) == 0 ]]; then setpriv --reuid=nobody --regid=nogroup --clear-groups -- "$@"; else "$@"; fi
+}
+as_owner "$pg_bin/pg_ctl" -D "$work/data/postgres/primary" -l "$work/data/postgres/primary.log" -m fast -w -t 60 \
+  restart >/dev/null || fail "pg_ctl restart of the primary failed"
+finds_through() {
+  VANTREL_CONFIG_DIR=$work/bob VANTREL_SERVER_UDP_PORT=$((base + 4)) timeout 60 "$build/src/headless/vantreld" \
+    --home "$work/bob" --user bob --password-file "$work/bob/password" --server "127.0.0.$1:$base" --port 0 \
+    --udp-port 0 --search "brûlée" 2>&1 | grep -q $'\tCrème & Brûlée #3+1.txt\t'
+}
+for host in 2 4; do
+  wait_for 30 finds_through "$host" || fail "host 127.0.0.$host did not serve again after the primary restarted"
+done
+grep -q "database connection restored" "$work/data/logs/host1.log" || fail "host 1 did not log its reconnection"
 
 # SIGTERM (as Ctrl-C): every process it started ends, and so does the script.
 mapfile -t started < <(named_pids)

@@ -19,9 +19,8 @@
 #include <thread>
 
 #include "catalogue/server_comparison.h"
-#include "core/base64.h"
 #include "catalogue/share_run.h"
-#include "core/client_state.h"
+#include "core/base64.h"
 #include "core/timer_service.h"
 #include "net/scripted_http_server.h"
 #include "net/socket_io.h"
@@ -31,6 +30,7 @@
 #include "protocol/protocol_context.h"
 #include "protocol/server_login.h"
 #include "settings/settings_store.h"
+#include "state/client_state.h"
 
 namespace {
 

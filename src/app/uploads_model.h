@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "catalogue/vantreld_file.h"
-#include "core/client_state.h"
-#include "core/upload_session.h"
 #include "settings/settings_store.h"
+#include "state/client_state.h"
+#include "state/upload_session.h"
 
 namespace vantrel {
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "core/client_state.h"
+#include "state/client_state.h"
 
 #include <gtest/gtest.h>
 

@@ -25,11 +25,11 @@
 #include <string_view>
 #include <vector>
 
-#include "core/client_login.h"
 #include "core/log.h"
 #include "core/timer_service.h"
-#include "core/upload_session.h"
 #include "settings/settings_store.h"
+#include "state/client_login.h"
+#include "state/upload_session.h"
 
 namespace vantrel {
 

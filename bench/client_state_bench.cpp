@@ -8,9 +8,9 @@
 #include <memory>
 #include <string>
 
-#include "core/client_state.h"
 #include "platform/registry_hive.h"
 #include "settings/settings_store.h"
+#include "state/client_state.h"
 
 namespace {
 

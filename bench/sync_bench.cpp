@@ -18,8 +18,8 @@
 #include <sstream>
 #include <thread>
 
-#include "catalogue/server_comparison.h"
-#include "catalogue/share_run.h"
+#include "catalogue/sync/server_comparison.h"
+#include "catalogue/sync/share_run.h"
 #include "core/base64.h"
 #include "core/timer_service.h"
 #include "net/scripted_http_server.h"

@@ -4,14 +4,14 @@
 #include <cstdio>
 #include <string>
 
-#include "app/session_ui_adapter.h"
-#include "app/update_installer.h"
 #include "app/missing_files_presenter.h"
+#include "app/session_ui_adapter.h"
 #include "app/share_window.h"
 #include "app/sync_dialog_presenter.h"
-#include "catalogue/server_comparison.h"
-#include "fileserver/commands/sharing_commands.h"
+#include "app/update_installer.h"
+#include "catalogue/sync/server_comparison.h"
 #include "fileserver/client_state_host.h"
+#include "fileserver/commands/sharing_commands.h"
 #include "fileserver/file_server.h"
 #include "net/socket_io.h"
 #include "platform/app_paths.h"

@@ -6,7 +6,7 @@
 
 #include <atomic>
 
-#include "catalogue/missing_files.h"
+#include "catalogue/sync/missing_files.h"
 #include "core/user_interface.h"
 
 namespace vantrel {

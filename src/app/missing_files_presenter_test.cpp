@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "catalogue/sync_test_server.h"
+#include "catalogue/sync/sync_test_server.h"
 
 namespace vantrel {
 namespace {

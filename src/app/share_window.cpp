@@ -3,7 +3,7 @@
 
 #include <cstdlib>
 
-#include "catalogue/share_run.h"
+#include "catalogue/sync/share_run.h"
 #include "core/error_table.h"
 
 namespace vantrel {

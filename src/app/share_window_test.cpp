@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "catalogue/sync_test_server.h"
+#include "catalogue/sync/sync_test_server.h"
 #include "core/error_table.h"
 
 namespace vantrel {

@@ -9,7 +9,7 @@
 // until the front end closes the dialog and the dialog's worker has ended.
 
 #include "catalogue/shared_file_list.h"
-#include "catalogue/sync_dialog.h"
+#include "catalogue/sync/sync_dialog.h"
 #include "core/user_interface.h"
 #include "protocol/protocol_context.h"
 

@@ -8,8 +8,8 @@
 #include <fstream>
 #include <thread>
 
-#include "catalogue/server_comparison.h"
-#include "catalogue/sync_test_server.h"
+#include "catalogue/sync/server_comparison.h"
+#include "catalogue/sync/sync_test_server.h"
 
 namespace vantrel {
 namespace {

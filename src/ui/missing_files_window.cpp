@@ -14,7 +14,7 @@
 #include <atomic>
 #include <thread>
 
-#include "catalogue/missing_files.h"
+#include "catalogue/sync/missing_files.h"
 #include "ui/ui_dispatcher.h"
 
 namespace vantrel::ui {

@@ -12,7 +12,7 @@
 
 #include <future>
 
-#include "catalogue/sync_dialog.h"
+#include "catalogue/sync/sync_dialog.h"
 #include "platform/testing/env_override.h"
 #include "protocol/session_ui.h"
 #include "ui/dialogs.h"

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
-#include "catalogue/sync_dialog.h"
+#include "catalogue/sync/sync_dialog.h"
 
 #include <chrono>
 #include <map>
 #include <set>
 
-#include "catalogue/share_run.h"
+#include "catalogue/sync/share_run.h"
 #include "core/error_table.h"
 
 namespace vantrel {

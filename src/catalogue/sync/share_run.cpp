@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "catalogue/share_run.h"
+#include "catalogue/sync/share_run.h"
 
 #include <sys/stat.h>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "catalogue/share_run.h"
+#include "catalogue/sync/share_run.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include <sys/un.h>
 #include <cstring>
 
-#include "catalogue/sync_test_server.h"
+#include "catalogue/sync/sync_test_server.h"
 #include "platform/unique_fd.h"
 
 namespace vantrel {

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "catalogue/missing_files.h"
+#include "catalogue/sync/missing_files.h"
 
 #include <algorithm>
 #include <cctype>

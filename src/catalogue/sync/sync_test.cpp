@@ -6,10 +6,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "catalogue/missing_files.h"
-#include "catalogue/server_comparison.h"
-#include "catalogue/sync_dialog.h"
-#include "catalogue/sync_test_server.h"
+#include "catalogue/sync/missing_files.h"
+#include "catalogue/sync/server_comparison.h"
+#include "catalogue/sync/sync_dialog.h"
+#include "catalogue/sync/sync_test_server.h"
 
 namespace vantrel {
 namespace {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "catalogue/server_comparison.h"
+#include "catalogue/sync/server_comparison.h"
 
-#include "catalogue/sync_dialog.h"
+#include "catalogue/sync/sync_dialog.h"
 #include "protocol/shared_file_requests.h"
 
 namespace vantrel {

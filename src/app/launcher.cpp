@@ -3,7 +3,7 @@
 
 #include <thread>
 
-#include "app/command_line.h"
+#include "app/launch_switches.h"
 #include "app/update_installer.h"
 
 namespace vantrel {

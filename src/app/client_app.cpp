@@ -6,9 +6,9 @@
 #include <cstdio>
 
 #include "app/catalogue_session.h"
-#include "app/launcher.h"
-#include "platform/app_paths.h"
+#include "launcher/launcher.h"
 #include "net/client_request.h"
+#include "platform/app_paths.h"
 #include "transfers/download_links.h"
 #include "transfers/download_manager.h"
 #include "transfers/download_prompts.h"

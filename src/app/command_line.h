@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/launch_switches.h"
+#include "launcher/launch_switches.h"
 
 namespace vantrel {
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "app/update_signature.h"
+#include "launcher/update/update_signature.h"
 #include "settings/settings_store.h"
 
 namespace vantrel {

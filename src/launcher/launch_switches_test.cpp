@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "app/launch_switches.h"
+#include "launcher/launch_switches.h"
 
 #include <gtest/gtest.h>
 

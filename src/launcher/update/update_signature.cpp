@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "app/update_signature.h"
+#include "launcher/update/update_signature.h"
 
 #include <fcntl.h>
 #include <openssl/evp.h>

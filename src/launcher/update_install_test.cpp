@@ -8,10 +8,10 @@
 #include <fstream>
 #include <map>
 
-#include "app/launcher.h"
-#include "app/update_installer.h"
-#include "app/update_signature.h"
 #include "core/testing/scratch_dir.h"
+#include "launcher/launcher.h"
+#include "launcher/update/update_installer.h"
+#include "launcher/update/update_signature.h"
 #include "platform/registry_hive.h"
 
 namespace vantrel {

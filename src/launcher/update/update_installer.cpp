@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "app/update_installer.h"
+#include "launcher/update/update_installer.h"
 
 #include <fcntl.h>
 #include <openssl/evp.h>

@@ -16,7 +16,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/update_signature.h"
+#include "launcher/update/update_signature.h"
 
 namespace vantrel {
 

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
-#include "app/launcher.h"
+#include "launcher/launcher.h"
 
 #include <thread>
 
-#include "app/launch_switches.h"
-#include "app/update_installer.h"
+#include "launcher/launch_switches.h"
+#include "launcher/update/update_installer.h"
 
 namespace vantrel {
 

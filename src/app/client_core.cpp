@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <string>
 
-#include "app/missing_files_presenter.h"
+#include "app/models/missing_files_presenter.h"
+#include "app/models/share_window.h"
+#include "app/models/sync_dialog_presenter.h"
 #include "app/session_ui_adapter.h"
-#include "app/share_window.h"
-#include "app/sync_dialog_presenter.h"
 #include "catalogue/sync/server_comparison.h"
 #include "fileserver/client_state_host.h"
 #include "fileserver/commands/sharing_commands.h"

@@ -15,7 +15,7 @@
 
 #include <functional>
 
-#include "app/catalogue_commands.h"
+#include "app/models/catalogue_commands.h"
 
 namespace vantrel::ui {
 

@@ -19,7 +19,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/catalogue_commands.h"
+#include "app/models/catalogue_commands.h"
 #include "ui/catalogue_list.h"
 #include "ui/main_window.h"
 

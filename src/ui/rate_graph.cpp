@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "app/uploads_model.h"
+#include "app/models/uploads_model.h"
 
 namespace vantrel::ui {
 namespace {

@@ -7,7 +7,7 @@
 
 #include <QWidget>
 
-#include "app/rate_history.h"
+#include "app/models/rate_history.h"
 
 namespace vantrel::ui {
 

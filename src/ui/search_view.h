@@ -20,7 +20,7 @@
 
 #include <functional>
 
-#include "app/catalogue_commands.h"
+#include "app/models/catalogue_commands.h"
 #include "ui/catalogue_list.h"
 #include "ui/main_window.h"
 

@@ -10,9 +10,9 @@
 #include <QTimer>
 
 #include "app/client_app.h"
-#include "app/downloads_model.h"
-#include "app/rate_history.h"
-#include "app/uploads_model.h"
+#include "app/models/downloads_model.h"
+#include "app/models/rate_history.h"
+#include "app/models/uploads_model.h"
 #include "ui/main_window.h"
 #include "ui/window_layout.h"
 

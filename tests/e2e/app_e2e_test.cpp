@@ -32,7 +32,7 @@
 #include "app/app_test_support.h"
 #include "app/client_app.h"
 #include "app/client_core.h"
-#include "app/login_dialog.h"
+#include "app/models/login_dialog.h"
 #include "app/personal_share.h"
 #include "app/session_ui_adapter.h"
 #include "catalogue/shared_file_list.h"

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
-#include "app/downloads_model.h"
+#include "app/models/downloads_model.h"
 
 #include <algorithm>
 
-#include "app/uploads_model.h"
+#include "app/models/uploads_model.h"
 
 namespace vantrel {
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "app/missing_files_presenter.h"
+#include "app/models/missing_files_presenter.h"
 
 #include "platform/file_status.h"
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "app/rate_history.h"
+#include "app/models/rate_history.h"
 
 #include <algorithm>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "app/share_window.h"
+#include "app/models/share_window.h"
 
 #include <gtest/gtest.h>
 

@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "app/downloads_model.h"
-#include "app/rate_history.h"
-#include "app/uploads_model.h"
+#include "app/models/downloads_model.h"
+#include "app/models/rate_history.h"
+#include "app/models/uploads_model.h"
 #include "protocol/testing/protocol_fixture.h"
 
 namespace vantrel {

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "app/uploads_model.h"
+#include "app/models/uploads_model.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "app/sync_dialog_presenter.h"
+#include "app/models/sync_dialog_presenter.h"
 
 #include <atomic>
 #include <mutex>

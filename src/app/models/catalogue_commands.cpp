@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "app/catalogue_commands.h"
+#include "app/models/catalogue_commands.h"
 
 #include <algorithm>
 #include <atomic>

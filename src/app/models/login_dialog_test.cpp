@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "app/login_dialog.h"
+#include "app/models/login_dialog.h"
 
 #include <gtest/gtest.h>
 

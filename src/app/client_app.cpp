@@ -165,7 +165,7 @@ bool ClientApp::hasStoredLogin() {
 bool ClientApp::LoginPhase(bool atStart) {
   m_settings.EnsureDefaults();
   m_ui.bringToFront();
-  LoginDialog dialog(*m_core, m_protocol, m_ui);
+  LoginModel dialog(*m_core, m_protocol, m_ui);
   dialog.setAtStart(atStart);
   m_ui.runLoginDialog(dialog);
   if (dialog.busy()) dialog.pressCancel();

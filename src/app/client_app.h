@@ -17,7 +17,7 @@
 
 #include "app/client_core.h"
 #include "app/command_line.h"
-#include "app/models/login_dialog.h"
+#include "app/models/login_model.h"
 #include "app/session_ui_adapter.h"
 #include "core/log.h"
 #include "core/timer_service.h"

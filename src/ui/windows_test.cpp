@@ -195,7 +195,7 @@ TEST(SyncWindowTest, ResharesTheTickedRowsAndStopsOrRemovesAll) {
   EXPECT_TRUE(waitUntil([&] { return !window.isVisible(); }));
 }
 
-class FakeMissing : public MissingFilesModel {
+class FakeMissing : public MissingFilesDialogModel {
  public:
   std::vector<Row> rows() const override {
     std::scoped_lock lock(mutex);

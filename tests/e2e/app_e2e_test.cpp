@@ -32,7 +32,7 @@
 #include "app/app_test_support.h"
 #include "app/client_app.h"
 #include "app/client_core.h"
-#include "app/models/login_dialog.h"
+#include "app/models/login_model.h"
 #include "app/personal_share.h"
 #include "app/session_ui_adapter.h"
 #include "catalogue/shared_file_list.h"
@@ -961,7 +961,7 @@ TEST(AppLoginCancelTest, CancelEndsAWaitingLoginSilently) {
   fs::copy_file(VANTREL_FILEDATA, fx.dir.path() / "filedata.dat");
   AppContext app{fx.ctx, ui, sessionUi, home, home, home};
   ClientCore core(app);
-  LoginDialog dialog(core, fx.ctx, ui);
+  LoginModel dialog(core, fx.ctx, ui);
   dialog.pressLogin("alice", "secret");
   // Wait until the request is out and the worker waits for the reply.
   ASSERT_TRUE(waitReadable(silent.get(), 5s));

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "app/models/downloads_model.h"
-#include "app/models/rate_history.h"
+#include "app/models/rate_history_model.h"
 #include "app/models/uploads_model.h"
 #include "protocol/testing/protocol_fixture.h"
 
@@ -157,11 +157,11 @@ TEST(DownloadRowTest, TextsTogglesAndNotices) {
   EXPECT_FALSE(noticeFor(DownloadState::Downloading, info));
 }
 
-TEST(RateHistoryTest, KeepsTheLastTenMinutesOfSamples) {
-  RateHistory history;
+TEST(RateHistoryModelTest, KeepsTheLastTenMinutesOfSamples) {
+  RateHistoryModel history;
   EXPECT_EQ(history.peak(), 0);
   for (int i = 0; i < 700; ++i) history.add(i, i == 650 ? 99'000 : -5);
-  ASSERT_EQ(history.samples().size(), RateHistory::kSamples);
+  ASSERT_EQ(history.samples().size(), RateHistoryModel::kSamples);
   EXPECT_EQ(history.samples().front().up, 100);  // the first 100 seconds are gone
   EXPECT_EQ(history.samples().back().up, 699);
   EXPECT_EQ(history.samples().back().down, 0);  // no negative rates

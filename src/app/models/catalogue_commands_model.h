@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// CatalogueCommands: the commands of the catalogue views ("Browse Vantrel",
+// CatalogueCommandsModel: the commands of the catalogue views ("Browse Vantrel",
 // "My Groups", "Search") without their widgets — download, remove, share
 // files, create directory, join group, create group, administrate and invite.
 // Each checks the selection in a fixed order and says what is wrong in the
@@ -73,7 +73,7 @@ class CommandPrompts {
   virtual void catalogueChanged(bool groups) = 0;
 };
 
-class CatalogueCommands {
+class CatalogueCommandsModel {
  public:
   // The texts of the commands; message boxes are titled "Error" unless said.
   static constexpr const char* kShareTarget = "You can only share files into a directory or group";
@@ -118,7 +118,7 @@ class CatalogueCommands {
   static constexpr const char* kShareProgress =
       "Adding files.. this can take a while if there are a lot of directories or subdirectories";
 
-  CatalogueCommands(CatalogueService& service, CatalogueRunner& runner, CommandPrompts& prompts);
+  CatalogueCommandsModel(CatalogueService& service, CatalogueRunner& runner, CommandPrompts& prompts);
 
   void download(const CatalogueSelection& selection);
   void remove(const CatalogueSelection& selection);

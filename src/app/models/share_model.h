@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// ShareWindow: the share-files window. When this computer's browser asks for
+// ShareModel: the share-files window. When this computer's browser asks for
 // the share page, the file server hands the request's parameters over and the
 // window's flow runs on a thread of its own: the file-selection dialog, then a
 // sharing run on a worker thread under a progress dialog that can stop it, then
@@ -23,17 +23,17 @@
 
 namespace vantrel {
 
-class ShareWindow {
+class ShareModel {
  public:
   static constexpr const char* kProgressText =
       "Adding files.. this can take a while if there are a lot of directories or subdirectories";
   static constexpr const char* kLoadingWindowTitles[2] = {
       "Loading window to share Files - Microsoft Internet Explorer", "Loading window to share Files - Netscape"};
 
-  ShareWindow(UserInterface& ui, ProtocolContext& ctx, SharedFileList& list);
-  ~ShareWindow();
-  ShareWindow(const ShareWindow&) = delete;
-  ShareWindow& operator=(const ShareWindow&) = delete;
+  ShareModel(UserInterface& ui, ProtocolContext& ctx, SharedFileList& list);
+  ~ShareModel();
+  ShareModel(const ShareModel&) = delete;
+  ShareModel& operator=(const ShareModel&) = delete;
 
   // The file server's hook: false when the front end cannot open the window
   // (the parameters stay with the caller); otherwise takes the parameters

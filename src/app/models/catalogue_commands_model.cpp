@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "app/models/catalogue_commands.h"
+#include "app/models/catalogue_commands_model.h"
 
 #include <algorithm>
 #include <atomic>
@@ -47,8 +47,8 @@ class ShareProgressModel : public ProgressDialogModel {
  public:
   std::string text() const override {
     std::scoped_lock lock(m_mutex);
-    return m_line.empty() ? CatalogueCommands::kShareProgress
-                          : std::string(CatalogueCommands::kShareProgress) + "\n" + m_line;
+    return m_line.empty() ? CatalogueCommandsModel::kShareProgress
+                          : std::string(CatalogueCommandsModel::kShareProgress) + "\n" + m_line;
   }
   bool finished() const override { return m_finished; }
   void cancel() override { m_cancel = true; }
@@ -96,14 +96,14 @@ std::string localName(const std::string& listedName) {
   return out;
 }
 
-CatalogueCommands::CatalogueCommands(CatalogueService& service, CatalogueRunner& runner, CommandPrompts& prompts)
+CatalogueCommandsModel::CatalogueCommandsModel(CatalogueService& service, CatalogueRunner& runner, CommandPrompts& prompts)
     : m_service(service), m_runner(runner), m_prompts(prompts) {}
 
-void CatalogueCommands::error(const std::string& text) {
+void CatalogueCommandsModel::error(const std::string& text) {
   m_prompts.showMessage({text, "Error", MessageIcon::Error, MessageButtons::Ok});
 }
 
-void CatalogueCommands::request(std::function<int(CatalogueService&)> work, std::function<void(int)> done) {
+void CatalogueCommandsModel::request(std::function<int(CatalogueService&)> work, std::function<void(int)> done) {
   // The work may outlive these commands (not the service): it gets the service, never `this`.
   std::weak_ptr<int> alive = m_alive;
   m_runner.run([&service = m_service, work = std::move(work), done = std::move(done), alive]() -> CatalogueRunner::Delivery {
@@ -114,7 +114,7 @@ void CatalogueCommands::request(std::function<int(CatalogueService&)> work, std:
   });
 }
 
-void CatalogueCommands::download(const CatalogueSelection& selection) {
+void CatalogueCommandsModel::download(const CatalogueSelection& selection) {
   if (selection.chosen.empty()) return error(kDownloadNothing);
   if (!std::all_of(selection.chosen.begin(), selection.chosen.end(), isFileOrDirectory)) return error(kDownloadKinds);
   std::optional<std::string> folder = m_prompts.chooseDownloadFolder();
@@ -156,7 +156,7 @@ void CatalogueCommands::download(const CatalogueSelection& selection) {
       });
 }
 
-void CatalogueCommands::remove(const CatalogueSelection& selection) {
+void CatalogueCommandsModel::remove(const CatalogueSelection& selection) {
   if (selection.chosen.empty()) return error(kRemoveNothing);
   if (!std::all_of(selection.chosen.begin(), selection.chosen.end(), isFileOrDirectory)) return error(kRemoveKinds);
   std::vector<int32_t> files;
@@ -186,7 +186,7 @@ void CatalogueCommands::remove(const CatalogueSelection& selection) {
       });
 }
 
-std::string CatalogueCommands::removeQuestion(std::size_t files, std::size_t directories) {
+std::string CatalogueCommandsModel::removeQuestion(std::size_t files, std::size_t directories) {
   auto counted = [](std::size_t n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
   };
@@ -200,7 +200,7 @@ std::string CatalogueCommands::removeQuestion(std::size_t files, std::size_t dir
   return text;
 }
 
-void CatalogueCommands::shareFiles(const CatalogueSelection& selection) {
+void CatalogueCommandsModel::shareFiles(const CatalogueSelection& selection) {
   // The destination: a directory or group picked in the list, else the open one.
   EntryList path = selection.path;
   std::shared_ptr<CatalogueEntry> target = selection.open();
@@ -243,7 +243,7 @@ void CatalogueCommands::shareFiles(const CatalogueSelection& selection) {
   m_prompts.catalogueChanged(false);
 }
 
-void CatalogueCommands::createDirectory(const CatalogueSelection& selection) {
+void CatalogueCommandsModel::createDirectory(const CatalogueSelection& selection) {
   EntryList path = selection.path;
   std::shared_ptr<CatalogueEntry> target = selection.open();
   if (selection.chosen.size() == 1 && selection.chosen.front()->type != EntryType::File) {
@@ -268,7 +268,7 @@ void CatalogueCommands::createDirectory(const CatalogueSelection& selection) {
       });
 }
 
-void CatalogueCommands::joinGroup(const CatalogueSelection& selection) {
+void CatalogueCommandsModel::joinGroup(const CatalogueSelection& selection) {
   const auto target = selection.target();
   if (!isGroup(target)) return error(kJoinNoGroup);
   if (isGroupMember(*target)) return error(kJoinMember);
@@ -294,7 +294,7 @@ void CatalogueCommands::joinGroup(const CatalogueSelection& selection) {
           });
 }
 
-void CatalogueCommands::createGroup(const CatalogueSelection& selection) {
+void CatalogueCommandsModel::createGroup(const CatalogueSelection& selection) {
   const auto target = selection.target();
   if (!target || target->type != EntryType::Category) return error(kGroupTarget);
   if (!static_cast<const CategoryEntry&>(*target).hasGroups) return error(kGroupNoGroups);
@@ -334,15 +334,15 @@ void CatalogueCommands::createGroup(const CatalogueSelection& selection) {
           });
 }
 
-std::string CatalogueCommands::administrateUrl(int32_t groupId) const {
+std::string CatalogueCommandsModel::administrateUrl(int32_t groupId) const {
   return m_service.webLoginUrl("groupsettings.jsp?groupid=" + std::to_string(groupId));
 }
 
-std::string CatalogueCommands::inviteUrl(int32_t groupId) const {
+std::string CatalogueCommandsModel::inviteUrl(int32_t groupId) const {
   return m_service.webLoginUrl("composemessage.jsp?msg_header=Check+out+this+group!&invite=" + std::to_string(groupId));
 }
 
-void CatalogueCommands::administrate(const CatalogueSelection& selection) {
+void CatalogueCommandsModel::administrate(const CatalogueSelection& selection) {
   const auto target = selection.target();
   if (!isGroup(target)) return error(kAdminNoGroup);
   const int status = static_cast<const GroupEntry&>(*target).status;
@@ -350,7 +350,7 @@ void CatalogueCommands::administrate(const CatalogueSelection& selection) {
   if (!m_prompts.openBrowser(administrateUrl(target->id))) error(kNoBrowser);
 }
 
-void CatalogueCommands::invite(const CatalogueSelection& selection) {
+void CatalogueCommandsModel::invite(const CatalogueSelection& selection) {
   const auto target = selection.target();
   if (!isGroup(target)) return error(kInviteNoGroup);
   if (!isGroupMember(*target)) return error(kInviteNotMember);

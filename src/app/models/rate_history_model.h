@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// RateHistory: the upload and download rates of the last ten minutes, one
+// RateHistoryModel: the upload and download rates of the last ten minutes, one
 // sample a second, oldest first, for the rate graph of the transfer views.
 // Not thread-safe: the owner samples and reads it on one thread.
 
@@ -10,7 +10,7 @@
 
 namespace vantrel {
 
-class RateHistory {
+class RateHistoryModel {
  public:
   static constexpr std::size_t kSamples = 600;  // ten minutes of seconds
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "app/models/share_window.h"
+#include "app/models/share_model.h"
 
 #include <cstdlib>
 
@@ -14,7 +14,7 @@ namespace {
 class ShareProgressModel : public ProgressDialogModel {
  public:
   explicit ShareProgressModel(const std::atomic<bool>& closing) : m_closing(closing) {}
-  std::string text() const override { return ShareWindow::kProgressText; }
+  std::string text() const override { return ShareModel::kProgressText; }
   bool finished() const override { return m_finished; }
   void cancel() override { m_cancel = true; }
 
@@ -34,10 +34,10 @@ int32_t numberOf(const std::string& text) { return static_cast<int32_t>(std::str
 
 }  // namespace
 
-ShareWindow::ShareWindow(UserInterface& ui, ProtocolContext& ctx, SharedFileList& list)
+ShareModel::ShareModel(UserInterface& ui, ProtocolContext& ctx, SharedFileList& list)
     : m_ui(ui), m_ctx(ctx), m_list(list) {}
 
-ShareWindow::~ShareWindow() {
+ShareModel::~ShareModel() {
   m_closing = true;
   std::list<Window> windows;
   {
@@ -47,11 +47,11 @@ ShareWindow::~ShareWindow() {
   // jthread joins as the list goes.
 }
 
-void ShareWindow::reapFinished() {
+void ShareModel::reapFinished() {
   m_windows.remove_if([](const Window& w) { return w.done.load(); });
 }
 
-bool ShareWindow::start(RequestParams& params) {
+bool ShareModel::start(RequestParams& params) {
   if (!m_ui.canOpenShareWindow()) return false;
   std::scoped_lock lock(m_mutex);
   if (m_closing) return false;
@@ -65,7 +65,7 @@ bool ShareWindow::start(RequestParams& params) {
   return true;
 }
 
-int ShareWindow::run(const RequestParams& params) {
+int ShareModel::run(const RequestParams& params) {
   const std::string* dirId = params.first("dirid");
   if (dirId == nullptr) {
     m_ui.showMessage(errorBox("No directory ID in request"));

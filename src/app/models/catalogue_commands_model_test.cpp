@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "app/models/catalogue_commands.h"
+#include "app/models/catalogue_commands_model.h"
 
 #include <gtest/gtest.h>
 
@@ -17,9 +17,9 @@ using app_testing::ScriptedCatalogue;
 
 enum class Command { Download, Remove, Share, CreateDirectory, Join, CreateGroup, Administrate, Invite };
 
-class CatalogueCommandsTest : public ::testing::Test {
+class CatalogueCommandsModelTest : public ::testing::Test {
  protected:
-  CatalogueCommandsTest() {
+  CatalogueCommandsModelTest() {
     for (const int32_t id : {0, 1, 10, 11, 20}) catalogue.fetchListing(ListingKind::Directory, id);
     catalogue.clearCalls();
   }
@@ -67,12 +67,12 @@ class CatalogueCommandsTest : public ::testing::Test {
   DeliveryQueue queue;
   RecordingPrompts prompts;
   CatalogueRunner runner{queue.poster()};
-  CatalogueCommands commands{catalogue, runner, prompts};
+  CatalogueCommandsModel commands{catalogue, runner, prompts};
 };
 
 std::string error(const std::string& text) { return "Error: " + text; }
 
-TEST_F(CatalogueCommandsTest, EachCommandChecksItsSelectionInOrderAndSaysWhatHappened) {
+TEST_F(CatalogueCommandsModelTest, EachCommandChecksItsSelectionInOrderAndSaysWhatHappened) {
   NewGroupRequest jazz;
   jazz.choice.name = "Jazz & Blues";
   jazz.choice.membership = GroupWizardChoice::Membership::RequirePassword;
@@ -94,21 +94,21 @@ TEST_F(CatalogueCommandsTest, EachCommandChecksItsSelectionInOrderAndSaysWhatHap
   };
   const std::vector<Case> cases = {
       {"download nothing", Command::Download, {{music(), lounge()}, {}}, {}, {}, {},
-       {error(CatalogueCommands::kDownloadNothing)}},
+       {error(CatalogueCommandsModel::kDownloadNothing)}},
       {"download a group", Command::Download, {{music()}, {lounge(), othersFile()}}, {}, {}, {},
-       {error(CatalogueCommands::kDownloadKinds)}},
+       {error(CatalogueCommandsModel::kDownloadKinds)}},
       {"download a file and a directory", Command::Download, {{music(), lounge()}, {othersFile(), live()}}, {}, {},
        {"download a&b #1.mp3 -> /downloads/", "download dir Live 100% \xC3\xBC -> /downloads/Live 100% \xC3\xBC/"},
        {}},
       {"remove nothing", Command::Remove, {{music(), lounge()}, {}}, {}, {}, {},
-       {error(CatalogueCommands::kRemoveNothing)}},
-      {"remove a group", Command::Remove, {{music()}, {mine()}}, {}, {}, {}, {error(CatalogueCommands::kRemoveKinds)}},
+       {error(CatalogueCommandsModel::kRemoveNothing)}},
+      {"remove a group", Command::Remove, {{music()}, {mine()}}, {}, {}, {}, {error(CatalogueCommandsModel::kRemoveKinds)}},
       {"remove another's file", Command::Remove, {{music(), lounge()}, {live(), othersFile()}}, {}, {}, {},
        {error("You do not have permissions to remove a&b #1.mp3")}},
       {"remove own file and directory", Command::Remove, {{music(), lounge()}, {ownFile(), live()}}, {}, {},
        {"removefiles 32", "removedirs 20"},
        {"Remove: Remove 1 directory and 1 file from the group?\nEverything in the directory is removed with it.",
-        "Remove: " + std::string(CatalogueCommands::kRemoved)}},
+        "Remove: " + std::string(CatalogueCommandsModel::kRemoved)}},
       {"remove refused", Command::Remove, {{music(), lounge()}, {live()}}, {{"removedirs", 621}}, {},
        {"removedirs 20"},
        {"Remove: Remove 1 directory from the group?\nEverything in the directory is removed with it.",
@@ -116,7 +116,7 @@ TEST_F(CatalogueCommandsTest, EachCommandChecksItsSelectionInOrderAndSaysWhatHap
       {"remove own file refused by the server", Command::Remove, {{music(), lounge()}, {ownFile()}},
        {{"removefiles", 501}}, {}, {"removefiles 32"},
        {"Remove: Remove 1 file from the group?", error("Error 501 removing files\n" + errorTitle(501))}},
-      {"share into a category", Command::Share, {{music()}, {}}, {}, {}, {}, {error(CatalogueCommands::kShareTarget)}},
+      {"share into a category", Command::Share, {{music()}, {}}, {}, {}, {}, {error(CatalogueCommandsModel::kShareTarget)}},
       {"share into a directory", Command::Share, {{music(), lounge(), live()}, {}}, {}, {},
        {"share /home/me/Rock & Roll #1 -> group 10 'Rock & Roll #1' dir 20 'Live 100% \xC3\xBC'"},
        {"Files Shared: Your files are now shared in the group 'Rock & Roll #1'."}},
@@ -124,24 +124,24 @@ TEST_F(CatalogueCommandsTest, EachCommandChecksItsSelectionInOrderAndSaysWhatHap
        {"share /home/me/Rock & Roll #1 -> group 11 'Mine + Yours' dir 11 ''"},
        {"Files Shared: Your files are now shared in the group 'Mine + Yours'."}},
       {"share into a directory without its group", Command::Share, {{live()}, {}}, {}, {}, {},
-       {error(CatalogueCommands::kShareNoDirectory)}},
+       {error(CatalogueCommandsModel::kShareNoDirectory)}},
       {"share into a group without a name", Command::Share, {{music(), nameless}, {}}, {}, {}, {},
-       {error(CatalogueCommands::kShareNoGroupName)}},
+       {error(CatalogueCommandsModel::kShareNoGroupName)}},
       {"share fails", Command::Share, {{music(), mine()}, {}}, {{"share", 700}}, {},
        {"share /home/me/Rock & Roll #1 -> group 11 'Mine + Yours' dir 11 ''"},
        {error("Error 700 sharing files\n" + errorTitle(700))}},
       {"directory in a category", Command::CreateDirectory, {{music()}, {}}, {}, {}, {},
-       {error(CatalogueCommands::kDirectoryTarget)}},
+       {error(CatalogueCommandsModel::kDirectoryTarget)}},
       {"directory in a group of others", Command::CreateDirectory, {{music(), lounge()}, {}}, {}, {}, {},
-       {error(CatalogueCommands::kDirectoryNotMember)}},
+       {error(CatalogueCommandsModel::kDirectoryNotMember)}},
       {"directory in own group", Command::CreateDirectory, {{music(), mine()}, {}}, {}, {},
        {"createdir New & Improved #2 in 11"}, {}},
       {"directory refused", Command::CreateDirectory, {{music(), mine()}, {}}, {{"createdir", 215}}, {},
        {"createdir New & Improved #2 in 11"}, {error("Error 215 creating directory\n" + errorTitle(215))}},
-      {"join no group", Command::Join, {{music()}, {}}, {}, {}, {}, {error(CatalogueCommands::kJoinNoGroup)}},
-      {"join own group", Command::Join, {{music(), mine()}, {}}, {}, {}, {}, {error(CatalogueCommands::kJoinMember)}},
+      {"join no group", Command::Join, {{music()}, {}}, {}, {}, {}, {error(CatalogueCommandsModel::kJoinNoGroup)}},
+      {"join own group", Command::Join, {{music(), mine()}, {}}, {}, {}, {}, {error(CatalogueCommandsModel::kJoinMember)}},
       {"join a group never listed", Command::Join, {{music()}, {unknownGroup}}, {}, {}, {},
-       {error(CatalogueCommands::kJoinNoEntry)}},
+       {error(CatalogueCommandsModel::kJoinNoEntry)}},
       {"join", Command::Join, {{music()}, {lounge()}}, {}, {}, {"join 10 pw let me in"},
        {"Join: You are now a member of the group 'Rock & Roll #1'."}},
       {"join a group whose owner decides", Command::Join, {{music()}, {lounge()}}, {{"join", 600}}, {},
@@ -150,36 +150,36 @@ TEST_F(CatalogueCommandsTest, EachCommandChecksItsSelectionInOrderAndSaysWhatHap
       {"join refused", Command::Join, {{music(), lounge()}, {}}, {{"join", 506}}, {}, {"join 10 pw let me in"},
        {error("Could not join group:\n" + errorTitle(506))}},
       {"group in a group", Command::CreateGroup, {{music(), mine()}, {}}, {}, jazz, {},
-       {error(CatalogueCommands::kGroupTarget)}},
+       {error(CatalogueCommandsModel::kGroupTarget)}},
       {"group in a category without groups", Command::CreateGroup, {{archive()}, {}}, {}, jazz, {},
-       {error(CatalogueCommands::kGroupNoGroups)}},
+       {error(CatalogueCommandsModel::kGroupNoGroups)}},
       {"group in a category never listed", Command::CreateGroup, {{unknownCategory}, {}}, {}, jazz, {},
-       {error(CatalogueCommands::kGroupNoEntry)}},
+       {error(CatalogueCommandsModel::kGroupNoEntry)}},
       {"group created", Command::CreateGroup, {{music()}, {}}, {}, jazz,
        {"creategroup Jazz & Blues in 1 memb=1 perm=2 password=secret"},
-       {"Success: " + std::string(CatalogueCommands::kGroupCreated)}},
+       {"Success: " + std::string(CatalogueCommandsModel::kGroupCreated)}},
       {"personal group created", Command::CreateGroup, {{}, {music()}}, {}, personal,
        {"creategroup Jazz & Blues in 1 memb=1 perm=2 password=secret"},
-       {"Success: " + std::string(CatalogueCommands::kPersonalCreated)}},
+       {"Success: " + std::string(CatalogueCommandsModel::kPersonalCreated)}},
       {"group wizard cancelled", Command::CreateGroup, {{music()}, {}}, {}, {}, {}, {}},
       {"group name taken", Command::CreateGroup, {{music()}, {}}, {{"creategroup", 610}}, jazz,
-       {"creategroup Jazz & Blues in 1 memb=1 perm=2 password=secret"}, {error(CatalogueCommands::kGroupNameUsed)}},
+       {"creategroup Jazz & Blues in 1 memb=1 perm=2 password=secret"}, {error(CatalogueCommandsModel::kGroupNameUsed)}},
       {"group name short", Command::CreateGroup, {{music()}, {}}, {{"creategroup", 611}}, jazz,
-       {"creategroup Jazz & Blues in 1 memb=1 perm=2 password=secret"}, {error(CatalogueCommands::kGroupNameShort)}},
+       {"creategroup Jazz & Blues in 1 memb=1 perm=2 password=secret"}, {error(CatalogueCommandsModel::kGroupNameShort)}},
       {"group password short", Command::CreateGroup, {{music()}, {}}, {{"creategroup", 612}}, jazz,
        {"creategroup Jazz & Blues in 1 memb=1 perm=2 password=secret"},
-       {error(CatalogueCommands::kGroupPasswordShort)}},
+       {error(CatalogueCommandsModel::kGroupPasswordShort)}},
       {"group refused otherwise", Command::CreateGroup, {{music()}, {}}, {{"creategroup", 520}}, jazz,
        {"creategroup Jazz & Blues in 1 memb=1 perm=2 password=secret"},
        {error("Could not create group:\n" + errorTitle(520) + " - Error 520")}},
       {"administrate nothing", Command::Administrate, {{music()}, {}}, {}, {}, {},
-       {error(CatalogueCommands::kAdminNoGroup)}},
+       {error(CatalogueCommandsModel::kAdminNoGroup)}},
       {"administrate another's group", Command::Administrate, {{music(), lounge()}, {}}, {}, {}, {},
-       {error(CatalogueCommands::kAdminDenied)}},
+       {error(CatalogueCommandsModel::kAdminDenied)}},
       {"invite nothing", Command::Invite, {{music()}, {othersFile()}}, {}, {}, {},
-       {error(CatalogueCommands::kInviteNoGroup)}},
+       {error(CatalogueCommandsModel::kInviteNoGroup)}},
       {"invite to a group of others", Command::Invite, {{music(), lounge()}, {}}, {}, {}, {},
-       {error(CatalogueCommands::kInviteNotMember)}},
+       {error(CatalogueCommandsModel::kInviteNotMember)}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -194,13 +194,13 @@ TEST_F(CatalogueCommandsTest, EachCommandChecksItsSelectionInOrderAndSaysWhatHap
   }
 }
 
-TEST_F(CatalogueCommandsTest, JoinAsksWithTheGroupsNameAndRefreshesTheGroups) {
+TEST_F(CatalogueCommandsModelTest, JoinAsksWithTheGroupsNameAndRefreshesTheGroups) {
   run(Command::Join, {{music(), lounge()}, {}});
   EXPECT_EQ(prompts.asked, (std::vector<std::string>{"Join - Rock & Roll #1"}));
   EXPECT_EQ(prompts.changes, (std::vector<std::string>{"groups"}));
 }
 
-TEST_F(CatalogueCommandsTest, DownloadSaysWhereItGoesAndNothingHappensWithoutAFolder) {
+TEST_F(CatalogueCommandsModelTest, DownloadSaysWhereItGoesAndNothingHappensWithoutAFolder) {
   run(Command::Download, {{music(), lounge()}, {othersFile()}});
   EXPECT_EQ(prompts.status, "Downloads queued into /downloads/ (see Incoming)");
   catalogue.clearCalls();
@@ -209,13 +209,13 @@ TEST_F(CatalogueCommandsTest, DownloadSaysWhereItGoesAndNothingHappensWithoutAFo
   EXPECT_TRUE(catalogue.calls().empty());
 }
 
-TEST_F(CatalogueCommandsTest, DownloadingAFolderWithoutFilesSaysSo) {
+TEST_F(CatalogueCommandsModelTest, DownloadingAFolderWithoutFilesSaysSo) {
   catalogue.script("download", catalogue_view::kNothingToDownload);
   run(Command::Download, {{music(), lounge()}, {live()}});
   EXPECT_EQ(prompts.status, "The selected folder holds no files: nothing to download");
 }
 
-TEST_F(CatalogueCommandsTest, AdministrateAndInviteOpenTheSiteSignedInAtTheirPage) {
+TEST_F(CatalogueCommandsModelTest, AdministrateAndInviteOpenTheSiteSignedInAtTheirPage) {
   run(Command::Administrate, {{music(), mine()}, {}});
   run(Command::Invite, {{music()}, {mine()}});
   EXPECT_EQ(prompts.opened, (std::vector<std::string>{
@@ -225,10 +225,10 @@ TEST_F(CatalogueCommandsTest, AdministrateAndInviteOpenTheSiteSignedInAtTheirPag
   EXPECT_TRUE(prompts.shown.empty());
   prompts.browserStarts = false;
   run(Command::Invite, {{music(), mine()}, {}});
-  EXPECT_EQ(prompts.shown, (std::vector<std::string>{error(CatalogueCommands::kNoBrowser)}));
+  EXPECT_EQ(prompts.shown, (std::vector<std::string>{error(CatalogueCommandsModel::kNoBrowser)}));
 }
 
-TEST_F(CatalogueCommandsTest, SharingSaysWhichNamesTheServerListsShortened) {
+TEST_F(CatalogueCommandsModelTest, SharingSaysWhichNamesTheServerListsShortened) {
   const std::string longName = "Live at the Caf\xC3\xA9 & Bar " + std::string(120, '~') + ".flac";
   prompts.files = std::vector<std::string>{"/home/me/" + longName, "/home/me/short.flac"};
   run(Command::Share, {{music(), lounge(), live()}, {}});
@@ -241,7 +241,7 @@ TEST_F(CatalogueCommandsTest, SharingSaysWhichNamesTheServerListsShortened) {
   EXPECT_EQ(listedFileName(longName).substr(123), ".flac");
 }
 
-TEST_F(CatalogueCommandsTest, RemoveAsksFirstAndNoSendsNothing) {
+TEST_F(CatalogueCommandsModelTest, RemoveAsksFirstAndNoSendsNothing) {
   const struct {
     std::size_t files, directories;
     const char* want;
@@ -251,7 +251,7 @@ TEST_F(CatalogueCommandsTest, RemoveAsksFirstAndNoSendsNothing) {
       {0, 2, "Remove 2 directories from the group?\nEverything in the directories is removed with them."},
       {2, 1, "Remove 1 directory and 2 files from the group?\nEverything in the directory is removed with it."},
   };
-  for (const auto& q : questions) EXPECT_EQ(CatalogueCommands::removeQuestion(q.files, q.directories), q.want);
+  for (const auto& q : questions) EXPECT_EQ(CatalogueCommandsModel::removeQuestion(q.files, q.directories), q.want);
 
   prompts.answerYes = false;
   run(Command::Remove, {{music(), lounge()}, {ownFile(), live()}});
@@ -260,9 +260,9 @@ TEST_F(CatalogueCommandsTest, RemoveAsksFirstAndNoSendsNothing) {
   EXPECT_EQ(prompts.shown[0].rfind("Remove: Remove 1 directory and 1 file", 0), 0u);
 }
 
-TEST_F(CatalogueCommandsTest, AnAnswerAfterTheCommandsWentIsDropped) {
+TEST_F(CatalogueCommandsModelTest, AnAnswerAfterTheCommandsWentIsDropped) {
   catalogue.shutGate();
-  auto gone = std::make_unique<CatalogueCommands>(catalogue, runner, prompts);
+  auto gone = std::make_unique<CatalogueCommandsModel>(catalogue, runner, prompts);
   gone->remove({{music(), lounge()}, {live()}});
   gone.reset();
   catalogue.openGate();

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "app/models/missing_files_presenter.h"
+#include "app/models/missing_files_model.h"
 
 #include <gtest/gtest.h>
 
@@ -13,9 +13,9 @@ namespace {
 
 using sync_testing::FakeCatalogueServer;
 
-class MissingFilesPresenterTest : public ::testing::Test, public sync_testing::ProtocolFixture {
+class MissingFilesModelTest : public ::testing::Test, public sync_testing::ProtocolFixture {
  protected:
-  MissingFilesPresenterTest() { loggedIn(7); }
+  MissingFilesModelTest() { loggedIn(7); }
   std::string make(const std::string& rel, std::size_t size) {
     const auto p = dir.path() / rel;
     std::filesystem::create_directories(p.parent_path());
@@ -35,13 +35,13 @@ class MissingFilesPresenterTest : public ::testing::Test, public sync_testing::P
   SharedFileList list{(dir.path() / "bob.dat").string()};
 };
 
-TEST_F(MissingFilesPresenterTest, AFrontEndFindsMovedFilesAndSharesThemAgainUnderTheirIds) {
+TEST_F(MissingFilesModelTest, AFrontEndFindsMovedFilesAndSharesThemAgainUnderTheirIds) {
   FakeCatalogueServer server(*this);
   moved(10, "Song.MP3", 4);
   moved(20, "gone.txt", 3);
   make("new/a/song.mp3", 9);
   const std::string closest = make("new/b/song.mp3", 5);
-  MissingFilesPresenter dialog(list, ctx);
+  MissingFilesModel dialog(list, ctx);
 
   ASSERT_EQ(dialog.rows().size(), 2u);
   EXPECT_EQ(dialog.rows()[1].name, "song.mp3");

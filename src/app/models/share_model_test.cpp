@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "app/models/share_window.h"
+#include "app/models/share_model.h"
 
 #include <gtest/gtest.h>
 
@@ -57,9 +57,9 @@ class WindowUi : public UserInterface {
   bool pressCancel = false;
 };
 
-class ShareWindowTest : public ::testing::Test, public ProtocolFixture {
+class ShareModelTest : public ::testing::Test, public ProtocolFixture {
  protected:
-  ShareWindowTest() { loggedIn(7); }
+  ShareModelTest() { loggedIn(7); }
   std::string make(const std::string& rel) {
     const auto p = dir.path() / "src" / rel;
     std::filesystem::create_directories(p.parent_path());
@@ -81,12 +81,12 @@ class ShareWindowTest : public ::testing::Test, public ProtocolFixture {
 
   SharedFileList list{(dir.path() / "bob.dat").string()};
   WindowUi ui;
-  const std::string progressLine = std::string("progress|") + ShareWindow::kProgressText;
-  const std::string closeIe = std::string("close|") + ShareWindow::kLoadingWindowTitles[0];
-  const std::string closeNs = std::string("close|") + ShareWindow::kLoadingWindowTitles[1];
+  const std::string progressLine = std::string("progress|") + ShareModel::kProgressText;
+  const std::string closeIe = std::string("close|") + ShareModel::kLoadingWindowTitles[0];
+  const std::string closeNs = std::string("close|") + ShareModel::kLoadingWindowTitles[1];
 };
 
-TEST_F(ShareWindowTest, ARequestWithoutItsFieldsSaysWhichIsMissing) {
+TEST_F(ShareModelTest, ARequestWithoutItsFieldsSaysWhichIsMissing) {
   const std::pair<const char*, const char*> cases[] = {
       {"groupid=5&groupname=Jazz", "Error|No directory ID in request"},
       {"dirid=4&groupname=Jazz", "Error|No group ID in request"},
@@ -94,17 +94,17 @@ TEST_F(ShareWindowTest, ARequestWithoutItsFieldsSaysWhichIsMissing) {
   };
   for (const auto& [query, message] : cases) {
     WindowUi fresh;
-    ShareWindow window(fresh, ctx, list);
+    ShareModel window(fresh, ctx, list);
     EXPECT_EQ(window.run(request(query)), 0);
     EXPECT_EQ(fresh.list(), std::vector<std::string>{message}) << query;
   }
 }
 
-TEST_F(ShareWindowTest, ChosenFilesAreSharedUnderTheProgressDialog) {
+TEST_F(ShareModelTest, ChosenFilesAreSharedUnderTheProgressDialog) {
   FakeCatalogueServer server(*this);
   make("Tree/b.mp3");
   ui.chosen = std::vector<std::string>{(dir.path() / "src" / "Tree").string(), make("a.mp3")};
-  ShareWindow window(ui, ctx, list);
+  ShareModel window(ui, ctx, list);
   EXPECT_EQ(window.run(request("dirid=4&groupid=5&groupname=Jazz:Club&groupdirname=Top")), 0);
   EXPECT_EQ(ui.list(), (std::vector<std::string>{"choose|Jazz:Club", closeIe, closeNs, progressLine,
                                                  "Files Shared|Your files are now shared in the group 'Jazz:Club'."}));
@@ -115,11 +115,11 @@ TEST_F(ShareWindowTest, ChosenFilesAreSharedUnderTheProgressDialog) {
   EXPECT_EQ(list.Lookup(1000)->groupDirPath, "Top:Tree");
 }
 
-TEST_F(ShareWindowTest, FailuresAndCancelEndInTheErrorBox) {
+TEST_F(ShareModelTest, FailuresAndCancelEndInTheErrorBox) {
   FakeCatalogueServer server(*this);
   server.set([](FakeCatalogueServer& s) { s.failAddFiles = "result=3&"; });
   ui.chosen = std::vector<std::string>{make("a.mp3")};
-  ShareWindow window(ui, ctx, list);
+  ShareModel window(ui, ctx, list);
   EXPECT_EQ(window.run(request("dirid=4&groupid=5&groupname=Jazz")), 503);
   EXPECT_EQ(ui.list().back(), "Error|Error 503 sharing files\n" + errorTitle(503));
 
@@ -144,10 +144,10 @@ TEST_F(ShareWindowTest, FailuresAndCancelEndInTheErrorBox) {
   EXPECT_EQ(ui.list().size(), before + 1);  // only the file-selection dialog
 }
 
-TEST_F(ShareWindowTest, StartTakesTheRequestOverOnlyWhenAWindowCanOpen) {
+TEST_F(ShareModelTest, StartTakesTheRequestOverOnlyWhenAWindowCanOpen) {
   FakeCatalogueServer server(*this);
   ui.chosen = std::vector<std::string>{make("a.mp3")};
-  ShareWindow window(ui, ctx, list);
+  ShareModel window(ui, ctx, list);
 
   ui.windows = false;
   RequestParams kept = request("dirid=4&groupid=5&groupname=Jazz");

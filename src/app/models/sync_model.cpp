@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "app/models/sync_dialog_presenter.h"
+#include "app/models/sync_model.h"
 
 #include <atomic>
 #include <mutex>
@@ -57,10 +57,10 @@ class ShownSyncDialog : public SyncDialogModel, public SyncDialogView {
 
 }  // namespace
 
-SyncDialogPresenter::SyncDialogPresenter(UserInterface& ui, ProtocolContext& ctx, SharedFileList& list)
+SyncModel::SyncModel(UserInterface& ui, ProtocolContext& ctx, SharedFileList& list)
     : m_ui(ui), m_ctx(ctx), m_list(list) {}
 
-void SyncDialogPresenter::showSyncDialog(const std::vector<CVantreldFile>& records) {
+void SyncModel::showSyncDialog(const std::vector<CVantreldFile>& records) {
   ShownSyncDialog dialog(m_ui, m_ctx, m_list, records);
   m_ui.runSyncDialog(dialog);
 }

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "app/models/login_dialog.h"
+#include "app/models/login_model.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@ using app_testing::FakeCore;
 using app_testing::RecordingUi;
 using Strings = std::vector<std::string>;
 
-class LoginDialogTest : public ::testing::Test, public protocol_testing::ProtocolFixture {
+class LoginModelTest : public ::testing::Test, public protocol_testing::ProtocolFixture {
  protected:
   // One login through the dialog with the fake core's codes as set.
   void runLogin() {
@@ -24,10 +24,10 @@ class LoginDialogTest : public ::testing::Test, public protocol_testing::Protoco
   }
   FakeCore core;
   RecordingUi ui;
-  LoginDialog dialog{core, ctx, ui};
+  LoginModel dialog{core, ctx, ui};
 };
 
-TEST_F(LoginDialogTest, LoginOutcomesShowTheirMessagesAndKeepTheWindowOpen) {
+TEST_F(LoginModelTest, LoginOutcomesShowTheirMessagesAndKeepTheWindowOpen) {
   struct Case {
     const char* name;
     int code;
@@ -51,7 +51,7 @@ TEST_F(LoginDialogTest, LoginOutcomesShowTheirMessagesAndKeepTheWindowOpen) {
     FakeCore core;
     core.loginCode = c.code;
     RecordingUi ui;
-    LoginDialog dialog(core, ctx, ui);
+    LoginModel dialog(core, ctx, ui);
     dialog.pressLogin("bob", "pw");
     dialog.waitIdle();
     EXPECT_EQ(ui.messageList(), c.messages);
@@ -63,7 +63,7 @@ TEST_F(LoginDialogTest, LoginOutcomesShowTheirMessagesAndKeepTheWindowOpen) {
   }
 }
 
-TEST_F(LoginDialogTest, SuccessStoresTheLoginAndClosesTheWindow) {
+TEST_F(LoginModelTest, SuccessStoresTheLoginAndClosesTheWindow) {
   runLogin();
   EXPECT_TRUE(dialog.closeRequested());
   EXPECT_FALSE(dialog.quit());
@@ -78,16 +78,16 @@ TEST_F(LoginDialogTest, SuccessStoresTheLoginAndClosesTheWindow) {
   EXPECT_EQ(ui.statuses.back(), "Synchronizing files with server");
 }
 
-TEST_F(LoginDialogTest, InvalidLoginCanOpenTheSignUpPage) {
+TEST_F(LoginModelTest, InvalidLoginCanOpenTheSignUpPage) {
   core.loginCode = 505;
   ui.invalidChoice = InvalidLoginChoice::CreateUser;
   runLogin();
   ASSERT_EQ(ui.urls.size(), 1u);
-  EXPECT_EQ(ui.urls[0], LoginDialog::signupUrl());
+  EXPECT_EQ(ui.urls[0], LoginModel::signupUrl());
   EXPECT_NE(ui.urls[0].find("/signup.jsp"), std::string::npos);
 }
 
-TEST_F(LoginDialogTest, SharingElsewhereGoesOnOnlyAfterContinueAndYes) {
+TEST_F(LoginModelTest, SharingElsewhereGoesOnOnlyAfterContinueAndYes) {
   struct Case {
     const char* name;
     AlreadySharingChoice choice;
@@ -106,14 +106,14 @@ TEST_F(LoginDialogTest, SharingElsewhereGoesOnOnlyAfterContinueAndYes) {
     RecordingUi ui;
     ui.sharingChoice = c.choice;
     ui.yesNo = c.sure;
-    LoginDialog dialog(core, ctx, ui);
+    LoginModel dialog(core, ctx, ui);
     settings.CreateUserKey("bob");
     dialog.pressLogin("bob", "pw");
     dialog.waitIdle();
     EXPECT_EQ(dialog.closeRequested(), c.goesOn);
     EXPECT_EQ(dialog.lastCode(), c.goesOn ? 0 : 213);
     const Strings asked = c.choice == AlreadySharingChoice::Continue
-                              ? Strings{std::string("Warning|") + LoginDialog::kStopSharingQuestion}
+                              ? Strings{std::string("Warning|") + LoginModel::kStopSharingQuestion}
                               : Strings{};
     EXPECT_EQ(ui.messageList(), asked);
     // Taking the files over makes the login, then the start goes on as after any login.
@@ -122,7 +122,7 @@ TEST_F(LoginDialogTest, SharingElsewhereGoesOnOnlyAfterContinueAndYes) {
   }
 }
 
-TEST_F(LoginDialogTest, TheUsersPageChoiceDecidesTheAutomaticLoginAtStart) {
+TEST_F(LoginModelTest, TheUsersPageChoiceDecidesTheAutomaticLoginAtStart) {
   settings.CreateUserKey("bob");
   settings.setCurrentUser("bob");
   settings.SetUserSecret("password", "pw");
@@ -150,7 +150,7 @@ TEST_F(LoginDialogTest, TheUsersPageChoiceDecidesTheAutomaticLoginAtStart) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     settings.SetSettingText("autologinuser", c.chosen);
-    LoginDialog shown(core, ctx, ui);
+    LoginModel shown(core, ctx, ui);
     shown.setAtStart(c.atStart);
     EXPECT_EQ(shown.autoLogin(), c.automatic);
     EXPECT_EQ(shown.storedUser(), c.user);
@@ -158,7 +158,7 @@ TEST_F(LoginDialogTest, TheUsersPageChoiceDecidesTheAutomaticLoginAtStart) {
   }
 }
 
-TEST_F(LoginDialogTest, AFailedConnectLogsInAgainAsBefore) {
+TEST_F(LoginModelTest, AFailedConnectLogsInAgainAsBefore) {
   struct Case {
     const char* name;
     std::vector<int> codes;  // the new login's, then the one made again
@@ -177,7 +177,7 @@ TEST_F(LoginDialogTest, AFailedConnectLogsInAgainAsBefore) {
     FakeCore core;
     core.loginCodes = c.codes;
     RecordingUi ui;
-    LoginDialog dialog(core, ctx, ui);
+    LoginModel dialog(core, ctx, ui);
     state.SetConnected(true);
     state.SetUserName("bob");
     state.SetPassword("old pw");
@@ -193,7 +193,7 @@ TEST_F(LoginDialogTest, AFailedConnectLogsInAgainAsBefore) {
   }
 }
 
-TEST_F(LoginDialogTest, StartOutcomes) {
+TEST_F(LoginModelTest, StartOutcomes) {
   struct Case {
     const char* name;
     int startCode;
@@ -217,7 +217,7 @@ TEST_F(LoginDialogTest, StartOutcomes) {
        {"Prepare", "Login", "StartSharing", "RunUpdate", "StartSharing(no update)"}},
       {"update handed to the launcher", 201, 0, true, true, true, {},
        {"Prepare", "Login", "StartSharing", "RunUpdate", "StartLauncher"}},
-      {"launcher missing", 201, 0, false, true, false, {std::string("Error|") + LoginDialog::kLauncherFailed},
+      {"launcher missing", 201, 0, false, true, false, {std::string("Error|") + LoginModel::kLauncherFailed},
        {"Prepare", "Login", "StartSharing", "RunUpdate", "StartLauncher", "StartSharing(no update)"}},
   };
   for (const Case& c : cases) {
@@ -227,7 +227,7 @@ TEST_F(LoginDialogTest, StartOutcomes) {
     core.updateCode = c.updateCode;
     core.launcherStarts = c.launcherStarts;
     RecordingUi ui;
-    LoginDialog dialog(core, ctx, ui);
+    LoginModel dialog(core, ctx, ui);
     settings.CreateUserKey("bob");
     ctx.fileServerPort = 8325;
     state.SetConnected(false);
@@ -242,7 +242,7 @@ TEST_F(LoginDialogTest, StartOutcomes) {
   }
 }
 
-TEST_F(LoginDialogTest, MissingTemplatesStopBeforeTheLogin) {
+TEST_F(LoginModelTest, MissingTemplatesStopBeforeTheLogin) {
   core.prepareCode = core::kNoTemplates;
   runLogin();
   EXPECT_EQ(ui.messageList(), (Strings{"Error|Could not load packed filedata.dat"}));
@@ -250,7 +250,7 @@ TEST_F(LoginDialogTest, MissingTemplatesStopBeforeTheLogin) {
   EXPECT_FALSE(dialog.closeRequested());
 }
 
-TEST_F(LoginDialogTest, ConnectWhileConnectedShutsDownAndLogsOutFirst) {
+TEST_F(LoginModelTest, ConnectWhileConnectedShutsDownAndLogsOutFirst) {
   state.SetConnected(true);
   core.logoutCode = 211;
   runLogin();
@@ -258,7 +258,7 @@ TEST_F(LoginDialogTest, ConnectWhileConnectedShutsDownAndLogsOutFirst) {
   EXPECT_EQ(ui.statuses.front(), "Logging out");
 }
 
-TEST_F(LoginDialogTest, StoredCredentialsFillTheWindow) {
+TEST_F(LoginModelTest, StoredCredentialsFillTheWindow) {
   settings.CreateUserKey("carol");
   settings.SetSettingText("user", "carol");
   settings.setCurrentUser("carol");

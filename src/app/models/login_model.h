@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// LoginDialog: the logic of the login window and its worker. The worker logs
+// LoginModel: the logic of the login window and its worker. The worker logs
 // out a running login, prepares the core, logs in, starts sharing, and turns
 // each result code into the user's message through the login and start
 // outcome tables; the front end only draws what it is told.
@@ -23,7 +23,7 @@
 
 namespace vantrel {
 
-class LoginDialog : public LoginDialogModel {
+class LoginModel : public LoginDialogModel {
  public:
   // The texts of the outcomes; kept here so the tests and front ends share them.
   static constexpr const char* kNoTemplates = "Could not load packed filedata.dat";
@@ -39,10 +39,10 @@ class LoginDialog : public LoginDialogModel {
   static constexpr const char* kLauncherFailed =
       "Could not run vantrel, could not finish update.\nPlease restart the File Manager to finish the update";
 
-  LoginDialog(CoreOperations& core, ProtocolContext& ctx, UserInterface& ui);
-  ~LoginDialog() override;
-  LoginDialog(const LoginDialog&) = delete;
-  LoginDialog& operator=(const LoginDialog&) = delete;
+  LoginModel(CoreOperations& core, ProtocolContext& ctx, UserInterface& ui);
+  ~LoginModel() override;
+  LoginModel(const LoginModel&) = delete;
+  LoginModel& operator=(const LoginModel&) = delete;
 
   // At the start of the program the user picked for the automatic login, when
   // their password is stored, logs in at once; "Connect" always asks.

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// SyncDialogPresenter: shows the "Files Missing" dialog that a comparison with
+// SyncModel: shows the "Files Missing" dialog that a comparison with
 // the server asks for through UserInterface. Each showing gets its own
 // SyncDialog and the state the front end reads (status, progress, close);
 // answers to the dialog's questions go through UserInterface::showMessage.
@@ -15,9 +15,9 @@
 
 namespace vantrel {
 
-class SyncDialogPresenter : public SyncDialogView {
+class SyncModel : public SyncDialogView {
  public:
-  SyncDialogPresenter(UserInterface& ui, ProtocolContext& ctx, SharedFileList& list);
+  SyncModel(UserInterface& ui, ProtocolContext& ctx, SharedFileList& list);
 
   void showSyncDialog(const std::vector<CVantreldFile>& records) override;
   // Showing goes to the dialog's own state; these are never called here.

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "app/models/sync_dialog_presenter.h"
+#include "app/models/sync_model.h"
 
 #include <gtest/gtest.h>
 
@@ -39,9 +39,9 @@ class ScriptedUi : public UserInterface {
   int progress = -1;
 };
 
-class SyncDialogPresenterTest : public ::testing::Test, public sync_testing::ProtocolFixture {
+class SyncModelTest : public ::testing::Test, public sync_testing::ProtocolFixture {
  protected:
-  SyncDialogPresenterTest() { loggedIn(7); }
+  SyncModelTest() { loggedIn(7); }
   void share(int32_t id, const std::string& rel) {
     const auto p = dir.path() / "files" / rel;
     std::filesystem::create_directories(p.parent_path());
@@ -55,10 +55,10 @@ class SyncDialogPresenterTest : public ::testing::Test, public sync_testing::Pro
   }
   SharedFileList list{(dir.path() / "bob.dat").string()};
   ScriptedUi ui;
-  SyncDialogPresenter presenter{ui, ctx, list};
+  SyncModel presenter{ui, ctx, list};
 };
 
-TEST_F(SyncDialogPresenterTest, ResharingFromTheDialogReplacesTheUnknownRecords) {
+TEST_F(SyncModelTest, ResharingFromTheDialogReplacesTheUnknownRecords) {
   FakeCatalogueServer server(*this);
   server.set([](FakeCatalogueServer& s) { s.serverIds = "result=0&numfiles=1&fileid=10&"; });
   share(10, "a.mp3");
@@ -73,7 +73,7 @@ TEST_F(SyncDialogPresenterTest, ResharingFromTheDialogReplacesTheUnknownRecords)
   EXPECT_EQ(list.Lookup(1000)->groupDirPath, "Music");
 }
 
-TEST_F(SyncDialogPresenterTest, RemoveAllStopsSharingAndClosesTheDialog) {
+TEST_F(SyncModelTest, RemoveAllStopsSharingAndClosesTheDialog) {
   FakeCatalogueServer server(*this);
   server.set([](FakeCatalogueServer& s) { s.serverIds = "result=0&numfiles=0&"; });
   share(20, "b.mp3");

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "app/models/login_dialog.h"
+#include "app/models/login_model.h"
 
 #include <cstdio>
 
@@ -20,42 +20,42 @@ std::string formatCode(const char* format, int code, const std::string& text) {
 
 }  // namespace
 
-LoginDialog::LoginDialog(CoreOperations& core, ProtocolContext& ctx, UserInterface& ui)
+LoginModel::LoginModel(CoreOperations& core, ProtocolContext& ctx, UserInterface& ui)
     : m_core(core), m_ctx(ctx), m_ui(ui) {}
 
-LoginDialog::~LoginDialog() { waitIdle(); }
+LoginModel::~LoginModel() { waitIdle(); }
 
-std::string LoginDialog::automaticUser() const {
+std::string LoginModel::automaticUser() const {
   if (!m_atStart) return {};
   const std::string user = m_ctx.settings.GetSettingText("autologinuser");
   if (user.empty() || !m_ctx.settings.UserKeyExists(user)) return {};
   return m_ctx.settings.GetUserSecret(user, "password").empty() ? std::string() : user;
 }
 
-std::string LoginDialog::storedUser() const {
+std::string LoginModel::storedUser() const {
   const std::string automatic = automaticUser();
   return automatic.empty() ? m_ctx.settings.GetSettingText("user") : automatic;
 }
 
-std::string LoginDialog::storedPassword() const {
+std::string LoginModel::storedPassword() const {
   const std::string user = storedUser();
   if (user.empty()) return {};
   return m_ctx.settings.GetUserSecret(user, "password");
 }
 
-bool LoginDialog::autoLogin() const {
+bool LoginModel::autoLogin() const {
   // The users page's "Log in automatically as:" decides. (Every login writes
   // "autologin" 1, so that value cannot.)
   return !automaticUser().empty();
 }
 
-int LoginDialog::progressMaximum() const {
+int LoginModel::progressMaximum() const {
   const int32_t seconds = m_ctx.settings.GetSettingNumber("maxlogintime");
   const int64_t steps = 4LL * (seconds > 0 ? seconds : 0);
   return static_cast<int>(steps > kSignedRangeLimit ? kSignedRangeLimit : steps);
 }
 
-std::string LoginDialog::cannotConnectText() const {
+std::string LoginModel::cannotConnectText() const {
   // Which address was tried, and where a person changes it.
   return std::string(kCannotConnect) + "\n\nNo Vantrel server answered at " + m_ctx.target.host() + " port " +
          std::to_string(m_ctx.target.port()) +
@@ -63,9 +63,9 @@ std::string LoginDialog::cannotConnectText() const {
          "\"Settings\" menu).";
 }
 
-std::string LoginDialog::signupUrl() { return "http://" + deployment::signupHost() + "/signup.jsp"; }
+std::string LoginModel::signupUrl() { return "http://" + deployment::signupHost() + "/signup.jsp"; }
 
-void LoginDialog::pressLogin(std::string user, std::string password) {
+void LoginModel::pressLogin(std::string user, std::string password) {
   std::scoped_lock lock(m_workerMutex);
   if (m_busy) return;
   if (m_worker.joinable()) m_worker.join();
@@ -77,7 +77,7 @@ void LoginDialog::pressLogin(std::string user, std::string password) {
   });
 }
 
-void LoginDialog::pressCancel() {
+void LoginModel::pressCancel() {
   if (m_busy) {
     {
       // Cancel stops the new login, never the one made again after it failed.
@@ -90,16 +90,16 @@ void LoginDialog::pressCancel() {
   m_close = true;
 }
 
-void LoginDialog::waitIdle() {
+void LoginModel::waitIdle() {
   std::scoped_lock lock(m_workerMutex);
   if (m_worker.joinable()) m_worker.join();
 }
 
-void LoginDialog::message(std::string text, MessageIcon icon, bool foreground) {
+void LoginModel::message(std::string text, MessageIcon icon, bool foreground) {
   m_ui.showMessage(MessageBox{std::move(text), "Error", icon, MessageButtons::Ok, foreground});
 }
 
-void LoginDialog::startFailed(std::string text, MessageIcon icon, bool foreground) {
+void LoginModel::startFailed(std::string text, MessageIcon icon, bool foreground) {
   {
     std::scoped_lock lock(m_failureMutex);
     m_startFailure = text;
@@ -107,12 +107,12 @@ void LoginDialog::startFailed(std::string text, MessageIcon icon, bool foregroun
   message(std::move(text), icon, foreground);
 }
 
-std::string LoginDialog::startFailure() const {
+std::string LoginModel::startFailure() const {
   std::scoped_lock lock(m_failureMutex);
   return m_startFailure;
 }
 
-void LoginDialog::storeLogin(const std::string& user, const std::string& password) {
+void LoginModel::storeLogin(const std::string& user, const std::string& password) {
   SettingsStore& settings = m_ctx.settings;
   settings.SetSettingText("user", user);
   settings.setCurrentUser(user);
@@ -120,7 +120,7 @@ void LoginDialog::storeLogin(const std::string& user, const std::string& passwor
   settings.SetSettingNumber("autologin", 1);
 }
 
-void LoginDialog::work(const std::string& user, const std::string& password) {
+void LoginModel::work(const std::string& user, const std::string& password) {
   {
     std::scoped_lock lock(m_failureMutex);
     m_startFailure.clear();
@@ -190,14 +190,14 @@ void LoginDialog::work(const std::string& user, const std::string& password) {
   }
 }
 
-void LoginDialog::restore(const std::string& user, const std::string& password) {
+void LoginModel::restore(const std::string& user, const std::string& password) {
   {
     std::scoped_lock lock(m_abortMutex);
     m_restoring = true;
     m_ctx.loginAbort = 0;  // a Cancel of the failed login is spent
   }
   struct Done {
-    LoginDialog& dialog;
+    LoginModel& dialog;
     ~Done() {
       std::scoped_lock lock(dialog.m_abortMutex);
       dialog.m_restoring = false;
@@ -216,7 +216,7 @@ void LoginDialog::restore(const std::string& user, const std::string& password) 
   m_ui.setLoginStatus(started == core::kOk ? "Still logged in as " + user : "Could not share again as " + user);
 }
 
-bool LoginDialog::loginOutcome(int code, const std::string& user, const std::string& password) {
+bool LoginModel::loginOutcome(int code, const std::string& user, const std::string& password) {
   switch (code) {
     case 0:
       return true;
@@ -250,7 +250,7 @@ bool LoginDialog::loginOutcome(int code, const std::string& user, const std::str
   }
 }
 
-bool LoginDialog::startOutcome(int code, const std::string& user, const std::string& password) {
+bool LoginModel::startOutcome(int code, const std::string& user, const std::string& password) {
   switch (code) {
     case core::kOk:
       storeLogin(user, password);

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// MissingFilesPresenter: the "Missing Files.." dialog's model over the
+// MissingFilesModel: the "Missing Files.." dialog's model over the
 // catalogue's MissingFiles, for one showing of the dialog. The list and
 // context must outlive it.
 
@@ -11,9 +11,9 @@
 
 namespace vantrel {
 
-class MissingFilesPresenter : public MissingFilesModel {
+class MissingFilesModel : public MissingFilesDialogModel {
  public:
-  MissingFilesPresenter(SharedFileList& list, ProtocolContext& ctx);
+  MissingFilesModel(SharedFileList& list, ProtocolContext& ctx);
 
   std::vector<Row> rows() const override;
   std::string browseProblem(std::size_t selectedRows) const override { return MissingFiles::browseProblem(selectedRows); }

@@ -22,7 +22,6 @@
 #include <vector>
 
 #include "catalogue/shared_file_list.h"
-#include "core/client_state.h"
 #include "core/timer_service.h"
 #include "fileserver/client_state_host.h"
 #include "fileserver/file_server.h"
@@ -32,6 +31,7 @@
 #include "providers/client_state_facts.h"
 #include "providers/page_renderer.h"
 #include "settings/settings_store.h"
+#include "state/client_state.h"
 #include "templates/template_archive.h"
 
 int main(int argc, char** argv) {

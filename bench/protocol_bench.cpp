@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <string>
 
-#include "core/client_state.h"
 #include "core/timer_service.h"
 #include "net/scripted_http_server.h"
 #include "net/socket_io.h"
@@ -17,6 +16,7 @@
 #include "protocol/server_channel.h"
 #include "protocol/server_login.h"
 #include "settings/settings_store.h"
+#include "state/client_state.h"
 
 namespace vantrel {
 namespace {

@@ -18,10 +18,9 @@
 #include <sstream>
 #include <thread>
 
-#include "catalogue/server_comparison.h"
+#include "catalogue/sync/server_comparison.h"
+#include "catalogue/sync/share_run.h"
 #include "core/base64.h"
-#include "catalogue/share_run.h"
-#include "core/client_state.h"
 #include "core/timer_service.h"
 #include "net/scripted_http_server.h"
 #include "net/socket_io.h"
@@ -31,6 +30,7 @@
 #include "protocol/protocol_context.h"
 #include "protocol/server_login.h"
 #include "settings/settings_store.h"
+#include "state/client_state.h"
 
 namespace {
 

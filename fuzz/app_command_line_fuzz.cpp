@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "app/command_line.h"
+#include "launcher/launch_switches.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view line(reinterpret_cast<const char*>(data), size);

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/share_run.h"
+#include "catalogue/sync/share_run.h"
 #include "protocol/catalogue_listing.h"
 #include "protocol/catalogue_requests.h"
 #include "transfers/group_entry.h"

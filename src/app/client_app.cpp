@@ -6,9 +6,9 @@
 #include <cstdio>
 
 #include "app/catalogue_session.h"
-#include "app/launcher.h"
-#include "platform/app_paths.h"
+#include "launcher/launcher.h"
 #include "net/client_request.h"
+#include "platform/app_paths.h"
 #include "transfers/download_links.h"
 #include "transfers/download_manager.h"
 #include "transfers/download_prompts.h"
@@ -165,7 +165,7 @@ bool ClientApp::hasStoredLogin() {
 bool ClientApp::LoginPhase(bool atStart) {
   m_settings.EnsureDefaults();
   m_ui.bringToFront();
-  LoginDialog dialog(*m_core, m_protocol, m_ui);
+  LoginModel dialog(*m_core, m_protocol, m_ui);
   dialog.setAtStart(atStart);
   m_ui.runLoginDialog(dialog);
   if (dialog.busy()) dialog.pressCancel();

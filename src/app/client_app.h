@@ -17,18 +17,18 @@
 
 #include "app/client_core.h"
 #include "app/command_line.h"
-#include "app/login_dialog.h"
+#include "app/models/login_model.h"
 #include "app/session_ui_adapter.h"
-#include "platform/single_instance.h"
-#include "core/client_state.h"
 #include "core/log.h"
 #include "core/timer_service.h"
 #include "platform/registry_hive.h"
+#include "platform/single_instance.h"
 #include "protocol/contest_table.h"
 #include "protocol/protocol_context.h"
 #include "protocol/server_target.h"
 #include "protocol/session_key.h"
 #include "settings/settings_store.h"
+#include "state/client_state.h"
 
 namespace vantrel {
 

@@ -9,9 +9,9 @@
 #include <thread>
 
 #include "app/app_test_support.h"
-#include "app/launcher.h"
 #include "app/session_ui_adapter.h"
 #include "core/testing/scratch_dir.h"
+#include "launcher/launcher.h"
 #include "net/scripted_http_server.h"
 #include "net/socket_io.h"
 #include "platform/testing/env_override.h"

@@ -4,15 +4,15 @@
 #include <cstdio>
 #include <string>
 
+#include "app/models/missing_files_model.h"
+#include "app/models/share_model.h"
+#include "app/models/sync_model.h"
 #include "app/session_ui_adapter.h"
-#include "app/update_installer.h"
-#include "app/missing_files_presenter.h"
-#include "app/share_window.h"
-#include "app/sync_dialog_presenter.h"
-#include "catalogue/server_comparison.h"
-#include "fileserver/commands/sharing_commands.h"
+#include "catalogue/sync/server_comparison.h"
 #include "fileserver/client_state_host.h"
+#include "fileserver/commands/sharing_commands.h"
 #include "fileserver/file_server.h"
+#include "launcher/update/update_installer.h"
 #include "net/socket_io.h"
 #include "platform/app_paths.h"
 #include "platform/file_status.h"
@@ -160,7 +160,7 @@ int ClientCore::StartSharing(bool checkUpdate) {
   VerificationPass(*list, ctx, [&state] { state.QueueTrayNotice(); });
   // At start-up the person decides about files the server has no record of.
   if (!listMissing) {
-    SyncDialogPresenter syncDialog(m_app.ui, ctx, *list);
+    SyncModel syncDialog(m_app.ui, ctx, *list);
     CompareWithServer(*list, ctx, state.ServerChecksum(), true, &syncDialog);
   }
   ctx.compareWithServer = [this, listMissing] {
@@ -175,7 +175,7 @@ int ClientCore::StartSharing(bool checkUpdate) {
   state.setFileCheckHook(verify);
   ctx.saveContest = [this] { m_app.protocol.contest.SaveContest(contestFile()); };
 
-  m_shareWindow = std::make_unique<ShareWindow>(m_app.ui, ctx, *m_files);
+  m_shareWindow = std::make_unique<ShareModel>(m_app.ui, ctx, *m_files);
   FileServerHooks hooks;
   hooks.compareWithServer = [this] { compareAsking(); };
   hooks.verifySharedFiles = verify;
@@ -325,7 +325,7 @@ void ClientCore::OpenMissingFiles() {
     list = m_files.get();
   }
   if (list == nullptr || m_missingFilesOpen.exchange(true)) return;
-  MissingFilesPresenter dialog(*list, m_app.protocol);
+  MissingFilesModel dialog(*list, m_app.protocol);
   m_app.ui.runMissingFilesDialog(dialog);
   m_missingFilesOpen = false;
 }
@@ -345,7 +345,7 @@ void ClientCore::compareAsking() {
   // The connection that found the unknown ID is answered and ends meanwhile.
   m_asking = std::jthread([this, list] {
     ProtocolContext& ctx = m_app.protocol;
-    SyncDialogPresenter syncDialog(m_app.ui, ctx, *list);
+    SyncModel syncDialog(m_app.ui, ctx, *list);
     CompareWithServer(*list, ctx, ctx.state.ServerChecksum(), true, &syncDialog);
     m_askingDone = true;
   });

@@ -28,7 +28,7 @@ namespace vantrel {
 class ClientStateFacts;
 class ClientStateHost;
 class FileServer;
-class ShareWindow;
+class ShareModel;
 class SharingCommands;
 class ServerSession;
 class SessionUiAdapter;
@@ -146,7 +146,7 @@ class ClientCore : public CoreOperations {
   std::atomic<int> m_templateVersion{0};  // read by the settings sheet on the UI thread
   std::mutex m_filesMutex;  // lets the file-check timer and the session use m_files safely
   std::unique_ptr<SharedFileList> m_files;  // guarded by m_filesMutex where other threads read it
-  std::unique_ptr<ShareWindow> m_shareWindow;
+  std::unique_ptr<ShareModel> m_shareWindow;
   std::unique_ptr<ClientStateHost> m_host;
   std::unique_ptr<ClientStateFacts> m_facts;
   std::unique_ptr<SharingCommands> m_commands;

@@ -1,28 +1,18 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// The client's command line: "/start", "/installed", "/uninstall" and "/reg"
-// with a settings root name in single quotes. The line is searched as one
-// plain string, case-sensitively; position and order do not matter. Beside
-// them the windowed client takes a few options ("--help", "--user", ...).
-// Stateless and thread-safe.
+// The client's command line: the launcher's switches (launch_switches.h) and,
+// beside them, the few options the windowed client takes ("--help", "--user",
+// ...). Stateless and thread-safe.
 
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "launcher/launch_switches.h"
+
 namespace vantrel {
 
 class SettingsStore;
-
-struct CommandLine {
-  static constexpr std::size_t kMaxRootName = 99;
-  bool start = false;
-  bool installed = false;
-  bool uninstall = false;
-  std::string rootName;  // "" unless "/reg" names one
-};
-
-CommandLine parseCommandLine(std::string_view line);
 
 // The options the windowed client takes beside the launcher's switches, for a
 // person or a script that starts it by hand: words that begin with "-" are

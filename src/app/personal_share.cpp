@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <set>
 
-#include "catalogue/share_run.h"
+#include "catalogue/sync/share_run.h"
 #include "core/error_table.h"
 #include "platform/file_status.h"
 #include "protocol/catalogue_listing.h"

@@ -115,7 +115,7 @@ class SyncDialogModel {
 // for "Stop Searching (Keeps current results)"; and for OK, once the person
 // confirmed stopSharingNames() ("I'm sure" / "Go Back!"), apply(). One call at
 // a time, except stopSearching() during autoFind().
-class MissingFilesModel {
+class MissingFilesDialogModel {
  public:
   struct Row {
     std::string name;          // "Missing File"
@@ -123,7 +123,7 @@ class MissingFilesModel {
     std::string replacement;   // "Replace With"
     int64_t replacementSize = 0;
   };
-  virtual ~MissingFilesModel() = default;
+  virtual ~MissingFilesDialogModel() = default;
   virtual std::vector<Row> rows() const = 0;
   // The warning to show for this many selected rows, or "".
   virtual std::string browseProblem(std::size_t selectedRows) const = 0;
@@ -204,7 +204,7 @@ class UserInterface {
   virtual void runSyncDialog(SyncDialogModel& model) { (void)model; }
   // "Missing Files..", modal, after a click on the tray notice. Nobody asked,
   // every record stays as it is.
-  virtual void runMissingFilesDialog(MissingFilesModel& model) { (void)model; }
+  virtual void runMissingFilesDialog(MissingFilesDialogModel& model) { (void)model; }
   // "File Already Exists" for a download.
   virtual ExistingFileChoice fileAlreadyExists(std::string_view fileName) {
     (void)fileName;

@@ -10,9 +10,9 @@
 
 #include <functional>
 
-#include "core/client_state.h"
 #include "fileserver/file_server_host.h"
 #include "settings/settings_store.h"
+#include "state/client_state.h"
 
 namespace vantrel {
 

@@ -16,12 +16,12 @@
 #include <string>
 #include <vector>
 
-#include "core/upload_session.h"
 #include "fileserver/request_params.h"
 #include "fileserver/request_reader.h"
 #include "fileserver/token_check.h"
 #include "net/head_reader.h"
 #include "net/tcp_connection.h"
+#include "state/upload_session.h"
 
 namespace vantrel {
 

@@ -16,9 +16,9 @@
 #include <string_view>
 #include <vector>
 
-#include "core/upload_session.h"
 #include "fileserver/request_params.h"
 #include "fileserver/request_reader.h"
+#include "state/upload_session.h"
 
 namespace vantrel {
 

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <thread>
 
-#include "catalogue/sync_dialog.h"
+#include "catalogue/sync/sync_dialog.h"
 
 namespace vantrel {
 namespace {

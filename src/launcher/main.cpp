@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/launcher.h"
+#include "launcher/launcher.h"
 #include "platform/app_paths.h"
 #include "platform/registry_hive.h"
 #include "platform/single_instance.h"

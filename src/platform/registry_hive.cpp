@@ -2,6 +2,7 @@
 #include "platform/registry_hive.h"
 
 #include <fcntl.h>
+#include <sqlite3.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 

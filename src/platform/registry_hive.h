@@ -13,8 +13,6 @@
 // watched, nothing is kept. Thread-safe: one connection guarded by a mutex;
 // other processes are waited for up to kBusyTimeoutMs. No operation throws.
 
-#include <sqlite3.h>
-
 #include <array>
 #include <cstdint>
 #include <map>
@@ -23,6 +21,9 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+// The connection stays opaque here, so that users of the hive do not see SQLite.
+struct sqlite3;
 
 namespace vantrel {
 

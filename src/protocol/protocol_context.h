@@ -11,12 +11,12 @@
 #include <functional>
 #include <string_view>
 
-#include "core/client_state.h"
 #include "core/log.h"
 #include "protocol/contest_table.h"
 #include "protocol/server_target.h"
 #include "protocol/session_key.h"
 #include "settings/settings_store.h"
+#include "state/client_state.h"
 
 namespace vantrel {
 

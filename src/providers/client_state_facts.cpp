@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "providers/client_state_facts.h"
 
-#include "core/client_state.h"
 #include "protocol/session_key.h"
 #include "settings/settings_store.h"
+#include "state/client_state.h"
 
 namespace vantrel {
 

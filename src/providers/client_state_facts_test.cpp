@@ -4,14 +4,14 @@
 #include <gtest/gtest.h>
 
 #include "catalogue/shared_file_list.h"
-#include "core/client_state.h"
 #include "core/testing/scratch_dir.h"
 #include "core/timer_service.h"
-#include "core/upload_session.h"
 #include "platform/registry_hive.h"
 #include "protocol/session_key.h"
-#include "settings/settings_store.h"
 #include "providers/client_env_root.h"
+#include "settings/settings_store.h"
+#include "state/client_state.h"
+#include "state/upload_session.h"
 #include "templates/sample_providers.h"
 #include "templates/template_test_util.h"
 

@@ -16,8 +16,8 @@
 #include <string>
 
 #include "catalogue/shared_file_list.h"
-#include "core/upload_session.h"
 #include "providers/client_facts.h"
+#include "state/upload_session.h"
 
 namespace vantrel::providers {
 

@@ -8,9 +8,9 @@
 #include "catalogue/shared_file_list.h"
 #include "core/base64.h"
 #include "core/error_table.h"
-#include "core/upload_session.h"
-#include "settings/settings_store.h"
 #include "providers/provider_text.h"
+#include "settings/settings_store.h"
+#include "state/upload_session.h"
 
 namespace vantrel::providers {
 namespace {

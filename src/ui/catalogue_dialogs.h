@@ -15,7 +15,7 @@
 
 #include <functional>
 
-#include "app/catalogue_commands.h"
+#include "app/models/catalogue_commands_model.h"
 
 namespace vantrel::ui {
 

@@ -19,7 +19,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/catalogue_commands.h"
+#include "app/models/catalogue_commands_model.h"
 #include "ui/catalogue_list.h"
 #include "ui/main_window.h"
 
@@ -71,7 +71,7 @@ class CatalogueView : public ItemView, private CommandPrompts {
   QAction* button(const QString& tooltip) const;
   QMenu* contextMenu() const { return m_menu; }
   QLabel* statusLine() const { return m_status; }
-  CatalogueCommands& commands() { return m_commands; }
+  CatalogueCommandsModel& commands() { return m_commands; }
   CatalogueSelection selection() const;
   // The names of the open entry's path, root side first.
   QStringList openPath() const;
@@ -119,7 +119,7 @@ class CatalogueView : public ItemView, private CommandPrompts {
   CatalogueService& m_service;
   CatalogueRunner& m_runner;
   CommandPrompts& m_dialogs;
-  CatalogueCommands m_commands;
+  CatalogueCommandsModel m_commands;
   QToolBar* m_toolBar;
   QTreeWidget* m_tree;
   CatalogueList* m_list;

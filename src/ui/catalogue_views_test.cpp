@@ -151,7 +151,7 @@ TEST_F(CatalogueViewsTest, BrowseHasTheTenButtonsTheRightMenuAndItsCommandsInThe
   view.button(CatalogueView::kAdministrate)->trigger();
   ASSERT_TRUE(settle());
   // The checks answer at once; the removal once its request is back.
-  EXPECT_EQ(prompts.shown, (std::vector<std::string>{"Error: " + std::string(CatalogueCommands::kDownloadNothing),
+  EXPECT_EQ(prompts.shown, (std::vector<std::string>{"Error: " + std::string(CatalogueCommandsModel::kDownloadNothing),
                                                      "Remove: Remove 1 file from the group?",
                                                      "Error: You are already a member of this group",
                                                      "Remove: Files successfully removed"}));

@@ -18,7 +18,7 @@
 #include <map>
 #include <set>
 
-#include "app/downloads_model.h"
+#include "app/models/downloads_model.h"
 #include "ui/main_window.h"
 #include "ui/transfer_list.h"
 

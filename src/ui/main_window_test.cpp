@@ -10,7 +10,7 @@
 #include <QMessageBox>
 #include <QSplitter>
 
-#include "core/client_state.h"
+#include "state/client_state.h"
 #include "ui/main_window.h"
 #include "ui/qt_user_interface.h"
 #include "ui/ui_test_fakes.h"

@@ -14,7 +14,7 @@
 #include <atomic>
 #include <thread>
 
-#include "catalogue/missing_files.h"
+#include "catalogue/sync/missing_files.h"
 #include "ui/ui_dispatcher.h"
 
 namespace vantrel::ui {
@@ -57,7 +57,7 @@ MissingFilesWindow::Choosers MissingFilesWindow::defaultChoosers() {
           chooseFolders};
 }
 
-MissingFilesWindow::MissingFilesWindow(MissingFilesModel& model, QWidget* parent, UiDispatcher* dispatcher,
+MissingFilesWindow::MissingFilesWindow(MissingFilesDialogModel& model, QWidget* parent, UiDispatcher* dispatcher,
                                        Choosers choosers)
     : PortDialog(parent, dispatcher), m_model(model), m_choosers(std::move(choosers)) {
   setWindowTitle(MissingFiles::kTitle);
@@ -100,7 +100,7 @@ MissingFilesWindow::MissingFilesWindow(MissingFilesModel& model, QWidget* parent
 void MissingFilesWindow::refresh() {
   const std::vector<std::string> selected = selectedNames();
   m_list->clear();
-  for (const MissingFilesModel::Row& row : m_model.rows()) {
+  for (const MissingFilesDialogModel::Row& row : m_model.rows()) {
     auto* item = new QTreeWidgetItem(m_list, {qs(row.name), QString::number(row.recordedSize), qs(row.replacement),
                                               QString::number(row.replacementSize)});
     if (std::find(selected.begin(), selected.end(), row.name) != selected.end()) item->setSelected(true);

@@ -40,7 +40,7 @@ class MissingFilesWindow : public PortDialog {
   };
   static Choosers defaultChoosers();
 
-  MissingFilesWindow(MissingFilesModel& model, QWidget* parent = nullptr, UiDispatcher* dispatcher = nullptr,
+  MissingFilesWindow(MissingFilesDialogModel& model, QWidget* parent = nullptr, UiDispatcher* dispatcher = nullptr,
                      Choosers choosers = defaultChoosers());
 
   QTreeWidget* list() const { return m_list; }
@@ -58,7 +58,7 @@ class MissingFilesWindow : public PortDialog {
   void autoFind();
   void confirmAndApply();
 
-  MissingFilesModel& m_model;
+  MissingFilesDialogModel& m_model;
   Choosers m_choosers;
   QTreeWidget* m_list;
   QPushButton* m_autoFind;

@@ -145,7 +145,7 @@ void QtUserInterface::runSyncDialog(SyncDialogModel& model) {
       true);
 }
 
-void QtUserInterface::runMissingFilesDialog(MissingFilesModel& model) {
+void QtUserInterface::runMissingFilesDialog(MissingFilesDialogModel& model) {
   m_dispatcher.call<bool>(
       [this, &model] {
         MissingFilesWindow window(model, parent(), &m_dispatcher);

@@ -60,7 +60,7 @@ class QtUserInterface : public UserInterface {
   // What the "Initial Setup" wizard changes; without it a short welcome shows.
   void setSetupHost(SetupHost* host) { m_setupHost = host; }
   void runSyncDialog(SyncDialogModel& model) override;
-  void runMissingFilesDialog(MissingFilesModel& model) override;
+  void runMissingFilesDialog(MissingFilesDialogModel& model) override;
   ExistingFileChoice fileAlreadyExists(std::string_view fileName) override;
   std::optional<std::string> chooseFolder(std::string_view title) override;
   // How chooseFolder asks (the folder dialog unless a test says otherwise). UI thread.

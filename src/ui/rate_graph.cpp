@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "app/uploads_model.h"
+#include "app/models/uploads_model.h"
 
 namespace vantrel::ui {
 namespace {
@@ -20,14 +20,14 @@ QString rateOf(int64_t bytesPerSecond) {
 
 }  // namespace
 
-RateGraph::RateGraph(const RateHistory& history, QWidget* parent) : QWidget(parent), m_history(history) {
+RateGraph::RateGraph(const RateHistoryModel& history, QWidget* parent) : QWidget(parent), m_history(history) {
   setMinimumHeight(70);
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 }
 
 QString RateGraph::legend() const {
   const auto& samples = m_history.samples();
-  const RateHistory::Sample last = samples.empty() ? RateHistory::Sample{} : samples.back();
+  const RateHistoryModel::Sample last = samples.empty() ? RateHistoryModel::Sample{} : samples.back();
   return QString("Upload %1   Download %2   (last 10 minutes)").arg(rateOf(last.up), rateOf(last.down));
 }
 
@@ -44,7 +44,7 @@ void RateGraph::paintEvent(QPaintEvent*) {
   const auto& samples = m_history.samples();
   // Never flatter than 1 k/s at the top, so idle noise stays at the bottom.
   const double top = static_cast<double>(std::max<int64_t>(m_history.peak(), 1000));
-  const double step = plot.width() / static_cast<double>(RateHistory::kSamples - 1);
+  const double step = plot.width() / static_cast<double>(RateHistoryModel::kSamples - 1);
   auto line = [&](bool up, const QColor& color) {
     if (samples.size() < 2) return;
     QPainterPath path;
@@ -66,7 +66,7 @@ void RateGraph::paintEvent(QPaintEvent*) {
   line(false, kDownColor);
 
   // The legend in the lines' colours.
-  const RateHistory::Sample newest = samples.empty() ? RateHistory::Sample{} : samples.back();
+  const RateHistoryModel::Sample newest = samples.empty() ? RateHistoryModel::Sample{} : samples.back();
   const QString parts[3] = {"Upload " + rateOf(newest.up), "Download " + rateOf(newest.down), "(last 10 minutes)"};
   const QColor colors[3] = {kUpColor, kDownColor, palette().text().color()};
   int x = frame.left() + 6;

@@ -7,14 +7,14 @@
 
 #include <QWidget>
 
-#include "app/rate_history.h"
+#include "app/models/rate_history_model.h"
 
 namespace vantrel::ui {
 
 class RateGraph : public QWidget {
   Q_OBJECT
  public:
-  explicit RateGraph(const RateHistory& history, QWidget* parent = nullptr);
+  explicit RateGraph(const RateHistoryModel& history, QWidget* parent = nullptr);
   QSize sizeHint() const override { return {400, 90}; }
   // The legend line: "Upload 12.3 k/s   Download 4.0 k/s   (last 10 minutes)".
   QString legend() const;
@@ -23,7 +23,7 @@ class RateGraph : public QWidget {
   void paintEvent(QPaintEvent* event) override;
 
  private:
-  const RateHistory& m_history;
+  const RateHistoryModel& m_history;
 };
 
 }  // namespace vantrel::ui

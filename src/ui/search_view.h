@@ -20,7 +20,7 @@
 
 #include <functional>
 
-#include "app/catalogue_commands.h"
+#include "app/models/catalogue_commands_model.h"
 #include "ui/catalogue_list.h"
 #include "ui/main_window.h"
 
@@ -73,7 +73,7 @@ class SearchView : public ItemView, private CommandPrompts {
   CatalogueList* list() const { return m_list; }
   QLabel* statusLine() const { return m_status; }
   QMenu* contextMenu() const { return m_menu; }
-  CatalogueCommands& commands() { return m_commands; }
+  CatalogueCommandsModel& commands() { return m_commands; }
   bool searching() const { return m_searching; }
   // The criteria the form holds now (sizes in bytes).
   SearchCriteria criteria() const;
@@ -108,7 +108,7 @@ class SearchView : public ItemView, private CommandPrompts {
   CatalogueService& m_service;
   CatalogueRunner& m_runner;
   CommandPrompts& m_dialogs;
-  CatalogueCommands m_commands;
+  CatalogueCommandsModel m_commands;
   QComboBox* m_text;
   QComboBox* m_group;
   QComboBox* m_kind;

@@ -5,7 +5,7 @@
 #include <QHeaderView>
 #include <QVBoxLayout>
 
-#include "catalogue/sync_dialog.h"
+#include "catalogue/sync/sync_dialog.h"
 
 namespace vantrel::ui {
 

@@ -10,9 +10,9 @@
 #include <QTimer>
 
 #include "app/client_app.h"
-#include "app/downloads_model.h"
-#include "app/rate_history.h"
-#include "app/uploads_model.h"
+#include "app/models/downloads_model.h"
+#include "app/models/rate_history_model.h"
+#include "app/models/uploads_model.h"
 #include "ui/main_window.h"
 #include "ui/window_layout.h"
 
@@ -32,7 +32,7 @@ class TransferViews {
 
   UploadsView* outgoing() const { return m_outgoing; }
   DownloadsView* incoming() const { return m_incoming; }
-  const RateHistory& rates() const { return m_rates; }
+  const RateHistoryModel& rates() const { return m_rates; }
 
  private:
   void sample();
@@ -41,7 +41,7 @@ class TransferViews {
   WindowLayout& m_layout;
   ClientUploads m_uploads;
   ClientDownloads m_downloads;
-  RateHistory m_rates;
+  RateHistoryModel m_rates;
   UploadsView* m_outgoing = nullptr;   // owned by the window
   DownloadsView* m_incoming = nullptr;  // owned by the window
   QWidget* m_graphs[2] = {nullptr, nullptr};

@@ -20,13 +20,13 @@
 
 #include "core/testing/scratch_dir.h"
 #include "platform/registry_hive.h"
-#include "ui/ui_test_fakes.h"
-#include "ui/ui_test_support.h"
 #include "ui/downloads_view.h"
 #include "ui/drop_share.h"
-#include "ui/rate_graph.h"
 #include "ui/file_exists_dialog.h"
 #include "ui/qt_user_interface.h"
+#include "ui/rate_graph.h"
+#include "ui/ui_test_fakes.h"
+#include "ui/ui_test_support.h"
 #include "ui/uploads_view.h"
 
 #include <future>
@@ -408,7 +408,7 @@ TEST_F(TransferViewsTest, FileAlreadyExistsAnswersEachButtonAndChoosesAFolderThr
 }
 
 TEST_F(TransferViewsTest, RateGraphDrawsTheLastTenMinutesAboveTheLists) {
-  RateHistory history;
+  RateHistoryModel history;
   for (int i = 0; i < 300; ++i) history.add(20000 + (i % 60) * 500, i > 150 ? 45000 : 5000);
   FakeUploads source;
   UploadsView view(source);

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "ui/tray_icon.h"
 
-#include "core/client_state.h"
+#include "state/client_state.h"
 
 namespace vantrel::ui {
 

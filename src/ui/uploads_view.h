@@ -13,7 +13,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "app/uploads_model.h"
+#include "app/models/uploads_model.h"
 #include "ui/main_window.h"
 #include "ui/transfer_list.h"
 

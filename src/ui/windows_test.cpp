@@ -12,7 +12,7 @@
 
 #include <future>
 
-#include "catalogue/sync_dialog.h"
+#include "catalogue/sync/sync_dialog.h"
 #include "platform/testing/env_override.h"
 #include "protocol/session_ui.h"
 #include "ui/dialogs.h"
@@ -195,7 +195,7 @@ TEST(SyncWindowTest, ResharesTheTickedRowsAndStopsOrRemovesAll) {
   EXPECT_TRUE(waitUntil([&] { return !window.isVisible(); }));
 }
 
-class FakeMissing : public MissingFilesModel {
+class FakeMissing : public MissingFilesDialogModel {
  public:
   std::vector<Row> rows() const override {
     std::scoped_lock lock(mutex);

@@ -32,22 +32,22 @@
 #include "app/app_test_support.h"
 #include "app/client_app.h"
 #include "app/client_core.h"
-#include "app/login_dialog.h"
+#include "app/models/login_model.h"
 #include "app/personal_share.h"
-#include "app/update_signature.h"
 #include "app/session_ui_adapter.h"
 #include "catalogue/shared_file_list.h"
+#include "core/base64.h"
 #include "core/testing/scratch_dir.h"
+#include "launcher/update/update_signature.h"
 #include "net/socket_io.h"
 #include "net/tcp_server.h"
 #include "platform/registry_hive.h"
 #include "platform/testing/env_override.h"
 #include "platform/unique_fd.h"
 #include "protocol/session_key.h"
-#include "protocol/shared_file_requests.h"
 #include "protocol/session_ui.h"
 #include "protocol/shared_file_requests.h"
-#include "core/base64.h"
+#include "protocol/shared_file_requests.h"
 #include "protocol/testing/protocol_fixture.h"
 #include "settings/settings_store.h"
 #include "tests/e2e/e2e_support.h"
@@ -961,7 +961,7 @@ TEST(AppLoginCancelTest, CancelEndsAWaitingLoginSilently) {
   fs::copy_file(VANTREL_FILEDATA, fx.dir.path() / "filedata.dat");
   AppContext app{fx.ctx, ui, sessionUi, home, home, home};
   ClientCore core(app);
-  LoginDialog dialog(core, fx.ctx, ui);
+  LoginModel dialog(core, fx.ctx, ui);
   dialog.pressLogin("alice", "secret");
   // Wait until the request is out and the worker waits for the reply.
   ASSERT_TRUE(waitReadable(silent.get(), 5s));

@@ -23,7 +23,7 @@
 #include "app/app_test_support.h"
 #include "app/catalogue_session.h"
 #include "app/client_app.h"
-#include "catalogue/share_run.h"
+#include "catalogue/sync/share_run.h"
 #include "core/testing/scratch_dir.h"
 #include "platform/registry_hive.h"
 #include "platform/testing/env_override.h"

@@ -19,10 +19,9 @@
 
 #include <gtest/gtest.h>
 
-#include "catalogue/missing_files.h"
-#include "catalogue/server_comparison.h"
-#include "tests/e2e/e2e_support.h"
-#include "catalogue/share_run.h"
+#include "catalogue/sync/missing_files.h"
+#include "catalogue/sync/server_comparison.h"
+#include "catalogue/sync/share_run.h"
 #include "fileserver/client_state_host.h"
 #include "fileserver/commands/sharing_commands.h"
 #include "fileserver/file_server.h"
@@ -37,6 +36,7 @@
 #include "protocol/server_login.h"
 #include "protocol/shared_file_requests.h"
 #include "protocol/testing/protocol_fixture.h"
+#include "tests/e2e/e2e_support.h"
 #include "transfers/download_manager.h"
 
 namespace vantrel {

@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "app/launcher.h"
-#include "app/update_signature.h"
 #include "core/testing/scratch_dir.h"
+#include "launcher/launcher.h"
+#include "launcher/update/update_signature.h"
 #include "platform/registry_hive.h"
 #include "settings/settings_store.h"
 #include "tests/e2e/e2e_support.h"

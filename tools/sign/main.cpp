@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/update_signature.h"
+#include "launcher/update/update_signature.h"
 
 using namespace vantrel;
 

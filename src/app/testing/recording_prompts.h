@@ -9,7 +9,7 @@
 #include <mutex>
 #include <thread>
 
-#include "app/catalogue_commands.h"
+#include "app/models/catalogue_commands_model.h"
 
 namespace vantrel::app_testing {
 

@@ -11,11 +11,11 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "catalogue/share_run.h"
+#include "catalogue/sync/share_run.h"
 #include "core/error_table.h"
 #include "core/log.h"
-#include "fileserver/file_server.h"
 #include "fileserver/commands/upload_command.h"
+#include "fileserver/file_server.h"
 #include "fileserver/file_server_connection.h"
 #include "fileserver/token_check.h"
 #include "net/socket_io.h"

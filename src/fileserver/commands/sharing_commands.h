@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "catalogue/shared_file_list.h"
-#include "core/client_state.h"
 #include "fileserver/file_server_host.h"
 #include "fileserver/request_params.h"
 #include "protocol/protocol_context.h"
+#include "state/client_state.h"
 
 namespace vantrel {
 

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "catalogue/sync_test_server.h"
+#include "catalogue/sync/sync_test_server.h"
 #include "core/base64.h"
 #include "core/log.h"
 #include "fileserver/testing_fakes.h"

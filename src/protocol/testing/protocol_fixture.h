@@ -9,13 +9,13 @@
 #include <string>
 
 #include "core/base64.h"
-#include "core/client_state.h"
 #include "core/testing/scratch_dir.h"
 #include "core/timer_service.h"
 #include "net/reply_fields.h"
 #include "platform/registry_hive.h"
 #include "protocol/protocol_context.h"
 #include "settings/settings_store.h"
+#include "state/client_state.h"
 
 namespace vantrel::protocol_testing {
 

@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   vantrel::PortMappingStatus status;
-  status.phase = static_cast<vantrel::PortMappingStatus::Phase>(size % 6);
+  status.phase = static_cast<vantrel::PortMappingStatus::Phase>(size % 7);
   status.gatewayKind = "UPnP";
   status.gateway = vantrel::printableText(fields[5], 64);
   status.publicAddress = address.value_or("");

@@ -348,7 +348,14 @@ void ClientCore::portMappingSettingChanged() {
 
 PortMappingStatus ClientCore::portMapping() const {
   PortMappingStatus status = m_mapper.status();
-  if (m_serverOnThisComputer) status.phase = PortMappingStatus::Phase::kLocalServer;
+  if (status.phase == PortMappingStatus::Phase::kNotStarted && !m_portMappingAllowed) {
+    status.phase = PortMappingStatus::Phase::kOff;
+  } else if (status.phase == PortMappingStatus::Phase::kNotStarted) {
+    // Read at the moment: the box may have been unticked since.
+    if (m_app.protocol.settings.GetSettingNumber("portmapping") == 0) status.phase = PortMappingStatus::Phase::kOff;
+  } else if (m_serverOnThisComputer) {
+    status.phase = PortMappingStatus::Phase::kLocalServer;
+  }
   if (status.tcpPort == 0) status.tcpPort = firewallTcpPort();
   if (status.udpPort == 0) status.udpPort = firewallUdpPort();
   return status;

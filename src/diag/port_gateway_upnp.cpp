@@ -169,8 +169,11 @@ std::unique_ptr<PortGateway> findUpnpGateway(const GatewaySearch& search, std::s
     }
   } else {
     int error = 0;
-    UPNPDev* devices = ::upnpDiscover(static_cast<int>(search.upnpWait.count()), nullptr, nullptr, UPNP_LOCAL_PORT_ANY,
-                                      0, 2, &error);
+    // One search for internet gateways only: the library's general search
+    // tries four kinds of device one after the other, each for the whole wait.
+    UPNPDev* devices = ::upnpDiscoverDevice("urn:schemas-upnp-org:device:InternetGatewayDevice:1",
+                                            static_cast<int>(search.upnpWait.count()), nullptr, nullptr,
+                                            UPNP_LOCAL_PORT_ANY, 0, 2, &error);
     if (devices == nullptr) {
       why = error == UPNPDISCOVER_SUCCESS ? "no UPnP device answered within " +
                                                 std::to_string(search.upnpWait.count()) + " ms"

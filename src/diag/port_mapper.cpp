@@ -83,6 +83,8 @@ void PortMapper::stop() {
   // The next start looks for the router afresh: the network may have changed.
   m_gateway.reset();
   m_searchAt = {};
+  std::scoped_lock lock(m_mutex);
+  m_status = PortMappingStatus{PortMappingStatus::Phase::kNotStarted};
 }
 
 void PortMapper::log(const std::string& text, int level) const {

@@ -90,7 +90,7 @@ class PortMapper {
 
   mutable std::mutex m_mutex;
   mutable std::condition_variable_any m_changed;
-  PortMappingStatus m_status;  // guarded by m_mutex
+  PortMappingStatus m_status{PortMappingStatus::Phase::kNotStarted};  // guarded by m_mutex
   uint16_t m_wantTcp = 0;      // guarded by m_mutex
   uint16_t m_wantUdp = 0;      // guarded by m_mutex
   bool m_enabled = true;       // guarded by m_mutex

@@ -37,6 +37,8 @@ const char* protocolName(PortProtocol protocol) {
 std::string describePortMapping(const PortMappingStatus& s) {
   using Phase = PortMappingStatus::Phase;
   switch (s.phase) {
+    case Phase::kNotStarted:
+      return "the ports are opened on the router at login";
     case Phase::kOff:
       return "automatic port mapping is off; " + byHand(s);
     case Phase::kLocalServer:

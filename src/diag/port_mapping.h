@@ -24,6 +24,7 @@ const char* protocolName(PortProtocol protocol);
 
 struct PortMappingStatus {
   enum class Phase {
+    kNotStarted,   // not logged in: nothing asked yet
     kOff,          // the setting is off (or vantreld --no-port-mapping)
     kLocalServer,  // the central server is on this computer: nobody outside needs us
     kSearching,    // looking for a router, or mapping

@@ -129,7 +129,12 @@ stop_router() {
   wait_for 10 gone "$router_pid" || fail "miniupnpd did not end"
 }
 # Whether the router forwards its public TCP port 8323 to Alice.
-forwarded() { in_router nft list chain inet filter prerouting_miniupnpd 2>/dev/null | grep -q "192.168.77.2"; }
+# (Read whole first: grep -q ending early would fail the pipe under pipefail.)
+forwarded() {
+  local chain
+  chain=$(in_router nft list chain inet filter prerouting_miniupnpd 2>/dev/null)
+  [[ $chain == *"dnat ip to 192.168.77.2:8323"* ]]
+}
 
 # The central server on the internet side, with a file to share for Alice.
 printf 'alice pw\n' >"$work/alice.pw"

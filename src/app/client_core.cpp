@@ -98,6 +98,9 @@ int ClientCore::Login(const std::string& user, const std::string& password,
                       const ClientRequest::Progress* progress) {
   // The login tells the server the port that peers reach: the router's.
   ProtocolContext& ctx = m_app.protocol;
+  if (m_mapper.status().phase == PortMappingStatus::Phase::kSearching) {
+    m_app.ui.setLoginStatus("Opening the ports on the router");
+  }
   const PortMappingStatus mapping =
       m_mapper.waitForOutcome(kRouterAnswerWait, [&ctx] { return ctx.loginAbort.load() != 0; });
   ctx.announcedTcpPort = mapping.tcpExternal != 0 ? mapping.tcpExternal : -1;

@@ -28,3 +28,11 @@ if(TARGET vantrel_ui AND TARGET vantrel-server AND TARGET filedata AND NOT VANTR
                    ${CMAKE_BINARY_DIR}/ui-screenshots)
   set_tests_properties(window_on_a_desktop PROPERTIES TIMEOUT 120)
 endif()
+
+# Port mapping on a real home router (miniupnpd) in network namespaces of the
+# test's own: needs root, and says so and skips (77) where namespaces cannot be made.
+if(TARGET vantreld AND TARGET vantrel-server AND TARGET filedata AND NOT VANTREL_FUZZ)
+  add_test(NAME port_mapping_netns
+           COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/port_mapping_netns_test.sh ${CMAKE_BINARY_DIR})
+  set_tests_properties(port_mapping_netns PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 180)
+endif()

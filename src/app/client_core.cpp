@@ -7,6 +7,7 @@
 #include "app/models/missing_files_model.h"
 #include "app/models/share_model.h"
 #include "app/models/sync_model.h"
+#include "app/port_mapping_start.h"
 #include "app/session_ui_adapter.h"
 #include "catalogue/sync/server_comparison.h"
 #include "fileserver/client_state_host.h"
@@ -36,7 +37,10 @@ bool fileExists(const std::string& path) {
 
 }  // namespace
 
-ClientCore::ClientCore(AppContext& app) : m_app(app) {}
+ClientCore::ClientCore(AppContext& app)
+    : m_app(app), m_mapper(PortMapper::Options{}, [&app](std::string_view text, int level) {
+        app.protocol.logText(text, level);
+      }) {}
 
 ClientCore::~ClientCore() { Shutdown(true); }
 
@@ -66,6 +70,7 @@ int ClientCore::Prepare() {
     }
   }
   m_app.protocol.fileServerPort = m_port.load();
+  startPortMapping();
 
   auto archive = std::make_unique<templates::TemplateArchive>();
   const auto file = templates::findTemplateArchive(m_app.home, m_app.programDir, m_app.sharedDataDir);
@@ -91,6 +96,14 @@ std::string ClientCore::templateArchiveHint() const {
 
 int ClientCore::Login(const std::string& user, const std::string& password,
                       const ClientRequest::Progress* progress) {
+  // The login tells the server the port that peers reach: the router's.
+  ProtocolContext& ctx = m_app.protocol;
+  if (m_mapper.status().phase == PortMappingStatus::Phase::kSearching) {
+    m_app.ui.setLoginStatus("Opening the ports on the router");
+  }
+  const PortMappingStatus mapping =
+      m_mapper.waitForOutcome(kRouterAnswerWait, [&ctx] { return ctx.loginAbort.load() != 0; });
+  ctx.announcedTcpPort = mapping.tcpExternal != 0 ? mapping.tcpExternal : -1;
   const int code = vantrel::Login(m_app.protocol, user, password, progress);
   if (code == 0) m_app.protocol.settings.setCurrentUser(user);
   return code;
@@ -208,6 +221,9 @@ int ClientCore::StartSharing(bool checkUpdate) {
   m_app.sessionUi.rearm();
   m_session = std::make_unique<ServerSession>(ctx, m_app.sessionUi);
   m_session->start();
+  // The pings may have taken another UDP port than the one mapped.
+  if (const int udp = ctx.udpPort.load(); udp > 0) m_mapper.setUdpPort(static_cast<uint16_t>(udp));
+  noteAddressMismatch(ctx, m_mapper.status());
   return core::kOk;
 }
 
@@ -224,6 +240,9 @@ int ClientCore::Shutdown(bool force) {
     m_server.reset();
     ctx.fileServerPort = -1;
   }
+  // The router forwards nothing to a client that has gone.
+  m_mapper.stop();
+  ctx.announcedTcpPort = -1;
   joinAskingComparison();
   releaseServices();
   m_templates.reset();
@@ -308,6 +327,42 @@ uint16_t ClientCore::firewallUdpPort() const {
 }
 
 int ClientCore::templateVersion() const { return m_templateVersion; }
+
+bool ClientCore::portMappingWanted() {
+  return m_portMappingAllowed && m_app.protocol.settings.GetSettingNumber("portmapping") != 0;
+}
+
+void ClientCore::startPortMapping() {
+  // Peers find us through the central server: one on this computer sends
+  // nobody from outside, and the router need not be asked.
+  m_serverOnThisComputer = serverIsOnThisComputer(m_app.protocol.settings.GetSettingText("serveraddress"));
+  const bool wanted = portMappingWanted() && !m_serverOnThisComputer;
+  if (!wanted && m_serverOnThisComputer) {
+    m_app.protocol.logText("The central server is on this computer: no ports are opened on the router", 2);
+  }
+  m_mapper.setEnabled(wanted);
+  m_mapper.start(static_cast<uint16_t>(m_port.load()), expectedUdpPort(m_app.protocol));
+}
+
+void ClientCore::portMappingSettingChanged() {
+  if (!m_server) return;  // the next login reads the setting
+  m_mapper.setEnabled(portMappingWanted() && !m_serverOnThisComputer);
+}
+
+PortMappingStatus ClientCore::portMapping() const {
+  PortMappingStatus status = m_mapper.status();
+  if (status.phase == PortMappingStatus::Phase::kNotStarted && !m_portMappingAllowed) {
+    status.phase = PortMappingStatus::Phase::kOff;
+  } else if (status.phase == PortMappingStatus::Phase::kNotStarted) {
+    // Read at the moment: the box may have been unticked since.
+    if (m_app.protocol.settings.GetSettingNumber("portmapping") == 0) status.phase = PortMappingStatus::Phase::kOff;
+  } else if (m_serverOnThisComputer) {
+    status.phase = PortMappingStatus::Phase::kLocalServer;
+  }
+  if (status.tcpPort == 0) status.tcpPort = firewallTcpPort();
+  if (status.udpPort == 0) status.udpPort = firewallUdpPort();
+  return status;
+}
 
 int ClientCore::fileServerPort() const { return m_port; }
 

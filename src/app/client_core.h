@@ -19,6 +19,7 @@
 
 #include "catalogue/shared_file_list.h"
 #include "core/user_interface.h"
+#include "diag/port_mapper.h"
 #include "net/client_request.h"
 #include "protocol/protocol_context.h"
 #include "templates/template_archive.h"
@@ -119,6 +120,12 @@ class ClientCore : public CoreOperations {
   uint16_t firewallUdpPort() const;
   // The version of the loaded template archive; 0 before it is loaded.
   int templateVersion() const;
+  // Opening the ports on the home router: what it has done so far (any
+  // thread), whether this run may do it at all (vantreld --no-port-mapping;
+  // before the login), and the setting "portmapping" switched while running.
+  PortMappingStatus portMapping() const;
+  void allowPortMapping(bool allowed) { m_portMappingAllowed = allowed; }
+  void portMappingSettingChanged();
   SharedFileList* sharedFiles() { return m_files.get(); }
   // A shared file of the current login by ID; nothing between logins. Any thread.
   std::optional<CVantreldFile> lookupSharedFile(int32_t fileId);
@@ -138,6 +145,8 @@ class ClientCore : public CoreOperations {
   // server has no record of. One at a time; joined before the list goes.
   void compareAsking();
   void joinAskingComparison();
+  bool portMappingWanted();
+  void startPortMapping();
 
   AppContext& m_app;
   std::atomic<int> m_port{0};  // read by page renderings on connection threads
@@ -156,6 +165,9 @@ class ClientCore : public CoreOperations {
   std::mutex m_askingMutex;
   std::jthread m_asking;                 // guarded by m_askingMutex
   std::atomic<bool> m_askingDone{true};  // the last asking comparison has ended
+  std::atomic<bool> m_portMappingAllowed{true};
+  std::atomic<bool> m_serverOnThisComputer{false};
+  PortMapper m_mapper;  // its worker removes the mappings before the core goes
 };
 
 }  // namespace vantrel

@@ -78,6 +78,12 @@ void FirewallCheck::setTiming(std::chrono::milliseconds step, std::chrono::milli
   m_poll = poll;
 }
 
+void FirewallCheck::setPortMapping(const PortMappingStatus& mapping) {
+  m_mapping = mapping;
+  if (mapping.tcpExternal != 0) m_announcedTcpPort = mapping.tcpExternal;
+  if (mapping.udpExternal != 0) m_announcedUdpPort = mapping.udpExternal;
+}
+
 int FirewallCheck::run() {
   using namespace firewall;
   m_tcpState = kNotStarted;
@@ -136,7 +142,8 @@ int FirewallCheck::run() {
 
   // The test request goes to the central server's own port.
   const std::string url = "http:\\\\" + m_serverAddress + ":" + std::to_string(m_ctx.target.port()) +
-                          "\\clientrequest?action=test&ip=" + m_ownAddress + "&udpport=" + std::to_string(udpPort) +
+                          "\\clientrequest?action=test&ip=" + m_ownAddress + "&udpport=" +
+                          std::to_string(m_announcedUdpPort != 0 ? m_announcedUdpPort : udpPort) +
                           "&port=" + std::to_string(m_announcedTcpPort != 0 ? m_announcedTcpPort : probe->port());
   m_beforeRequest = nowMs();
   ClientRequest request(nullptr, ClientState::kOwnClientVersion);
@@ -228,6 +235,8 @@ std::string FirewallCheck::reportText(int templateVersion) const {
                                                         : "Undefined value";
     r += format("Initialization: Error %d: %s - Returned Error %d\r\n", m_initKind, text, m_initKind);
   }
+  // What the router does decides what the server can reach: said before it.
+  if (m_mapping) r += "\r\nRouter: " + describePortMapping(*m_mapping) + "\r\n";
   const int tcpTicks = static_cast<int>(m_afterRequest - m_beforeRequest);
   const int tcp = m_tcpState;
   if (tcp == kGreeted) {

@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 
+#include "diag/port_mapping.h"
 #include "protocol/protocol_context.h"
 
 namespace vantrel {
@@ -68,6 +69,9 @@ class FirewallCheck {
   // The TCP port the request asks the server to reach: one that a router in
   // front of this computer forwards to it. 0 (the default): the probe's own.
   void setAnnouncedTcpPort(uint16_t port) { m_announcedTcpPort = port; }
+  // What the home router does for this client: the request names the ports
+  // it forwards, and the report says what it did in its "Router:" line.
+  void setPortMapping(const PortMappingStatus& mapping);
   // The mail server's port for the report (25; tests use their own).
   void setMailPort(uint16_t port) { m_mailPort = port; }
 
@@ -103,6 +107,8 @@ class FirewallCheck {
   uint16_t m_tcpPort = kTcpPort;
   uint16_t m_udpPort = kUdpPort;
   uint16_t m_announcedTcpPort = 0;
+  uint16_t m_announcedUdpPort = 0;
+  std::optional<PortMappingStatus> m_mapping;
   uint16_t m_mailPort = 25;
   std::chrono::milliseconds m_step{500};
   std::chrono::milliseconds m_settle{400};

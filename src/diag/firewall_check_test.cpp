@@ -84,6 +84,31 @@ TEST_F(FirewallCheckTest, WrongGreetingAndNoDatagramLeadToTheTcpPing) {
   EXPECT_EQ(plainBody(server.lastRequest()), "action=ping");
 }
 
+TEST_F(FirewallCheckTest, TheRoutersPortsAreAskedForAndItsLineComesBeforeTheResults) {
+  ScriptedHttpServer server(ScriptedHttpServer::reply("ok\r\n"));
+  useServer(server.port());
+  PortMappingStatus mapping;
+  mapping.phase = PortMappingStatus::Phase::kMapped;
+  mapping.gatewayKind = "NAT-PMP";
+  mapping.gateway = "192.168.1.1";
+  mapping.publicAddress = "198.51.100.7";
+  mapping.tcpPort = 8323;
+  mapping.udpPort = 8324;
+  mapping.tcpExternal = 40001;
+  mapping.udpExternal = 40002;
+  check.setPortMapping(mapping);
+  EXPECT_EQ(check.run(), firewall::kProbeMissing);
+  const std::string request = server.requests().front();
+  EXPECT_EQ(queryValue(request, "port"), "40001") << request;
+  EXPECT_EQ(queryValue(request, "udpport"), "40002") << request;
+  EXPECT_EQ(queryValue(request, "ip"), "10.0.0.5") << "the own address, as ever";
+  EXPECT_NE(check.reportText(1).find("Initialization: Successful!\r\n\r\nRouter: NAT-PMP gateway 192.168.1.1 forwards "
+                                     "TCP port 40001 (8323 on this computer) and UDP port 40002 (8324 on this computer) "
+                                     "of 198.51.100.7 to this computer\r\n\r\nTCP Error 14: "),
+            std::string::npos)
+      << check.reportText(1);
+}
+
 TEST_F(FirewallCheckTest, FailedRequestReportsUdpAsNotStarted) {
   target.setPort(1);  // nothing listens
   settings.SetSettingText("serveraddress", "127.0.0.1");

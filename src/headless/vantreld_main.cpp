@@ -28,6 +28,7 @@
 #include "app/personal_share.h"
 #include "core/error_table.h"
 #include "headless/download_reporter.h"
+#include "headless/firewall_command.h"
 #include "headless/terminal_ui.h"
 #include "platform/app_paths.h"
 #include "platform/stop_signals.h"
@@ -46,12 +47,14 @@ constexpr int kExitLoginFailed = 2;
 constexpr int kExitStartFailed = 1;
 constexpr int kExitDownloadsFailed = 5;
 constexpr int kExitSearchFailed = 6;
+constexpr int kExitFirewallBlocked = 7;
 
 void usage(std::FILE* out) {
   std::fprintf(out,
                "usage: vantreld [--home DIR] [--user NAME] [--password-file FILE] [--server HOST:PORT]\n"
                "                [--port N] [--udp-port N] [--reg NAME] [--share PATH]... [-v] [--help]\n"
                "                [--search TEXT] [--download FILEID]... [--to DIR] [--exit-when-done]\n"
+               "                [--no-port-mapping] [--check-firewall]\n"
                "Logs in to the Vantrel server and shares until SIGINT or SIGTERM.\n"
                "\n"
                "  --home DIR            the client's data folder: log.txt, NAME.dat and the other lists\n"
@@ -70,6 +73,11 @@ void usage(std::FILE* out) {
                "                        XDG download folder)\n"
                "  --exit-when-done      log out and end once every download has ended (those taken up from\n"
                "                        the last run too): exit status 0 when all completed, 5 otherwise\n"
+               "  --no-port-mapping     do not open the ports on the home router (UPnP / NAT-PMP) in this run;\n"
+               "                        by default the client asks the router to forward them to it\n"
+               "  --check-firewall      after the login, let the server try to reach this client's ports,\n"
+               "                        print the report, then log out and end: exit status 0 when both\n"
+               "                        ports were reached, 7 otherwise\n"
                "  -v, --verbose         log detail too: connections, logins and pings\n"
                "  -h, --help            show this text\n"
                "\n"
@@ -102,6 +110,8 @@ struct Options {
   bool searchGiven = false;
   std::vector<int32_t> downloads;
   bool exitWhenDone = false;
+  bool noPortMapping = false;
+  bool checkFirewall = false;
 };
 
 // 0 to run, -1 to end with 0, else the exit status. A wrong command line is
@@ -123,6 +133,14 @@ int parse(int argc, char** argv, Options& o) {
     }
     if (arg == "--exit-when-done") {
       o.exitWhenDone = true;
+      continue;
+    }
+    if (arg == "--no-port-mapping") {
+      o.noPortMapping = true;
+      continue;
+    }
+    if (arg == "--check-firewall") {
+      o.checkFirewall = true;
       continue;
     }
     static constexpr std::string_view kWithValue[] = {"--home",     "--user",     "--password-file", "--reg",
@@ -288,6 +306,7 @@ int main(int argc, char** argv) {
   // Log lines show on the terminal as well as in log.txt.
   app.log()->setMirror([&ui](std::string_view line) { ui.print(line); });
   ui.setLog(app.log());
+  app.core().allowPortMapping(!o.noPortMapping);
 
   // SIGINT and SIGTERM are taken on a thread of their own so that they also
   // end a login that is still waiting for the server.
@@ -342,6 +361,11 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
   }
 
+  if (o.checkFirewall) {
+    const int result = runFirewallCheckCommand(app, ui);
+    app.ForcedExit();
+    return result == 0 ? 0 : kExitFirewallBlocked;
+  }
   if (o.searchGiven) {
     const int code = printSearch(app, o.search);
     app.ForcedExit();

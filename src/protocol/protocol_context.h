@@ -41,6 +41,9 @@ struct ProtocolContext {
   // from the settings when another client on this computer holds those.
   std::atomic<int> fileServerPort{-1};
   std::atomic<int> udpPort{-1};
+  // The file server's port as peers outside reach it: the one the home router
+  // forwards to it, -1 when no router does. The login tells the server this one.
+  std::atomic<int> announcedTcpPort{-1};
   // Download tokens are checked while this is on (the debug settings turn it off).
   std::atomic<bool> fileSecurity{true};
 

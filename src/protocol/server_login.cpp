@@ -80,7 +80,8 @@ int LoginRequest(ProtocolContext& ctx, std::string_view user, std::string_view p
     ctx.state.SetLocalAddress(own);
   }
   std::string body = "action=login";
-  const int port = ctx.fileServerPort.load();
+  const int announced = ctx.announcedTcpPort.load();
+  const int port = announced > 0 ? announced : ctx.fileServerPort.load();
   body += "&port=" + std::to_string(port >= 0 ? port : ctx.settings.GetSettingNumber("port"));
   body += "&ip=" + ctx.state.LocalAddress();
   body += "&ver=" + std::to_string(ClientState::kOwnClientVersion);

@@ -49,6 +49,12 @@ TEST_F(ServerLoginTest, LoginSendsEveryFieldInOrderAndStoresTheClientId) {
   ctx.fileServerPort = 8325;
   ASSERT_EQ(LoginRequest(ctx, "bob", "secret", nullptr), 0);
   EXPECT_EQ(formBody(server.lastRequest()).rfind("action=login&port=8325&", 0), 0u);
+
+  // Behind a router that forwards another port to it, that one is where peers
+  // find it.
+  ctx.announcedTcpPort = 40001;
+  ASSERT_EQ(LoginRequest(ctx, "bob", "secret", nullptr), 0);
+  EXPECT_EQ(formBody(server.lastRequest()).rfind("action=login&port=40001&", 0), 0u);
 }
 
 TEST_F(ServerLoginTest, LoginReplyRules) {

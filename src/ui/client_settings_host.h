@@ -18,7 +18,12 @@ class ClientSettingsHost : public SettingsHost, public SetupHost {
 
   int32_t number(std::string_view name) override { return m_app.settings().GetSettingNumber(name); }
   std::string text(std::string_view name) override { return m_app.settings().GetSettingText(name); }
-  void setNumber(std::string_view name, int32_t value) override { m_app.settings().SetSettingNumber(name, value); }
+  void setNumber(std::string_view name, int32_t value) override {
+    m_app.settings().SetSettingNumber(name, value);
+    // Switched off, the mappings go at once; switched on, they come back.
+    if (name == kPortMappingSetting) m_app.core().portMappingSettingChanged();
+  }
+  std::string portMappingStatus() override { return describePortMapping(m_app.core().portMapping()); }
   void setText(std::string_view name, std::string_view value) override { m_app.settings().SetSettingText(name, value); }
   std::vector<std::string> users() override { return m_app.settings().ListUsers(); }
   void deleteUser(const std::string& user) override { m_app.settings().DeleteUser(user); }
@@ -55,6 +60,7 @@ class ClientSettingsHost : public SettingsHost, public SetupHost {
     // others would reach; the client lets both ports go meanwhile.
     ClientCore& core = m_app.core();
     check.setPorts(core.firewallTcpPort(), core.firewallUdpPort());
+    check.setPortMapping(core.portMapping());
     FileServerSwitch server{[&core] {
                               const bool udp = core.pauseUdpPings();
                               return core.pauseFileServer() || udp;

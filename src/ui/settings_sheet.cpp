@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStringList>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -242,6 +243,25 @@ QWidget* SettingsSheet::connectionPage() {
   m_band->setValue(band);
   m_maxUsers->setValue(stored(m_host, "maxusers", 10, 1));
   connect(m_contype, &QComboBox::activated, this, &SettingsSheet::pickConnectionType);
+
+  // Missing reads as on: opening the ports is what a new client does.
+  m_portMapping = new QCheckBox(kPortMapping);
+  m_portMapping->setChecked(m_host.number(kPortMappingSetting) != 0);
+  form->addRow(m_portMapping);
+  // The router's answers come from a worker: the line follows them while the
+  // sheet is open.
+  m_routerStatus = new QLabel;
+  m_routerStatus->setWordWrap(true);
+  m_routerStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  form->addRow(m_routerStatus);
+  const auto showRouter = [this] {
+    const std::string line = m_host.portMappingStatus();
+    m_routerStatus->setText(line.empty() ? QString() : "Router: " + qs(line));
+  };
+  showRouter();
+  auto* refresh = new QTimer(this);
+  connect(refresh, &QTimer::timeout, this, showRouter);
+  refresh->start(1000);
   return page;
 }
 
@@ -315,6 +335,7 @@ void SettingsSheet::apply() {
   m_host.setNumber("maxusers", maxUsers);
   m_host.setNumber("maxusrband", userBand);
   m_host.setNumber("maxband", band);
+  m_host.setNumber(kPortMappingSetting, m_portMapping->isChecked() ? 1 : 0);
   // Advanced.
   m_host.setMaxPerUser(m_maxPerUser->value());
   m_host.setNumber("maxsimdl", m_maxDownloads->value());

@@ -22,6 +22,8 @@
 
 namespace vantrel::ui {
 
+inline constexpr std::string_view kPortMappingSetting = "portmapping";
+
 // What the sheet reads and changes in the client.
 class SettingsHost {
  public:
@@ -49,6 +51,9 @@ class SettingsHost {
   virtual void setFileSecurity(bool on) = 0;
   // The firewall check, its outcome shown over `parent`.
   virtual void checkFirewall(QWidget* parent) = 0;
+  // What the home router does for this client, one line for a person; ""
+  // when nothing is known.
+  virtual std::string portMappingStatus() { return {}; }
   // The port this client uses now, the file server's or (udp) the pings', -1
   // when it uses none; it differs from the setting when that was taken.
   virtual int portInUse(bool udp) {
@@ -87,6 +92,7 @@ class SettingsSheet : public QDialog {
   static constexpr const char* kTitle = "Settings";
   static constexpr const char* kPortNote = "You will need to restart the File Manager before the port change takes effect";
   static constexpr const char* kNoUser = "None";
+  static constexpr const char* kPortMapping = "Open the ports on my router automatically (UPnP / NAT-PMP)";
   static constexpr int kClientPage = 0, kServerPage = 1, kUsersPage = 2, kConnectionPage = 3, kAdvancedPage = 4;
 
   SettingsSheet(SettingsHost& host, QWidget* parent = nullptr);
@@ -115,6 +121,8 @@ class SettingsSheet : public QDialog {
   QListWidget* userList() const { return m_users; }
   QComboBox* connectionType() const { return m_contype; }
   QSpinBox* maxUsers() const { return m_maxUsers; }
+  QCheckBox* portMapping() const { return m_portMapping; }
+  QLabel* routerStatus() const { return m_routerStatus; }
   QSlider* userBandSlider() const { return m_userBandSlider; }
   QSpinBox* userBand() const { return m_userBand; }
   QSlider* bandSlider() const { return m_bandSlider; }
@@ -153,6 +161,8 @@ class SettingsSheet : public QDialog {
   QListWidget* m_users;
   QComboBox* m_contype;
   QSpinBox* m_maxUsers;
+  QCheckBox* m_portMapping;
+  QLabel* m_routerStatus;
   QSlider* m_userBandSlider;
   QSpinBox* m_userBand;
   QSlider* m_bandSlider;

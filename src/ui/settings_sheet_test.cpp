@@ -75,6 +75,7 @@ class FakeSettings : public SettingsHost {
   void setFileSecurity(bool on) override { security = on; }
   void checkFirewall(QWidget*) override { calls.push_back("firewall"); }
   int portInUse(bool udp) override { return udp ? udpInUse : tcpInUse; }
+  std::string portMappingStatus() override { return router; }
 
   // A profile as the defaults leave it, with two users.
   std::map<std::string, int32_t> numbers{{"port", 8323},          {"serverport", 80},  {"autofind", 1},
@@ -88,6 +89,7 @@ class FakeSettings : public SettingsHost {
   int detail = 1, error = 1;
   bool security = true;
   int tcpInUse = -1, udpInUse = -1;
+  std::string router;
 };
 
 TEST(SettingsSheetTest, PagesShowTheStoredValues) {
@@ -118,6 +120,22 @@ TEST(SettingsSheetTest, PagesShowTheStoredValues) {
   EXPECT_EQ(sheet.bandSlider()->maximum(), 2000);
   EXPECT_EQ(sheet.maxPerUser()->value(), 5);    // missing: what readers use
   EXPECT_EQ(sheet.maxDownloads()->value(), 2);  // missing: what readers use
+  EXPECT_EQ(sheet.portMapping()->text(), "Open the ports on my router automatically (UPnP / NAT-PMP)");
+  EXPECT_TRUE(sheet.portMapping()->isChecked());  // missing: on
+}
+
+// The Connection page's status line follows what the router does while the
+// sheet is open.
+TEST(SettingsSheetTest, TheConnectionPageSaysWhatTheRouterDoes) {
+  FakeSettings host;
+  host.router = "looking for a router that opens ports (NAT-PMP, then UPnP)";
+  SettingsSheet sheet(host);
+  sheet.show();
+  sheet.pages()->setCurrentIndex(SettingsSheet::kConnectionPage);
+  EXPECT_EQ(sheet.routerStatus()->text().toStdString(), "Router: " + host.router);
+  host.router = "UPnP gateway 192.168.1.1 forwards TCP port 8323 and UDP port 8324 of 198.51.100.7 to this computer";
+  EXPECT_TRUE(waitUntil([&] { return sheet.routerStatus()->text().toStdString() == "Router: " + host.router; }));
+  screenshot(&sheet, "settings-connection-router");
 }
 
 // A second client on this computer took other ports than the ones set: the
@@ -208,6 +226,7 @@ TEST(SettingsSheetTest, ApplyWritesEveryPageInOrderAndTheLimitsOverTheType) {
   EXPECT_FALSE(sheet.downloadFolder()->placeholderText().isEmpty());
   sheet.downloadFolder()->setText("/home/den/Zoë & Co #1+");
   sheet.remotes()->setChecked(true);
+  sheet.portMapping()->setChecked(false);
   sheet.apply();
 
   const Calls expected{"cname='den'",
@@ -225,6 +244,7 @@ TEST(SettingsSheetTest, ApplyWritesEveryPageInOrderAndTheLimitsOverTheType) {
                        "maxusers=3",
                        "maxusrband=3000",
                        "maxband=4000",
+                       "portmapping=0",
                        "maxperuser=4",
                        "maxsimdl=3",
                        "downloadfolder='/home/den/Zoë & Co #1+'",
@@ -246,6 +266,7 @@ TEST(SettingsSheetTest, ApplyWritesEveryPageInOrderAndTheLimitsOverTheType) {
   EXPECT_EQ(again.band()->value(), 4);
   EXPECT_EQ(again.maxPerUser()->value(), 4);
   EXPECT_TRUE(again.remotes()->isChecked());
+  EXPECT_FALSE(again.portMapping()->isChecked());
   EXPECT_TRUE(again.autostart()->isChecked());
   EXPECT_FALSE(again.checkForUpdates()->isChecked());
 }

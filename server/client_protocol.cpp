@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "core/base64.h"
-#include "protocol/crypto_api.h"
+#include "crypto/crypto_api.h"
 #include "server/http_listener.h"
 #include "server/outbound.h"
 #include "server/server_codes.h"

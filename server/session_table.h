@@ -25,7 +25,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "protocol/session_key.h"
+#include "crypto/session_key.h"
 
 namespace vantrel::server {
 

@@ -12,8 +12,8 @@
 #include <string>
 
 #include "core/base64.h"
+#include "crypto/session_key.h"
 #include "net/reply_fields.h"
-#include "protocol/session_key.h"
 #include "server/account_store.h"
 #include "server/catalogue_store.h"
 #include "server/client_protocol.h"

@@ -23,11 +23,11 @@
 #include "core/client_state.h"
 #include "core/log.h"
 #include "core/timer_service.h"
+#include "crypto/session_key.h"
 #include "platform/registry_hive.h"
 #include "protocol/contest_table.h"
 #include "protocol/protocol_context.h"
 #include "protocol/server_target.h"
-#include "protocol/session_key.h"
 #include "settings/settings_store.h"
 
 namespace vantrel {

@@ -13,9 +13,9 @@
 
 #include "core/client_state.h"
 #include "core/log.h"
+#include "crypto/session_key.h"
 #include "protocol/contest_table.h"
 #include "protocol/server_target.h"
-#include "protocol/session_key.h"
 #include "settings/settings_store.h"
 
 namespace vantrel {

@@ -2,7 +2,7 @@
 #include "providers/client_state_facts.h"
 
 #include "core/client_state.h"
-#include "protocol/session_key.h"
+#include "crypto/session_key.h"
 #include "settings/settings_store.h"
 
 namespace vantrel {

@@ -18,7 +18,7 @@
 #include <string>
 #include <string_view>
 
-#include "protocol/blowfish_cipher.h"
+#include "crypto/blowfish_cipher.h"
 
 namespace vantrel {
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "protocol/blowfish_cipher.h"
+#include "crypto/blowfish_cipher.h"
 
 #include <openssl/evp.h>
 #include <openssl/provider.h>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "protocol/session_key.h"
+#include "crypto/session_key.h"
 
 #include <openssl/crypto.h>
 
@@ -8,8 +8,8 @@
 #include <random>
 
 #include "core/base64.h"
-#include "protocol/crypto_api.h"
-#include "protocol/crypto_codes.h"
+#include "crypto/crypto_api.h"
+#include "crypto/crypto_codes.h"
 
 namespace vantrel {
 

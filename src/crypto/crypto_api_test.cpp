@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "protocol/crypto_api.h"
+#include "crypto/crypto_api.h"
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/blowfish_cipher.h"
+#include "crypto/blowfish_cipher.h"
 
 namespace {
 

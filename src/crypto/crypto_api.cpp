@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
-#include "protocol/crypto_api.h"
+#include "crypto/crypto_api.h"
 
 #include <cstring>
 #include <ctime>
 #include <vector>
 
-#include "protocol/blowfish_cipher.h"
-#include "protocol/crypto_codes.h"
+#include "crypto/blowfish_cipher.h"
+#include "crypto/crypto_codes.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "protocol/session_key.h"
+#include "crypto/session_key.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "core/base64.h"
-#include "protocol/crypto_api.h"
+#include "crypto/crypto_api.h"
 
 namespace vantrel {
 namespace {

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <ctime>
 
-#include "server/server_codes.h"
+#include "server/store/server_codes.h"
 
 namespace vantrel::server {
 

@@ -56,6 +56,7 @@
 #include "server/storage/database.h"
 #include "server/store/account_store.h"
 #include "server/store/catalogue_store.h"
+#include "server/store/server_setup.h"
 
 namespace {
 

@@ -24,6 +24,8 @@
 #include "server/central_server.h"
 #include "server/clients/client_protocol.h"
 #include "server/http/http_request.h"
+#include "server/storage/sqlite_backend.h"
+#include "server/store/server_setup.h"
 #include "server/web/web_site.h"
 
 namespace {
@@ -81,7 +83,8 @@ Template& world() {
 struct Harness {
   Harness() {
     db.open(":memory:");
-    sqlite3_backup* copy = sqlite3_backup_init(db.sqliteHandle(), "main", world().db.sqliteHandle(), "main");
+    sqlite3_backup* copy =
+        sqlite3_backup_init(sqliteHandleOf(db.writer()), "main", sqliteHandleOf(world().db.writer()), "main");
     sqlite3_backup_step(copy, -1);
     sqlite3_backup_finish(copy);
     vault.setKey({});

@@ -96,19 +96,4 @@ class CentralServer {
   bool m_started = false;
 };
 
-// Opens the server key beside the database (or at keyFile), creating it for
-// a database without accounts; refuses a missing or foreign key when there
-// are accounts. For the server and the operator's commands alike.
-bool openServerKey(AccountStore& accounts, PasswordVault& vault, const std::string& dbPath,
-                   const std::string& keyFile, std::string& error);
-
-// Fills an empty catalogue with a few top-level categories that hold groups,
-// so that clients can create groups (their personal one too) on a new
-// database. False when it was not empty.
-bool fillDefaultCatalogue(CatalogueStore& catalogue);
-
-// Fills an empty catalogue with categories, groups of every membership policy
-// and download permission, and directories. False when it was not empty.
-bool fillDemoCatalogue(CatalogueStore& catalogue);
-
 }  // namespace vantrel::server

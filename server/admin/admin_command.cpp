@@ -8,13 +8,14 @@
 #include <vector>
 
 #include "server/admin/database_copy.h"
-#include "server/central_server.h"
 #include "server/http/form_fields.h"
+#include "server/storage/backend_factory.h"
 #include "server/storage/database.h"
 #include "server/store/account_store.h"
 #include "server/store/admin_store.h"
 #include "server/store/password_vault.h"
 #include "server/store/server_codes.h"
+#include "server/store/server_setup.h"
 
 namespace vantrel::server {
 

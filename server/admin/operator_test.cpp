@@ -24,6 +24,7 @@
 #include "server/clients/server_log.h"
 #include "server/clients/test_fixture.h"
 #include "server/store/admin_store.h"
+#include "server/store/server_setup.h"
 
 namespace vantrel::server {
 namespace {

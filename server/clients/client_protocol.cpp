@@ -13,6 +13,7 @@
 #include "crypto/crypto_api.h"
 #include "server/clients/outbound.h"
 #include "server/http/http_listener.h"
+#include "server/store/names.h"
 #include "server/store/server_codes.h"
 
 namespace vantrel::server {

@@ -62,20 +62,6 @@ std::string replyValueEncode(std::string_view text);
 // &, <, >, " and ' as entities.
 std::string htmlEscape(std::string_view text);
 
-// Names of files, directories and groups as the catalogue stores them: control
-// characters go, spaces at the ends are trimmed, bytes that are not UTF-8 are
-// read as Latin-1 (what an older client sends), and the text is cut to at
-// most `maxLength` bytes, never inside a character. Every other byte ("&"
-// included) stays, so that a name comes back as it was shared; replies and
-// pages encode what they need.
-std::string cleanName(std::string_view text, size_t maxLength = 128);
-
-// True when the text is well-formed UTF-8.
-bool isUtf8(std::string_view text);
-// The text with every byte that is not part of a well-formed UTF-8 character
-// read as Latin-1 (0xE9 becomes "é").
-std::string repairUtf8(std::string_view text);
-
 // Appends "name=value&" to a reply.
 void appendField(std::string& reply, std::string_view name, std::string_view value);
 void appendField(std::string& reply, std::string_view name, int64_t value);

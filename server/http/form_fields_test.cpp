@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "server/store/names.h"
+
 namespace vantrel::server {
 namespace {
 

@@ -1,19 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "server/storage/database.h"
 
-#include "server/storage/postgres_backend.h"
-#include "server/storage/sqlite_backend.h"
+#include "server/storage/backend_factory.h"
 
 namespace vantrel::server {
-
-namespace storage_fault {
-namespace {
-thread_local bool t_noted = false;
-}
-void clear() { t_noted = false; }
-void note() { t_noted = true; }
-bool noted() { return t_noted; }
-}  // namespace storage_fault
 
 void WriterMutex::lock() {
   m_mutex.lock();
@@ -187,8 +177,6 @@ bool Database::exec(std::string_view sql) {
 
 int64_t Database::changes() const { return m_writer->changes(); }
 
-sqlite3* Database::sqliteHandle() const { return m_writer ? sqliteHandleOf(*m_writer) : nullptr; }
-
 int Database::schemaVersion() {
   std::scoped_lock lock(m_mutex);
   return m_backend->schemaVersion(*m_writer);
@@ -224,24 +212,6 @@ Transaction::~Transaction() {
 bool Transaction::commit() {
   m_done = true;
   return m_db.exec("COMMIT");
-}
-
-bool isPostgresTarget(std::string_view target) {
-  if (target.rfind("postgresql://", 0) == 0 || target.rfind("postgres://", 0) == 0) return true;
-  // A libpq keyword string: "host=... dbname=...". A file name has no "=" before its first space.
-  const size_t eq = target.find('=');
-  if (eq == std::string_view::npos) return false;
-  std::string_view key = target.substr(0, eq);
-  while (!key.empty() && key.back() == ' ') key.remove_suffix(1);
-  for (const std::string_view known : {"host", "hostaddr", "port", "dbname", "user", "service", "password"}) {
-    if (key == known) return true;
-  }
-  return false;
-}
-
-std::unique_ptr<StorageBackend> makeBackend(const std::string& target) {
-  if (isPostgresTarget(target)) return makePostgresBackend(target);
-  return makeSqliteBackend(target);
 }
 
 }  // namespace vantrel::server

@@ -28,9 +28,8 @@
 #include <thread>
 #include <vector>
 
+#include "server/storage/schema_version.h"
 #include "server/storage/storage_backend.h"
-
-struct sqlite3;
 
 namespace vantrel::server {
 
@@ -90,9 +89,6 @@ class Statement {
 
 class Database {
  public:
-  // Schema version this build writes; older databases are migrated on open.
-  static constexpr int kSchemaVersion = 7;
-
   Database();
   ~Database();
   Database(const Database&) = delete;
@@ -115,8 +111,6 @@ class Database {
   int schemaVersion();
 
   BackendConnection& writer() { return *m_writer; }
-  // The writer's SQLite handle; null on PostgreSQL.
-  sqlite3* sqliteHandle() const;
   WriterMutex& mutex() { return m_mutex; }
   // False sends every read through the writer, one at a time, as a database
   // in memory does; for measuring what the readers gain.

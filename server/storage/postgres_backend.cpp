@@ -13,7 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "server/storage/database.h"
+#include "server/storage/schema_version.h"
 
 namespace vantrel::server {
 
@@ -31,7 +31,7 @@ constexpr unsigned kBoolType = 16;
 // File names are searched through "words": the lower-case words of the name
 // (letters, digits, "_" and every non-ASCII character make words), indexed
 // for prefix matches.
-constexpr std::array<std::string_view, Database::kSchemaVersion> kMigrations = {
+constexpr std::array<std::string_view, kSchemaVersion> kMigrations = {
     // 0 -> 1: accounts, sessions and the catalogue.
     R"sql(
 CREATE COLLATION IF NOT EXISTS nocase (provider = icu, locale = 'und-u-ks-level2', deterministic = false);

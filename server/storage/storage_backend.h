@@ -92,9 +92,4 @@ class StorageBackend {
   virtual void setReport(StorageReport) {}
 };
 
-// The backend for a --db value: PostgreSQL for "postgresql://", "postgres://"
-// or a libpq keyword string ("host=... dbname=..."), SQLite for anything else.
-bool isPostgresTarget(std::string_view target);
-std::unique_ptr<StorageBackend> makeBackend(const std::string& target);
-
 }  // namespace vantrel::server

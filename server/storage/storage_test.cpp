@@ -46,7 +46,7 @@ TEST(StorageTest, NewDatabaseGetsTheCurrentSchemaAndANewerOneIsRefused) {
   {
     Database db;
     ASSERT_TRUE(db.open(dir.file("s.db"))) << db.error();
-    EXPECT_EQ(db.schemaVersion(), Database::kSchemaVersion);
+    EXPECT_EQ(db.schemaVersion(), kSchemaVersion);
     Statement wal(db, "PRAGMA journal_mode");
     ASSERT_TRUE(wal.step());
     EXPECT_EQ(wal.text(0), "wal");
@@ -113,7 +113,7 @@ TEST(StorageTest, AnOlderDatabaseIsMigratedKeepingItsRows) {
   {
     Database db;
     ASSERT_TRUE(db.open(dir.file("s.db"))) << db.error();
-    EXPECT_EQ(db.schemaVersion(), Database::kSchemaVersion);
+    EXPECT_EQ(db.schemaVersion(), kSchemaVersion);
     {
       Statement st(db, "SELECT f.id, f.keywords FROM files_fts JOIN files f ON f.id = files_fts.rowid "
                        "WHERE files_fts MATCH 'song'");

@@ -5,7 +5,7 @@
 #include <functional>
 #include <map>
 
-#include "server/http/form_fields.h"
+#include "server/store/names.h"
 #include "server/store/server_codes.h"
 
 namespace vantrel::server {

@@ -10,7 +10,7 @@
 #include <ctime>
 #include <map>
 
-#include "server/http/form_fields.h"
+#include "server/store/names.h"
 #include "server/store/server_codes.h"
 
 namespace vantrel::server {

@@ -6,6 +6,7 @@
 #include "server/central_server.h"
 #include "server/clients/test_fixture.h"
 #include "server/store/server_codes.h"
+#include "server/store/server_setup.h"
 
 namespace vantrel::server {
 namespace {

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "server/store/names.h"
 
+#include <cctype>
+
 namespace vantrel::server {
 
 namespace {
@@ -82,6 +84,12 @@ std::string cleanName(std::string_view text, size_t maxLength) {
     while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;
     out.resize(cut);
   }
+  return out;
+}
+
+std::string asciiLower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return out;
 }
 

@@ -24,4 +24,7 @@ bool isUtf8(std::string_view text);
 // read as Latin-1 (0xE9 becomes "é").
 std::string repairUtf8(std::string_view text);
 
+// ASCII letters in lower case; every other byte as it is.
+std::string asciiLower(std::string_view text);
+
 }  // namespace vantrel::server

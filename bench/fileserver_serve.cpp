@@ -23,11 +23,11 @@
 
 #include "catalogue/shared_file_list.h"
 #include "core/timer_service.h"
+#include "crypto/session_key.h"
 #include "fileserver/client_state_host.h"
 #include "fileserver/file_server.h"
 #include "headless/terminal_ui.h"
 #include "platform/registry_hive.h"
-#include "protocol/session_key.h"
 #include "providers/client_state_facts.h"
 #include "providers/page_renderer.h"
 #include "settings/settings_store.h"

@@ -8,10 +8,10 @@
 #include <string>
 
 #include "core/timer_service.h"
+#include "crypto/crypto_api.h"
 #include "net/scripted_http_server.h"
 #include "net/socket_io.h"
 #include "platform/registry_hive.h"
-#include "protocol/crypto_api.h"
 #include "protocol/protocol_context.h"
 #include "protocol/server_channel.h"
 #include "protocol/server_login.h"

@@ -48,14 +48,15 @@
 #include <vector>
 
 #include "core/base64.h"
+#include "crypto/session_key.h"
 #include "net/client_request.h"
 #include "net/reply_fields.h"
 #include "platform/unique_fd.h"
-#include "protocol/session_key.h"
-#include "server/account_store.h"
-#include "server/catalogue_store.h"
 #include "server/central_server.h"
-#include "server/database.h"
+#include "server/storage/database.h"
+#include "server/store/account_store.h"
+#include "server/store/catalogue_store.h"
+#include "server/store/server_setup.h"
 
 namespace {
 

@@ -24,11 +24,11 @@
 #include <vector>
 
 #include "core/base64.h"
+#include "crypto/session_key.h"
 #include "net/client_request.h"
 #include "net/reply_fields.h"
 #include "net/socket_io.h"
 #include "platform/unique_fd.h"
-#include "protocol/session_key.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <random>
 #include <string>
 
-#include "server/catalogue_store.h"
-#include "server/database.h"
+#include "server/storage/database.h"
+#include "server/store/catalogue_store.h"
 
 namespace {
 

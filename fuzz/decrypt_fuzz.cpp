@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "protocol/crypto_api.h"
+#include "crypto/crypto_api.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "crypto/session_key.h"
 #include "protocol/ping_handler.h"
-#include "protocol/session_key.h"
 
 namespace {
 

@@ -3,6 +3,6 @@
 # requests and UDP pings; and the operator's command lines (listening
 # addresses, the admin commands).
 if(TARGET vantrel_server_lib)
-  vantrel_fuzz(server_request SOURCE ${PROJECT_SOURCE_DIR}/server/request_reader_fuzz.cpp DEPS vantrel_server_lib)
-  vantrel_fuzz(server_command_line SOURCE ${PROJECT_SOURCE_DIR}/server/command_line_fuzz.cpp DEPS vantrel_server_lib)
+  vantrel_fuzz(server_request SOURCE server_request_fuzz.cpp DEPS vantrel_server_lib)
+  vantrel_fuzz(server_command_line SOURCE server_command_line_fuzz.cpp DEPS vantrel_server_lib)
 endif()

@@ -17,20 +17,20 @@
 #include <utility>
 #include <vector>
 
-#include "server/account_store.h"
-#include "server/catalogue_store.h"
-#include "server/client_protocol.h"
-#include "server/database.h"
-#include "server/firewall_test_pool.h"
-#include "server/http_listener.h"
-#include "server/outbound.h"
-#include "server/password_vault.h"
-#include "server/server_context.h"
-#include "server/server_log.h"
-#include "server/session_table.h"
-#include "server/udp_ping_service.h"
-#include "server/update_offer.h"
-#include "server/web_site.h"
+#include "server/clients/client_protocol.h"
+#include "server/clients/firewall_test_pool.h"
+#include "server/clients/outbound.h"
+#include "server/clients/server_context.h"
+#include "server/clients/server_log.h"
+#include "server/clients/udp_ping_service.h"
+#include "server/clients/update_offer.h"
+#include "server/http/http_listener.h"
+#include "server/sessions/session_table.h"
+#include "server/storage/database.h"
+#include "server/store/account_store.h"
+#include "server/store/catalogue_store.h"
+#include "server/store/password_vault.h"
+#include "server/web/web_site.h"
 
 namespace vantrel::server {
 
@@ -95,20 +95,5 @@ class CentralServer {
   std::jthread m_sweeper;
   bool m_started = false;
 };
-
-// Opens the server key beside the database (or at keyFile), creating it for
-// a database without accounts; refuses a missing or foreign key when there
-// are accounts. For the server and the operator's commands alike.
-bool openServerKey(AccountStore& accounts, PasswordVault& vault, const std::string& dbPath,
-                   const std::string& keyFile, std::string& error);
-
-// Fills an empty catalogue with a few top-level categories that hold groups,
-// so that clients can create groups (their personal one too) on a new
-// database. False when it was not empty.
-bool fillDefaultCatalogue(CatalogueStore& catalogue);
-
-// Fills an empty catalogue with categories, groups of every membership policy
-// and download permission, and directories. False when it was not empty.
-bool fillDemoCatalogue(CatalogueStore& catalogue);
 
 }  // namespace vantrel::server

@@ -12,9 +12,9 @@
 #include <utility>
 #include <vector>
 
-#include "server/admin_command.h"
+#include "server/admin/admin_command.h"
 #include "server/central_server.h"
-#include "server/form_fields.h"
+#include "server/http/form_fields.h"
 
 namespace {
 

@@ -21,12 +21,12 @@
 #include "app/session_ui_adapter.h"
 #include "core/log.h"
 #include "core/timer_service.h"
+#include "crypto/session_key.h"
 #include "platform/registry_hive.h"
 #include "platform/single_instance.h"
 #include "protocol/contest_table.h"
 #include "protocol/protocol_context.h"
 #include "protocol/server_target.h"
-#include "protocol/session_key.h"
 #include "settings/settings_store.h"
 #include "state/client_state.h"
 

@@ -12,9 +12,9 @@
 #include <string_view>
 
 #include "core/log.h"
+#include "crypto/session_key.h"
 #include "protocol/contest_table.h"
 #include "protocol/server_target.h"
-#include "protocol/session_key.h"
 #include "settings/settings_store.h"
 #include "state/client_state.h"
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "providers/client_state_facts.h"
 
-#include "protocol/session_key.h"
+#include "crypto/session_key.h"
 #include "settings/settings_store.h"
 #include "state/client_state.h"
 

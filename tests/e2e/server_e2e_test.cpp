@@ -38,7 +38,7 @@
 #include "protocol/server_login.h"
 #include "protocol/testing/protocol_fixture.h"
 #include "protocol/udp_pinger.h"
-#include "server/test_schema.h"
+#include "server/storage/test_schema.h"
 
 namespace vantrel {
 namespace {

@@ -1,0 +1,171 @@
+// SPDX-License-Identifier: MIT
+#include "server/http/form_fields.h"
+
+#include <charconv>
+
+namespace vantrel::server {
+
+namespace {
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+constexpr char kHex[] = "0123456789ABCDEF";
+
+void appendEscaped(std::string& out, unsigned char c) {
+  out += '%';
+  out += kHex[c >> 4];
+  out += kHex[c & 15];
+}
+
+}  // namespace
+
+FormFields::FormFields(std::string_view text, Decoding decoding) { add(text, decoding); }
+
+void FormFields::add(std::string_view text, Decoding decoding) {
+  size_t pos = 0;
+  while (pos <= text.size()) {
+    size_t end = text.find('&', pos);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view piece = text.substr(pos, end - pos);
+    if (!piece.empty()) {
+      const size_t eq = piece.find('=');
+      std::string_view name = piece.substr(0, eq);
+      std::string_view value = eq == std::string_view::npos ? std::string_view() : piece.substr(eq + 1);
+      if (decoding == Decoding::kUrl) {
+        m_fields.push_back({urlDecode(name), urlDecode(value)});
+      } else if (decoding == Decoding::kPercent) {
+        m_fields.push_back({std::string(name), decodePercentEscapes(value)});
+      } else {
+        m_fields.push_back({std::string(name), std::string(value)});
+      }
+    }
+    pos = end + 1;
+  }
+}
+
+bool FormFields::has(std::string_view name) const { return find(name).has_value(); }
+
+std::string FormFields::first(std::string_view name) const { return find(name).value_or(std::string()); }
+
+std::optional<std::string> FormFields::find(std::string_view name) const {
+  for (const auto& f : m_fields) {
+    if (f.name == name) return f.value;
+  }
+  return std::nullopt;
+}
+
+std::vector<std::string> FormFields::all(std::string_view name) const {
+  std::vector<std::string> out;
+  for (const auto& f : m_fields) {
+    if (f.name == name) out.push_back(f.value);
+  }
+  return out;
+}
+
+std::optional<int64_t> FormFields::number(std::string_view name) const {
+  const auto v = find(name);
+  return v ? parseNumber(*v) : std::nullopt;
+}
+
+std::optional<int64_t> parseNumber(std::string_view text) {
+  int64_t value = 0;
+  if (text.empty() || text.size() > 19) return std::nullopt;
+  const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || ptr != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+std::string urlDecode(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '+') {
+      out += ' ';
+    } else if (c == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
+      out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+      i += 2;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string decodePercentEscapes(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
+      out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+      i += 2;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string urlEncode(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+        c == '_' || c == '~') {
+      out += ch;
+    } else {
+      appendEscaped(out, c);
+    }
+  }
+  return out;
+}
+
+std::string replyValueEncode(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x20 || c == '%' || c == '+' || c == '&' || c == '=' || c == ' ' || c == 0x7f) {
+      appendEscaped(out, c);
+    } else {
+      out += ch;
+    }
+  }
+  return out;
+}
+
+std::string htmlEscape(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&#39;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+void appendField(std::string& reply, std::string_view name, std::string_view value) {
+  reply += name;
+  reply += '=';
+  reply += value;
+  reply += '&';
+}
+
+void appendField(std::string& reply, std::string_view name, int64_t value) {
+  appendField(reply, name, std::to_string(value));
+}
+
+}  // namespace vantrel::server

@@ -16,7 +16,6 @@
 #include <thread>
 #include <vector>
 
-#include "core/testing/scratch_dir.h"
 #include "net/socket_io.h"
 #include "platform/unique_fd.h"
 #include "server/admin_command.h"
@@ -24,11 +23,12 @@
 #include "server/central_server.h"
 #include "server/server_log.h"
 #include "server/test_fixture.h"
+#include "tests/support/temp_folder.h"
 
 namespace vantrel::server {
 namespace {
 
-using core_testing::ScratchDir;
+using vantrel::testing::TempFolder;
 using namespace std::chrono_literals;
 
 // The client's login form, from the fixture.
@@ -38,7 +38,7 @@ struct Forms : testing::ServerFixture {
 
 // The database of one test (see test_schema.h) with its server key in `dir`.
 struct Store {
-  explicit Store(const ScratchDir& dir) : db(schema.target(dir.file("s.db"))), key(dir.file("s.db.key")) {}
+  explicit Store(const TempFolder& dir) : db(schema.target(dir.file("s.db"))), key(dir.file("s.db.key")) {}
   testing::TestSchema schema;
   std::string db;
   std::string key;
@@ -80,7 +80,7 @@ std::string readFile(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-ServerOptions loopback(const ScratchDir& dir, const Store& store) {
+ServerOptions loopback(const TempFolder& dir, const Store& store) {
   ServerOptions options;
   options.dbPath = store.db;
   options.keyPath = store.key;
@@ -116,7 +116,7 @@ TEST(ServerLogTest, LinesCarryAnIsoTimeAndALevelAndNoControlCharacters) {
 // Every command runs while the server has the database open; what the
 // commands change is what the running server does next.
 TEST(AdminCommandTest, ManagesUsersAndCategoriesOfARunningServer) {
-  ScratchDir dir;
+  TempFolder dir;
   const Store db(dir);
   CentralServer server;
   std::string error;
@@ -182,7 +182,7 @@ TEST(AdminCommandTest, ManagesUsersAndCategoriesOfARunningServer) {
 // Deleting a user hands each group they own to an administrator, else a
 // member, and removes a group that has neither; their files go with them.
 TEST(AdminCommandTest, DeletingAUserHandsTheirGroupsOnOrRemovesThem) {
-  ScratchDir dir;
+  TempFolder dir;
   const Store db(dir);
   for (const char* name : {"owner", "admin", "member"}) ASSERT_EQ(admin(db, {"user-add", name}, "secret\n").status, 0);
   Database database;
@@ -230,7 +230,7 @@ TEST(AdminCommandTest, DeletingAUserHandsTheirGroupsOnOrRemovesThem) {
 // arrives with its IDs, the old server key opens the passwords, search answers
 // as before, and IDs handed out afterwards never repeat one from before.
 TEST(AdminCommandTest, CopyFromMovesEverythingIntoAnEmptyDatabase) {
-  ScratchDir dir;
+  TempFolder dir;
   const std::string source = dir.file("old.db");
   std::vector<std::string> found;
   int64_t removedId = 0;
@@ -326,7 +326,7 @@ TEST(FirewallTestPoolTest, FiftyHangingTestsLeaveLoginsFast) {
     fillers.push_back(std::move(f));
   }
 
-  ScratchDir dir;
+  TempFolder dir;
   const Store store(dir);
   ServerOptions options = loopback(dir, store);
   options.users = {{"alice", "secret1"}};

@@ -17,24 +17,14 @@
 #include "server/database.h"
 #include "server/password_vault.h"
 #include "server/test_schema.h"
+#include "tests/support/temp_folder.h"
 
 namespace vantrel::server {
 namespace {
 
 namespace fs = std::filesystem;
 
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/vantrel-server-test-XXXXXX";
-    m_path = ::mkdtemp(pattern);
-  }
-  ~TempDir() { fs::remove_all(m_path); }
-  std::string file(const char* name) const { return (m_path / name).string(); }
-
- private:
-  fs::path m_path;
-};
+using vantrel::testing::TempFolder;
 
 std::string readAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -42,7 +32,7 @@ std::string readAll(const std::string& path) {
 }
 
 TEST(StorageTest, NewDatabaseGetsTheCurrentSchemaAndANewerOneIsRefused) {
-  TempDir dir;
+  TempFolder dir;
   {
     Database db;
     ASSERT_TRUE(db.open(dir.file("s.db"))) << db.error();
@@ -58,7 +48,7 @@ TEST(StorageTest, NewDatabaseGetsTheCurrentSchemaAndANewerOneIsRefused) {
 }
 
 TEST(StorageTest, TheDatabaseIsReadableByItsOwnerOnly) {
-  TempDir dir;
+  TempFolder dir;
   const std::string older = dir.file("older.db");
   std::ofstream(older).close();
   ASSERT_EQ(::chmod(older.c_str(), 0644), 0);
@@ -92,7 +82,7 @@ int64_t addFileRow(Database& db, const std::string& name) {
 }
 
 TEST(StorageTest, AnOlderDatabaseIsMigratedKeepingItsRows) {
-  TempDir dir;
+  TempFolder dir;
   {
     Database db;
     ASSERT_TRUE(db.open(dir.file("s.db")));
@@ -139,7 +129,7 @@ TEST(StorageTest, AnOlderDatabaseIsMigratedKeepingItsRows) {
 }
 
 TEST(StorageTest, TheIdOfARemovedFileIsNeverHandedOutAgain) {
-  TempDir dir;
+  TempFolder dir;
   Database db;
   ASSERT_TRUE(db.open(dir.file("s.db")));
   const int64_t first = addFileRow(db, "a.mp3");
@@ -151,7 +141,7 @@ TEST(StorageTest, TheIdOfARemovedFileIsNeverHandedOutAgain) {
 }
 
 TEST(StorageTest, PasswordsAreSealedWithAPrivateKeyFileAndNeverStoredPlain) {
-  TempDir dir;
+  TempFolder dir;
   std::string error;
   PasswordVault vault;
   ASSERT_TRUE(vault.openKeyFile(dir.file("s.db.key"), error)) << error;
@@ -216,7 +206,7 @@ TEST(StorageTest, AccountsRefuseBadNamesAndPasswordsAndUpdateOnRequest) {
 }
 
 TEST(StorageTest, AServerWithAccountsDoesNotStartWithoutItsKey) {
-  TempDir dir;
+  TempFolder dir;
   ServerOptions options;
   options.dbPath = dir.file("s.db");
   options.port = 0;
@@ -247,7 +237,7 @@ TEST(StorageTest, AServerWithAccountsDoesNotStartWithoutItsKey) {
 // transaction open, another thread's lookups and searches answer at once from
 // the last commit, and the writing thread reads its own uncommitted rows.
 TEST(StorageTest, ReadersRunWhileTheWriterHoldsATransaction) {
-  TempDir dir;
+  TempFolder dir;
   testing::TestSchema schema;
   Database db;
   ASSERT_TRUE(db.open(schema.target(dir.file("s.db")))) << db.error();

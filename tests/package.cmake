@@ -10,7 +10,7 @@ if(TARGET vantreld AND TARGET vantrel-server AND TARGET vantrel AND TARGET vantr
    AND NOT VANTREL_FUZZ AND NOT VANTREL_SANITIZE
    AND VANTREL_DPKG_DEB AND VANTREL_DPKG_SHLIBDEPS AND VANTREL_DESKTOP_FILE_VALIDATE AND VANTREL_APPSTREAMCLI)
   add_executable(package_tests ${CMAKE_CURRENT_SOURCE_DIR}/package/package_test.cpp)
-  target_link_libraries(package_tests PRIVATE vantrel_options vantrel_app GTest::gtest GTest::gtest_main)
+  target_link_libraries(package_tests PRIVATE vantrel_options vantrel_app vantrel_test_support GTest::gtest GTest::gtest_main)
   add_dependencies(package_tests vantreld vantrel-server vantrel vantrel-pack vantrel-client filedata man_pages)
   target_compile_definitions(package_tests PRIVATE
     VANTREL_CPACK="${CMAKE_CPACK_COMMAND}"

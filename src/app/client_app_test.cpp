@@ -11,10 +11,11 @@
 #include "app/app_test_support.h"
 #include "app/launcher.h"
 #include "app/session_ui_adapter.h"
-#include "core/testing/scratch_dir.h"
 #include "net/scripted_http_server.h"
 #include "net/socket_io.h"
 #include "platform/testing/env_override.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/wait_for.h"
 #include "transfers/download_manager.h"
 
 namespace vantrel {
@@ -23,14 +24,7 @@ namespace {
 using app_testing::RecordingUi;
 using namespace std::chrono_literals;
 
-bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    if (done()) return true;
-    std::this_thread::sleep_for(10ms);
-  }
-  return done();
-}
+using vantrel::testing::waitFor;
 
 class ClientAppTest : public ::testing::Test {
  protected:
@@ -48,7 +42,7 @@ class ClientAppTest : public ::testing::Test {
   }
   bool logExists() const { return std::filesystem::exists(dir.path() / "home" / "log.txt"); }
 
-  core_testing::ScratchDir dir;
+  vantrel::testing::TempFolder dir;
   testing::EnvOverride env;
   RecordingUi ui;
 };
@@ -294,8 +288,8 @@ TEST_F(ClientAppTest, ChangeDestinationAsksForAFolderAndNeverOverwritesSilently)
                                                       "exists song.mp3", "folder Change destination",
                                                       "exists song.mp3", "folder Change destination",
                                                       "exists song.mp3"}));
-  EXPECT_EQ(core_testing::readWholeFile(first + "/song.mp3"), "old one");
-  EXPECT_EQ(core_testing::readWholeFile(second + "/song.mp3"), "old two");
+  EXPECT_EQ(vantrel::testing::readWholeFile(first + "/song.mp3"), "old one");
+  EXPECT_EQ(vantrel::testing::readWholeFile(second + "/song.mp3"), "old two");
   EXPECT_EQ(server.requestCount(), 0u);
 
   // A folder where the file is not: downloaded there, the old ones untouched.
@@ -307,8 +301,8 @@ TEST_F(ClientAppTest, ChangeDestinationAsksForAFolderAndNeverOverwritesSilently)
   }
   ASSERT_TRUE(app.downloads().start(id));
   ASSERT_TRUE(waitFor([&] { return app.downloads().find(id)->state == DownloadState::Completed; }));
-  EXPECT_EQ(core_testing::readWholeFile(third + "/song.mp3"), "new");
-  EXPECT_EQ(core_testing::readWholeFile(first + "/song.mp3"), "old one");
+  EXPECT_EQ(vantrel::testing::readWholeFile(third + "/song.mp3"), "new");
+  EXPECT_EQ(vantrel::testing::readWholeFile(first + "/song.mp3"), "old one");
 }
 
 }  // namespace

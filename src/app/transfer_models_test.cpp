@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "app/downloads_model.h"
 #include "app/rate_history.h"
 #include "app/uploads_model.h"

@@ -13,8 +13,8 @@
 #include <set>
 #include <system_error>
 
-#include "catalogue/durable_file.h"
 #include "core/base64.h"
+#include "platform/durable_file.h"
 #include "platform/unique_fd.h"
 
 namespace vantrel {

@@ -26,7 +26,6 @@
 #include <glob.h>
 
 #include "core/base64.h"
-#include "tests/e2e/e2e_support.h"
 #include "net/client_request.h"
 #include "net/reply_fields.h"
 #include "net/socket_io.h"
@@ -36,6 +35,8 @@
 #include "protocol/testing/protocol_fixture.h"
 #include "protocol/udp_pinger.h"
 #include "server/test_schema.h"
+#include "tests/e2e/e2e_support.h"
+#include "tests/support/reserved_port.h"
 
 namespace vantrel {
 namespace {
@@ -330,7 +331,12 @@ class PostgresCluster {
   // Starts the server, on the same port as before when it ran already.
   bool start() {
     for (int attempt = 0; attempt < 5; ++attempt) {
-      if (m_port == 0 || attempt > 0) m_port = freePort();
+      if (m_port == 0 || attempt > 0) {
+        // Held for as long as this cluster may run, across restarts too:
+        // PostgreSQL binds beside it (it sets SO_REUSEADDR), nobody else can.
+        m_reservation = vantrel::testing::ReservedPort();
+        m_port = m_reservation.port();
+      }
       if (run({m_bin + "/pg_ctl", "-D", m_dir + "/data", "-l", m_dir + "/server.log", "-w", "-t", "30", "start", "-o",
                "-c listen_addresses=127.0.0.1 -c port=" + std::to_string(m_port) + " -c unix_socket_directories=" +
                    m_dir + " -c fsync=off"})) {
@@ -354,17 +360,6 @@ class PostgresCluster {
   std::string conninfo() const { return "host=127.0.0.1 port=" + std::to_string(m_port) + " user=vantrel dbname=postgres"; }
 
  private:
-  static uint16_t freePort() {
-    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    socklen_t len = sizeof sa;
-    ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&sa), &len);
-    return ntohs(sa.sin_port);
-  }
-
   // Runs a PostgreSQL tool as the cluster's owner; true when it succeeded.
   bool run(std::vector<std::string> args) {
     if (::getuid() == 0) {
@@ -378,6 +373,7 @@ class PostgresCluster {
 
   std::string m_bin;
   std::string m_dir;
+  vantrel::testing::ReservedPort m_reservation;
   uint16_t m_port = 0;
   bool m_ready = false;
   bool m_running = false;

@@ -10,12 +10,12 @@
 
 #include "core/base64.h"
 #include "core/client_state.h"
-#include "core/testing/scratch_dir.h"
 #include "core/timer_service.h"
 #include "net/reply_fields.h"
 #include "platform/registry_hive.h"
 #include "protocol/protocol_context.h"
 #include "settings/settings_store.h"
+#include "tests/support/temp_folder.h"
 
 namespace vantrel::protocol_testing {
 
@@ -57,7 +57,7 @@ struct ProtocolFixture {
     return body;
   }
 
-  core_testing::ScratchDir dir;
+  vantrel::testing::TempFolder dir;
   RegistryHive hive{dir.path().string()};
   SettingsStore settings{hive};
   TimerService timers;

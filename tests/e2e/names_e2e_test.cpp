@@ -24,6 +24,7 @@
 #include "app/app_test_support.h"
 #include "app/client_app.h"
 #include "app/client_core.h"
+#include "core/text_codecs.h"
 #include "net/client_request.h"
 #include "net/socket_io.h"
 #include "net/test_sockets.h"
@@ -82,21 +83,6 @@ std::string htmlUnescape(std::string text) {
     }
   }
   return text;
-}
-
-std::string htmlText(std::string_view text) {
-  std::string out;
-  for (const char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c;
-    }
-  }
-  return out;
 }
 
 // The target of the link whose text is `linkText` (as the page writes it).
@@ -185,17 +171,17 @@ TEST_F(NamesE2eTest, AwkwardNamesComeBackIdentical) {
   const std::string top = fetch("/template/client-share_files_template.html?dirid=" + groupId + "&groupid=" + groupId +
                                 "&groupname=" + formEncode(kGroup) + "&groupdirname=&directory=" +
                                 formEncode((dir.path() / "music").string()) + "&" + local);
-  const std::string folderLink = hrefBefore(top, htmlText(kFolder));
+  const std::string folderLink = hrefBefore(top, htmlEscape(kFolder));
   ASSERT_FALSE(folderLink.empty()) << top;
 
   // The folder's link, then a sort link of the page it opens: both list the file.
   const std::string inside = fetch("/template/" + htmlUnescape(folderLink));
   EXPECT_EQ(inside.find("Error: Incorrect directory"), std::string::npos) << inside;
-  EXPECT_NE(inside.find(htmlText(kFile)), std::string::npos) << inside;
+  EXPECT_NE(inside.find(htmlEscape(kFile)), std::string::npos) << inside;
   const std::string sortLink = hrefBefore(inside, "Size");
   ASSERT_FALSE(sortLink.empty());
   const std::string sorted = fetch(htmlUnescape(sortLink));
-  EXPECT_NE(sorted.find(htmlText(kFile)), std::string::npos) << sortLink;
+  EXPECT_NE(sorted.find(htmlEscape(kFile)), std::string::npos) << sortLink;
   EXPECT_EQ(htmlUnescape(attributeAfter(sorted, "name=\"groupname\"", "value")), kGroup);
 
   // The check box and the hidden fields go back as the browser sends them.
@@ -208,7 +194,7 @@ TEST_F(NamesE2eTest, AwkwardNamesComeBackIdentical) {
   }
   form += "share=" + formEncode(checked);
   const std::string result = fetch("/addFiles/files?" + local, form);
-  EXPECT_NE(result.find("Shared " + htmlText(file.string())), std::string::npos) << result;
+  EXPECT_NE(result.find("Shared " + htmlEscape(file.string())), std::string::npos) << result;
   EXPECT_EQ(result.find("Could not share"), std::string::npos) << result;
 
   // The client's list, and its group page reached by the link of the groups page.
@@ -218,10 +204,10 @@ TEST_F(NamesE2eTest, AwkwardNamesComeBackIdentical) {
   EXPECT_EQ(shared[0].fileName, kFile);
   EXPECT_EQ(shared[0].groupName, kGroup);
   const std::string groups = fetch("/template/client-shared_groups_template.html?" + local);
-  const std::string groupLink = hrefBefore(groups, htmlText(kGroup));
+  const std::string groupLink = hrefBefore(groups, htmlEscape(kGroup));
   ASSERT_FALSE(groupLink.empty()) << groups;
   const std::string groupPage = fetch(htmlUnescape(groupLink));
-  EXPECT_NE(groupPage.find(htmlText(kFile)), std::string::npos) << groupLink;
+  EXPECT_NE(groupPage.find(htmlEscape(kFile)), std::string::npos) << groupLink;
 
   // Another user finds it in the catalogue and downloads it under its name.
   protocol_testing::ProtocolFixture bob;

@@ -59,6 +59,16 @@ TEST_F(ClientAppTest, WithoutStartItSaysSoAndTouchesNothing) {
   EXPECT_EQ(app.hive().readValue(ClientApp::kInstallKey, "install", value), reg::kValueNotFound);
 }
 
+// A start of sharing after a shutdown (the login made again after a failed
+// "Connect") without the page archive loaded again is refused: the file
+// server would otherwise render its pages from an archive that is gone.
+TEST_F(ClientAppTest, SharingWithoutThePageArchiveIsRefused) {
+  ClientApp app(ui, options());
+  EXPECT_EQ(app.core().StartSharing(false), core::kNoTemplates);
+  app.core().Shutdown(true);
+  EXPECT_EQ(app.core().StartSharing(false), core::kNoTemplates);
+}
+
 TEST_F(ClientAppTest, StartRecordsTheInstallLocationAndRunsTheLoginWindow) {
   ClientApp app(ui, options("Test"));
   app.hive().createKey(ClientApp::kInstallKey);

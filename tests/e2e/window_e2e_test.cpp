@@ -248,6 +248,11 @@ TEST_F(WindowE2eTest, ConnectThatFailsKeepsTheClientConnectedAndOneThatWorksRefr
   EXPECT_TRUE(app.core().sharing());
   ASSERT_NE(app.core().sharedFiles(), nullptr);
   EXPECT_EQ(app.core().sharedFiles()->size(), sharedBefore);
+  // Its pages come from the page archive it loaded again for the login made
+  // again (the shutdown before it let the first one go).
+  const std::string page = askOwnServer(app.core().fileServerPort(),
+                                        "GET /template/client-info_template.html?token=1$127.0.0.1 HTTP/1.0\r\n\r\n");
+  EXPECT_EQ(page.rfind("HTTP/1.0 200", 0), 0u) << page.substr(0, 200);
   EXPECT_TRUE(waitUntil([&] { return window.connectionPane()->text() == "Connected"; }, 8s));
   screenshot(&window, "client-connect-failed-still-connected");
 

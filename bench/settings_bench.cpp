@@ -3,7 +3,7 @@
 // piece), so a read must stay cheap; writes happen on user actions and at exit.
 #include <benchmark/benchmark.h>
 
-#include "platform/testing/temp_dir.h"
+#include "tests/support/temp_folder.h"
 #include "settings/settings_store.h"
 
 namespace {
@@ -11,7 +11,7 @@ namespace {
 using namespace vantrel;
 
 struct Fixture {
-  testing::TempDir dir;
+  testing::TempFolder dir;
   RegistryHive hive{dir.path()};
   SettingsStore store{hive, "Vantrel", AutostartEntry(dir.file("autostart"), "/opt/vantrel/vantrel")};
 };

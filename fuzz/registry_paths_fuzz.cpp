@@ -9,12 +9,12 @@
 #include <string_view>
 
 #include "platform/registry_hive.h"
-#include "platform/testing/temp_dir.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
 vantrel::RegistryHive& hive() {
-  static vantrel::testing::TempDir dir;
+  static vantrel::testing::TempFolder dir;
   static vantrel::RegistryHive h(dir.path());
   return h;
 }

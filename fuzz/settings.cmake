@@ -3,4 +3,4 @@
 # passwords) and key names that reach the registry hive.
 vantrel_fuzz(autostart_entry SOURCE autostart_entry_fuzz.cpp DEPS vantrel_platform)
 vantrel_fuzz(password_scramble SOURCE password_scramble_fuzz.cpp DEPS vantrel_settings)
-vantrel_fuzz(registry_paths SOURCE registry_paths_fuzz.cpp DEPS vantrel_platform)
+vantrel_fuzz(registry_paths SOURCE registry_paths_fuzz.cpp DEPS vantrel_platform vantrel_test_support)

@@ -22,7 +22,7 @@ endif()
 
 # The window on a real X server (Xvfb) with a window manager (openbox), driven
 # with xdotool: the tray note once per settings, the place kept, Ctrl+Q.
-if(TARGET vantrel_ui AND TARGET vantrel-server AND TARGET filedata AND NOT VANTREL_FUZZ)
+if(VANTREL_TEST_DESKTOP AND TARGET vantrel_ui AND TARGET vantrel-server AND TARGET filedata AND NOT VANTREL_FUZZ)
   add_test(NAME window_on_a_desktop
            COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/window_xvfb_test.sh ${CMAKE_BINARY_DIR}
                    ${CMAKE_BINARY_DIR}/ui-screenshots)

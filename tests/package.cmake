@@ -1,23 +1,18 @@
 # SPDX-License-Identifier: MIT
 # The Debian package, built by CPack from this build folder's programs and
 # unpacked into a scratch root. Only in an ordinary build (the sanitizer and
-# fuzz builds package nothing), and only where the Debian tools are at hand.
-find_program(VANTREL_DPKG_DEB dpkg-deb)
-find_program(VANTREL_DPKG_SHLIBDEPS dpkg-shlibdeps)
-find_program(VANTREL_DESKTOP_FILE_VALIDATE desktop-file-validate)
-find_program(VANTREL_APPSTREAMCLI appstreamcli)
-if(TARGET vantreld AND TARGET vantrel-server AND TARGET vantrel AND TARGET vantrel-pack AND TARGET vantrel-client
-   AND NOT VANTREL_FUZZ AND NOT VANTREL_SANITIZE
-   AND VANTREL_DPKG_DEB AND VANTREL_DPKG_SHLIBDEPS AND VANTREL_DESKTOP_FILE_VALIDATE AND VANTREL_APPSTREAMCLI)
+# fuzz builds package nothing), unless VANTREL_TEST_PACKAGE is OFF; the Debian
+# tools it needs are checked in cmake/VantrelTestTools.cmake.
+if(VANTREL_TEST_PACKAGE AND NOT VANTREL_FUZZ AND NOT VANTREL_SANITIZE)
   add_executable(package_tests ${CMAKE_CURRENT_SOURCE_DIR}/package/package_test.cpp)
-  target_link_libraries(package_tests PRIVATE vantrel_options vantrel_app GTest::gtest GTest::gtest_main)
+  target_link_libraries(package_tests PRIVATE vantrel_options vantrel_app vantrel_test_support GTest::gtest GTest::gtest_main)
   add_dependencies(package_tests vantreld vantrel-server vantrel vantrel-pack vantrel-client filedata man_pages)
   target_compile_definitions(package_tests PRIVATE
     VANTREL_CPACK="${CMAKE_CPACK_COMMAND}"
     VANTREL_CPACK_CONFIG="${CMAKE_BINARY_DIR}/CPackConfig.cmake"
-    VANTREL_DPKG_DEB="${VANTREL_DPKG_DEB}"
-    VANTREL_DESKTOP_FILE_VALIDATE="${VANTREL_DESKTOP_FILE_VALIDATE}"
-    VANTREL_APPSTREAMCLI="${VANTREL_APPSTREAMCLI}"
+    VANTREL_DPKG_DEB="${VANTREL_TOOL_DPKG_DEB}"
+    VANTREL_DESKTOP_FILE_VALIDATE="${VANTREL_TOOL_DESKTOP_FILE_VALIDATE}"
+    VANTREL_APPSTREAMCLI="${VANTREL_TOOL_APPSTREAMCLI}"
     # The shared test helpers name the build's server; the tests run the installed one.
     VANTREL_SERVER_BIN="$<TARGET_FILE:vantrel-server>")
   if(VANTREL_UPDATE_PRIVATE_KEY)

@@ -12,9 +12,9 @@ endif()
 
 # The browser test: the file server over a small shared list, and every page
 # in headless Chromium driven by playwright-core (installed with
-# `npm install --prefix build/e2e-node playwright-core`, which scripts/test does). Skips when either
-# is missing. Screenshots land in <build>/pages-screenshots.
-find_program(VANTREL_NODE node)
+# `npm install --prefix build/e2e-node playwright-core`, which scripts/test does). On unless
+# VANTREL_TEST_BROWSER is OFF; a missing Chromium or playwright-core fails them with the
+# reason. Screenshots land in <build>/pages-screenshots.
 if(NOT DEFINED VANTREL_NODE_MODULES)
   if(DEFINED ENV{VANTREL_NODE_MODULES})
     set(VANTREL_NODE_MODULES $ENV{VANTREL_NODE_MODULES})
@@ -25,23 +25,23 @@ endif()
 if(TARGET vantrel_providers AND TARGET vantrel_fileserver AND NOT VANTREL_FUZZ)
   add_executable(pages_e2e_server ${CMAKE_CURRENT_LIST_DIR}/e2e/pages_e2e_server.cpp)
   target_link_libraries(pages_e2e_server PRIVATE vantrel_options vantrel_providers vantrel_fileserver)
-  if(VANTREL_NODE)
+  if(VANTREL_TEST_BROWSER)
     add_test(NAME pages.browser
-             COMMAND ${VANTREL_NODE} ${CMAKE_CURRENT_LIST_DIR}/e2e/pages_browser_test.cjs
+             COMMAND ${VANTREL_TOOL_NODE} ${CMAKE_CURRENT_LIST_DIR}/e2e/pages_browser_test.cjs
                      $<TARGET_FILE:pages_e2e_server> ${CMAKE_BINARY_DIR}/filedata.dat
                      ${CMAKE_BINARY_DIR}/pages-e2e-scratch ${CMAKE_BINARY_DIR}/pages-screenshots)
-    set_tests_properties(pages.browser PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 180
-                         ENVIRONMENT "NODE_PATH=${VANTREL_NODE_MODULES}")
+    set_tests_properties(pages.browser PROPERTIES TIMEOUT 180
+                         ENVIRONMENT "NODE_PATH=${VANTREL_NODE_MODULES};CHROMIUM=${VANTREL_TOOL_CHROMIUM}")
   endif()
 endif()
 
 # The share flow in a browser: the web site's "Share files here" into a running
 # vantreld's share page, sharing a file and a folder with spaces in their names.
-if(VANTREL_NODE AND TARGET vantreld AND TARGET vantrel-server AND TARGET filedata AND NOT VANTREL_FUZZ)
+if(VANTREL_TEST_BROWSER AND TARGET vantreld AND TARGET vantrel-server AND TARGET filedata AND NOT VANTREL_FUZZ)
   add_test(NAME pages.share_flow
-           COMMAND ${VANTREL_NODE} ${CMAKE_CURRENT_LIST_DIR}/e2e/share_flow_browser_test.cjs
+           COMMAND ${VANTREL_TOOL_NODE} ${CMAKE_CURRENT_LIST_DIR}/e2e/share_flow_browser_test.cjs
                    $<TARGET_FILE:vantrel-server> $<TARGET_FILE:vantreld> ${CMAKE_BINARY_DIR}/filedata.dat
                    ${CMAKE_BINARY_DIR}/share-flow-scratch ${CMAKE_BINARY_DIR}/pages-screenshots)
-  set_tests_properties(pages.share_flow PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 180
-                       ENVIRONMENT "NODE_PATH=${VANTREL_NODE_MODULES}")
+  set_tests_properties(pages.share_flow PROPERTIES TIMEOUT 180
+                       ENVIRONMENT "NODE_PATH=${VANTREL_NODE_MODULES};CHROMIUM=${VANTREL_TOOL_CHROMIUM}")
 endif()

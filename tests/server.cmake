@@ -8,9 +8,12 @@ if(TARGET vantrel-server AND TARGET vantrel_protocol AND NOT VANTREL_FUZZ)
   )
   add_dependencies(server_e2e_tests vantrel-server)
   target_compile_definitions(server_e2e_tests PRIVATE VANTREL_SERVER_BIN="$<TARGET_FILE:vantrel-server>")
+  # The restart test runs a PostgreSQL server of its own, and must find one.
+  if(VANTREL_TEST_POSTGRES)
+    target_compile_definitions(server_e2e_tests PRIVATE VANTREL_POSTGRES_REQUIRED)
+  endif()
   # Once more on PostgreSQL, as server_tests_postgres does for the unit tests.
-  file(GLOB VANTREL_POSTGRES_INITDB /usr/lib/postgresql/*/bin/initdb)
-  if(VANTREL_POSTGRES_INITDB)
+  if(VANTREL_TEST_POSTGRES)
     add_test(NAME server_e2e_tests_postgres
              COMMAND ${PROJECT_SOURCE_DIR}/scripts/with_postgres.sh $<TARGET_FILE:server_e2e_tests>)
     set_tests_properties(server_e2e_tests_postgres PROPERTIES TIMEOUT 600)

@@ -8,7 +8,7 @@ if(TARGET vantrel_ui AND TARGET vantrel-server AND TARGET filedata AND NOT VANTR
                  ${CMAKE_CURRENT_SOURCE_DIR}/e2e/catalogue_e2e_test.cpp
                  ${PROJECT_SOURCE_DIR}/src/ui/ui_test_main.cpp ${PROJECT_SOURCE_DIR}/src/ui/icons.qrc)
   set_target_properties(window_e2e_tests PROPERTIES AUTORCC ON)
-  target_link_libraries(window_e2e_tests PRIVATE vantrel_options vantrel_ui GTest::gtest)
+  target_link_libraries(window_e2e_tests PRIVATE vantrel_options vantrel_ui vantrel_test_support GTest::gtest)
   add_dependencies(window_e2e_tests vantrel-server filedata)
   target_compile_definitions(window_e2e_tests PRIVATE
     VANTREL_SERVER_BIN="$<TARGET_FILE:vantrel-server>"

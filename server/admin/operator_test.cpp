@@ -16,7 +16,6 @@
 #include <thread>
 #include <vector>
 
-#include "core/testing/scratch_dir.h"
 #include "net/socket_io.h"
 #include "platform/unique_fd.h"
 #include "server/admin/admin_command.h"
@@ -25,11 +24,12 @@
 #include "server/clients/test_fixture.h"
 #include "server/store/admin_store.h"
 #include "server/store/server_setup.h"
+#include "tests/support/temp_folder.h"
 
 namespace vantrel::server {
 namespace {
 
-using core_testing::ScratchDir;
+using vantrel::testing::TempFolder;
 using namespace std::chrono_literals;
 
 // The client's login form, from the fixture.
@@ -39,7 +39,7 @@ struct Forms : testing::ServerFixture {
 
 // The database of one test (see test_schema.h) with its server key in `dir`.
 struct Store {
-  explicit Store(const ScratchDir& dir) : db(schema.target(dir.file("s.db"))), key(dir.file("s.db.key")) {}
+  explicit Store(const TempFolder& dir) : db(schema.target(dir.file("s.db"))), key(dir.file("s.db.key")) {}
   testing::TestSchema schema;
   std::string db;
   std::string key;
@@ -81,7 +81,7 @@ std::string readFile(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-ServerOptions loopback(const ScratchDir& dir, const Store& store) {
+ServerOptions loopback(const TempFolder& dir, const Store& store) {
   ServerOptions options;
   options.dbPath = store.db;
   options.keyPath = store.key;
@@ -117,7 +117,7 @@ TEST(ServerLogTest, LinesCarryAnIsoTimeAndALevelAndNoControlCharacters) {
 // Every command runs while the server has the database open; what the
 // commands change is what the running server does next.
 TEST(AdminCommandTest, ManagesUsersAndCategoriesOfARunningServer) {
-  ScratchDir dir;
+  TempFolder dir;
   const Store db(dir);
   CentralServer server;
   std::string error;
@@ -183,7 +183,7 @@ TEST(AdminCommandTest, ManagesUsersAndCategoriesOfARunningServer) {
 // Deleting a user hands each group they own to an administrator, else a
 // member, and removes a group that has neither; their files go with them.
 TEST(AdminCommandTest, DeletingAUserHandsTheirGroupsOnOrRemovesThem) {
-  ScratchDir dir;
+  TempFolder dir;
   const Store db(dir);
   for (const char* name : {"owner", "admin", "member"}) ASSERT_EQ(admin(db, {"user-add", name}, "secret\n").status, 0);
   Database database;
@@ -231,7 +231,7 @@ TEST(AdminCommandTest, DeletingAUserHandsTheirGroupsOnOrRemovesThem) {
 // arrives with its IDs, the old server key opens the passwords, search answers
 // as before, and IDs handed out afterwards never repeat one from before.
 TEST(AdminCommandTest, CopyFromMovesEverythingIntoAnEmptyDatabase) {
-  ScratchDir dir;
+  TempFolder dir;
   const std::string source = dir.file("old.db");
   std::vector<std::string> found;
   int64_t removedId = 0;
@@ -327,7 +327,7 @@ TEST(FirewallTestPoolTest, FiftyHangingTestsLeaveLoginsFast) {
     fillers.push_back(std::move(f));
   }
 
-  ScratchDir dir;
+  TempFolder dir;
   const Store store(dir);
   ServerOptions options = loopback(dir, store);
   options.users = {{"alice", "secret1"}};

@@ -7,19 +7,19 @@
 #include <filesystem>
 #include <fstream>
 
-#include "core/testing/scratch_dir.h"
 #include "net/client_request.h"
 #include "protocol/catalogue_listing.h"
 #include "protocol/client_update.h"
 #include "server/central_server.h"
 #include "server/clients/test_fixture.h"
+#include "tests/support/temp_folder.h"
 
 namespace vantrel::server {
 namespace {
 
 namespace fs = std::filesystem;
-using core_testing::readWholeFile;
-using core_testing::ScratchDir;
+using vantrel::testing::readWholeFile;
+using vantrel::testing::TempFolder;
 using testing::ServerFixture;
 using testing::TestClient;
 
@@ -32,7 +32,7 @@ struct ClientView {
 };
 
 // A whole server on ports the system picks, offering the files of `updateDir`.
-ServerOptions loopbackOptions(const ScratchDir& dir, const std::string& updateDir) {
+ServerOptions loopbackOptions(const TempFolder& dir, const std::string& updateDir) {
   ServerOptions options;
   options.dbPath = dir.file("s.db");
   options.port = 0;
@@ -69,7 +69,7 @@ class UpdateFolderTest : public ServerFixture {
     offer.setAddress("127.0.0.1", 7001);
   }
 
-  ScratchDir dir;
+  TempFolder dir;
   fs::path folder = dir.path() / "update";
   UpdateOffer offer{folder, "Faster + safer/better?"};
 };
@@ -226,7 +226,7 @@ TEST_F(UpdateFolderTest, ClientDownloadsTheOfferFromTheRunningServer) {
 }
 
 TEST(UpdateServerOptionsTest, MissingUpdateFolderStopsTheStart) {
-  ScratchDir dir;
+  TempFolder dir;
   CentralServer server;
   std::string error;
   EXPECT_FALSE(server.start(loopbackOptions(dir, dir.file("absent")), error));

@@ -5,25 +5,6 @@
 
 namespace vantrel::server {
 
-namespace {
-
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-constexpr char kHex[] = "0123456789ABCDEF";
-
-void appendEscaped(std::string& out, unsigned char c) {
-  out += '%';
-  out += kHex[c >> 4];
-  out += kHex[c & 15];
-}
-
-}  // namespace
-
 FormFields::FormFields(std::string_view text, Decoding decoding) { add(text, decoding); }
 
 void FormFields::add(std::string_view text, Decoding decoding) {
@@ -80,81 +61,16 @@ std::optional<int64_t> parseNumber(std::string_view text) {
   return value;
 }
 
-std::string urlDecode(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '+') {
-      out += ' ';
-    } else if (c == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
-      out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
-      i += 2;
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
 std::string decodePercentEscapes(std::string_view text) {
   std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
-      out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
-      i += 2;
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
-std::string urlEncode(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (const char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-        c == '_' || c == '~') {
-      out += ch;
-    } else {
-      appendEscaped(out, c);
-    }
-  }
+  percentDecode(text, PlusSign::kLiteral, BadEscape::kKeep, out);
   return out;
 }
 
 std::string replyValueEncode(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (const char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c < 0x20 || c == '%' || c == '+' || c == '&' || c == '=' || c == ' ' || c == 0x7f) {
-      appendEscaped(out, c);
-    } else {
-      out += ch;
-    }
-  }
-  return out;
-}
-
-std::string htmlEscape(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (const char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c;
-    }
-  }
-  return out;
+  return percentEncode(text, [](unsigned char c) {
+    return c < 0x20 || c == '%' || c == '+' || c == '&' || c == '=' || c == ' ' || c == 0x7f;
+  });
 }
 
 void appendField(std::string& reply, std::string_view name, std::string_view value) {

@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/text_codecs.h"
+
 namespace vantrel::server {
 
 struct FormField {
@@ -50,17 +52,17 @@ class FormFields {
 // A whole decimal number with an optional "-", nothing else; nullopt otherwise.
 std::optional<int64_t> parseNumber(std::string_view text);
 
-// "+" to space and "%XX" to its byte.
-std::string urlDecode(std::string_view text);
+// The codecs of core/text_codecs.h: urlDecode ("+" to space and "%XX" to its
+// byte), urlEncode (everything but letters, digits and "-._~" as %XX) and
+// htmlEscape (&, <, >, " and ' as entities).
+using vantrel::htmlEscape;
+using vantrel::urlDecode;
+using vantrel::urlEncode;
 // "%XX" to its byte; everything else, "+" included, as it is.
 std::string decodePercentEscapes(std::string_view text);
-// Everything but letters, digits and "-._~" as %XX.
-std::string urlEncode(std::string_view text);
 // For values of name=value& replies that the client URL-decodes: only the bytes
 // that would break the pair or change under decoding are escaped.
 std::string replyValueEncode(std::string_view text);
-// &, <, >, " and ' as entities.
-std::string htmlEscape(std::string_view text);
 
 // Appends "name=value&" to a reply.
 void appendField(std::string& reply, std::string_view name, std::string_view value);

@@ -20,24 +20,14 @@
 #include "server/storage/test_schema.h"
 #include "server/store/account_store.h"
 #include "server/store/password_vault.h"
+#include "tests/support/temp_folder.h"
 
 namespace vantrel::server {
 namespace {
 
 namespace fs = std::filesystem;
 
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/vantrel-server-test-XXXXXX";
-    m_path = ::mkdtemp(pattern);
-  }
-  ~TempDir() { fs::remove_all(m_path); }
-  std::string file(const char* name) const { return (m_path / name).string(); }
-
- private:
-  fs::path m_path;
-};
+using vantrel::testing::TempFolder;
 
 std::string readAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -45,7 +35,7 @@ std::string readAll(const std::string& path) {
 }
 
 TEST(StorageTest, NewDatabaseGetsTheCurrentSchemaAndANewerOneIsRefused) {
-  TempDir dir;
+  TempFolder dir;
   {
     Database db;
     ASSERT_TRUE(db.open(dir.file("s.db"))) << db.error();
@@ -61,7 +51,7 @@ TEST(StorageTest, NewDatabaseGetsTheCurrentSchemaAndANewerOneIsRefused) {
 }
 
 TEST(StorageTest, TheDatabaseIsReadableByItsOwnerOnly) {
-  TempDir dir;
+  TempFolder dir;
   const std::string older = dir.file("older.db");
   std::ofstream(older).close();
   ASSERT_EQ(::chmod(older.c_str(), 0644), 0);
@@ -95,7 +85,7 @@ int64_t addFileRow(Database& db, const std::string& name) {
 }
 
 TEST(StorageTest, AnOlderDatabaseIsMigratedKeepingItsRows) {
-  TempDir dir;
+  TempFolder dir;
   {
     Database db;
     ASSERT_TRUE(db.open(dir.file("s.db")));
@@ -142,7 +132,7 @@ TEST(StorageTest, AnOlderDatabaseIsMigratedKeepingItsRows) {
 }
 
 TEST(StorageTest, TheIdOfARemovedFileIsNeverHandedOutAgain) {
-  TempDir dir;
+  TempFolder dir;
   Database db;
   ASSERT_TRUE(db.open(dir.file("s.db")));
   const int64_t first = addFileRow(db, "a.mp3");
@@ -154,7 +144,7 @@ TEST(StorageTest, TheIdOfARemovedFileIsNeverHandedOutAgain) {
 }
 
 TEST(StorageTest, PasswordsAreSealedWithAPrivateKeyFileAndNeverStoredPlain) {
-  TempDir dir;
+  TempFolder dir;
   std::string error;
   PasswordVault vault;
   ASSERT_TRUE(vault.openKeyFile(dir.file("s.db.key"), error)) << error;
@@ -219,7 +209,7 @@ TEST(StorageTest, AccountsRefuseBadNamesAndPasswordsAndUpdateOnRequest) {
 }
 
 TEST(StorageTest, AServerWithAccountsDoesNotStartWithoutItsKey) {
-  TempDir dir;
+  TempFolder dir;
   ServerOptions options;
   options.dbPath = dir.file("s.db");
   options.port = 0;
@@ -250,7 +240,7 @@ TEST(StorageTest, AServerWithAccountsDoesNotStartWithoutItsKey) {
 // transaction open, another thread's lookups and searches answer at once from
 // the last commit, and the writing thread reads its own uncommitted rows.
 TEST(StorageTest, ReadersRunWhileTheWriterHoldsATransaction) {
-  TempDir dir;
+  TempFolder dir;
   testing::TestSchema schema;
   Database db;
   ASSERT_TRUE(db.open(schema.target(dir.file("s.db")))) << db.error();

@@ -6,6 +6,8 @@
 
 #include <ctime>
 
+#include "core/text_codecs.h"
+
 namespace vantrel::server {
 
 namespace {
@@ -346,12 +348,7 @@ bool AccountStore::firstAddition(int64_t clientId, std::string_view digest) {
 std::string AccountStore::newWebSession(int64_t userId, int64_t now) {
   unsigned char bytes[24];
   if (RAND_bytes(bytes, sizeof bytes) != 1) return {};
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string token;
-  for (const unsigned char b : bytes) {
-    token += kHex[b >> 4];
-    token += kHex[b & 15];
-  }
+  const std::string token = hexEncode(bytes);
   std::scoped_lock lock(m_db.mutex());
   Statement prune(m_db, "DELETE FROM web_sessions WHERE created < ?");
   prune.bind(1, now - kWebSessionSeconds).run();

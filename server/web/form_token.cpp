@@ -6,6 +6,8 @@
 
 #include <cctype>
 
+#include "core/text_codecs.h"
+
 namespace vantrel::server {
 namespace {
 
@@ -18,13 +20,7 @@ std::string tokenOf(const std::string& cookie) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
   if (EVP_Digest(input.data(), input.size(), digest, &length, EVP_sha256(), nullptr) != 1) return {};
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned int i = 0; i < length; ++i) {
-    out += kHex[digest[i] >> 4];
-    out += kHex[digest[i] & 15];
-  }
-  return out;
+  return hexEncode(std::span<const uint8_t>(digest, length));
 }
 
 std::string lower(std::string text) {

@@ -5,29 +5,13 @@
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
-#include <cctype>
-
 #include "core/base64.h"
+#include "server/http/form_fields.h"
 #include "server/web/form_token.h"
 
 namespace vantrel::server {
 
 namespace {
-
-// Percent escapes only: a Base64 value keeps its "+".
-std::string percentDecode(std::string_view text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
-        std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
-      out += static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
-      i += 2;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
 
 // Where a signed-in browser may be sent: a path on this site only. Browsers
 // drop tabs and line breaks from a Location before following it, and read "\"
@@ -55,13 +39,7 @@ std::string sha256Of(std::string_view bytes) {
 std::string randomToken() {
   unsigned char bytes[24];
   if (RAND_bytes(bytes, sizeof bytes) != 1) return {};
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string out;
-  for (const unsigned char b : bytes) {
-    out += kHex[b >> 4];
-    out += kHex[b & 15];
-  }
-  return out;
+  return hexEncode(bytes);
 }
 
 std::string hostWithoutPort(std::string host) {
@@ -215,7 +193,8 @@ HttpResponse WebSite::clientLogin(const WebRequest& req) {
                        "here.",
                        401);
   }
-  const std::string sealed = base64Decode(percentDecode(raw.first("password")));
+  // Percent escapes only: a Base64 value keeps its "+".
+  const std::string sealed = base64Decode(decodePercentEscapes(raw.first("password")));
   std::string typed = session->key.DecryptText(sealed);
   const auto stored = m_ctx.accounts.password(session->userId);
   const auto same = [&](std::string_view text) {

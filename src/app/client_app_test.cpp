@@ -10,11 +10,12 @@
 
 #include "app/app_test_support.h"
 #include "app/session_ui_adapter.h"
-#include "core/testing/scratch_dir.h"
 #include "launcher/launcher.h"
 #include "net/scripted_http_server.h"
 #include "net/socket_io.h"
 #include "platform/testing/env_override.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/wait_for.h"
 #include "transfers/download_manager.h"
 
 namespace vantrel {
@@ -23,14 +24,7 @@ namespace {
 using app_testing::RecordingUi;
 using namespace std::chrono_literals;
 
-bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    if (done()) return true;
-    std::this_thread::sleep_for(10ms);
-  }
-  return done();
-}
+using vantrel::testing::waitFor;
 
 class ClientAppTest : public ::testing::Test {
  protected:
@@ -48,7 +42,7 @@ class ClientAppTest : public ::testing::Test {
   }
   bool logExists() const { return std::filesystem::exists(dir.path() / "home" / "log.txt"); }
 
-  core_testing::ScratchDir dir;
+  vantrel::testing::TempFolder dir;
   testing::EnvOverride env;
   RecordingUi ui;
 };
@@ -63,6 +57,16 @@ TEST_F(ClientAppTest, WithoutStartItSaysSoAndTouchesNothing) {
   EXPECT_EQ(ui.dialogs, 0);
   RegValue value;
   EXPECT_EQ(app.hive().readValue(ClientApp::kInstallKey, "install", value), reg::kValueNotFound);
+}
+
+// A start of sharing after a shutdown (the login made again after a failed
+// "Connect") without the page archive loaded again is refused: the file
+// server would otherwise render its pages from an archive that is gone.
+TEST_F(ClientAppTest, SharingWithoutThePageArchiveIsRefused) {
+  ClientApp app(ui, options());
+  EXPECT_EQ(app.core().StartSharing(false), core::kNoTemplates);
+  app.core().Shutdown(true);
+  EXPECT_EQ(app.core().StartSharing(false), core::kNoTemplates);
 }
 
 TEST_F(ClientAppTest, StartRecordsTheInstallLocationAndRunsTheLoginWindow) {
@@ -294,8 +298,8 @@ TEST_F(ClientAppTest, ChangeDestinationAsksForAFolderAndNeverOverwritesSilently)
                                                       "exists song.mp3", "folder Change destination",
                                                       "exists song.mp3", "folder Change destination",
                                                       "exists song.mp3"}));
-  EXPECT_EQ(core_testing::readWholeFile(first + "/song.mp3"), "old one");
-  EXPECT_EQ(core_testing::readWholeFile(second + "/song.mp3"), "old two");
+  EXPECT_EQ(vantrel::testing::readWholeFile(first + "/song.mp3"), "old one");
+  EXPECT_EQ(vantrel::testing::readWholeFile(second + "/song.mp3"), "old two");
   EXPECT_EQ(server.requestCount(), 0u);
 
   // A folder where the file is not: downloaded there, the old ones untouched.
@@ -307,8 +311,8 @@ TEST_F(ClientAppTest, ChangeDestinationAsksForAFolderAndNeverOverwritesSilently)
   }
   ASSERT_TRUE(app.downloads().start(id));
   ASSERT_TRUE(waitFor([&] { return app.downloads().find(id)->state == DownloadState::Completed; }));
-  EXPECT_EQ(core_testing::readWholeFile(third + "/song.mp3"), "new");
-  EXPECT_EQ(core_testing::readWholeFile(first + "/song.mp3"), "old one");
+  EXPECT_EQ(vantrel::testing::readWholeFile(third + "/song.mp3"), "new");
+  EXPECT_EQ(vantrel::testing::readWholeFile(first + "/song.mp3"), "old one");
 }
 
 }  // namespace

@@ -119,6 +119,7 @@ std::filesystem::path ClientCore::contestFile() const {
 }
 
 int ClientCore::StartSharing(bool checkUpdate) {
+  if (!m_templates) return core::kNoTemplates;  // Prepare() first
   ProtocolContext& ctx = m_app.protocol;
   SettingsStore& settings = ctx.settings;
   settings.EnsureDefaults();

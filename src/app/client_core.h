@@ -60,6 +60,7 @@ class CoreOperations {
   // the login counts as made, exactly as when Login returns 0.
   virtual void AcceptLogin(const std::string& user, const std::string& password) = 0;
   // With checkUpdate false the update check is left out (after a declined update).
+  // Needs Prepare() since the last Shutdown(): kNoTemplates without the page archive.
   virtual int StartSharing(bool checkUpdate) = 0;
   virtual int Shutdown(bool force) = 0;
   virtual int Logout() = 0;

@@ -8,9 +8,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "catalogue/durable_file.h"
 #include "core/log.h"
 #include "core/user_interface.h"
+#include "platform/durable_file.h"
 #include "platform/unique_fd.h"
 
 namespace vantrel {

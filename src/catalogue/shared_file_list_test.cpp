@@ -10,15 +10,15 @@
 #include <filesystem>
 #include <fstream>
 
-#include "core/testing/scratch_dir.h"
 #include "core/user_interface.h"
+#include "tests/support/temp_folder.h"
 
 namespace vantrel {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using core_testing::readWholeFile;
-using core_testing::ScratchDir;
+using vantrel::testing::readWholeFile;
+using vantrel::testing::TempFolder;
 
 Bytes bytes(std::initializer_list<int> values) {
   Bytes out;
@@ -107,7 +107,7 @@ TEST(SharedFileArchive, LongStringsTakeTheWidePrefix) {
 }
 
 TEST(SharedFileList, SaveAndLoadKeepEveryStoredField) {
-  ScratchDir dir;
+  TempFolder dir;
   const std::string path = SharedFileList::archivePathFor(dir.path().string() + "/", "alice");
   EXPECT_EQ(path, dir.file("alice.dat"));
   {
@@ -141,7 +141,7 @@ TEST(SharedFileList, SaveAndLoadKeepEveryStoredField) {
 }
 
 TEST(SharedFileList, LoadRepairsWhatTheArchiveGetsWrong) {
-  ScratchDir dir;
+  TempFolder dir;
   const std::string path = dir.file("bob.dat");
   struct Case {
     const char* name;
@@ -175,7 +175,7 @@ TEST(SharedFileList, LoadRepairsWhatTheArchiveGetsWrong) {
 }
 
 TEST(SharedFileList, OlderLayoutIsRewrittenInTheCurrentOne) {
-  ScratchDir dir;
+  TempFolder dir;
   const std::string path = dir.file("old.dat");
   writeFile(path, le32(0) + bytes({1, 0}) + bytes({5, 0}) + classTag() + body(5, false));
   SharedFileList list(path);
@@ -189,7 +189,7 @@ TEST(SharedFileList, OlderLayoutIsRewrittenInTheCurrentOne) {
 }
 
 TEST(SharedFileList, TheArchiveIsReadableByItsOwnerOnly) {
-  ScratchDir dir;
+  TempFolder dir;
   const std::string fresh = dir.file("fresh.dat");
   const std::string older = dir.file("older.dat");
   writeFile(older, le32(0) + bytes({0, 0}));
@@ -206,7 +206,7 @@ TEST(SharedFileList, TheArchiveIsReadableByItsOwnerOnly) {
 }
 
 TEST(SharedFileList, UnreadableArchivesFailTheLoadAndTellTheUser) {
-  ScratchDir dir;
+  TempFolder dir;
   RecordingUi ui;
   SharedFileList missing(dir.file("nobody.dat"), nullptr, &ui);
   EXPECT_FALSE(missing.Load());
@@ -222,7 +222,7 @@ TEST(SharedFileList, UnreadableArchivesFailTheLoadAndTellTheUser) {
 }
 
 TEST(SharedFileList, ChecksumSumsIdsModuloAMillion) {
-  ScratchDir dir;
+  TempFolder dir;
   SharedFileList list(dir.file("c.dat"));
   list.Add(record(5));
   list.Add(record(999999));
@@ -244,7 +244,7 @@ TEST(SharedFileList, ChecksumSumsIdsModuloAMillion) {
 }
 
 TEST(SharedFileList, RemoveReleasesTheRecordAndSaves) {
-  ScratchDir dir;
+  TempFolder dir;
   const std::string path = dir.file("r.dat");
   SharedFileList list(path);
   list.Add(record(5));
@@ -261,7 +261,7 @@ TEST(SharedFileList, RemoveReleasesTheRecordAndSaves) {
 // behind; the next load removes them, but not a save of this moment, not
 // another user's and not a file that only looks alike.
 TEST(SharedFileList, LoadRemovesUnfinishedSavesOnly) {
-  ScratchDir dir;
+  TempFolder dir;
   const std::string path = dir.file("alice.dat");
   { SharedFileList(path).Add(record(5)); }
   namespace fs = std::filesystem;
@@ -287,7 +287,7 @@ TEST(SharedFileList, LoadRemovesUnfinishedSavesOnly) {
 }
 
 TEST(SharedFileList, BatchWritesTheSameArchiveAsSingleAdds) {
-  ScratchDir dir;
+  TempFolder dir;
   const std::vector<int32_t> ids = {5, 22, 39, 7, 22};  // same buckets, and a replaced ID
   SharedFileList single(dir.file("single.dat"));
   for (size_t i = 0; i < ids.size(); ++i) ASSERT_TRUE(single.Add(record(ids[i], "f" + std::to_string(i))));
@@ -301,7 +301,7 @@ TEST(SharedFileList, BatchWritesTheSameArchiveAsSingleAdds) {
 }
 
 TEST(SharedFileList, FailedSaveKeepsThePreviousArchiveAndSaysSo) {
-  ScratchDir dir;
+  TempFolder dir;
   const std::string path = dir.file("keep.dat");
   RecordingUi ui;
   SharedFileList list(path, nullptr, &ui);
@@ -343,7 +343,7 @@ TEST(SharedFileList, FailedSaveKeepsThePreviousArchiveAndSaysSo) {
 }
 
 TEST(CVantreldFile, VerifyRefreshesAnOpenableFileAndMarksAMissingOne) {
-  ScratchDir dir;
+  TempFolder dir;
   std::ofstream(dir.file("here.bin")) << "12345";
   CVantreldFile present(dir.file("here.bin"));
   EXPECT_TRUE(present.Verify());

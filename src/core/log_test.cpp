@@ -10,13 +10,13 @@
 #include <thread>
 #include <vector>
 
-#include "core/testing/scratch_dir.h"
+#include "tests/support/temp_folder.h"
 
 namespace vantrel {
 namespace {
 
-using core_testing::readWholeFile;
-using core_testing::ScratchDir;
+using vantrel::testing::readWholeFile;
+using vantrel::testing::TempFolder;
 
 class RecordingUserInterface : public UserInterface {
  public:
@@ -59,7 +59,7 @@ std::string textOf(const std::string& line) {
 }
 
 TEST(Log, LinesCarryTimeStampTextAndCrLf) {
-  ScratchDir dir;
+  TempFolder dir;
   const std::string path = dir.file("log.txt");
   {
     Log log(path, 1000, true);
@@ -79,7 +79,7 @@ TEST(Log, LinesCarryTimeStampTextAndCrLf) {
 }
 
 TEST(Log, ReopeningAppendsToWhatIsThere) {
-  ScratchDir dir;
+  TempFolder dir;
   const std::string path = dir.file("log.txt");
   { Log(path, 0, true).logText("first run"); }
   { Log(path, 0, true).logText("second run"); }
@@ -90,7 +90,7 @@ TEST(Log, ReopeningAppendsToWhatIsThere) {
 }
 
 TEST(Log, OnlyItsOwnerCanReadTheLog) {
-  ScratchDir dir;
+  TempFolder dir;
   const std::string fresh = dir.file("log.txt");
   { Log log(fresh, 500, true); }
   // An older version left its log readable to everybody.
@@ -183,7 +183,7 @@ TEST(Log, MirrorSeesEveryLineAndKeepsTheLastForty) {
 }
 
 TEST(Log, OpenFailureIsShownOnceAndLoggingGoesOn) {
-  ScratchDir dir;
+  TempFolder dir;
   RecordingUserInterface ui;
   Log log(dir.file("missing-folder/log.txt"), 0, true, &ui);
   EXPECT_FALSE(log.isOpen());
@@ -198,7 +198,7 @@ TEST(Log, OpenFailureIsShownOnceAndLoggingGoesOn) {
 }
 
 TEST(Log, TrimmedLogStaysBoundedAndKeepsWritingToTheSameFile) {
-  ScratchDir dir;
+  TempFolder dir;
   const std::string path = dir.file("log.txt");
   Log log(path, 1, true);  // 1,024 bytes
   const std::string filler(80, 'x');
@@ -213,7 +213,7 @@ TEST(Log, TrimmedLogStaysBoundedAndKeepsWritingToTheSameFile) {
 }
 
 TEST(Log, LinesFromManyThreadsNeverInterleave) {
-  ScratchDir dir;
+  TempFolder dir;
   const std::string path = dir.file("log.txt");
   constexpr int kThreads = 4;
   constexpr int kLines = 300;

@@ -6,13 +6,14 @@
 #include <atomic>
 #include <thread>
 
-#include "core/testing/scratch_dir.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/wait_for.h"
 
 namespace vantrel {
 namespace {
 
 using namespace std::chrono_literals;
-using core_testing::waitFor;
+using vantrel::testing::waitFor;
 
 TEST(TimerService, RunsEveryPeriodUntilCancelled) {
   TimerService timers;

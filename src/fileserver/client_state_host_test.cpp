@@ -6,12 +6,12 @@
 #include <atomic>
 #include <fstream>
 
-#include "core/testing/scratch_dir.h"
 #include "core/timer_service.h"
 #include "fileserver/file_server.h"
 #include "fileserver/testing_fakes.h"
 #include "net/test_sockets.h"
 #include "platform/registry_hive.h"
+#include "tests/support/temp_folder.h"
 
 namespace vantrel {
 namespace {
@@ -37,7 +37,7 @@ class ClientStateHostTest : public ::testing::Test {
     return testing::readAll(fd.get());
   }
 
-  core_testing::ScratchDir dir;
+  vantrel::testing::TempFolder dir;
   RegistryHive hive{dir.path().string()};
   SettingsStore settings{hive, "VantrelFileServerTest"};
   TimerService timers;

@@ -14,11 +14,11 @@
 #include <thread>
 
 #include "core/base64.h"
-#include "core/testing/scratch_dir.h"
 #include "fileserver/file_server_connection.h"
 #include "fileserver/testing_fakes.h"
 #include "net/socket_io.h"
 #include "net/test_sockets.h"
+#include "tests/support/temp_folder.h"
 
 namespace vantrel {
 namespace {
@@ -116,7 +116,7 @@ class FileServerTest : public ::testing::Test {
     return exchange("GET " + url + " HTTP/1.0\r\n" + headers + "\r\n", from);
   }
 
-  core_testing::ScratchDir dir;
+  vantrel::testing::TempFolder dir;
   std::string content;
   SharedFileList files{dir.file("user.dat")};
   testing::FakeHost host;

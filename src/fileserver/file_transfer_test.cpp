@@ -5,10 +5,10 @@
 
 #include <fstream>
 
-#include "core/testing/scratch_dir.h"
 #include "fileserver/file_server.h"
 #include "fileserver/testing_fakes.h"
 #include "net/test_sockets.h"
+#include "tests/support/temp_folder.h"
 
 namespace vantrel {
 namespace {
@@ -18,7 +18,7 @@ using namespace std::chrono_literals;
 // The test process keeps the default action of SIGPIPE, which ends it: the
 // file server must not depend on its host program ignoring the signal.
 TEST(FileTransferTest, APeerThatHangsUpEndsTheTransferNotTheProcess) {
-  core_testing::ScratchDir dir;
+  vantrel::testing::TempFolder dir;
   std::ofstream(dir.file("big.bin"), std::ios::binary) << std::string(4 << 20, 'x');
   SharedFileList files{dir.file("user.dat")};
   CVantreldFile record(dir.file("big.bin"));

@@ -2,16 +2,10 @@
 #include "fileserver/request_params.h"
 
 #include "core/base64.h"
+#include "core/text_codecs.h"
 
 namespace vantrel {
 namespace {
-
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 const std::vector<std::string> kNoValues;
 
@@ -49,36 +43,6 @@ std::string RequestParams::firstOr(std::string_view name, std::string_view fallb
 const std::vector<std::string>& RequestParams::all(std::string_view name) const {
   const auto it = m_values.find(name);
   return it == m_values.end() ? kNoValues : it->second;
-}
-
-std::string urlDecode(std::string_view value) {
-  std::string out;
-  out.reserve(value.size());
-  for (std::size_t i = 0; i < value.size();) {
-    const char c = value[i];
-    if (c == '+') {
-      out.push_back(' ');
-      ++i;
-    } else if (c == '%') {
-      // The "%" and the two characters behind it become one byte; reading the
-      // number stops at the first character that is not a hex digit.
-      int byte = 0;
-      std::size_t j = i + 1;
-      for (; j < value.size() && j < i + 3; ++j) {
-        const int d = hexDigit(value[j]);
-        if (d < 0) break;
-        byte = byte * 16 + d;
-      }
-      const std::size_t consumed = std::min<std::size_t>(3, value.size() - i);
-      if (byte == 0) break;  // a zero byte ends the text
-      out.push_back(static_cast<char>(byte));
-      i += consumed;
-    } else {
-      out.push_back(c);
-      ++i;
-    }
-  }
-  return out;
 }
 
 void parseQueryString(std::string_view text, RequestParams& params, const ParameterCipher* cipher) {
@@ -120,7 +84,11 @@ void parseQueryString(std::string_view text, RequestParams& params, const Parame
       firstPair = false;
       continue;
     } else {
-      value = urlDecode(raw);
+      // "+" becomes a space, then "%" and the two characters behind it one
+      // byte read as hexadecimal (reading stops at the first non-hex digit;
+      // no digit gives 0). A decoded "%" is never decoded again. The value
+      // ends at a decoded zero byte, as it would for any C string consumer.
+      percentDecode(raw, PlusSign::kSpace, BadEscape::kScan, value);
     }
     params.append(name, std::move(value));
     firstPair = false;

@@ -48,12 +48,6 @@ class RequestParams {
   std::map<std::string, bool, std::less<>> m_plain;
 };
 
-// URL decoding of a value: "+" becomes a space, then "%" and the two characters
-// behind it become one byte read as hexadecimal (reading stops at the first
-// non-hex digit; no digit gives 0). A decoded "%" is never decoded again. The
-// value ends at a decoded zero byte, as it would for any C string consumer.
-std::string urlDecode(std::string_view value);
-
 // Parses a query string or form body into `params`. Empty values ("a=&b=")
 // arrive as "" except in the very first pair, where they arrive as one space.
 // Names starting with "@" whose value has at least 3 characters are encrypted:

@@ -8,11 +8,11 @@
 #include <fstream>
 #include <map>
 
-#include "core/testing/scratch_dir.h"
 #include "launcher/launcher.h"
 #include "launcher/update/update_installer.h"
 #include "launcher/update/update_signature.h"
 #include "platform/registry_hive.h"
+#include "tests/support/temp_folder.h"
 
 namespace vantrel {
 namespace {
@@ -66,7 +66,7 @@ class SignedUpdateTest : public ::testing::Test {
     }
   }
 
-  core_testing::ScratchDir dir;
+  vantrel::testing::TempFolder dir;
   const fs::path program = dir.path() / "program";
   const fs::path updateDir = program / "update";
   PublicKey goodKey{};

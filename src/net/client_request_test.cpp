@@ -13,6 +13,7 @@
 #include "net/scripted_http_server.h"
 #include "net/socket_io.h"
 #include "net/test_sockets.h"
+#include "tests/support/temp_folder.h"
 
 namespace vantrel {
 namespace {
@@ -39,15 +40,6 @@ std::string readFile(const std::filesystem::path& p) {
   std::ifstream in(p, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
-
-struct TempDir {
-  std::filesystem::path path;
-  TempDir() {
-    char tmpl[] = "/tmp/vantrel-net-XXXXXX";
-    path = ::mkdtemp(tmpl);
-  }
-  ~TempDir() { std::filesystem::remove_all(path); }
-};
 
 TEST(ClientRequest, ParseUrlSplitsHostPortAndTarget) {
   struct Case { const char* url; int flags; const char* host; uint16_t port; const char* target; };
@@ -252,8 +244,8 @@ ScriptedHttpServer::Handler bodyInTwoParts(std::string headers, std::string body
 }
 
 TEST(ClientRequest, GetFileWritesOrAppendsByStatus) {
-  TempDir dir;
-  const auto file = dir.path / "f.bin";
+  vantrel::testing::TempFolder dir;
+  const auto file = dir.path() / "f.bin";
   ScriptedHttpServer server(ScriptedHttpServer::reply("0123456789", "HTTP/1.0 200 OK\r\nContent-length: 10\r\n\r\n"));
   FakeDownload dl;
   ClientRequest req(nullptr, 201);
@@ -293,7 +285,7 @@ TEST(ClientRequest, GetFileWritesOrAppendsByStatus) {
 }
 
 TEST(ClientRequest, GetFileStoresALargeBodyExactlyAndReportsEveryPiece) {
-  TempDir dir;
+  vantrel::testing::TempFolder dir;
   const std::string body = pattern(5 * 1024 * 1024 + 17);
   const std::string before = pattern(3000);
   struct Case { const char* name; std::string headers; long offset; std::string want; };
@@ -308,7 +300,7 @@ TEST(ClientRequest, GetFileStoresALargeBodyExactlyAndReportsEveryPiece) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const auto file = dir.path / "big.bin";
+    const auto file = dir.path() / "big.bin";
     std::ofstream(file, std::ios::binary | std::ios::trunc) << (c.offset == 0 ? body + body : before);
     ScriptedHttpServer server(bodyInTwoParts(c.headers, body));
     FakeDownload dl;
@@ -325,28 +317,28 @@ TEST(ClientRequest, GetFileStoresALargeBodyExactlyAndReportsEveryPiece) {
 }
 
 TEST(ClientRequest, GetFileStopAnswerEndsWithTheReportedBytesOnDisk) {
-  TempDir dir;
+  vantrel::testing::TempFolder dir;
   const std::string body = pattern(4 * 1024 * 1024);
   ScriptedHttpServer server(
       bodyInTwoParts("HTTP/1.0 200 OK\r\nContent-length: " + std::to_string(body.size()) + "\r\n\r\n", body));
   FakeDownload dl;
   dl.m_stopAt = 1;
   ClientRequest req;
-  EXPECT_EQ(req.GetFile(url(server.port(), "/getfile"), dir.path / "f", dl), get::kNoLength + get::kStopped);
+  EXPECT_EQ(req.GetFile(url(server.port(), "/getfile"), dir.path() / "f", dl), get::kNoLength + get::kStopped);
   ASSERT_EQ(dl.m_reports.size(), 1u);
-  EXPECT_EQ(readFile(dir.path / "f"), body.substr(0, static_cast<std::size_t>(dl.m_progress)));
+  EXPECT_EQ(readFile(dir.path() / "f"), body.substr(0, static_cast<std::size_t>(dl.m_progress)));
 }
 
 TEST(ClientRequest, GetFileFailures) {
-  TempDir dir;
+  vantrel::testing::TempFolder dir;
   const std::string ok = "HTTP/1.0 200 OK\r\nContent-length: 3\r\n\r\nabc";
   struct Case { const char* name; std::string reply; std::filesystem::path path; int want; };
   const Case cases[] = {
-      {"peer reports an error", "client=1&error=25&errorMessage=File not shared\r\n", dir.path / "f",
+      {"peer reports an error", "client=1&error=25&errorMessage=File not shared\r\n", dir.path() / "f",
        get::kPeerErrorOrNoLength},
-      {"status not 200 or 206", "HTTP/1.0 404 OK\r\nContent-length: 1\r\n\r\nx", dir.path / "f", get::kBadUrlOrStatus},
-      {"no length", "HTTP/1.0 200 OK\r\n\r\nabc", dir.path / "f", get::kNoLength},
-      {"file cannot be made", ok, dir.path / "missing" / "f", get::kNoLength + 1},
+      {"status not 200 or 206", "HTTP/1.0 404 OK\r\nContent-length: 1\r\n\r\nx", dir.path() / "f", get::kBadUrlOrStatus},
+      {"no length", "HTTP/1.0 200 OK\r\n\r\nabc", dir.path() / "f", get::kNoLength},
+      {"file cannot be made", ok, dir.path() / "missing" / "f", get::kNoLength + 1},
       {"disk full", ok, "/dev/full", get::kNoLength + get::kWrongTypeOrWrite},
   };
   for (const Case& c : cases) {
@@ -362,7 +354,7 @@ TEST(ClientRequest, GetFileFailures) {
 }
 
 TEST(ClientRequest, GetUpdateFileNeedsTheWholeAnnouncedLength) {
-  TempDir dir;
+  vantrel::testing::TempFolder dir;
   struct Case { const char* name; std::string reply; int stopAt; int want; };
   const Case cases[] = {
       {"complete", "HTTP/1.0 200 OK\r\nContent-length: 5\r\n\r\nhello", 0, get::kOk},
@@ -378,11 +370,11 @@ TEST(ClientRequest, GetUpdateFileNeedsTheWholeAnnouncedLength) {
     ClientRequest req;
     long announced = -1;
     req.setProgress([&](int, long total) { return c.stopAt != 0 && total >= c.stopAt ? 0 : 1; });
-    const std::filesystem::path into = c.want == 10 ? "/dev/full" : dir.path / "v.exe";
+    const std::filesystem::path into = c.want == 10 ? "/dev/full" : dir.path() / "v.exe";
     EXPECT_EQ(req.GetUpdateFile(url(server.port(), "/v.exe"), into, [&](long n) { announced = n; }), c.want);
     if (c.want == get::kOk) {
       EXPECT_EQ(announced, 5);
-      EXPECT_EQ(readFile(dir.path / "v.exe"), "hello");
+      EXPECT_EQ(readFile(dir.path() / "v.exe"), "hello");
     }
   }
 }

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 // Test helpers for loopback sockets: a connected TCP pair, a client connection to
-// a port on 127.0.0.1, reading everything until the peer closes, and a bounded
-// wait for a condition. Used only by tests; each helper returns invalid or empty
+// a port on 127.0.0.1, reading everything until the peer closes (and, through
+// tests/support, the bounded wait). Used only by tests; each helper returns invalid or empty
 // results instead of throwing, and the caller asserts.
 
 #include <arpa/inet.h>
@@ -16,18 +16,9 @@
 #include <utility>
 
 #include "platform/unique_fd.h"
+#include "tests/support/wait_for.h"
 
 namespace vantrel::testing {
-
-inline bool waitFor(const std::function<bool()>& done,
-                    std::chrono::milliseconds limit = std::chrono::seconds(5)) {
-  const auto until = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
 
 // `from` picks the source address (any of 127.0.0.0/8): 127.0.0.2 looks like
 // another computer to a server on this one.

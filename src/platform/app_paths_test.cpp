@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "platform/testing/env_override.h"
-#include "platform/testing/temp_dir.h"
+#include "tests/support/temp_folder.h"
 
 namespace vantrel {
 namespace {
@@ -45,7 +45,7 @@ TEST(AppPaths, ConfigDirectoryFollowsOverrideThenXdgThenHome) {
 }
 
 TEST(AppPaths, ClientHomeFollowsCommandLineThenEnvironmentAndIsCreated) {
-  testing::TempDir dir;
+  testing::TempFolder dir;
   struct Case {
     const char* name;
     std::string commandLine;
@@ -70,7 +70,7 @@ TEST(AppPaths, ClientHomeFollowsCommandLineThenEnvironmentAndIsCreated) {
 }
 
 TEST(AppPaths, ClientHomeThatCannotBeCreatedIsEmpty) {
-  testing::TempDir dir;
+  testing::TempFolder dir;
   { FILE* f = std::fopen(dir.file("file").c_str(), "w"); ASSERT_NE(f, nullptr); std::fclose(f); }
   EXPECT_EQ(clientHomeDirectory(dir.file("file") + "/sub"), "");
   EXPECT_FALSE(makeDirectories(dir.file("file")));
@@ -93,7 +93,7 @@ TEST(AppPaths, DirectoryOfIsTheTextUpToTheLastSlash) {
 }
 
 TEST(AppPaths, SharedDataIsFoundBesideTheProgramsFolderElseAtThePrefix) {
-  testing::TempDir dir;
+  testing::TempFolder dir;
   ASSERT_TRUE(makeDirectories(dir.file("usr/bin")));
   ASSERT_TRUE(makeDirectories(dir.file("usr/share/vantrel")));
   ASSERT_TRUE(makeDirectories(dir.file("build/src/headless")));

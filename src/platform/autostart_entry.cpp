@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "platform/app_paths.h"
+#include "platform/durable_file.h"
 #include "platform/unique_fd.h"
 
 namespace vantrel {
@@ -127,15 +128,9 @@ int AutostartEntry::write() const {
   std::string text = desktopFileText(m_launcherPath);
   if (text.empty()) return kNoLauncherPath;
   if (m_directory.empty() || !makeDirectories(m_directory, 0755)) return kWriteFailed;
-  std::string tmp = m_filePath + ".tmp";
-  UniqueFd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
-  if (!fd) return kWriteFailed;
-  bool ok = writeAll(fd.get(), text) && ::fsync(fd.get()) == 0;
-  fd.reset();
-  if (!ok || ::rename(tmp.c_str(), m_filePath.c_str()) != 0) {
-    ::unlink(tmp.c_str());
-    return kWriteFailed;
-  }
+  // Others may read it, as they may every desktop entry; a symbolic link at
+  // the entry's place is replaced, not followed.
+  if (!replaceFileDurably(m_filePath, text, FileAccess::kReadableByAll).empty()) return kWriteFailed;
   return kOk;
 }
 

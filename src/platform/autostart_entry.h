@@ -35,7 +35,7 @@ class AutostartEntry {
   // Present when the file exists, is readable and is not disabled by the
   // desktop ("Hidden=true" or "X-GNOME-Autostart-enabled=false").
   State state() const;
-  // Writes the entry crash-safely (temporary file, fsync, rename); creates the folder.
+  // Writes the entry crash-safely (see durable_file.h); creates the folder.
   int write() const;
   // Deletes the entry; kOk also when there was none.
   int remove() const;

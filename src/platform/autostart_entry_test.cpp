@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/testing/temp_dir.h"
+#include "tests/support/temp_folder.h"
 
 namespace vantrel {
 namespace {
@@ -19,7 +19,7 @@ std::string slurp(const std::string& path) {
 }
 
 TEST(AutostartEntry, WriteCreatesTheFolderThenRemoveLeavesNothing) {
-  testing::TempDir dir;
+  testing::TempFolder dir;
   AutostartEntry entry(dir.file("config/autostart"), "/opt/vantrel/bin/vantrel");
   EXPECT_EQ(entry.filePath(), dir.file("config/autostart/VantrelClient.desktop"));
   EXPECT_EQ(entry.state(), AutostartEntry::State::Absent);
@@ -56,7 +56,7 @@ TEST(AutostartEntry, ExecQuotesEveryCharacterTheDesktopReadsSpecially) {
 }
 
 TEST(AutostartEntry, AnEntryWithoutLauncherIsNotWritten) {
-  testing::TempDir dir;
+  testing::TempFolder dir;
   AutostartEntry entry(dir.path(), "/bad\npath");
   EXPECT_EQ(entry.write(), AutostartEntry::kNoLauncherPath);
   EXPECT_EQ(entry.state(), AutostartEntry::State::Absent);
@@ -81,14 +81,14 @@ TEST(AutostartEntry, DisabledEntriesCountAsAbsent) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(AutostartEntry::isDisabled(c.text), c.disabled);
   }
-  testing::TempDir dir;
+  testing::TempFolder dir;
   AutostartEntry entry(dir.path(), "/opt/vantrel");
   std::ofstream(entry.filePath()) << "[Desktop Entry]\nHidden=true\n";
   EXPECT_EQ(entry.state(), AutostartEntry::State::Absent);
 }
 
 TEST(AutostartEntry, AFolderThatCannotBeReadIsUnknownAndCannotBeWritten) {
-  testing::TempDir dir;
+  testing::TempFolder dir;
   std::ofstream(dir.file("notafolder")) << "x";
   AutostartEntry entry(dir.file("notafolder"), "/opt/vantrel");
   EXPECT_EQ(entry.state(), AutostartEntry::State::Unknown);

@@ -9,7 +9,7 @@
 
 #include <fstream>
 
-#include "platform/testing/temp_dir.h"
+#include "tests/support/temp_folder.h"
 
 namespace vantrel {
 namespace {
@@ -52,7 +52,7 @@ TEST(FileStatus, OpenErrorsFallIntoTheirKinds) {
 }
 
 TEST(FileStatus, StatReportsSizeTimesAndKind) {
-  testing::TempDir dir;
+  testing::TempFolder dir;
   const std::string path = dir.file("big.bin.part");
   {
     // Sparse, past 4 GiB, so a 32-bit size would show.
@@ -77,7 +77,7 @@ TEST(FileStatus, StatReportsSizeTimesAndKind) {
 }
 
 TEST(FileStatus, OpenRefusesDirectoriesAndFifosWithoutBlocking) {
-  testing::TempDir dir;
+  testing::TempFolder dir;
   UniqueFd fd;
   EXPECT_EQ(openFile(dir.path(), O_RDONLY, fd).kind, OpenFailureKind::InvalidFile);
   ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
@@ -87,7 +87,7 @@ TEST(FileStatus, OpenRefusesDirectoriesAndFifosWithoutBlocking) {
 }
 
 TEST(FileStatus, ALockHeldElsewhereMeansInUseAndTruncationWaitsForTheLock) {
-  testing::TempDir dir;
+  testing::TempFolder dir;
   const std::string path = dir.file("shared.dat");
   std::ofstream(path) << "keep me";
   UniqueFd reader1, reader2, writer;

@@ -10,14 +10,14 @@
 #include <thread>
 #include <vector>
 
-#include "platform/testing/temp_dir.h"
+#include "tests/support/temp_folder.h"
 
 namespace vantrel {
 namespace {
 
 class RegistryHiveTest : public ::testing::Test {
  protected:
-  testing::TempDir m_dir;
+  testing::TempFolder m_dir;
   RegistryHive m_hive{m_dir.path()};
 
   void SetUp() override { ASSERT_EQ(m_hive.status(), reg::kOk) << m_hive.filePath(); }
@@ -151,7 +151,7 @@ TEST_F(RegistryHiveTest, DeleteKeyTakesTheWholeSubtreeAndNothingBeside) {
 }
 
 TEST(RegistryHiveFile, ValuesSurviveReopening) {
-  testing::TempDir dir;
+  testing::TempFolder dir;
   {
     RegistryHive hive(dir.path());
     ASSERT_EQ(hive.createKey("A\\B"), reg::kOk);
@@ -164,7 +164,7 @@ TEST(RegistryHiveFile, ValuesSurviveReopening) {
 }
 
 TEST(RegistryHiveFile, TheFileIsPrivateToItsOwner) {
-  testing::TempDir dir;
+  testing::TempFolder dir;
   ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
   RegistryHive hive(dir.path());
   ASSERT_EQ(hive.createKey("A"), reg::kOk);
@@ -176,7 +176,7 @@ TEST(RegistryHiveFile, TheFileIsPrivateToItsOwner) {
 }
 
 TEST(RegistryHiveFile, AFileThatIsNotAHiveMakesEveryOperationFail) {
-  testing::TempDir dir;
+  testing::TempFolder dir;
   {
     std::ofstream junk(dir.file(RegistryHive::kFileName), std::ios::binary);
     junk << std::string(4096, 'x');
@@ -191,7 +191,7 @@ TEST(RegistryHiveFile, AFileThatIsNotAHiveMakesEveryOperationFail) {
 }
 
 TEST(RegistryHiveFile, AnUnusableFolderMakesEveryOperationFail) {
-  testing::TempDir dir;
+  testing::TempFolder dir;
   { std::ofstream file(dir.file("plainfile")); }
   RegistryHive hive(dir.file("plainfile") + "/sub");
   EXPECT_EQ(hive.status(), reg::kIoError);
@@ -213,7 +213,7 @@ int exitStatus(pid_t pid) {
 }
 
 TEST(RegistryHiveProcesses, AValueWrittenByOneProcessIsReadByAnother) {
-  testing::TempDir dir;
+  testing::TempFolder dir;
   RegistryHive hive(dir.path());
   ASSERT_EQ(hive.createKey("Shared"), reg::kOk);
   ASSERT_EQ(hive.writeValue("Shared", "port", RegValue::ofNumber(8323)), reg::kOk);
@@ -234,7 +234,7 @@ TEST(RegistryHiveProcesses, AValueWrittenByOneProcessIsReadByAnother) {
 }
 
 TEST(RegistryHiveProcesses, ValuesReadBeforeAnotherProcessChangesThemAreReadAfresh) {
-  testing::TempDir dir;
+  testing::TempFolder dir;
   RegistryHive hive(dir.path());
   ASSERT_EQ(hive.createKey("Shared"), reg::kOk);
   ASSERT_EQ(hive.writeValue("Shared", "port", RegValue::ofNumber(8323)), reg::kOk);
@@ -274,7 +274,7 @@ TEST(RegistryHiveProcesses, ValuesReadBeforeAnotherProcessChangesThemAreReadAfre
 TEST(RegistryHiveConnections, EveryCommitOfAnotherConnectionIsSeenByTheNextRead) {
   // Enough commits for the log to be checkpointed and started over several
   // times, which rewrites the header that tells a reader something changed.
-  testing::TempDir dir;
+  testing::TempFolder dir;
   RegistryHive reader(dir.path());
   RegistryHive writer(dir.path());
   ASSERT_EQ(writer.createKey("Load"), reg::kOk);
@@ -289,7 +289,7 @@ TEST(RegistryHiveConnections, EveryCommitOfAnotherConnectionIsSeenByTheNextRead)
 }
 
 TEST(RegistryHiveProcesses, ConcurrentWritersInProcessesAndThreadsLoseNothing) {
-  testing::TempDir dir;
+  testing::TempFolder dir;
   RegistryHive hive(dir.path());
   ASSERT_EQ(hive.createKey("Load"), reg::kOk);
   constexpr int kWrites = 150;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/testing/env_override.h"
-#include "platform/testing/temp_dir.h"
+#include "tests/support/temp_folder.h"
 
 namespace vantrel {
 namespace {
@@ -22,9 +22,9 @@ class SingleInstanceTest : public ::testing::Test {
     ASSERT_TRUE(m_dir.valid());
     m_env.set("XDG_RUNTIME_DIR", m_dir.path());
   }
-  std::string settingsFile(const std::string& name) const { return m_dir.path() + "/" + name + "/registry.db"; }
+  std::string settingsFile(const std::string& name) const { return m_dir.file(name + "/registry.db"); }
 
-  testing::TempDir m_dir;
+  testing::TempFolder m_dir;
   testing::EnvOverride m_env;
 };
 

@@ -3,33 +3,11 @@
 
 #include <cstdlib>
 
+#include "core/text_codecs.h"
+
 namespace vantrel {
 
 namespace {
-
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-std::string urlDecode(std::string_view value) {
-  std::string out;
-  out.reserve(value.size());
-  for (std::size_t i = 0; i < value.size(); ++i) {
-    const char c = value[i];
-    if (c == '+') {
-      out += ' ';
-    } else if (c == '%' && i + 2 < value.size() && hexValue(value[i + 1]) >= 0 && hexValue(value[i + 2]) >= 0) {
-      out += static_cast<char>(hexValue(value[i + 1]) * 16 + hexValue(value[i + 2]));
-      i += 2;
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
 
 // Decimal text to a number; an unreadable value gives 0.
 long long number(const QueryFields& fields, std::string_view name) {

@@ -27,7 +27,7 @@ TEST(ClientUpdate, CheckForUpdateRules) {
       {"nothing declined", 1, 201, 205, -1, update::kOffer},
       {"newer than declined", 1, 201, 206, 205, update::kOffer},
   };
-  core_testing::ScratchDir dir;
+  vantrel::testing::TempFolder dir;
   RegistryHive hive(dir.path().string());
   SettingsStore settings(hive);
   settings.EnsureDefaults();

@@ -1,15 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "protocol/contest_table.h"
 
-#include <fcntl.h>
 #include <strings.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <iterator>
 #include <vector>
 
-#include "platform/unique_fd.h"
+#include "platform/durable_file.h"
 
 namespace vantrel {
 
@@ -130,23 +128,7 @@ bool ContestTable::SaveContest(const std::filesystem::path& file) const {
       writer.writeObject(entry);
     }
   }
-  const std::string tmp = file.string() + ".tmp";
-  UniqueFd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  if (!fd) return false;
-  const std::vector<uint8_t>& bytes = writer.bytes();
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  const bool ok = done == bytes.size() && ::fsync(fd.get()) == 0;
-  fd.reset();
-  if (!ok || ::rename(tmp.c_str(), file.c_str()) != 0) {
-    ::unlink(tmp.c_str());
-    return false;
-  }
-  return true;
+  return replaceFileDurably(file.string(), writer.bytes()).empty();
 }
 
 int ContestTable::ContestTotal() const {

@@ -6,12 +6,12 @@
 #include <fstream>
 #include <iterator>
 
-#include "core/testing/scratch_dir.h"
+#include "tests/support/temp_folder.h"
 
 namespace vantrel {
 namespace {
 
-using core_testing::ScratchDir;
+using vantrel::testing::TempFolder;
 
 std::string readAll(const std::filesystem::path& p) {
   std::ifstream in(p, std::ios::binary);
@@ -63,7 +63,7 @@ TEST(ContestTable, OwnAddressEarnsNothing) {
 }
 
 TEST(ContestTable, FileHoldsTheMapInTheArchiveEncoding) {
-  ScratchDir dir;
+  TempFolder dir;
   ContestTable table;
   table.AwardTransfer(600, 1, "1.2.3.4");
   const auto file = ContestTable::contestFile(dir.path(), "bob");
@@ -84,7 +84,7 @@ TEST(ContestTable, FileHoldsTheMapInTheArchiveEncoding) {
 }
 
 TEST(ContestTable, MissingOrBrokenFileLeavesTheTable) {
-  ScratchDir dir;
+  TempFolder dir;
   ContestTable table;
   table.AwardTransfer(600, 1, "1.2.3.4");
   EXPECT_FALSE(table.LoadContest(dir.path() / "none.dat"));

@@ -1,28 +1,18 @@
 // SPDX-License-Identifier: MIT
 #include "protocol/server_channel.h"
 
+#include "core/text_codecs.h"
 #include "net/reply_fields.h"
 #include "protocol/server_login.h"
 
 namespace vantrel {
 
 std::string requestValue(std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(text.size());
-  for (const char c : text) {
-    const auto u = static_cast<unsigned char>(c);
-    // Control characters too: the server takes a request whose plain text
-    // holds one for a key that does not fit (a broken session).
-    if (c == '&' || c == '=' || c == '%' || c == '+' || u < 0x20 || u == 0x7f) {
-      out += '%';
-      out += kHex[u >> 4];
-      out += kHex[u & 15];
-    } else {
-      out += c;
-    }
-  }
-  return out;
+  // Control characters too: the server takes a request whose plain text
+  // holds one for a key that does not fit (a broken session).
+  return percentEncode(text, [](unsigned char c) {
+    return c == '&' || c == '=' || c == '%' || c == '+' || c < 0x20 || c == 0x7f;
+  });
 }
 
 int ServerChannel::post(std::string_view body, std::string& reply, const ClientRequest::Progress* progress) {

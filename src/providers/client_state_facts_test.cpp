@@ -4,23 +4,25 @@
 #include <gtest/gtest.h>
 
 #include "catalogue/shared_file_list.h"
-#include "core/testing/scratch_dir.h"
+#include "state/client_state.h"
 #include "core/timer_service.h"
 #include "crypto/session_key.h"
 #include "platform/registry_hive.h"
+#include "crypto/session_key.h"
 #include "providers/client_env_root.h"
 #include "settings/settings_store.h"
 #include "state/client_state.h"
 #include "state/upload_session.h"
 #include "templates/sample_providers.h"
 #include "templates/template_test_util.h"
+#include "tests/support/temp_folder.h"
 
 namespace vantrel {
 namespace {
 
 // The client page's commands read the running client's own state.
 TEST(ClientStateFacts, PagesReadTheRunningClient) {
-  core_testing::ScratchDir dir;
+  vantrel::testing::TempFolder dir;
   RegistryHive hive(dir.path().string());
   SettingsStore settings(hive, "VantrelTest");
   settings.SetSettingNumber("contype", 2);

@@ -144,7 +144,7 @@ void DirectoryBrowser::Exec(std::string_view name, OutputSink& out, TemplateArgs
   if (name == "getpathsegment") {
     writeText(out, m_segment, args);
   } else if (name == "getdirectoryname") {
-    out.Write(htmlText(m_shownPath));  // the folder as it is, for reading
+    out.Write(htmlEscape(m_shownPath));  // the folder as it is, for reading
   } else if (name == "getfullpathsegment") {
     writeText(out, m_pathSoFar, args);
   } else if (name == "getgroupname") {
@@ -207,9 +207,9 @@ void DirectoryBrowser::Exec(std::string_view name, OutputSink& out, TemplateArgs
     const std::string& a = m_entries[static_cast<size_t>(first)].name;
     const std::string& b = m_entries[static_cast<size_t>(last)].name;
     std::string range = "(";
-    range += a.empty() || a[0] == '.' ? std::string("A") : htmlText(a.substr(0, 1));
+    range += a.empty() || a[0] == '.' ? std::string("A") : htmlEscape(a.substr(0, 1));
     range += " to ";
-    range += b.empty() ? std::string() : htmlText(b.substr(0, 1));
+    range += b.empty() ? std::string() : htmlEscape(b.substr(0, 1));
     range += ")";
     out.Write(range);
   } else {

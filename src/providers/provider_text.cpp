@@ -5,6 +5,8 @@
 #include <iterator>
 #include <ctime>
 
+#include "core/text_codecs.h"
+
 namespace vantrel::providers {
 namespace {
 
@@ -69,45 +71,19 @@ std::string sizeText(int64_t bytes) {
 
 std::string dateText(int64_t seconds) { return localTime(seconds, "%Y-%m-%d %H:%M"); }
 
-std::string htmlText(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
-
 std::string linkValue(std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == ' ') {
-      out += '+';
-    } else if (c == '&' || c == '%' || c == '#' || c == '+' || c == '"' || c == '\'' || c == '<' || c == '>' ||
-               u < 0x20 || u == 0x7F) {
-      out += '%';
-      out += kHex[u >> 4];
-      out += kHex[u & 15];
-    } else {
-      out += c;
-    }
-  }
-  return out;
+  return percentEncode(
+      text,
+      [](unsigned char c) {
+        return c == '&' || c == '%' || c == '#' || c == '+' || c == '"' || c == '\'' || c == '<' || c == '>' ||
+               c < 0x20 || c == 0x7F;
+      },
+      PlusSign::kSpace);
 }
 
 void writeText(templates::OutputSink& out, std::string_view text, templates::TemplateArgs args) {
   const bool inLink = !args.empty() && args[0].isString() && equalsNoCase(args[0].text(), "url");
-  out.Write(inLink ? linkValue(text) : htmlText(text));
+  out.Write(inLink ? linkValue(text) : htmlEscape(text));
 }
 
 int32_t parseNumber(std::string_view text, int32_t fallback) {

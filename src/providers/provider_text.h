@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/text_codecs.h"
 #include "templates/data_provider.h"
 
 namespace vantrel::providers {
@@ -34,16 +35,12 @@ inline constexpr const char* kShortDate = "%m/%d/%y %H:%M:%S";
 std::string sizeText(int64_t bytes);
 std::string dateText(int64_t seconds);
 
-// Text shown in a page: "&", "<", ">", '"' and "'" as character references,
-// which the browser shows as the characters themselves (in text and in
-// attribute values alike).
-std::string htmlText(std::string_view text);
 // A query value inside a link: spaces as "+", and "&", "%", "#", "+" (when
 // not a space), quotes and angle brackets as %XX, so that the server reads
 // back exactly the text.
 std::string linkValue(std::string_view text);
 
-// Outside text written by a command: as htmlText, or as linkValue when the
+// Outside text written by a command: as htmlEscape (core/text_codecs.h), or as linkValue when the
 // command's first argument is 'url' (for a value inside a link's query).
 // Every text command of the providers writes through this, so a page puts any
 // name into a link with, say, "?groupname=<# env.directory(d).getGroupName('url'); #>".

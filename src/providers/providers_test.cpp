@@ -15,6 +15,7 @@
 #include "providers/shared_file_providers.h"
 #include "templates/sample_providers.h"
 #include "templates/template_test_util.h"
+#include "tests/support/temp_folder.h"
 
 namespace vantrel::providers {
 namespace {
@@ -33,15 +34,9 @@ class SessionRequest : public SampleRequest {
 class Providers : public ::testing::Test {
  protected:
   void SetUp() override {
-    m_dir = fs::temp_directory_path() /
-            ("vantrel_providers_" + std::to_string(::getpid()) + "_" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(m_dir);
-    fs::create_directories(m_dir);
+    m_dir = m_temp.path();
     m_facts = std::make_unique<FixtureFacts>((m_dir / "alice.dat").string());
   }
-  void TearDown() override { fs::remove_all(m_dir); }
-
   // Renders code as the body of a "start" template against a fresh root.
   std::string render(const std::string& code, SessionRequest& request) {
     ClientEnvRoot root(*m_facts, request);
@@ -54,6 +49,7 @@ class Providers : public ::testing::Test {
     return render(code, request);
   }
 
+  vantrel::testing::TempFolder m_temp;
   fs::path m_dir;
   std::unique_ptr<FixtureFacts> m_facts;
 };

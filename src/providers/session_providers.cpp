@@ -59,7 +59,7 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 11> kTemplat
 // A command's result text is lines ending in "<BR>" around paths and
 // addresses from the request: the line breaks stay markup, the rest is text.
 std::string resultHtml(const std::string& text) {
-  std::string html = htmlText(text);
+  std::string html = htmlEscape(text);
   static constexpr std::string_view kEscapedBreak = "&lt;BR&gt;";
   for (std::size_t at = html.find(kEscapedBreak); at != std::string::npos; at = html.find(kEscapedBreak, at + 4)) {
     html.replace(at, kEscapedBreak.size(), "<BR>");
@@ -110,9 +110,9 @@ void ClientProvider::Exec(std::string_view name, OutputSink& out, TemplateArgs) 
   } else if (name == "maxconnectedusers") {
     writeNumber(out, f.peakUploads());
   } else if (name == "username") {
-    out.Write(htmlText(f.userName()));
+    out.Write(htmlEscape(f.userName()));
   } else if (name == "serveraddress") {
-    out.Write(htmlText(f.serverAddress()));
+    out.Write(htmlEscape(f.serverAddress()));
   } else if (name == "serverport") {
     writeNumber(out, f.serverPort());
   } else {
@@ -215,7 +215,7 @@ ErrorProvider::ErrorProvider(const ClientFacts& facts, templates::RenderRequest&
   if (m_code == err::kSystemError) {
     // The system's own text may carry file names: shown as text, not mark-up.
     const std::string result = session != nullptr ? session->resultText() : std::string();
-    m_message = htmlText(result.substr(0, kSystemErrorTextMax));
+    m_message = htmlEscape(result.substr(0, kSystemErrorTextMax));
   }
 }
 
@@ -253,7 +253,7 @@ void FileInfoProvider::Exec(std::string_view name, OutputSink& out, TemplateArgs
   }
   const CVantreldFile& f = *m_file;
   if (name == "filename") {
-    out.Write(htmlText(f.fileName));
+    out.Write(htmlEscape(f.fileName));
   } else if (name == "filesize") {
     out.Write(kilo0(f.fileSize));
   } else if (name == "date") {
@@ -266,9 +266,9 @@ void FileInfoProvider::Exec(std::string_view name, OutputSink& out, TemplateArgs
     out.Write("Not implemented");
   } else if (name == "localdirectory") {
     const size_t slash = f.localPath.rfind('/');
-    out.Write(htmlText(slash == std::string::npos ? std::string() : f.localPath.substr(0, slash + 1)));
+    out.Write(htmlEscape(slash == std::string::npos ? std::string() : f.localPath.substr(0, slash + 1)));
   } else if (name == "filedescription") {
-    out.Write(htmlText(f.description));
+    out.Write(htmlEscape(f.description));
   } else if (name == "filenumberofdownloads") {
     writeNumber(out, f.downloadCount);
   } else if (name == "fileid") {
@@ -324,9 +324,9 @@ void ConnectedUsersProvider::Exec(std::string_view name, OutputSink& out, Templa
     return;
   }
   const UploadSession& s = *m_current;
-  if (name == "username") out.Write(htmlText(s.userName()));
-  else if (name == "ip") out.Write(htmlText(s.peerAddress()));
-  else if (name == "request") out.Write(htmlText(s.request()));
+  if (name == "username") out.Write(htmlEscape(s.userName()));
+  else if (name == "ip") out.Write(htmlEscape(s.peerAddress()));
+  else if (name == "request") out.Write(htmlEscape(s.request()));
   else if (name == "bandwidthused") out.Write(kilo0(s.speed.load()));
   else if (name == "bytessent") writeNumber(out, s.bytesSent.load());
   else if (name == "bytessenttext") out.Write(sizeText(s.bytesSent.load()));

@@ -10,14 +10,14 @@
 
 #include "core/base64.h"
 #include "platform/testing/env_override.h"
-#include "platform/testing/temp_dir.h"
+#include "tests/support/temp_folder.h"
 
 namespace vantrel {
 namespace {
 
 class SettingsStoreTest : public ::testing::Test {
  protected:
-  testing::TempDir m_dir;
+  testing::TempFolder m_dir;
   RegistryHive m_hive{m_dir.file("config")};
   SettingsStore m_store{m_hive, "Vantrel", autostart()};
 

@@ -7,9 +7,9 @@
 #include <thread>
 #include <vector>
 
-#include "core/testing/scratch_dir.h"
 #include "platform/registry_hive.h"
 #include "settings/settings_store.h"
+#include "tests/support/temp_folder.h"
 
 namespace vantrel {
 namespace {
@@ -29,7 +29,7 @@ class ClientStateTest : public ::testing::Test {
     return state;
   }
 
-  core_testing::ScratchDir dir;
+  vantrel::testing::TempFolder dir;
   RegistryHive hive;
   SettingsStore settings;
   TimerService timers;
@@ -56,7 +56,7 @@ TEST_F(ClientStateTest, InitialiseTakesLimitsAndTotalsFromTheSettings) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    core_testing::ScratchDir own;
+    vantrel::testing::TempFolder own;
     RegistryHive ownHive(own.path().string());
     SettingsStore ownSettings(ownHive, "VantrelTest");
     for (const auto& [name, value] : c.stored) ownSettings.SetSettingNumber(name, value);
@@ -72,7 +72,7 @@ TEST_F(ClientStateTest, InitialiseTakesLimitsAndTotalsFromTheSettings) {
     EXPECT_FALSE(state.Connected());
   }
   // The cut per-user band is written back.
-  core_testing::ScratchDir own;
+  vantrel::testing::TempFolder own;
   RegistryHive ownHive(own.path().string());
   SettingsStore ownSettings(ownHive, "VantrelTest");
   ownSettings.SetSettingNumber("maxband", 1000);
@@ -339,7 +339,7 @@ TEST_F(ClientStateTest, LoadClassFollowsTheConnectionType) {
   };
   auto state = start();
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "contype " << c.contype << " maxbandever " << c.maxBandEver);
+    SCOPED_TRACE(::testing::Message() << "contype " << c.contype << " maxbandever " << c.maxBandEver);
     hive.deleteValue(settings.settingsKey(), "contype");
     hive.deleteValue(settings.settingsKey(), "maxbandever");
     if (c.contype != -1) settings.SetSettingNumber("contype", c.contype);

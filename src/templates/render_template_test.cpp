@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "core/log.h"
-#include "core/testing/scratch_dir.h"
 #include "templates/sample_providers.h"
+#include "tests/support/temp_folder.h"
 
 namespace vantrel::templates {
 namespace {
@@ -25,7 +25,7 @@ class RenderTemplateTest : public ::testing::Test {
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
 
-  core_testing::ScratchDir dir;
+  vantrel::testing::TempFolder dir;
   Log log{dir.file("log.txt"), 0, false};
   TemplateArchive archive;
   SampleRequest request{"10.1.2.3"};

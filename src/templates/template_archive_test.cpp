@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/testing/scratch_dir.h"
+#include "tests/support/temp_folder.h"
 
 namespace vantrel::templates {
 namespace {
@@ -161,7 +161,7 @@ TEST(TemplateArchive, MalformedArchivesAreRejected) {
 }
 
 TEST(LoadTemplateArchive, ReportsEachKindOfFailure) {
-  core_testing::ScratchDir dir;
+  vantrel::testing::TempFolder dir;
   RecordingUi ui;
   TemplateArchive archive;
 

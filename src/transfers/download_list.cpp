@@ -3,46 +3,19 @@
 
 #include <charconv>
 
+#include "core/text_codecs.h"
+
 namespace vantrel {
 namespace {
 
+// Spaces (the field separator), control and non-ASCII bytes and "%" as %XX.
 void appendEscaped(std::string& out, std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  for (const char c : text) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u <= 0x20 || u >= 0x7F || c == '%') {
-      out += '%';
-      out += kHex[u >> 4];
-      out += kHex[u & 15];
-    } else {
-      out += c;
-    }
-  }
+  out += percentEncode(text, [](unsigned char c) { return c <= 0x20 || c >= 0x7F || c == '%'; });
 }
 
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
+// Every "%" must start an escape: a line that has a bad one is damaged.
 bool unescape(std::string_view text, std::string& out) {
-  out.clear();
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '%') {
-      out += text[i];
-    } else {
-      if (i + 2 >= text.size()) return false;
-      const int high = hexDigit(text[i + 1]);
-      const int low = hexDigit(text[i + 2]);
-      if (high < 0 || low < 0) return false;
-      out += static_cast<char>(high * 16 + low);
-      i += 2;
-    }
-    if (out.size() > kMaxSavedText) return false;
-  }
-  return true;
+  return percentDecode(text, PlusSign::kLiteral, BadEscape::kReject, out) && out.size() <= kMaxSavedText;
 }
 
 template <typename T>

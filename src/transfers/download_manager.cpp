@@ -13,8 +13,8 @@
 #include <iterator>
 #include <system_error>
 
-#include "catalogue/durable_file.h"
 #include "net/client_request.h"
+#include "platform/durable_file.h"
 #include "platform/unique_fd.h"
 #include "protocol/catalogue_cache.h"
 #include "transfers/download_list.h"
@@ -685,7 +685,7 @@ void DownloadManager::persist() {
     }
   }
   const std::string text = encodeDownloadList(list);
-  if (replaceFileDurably(m_listPath, std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size())).empty()) {
+  if (replaceFileDurably(m_listPath, text).empty()) {
     m_savedKey = std::move(key);
   }
 }

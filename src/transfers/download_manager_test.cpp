@@ -15,6 +15,7 @@
 #include "net/socket_io.h"
 #include "protocol/catalogue_cache.h"
 #include "protocol/testing/protocol_fixture.h"
+#include "tests/support/wait_for.h"
 #include "transfers/download_list.h"
 
 namespace vantrel {
@@ -24,15 +25,7 @@ using protocol_testing::ProtocolFixture;
 using testing::ScriptedHttpServer;
 using namespace std::chrono_literals;
 
-template <class Pred>
-bool waitFor(Pred pred, std::chrono::milliseconds limit = 5000ms) {
-  const auto until = std::chrono::steady_clock::now() + limit;
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
+using vantrel::testing::waitFor;
 
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

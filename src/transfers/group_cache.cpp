@@ -5,9 +5,9 @@
 #include <fstream>
 #include <iterator>
 
-#include "catalogue/durable_file.h"
 #include "core/archive_reader.h"
 #include "core/archive_writer.h"
+#include "platform/durable_file.h"
 #include "protocol/catalogue_cache.h"
 #include "protocol/catalogue_requests.h"
 

@@ -10,9 +10,9 @@
 #include <map>
 
 #include "app/client_app.h"
-#include "core/testing/scratch_dir.h"
 #include "platform/testing/env_override.h"
 #include "settings/settings_store.h"
+#include "tests/support/temp_folder.h"
 #include "ui/client_settings_host.h"
 #include "ui/qt_user_interface.h"
 #include "ui/ui_test_support.h"
@@ -367,7 +367,7 @@ namespace {
 // The sheet over a real client: what Apply writes is in the store, the
 // running limits follow at once, and the debug switch reaches the file server.
 TEST(ClientSettingsHostTest, TheSheetChangesTheRunningClient) {
-  core_testing::ScratchDir dir;
+  vantrel::testing::TempFolder dir;
   vantrel::testing::EnvOverride env;
   env.set("VANTREL_CONFIG_DIR", (dir.path() / "config").string());
   env.set("XDG_CONFIG_HOME", (dir.path() / "xdg").string());

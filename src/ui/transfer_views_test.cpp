@@ -18,8 +18,8 @@
 #include <map>
 #include <mutex>
 
-#include "core/testing/scratch_dir.h"
 #include "platform/registry_hive.h"
+#include "tests/support/temp_folder.h"
 #include "ui/downloads_view.h"
 #include "ui/drop_share.h"
 #include "ui/file_exists_dialog.h"
@@ -171,7 +171,7 @@ std::string rowTexts(QTreeWidgetItem* item) {
 
 class TransferViewsTest : public ::testing::Test {
  protected:
-  core_testing::ScratchDir dir;
+  vantrel::testing::TempFolder dir;
   RegistryHive hive{dir.path().string()};
   SettingsStore settings{hive, "VantrelTransferViewsTest"};
 };

@@ -17,16 +17,18 @@
 #include <memory>
 #include <thread>
 
+#include "tests/support/wait_for.h"
+
 namespace vantrel::ui::testing {
 
+// The bounded wait of every test, handling the UI thread's events while it waits.
 inline bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(5)) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    QApplication::processEvents(QEventLoop::AllEvents, 10);
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return done();
+  return vantrel::testing::waitFor(
+      [&] {
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+        return done();
+      },
+      limit);
 }
 
 // Handles events for a while (timers that the test waits out).

@@ -9,15 +9,15 @@
 #include <QLabel>
 #include <QTreeWidget>
 
-#include "core/testing/scratch_dir.h"
 #include "platform/registry_hive.h"
+#include "tests/support/temp_folder.h"
 
 namespace vantrel::ui {
 namespace {
 
 class WindowLayoutTest : public ::testing::Test {
  protected:
-  core_testing::ScratchDir dir;
+  vantrel::testing::TempFolder dir;
   RegistryHive hive{dir.path().string()};
   SettingsStore settings{hive, "VantrelLayoutTest"};
 };

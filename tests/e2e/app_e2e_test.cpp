@@ -37,7 +37,6 @@
 #include "app/session_ui_adapter.h"
 #include "catalogue/shared_file_list.h"
 #include "core/base64.h"
-#include "core/testing/scratch_dir.h"
 #include "crypto/session_key.h"
 #include "launcher/update/update_signature.h"
 #include "net/socket_io.h"
@@ -45,12 +44,13 @@
 #include "platform/registry_hive.h"
 #include "platform/testing/env_override.h"
 #include "platform/unique_fd.h"
+#include "crypto/session_key.h"
 #include "protocol/session_ui.h"
-#include "protocol/shared_file_requests.h"
 #include "protocol/shared_file_requests.h"
 #include "protocol/testing/protocol_fixture.h"
 #include "settings/settings_store.h"
 #include "tests/e2e/e2e_support.h"
+#include "tests/support/temp_folder.h"
 
 namespace vantrel {
 namespace {
@@ -188,7 +188,7 @@ class AppE2eTest : public ::testing::Test {
     ASSERT_TRUE(client.app->core().sharing());
   }
 
-  core_testing::ScratchDir dir;
+  vantrel::testing::TempFolder dir;
   std::vector<std::string> serverArgs;  // added to the server's command line by SetUp
   bool demoCatalogue = true;             // false: the server starts on a new database as it comes
   bool pagesInHome = true;               // vantreld() puts filedata.dat into the home
@@ -387,7 +387,7 @@ TEST_F(AppE2eTest, SharesServesAndStopsCleanlyWritingTheTotals) {
 
   client->signal(SIGTERM);
   EXPECT_EQ(client->wait(), 0) << client->output();
-  const std::string logText = core_testing::readWholeFile((dir.path() / "home" / "log.txt").string());
+  const std::string logText = vantrel::testing::readWholeFile((dir.path() / "home" / "log.txt").string());
   EXPECT_NE(logText.find("Client shut down"), std::string::npos) << logText;
   EXPECT_TRUE(fs::exists(dir.path() / "home" / "alice.dat"));
   // The server runs no contest: nothing was counted, so no contest file.
@@ -746,7 +746,7 @@ TEST_F(AppE2eTest, ExitWithAnActiveUploadAsksFirst) {
   const int error = errno;
   EXPECT_TRUE(n == 0 || (error != EAGAIN && error != EWOULDBLOCK)) << "still open after the receive time-out";
   EXPECT_LT(received, size_t{8} << 20);
-  const std::string logText = core_testing::readWholeFile((dir.path() / "inproc" / "log.txt").string());
+  const std::string logText = vantrel::testing::readWholeFile((dir.path() / "inproc" / "log.txt").string());
   EXPECT_NE(logText.find("Client shut down"), std::string::npos) << logText;
 }
 
@@ -829,7 +829,7 @@ TEST_F(AppUpdateE2eTest, OfferedUpdateDeclinedKeepsSharing) {
     EXPECT_FALSE(fs::exists(where / "vantrel-next.bin"));
     EXPECT_FALSE(fs::exists(where / "filedata-next.dat"));
   }
-  const std::string logText = core_testing::readWholeFile((dir.path() / "home" / "log.txt").string());
+  const std::string logText = vantrel::testing::readWholeFile((dir.path() / "home" / "log.txt").string());
   EXPECT_NE(logText.find("[New Version!] answered: No"), std::string::npos) << logText;
   RegistryHive hive((dir.path() / "config").string());
   SettingsStore settings(hive, "Vantrel");
@@ -856,8 +856,8 @@ TEST_F(AppUpdateE2eTest, AcceptedUpdateDownloadsEveryFileAndRunsOnWithoutALaunch
   EXPECT_TRUE(server->printed(serverAsked())) << server->output();
   for (const char* name : {"vantrel-next.bin", "filedata-next.dat"}) {
     SCOPED_TRACE(name);
-    EXPECT_EQ(core_testing::readWholeFile((dir.path() / "program" / "update" / name).string()),
-              core_testing::readWholeFile((dir.path() / "update" / name).string()));
+    EXPECT_EQ(vantrel::testing::readWholeFile((dir.path() / "program" / "update" / name).string()),
+              vantrel::testing::readWholeFile((dir.path() / "update" / name).string()));
     // Nothing of the program itself changes before the launcher checks the files.
     EXPECT_FALSE(fs::exists(dir.path() / "program" / name));
   }
@@ -923,8 +923,8 @@ TEST_F(AppUpdateE2eTest, LauncherInstallsTheSignedDownloadAndStartsTheClient) {
   EXPECT_NE(launcher.output().find("client started with /start"), std::string::npos) << launcher.output();
   for (const char* name : {"vantrel-next.bin", "filedata-next.dat"}) {
     SCOPED_TRACE(name);
-    EXPECT_EQ(core_testing::readWholeFile((program / name).string()),
-              core_testing::readWholeFile((dir.path() / "update" / name).string()));
+    EXPECT_EQ(vantrel::testing::readWholeFile((program / name).string()),
+              vantrel::testing::readWholeFile((dir.path() / "update" / name).string()));
   }
   EXPECT_FALSE(fs::exists(program / "update"));
   RegistryHive hive((dir.path() / "config").string());

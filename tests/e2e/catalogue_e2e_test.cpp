@@ -24,13 +24,15 @@
 #include "app/catalogue_session.h"
 #include "app/client_app.h"
 #include "catalogue/sync/share_run.h"
-#include "core/testing/scratch_dir.h"
 #include "platform/registry_hive.h"
 #include "platform/testing/env_override.h"
 #include "platform/unique_fd.h"
 #include "protocol/catalogue_requests.h"
 #include "settings/settings_store.h"
+#include "tests/e2e/client_fixture.h"
 #include "tests/e2e/e2e_support.h"
+#include "tests/support/reserved_port.h"
+#include "tests/support/temp_folder.h"
 #include "transfers/download_manager.h"
 #include "ui/catalogue_views.h"
 #include "ui/client_actions.h"
@@ -67,54 +69,21 @@ QTreeWidgetItem* childNamed(QTreeWidget* tree, QTreeWidgetItem* parent, const QS
   return nullptr;
 }
 
-// A loopback TCP port that nothing listens on now.
-int freePort() {
-  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in at{};
-  at.sin_family = AF_INET;
-  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof at;
-  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 ||
-      ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&at), &length) != 0) {
-    return 0;
-  }
-  return ntohs(at.sin_port);
-}
-
-class CatalogueE2eTest : public ::testing::Test {
+class CatalogueE2eTest : public e2e::ClientE2eTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(server.start((dir.path() / "server.db").string(),
-                             {"--add-user", "alice:secret", "--add-user", "bob:bobsecret", "--demo-catalogue"}));
-    env.set("XDG_RUNTIME_DIR", dir.path().string());
-    env.set("XDG_CONFIG_HOME", (dir.path() / "xdg").string());
-    for (const char* who : {"alice", "bob"}) {
-      RegistryHive hive((dir.path() / who / "config").string());
-      SettingsStore settings(hive, "Vantrel");
-      settings.EnsureDefaults();
-      settings.SetSettingText("serveraddress", "127.0.0.1");
-      settings.SetSettingNumber("serverport", server.httpPort);
-      settings.SetSettingNumber("autofind", 0);
-      // The server hands out links to the port a client logs in with, so the
-      // sharing client listens on a port known before its login.
-      settings.SetSettingNumber("port", std::string(who) == "bob" ? freePort() : 0);
-      settings.SetSettingNumber("udpport", 0);
-      fs::create_directories(dir.path() / who / "home");
-      fs::create_directories(dir.path() / who / "program");
-      fs::copy_file(VANTREL_FILEDATA, dir.path() / who / "home" / "filedata.dat");
-    }
+    startServer({"--add-user", "alice:secret", "--add-user", "bob:bobsecret", "--demo-catalogue"});
+    if (HasFatalFailure()) return;
+    // The server hands out links to the port a client logs in with, so the
+    // sharing client listens on a port known before its login.
+    writeSettings(bobPort.port(), {}, "Vantrel", "bob/config");
+    writeSettings(0, {}, "Vantrel", "alice/config");
   }
   AppOptions options(const char* who) const {
-    AppOptions o;
-    o.home = (dir.path() / who / "home").string();
-    o.programDir = (dir.path() / who / "program").string() + "/";
-    o.singleInstance = false;
-    return o;
+    return clientOptions(std::string(who) + "/home", std::string(who) + "/program");
   }
 
-  core_testing::ScratchDir dir;
-  e2e::ServerProcess server;
-  vantrel::testing::EnvOverride env;
+  vantrel::testing::ReservedPort bobPort;
 };
 
 TEST_F(CatalogueE2eTest, BrowsesDownloadsSearchesCreatesAGroupAndSharesIntoItFromTheWindow) {

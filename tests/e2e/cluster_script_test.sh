@@ -18,8 +18,8 @@ source "$(dirname "$0")/script_support.sh"
 pg_bin=""
 for d in /usr/lib/postgresql/*/bin; do [[ -x $d/pg_basebackup ]] && pg_bin=$d; done
 if [[ -z $pg_bin ]] || { ! command -v haproxy >/dev/null && [[ ! -x /usr/sbin/haproxy ]]; }; then
-  echo "SKIP: PostgreSQL or haproxy is not installed"
-  exit 77
+  echo "PostgreSQL or haproxy is not installed (scripts/install-deps installs them)" >&2
+  exit 1
 fi
 
 # As root PostgreSQL runs as nobody, who must reach the data folder in here.

@@ -24,12 +24,14 @@
 #include "app/app_test_support.h"
 #include "app/client_app.h"
 #include "catalogue/sync/share_run.h"
-#include "core/testing/scratch_dir.h"
 #include "platform/registry_hive.h"
 #include "platform/testing/env_override.h"
 #include "protocol/catalogue_requests.h"
 #include "settings/settings_store.h"
+#include "tests/e2e/client_fixture.h"
 #include "tests/e2e/e2e_support.h"
+#include "tests/support/reserved_port.h"
+#include "tests/support/temp_folder.h"
 
 namespace vantrel {
 namespace {
@@ -67,38 +69,23 @@ class SmallMount {
   bool m_mounted = false;
 };
 
-class DownloadsE2eTest : public ::testing::Test {
+class DownloadsE2eTest : public e2e::ClientE2eTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(server.start((dir.path() / "server.db").string(),
-                             {"--demo-catalogue", "--add-user", "alice:secret", "--add-user", "bob:hunter22"}));
-    env.set("VANTREL_CONFIG_DIR", (dir.path() / "config").string());
-    env.set("XDG_RUNTIME_DIR", dir.path().string());
-    env.set("XDG_CONFIG_HOME", (dir.path() / "xdg").string());
-    {
-      RegistryHive hive((dir.path() / "config").string());
-      SettingsStore settings(hive, "Vantrel");
-      settings.EnsureDefaults();
-      settings.SetSettingText("serveraddress", "127.0.0.1");
-      settings.SetSettingNumber("serverport", server.httpPort);
-      settings.SetSettingNumber("autofind", 0);
-      // Alice's file server is on a port known at her login, which tells the
-      // catalogue where her files are.
-      settings.SetSettingNumber("port", e2e::freePort());
-      settings.SetSettingNumber("udpport", 0);
+    startServer({"--demo-catalogue", "--add-user", "alice:secret", "--add-user", "bob:hunter22"});
+    if (HasFatalFailure()) return;
+    // Alice's file server is on a port known at her login, which tells the
+    // catalogue where her files are.
+    writeSettings(alicePort.port(), [](SettingsStore& settings) {
       // Uploads that take a few seconds, so that one can be cut.
       settings.SetSettingNumber("maxusrband", 600000);
       settings.SetSettingNumber("maxband", 600000);
-    }
-    for (const char* d : {"alice-home", "bob-home", "program", "shared"}) fs::create_directories(dir.path() / d);
-    fs::copy_file(VANTREL_FILEDATA, dir.path() / "alice-home" / "filedata.dat");
-    fs::copy_file(VANTREL_FILEDATA, dir.path() / "bob-home" / "filedata.dat");
+    });
+    AppOptions options = clientOptions("alice-home");
+    clientOptions("bob-home");
+    fs::create_directories(dir.path() / "shared");
     std::ofstream(dir.path() / "bob-password") << "hunter22\n";
 
-    AppOptions options;
-    options.home = (dir.path() / "alice-home").string();
-    options.programDir = (dir.path() / "program").string() + "/";
-    options.singleInstance = false;
     aliceUi.pressLogin = true;
     aliceUi.user = "alice";
     aliceUi.password = "secret";
@@ -146,9 +133,7 @@ class DownloadsE2eTest : public ::testing::Test {
 
   static constexpr const char* kName = "Zoë & Co #1+ live.bin";
   static constexpr const char* kMembersName = "members only.pdf";
-  core_testing::ScratchDir dir;
-  e2e::ServerProcess server;
-  vantrel::testing::EnvOverride env;
+  vantrel::testing::ReservedPort alicePort;
   app_testing::RecordingUi aliceUi;
   std::unique_ptr<ClientApp> alice;
   std::string content;
@@ -173,7 +158,7 @@ TEST_F(DownloadsE2eTest, SearchFindsTheFileAndDownloadSaysDoneOrWhyNot) {
   EXPECT_NE(out.find(std::string("failed ") + kMembersName + ": members only: join the group\n"), std::string::npos)
       << out;
   EXPECT_NE(out.find(std::string(kName) + ": "), std::string::npos) << out;  // progress lines
-  EXPECT_TRUE(core_testing::readWholeFile((to / kName).string()) == content);
+  EXPECT_TRUE(vantrel::testing::readWholeFile((to / kName).string()) == content);
   EXPECT_FALSE(fs::exists(to / (std::string(kName) + ".part")));
   EXPECT_FALSE(fs::exists(to / kMembersName));
 
@@ -210,10 +195,10 @@ TEST_F(DownloadsE2eTest, AClientKilledMidDownloadLeavesAPartialFileAndFinishesIt
   auto again = bob({"--exit-when-done"});
   EXPECT_EQ(again->wait(40s), 0) << again->output();
   EXPECT_NE(again->output().find("done " + target.string() + "\n"), std::string::npos) << again->output();
-  EXPECT_TRUE(core_testing::readWholeFile(target.string()) == content);
+  EXPECT_TRUE(vantrel::testing::readWholeFile(target.string()) == content);
   EXPECT_FALSE(fs::exists(part));
   // The file server was asked for the rest only (its log names the range it sent).
-  const std::string aliceLog = core_testing::readWholeFile((dir.path() / "alice-home" / "log.txt").string());
+  const std::string aliceLog = vantrel::testing::readWholeFile((dir.path() / "alice-home" / "log.txt").string());
   EXPECT_NE(aliceLog.find("Finished sending file"), std::string::npos);
 }
 

@@ -21,33 +21,11 @@
 #include <vector>
 
 #include "platform/unique_fd.h"
+#include "tests/support/wait_for.h"
 
 namespace vantrel::e2e {
 
-inline bool waitFor(const std::function<bool()>& done,
-                    std::chrono::milliseconds limit = std::chrono::seconds(5)) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return done();
-}
-
-// A loopback TCP port that was free a moment ago, for a program that must
-// know its port before it listens.
-inline uint16_t freePort() {
-  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof sa;
-  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
-      ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
-    return 0;
-  }
-  return ntohs(sa.sin_port);
-}
+using vantrel::testing::waitFor;
 
 // A program started with its own environment, its output (standard output and
 // error together) read through a pipe, ended by PID.

@@ -13,13 +13,13 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
-#include "core/testing/scratch_dir.h"
 #include "diag/firewall_runner.h"
 #include "net/socket_io.h"
 #include "platform/unique_fd.h"
 #include "protocol/server_session.h"
 #include "protocol/testing/protocol_fixture.h"
 #include "tests/e2e/e2e_support.h"
+#include "tests/support/temp_folder.h"
 #include "ui/firewall_window.h"
 #include "ui/ui_test_support.h"
 
@@ -38,7 +38,7 @@ class FirewallE2eTest : public ::testing::Test, public protocol_testing::Protoco
     useServer(server.httpPort);
     check.setPorts(0, 0);
   }
-  core_testing::ScratchDir dir;
+  vantrel::testing::TempFolder dir;
   e2e::ServerProcess server;
   FirewallCheck check{ctx};
 };

@@ -24,7 +24,7 @@
 #include "app/app_test_support.h"
 #include "app/client_app.h"
 #include "app/client_core.h"
-#include "core/testing/scratch_dir.h"
+#include "core/text_codecs.h"
 #include "net/client_request.h"
 #include "net/socket_io.h"
 #include "net/test_sockets.h"
@@ -36,7 +36,10 @@
 #include "protocol/server_login.h"
 #include "protocol/testing/protocol_fixture.h"
 #include "settings/settings_store.h"
+#include "tests/e2e/client_fixture.h"
 #include "tests/e2e/e2e_support.h"
+#include "tests/support/reserved_port.h"
+#include "tests/support/temp_folder.h"
 #include "transfers/download_manager.h"
 
 namespace vantrel {
@@ -82,21 +85,6 @@ std::string htmlUnescape(std::string text) {
   return text;
 }
 
-std::string htmlText(std::string_view text) {
-  std::string out;
-  for (const char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
-
 // The target of the link whose text is `linkText` (as the page writes it).
 std::string hrefBefore(const std::string& page, const std::string& linkText) {
   const std::size_t text = page.find("\">" + linkText + "</a>");
@@ -115,56 +103,21 @@ std::string attributeAfter(const std::string& page, const std::string& marker, c
   return page.substr(from, page.find('"', from) - from);
 }
 
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-int freePort() {
-  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in at{};
-  at.sin_family = AF_INET;
-  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof at;
-  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 ||
-      ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&at), &length) != 0) {
-    return 0;
-  }
-  return ntohs(at.sin_port);
-}
-
 class KeepPrompts : public DownloadPrompts {
  public:
   FileExistsChoice fileExists(const FileExistsPrompt&) override { return FileExistsChoice::Resume; }
   std::optional<std::string> chooseFolder() override { return std::nullopt; }
 };
 
-class NamesE2eTest : public ::testing::Test {
+class NamesE2eTest : public e2e::ClientE2eTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(server.start((dir.path() / "server.db").string(), {"--add-user", "alice:secret", "--demo-catalogue"}));
-    env.set("VANTREL_CONFIG_DIR", (dir.path() / "config").string());
-    env.set("XDG_RUNTIME_DIR", dir.path().string());
-    env.set("XDG_CONFIG_HOME", (dir.path() / "xdg").string());
-    {
-      RegistryHive hive((dir.path() / "config").string());
-      SettingsStore settings(hive, "Vantrel");
-      settings.EnsureDefaults();
-      settings.SetSettingText("serveraddress", "127.0.0.1");
-      settings.SetSettingNumber("serverport", server.httpPort);
-      settings.SetSettingNumber("autofind", 0);
-      // The server writes the port the login names into download links, so
-      // the client gets a fixed one: a port the system just gave out.
-      settings.SetSettingNumber("port", freePort());
-      settings.SetSettingNumber("udpport", 0);
-    }
-    AppOptions options;
-    options.home = (dir.path() / "home").string();
-    options.programDir = (dir.path() / "program").string() + "/";
-    options.singleInstance = false;
-    fs::create_directories(dir.path() / "home");
-    fs::create_directories(dir.path() / "program");
-    fs::copy_file(VANTREL_FILEDATA, dir.path() / "home" / "filedata.dat");
+    startServer({"--add-user", "alice:secret", "--demo-catalogue"});
+    if (HasFatalFailure()) return;
+    // The server writes the port the login names into download links, so
+    // the client gets a fixed one, held for it until it listens.
+    writeSettings(clientPort.port());
+    const AppOptions options = clientOptions("home");
     ui.pressLogin = true;
     ui.user = "alice";
     ui.password = "secret";
@@ -193,9 +146,7 @@ class NamesE2eTest : public ::testing::Test {
     return head == std::string::npos ? std::string() : reply.substr(head + 4);
   }
 
-  core_testing::ScratchDir dir;
-  ServerProcess server;
-  vantrel::testing::EnvOverride env;
+  vantrel::testing::ReservedPort clientPort;
   app_testing::RecordingUi ui;
   std::unique_ptr<ClientApp> app;
 };
@@ -220,17 +171,17 @@ TEST_F(NamesE2eTest, AwkwardNamesComeBackIdentical) {
   const std::string top = fetch("/template/client-share_files_template.html?dirid=" + groupId + "&groupid=" + groupId +
                                 "&groupname=" + formEncode(kGroup) + "&groupdirname=&directory=" +
                                 formEncode((dir.path() / "music").string()) + "&" + local);
-  const std::string folderLink = hrefBefore(top, htmlText(kFolder));
+  const std::string folderLink = hrefBefore(top, htmlEscape(kFolder));
   ASSERT_FALSE(folderLink.empty()) << top;
 
   // The folder's link, then a sort link of the page it opens: both list the file.
   const std::string inside = fetch("/template/" + htmlUnescape(folderLink));
   EXPECT_EQ(inside.find("Error: Incorrect directory"), std::string::npos) << inside;
-  EXPECT_NE(inside.find(htmlText(kFile)), std::string::npos) << inside;
+  EXPECT_NE(inside.find(htmlEscape(kFile)), std::string::npos) << inside;
   const std::string sortLink = hrefBefore(inside, "Size");
   ASSERT_FALSE(sortLink.empty());
   const std::string sorted = fetch(htmlUnescape(sortLink));
-  EXPECT_NE(sorted.find(htmlText(kFile)), std::string::npos) << sortLink;
+  EXPECT_NE(sorted.find(htmlEscape(kFile)), std::string::npos) << sortLink;
   EXPECT_EQ(htmlUnescape(attributeAfter(sorted, "name=\"groupname\"", "value")), kGroup);
 
   // The check box and the hidden fields go back as the browser sends them.
@@ -243,7 +194,7 @@ TEST_F(NamesE2eTest, AwkwardNamesComeBackIdentical) {
   }
   form += "share=" + formEncode(checked);
   const std::string result = fetch("/addFiles/files?" + local, form);
-  EXPECT_NE(result.find("Shared " + htmlText(file.string())), std::string::npos) << result;
+  EXPECT_NE(result.find("Shared " + htmlEscape(file.string())), std::string::npos) << result;
   EXPECT_EQ(result.find("Could not share"), std::string::npos) << result;
 
   // The client's list, and its group page reached by the link of the groups page.
@@ -253,10 +204,10 @@ TEST_F(NamesE2eTest, AwkwardNamesComeBackIdentical) {
   EXPECT_EQ(shared[0].fileName, kFile);
   EXPECT_EQ(shared[0].groupName, kGroup);
   const std::string groups = fetch("/template/client-shared_groups_template.html?" + local);
-  const std::string groupLink = hrefBefore(groups, htmlText(kGroup));
+  const std::string groupLink = hrefBefore(groups, htmlEscape(kGroup));
   ASSERT_FALSE(groupLink.empty()) << groups;
   const std::string groupPage = fetch(htmlUnescape(groupLink));
-  EXPECT_NE(groupPage.find(htmlText(kFile)), std::string::npos) << groupLink;
+  EXPECT_NE(groupPage.find(htmlEscape(kFile)), std::string::npos) << groupLink;
 
   // Another user finds it in the catalogue and downloads it under its name.
   protocol_testing::ProtocolFixture bob;
@@ -284,7 +235,7 @@ TEST_F(NamesE2eTest, AwkwardNamesComeBackIdentical) {
   const int32_t id = downloads.downloadFile(*entry, into.string() + "/");
   ASSERT_TRUE(waitFor([&] { return downloads.find(id)->state == DownloadState::Completed; }, 10s))
       << downloadStateText(*downloads.find(id));
-  EXPECT_EQ(readFile(into / kFile), bytes);
+  EXPECT_EQ(vantrel::testing::readWholeFile(into / kFile), bytes);
 }
 
 }  // namespace

@@ -4,24 +4,27 @@
 // the description form and saves screenshots.
 //
 // usage: node pages_browser_test.cjs SERVER FILEDATA SCRATCH SHOTS
-// Exits 77 (skipped) when Chromium or playwright-core is missing.
+// Fails, saying which, when Chromium or playwright-core is missing (the
+// build's VANTREL_TEST_BROWSER=OFF leaves this test out instead).
 'use strict';
 const { spawn } = require('child_process');
 const fs = require('fs');
 const path = require('path');
 
-const SKIP = 77;
 const CHROMIUM = process.env.CHROMIUM || '/usr/bin/chromium';
 let playwright;
 try {
   playwright = require('playwright-core');
 } catch (e) {
-  console.log('SKIP: playwright-core is not installed (npm install --prefix <build>/e2e-node playwright-core)');
-  process.exit(SKIP);
+  console.log('FAIL: playwright-core is not installed: scripts/test installs it, or ' +
+              'npm install --prefix build/e2e-node playwright-core@1.65.2; ' +
+              'configure with -DVANTREL_TEST_BROWSER=OFF to leave the browser tests out');
+  process.exit(1);
 }
 if (!fs.existsSync(CHROMIUM)) {
-  console.log('SKIP: no Chromium at ' + CHROMIUM);
-  process.exit(SKIP);
+  console.log('FAIL: no Chromium at ' + CHROMIUM + ' (apt-get install chromium, or configure with ' +
+              '-DVANTREL_TEST_BROWSER=OFF to leave the browser tests out)');
+  process.exit(1);
 }
 
 const [serverPath, filedata, scratch, shots] = process.argv.slice(2);

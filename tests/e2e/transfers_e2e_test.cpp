@@ -21,14 +21,17 @@
 #include "app/models/downloads_model.h"
 #include "app/models/uploads_model.h"
 #include "app/personal_share.h"
+#include "app/models/uploads_model.h"
 #include "catalogue/sync/share_run.h"
-#include "core/testing/scratch_dir.h"
 #include "platform/registry_hive.h"
 #include "platform/testing/env_override.h"
 #include "protocol/catalogue_cache.h"
 #include "protocol/catalogue_requests.h"
 #include "settings/settings_store.h"
+#include "tests/e2e/client_fixture.h"
 #include "tests/e2e/e2e_support.h"
+#include "tests/support/reserved_port.h"
+#include "tests/support/temp_folder.h"
 #include "transfers/download_manager.h"
 #include "ui/client_actions.h"
 #include "ui/downloads_view.h"
@@ -52,43 +55,27 @@ std::string randomBytes(std::size_t n) {
   return bytes;
 }
 
-class TransfersE2eTest : public ::testing::Test {
+class TransfersE2eTest : public e2e::ClientE2eTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(server.start((dir.path() / "server.db").string(), serverArgs));
-    env.set("VANTREL_CONFIG_DIR", (dir.path() / "config").string());
-    env.set("XDG_RUNTIME_DIR", dir.path().string());
-    env.set("XDG_CONFIG_HOME", (dir.path() / "xdg").string());
-    RegistryHive hive((dir.path() / "config").string());
+    startServer(serverArgs);
+    if (HasFatalFailure()) return;
     for (const char* root : {"Vantrel", "Bob"}) {
-      SettingsStore settings(hive, root);
-      settings.EnsureDefaults();
-      settings.SetSettingText("serveraddress", "127.0.0.1");
-      settings.SetSettingNumber("serverport", server.httpPort);
-      settings.SetSettingNumber("autofind", 0);
-      settings.SetSettingNumber("port", 0);
-      settings.SetSettingNumber("udpport", 0);
-      // Uploads that last a few seconds, so that they can be watched and stopped.
-      settings.SetSettingNumber("maxusrband", 400000);
-      settings.SetSettingNumber("maxband", 400000);
+      writeSettings(
+          0,
+          [](SettingsStore& settings) {
+            // Uploads that last a few seconds, so that they can be watched and stopped.
+            settings.SetSettingNumber("maxusrband", 400000);
+            settings.SetSettingNumber("maxband", 400000);
+          },
+          root);
     }
-    for (const char* home : {"alice-home", "bob-home", "program"}) fs::create_directories(dir.path() / home);
-    fs::copy_file(VANTREL_FILEDATA, dir.path() / "alice-home" / "filedata.dat");
-    fs::copy_file(VANTREL_FILEDATA, dir.path() / "bob-home" / "filedata.dat");
   }
   AppOptions options(const std::string& root, const std::string& home) const {
-    AppOptions o;
-    o.rootName = root;
-    o.home = (dir.path() / home).string();
-    o.programDir = (dir.path() / "program").string() + "/";
-    o.singleInstance = false;
-    return o;
+    return clientOptions(home, "program", root);
   }
 
   std::vector<std::string> serverArgs{"--add-user", "alice:secret"};
-  core_testing::ScratchDir dir;
-  e2e::ServerProcess server;
-  vantrel::testing::EnvOverride env;
 };
 
 std::string rowText(ui::TransferList* list, int32_t key, int column) {
@@ -193,7 +180,7 @@ TEST_F(TransfersE2eTest, BobDownloadsFromAliceStopsResumesAndCompletesWhileAlice
   menu->actions()[0]->trigger();
   ASSERT_TRUE(waitUntil([&] { return rowText(bobList, id, 3) == "Completed"; }, 20s));
   EXPECT_FALSE(fs::exists(target + ".part"));
-  EXPECT_TRUE(core_testing::readWholeFile(target) == content);
+  EXPECT_TRUE(vantrel::testing::readWholeFile(target) == content);
   const std::string k = std::to_string(content.size() / 1000);
   EXPECT_EQ(rowText(bobList, id, 1), k + " k / " + k + " k");
   ASSERT_TRUE(waitUntil([&] { return notices.size() == 2; }));
@@ -222,9 +209,13 @@ class SharerComesBackE2eTest : public TransfersE2eTest {
   // Alice in this process on a file server port of her own (the catalogue's
   // links name it), logged in.
   void startAlice() {
+    // A port other than the one she had before: the new one is bound before
+    // the old one goes.
+    vantrel::testing::ReservedPort next;
+    alicePort = std::move(next);
     {
       RegistryHive hive((dir.path() / "config").string());
-      SettingsStore(hive, "Vantrel").SetSettingNumber("port", e2e::freePort());
+      SettingsStore(hive, "Vantrel").SetSettingNumber("port", alicePort.port());
     }
     aliceUi.pressLogin = true;
     aliceUi.user = "alice";
@@ -247,6 +238,8 @@ class SharerComesBackE2eTest : public TransfersE2eTest {
     return nullptr;
   }
 
+  // Held until Alice's file server listens on it.
+  vantrel::testing::ReservedPort alicePort;
   app_testing::RecordingUi aliceUi;
   std::unique_ptr<ClientApp> alice;
 };
@@ -325,7 +318,7 @@ TEST_F(SharerComesBackE2eTest, ReasonsOnScreenAndADownloadThatOutlivesItsSharers
   if (HasFatalFailure()) return;
   ASSERT_NE(listed(bob, kMusic, kLounge, name), nullptr);
   ASSERT_TRUE(waitUntil([&] { return rowText(list, id, 3) == "Completed"; }, 30s)) << rowText(list, id, 3);
-  EXPECT_TRUE(core_testing::readWholeFile(folder + name) == content);
+  EXPECT_TRUE(vantrel::testing::readWholeFile(folder + name) == content);
   EXPECT_FALSE(fs::exists(folder + name + ".part"));
   EXPECT_EQ(rowText(list, id, 4), "100%");
   screenshot(&bobWindow, "incoming-sharer-back");

@@ -15,7 +15,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/testing/scratch_dir.h"
+#include "tests/support/temp_folder.h"
 
 namespace vantrel {
 namespace {
@@ -113,7 +113,7 @@ TEST(CommandLines, HelpAndMistakesAnswerInOneLine) {
       {{p, "list"}, 2, Err, "vantrel-pack: wrong arguments for list; see vantrel-pack --help"},
       {{p, "pack", "in", "out", "--version", "x"}, 2, Err, "vantrel-pack: --version wants a number; see vantrel-pack --help"},
   };
-  core_testing::ScratchDir dir;
+  vantrel::testing::TempFolder dir;
   // Settings and data, should anything be written, land in the scratch folder.
   const std::vector<std::string> env = {"VANTREL_CONFIG_DIR=" + (dir.path() / "config").string(),
                                         "XDG_RUNTIME_DIR=" + dir.path().string(),
@@ -171,7 +171,7 @@ TEST(CommandLines, WindowedClientAnswersOnTheTerminalWithoutADisplay) {
       {"option without its value", {"/start", "--server"}, 2, true, "vantrel-client: --server needs a value\n"},
       {"a start without a display", {"/start"}, 1, false, noDisplay},
   };
-  core_testing::ScratchDir dir;
+  vantrel::testing::TempFolder dir;
   const std::vector<std::string> env = {"VANTREL_CONFIG_DIR=" + (dir.path() / "config").string(),
                                         "XDG_RUNTIME_DIR=" + dir.path().string(),
                                         "HOME=" + dir.path().string(),

@@ -15,12 +15,13 @@
 #include <fstream>
 #include <thread>
 
-#include "core/testing/scratch_dir.h"
 #include "fileserver/file_server.h"
 #include "fileserver/testing_fakes.h"
 #include "net/test_sockets.h"
 #include "platform/registry_hive.h"
 #include "settings/settings_store.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/wait_for.h"
 #include "transfers/download_manager.h"
 
 extern char** environ;
@@ -28,7 +29,7 @@ extern char** environ;
 namespace vantrel {
 namespace {
 
-using core_testing::readWholeFile;
+using vantrel::testing::readWholeFile;
 
 std::string pattern(std::size_t size) {
   std::string s(size, '\0');
@@ -82,7 +83,7 @@ class FileServerClients : public ::testing::Test {
     return "http://127.0.0.1:" + std::to_string(server.port()) + "/getfile/?fileid=" + std::to_string(id);
   }
 
-  core_testing::ScratchDir dir;
+  vantrel::testing::TempFolder dir;
   std::string content;
   SharedFileList files{dir.file("user.dat")};
   testing::FakeHost host;
@@ -198,7 +199,7 @@ TEST_F(FileServerClients, DownloadManagerResumesAPartialFilePastTwoGigabytes) {
   DownloadManager manager(settings, prompts);
   const int64_t total = partialSize + static_cast<int64_t>(tail.size());
   const int32_t id = manager.QueueDownload(url(503), partial, total);
-  ASSERT_TRUE(core_testing::waitFor([&] { return manager.find(id)->state != DownloadState::Downloading; },
+  ASSERT_TRUE(vantrel::testing::waitFor([&] { return manager.find(id)->state != DownloadState::Downloading; },
                                     std::chrono::seconds(30)));
   const DownloadInfo info = *manager.find(id);
   EXPECT_EQ(downloadStateText(info), "Completed");

@@ -15,10 +15,14 @@
 #include "core/error_table.h"
 #include "core/log.h"
 #include "fileserver/request_params.h"
+#include "fileserver/testing_fakes.h"
+#include "net/test_sockets.h"
 #include "providers/fixture_facts.h"
 #include "providers/page_renderer.h"
 #include "templates/sample_providers.h"
 #include "templates/template_archive.h"
+#include "templates/template_limits.h"
+#include "tests/support/temp_folder.h"
 
 namespace vantrel::providers {
 namespace {
@@ -46,7 +50,7 @@ class Pages : public ::testing::Test {
   }
 
   void SetUp() override {
-    m_dir = fs::temp_directory_path() / ("vantrel_pages_" + std::to_string(::getpid()));
+    m_dir = m_temp.path();
     fs::create_directories(m_dir / "share folder" / "sub folder");
     fs::create_directories(m_dir / "share folder" / ".hidden");
     std::ofstream(m_dir / "share folder" / "notes.txt") << "notes";
@@ -60,7 +64,6 @@ class Pages : public ::testing::Test {
                                                 }));
     m_facts->addSession("10.1.1.7", "bob", 11);
   }
-  void TearDown() override { fs::remove_all(m_dir); }
 
   struct Rendered {
     int code = 0;
@@ -75,6 +78,7 @@ class Pages : public ::testing::Test {
   }
 
   static templates::TemplateArchive s_archive;
+  vantrel::testing::TempFolder m_temp;
   fs::path m_dir;
   std::unique_ptr<FixtureFacts> m_facts;
 };
@@ -324,6 +328,48 @@ TEST_F(Pages, MissingPageAndMissingStart) {
   SessionRequest request("127.0.0.1");
   EXPECT_EQ(render("no-such-page.html", request).code, err::kTemplateNotFound);
   EXPECT_EQ(render("logo.gif", request).code, err::kTemplateParse);
+}
+
+// The deepest page the template limits allow: every call level nests as many
+// blocks as a template and its executed code may, a hundred levels down, and
+// the deepest level evaluates an expression nested as far as it may be.
+std::string deepestPage() {
+  auto blocks = [](int n, std::string_view inner) {
+    std::string s;
+    for (int i = 0; i < n; ++i) s += "if 1; ";
+    s += inner;
+    for (int i = 0; i < n; ++i) s += "endif; ";
+    return s;
+  };
+  std::string expression = "1";
+  for (int i = 0; i < 85; ++i) expression = "1 + (" + expression + ")";
+  const std::string executed = blocks(templates::kMaxBlockDepth - 1,
+                                      "if n < 100; tmpl.deep(n + 1); else; x := " + expression + "; 'deep'; endif; ");
+  std::string quoted;
+  for (char c : executed) {
+    if (c == '\'') quoted += '\\';
+    quoted += c;
+  }
+  return "<# deep(n); " + blocks(templates::kMaxBlockDepth - 1, "execute('<# " + quoted + " #>'); ") +
+         "endtmpl #><# start; tmpl.deep(1); endtmpl #>";
+}
+
+// A page is rendered on the thread of the file server's connection, whose
+// stack is sized for the worst nesting the template limits allow.
+TEST_F(Pages, TheDeepestPageRendersOnAFileServerConnection) {
+  templates::TemplateArchive archive;
+  archive.add("client-deep_template.html", templates::CFileArchiveEntry(deepestPage()));
+  ClientPageRenderer renderer(archive, *m_facts);
+  vantrel::testing::FakeHost host;
+  FileServer server{host, renderer, m_facts->files, nullptr, nullptr};
+  ASSERT_EQ(server.listen(0), kListenOk);
+  ASSERT_EQ(server.start(), 0);
+  auto fd = vantrel::testing::connectLoopback(server.port());
+  vantrel::testing::sendAll(fd.get(), "GET /template/client-deep_template.html?token=a$b HTTP/1.0\r\n\r\n");
+  const std::string reply = vantrel::testing::readAll(fd.get());
+  const std::size_t body = reply.find("\r\n\r\n");
+  ASSERT_NE(body, std::string::npos) << reply;
+  EXPECT_EQ(reply.substr(body + 4), "deep");
 }
 
 }  // namespace

@@ -18,12 +18,12 @@
 #include <string>
 #include <vector>
 
-#include "core/testing/scratch_dir.h"
 #include "launcher/launcher.h"
 #include "launcher/update/update_signature.h"
 #include "platform/registry_hive.h"
 #include "settings/settings_store.h"
 #include "tests/e2e/e2e_support.h"
+#include "tests/support/temp_folder.h"
 
 namespace vantrel {
 namespace {
@@ -57,7 +57,7 @@ class PackageTest : public ::testing::Test {
  protected:
   // One package for every test of this program: cpack is the slow part.
   static void SetUpTestSuite() {
-    scratch = new core_testing::ScratchDir();
+    scratch = new vantrel::testing::TempFolder();
     std::string out;
     const fs::path packages = scratch->path() / "packages";
     ASSERT_EQ(run({VANTREL_CPACK, "-G", "DEB", "--config", VANTREL_CPACK_CONFIG, "-B", packages.string()}, out), 0)
@@ -83,12 +83,12 @@ class PackageTest : public ::testing::Test {
             "XDG_DATA_HOME=" + (user.path() / "data").string()};
   }
 
-  static core_testing::ScratchDir* scratch;
+  static vantrel::testing::TempFolder* scratch;
   static fs::path deb, root;
-  core_testing::ScratchDir user;
+  vantrel::testing::TempFolder user;
 };
 
-core_testing::ScratchDir* PackageTest::scratch = nullptr;
+vantrel::testing::TempFolder* PackageTest::scratch = nullptr;
 fs::path PackageTest::deb;
 fs::path PackageTest::root;
 

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "core/error_table.h"
+#include "platform/durable_file.h"
 #include "templates/render_template.h"
 #include "providers/fixture_facts.h"
 #include "providers/page_renderer.h"
@@ -131,25 +132,10 @@ class Tool {
     return fs::is_directory(path, ec) ? readFolder(path) : readArchive(path);
   }
 
-  // Written beside the target and renamed over it, so a failed write never
-  // leaves half a file behind.
+  // Written crash-safely (platform/durable_file.h): a failed write never
+  // leaves half a file behind. Pages and archives are for everyone to read.
   bool writeFile(const fs::path& path, std::string_view bytes) {
-    const fs::path temporary = path.string() + ".tmp";
-    {
-      std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-      out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-      out.flush();
-      if (!out) {
-        std::error_code ignored;
-        fs::remove(temporary, ignored);
-        fail("cannot write " + path.string());
-        return false;
-      }
-    }
-    std::error_code ec;
-    fs::rename(temporary, path, ec);
-    if (ec) {
-      fs::remove(temporary, ec);
+    if (!replaceFileDurably(path.string(), bytes, FileAccess::kReadableByAll).empty()) {
       fail("cannot write " + path.string());
       return false;
     }

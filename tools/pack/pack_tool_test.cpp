@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "core/testing/scratch_dir.h"
 #include "templates/template_archive.h"
+#include "tests/support/temp_folder.h"
 
 namespace vantrel::pack {
 namespace {
@@ -48,7 +48,7 @@ class PackToolTest : public ::testing::Test {
     spit(pages / "subfolder" / "skipped.html", "not packed");
   }
 
-  core_testing::ScratchDir dir;
+  vantrel::testing::TempFolder dir;
   std::filesystem::path pages;
 };
 

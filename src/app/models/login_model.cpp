@@ -206,6 +206,13 @@ void LoginModel::restore(const std::string& user, const std::string& password) {
   m_ctx.logText("The new login did not succeed; logging in again as " + user, 1);
   m_ui.setLoginStatus("Logging in again as " + user);
   m_core.Shutdown(true);  // whatever the failed start left running
+  // The shutdown let the page archive go: without it the file server would
+  // render every page from nothing.
+  if (const int prepared = m_core.Prepare(); prepared != core::kOk) {
+    m_ctx.logText(formatCode("Error %d preparing to log in again - %s", prepared, errorTitle(prepared)), 1);
+    m_ui.setLoginStatus("Could not share again as " + user);
+    return;
+  }
   const int code = m_core.Login(user, password, nullptr);
   if (code != 0) {
     m_ctx.logText(formatCode("Error %d logging in again - %s", code, errorTitle(code)), 1);

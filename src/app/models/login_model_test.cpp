@@ -166,11 +166,13 @@ TEST_F(LoginModelTest, AFailedConnectLogsInAgainAsBefore) {
   };
   const Case cases[] = {
       {"wrong password", {505, 0},
-       {"Shutdown(force)", "Logout", "Prepare", "Login", "Shutdown(force)", "Login", "StartSharing(no update)"}},
+       {"Shutdown(force)", "Logout", "Prepare", "Login", "Shutdown(force)", "Prepare", "Login",
+        "StartSharing(no update)"}},
       {"cancelled", {205, 0},
-       {"Shutdown(force)", "Logout", "Prepare", "Login", "Shutdown(force)", "Login", "StartSharing(no update)"}},
+       {"Shutdown(force)", "Logout", "Prepare", "Login", "Shutdown(force)", "Prepare", "Login",
+        "StartSharing(no update)"}},
       {"the old login fails too", {505, 211},
-       {"Shutdown(force)", "Logout", "Prepare", "Login", "Shutdown(force)", "Login"}},
+       {"Shutdown(force)", "Logout", "Prepare", "Login", "Shutdown(force)", "Prepare", "Login"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

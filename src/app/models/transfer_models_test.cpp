@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "app/models/downloads_model.h"
 #include "app/models/rate_history_model.h"
 #include "app/models/uploads_model.h"

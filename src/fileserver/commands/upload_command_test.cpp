@@ -11,10 +11,10 @@
 #include <thread>
 #include <vector>
 
-#include "core/testing/scratch_dir.h"
 #include "net/socket_io.h"
 #include "platform/file_status.h"
 #include "platform/unique_fd.h"
+#include "tests/support/temp_folder.h"
 
 namespace vantrel {
 namespace {
@@ -64,7 +64,7 @@ class UploadTest : public ::testing::Test {
     return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()));
   }
 
-  core_testing::ScratchDir dir;
+  vantrel::testing::TempFolder dir;
   fs::path shared;
   SharedFileList list{(dir.path() / "bob.dat").string()};
   RequestParams params;

@@ -13,8 +13,9 @@
 #include <set>
 #include <system_error>
 
-#include "catalogue/durable_file.h"
 #include "core/base64.h"
+#include "core/text_codecs.h"
+#include "platform/durable_file.h"
 #include "platform/unique_fd.h"
 
 namespace vantrel {
@@ -33,23 +34,6 @@ using MdCtx = std::unique_ptr<EVP_MD_CTX, MdCtxFree>;
 
 constexpr std::string_view kFileTag = "file ";
 constexpr std::string_view kSignatureTag = "signature ";
-
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;  // upper case is not written, so it is not read either
-}
-
-bool decodeHex(std::string_view hex, std::string& bytes) {
-  if (hex.size() % 2 != 0) return false;
-  bytes.clear();
-  for (std::size_t i = 0; i < hex.size(); i += 2) {
-    const int hi = hexDigit(hex[i]), lo = hexDigit(hex[i + 1]);
-    if (hi < 0 || lo < 0) return false;
-    bytes.push_back(static_cast<char>(hi * 16 + lo));
-  }
-  return true;
-}
 
 // A decimal number without sign or leading zeros, as written.
 bool parseDecimal(std::string_view text, std::uint64_t& value) {
@@ -72,7 +56,7 @@ bool parseFileLine(std::string_view line, SignedFile& file) {
     line.remove_prefix(space + 1);
   }
   parts[3] = line;
-  if (parts[0].size() != 64 || !decodeHex(parts[0], file.sha256)) return false;
+  if (parts[0].size() != 64 || !hexDecode(parts[0], file.sha256, HexLetters::kLowerOnly)) return false;
   if (!parseDecimal(parts[1], file.size)) return false;
   if (parts[2] == "644") {
     file.mode = 0644;
@@ -114,7 +98,7 @@ bool publicHexOf(EVP_PKEY* key, std::string& publicHex, std::string& error) {
   if (EVP_PKEY_get_raw_public_key(key, raw, &length) != 1 || length != sizeof raw) {
     return fail(error, opensslReason("reading the public key"));
   }
-  publicHex = hexText(std::string_view(reinterpret_cast<const char*>(raw), length));
+  publicHex = hexEncode(std::string_view(reinterpret_cast<const char*>(raw), length));
   return true;
 }
 
@@ -151,21 +135,9 @@ bool plainUpdateName(std::string_view name) {
   });
 }
 
-std::string hexText(std::string_view bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string text;
-  text.reserve(bytes.size() * 2);
-  for (char b : bytes) {
-    const auto v = static_cast<unsigned char>(b);
-    text.push_back(kDigits[v >> 4]);
-    text.push_back(kDigits[v & 15]);
-  }
-  return text;
-}
-
 bool parsePublicKey(std::string_view hex, PublicKey& key) {
   std::string bytes;
-  if (hex.size() != kPublicKeyBytes * 2 || !decodeHex(hex, bytes)) return false;
+  if (hex.size() != kPublicKeyBytes * 2 || !hexDecode(hex, bytes, HexLetters::kLowerOnly)) return false;
   std::copy(bytes.begin(), bytes.end(), key.begin());
   return true;
 }
@@ -174,7 +146,7 @@ std::string manifestSignedText(const std::vector<SignedFile>& files) {
   std::string text(kHeader);
   for (const SignedFile& f : files) {
     text += kFileTag;
-    text += hexText(f.sha256);
+    text += hexEncode(f.sha256);
     text += ' ' + std::to_string(f.size) + (f.mode == 0755 ? " 755 " : " 644 ") + f.name + '\n';
   }
   return text;

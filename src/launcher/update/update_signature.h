@@ -60,7 +60,6 @@ bool signatureMatches(const UpdateManifest& manifest, const PublicKey& key);
 
 // A public key from its 64 hex digits; false when the text is not one.
 bool parsePublicKey(std::string_view hex, PublicKey& key);
-std::string hexText(std::string_view bytes);
 
 // True for a name that may be part of an update.
 bool plainUpdateName(std::string_view name);

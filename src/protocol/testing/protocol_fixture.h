@@ -9,13 +9,14 @@
 #include <string>
 
 #include "core/base64.h"
-#include "core/testing/scratch_dir.h"
+#include "state/client_state.h"
 #include "core/timer_service.h"
 #include "net/reply_fields.h"
 #include "platform/registry_hive.h"
 #include "protocol/protocol_context.h"
 #include "settings/settings_store.h"
 #include "state/client_state.h"
+#include "tests/support/temp_folder.h"
 
 namespace vantrel::protocol_testing {
 
@@ -57,7 +58,7 @@ struct ProtocolFixture {
     return body;
   }
 
-  core_testing::ScratchDir dir;
+  vantrel::testing::TempFolder dir;
   RegistryHive hive{dir.path().string()};
   SettingsStore settings{hive};
   TimerService timers;

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "catalogue/durable_file.h"
+#include "platform/durable_file.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -26,7 +26,7 @@ std::string folderOf(const std::string& path) {
 
 }  // namespace
 
-std::string replaceFileDurably(const std::string& path, std::span<const uint8_t> bytes) {
+std::string replaceFileDurably(const std::string& path, std::span<const uint8_t> bytes, FileAccess access) {
   std::vector<char> name(path.begin(), path.end());
   const char suffix[] = ".tmp-XXXXXX";
   name.insert(name.end(), suffix, suffix + sizeof suffix);  // with the terminating zero
@@ -39,11 +39,18 @@ std::string replaceFileDurably(const std::string& path, std::span<const uint8_t>
     ::unlink(temporary.c_str());
     return describe(what, error);
   };
-  // What these files hold (what the user shares, where, in which groups) is
-  // the user's alone: a new file is private, and an older one readable by
-  // others becomes private with its next save.
+  // mkostemp made the file 0600 whatever the umask; a private file keeps the
+  // owner's bits of the one it replaces. Where the mode cannot be set the
+  // file stays 0600, which still lets its owner read it.
   struct stat old {};
-  ::fchmod(fd.get(), ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 0700) : 0600);
+  switch (access) {
+    case FileAccess::kPrivate:
+      if (::stat(path.c_str(), &old) == 0) ::fchmod(fd.get(), old.st_mode & 0700);
+      break;
+    case FileAccess::kReadableByAll:
+      ::fchmod(fd.get(), 0644);
+      break;
+  }
   std::size_t written = 0;
   while (written < bytes.size()) {
     const ssize_t n = ::write(fd.get(), bytes.data() + written, bytes.size() - written);
@@ -68,6 +75,10 @@ std::string replaceFileDurably(const std::string& path, std::span<const uint8_t>
   UniqueFd folder(::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (folder) ::fsync(folder.get());
   return {};
+}
+
+std::string replaceFileDurably(const std::string& path, std::string_view text, FileAccess access) {
+  return replaceFileDurably(path, std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()), access);
 }
 
 int removeLeftoverTemporaries(const std::string& path) {

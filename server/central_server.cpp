@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "server/store/server_codes.h"
+#include "server/web/web_page.h"
 
 namespace vantrel::server {
 
@@ -149,9 +150,12 @@ HttpResponse CentralServer::dispatch(const HttpRequest& request, const std::stri
   if (client) {
     failed.body = "result=" + std::to_string(result::kServerError) + "&";
   } else {
-    failed.status = 503;
+    // No user: who is signed in could not be read either.
+    failed = htmlResponse(renderPage("Service unavailable",
+                                     "<p>The service is not available for a moment. Please try again shortly.</p>",
+                                     std::nullopt),
+                          503);
     failed.extraHeaders.push_back("Retry-After: 5");
-    failed.body = "The service is not available for a moment. Please try again shortly.\n";
   }
   return failed;
 }

@@ -262,6 +262,10 @@ std::string ClientProtocol::encryptedRequest(int64_t clientId, std::string_view 
     return resultOnly(result::kNotLoggedIn);
   }
   std::string reply = dispatch(*session, form, action, peerIp, requestHost);
+  // A change the database could not make is answered with a server error
+  // (by our caller); kept here, the repeat would get what the failed reads
+  // seemed to say instead, or a change not made for one made.
+  if (storage_fault::noted()) return reply;
   session->lastChangeCipher = cipher;
   session->lastChangeReply = reply;
   return reply;

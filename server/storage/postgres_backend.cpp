@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <mutex>
@@ -152,10 +153,34 @@ CREATE INDEX sessions_login_time ON sessions(login_time);
 )sql",
 };
 
-// After a lost connection a request waits this long for the database to
-// come back; while it stays away, later requests try once and fail at once.
+// After a lost connection the request that noticed it waits this long for
+// the database to come back. While it stays away the process tries again
+// after a pause that doubles up to kLongestPause, and every request in
+// between fails at once instead of opening a connection of its own.
 constexpr auto kReconnectWait = std::chrono::seconds(3);
 constexpr auto kReconnectPause = std::chrono::milliseconds(200);
+constexpr auto kLongestPause = std::chrono::seconds(2);
+
+// Defaults under the operator's connection string (which may override
+// them): a database host that is gone without a word (a failover, a cable)
+// costs a connection attempt 5 s and an open connection about a minute,
+// rather than the system's TCP time-outs of minutes to hours.
+constexpr std::array<const char*, 4> kLinkKeywords = {"connect_timeout", "keepalives_idle", "keepalives_interval",
+                                                      "keepalives_count"};
+constexpr std::array<const char*, 4> kLinkValues = {"5", "30", "10", "3"};
+
+PGconn* openConnection(const std::string& conninfo) {
+  std::array<const char*, kLinkKeywords.size() + 2> keywords{};
+  std::array<const char*, kLinkKeywords.size() + 2> values{};
+  for (size_t i = 0; i < kLinkKeywords.size(); ++i) {
+    keywords[i] = kLinkKeywords[i];
+    values[i] = kLinkValues[i];
+  }
+  // The connection string comes after the defaults, so its own values win.
+  keywords[kLinkKeywords.size()] = "dbname";
+  values[kLinkKeywords.size()] = conninfo.c_str();
+  return PQconnectdbParams(keywords.data(), values.data(), 1);
+}
 
 bool startsWithWord(std::string_view sql, std::string_view word) {
   while (!sql.empty() && (sql.front() == ' ' || sql.front() == '\n')) sql.remove_prefix(1);
@@ -177,7 +202,12 @@ struct PgLink {
   StorageReport report;
   std::mutex mutex;
   bool down = false;  // guarded by mutex
-  std::chrono::steady_clock::time_point lostAt;  // guarded by mutex
+  // Counts the losses: a connection that broke in a loss already told
+  // reconnects without telling it again.
+  uint64_t generation = 0;                         // guarded by mutex
+  std::chrono::steady_clock::time_point lostAt;    // guarded by mutex
+  std::chrono::steady_clock::time_point nextTry;   // guarded by mutex
+  std::chrono::milliseconds pause{0};              // guarded by mutex
 
   void tell(bool error, const std::string& line) {
     if (report) report(error, line);
@@ -242,30 +272,35 @@ class PgStatement final : public BackendStatement {
 
 // Session settings every connection starts with.
 // Quiet notices ("relation already exists, skipping") stay out of the log.
-// Each search is planned for its own words: a common word is best found
-// walking the newest files, a rare one through the word index, and a plan
-// made once for any word would walk a million files for a rare one.
 // Requests are short and many run at once: a parallel plan would start
 // worker processes for a few milliseconds of work, taking the cores from
-// the other requests.
+// the other requests. (Which statements are planned each time: see
+// PgConnection::plannedEachTime.)
 constexpr const char* kSessionSettings =
-    "SET client_min_messages = warning; SET plan_cache_mode = force_custom_plan; "
-    "SET max_parallel_workers_per_gather = 0";
+    "SET client_min_messages = warning; SET max_parallel_workers_per_gather = 0";
 
 // A connection that heals itself: a lost connection is opened again before
 // the next statement (waiting a bounded time for the database), a statement
 // that changes nothing is sent again once when the connection broke under
 // it, and a transaction that lost its connection fails to its end.
+//
+// A transaction is the caller's from BEGIN to COMMIT or ROLLBACK, whether
+// or not its BEGIN went through: its statements never run outside it on a
+// connection opened again meanwhile, where each would be kept on its own
+// and the change end up half made.
 class PgConnection final : public BackendConnection {
  public:
-  PgConnection(PGconn* conn, PgLink& link) : m_conn(conn), m_link(link) {}
+  PgConnection(PGconn* conn, PgLink& link) : m_conn(conn), m_link(link) {
+    std::scoped_lock lock(m_link.mutex);
+    m_generation = m_link.generation;
+  }
   ~PgConnection() override { PQfinish(m_conn); }
 
   std::unique_ptr<BackendStatement> prepare(std::string_view sql) override {
     const std::string key(sql);
     if (!usable()) return nullptr;
     const Prepared* prepared = preparedFor(key);
-    if (prepared == nullptr && lost(nullptr) && reconnect()) prepared = preparedFor(key);
+    if (prepared == nullptr && !m_inTransaction && lost(nullptr) && reconnect()) prepared = preparedFor(key);
     if (prepared == nullptr) {
       if (lost(nullptr)) storage_fault::note();
       return nullptr;
@@ -277,32 +312,47 @@ class PgConnection final : public BackendConnection {
     const bool begins = startsWithWord(sql, "BEGIN");
     const bool commits = sql == "COMMIT";
     const bool ends = commits || sql == "ROLLBACK";
-    if (m_inTransaction && !alive()) {
-      // The transaction went with the connection: nothing of it stays.
-      if (ends) m_inTransaction = false;
+    if (m_inTransaction && (m_broken || !alive())) {
+      // The transaction went with the connection (or never began): nothing
+      // of it stays, and a commit says so.
+      if (ends) m_inTransaction = m_broken = false;
       m_error = "the connection to the database was lost during the transaction";
       if (!ends) storage_fault::note();
       return !commits && ends;
     }
-    if (!usable()) return false;
+    if (!usable()) {
+      if (begins) m_inTransaction = m_broken = true;
+      return false;
+    }
     const std::string text(sql);
     for (int attempt = 0;; ++attempt) {
       PGresult* r = PQexec(m_conn, text.c_str());
       const auto status = PQresultStatus(r);
       const bool ok = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
       if (ok) {
+        // A commit of a transaction that failed on the way is taken as a
+        // rollback; the caller must not take it for a change made.
+        const bool rolledBack = commits && std::string_view(PQcmdStatus(r)) == "ROLLBACK";
         m_changes = std::strtoll(PQcmdTuples(r), nullptr, 10);
         PQclear(r);
         if (begins) m_inTransaction = true;
         if (ends) m_inTransaction = false;
-        return true;
+        if (rolledBack) m_error = "the transaction failed and was rolled back";
+        return !rolledBack;
       }
       m_error = PQresultErrorMessage(r);
       const bool broke = lost(r);
       PQclear(r);
       if (ends) m_inTransaction = false;
-      if (!broke) return false;
+      if (!broke) {
+        // A BEGIN that failed leaves no transaction open, so every statement
+        // until the caller's end of it has to fail here instead.
+        if (begins) m_inTransaction = m_broken = true;
+        return false;
+      }
+      if (m_inTransaction) m_broken = true;
       if (attempt > 0 || m_inTransaction || !changesNothing(sql) || !reconnect()) {
+        if (begins) m_inTransaction = m_broken = true;
         storage_fault::note();
         return false;
       }
@@ -321,12 +371,20 @@ class PgConnection final : public BackendConnection {
       lengths[i] = values[i] ? static_cast<int>(values[i]->size()) : 0;
     }
     for (int attempt = 0;; ++attempt) {
+      if (m_inTransaction && m_broken) {
+        m_error = "the connection to the database was lost during the transaction";
+        storage_fault::note();
+        return nullptr;
+      }
       if (!usable()) return nullptr;
       const Prepared* prepared = preparedFor(sql);
       PGresult* r = nullptr;
       if (prepared != nullptr) {
-        r = PQexecPrepared(m_conn, prepared->name.c_str(), static_cast<int>(values.size()), pointers.data(),
-                           lengths.data(), binary.data(), 0);
+        r = prepared->name.empty()
+                ? PQexecParams(m_conn, prepared->text.c_str(), static_cast<int>(values.size()),
+                               prepared->types.data(), pointers.data(), lengths.data(), binary.data(), 0)
+                : PQexecPrepared(m_conn, prepared->name.c_str(), static_cast<int>(values.size()), pointers.data(),
+                                 lengths.data(), binary.data(), 0);
         const auto status = PQresultStatus(r);
         if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
           m_changes = std::strtoll(PQcmdTuples(r), nullptr, 10);
@@ -337,6 +395,7 @@ class PgConnection final : public BackendConnection {
       const bool broke = lost(r);
       PQclear(r);
       if (!broke) return nullptr;
+      if (m_inTransaction) m_broken = true;
       // A statement that changes nothing is safe to send again; a change may
       // or may not have reached the database, so it fails as it is.
       if (attempt > 0 || m_inTransaction || !changesNothing(sql) || !reconnect()) {
@@ -346,60 +405,91 @@ class PgConnection final : public BackendConnection {
     }
   }
 
-  // Opens the connection again, waiting up to kReconnectWait for the database
-  // the first time it is missed; false when it is still away.
+  // Opens the connection again; false when the database is still away. The
+  // first connection to miss it waits up to kReconnectWait and tells the
+  // log; while it stays away one try is made per pause, whichever
+  // connection comes first, and the others fail at once.
   bool reconnect() {
+    using Clock = std::chrono::steady_clock;
     std::unique_lock lock(m_link.mutex);
-    const bool wasDown = m_link.down;
-    if (!wasDown) {
-      m_link.down = true;
-      m_link.lostAt = std::chrono::steady_clock::now();
-      lock.unlock();
-      m_link.tell(true, "database connection lost (" + firstLine(PQerrorMessage(m_conn)) + "); reconnecting");
-    } else {
-      lock.unlock();
-    }
-    // While the database stays away, a request tries once and fails at once
-    // instead of every request waiting the full time.
-    const auto deadline = std::chrono::steady_clock::now() + (wasDown ? std::chrono::seconds(0) : kReconnectWait);
-    for (;;) {
-      m_prepared.clear();
-      m_inTransaction = false;
-      PQreset(m_conn);
-      if (PQstatus(m_conn) == CONNECTION_OK) {
-        PGresult* r = PQexec(m_conn, kSessionSettings);
-        const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK;
-        PQclear(r);
-        if (ok) {
-          lock.lock();
-          const bool report = m_link.down;
-          m_link.down = false;
-          const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                                   m_link.lostAt);
-          lock.unlock();
-          if (report) {
-            m_link.tell(false, "database connection restored after " + std::to_string(took.count()) + " ms");
-          }
-          return true;
-        }
+    bool first = false;
+    if (m_link.down) {
+      if (Clock::now() < m_link.nextTry) {
+        lock.unlock();
+        m_error = "the database is unreachable: " + firstLine(PQerrorMessage(m_conn));
+        return false;
       }
-      if (std::chrono::steady_clock::now() + kReconnectPause > deadline) break;
+    } else if (m_generation == m_link.generation) {
+      first = true;
+      markDown();
+    }
+    // Otherwise this connection broke in a loss that was told and is over.
+    lock.unlock();
+    if (first) {
+      m_link.tell(true, "database connection lost (" + firstLine(PQerrorMessage(m_conn)) + "); reconnecting");
+    }
+    const auto deadline = Clock::now() + (first ? kReconnectWait : Clock::duration::zero());
+    for (;;) {
+      if (reset()) {
+        lock.lock();
+        m_generation = m_link.generation;
+        const bool report = m_link.down;
+        m_link.down = false;
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m_link.lostAt);
+        lock.unlock();
+        if (report) m_link.tell(false, "database connection restored after " + std::to_string(took.count()) + " ms");
+        return true;
+      }
+      if (Clock::now() + kReconnectPause > deadline) break;
       std::this_thread::sleep_for(kReconnectPause);
     }
     m_error = "the database is unreachable: " + firstLine(PQerrorMessage(m_conn));
-    if (!wasDown) {
-      m_link.tell(true, "database still unreachable after " + std::to_string(kReconnectWait.count()) +
-                            " s (" + firstLine(PQerrorMessage(m_conn)) +
+    lock.lock();
+    const bool news = !m_link.down;  // it was back, and is gone again
+    if (news) markDown();
+    m_link.nextTry = Clock::now() + m_link.pause;
+    m_link.pause = std::min<std::chrono::milliseconds>(m_link.pause * 2, kLongestPause);
+    lock.unlock();
+    if (news) {
+      m_link.tell(true, "database connection lost (" + firstLine(PQerrorMessage(m_conn)) + ")");
+    } else if (first) {
+      m_link.tell(true, "database still unreachable after " + std::to_string(kReconnectWait.count()) + " s (" +
+                            firstLine(PQerrorMessage(m_conn)) +
                             "); requests are answered with a server error until it is back");
     }
     return false;
   }
 
  private:
+  // A statement prepared once, or (planned) sent whole each time.
   struct Prepared {
-    std::string name;
+    std::string name;  // empty: sent with its text each time
     int parameters = 0;
+    std::string text;
+    std::vector<unsigned> types;
   };
+
+  // Under m_link.mutex: a new loss begins.
+  void markDown() {
+    m_link.down = true;
+    ++m_link.generation;
+    m_link.lostAt = std::chrono::steady_clock::now();
+    m_link.nextTry = m_link.lostAt;
+    m_link.pause = kReconnectPause;
+  }
+
+  // A fresh connection with the session settings; what was prepared on the
+  // old one is gone with it.
+  bool reset() {
+    m_prepared.clear();
+    m_inTransaction = m_broken = false;
+    PQreset(m_conn);
+    if (PQstatus(m_conn) != CONNECTION_OK) return false;
+    PGresult* r = PQexec(m_conn, kSessionSettings);
+    const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK;
+    PQclear(r);
+    return ok;
+  }
 
   static std::string firstLine(const char* text) {
     std::string line = text == nullptr ? "" : text;
@@ -448,13 +538,31 @@ class PgConnection final : public BackendConnection {
     for (int i = 1; i <= count; ++i) {
       if (text.find("$" + std::to_string(i)) != std::string::npos) types[static_cast<size_t>(i - 1)] = 0;
     }
+    if (plannedEachTime(key)) return &m_prepared.emplace(key, Prepared{{}, count, text, types}).first->second;
     const std::string name = "s" + std::to_string(++m_preparedCount);
     PGresult* r = PQprepare(m_conn, name.c_str(), text.c_str(), count, types.data());
     const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK;
     if (!ok) m_error = PQresultErrorMessage(r);
     PQclear(r);
     if (!ok) return nullptr;
-    return &m_prepared.emplace(key, Prepared{name, count}).first->second;
+    return &m_prepared.emplace(key, Prepared{name, count, {}, {}}).first->second;
+  }
+
+  // A statement over the files is planned for its own values each time: a
+  // search for a common word is best answered walking the newest files, one
+  // for a rare word through the word index, and a large group's listing
+  // differs from a small one's, while a plan made once for any value would
+  // walk a million files for the rare word. Sent whole, it is planned with
+  // its values. Every other statement is prepared once, and PostgreSQL keeps
+  // its plan once the plan does not depend on the values (a lookup by key):
+  // planning took more of a login than running its statements.
+  static bool plannedEachTime(std::string_view sql) {
+    const auto inName = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_'; };
+    for (size_t at = sql.find("files"); at != std::string_view::npos; at = sql.find("files", at + 1)) {
+      const size_t end = at + 5;
+      if ((at == 0 || !inName(sql[at - 1])) && (end == sql.size() || !inName(sql[end]))) return true;
+    }
+    return false;
   }
 
   PGconn* m_conn;
@@ -462,6 +570,8 @@ class PgConnection final : public BackendConnection {
   std::unordered_map<std::string, Prepared> m_prepared;
   int m_preparedCount = 0;
   bool m_inTransaction = false;
+  bool m_broken = false;  // the transaction cannot complete: its BEGIN failed or its connection was lost
+  uint64_t m_generation = 0;  // the link's loss this connection was opened after
   int64_t m_changes = 0;
   std::string m_error;
 };
@@ -488,7 +598,7 @@ class PostgresBackend final : public StorageBackend {
   // would send every read through the writer for good.
   std::unique_ptr<BackendConnection> openReader() override {
     if (auto reader = connect(nullptr)) return reader;
-    return std::make_unique<PgConnection>(PQconnectdb(m_link.conninfo.c_str()), m_link);
+    return std::make_unique<PgConnection>(openConnection(m_link.conninfo), m_link);
   }
 
   int schemaVersion(BackendConnection& writer) override {
@@ -530,7 +640,7 @@ class PostgresBackend final : public StorageBackend {
 
  private:
   std::unique_ptr<PgConnection> connect(std::string* error) {
-    PGconn* conn = PQconnectdb(m_link.conninfo.c_str());
+    PGconn* conn = openConnection(m_link.conninfo);
     if (PQstatus(conn) != CONNECTION_OK) {
       if (error != nullptr) *error = PQerrorMessage(conn);
       PQfinish(conn);

@@ -11,6 +11,9 @@
 #include <chrono>
 #include <future>
 #include <iterator>
+#include <thread>
+
+#include <libpq-fe.h>
 
 #include "server/central_server.h"
 #include "server/storage/database.h"
@@ -285,6 +288,63 @@ TEST(StorageTest, ReadersRunWhileTheWriterHoldsATransaction) {
   EXPECT_TRUE(alice.has_value());
   EXPECT_FALSE(pending.has_value());
   EXPECT_EQ(found, 1u);
+}
+
+// Runs one statement on a connection of its own, beside the server's.
+std::string besideTheServer(const std::string& sql) {
+  PGconn* conn = PQconnectdb(std::getenv("VANTREL_TEST_POSTGRES"));
+  std::string value;
+  if (PQstatus(conn) == CONNECTION_OK) {
+    PGresult* r = PQexec(conn, sql.c_str());
+    if (PQresultStatus(r) == PGRES_TUPLES_OK && PQntuples(r) > 0) value = PQgetvalue(r, 0, 0);
+    PQclear(r);
+  }
+  PQfinish(conn);
+  return value;
+}
+
+// PostgreSQL ends a transaction at its first failure; the connection may
+// go (a restart, a failover) between any two statements. Either way none of
+// it may be kept, and the caller must hear so from its commit.
+TEST(StorageTest, APostgresTransactionThatFailedOrLostItsConnectionKeepsNothingAndItsCommitSaysSo) {
+  testing::TestSchema schema;
+  if (!schema.postgres()) GTEST_SKIP() << "PostgreSQL only";
+  Database db;
+  ASSERT_TRUE(db.open(schema.target(""))) << db.error();
+  ASSERT_TRUE(db.exec("CREATE TABLE probe (n BIGINT PRIMARY KEY)"));
+  const auto rows = [&] {
+    Statement count(db, "SELECT COUNT(*) FROM probe");
+    return count.step() ? count.integer(0) : -1;
+  };
+  {
+    Transaction tx(db);
+    EXPECT_TRUE(Statement(db, "INSERT INTO probe VALUES (1)").run());
+    EXPECT_FALSE(Statement(db, "INSERT INTO probe VALUES (1)").run());
+    EXPECT_FALSE(tx.commit());
+  }
+  EXPECT_EQ(rows(), 0);
+
+  Statement pid(db, "SELECT pg_backend_pid()");
+  ASSERT_TRUE(pid.step());
+  const std::string writer = std::to_string(pid.integer(0));
+  {
+    Transaction tx(db);
+    EXPECT_TRUE(Statement(db, "INSERT INTO probe VALUES (2)").run());
+    ASSERT_EQ(besideTheServer("SELECT pg_terminate_backend(" + writer + ")"), "t");
+    for (int i = 0; i < 100 && !besideTheServer("SELECT 1 FROM pg_stat_activity WHERE pid = " + writer).empty(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    storage_fault::clear();
+    // A statement prepared before and one never seen on this connection.
+    EXPECT_FALSE(Statement(db, "INSERT INTO probe VALUES (2)").run());
+    EXPECT_FALSE(Statement(db, "INSERT INTO probe VALUES (3)").run());
+    EXPECT_TRUE(storage_fault::noted());
+    EXPECT_FALSE(tx.commit());
+  }
+  // The next statement finds the database again, and none of the rows.
+  EXPECT_EQ(rows(), 0);
+  EXPECT_TRUE(Statement(db, "INSERT INTO probe VALUES (4)").run());
+  EXPECT_EQ(rows(), 1);
 }
 
 }  // namespace

@@ -46,10 +46,10 @@ struct ClientSession {
   int64_t loginTime = 0;
   std::atomic<int64_t> lastPing{0};  // calendar seconds of the last sign of life
   SessionKey key;
-  // Steady-clock milliseconds of the client's last change (its login, or
-  // when this process took the session up): until it is a few seconds old
-  // the client's reads go to the primary, so that it sees what it did.
-  std::atomic<int64_t> lastChangeMs{steadyMilliseconds()};
+  // Steady-clock milliseconds of the client's last change through this
+  // process (0: none yet): until it is a few seconds old the client's reads
+  // go to the primary, so that it sees what it did.
+  std::atomic<int64_t> lastChangeMs{0};
 
   // The last request that changed something, to answer an identical repeat
   // (the client sends a request once more when the first reply got lost)

@@ -250,8 +250,8 @@ ReplicaSet::~ReplicaSet() {
 
 std::chrono::milliseconds ReplicaSet::ownChangeWindow() const {
   // A replica in use had everything older than maxLag at a look at most two
-  // checks old; a second more for the look itself.
-  return m_timing.maxLag + 2 * m_timing.checkEvery + std::chrono::milliseconds(1000);
+  // checks old; one check more for the look itself.
+  return m_timing.maxLag + 3 * m_timing.checkEvery;
 }
 
 bool ReplicaSet::anyInUse() const {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "server/storage/replica_set.h"
 #include "server/store/server_codes.h"
 #include "server/store/server_setup.h"
 #include "server/web/web_page.h"
@@ -29,6 +30,8 @@ bool CentralServer::start(const ServerOptions& options, std::string& error) {
     error = "cannot open the database " + options.dbPath + ": " + m_db.error();
     return false;
   }
+  m_db.addReplicas(options.dbPath, options.replicas, options.replicaCheckMs, options.replicaMaxLagMs);
+  if (m_db.replicas() != nullptr) m_context.replicaWindowMs = m_db.replicas()->ownChangeWindow().count();
   if (!openServerKey(m_accounts, m_vault, options.dbPath, options.keyPath, error)) return false;
   for (const auto& [name, password] : options.users) {
     switch (m_accounts.createOrUpdateUser(name, password)) {
@@ -61,11 +64,12 @@ bool CentralServer::start(const ServerOptions& options, std::string& error) {
   // Stored sessions (from before a restart, or made by another server
   // process on the database) are loaded when their clients first show up.
   m_protocol = std::make_unique<ClientProtocol>(m_context);
-  m_web = std::make_unique<WebSite>(m_context, options.listenAddress);
+  m_web = std::make_unique<WebSite>(m_context, options.listenAddress, options.hosts);
   m_udp = std::make_unique<UdpPingService>(*m_protocol);
   if (!m_udp->bind(options.listenAddress, options.udpPort, error)) return false;
   m_listener = std::make_unique<HttpListener>(
       [this](const HttpRequest& request, const std::string& peerIp) { return route(request, peerIp); });
+  m_listener->setProxies(options.proxies);
   if (!m_listener->listen(options.listenAddress, options.port, error)) return false;
   if (m_update) m_update->setAddress(options.listenAddress, m_listener->port());
   m_udp->start();

@@ -51,6 +51,16 @@ struct ServerOptions {
   // own watchdog gives up on the server after the same time).
   int64_t sessionTimeoutSeconds = 600;
   int probeTimeoutMs = 5000;                  // a firewall test's TCP connect
+  // PostgreSQL hot standbys of dbPath for the reads that may lag a little.
+  std::vector<std::string> replicas;
+  int replicaCheckMs = 1000;  // how often each replica is looked at
+  int replicaMaxLagMs = 2000;  // further behind than this, it is skipped
+  // "ADDR:PORT" of every server host: the discovery page sends each client
+  // to one of them. Empty: to this host.
+  std::vector<std::string> hosts;
+  // Addresses of the proxies whose PROXY line or X-Forwarded-For header is
+  // believed about a connection's real address.
+  std::vector<std::string> proxies;
 };
 
 class CentralServer {

@@ -15,6 +15,7 @@
 #include "server/admin/admin_command.h"
 #include "server/central_server.h"
 #include "server/http/form_fields.h"
+#include "server/http/proxy_header.h"
 
 namespace {
 
@@ -24,6 +25,7 @@ void usage() {
                "                      [--add-user-file FILE|-]...\n"
                "                      [--demo-catalogue] [--client-version N] [--update-dir DIR]\n"
                "                      [--update-comment TEXT] [--log FILE] [--log-requests] [--session-timeout S]\n"
+               "                      [--db-replica URL]... [--hosts ADDR:PORT,ADDR:PORT...] [--proxy ADDR]...\n"
                "       vantrel-server admin --db FILE COMMAND...   (vantrel-server admin --help lists them)\n"
                "--client-version N is the newest client version announced at login (default %d);\n"
                "clients older than N are offered the regular files of --update-dir, served under\n"
@@ -34,7 +36,11 @@ void usage() {
                "database; required with PostgreSQL, the same file for every process). --listen the address and\n"
                "port of the web site and the client requests, --udp-port the port for pings (7110),\n"
                "--add-user-file adds or updates the accounts of its lines, NAME:PASSWORD each (\"-\" reads\n"
-               "standard input), --demo-catalogue fills an empty catalogue.\n",
+               "standard input), --demo-catalogue fills an empty catalogue.\n"
+               "--db-replica URL a PostgreSQL hot standby of --db that takes searches, listings and the web\n"
+               "site's pages while it keeps up. --hosts the server hosts the discovery page spreads the\n"
+               "clients over. --proxy the address of a proxy (haproxy) whose PROXY line or\n"
+               "X-Forwarded-For header names the real address of a request.\n",
                vantrel::server::kDefaultClientVersion);
 }
 
@@ -138,6 +144,29 @@ int main(int argc, char** argv) {
       const auto s = vantrel::server::parseNumber(argv[++i]);
       if (!s || *s < 1) return badCommandLine("--session-timeout wants a number of seconds above 0");
       options.sessionTimeoutSeconds = *s;
+    } else if (arg == "--db-replica" && hasValue) {
+      options.replicas.emplace_back(argv[++i]);
+    } else if (arg == "--hosts" && hasValue) {
+      std::string_view list = argv[++i];
+      while (!list.empty()) {
+        const size_t comma = list.find(',');
+        const std::string_view item = list.substr(0, comma);
+        // The page names the address only: a client keeps its own server port.
+        if (item.empty()) return badCommandLine("--hosts has an empty entry");
+        std::string host(item);
+        uint16_t port = 0;
+        const bool withPort = item.find(':') == item.rfind(':') || item.front() == '[';
+        if (withPort && item.find(':') != std::string_view::npos && !splitHostPort(item, host, port)) host.clear();
+        if (host.empty() || host == "0.0.0.0" || host.size() > 29 || host.find_first_of("&< \t") != std::string::npos) {
+          return badCommandLine("--hosts wants ADDR[:PORT],ADDR[:PORT]... (not \"" + std::string(item) + "\")");
+        }
+        options.hosts.push_back(host);
+        list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
+      }
+    } else if (arg == "--proxy" && hasValue) {
+      const std::string address = argv[++i];
+      if (!vantrel::server::isAddressText(address)) return badCommandLine("--proxy wants an IP address");
+      options.proxies.push_back(address);
     } else if (arg == "--demo-catalogue") {
       options.demoCatalogue = true;
     } else if (arg == "--help" || arg == "-h") {
@@ -145,7 +174,8 @@ int main(int argc, char** argv) {
       return 0;
     } else if (!hasValue && (arg == "--db" || arg == "--key" || arg == "--listen" || arg == "--udp-port" || arg == "--add-user" || arg == "--add-user-file" ||
                              arg == "--client-version" || arg == "--update-dir" || arg == "--update-comment" ||
-                             arg == "--log" || arg == "--session-timeout")) {
+                             arg == "--log" || arg == "--session-timeout" ||
+                             arg == "--db-replica" || arg == "--hosts" || arg == "--proxy")) {
       return badCommandLine(std::string(arg) + " needs a value");
     } else {
       return badCommandLine("unknown option " + std::string(arg));
@@ -153,6 +183,9 @@ int main(int argc, char** argv) {
   }
   if (options.dbPath.empty()) return badCommandLine("--db FILE is required");
   if (!haveListen) return badCommandLine("--listen ADDR:PORT is required");
+  if (!options.replicas.empty() && !vantrel::server::isPostgresTarget(options.dbPath)) {
+    return badCommandLine("--db-replica needs a PostgreSQL --db");
+  }
   if (!options.updateComment.empty() && options.updateDir.empty()) {
     return badCommandLine("--update-comment needs --update-dir");
   }

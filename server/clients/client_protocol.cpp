@@ -254,7 +254,10 @@ std::string ClientProtocol::encryptedRequest(int64_t clientId, std::string_view 
   m_ctx.sessions.notePing(*session, m_ctx.now());
 
   if (action == "logout") return logout(session);
-  if (!changesState(action)) return dispatch(*session, form, action, peerIp, requestHost);
+  if (!changesState(action)) {
+    ReplicaReadScope replica(readsMayLag(*session, action));
+    return dispatch(*session, form, action, peerIp, requestHost);
+  }
   std::scoped_lock lock(session->replayMutex);
   if (!session->lastChangeCipher.empty() && session->lastChangeCipher == cipher) return session->lastChangeReply;
   if (action == "add_file" && !m_ctx.accounts.firstAddition(session->clientId, additionDigest(cipher))) {
@@ -263,6 +266,7 @@ std::string ClientProtocol::encryptedRequest(int64_t clientId, std::string_view 
     return resultOnly(result::kNotLoggedIn);
   }
   std::string reply = dispatch(*session, form, action, peerIp, requestHost);
+  session->lastChangeMs = steadyMilliseconds();
   // A change the database could not make is answered with a server error
   // (by our caller); kept here, the repeat would get what the failed reads
   // seemed to say instead, or a change not made for one made.
@@ -270,6 +274,14 @@ std::string ClientProtocol::encryptedRequest(int64_t clientId, std::string_view 
   session->lastChangeCipher = cipher;
   session->lastChangeReply = reply;
   return reply;
+}
+
+bool ClientProtocol::readsMayLag(const ClientSession& session, std::string_view action) const {
+  if (m_ctx.replicaWindowMs < 0) return false;
+  // What a client browses and searches; never what it checks its own
+  // files against (get_fileids) or its session by (ping).
+  if (action != "search" && action != "getlisting" && action != "getdir" && action != "getallgroups") return false;
+  return steadyMilliseconds() - session.lastChangeMs.load() > m_ctx.replicaWindowMs;
 }
 
 std::string ClientProtocol::dispatch(ClientSession& session, const FormFields& form, const std::string& action,

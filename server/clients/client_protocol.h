@@ -80,6 +80,8 @@ class ClientProtocol {
   // The stored session when it is a newer login than the one cached, from
   // the address given (kept in the table); else null.
   std::shared_ptr<ClientSession> reloaded(const std::shared_ptr<ClientSession>& cached, const std::string& peerIp);
+  // True when this request's reads may come from a replica that lags a little.
+  bool readsMayLag(const ClientSession& session, std::string_view action) const;
   std::string dispatch(ClientSession& session, const FormFields& form, const std::string& action,
                        const std::string& peerIp, std::string_view requestHost);
   std::string logout(const std::shared_ptr<ClientSession>& session);

@@ -42,6 +42,9 @@ struct ServerContext {
   FirewallTestPool* firewallTests = nullptr;
   // How long a firewall test waits for the client's TCP port to answer.
   int probeTimeoutMs = 5000;
+  // With read replicas: for how many milliseconds after a client's own
+  // change its reads stay on the primary. Below 0: there are no replicas.
+  int64_t replicaWindowMs = -1;
   // Password guessing, counted across the web site and the client protocol.
   LoginThrottle loginThrottle;
 };

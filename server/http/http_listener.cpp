@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "net/socket_io.h"
+#include "server/http/proxy_header.h"
 #include "server/http/socket_address.h"
 
 namespace vantrel::server {
@@ -140,6 +141,10 @@ void HttpListener::acceptLoop(std::stop_token stop) {
   }
 }
 
+bool HttpListener::isProxy(const std::string& ip) const {
+  return std::find(m_proxies.begin(), m_proxies.end(), ip) != m_proxies.end();
+}
+
 void HttpListener::acceptReady(std::vector<Reading>& reading) {
   for (int round = 0; round < 64; ++round) {
     SocketAddress peer;
@@ -150,8 +155,9 @@ void HttpListener::acceptReady(std::vector<Reading>& reading) {
       return;
     }
     std::string ip = addressText(peer);
+    const bool fromProxy = isProxy(ip);
     const auto fromSame = std::count_if(reading.begin(), reading.end(), [&](const Reading& r) { return r.peerIp == ip; });
-    if (static_cast<size_t>(fromSame) >= kMaxReadingPerAddress) {
+    if (!fromProxy && static_cast<size_t>(fromSame) >= kMaxReadingPerAddress) {
       HttpResponse busy;
       busy.status = 503;
       busy.body = "too many connections from your address, try again later\n";
@@ -163,7 +169,8 @@ void HttpListener::acceptReady(std::vector<Reading>& reading) {
     // arrive at once, a trickling one is the oldest.
     if (reading.size() >= kMaxReading) reading.erase(reading.begin());
     const int timeoutMs = reading.size() >= kMaxReading / 2 ? kBusyReadTimeoutMs : kReadTimeoutMs;
-    reading.push_back({std::move(fd), std::move(ip), {}, Clock::now() + std::chrono::milliseconds(timeoutMs)});
+    reading.push_back(
+        {std::move(fd), std::move(ip), {}, Clock::now() + std::chrono::milliseconds(timeoutMs), fromProxy, false, false});
   }
 }
 
@@ -178,10 +185,24 @@ bool HttpListener::readSome(Reading& r, size_t& bufferedBytes) {
     if (bufferedBytes + static_cast<size_t>(n) > kMaxReadingBytes) return true;
     r.data.append(buffer, static_cast<size_t>(n));
     bufferedBytes += static_cast<size_t>(n);
+    if (r.fromProxy && !r.proxyLineChecked) {
+      const ProxyLine line = parseProxyLine(r.data);
+      if (line.status == ProxyLineStatus::kNeedMore) continue;
+      r.proxyLineChecked = true;
+      if (line.status == ProxyLineStatus::kBad) {
+        enqueue({std::move(r.fd), r.peerIp, {}, ParseStatus::kBad, true, false});
+        return true;
+      }
+      if (line.status == ProxyLineStatus::kComplete) {
+        r.data.erase(0, line.length);
+        r.proxyLineRead = true;
+        if (!line.source.empty()) r.peerIp = line.source;
+      }
+    }
     HttpRequest request;
     const ParseStatus status = parseHttpRequest(r.data, request);
     if (status == ParseStatus::kNeedMore) continue;
-    enqueue({std::move(r.fd), r.peerIp, std::move(request), status});
+    enqueue({std::move(r.fd), r.peerIp, std::move(request), status, r.fromProxy, r.proxyLineRead});
     return true;
   }
 }
@@ -226,6 +247,12 @@ void HttpListener::serve(Accepted& c) {
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   HttpResponse response;
   if (c.status == ParseStatus::kComplete) {
+    // A proxy that passes TCP whole (haproxy's send-proxy) passes the
+    // client's own X-Forwarded-For too: with a PROXY line it means nothing.
+    if (c.fromProxy && !c.proxyLineRead) {
+      const std::string forwarded = lastForwardedFor(c.request.header("X-Forwarded-For"));
+      if (!forwarded.empty()) c.peerIp = forwarded;
+    }
     response = m_handler(c.request, c.peerIp);
     if (response.handOff) {
       response.handOff(std::move(c.fd));

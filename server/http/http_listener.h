@@ -58,6 +58,12 @@ class HttpListener {
   // took a connection over through HttpResponse::handOff.
   static void answer(UniqueFd connection, const HttpResponse& response);
   uint16_t port() const { return m_port; }
+  // Before start(): connections from these addresses are a proxy's. Their
+  // requests are seen from the address of a PROXY line in front of them or,
+  // without one, from the last address of their X-Forwarded-For header;
+  // both are ignored from anyone else. Nor do a proxy's connections count
+  // against the limit of one address.
+  void setProxies(std::vector<std::string> addresses) { m_proxies = std::move(addresses); }
   void start();
   void stop();
 
@@ -68,6 +74,9 @@ class HttpListener {
     std::string peerIp;
     std::string data;
     std::chrono::steady_clock::time_point deadline;
+    bool fromProxy = false;
+    bool proxyLineRead = false;  // a proxy's PROXY line came (peerIp is its address)
+    bool proxyLineChecked = false;
   };
   // A request read whole (or found bad), waiting for a worker.
   struct Accepted {
@@ -75,6 +84,8 @@ class HttpListener {
     std::string peerIp;
     HttpRequest request;
     ParseStatus status = ParseStatus::kBad;
+    bool fromProxy = false;
+    bool proxyLineRead = false;
   };
 
   void acceptLoop(std::stop_token stop);
@@ -86,7 +97,10 @@ class HttpListener {
   void workerLoop(std::stop_token stop);
   void serve(Accepted& connection);
 
+  bool isProxy(const std::string& ip) const;
+
   Handler m_handler;
+  std::vector<std::string> m_proxies;
   UniqueFd m_listenFd;
   uint16_t m_port = 0;
   std::atomic<bool> m_stopping{false};

@@ -87,5 +87,46 @@ TEST_F(HttpListenerTest, ARequestCutShortGetsNoAnswerAndABadOneA400) {
   EXPECT_EQ(readAll(fd.get(), 2s).substr(0, 12), "HTTP/1.0 400");
 }
 
+// Two listeners that know 127.0.0.5 as their proxy: the address of a request
+// is the one the proxy names, and only the proxy can name one.
+TEST(HttpListenerProxyTest, OnlyTheConfiguredProxyNamesTheRealAddress) {
+  HttpListener listener{[](const HttpRequest&, const std::string& peerIp) {
+    HttpResponse r;
+    r.body = "from " + peerIp;
+    return r;
+  }};
+  listener.setProxies({"127.0.0.5"});
+  std::string error;
+  ASSERT_TRUE(listener.listen("127.0.0.1", 0, error)) << error;
+  listener.start();
+  struct Case {
+    const char* name;
+    const char* from;
+    std::string request;
+    std::string want;
+  };
+  const std::string proxyLine = "PROXY TCP4 192.0.2.7 127.0.0.1 51234 7001\r\n";
+  const std::string get = "GET / HTTP/1.0\r\n\r\n";
+  const std::string forwarded = "GET / HTTP/1.0\r\nX-Forwarded-For: 10.1.1.1, 198.51.100.4\r\n\r\n";
+  const Case cases[] = {
+      {"PROXY line from the proxy", "127.0.0.5", proxyLine + get, "from 192.0.2.7"},
+      {"health check of the proxy", "127.0.0.5", "PROXY UNKNOWN\r\n" + get, "from 127.0.0.5"},
+      {"the proxy without a PROXY line", "127.0.0.5", get, "from 127.0.0.5"},
+      {"X-Forwarded-For from the proxy", "127.0.0.5", forwarded, "from 198.51.100.4"},
+      // A proxy that passes TCP whole passes the client's own header too.
+      {"the client's header behind a PROXY line", "127.0.0.5", proxyLine + forwarded, "from 192.0.2.7"},
+      {"PROXY line from anyone else", "127.0.0.6", proxyLine + get, "from 127.0.0.6"},
+      {"X-Forwarded-For from anyone else", "127.0.0.6", forwarded, "from 127.0.0.6"},
+      {"a broken PROXY line from the proxy", "127.0.0.5", "PROXY TCP4 nobody\r\n" + get, "HTTP/1.0 400"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    UniqueFd fd = connectLoopback(listener.port(), c.from);
+    ASSERT_TRUE(fd);
+    sendAll(fd.get(), c.request);
+    EXPECT_NE(readAll(fd.get(), 2s).find(c.want), std::string::npos);
+  }
+}
+
 }  // namespace
 }  // namespace vantrel::server

@@ -29,6 +29,11 @@
 
 namespace vantrel::server {
 
+inline int64_t steadyMilliseconds() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
 struct ClientSession {
   int64_t clientId = 0;
   int64_t userId = 0;
@@ -41,6 +46,10 @@ struct ClientSession {
   int64_t loginTime = 0;
   std::atomic<int64_t> lastPing{0};  // calendar seconds of the last sign of life
   SessionKey key;
+  // Steady-clock milliseconds of the client's last change through this
+  // process (0: none yet): until it is a few seconds old the client's reads
+  // go to the primary, so that it sees what it did.
+  std::atomic<int64_t> lastChangeMs{0};
 
   // The last request that changed something, to answer an identical repeat
   // (the client sends a request once more when the first reply got lost)

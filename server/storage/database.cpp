@@ -2,6 +2,7 @@
 #include "server/storage/database.h"
 
 #include "server/storage/backend_factory.h"
+#include "server/storage/replica_set.h"
 
 namespace vantrel::server {
 
@@ -86,6 +87,7 @@ bool Statement::isNull(int column) const { return m_stmt->isNull(column); }
 Database::Database() = default;
 
 Database::~Database() {
+  m_replicas.reset();
   m_idleReaders.clear();
   m_writer.reset();
 }
@@ -119,6 +121,23 @@ void Database::returnReader(std::unique_ptr<BackendConnection> reader) {
   m_readerFree.notify_one();
 }
 
+void Database::addReplicas(const std::string& primary, std::vector<std::string> replicas, int checkEveryMs,
+                           int maxLagMs) {
+  if (replicas.empty()) return;
+  ReplicaSet::Timing timing;
+  timing.checkEvery = std::chrono::milliseconds(checkEveryMs);
+  timing.maxLag = std::chrono::milliseconds(maxLagMs);
+  m_replicas = std::make_unique<ReplicaSet>(primary, std::move(replicas), m_report, timing);
+}
+
+namespace {
+thread_local bool t_replicaReads = false;
+}  // namespace
+
+ReplicaReadScope::ReplicaReadScope(bool allowed) : m_previous(t_replicaReads) { t_replicaReads = allowed; }
+
+ReplicaReadScope::~ReplicaReadScope() { t_replicaReads = m_previous; }
+
 namespace {
 // The reader this thread borrowed last, so that a read inside another read
 // uses the same connection instead of taking a second one from the pool.
@@ -132,7 +151,12 @@ ReadConnection::ReadConnection(Database& db) : m_db(db) {
     m_nested = true;
     return;
   }
-  if (!db.mutex().heldByThisThread()) m_borrowed = db.borrowReader();
+  if (t_replicaReads && db.m_replicas && !db.mutex().heldByThisThread()) {
+    m_borrowed = db.m_replicas->borrow([&db] { return db.borrowReader(); },
+                                       [&db](std::unique_ptr<BackendConnection> c) { db.returnReader(std::move(c)); });
+    m_fromReplica = m_borrowed != nullptr;
+  }
+  if (!m_borrowed && !db.mutex().heldByThisThread()) m_borrowed = db.borrowReader();
   if (!m_borrowed) {
     db.mutex().lock();
     m_connection = &db.writer();
@@ -150,7 +174,11 @@ ReadConnection::~ReadConnection() {
   if (m_borrowed) {
     t_activeReader = m_outerReader;
     t_activeDatabase = m_outerDatabase;
-    m_db.returnReader(std::move(m_borrowed));
+    if (m_fromReplica) {
+      m_borrowed.reset();
+    } else {
+      m_db.returnReader(std::move(m_borrowed));
+    }
   } else {
     m_db.mutex().unlock();
   }

@@ -17,6 +17,10 @@
 // thread that holds the writer's mutex reads through the writer, so it sees
 // its own uncommitted changes; a SQLite database in memory has no second
 // connection and reads through the writer too.
+//
+// On PostgreSQL, reads may also go to hot standbys (addReplicas): only those
+// made under a ReplicaReadScope, by a thread that holds no writer, and only
+// while a replica is close behind the primary (see replica_set.h).
 
 #include <atomic>
 #include <condition_variable>
@@ -35,6 +39,7 @@ namespace vantrel::server {
 
 class Database;
 class ReadConnection;
+class ReplicaSet;
 
 // A recursive mutex that knows whether the calling thread holds it.
 class WriterMutex {
@@ -98,6 +103,13 @@ class Database {
   // PostgreSQL database, and brings the schema up to date. Returns false
   // with a message in error() on failure.
   bool open(const std::string& target);
+  // After open() on PostgreSQL: reads under a ReplicaReadScope may go to
+  // these hot standbys (libpq connection strings). checkEveryMs and
+  // maxLagMs tune how often each is looked at and how far behind it may be.
+  void addReplicas(const std::string& primary, std::vector<std::string> replicas, int checkEveryMs = 1000,
+                   int maxLagMs = 2000);
+  // Null without replicas.
+  ReplicaSet* replicas() const { return m_replicas.get(); }
   // Where the backend reports lost and restored connections; set before open().
   void setReport(StorageReport report) { m_report = std::move(report); }
   const std::string& error() const { return m_error; }
@@ -138,6 +150,20 @@ class Database {
   std::string m_error;
   bool m_created = false;
   StorageReport m_report;
+  std::unique_ptr<ReplicaSet> m_replicas;  // after the pool: its connections go back there
+};
+
+// While one lives, the ReadConnections this thread opens may read from a
+// replica: for reads that need not see this request's own latest changes.
+class ReplicaReadScope {
+ public:
+  explicit ReplicaReadScope(bool allowed = true);
+  ~ReplicaReadScope();
+  ReplicaReadScope(const ReplicaReadScope&) = delete;
+  ReplicaReadScope& operator=(const ReplicaReadScope&) = delete;
+
+ private:
+  bool m_previous;
 };
 
 // A connection for reads that need no writer: see Database. Held for the
@@ -154,6 +180,7 @@ class ReadConnection {
   Database& m_db;
   BackendConnection* m_connection = nullptr;
   std::unique_ptr<BackendConnection> m_borrowed;  // from the pool; else the writer, whose mutex we hold
+  bool m_fromReplica = false;                     // m_borrowed gives itself back
   bool m_nested = false;                          // the connection of an outer ReadConnection on this thread
   const ReadConnection* m_outerReader = nullptr;
   const Database* m_outerDatabase = nullptr;

@@ -208,6 +208,9 @@ struct PgLink {
   std::chrono::steady_clock::time_point lostAt;    // guarded by mutex
   std::chrono::steady_clock::time_point nextTry;   // guarded by mutex
   std::chrono::milliseconds pause{0};              // guarded by mutex
+  // How long the request that notices a loss waits for the database. A
+  // read replica waits not at all: its reads have the primary to go to.
+  std::chrono::milliseconds reconnectWait = kReconnectWait;
 
   void tell(bool error, const std::string& line) {
     if (report) report(error, line);
@@ -428,7 +431,7 @@ class PgConnection final : public BackendConnection {
     if (first) {
       m_link.tell(true, "database connection lost (" + firstLine(PQerrorMessage(m_conn)) + "); reconnecting");
     }
-    const auto deadline = Clock::now() + (first ? kReconnectWait : Clock::duration::zero());
+    const auto deadline = Clock::now() + (first ? Clock::duration(m_link.reconnectWait) : Clock::duration::zero());
     for (;;) {
       if (reset()) {
         lock.lock();
@@ -588,7 +591,10 @@ BackendStatement::Step PgStatement::step() {
 
 class PostgresBackend final : public StorageBackend {
  public:
-  explicit PostgresBackend(std::string conninfo) { m_link.conninfo = std::move(conninfo); }
+  PostgresBackend(std::string conninfo, std::chrono::milliseconds reconnectWait) {
+    m_link.conninfo = std::move(conninfo);
+    m_link.reconnectWait = reconnectWait;
+  }
 
   Dialect dialect() const override { return Dialect::kPostgres; }
 
@@ -694,7 +700,11 @@ std::string postgresParameters(std::string_view sql, int* count) {
 }
 
 std::unique_ptr<StorageBackend> makePostgresBackend(const std::string& conninfo) {
-  return std::make_unique<PostgresBackend>(conninfo);
+  return std::make_unique<PostgresBackend>(conninfo, kReconnectWait);
+}
+
+std::unique_ptr<StorageBackend> makePostgresReplicaBackend(const std::string& conninfo) {
+  return std::make_unique<PostgresBackend>(conninfo, std::chrono::milliseconds(0));
 }
 
 }  // namespace vantrel::server

@@ -13,6 +13,9 @@
 namespace vantrel::server {
 
 std::unique_ptr<StorageBackend> makePostgresBackend(const std::string& conninfo);
+// The same for a read replica: a connection that finds the replica gone
+// fails at once instead of waiting for it, and nothing is told to the log.
+std::unique_ptr<StorageBackend> makePostgresReplicaBackend(const std::string& conninfo);
 
 // The statement text with "?" and "?N" parameters written as PostgreSQL's
 // "$N"; *count is the highest parameter number. Text in quotes is left alone.

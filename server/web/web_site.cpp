@@ -64,6 +64,10 @@ HttpResponse WebSite::handle(const HttpRequest& request, const std::string& peer
     return messagePage(req, "Refused", "Cross-site form refused.", 403);
   }
 
+  // A visitor who is not signed in has changed nothing to look for: the
+  // pages may come from a replica. Signed-in people read from the primary,
+  // so a page shows what they did a moment ago.
+  ReplicaReadScope replica(request.method != "POST" && req.cookie.empty() && m_ctx.replicaWindowMs >= 0);
   const std::string& path = request.path;
   if (path == "/server.html") return discovery(req);
   if (path == "/" || path == "/index.jsp" || path == "/index.html") return home(req);
@@ -83,9 +87,37 @@ HttpResponse WebSite::handle(const HttpRequest& request, const std::string& peer
   return messagePage(req, "Not found", "There is no page at this address.", 404);
 }
 
+const std::string& hostFor(const std::vector<std::string>& hosts, std::string_view address) {
+  const auto weight = [&](const std::string& host) {
+    uint64_t h = 1469598103934665603ull;  // FNV-1a over "host\naddress"
+    const auto mix = [&](std::string_view text) {
+      for (const char c : text) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    };
+    mix(host);
+    mix("\n");
+    mix(address);
+    // FNV's high bits move little with the last characters; mixed, they do.
+    h ^= h >> 33;
+    h *= 0xff51afd7ed558ccdull;
+    h ^= h >> 33;
+    return h;
+  };
+  size_t best = 0;
+  uint64_t bestWeight = weight(hosts[0]);
+  for (size_t i = 1; i < hosts.size(); ++i) {
+    const uint64_t w = weight(hosts[i]);
+    if (w > bestWeight) {
+      best = i;
+      bestWeight = w;
+    }
+  }
+  return hosts[best];
+}
+
 HttpResponse WebSite::discovery(const WebRequest& req) {
-  // The client takes the first line holding "&server=HOST&".
-  std::string host = m_serverHost;
+  // The client takes the first line holding "&server=HOST&". Sent to one
+  // host for good, a client logs in, pings and asks there.
+  std::string host = m_hosts.empty() ? m_serverHost : hostFor(m_hosts, req.peerIp);
   if (host.empty() || host == "0.0.0.0") host = hostWithoutPort(req.http.header("Host"));
   if (host.empty()) host = "127.0.0.1";
   HttpResponse r;

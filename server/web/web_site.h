@@ -10,6 +10,8 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "server/clients/server_context.h"
 #include "server/http/http_request.h"
@@ -19,11 +21,17 @@
 
 namespace vantrel::server {
 
+// The one of `hosts` (not empty) that the client at `address` is sent to:
+// always the same for one address, the addresses spread evenly, and a host
+// taken off the list moves only its own clients (rendezvous hashing).
+const std::string& hostFor(const std::vector<std::string>& hosts, std::string_view address);
+
 class WebSite {
  public:
-  // `serverHost` is what the discovery page names as the server.
-  WebSite(ServerContext& context, std::string serverHost)
-      : m_ctx(context), m_serverHost(std::move(serverHost)), m_catalogue(context) {}
+  // `serverHost` is what the discovery page names as the server; with
+  // `hosts`, it names the one of them the asking client belongs to.
+  WebSite(ServerContext& context, std::string serverHost, std::vector<std::string> hosts = {})
+      : m_ctx(context), m_serverHost(std::move(serverHost)), m_hosts(std::move(hosts)), m_catalogue(context) {}
 
   HttpResponse handle(const HttpRequest& request, const std::string& peerIp);
 
@@ -42,6 +50,7 @@ class WebSite {
 
   ServerContext& m_ctx;
   std::string m_serverHost;
+  std::vector<std::string> m_hosts;
   CataloguePages m_catalogue;
 
   // The File Manager's sign-in links: each is good once, for a short time,

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
+
 #include "server/central_server.h"
 #include "server/clients/test_fixture.h"
 #include "server/store/server_codes.h"
@@ -75,6 +78,45 @@ TEST_F(WebSiteTest, DiscoveryPageNamesTheServerOnALineOfItsOwn) {
   const HttpResponse r = get("/server.html");
   EXPECT_EQ(r.contentType.rfind("text/html", 0), 0u);
   EXPECT_NE(r.body.find("\r\n&server=vantrel.test&\r\n"), std::string::npos) << r.body;
+}
+
+TEST(DiscoveryHostsTest, EachAddressHasItsHostAndTheAddressesSpread) {
+  const std::vector<std::string> three = {"10.0.0.11", "10.0.0.12", "10.0.0.13"};
+  const std::vector<std::string> two = {"10.0.0.11", "10.0.0.13"};
+  std::map<std::string, int> clients;
+  int moved = 0;
+  for (int i = 0; i < 3000; ++i) {
+    const std::string address = "192.0.2." + std::to_string(i % 256) + "." + std::to_string(i / 256);
+    const std::string& host = hostFor(three, address);
+    EXPECT_EQ(hostFor(three, address), host);  // the same every time
+    ++clients[host];
+    // With host .12 gone, only its own clients move.
+    const std::string& without = hostFor(two, address);
+    if (host != "10.0.0.12") {
+      EXPECT_EQ(without, host);
+    }
+    if (without != host) ++moved;
+  }
+  ASSERT_EQ(clients.size(), 3u);
+  for (const auto& [host, count] : clients) EXPECT_GT(count, 800) << host;
+  EXPECT_EQ(moved, clients["10.0.0.12"]);
+}
+
+TEST_F(WebSiteTest, DiscoveryPageNamesTheHostOfTheAskingAddress) {
+  WebSite spread{ctx, "0.0.0.0", {"10.0.0.11", "10.0.0.12", "10.0.0.13"}};
+  std::set<std::string> named;
+  for (int i = 0; i < 40; ++i) {
+    const std::string address = "198.51.100." + std::to_string(i);
+    HttpRequest request;
+    request.method = "GET";
+    request.path = "/server.html";
+    const std::string body = spread.handle(request, address).body;
+    EXPECT_NE(body.find("\r\n&server=" + hostFor({"10.0.0.11", "10.0.0.12", "10.0.0.13"}, address) + "&\r\n"),
+              std::string::npos)
+        << body;
+    named.insert(body);
+  }
+  EXPECT_EQ(named.size(), 3u);
 }
 
 TEST_F(WebSiteTest, SignUpMakesAnAccountThatTheClientCanLogInWith) {

@@ -71,9 +71,14 @@ wait_for 150 grep -q "^cluster ready" "$out" || fail "the cluster did not say it
 # The site and the clients' port through haproxy, and each host on its own address.
 site=$(curl -s -o /dev/null -w '%{http_code}' "http://127.0.0.1:$base/")
 [[ $site == 200 ]] || fail "the web site through haproxy answered $site"
+# Each host answers on its own address, and all three send one asker to the
+# same host of the three.
+named=""
 for host in 2 3 4; do
-  curl -s "http://127.0.0.$host:$base/server.html" | grep -q "&server=127.0.0.$host&" ||
-    fail "host 127.0.0.$host does not answer on its own address"
+  page=$(curl -s "http://127.0.0.$host:$base/server.html")
+  grep -q "&server=127.0.0.[234]&" <<<"$page" || fail "host 127.0.0.$host does not name a host: $page"
+  [[ -z $named || $page == "$named" ]] || fail "host 127.0.0.$host names another host than the others: $page"
+  named=$page
 done
 # Its health checks pass on all three (the first ones within a few seconds).
 hosts_up() { [[ $(curl -s "http://127.0.0.1:$((base + 1))/;csv" | grep -c '^vantrel_hosts,host[0-9],.*,UP,.*L7OK') == 3 ]]; }

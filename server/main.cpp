@@ -16,6 +16,7 @@
 #include "server/central_server.h"
 #include "server/http/form_fields.h"
 #include "server/http/proxy_header.h"
+#include "server/storage/backend_factory.h"
 
 namespace {
 

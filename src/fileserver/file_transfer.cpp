@@ -276,10 +276,10 @@ void FileServerConnection::getFile() {
   if (range.kind != ByteRange::Kind::Whole) header += "Content-Range: " + range.contentRange() + "\r\n";
   header += "\r\n";
   const int64_t length = range.length();
-  // A download goes out in pieces sized to the lower of the limits that pace
-  // it, so that a low limit stays smooth and a high one costs few system
-  // calls. The process-wide limit leaves this computer's own downloads alone.
-  const int rate = host.maxUserBand();
+  // The limits are for other computers: this computer's own downloads go out
+  // unpaced. A remote one goes out in pieces sized to the lower of its limits,
+  // so that a low limit stays smooth and a high one costs few system calls.
+  const int rate = local ? 0 : host.maxUserBand();
   const int band = local ? 0 : host.maxBand();
   const int64_t pieceRate = rate > 0 && band > 0 ? std::min(rate, band) : std::max(rate, band);
   const int buffer = sendBufferSize(socket());

@@ -25,6 +25,7 @@
 #include "app/client_app.h"
 #include "catalogue/share_run.h"
 #include "core/testing/scratch_dir.h"
+#include "net/client_request.h"
 #include "platform/registry_hive.h"
 #include "platform/testing/env_override.h"
 #include "protocol/catalogue_requests.h"
@@ -89,6 +90,14 @@ class DownloadsE2eTest : public ::testing::Test {
       // Uploads that take a few seconds, so that one can be cut.
       settings.SetSettingNumber("maxusrband", 600000);
       settings.SetSettingNumber("maxband", 600000);
+    }
+    {
+      // Bob's connections leave from 127.0.0.2: to Alice another computer,
+      // whose downloads her limits pace (this computer's own are not).
+      RegistryHive hive((dir.path() / "bobconfig").string());
+      SettingsStore settings(hive, "Vantrel");
+      settings.EnsureDefaults();
+      settings.SetSettingText(kSourceAddressSetting, "127.0.0.2");
     }
     for (const char* d : {"alice-home", "bob-home", "program", "shared"}) fs::create_directories(dir.path() / d);
     fs::copy_file(VANTREL_FILEDATA, dir.path() / "alice-home" / "filedata.dat");

@@ -24,7 +24,9 @@
 #include "catalogue/share_run.h"
 #include "protocol/catalogue_cache.h"
 #include "protocol/catalogue_requests.h"
+#include "core/base64.h"
 #include "core/testing/scratch_dir.h"
+#include "net/client_request.h"
 #include "platform/registry_hive.h"
 #include "platform/testing/env_override.h"
 #include "settings/settings_store.h"
@@ -71,6 +73,12 @@ class TransfersE2eTest : public ::testing::Test {
       // Uploads that last a few seconds, so that they can be watched and stopped.
       settings.SetSettingNumber("maxusrband", 400000);
       settings.SetSettingNumber("maxband", 400000);
+    }
+    {
+      // Bob's connections leave from 127.0.0.2: to Alice another computer,
+      // whose downloads her limits pace (this computer's own are not).
+      SettingsStore bob(hive, "Bob");
+      bob.SetSettingText(kSourceAddressSetting, "127.0.0.2");
     }
     for (const char* home : {"alice-home", "bob-home", "program"}) fs::create_directories(dir.path() / home);
     fs::copy_file(VANTREL_FILEDATA, dir.path() / "alice-home" / "filedata.dat");
@@ -128,7 +136,8 @@ TEST_F(TransfersE2eTest, BobDownloadsFromAliceStopsResumesAndCompletesWhileAlice
   const std::string group = alice.settings().GetUserText("alice", "personalgroup");
   ASSERT_NE(fileId, 0);
   const std::string url = "http://127.0.0.1:" + std::to_string(alice.core().fileServerPort()) +
-                          "/getfile/?fileid=" + std::to_string(fileId) + "&username=bob&token=127.0.0.1$" + group;
+                          "/getfile/?fileid=" + std::to_string(fileId) + "&username=bob&@token=" +
+                          base64Encode(alice.protocol().key.EncryptText("127.0.0.2$" + group));
 
   // Bob: a client of his own with his "Incoming" view.
   ui::QtUserInterface bobUi;
@@ -146,14 +155,15 @@ TEST_F(TransfersE2eTest, BobDownloadsFromAliceStopsResumesAndCompletesWhileAlice
   ui::TransferList* bobList = incoming->list();
   ASSERT_TRUE(waitUntil([&] { return bobList->item(id) != nullptr; }));
   EXPECT_EQ(rowText(bobList, id, 0), name);
-  ASSERT_TRUE(waitUntil([&] { return rowText(bobList, id, 3) == "Downloading" && bob.downloads().find(id)->bytesPresent > 0; }, 10s));
+  ASSERT_TRUE(waitUntil([&] { return rowText(bobList, id, 3) == "Downloading" && bob.downloads().find(id)->bytesPresent > 0; }, 10s))
+      << rowText(bobList, id, 3);
 
   // Alice sees the upload session.
   ui::TransferList* aliceList = outgoing->list();
   auto session = [&] { return aliceList->topLevelItemCount() == 0 ? nullptr : aliceList->topLevelItem(0); };
   ASSERT_TRUE(waitUntil([&] { return session() != nullptr && session()->text(4) == "Sending"; }, 5s));
   EXPECT_EQ(session()->text(0).toStdString(), "Get File - " + name);
-  EXPECT_EQ(session()->text(1).toStdString(), "bob (127.0.0.1)");
+  EXPECT_EQ(session()->text(1).toStdString(), "bob (127.0.0.2)");
 
   // Bob stops it with the button over the selected row.
   bobList->item(id)->setSelected(true);

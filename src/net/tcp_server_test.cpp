@@ -330,7 +330,8 @@ TEST(TcpServer, FinishedConnectionThreadsServeTheNextConnections) {
 }
 
 // While every thread is busy the next connection is still taken at once: the
-// last thread to leave accept started another behind it.
+// last thread to leave accept started another behind it. Once they are done,
+// all of them wait in accept, and stop wakes them all.
 TEST(TcpServer, ABusyServerStillTakesTheNextConnection) {
   GatedServer server;
   ASSERT_EQ(server.listen(0), kListenOk);
@@ -345,6 +346,13 @@ TEST(TcpServer, ABusyServerStillTakesTheNextConnection) {
   server.gate.open();
   for (auto& fd : clients) EXPECT_EQ(readAll(fd.get()), "served");
   EXPECT_TRUE(waitFor([&] { return server.connectionCount() == 0 && server.idleWorkerCount() == 21; }));
+
+  // Stop wakes every one of them out of accept at once.
+  const auto before = std::chrono::steady_clock::now();
+  server.stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - before, 2s);
+  EXPECT_EQ(server.idleWorkerCount(), 0u);
+  EXPECT_FALSE(server.running());
 }
 
 // Answers with the receive and send time-outs its socket carries, in seconds.

@@ -299,7 +299,7 @@ void TcpServer::stop() {
     if (!m_running && m_accepting == 0) return;
     m_running = false;
     m_stopRequest = true;
-    waiting = m_accepting;  // no thread joins them from now on
+    waiting = m_accepting;  // no thread goes back to accept from now on
   }
   // A connection to ourselves wakes one blocking accept: one for each.
   for (std::size_t i = 0; i < waiting; ++i) {

@@ -20,17 +20,17 @@ using namespace std::chrono_literals;
 
 // A burst of connections far past the limit must not become a burst of threads:
 // this many refusals run on threads of their own (they may wait a moment for the
-// request so that the reply lands cleanly); beyond that the thread that took
-// one answers it itself without waiting.
+// request so that the reply lands cleanly); beyond that the listener answers them
+// itself without waiting.
 constexpr std::size_t kRefuseHeadroom = 64;
 // Bursts of connections need a long queue; the system caps it at somaxconn.
 constexpr int kBacklog = 1024;
-// Also the time a thread waits in accept before it asks whether it is needed.
 constexpr auto kSocketTimeout = 30s;
 constexpr auto kInlineRefuseTimeout = 200ms;
 constexpr auto kListenerStopWait = 5s;
-// Finished connection threads that may wait for the next connection.
+// Finished connection threads that may wait for the next connection, and how long.
 constexpr std::size_t kMaxIdleWorkers = 64;
+constexpr auto kIdleWorkerWait = 10s;
 
 bool acceptErrorIsTransient(int error) {
   switch (error) {
@@ -114,96 +114,88 @@ std::string TcpServer::ownAddress() const {
 
 std::size_t TcpServer::idleWorkerCount() const {
   std::scoped_lock lock(m_mutex);
-  return m_accepting;
+  return m_idle.size();
 }
 
 int TcpServer::start() {
   if (m_running || !m_listenSocket) return 1;
-  std::scoped_lock lock(m_mutex);
+  {
+    std::scoped_lock lock(m_mutex);
+    m_listenerDone = false;
+  }
   m_stopRequest = false;
   m_running = true;
-  if (!addAcceptor()) {
+  try {
+    m_listener = std::jthread([this] { acceptLoop(); });
+  } catch (const std::system_error&) {
     m_running = false;
+    std::scoped_lock lock(m_mutex);
+    m_listenerDone = true;
     return 1;
   }
   return 0;
 }
 
-bool TcpServer::addAcceptor() {
-  m_workers.emplace_front();
-  const auto worker = m_workers.begin();
-  ++m_accepting;
-  // Started under the lock so that the thread finds its entry complete.
-  if (worker->thread.start([this, worker] { run(worker); }, m_stackBytes)) return true;
-  --m_accepting;
-  m_workers.erase(worker);
-  return false;
-}
-
-void TcpServer::run(std::list<Worker>::iterator worker) {
-  // Counted in m_accepting by whoever started it or by itself below.
-  std::unique_lock lock(m_mutex);
+void TcpServer::acceptLoop() {
   for (;;) {
-    lock.unlock();
     sockaddr_in peer{};
     socklen_t length = sizeof peer;
     UniqueFd socket(::accept4(m_listenSocket.get(), reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC));
     const int error = errno;
-    lock.lock();
-    --m_accepting;
-    if (m_stopRequest || !m_running) {
+    if (m_stopRequest) {
       if (socket) ::shutdown(socket.get(), SHUT_RDWR);
       break;
     }
     if (!socket) {
-      // The socket time-out: nothing came for a while, and one waiting thread
-      // is enough for a quiet server.
-      const bool quiet = error == EAGAIN || error == EWOULDBLOCK;
-      if (quiet && m_accepting > 0) break;
       // Running out of descriptors under a flood must not end the server for good.
-      if (!quiet && !acceptErrorIsTransient(error)) {
-        m_running = false;
-        break;
-      }
-      ++m_accepting;
-      if (error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM) {
-        lock.unlock();
-        std::this_thread::sleep_for(20ms);
-        lock.lock();
-      }
+      if (error == EAGAIN || error == EWOULDBLOCK) continue;  // the time-out: nothing came
+      if (!acceptErrorIsTransient(error)) break;
+      if (error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM) std::this_thread::sleep_for(20ms);
       continue;
     }
-    // A burst far past the limit must not become a burst of threads: beyond
-    // the headroom this thread answers the refusal at once and waits again.
-    if (m_workers.size() - m_accepting > m_maxConnections + kRefuseHeadroom) {
-      ++m_accepting;
+    if (handToIdleWorker(socket, peer)) continue;
+    std::unique_lock lock(m_mutex);
+    if (m_workers.size() - m_idle.size() >= m_maxConnections + kRefuseHeadroom) {
       lock.unlock();
       refuseInline(std::move(socket), peer);
-      lock.lock();
       continue;
     }
+    m_workers.emplace_front();
+    const auto worker = m_workers.begin();
     worker->socket = std::move(socket);
     worker->peer = peer;
     admit(*worker);
-    // Someone must wait for the connection after this one.
-    if (m_accepting == 0) addAcceptor();
-    lock.unlock();
-    serveOne(*worker);
-    lock.lock();
-    release(*worker);
-    // Closed under the lock: stopAndJoin shuts sockets down under it too.
-    worker->socket.reset();
-    if (m_stopRequest || !m_running || m_closing || m_accepting >= kMaxIdleWorkers) break;
-    ++m_accepting;
+    // Started under the lock so that the thread finds its entry complete.
+    if (!worker->thread.start([this, worker] { serve(worker); }, m_stackBytes)) {
+      ::shutdown(worker->socket.get(), SHUT_RDWR);
+      release(*worker);
+      m_workers.erase(worker);
+    }
   }
-  WorkerThread self = std::move(worker->thread);
-  m_workers.erase(worker);
-  // Each ending thread joins the one that ended before it, so at most one
-  // finished thread waits to be joined at any time.
-  WorkerThread previous = std::exchange(m_finished, std::move(self));
+  m_running = false;
+  m_stopRequest = false;
+  std::scoped_lock lock(m_mutex);
+  m_listenerDone = true;
   m_changed.notify_all();
-  lock.unlock();
-  previous.join();
+}
+
+bool TcpServer::handToIdleWorker(UniqueFd& socket, const sockaddr_in& peer) {
+  std::shared_ptr<std::binary_semaphore> wake;
+  {
+    std::scoped_lock lock(m_mutex);
+    if (m_idle.empty()) return false;
+    Worker& worker = *m_idle.back();
+    m_idle.pop_back();
+    worker.idle = false;
+    worker.socket = std::move(socket);
+    worker.peer = peer;
+    admit(worker);
+    wake = worker.wake;
+  }
+  // Woken outside the lock, so that the worker does not wake only to wait for
+  // the lock the listener still holds.
+  wake->release();
+  return true;
 }
 
 void TcpServer::admit(Worker& worker) {
@@ -277,6 +269,44 @@ void TcpServer::serveOne(Worker& worker) {
   ::shutdown(fd, SHUT_RDWR);
 }
 
+void TcpServer::serve(std::list<Worker>::iterator worker) {
+  std::unique_lock lock(m_mutex);
+  for (;;) {
+    lock.unlock();
+    serveOne(*worker);
+    lock.lock();
+    release(*worker);
+    // Closed under the lock: stopAndJoin shuts sockets down under it too.
+    worker->socket.reset();
+    if (m_closing || m_idle.size() >= kMaxIdleWorkers) break;
+    worker->idle = true;
+    m_idle.push_back(&*worker);
+    m_changed.notify_all();
+    // The state under the lock decides; a wake-up only says to look at it (one
+    // left over from a hand-over seen after a time-out makes a loop here).
+    const auto until = std::chrono::steady_clock::now() + kIdleWorkerWait;
+    while (worker->idle && !m_closing) {
+      lock.unlock();
+      const bool woken = worker->wake->try_acquire_until(until);
+      lock.lock();
+      if (!woken) break;
+    }
+    if (worker->idle) {  // nothing came, or the server closes
+      worker->idle = false;
+      std::erase(m_idle, &*worker);
+      break;
+    }
+  }
+  WorkerThread self = std::move(worker->thread);
+  m_workers.erase(worker);
+  // Each ending thread joins the one that ended before it, so at most one
+  // finished thread waits to be joined at any time.
+  WorkerThread previous = std::exchange(m_finished, std::move(self));
+  m_changed.notify_all();
+  lock.unlock();
+  previous.join();
+}
+
 void TcpServer::refuseInline(UniqueFd socket, const sockaddr_in& peer) {
   if (auto connection = createConnection()) {
     connection->attach(socket.get(), m_listenSocket.get(), peer, *this);
@@ -292,17 +322,11 @@ void TcpServer::stopListening() {
 }
 
 void TcpServer::stop() {
-  std::size_t waiting = 0;
+  if (!m_running) return;
+  m_running = false;
+  m_stopRequest = true;
+  // A connection to ourselves wakes the blocking accept.
   {
-    std::scoped_lock lock(m_mutex);
-    // After an accept error ended the server, others may still wait in accept.
-    if (!m_running && m_accepting == 0) return;
-    m_running = false;
-    m_stopRequest = true;
-    waiting = m_accepting;  // no thread goes back to accept from now on
-  }
-  // A connection to ourselves wakes one blocking accept: one for each.
-  for (std::size_t i = 0; i < waiting; ++i) {
     UniqueFd wake(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in to{};
     to.sin_family = AF_INET;
@@ -311,25 +335,25 @@ void TcpServer::stop() {
     if (wake) ::connect(wake.get(), reinterpret_cast<sockaddr*>(&to), sizeof to);
   }
   std::unique_lock lock(m_mutex);
-  const auto outOfAccept = [this] { return m_accepting == 0; };
-  if (!m_changed.wait_for(lock, kListenerStopWait, outOfAccept)) {
-    // The wake-ups did not get through (a firewall rule, a full queue): shutting
-    // the listening socket down makes accept fail instead, at once.
+  if (!m_changed.wait_for(lock, kListenerStopWait, [this] { return m_listenerDone; })) {
+    // The wake-up did not get through (a firewall rule, a full queue): shutting
+    // the listening socket down makes accept fail instead.
     ::shutdown(m_listenSocket.get(), SHUT_RDWR);
-    m_changed.wait(lock, outOfAccept);
   }
+  lock.unlock();
+  if (m_listener.joinable()) m_listener.join();
 }
 
 void TcpServer::stopAndJoin() {
   stop();
+  if (m_listener.joinable()) m_listener.join();
   std::unique_lock lock(m_mutex);
   m_closing = true;
   while (!m_workers.empty()) {
     for (auto& worker : m_workers) {
       if (worker.socket) ::shutdown(worker.socket.get(), SHUT_RDWR);
+      worker.wake->release();
     }
-    // Left in accept after an accept error ended the server: wake them.
-    if (m_accepting > 0) ::shutdown(m_listenSocket.get(), SHUT_RDWR);
     m_changed.wait_for(lock, 100ms);
   }
   m_closing = false;

@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// TcpServer: a listening IPv4 TCP server with one thread per connection.
-// Threads without a connection wait in accept() themselves, and the one that
-// takes a connection serves it: nothing is handed from thread to thread, and
-// a new thread starts only when the last waiting one took a connection.
-// Subclasses say what a connection is through createConnection(). At most maxConnections() connections are served at once,
+// TcpServer: a listening IPv4 TCP server with one listener thread and one worker
+// thread per accepted connection. Subclasses say what a connection is through
+// createConnection(). At most maxConnections() connections are served at once,
 // and at most connectionsPerAddress() from any one remote address; past either a
 // connection is answered through its refuse(). Thread-safe: listen,
 // start and stop come from the owner's thread; connections run on their own
@@ -22,7 +20,10 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <semaphore>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "net/tcp_connection.h"
 #include "net/worker_thread.h"
@@ -54,11 +55,10 @@ class TcpServer {
   // Binds to any local address on `port` (0: one the system picks) and listens.
   // Records the host's own address (ownAddress). Returns a ListenResult.
   int listen(uint16_t port);
-  // Starts the first thread that waits for connections: 0, or 1 when already
-  // running or it cannot start.
+  // Starts the listener thread: 0, or 1 when already running or it cannot start.
   int start();
-  // Stops accepting: wakes every thread blocked in accept and waits up to 5 s
-  // for them to leave it. Connections being served run to their end.
+  // Stops accepting: wakes the blocking accept and waits up to 5 s for the
+  // listener thread. Connections being served run to their end.
   void stop();
   // stop(), then ends every connection's socket and waits for their threads.
   void stopAndJoin();
@@ -69,7 +69,7 @@ class TcpServer {
   uint16_t port() const { return m_port; }
   bool running() const { return m_running; }
   std::size_t connectionCount() const { return m_count; }
-  // Connection threads waiting in accept for the next connection.
+  // Connection threads waiting for the next connection.
   std::size_t idleWorkerCount() const;
   std::size_t maxConnections() const { return m_maxConnections; }
   void setMaxConnections(std::size_t count) { m_maxConnections = count; }
@@ -105,25 +105,27 @@ class TcpServer {
   virtual void ownAddressFound(const std::string& /*address*/) {}
 
  private:
-  // A connection thread. It waits in accept for a connection, serves it, and
-  // waits for the next one, so that a run of short requests does not create
-  // a thread for each; one that waited a whole socket time-out for nothing
-  // ends unless it is the last one waiting.
+  // A connection thread. After its connection it waits a while for the next
+  // one, so that a run of short requests does not create a thread for each.
   struct Worker {
-    UniqueFd socket;  // invalid while it waits for a connection
+    UniqueFd socket;  // invalid while idle
     sockaddr_in peer{};
     bool overLimit = false;
     bool countedAddress = false;  // holds a place in m_perAddressCount
     bool readingHead = false;     // admitted, its request head not yet in
     std::chrono::steady_clock::time_point admitted;
+    bool idle = false;
+    // Shared with the listener, which wakes the worker after it has let go of
+    // the lock: by then the worker may have served, finished and ended.
+    std::shared_ptr<std::binary_semaphore> wake = std::make_shared<std::binary_semaphore>(0);
     WorkerThread thread;
   };
 
-  // Under m_mutex: starts a worker that begins by waiting in accept; false
-  // when its thread cannot start.
-  bool addAcceptor();
-  void run(std::list<Worker>::iterator worker);
+  void acceptLoop();
+  void serve(std::list<Worker>::iterator worker);
   void serveOne(Worker& worker);
+  // Hands the connection to an idle worker; false when none waits.
+  bool handToIdleWorker(UniqueFd& socket, const sockaddr_in& peer);
   // Under m_mutex: whether `worker`, just given its peer, is over a limit; takes
   // its place in its address's count when it is not.
   void admit(Worker& worker);
@@ -148,12 +150,16 @@ class TcpServer {
   mutable std::mutex m_mutex;
   std::condition_variable m_changed;
   std::list<Worker> m_workers;   // guarded by m_mutex; newest first
-  // Those of them in accept, or on their way there: while running, at least one.
-  std::size_t m_accepting = 0;   // guarded by m_mutex
+  // The idle ones among them, the last to finish on top: it takes the next
+  // connection, warm, while the others time out and end.
+  std::vector<Worker*> m_idle;   // guarded by m_mutex
   std::map<uint32_t, std::size_t> m_perAddressCount;  // guarded by m_mutex; admitted connections
-  bool m_closing = false;        // guarded by m_mutex; workers end after their connection
+  bool m_closing = false;        // guarded by m_mutex; idle workers end
   WorkerThread m_finished;       // guarded by m_mutex; the last thread that ended
+  bool m_listenerDone = true;    // guarded by m_mutex
   std::string m_ownAddress;      // guarded by m_mutex
+
+  std::jthread m_listener;
 };
 
 }  // namespace vantrel

@@ -305,9 +305,14 @@ void FileServerConnection::getFile() {
     while (sent < length) {
       pacer.beforeChunk();
       const int64_t piece = std::min(chunk, length - sent);
+      // One wait for the whole piece: its bytes go out together anyway, and a
+      // sleep for each counted part would cost a wake-up every few of them at
+      // high limits. The waits run on one schedule, so the last is the longest.
+      int64_t wait = 0;
       for (int64_t counted = 0; counted < piece; counted += kCountedPiece) {
-        sleepMs(host.countSent(static_cast<uint32_t>(std::min(kCountedPiece, piece - counted)), m_requester));
+        wait = std::max(wait, host.countSent(static_cast<uint32_t>(std::min(kCountedPiece, piece - counted)), m_requester));
       }
+      sleepMs(wait);
       int64_t pieceSent = 0;
       while (pieceSent < piece) {
         const long n = sendFilePiece(socket(), file.get(), offset + pieceSent, piece - pieceSent);

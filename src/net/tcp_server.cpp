@@ -180,7 +180,7 @@ void TcpServer::acceptLoop() {
 }
 
 bool TcpServer::handToIdleWorker(UniqueFd& socket, const sockaddr_in& peer) {
-  std::shared_ptr<std::binary_semaphore> wake;
+  std::shared_ptr<Wake> wake;
   {
     std::scoped_lock lock(m_mutex);
     if (m_idle.empty()) return false;
@@ -194,8 +194,23 @@ bool TcpServer::handToIdleWorker(UniqueFd& socket, const sockaddr_in& peer) {
   }
   // Woken outside the lock, so that the worker does not wake only to wait for
   // the lock the listener still holds.
-  wake->release();
+  wake->signal();
   return true;
+}
+
+void TcpServer::Wake::signal() {
+  {
+    std::scoped_lock lock(mutex);
+    signalled = true;
+  }
+  changed.notify_one();
+}
+
+bool TcpServer::Wake::waitUntil(std::chrono::steady_clock::time_point until) {
+  std::unique_lock lock(mutex);
+  const bool woken = changed.wait_until(lock, until, [this] { return signalled; });
+  signalled = false;
+  return woken;
 }
 
 void TcpServer::admit(Worker& worker) {
@@ -287,7 +302,7 @@ void TcpServer::serve(std::list<Worker>::iterator worker) {
     const auto until = std::chrono::steady_clock::now() + kIdleWorkerWait;
     while (worker->idle && !m_closing) {
       lock.unlock();
-      const bool woken = worker->wake->try_acquire_until(until);
+      const bool woken = worker->wake->waitUntil(until);
       lock.lock();
       if (!woken) break;
     }
@@ -352,7 +367,7 @@ void TcpServer::stopAndJoin() {
   while (!m_workers.empty()) {
     for (auto& worker : m_workers) {
       if (worker.socket) ::shutdown(worker.socket.get(), SHUT_RDWR);
-      worker.wake->release();
+      worker.wake->signal();
     }
     m_changed.wait_for(lock, 100ms);
   }

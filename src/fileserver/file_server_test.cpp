@@ -268,6 +268,44 @@ TEST_F(FileServerTest, LargeLocalDownloadsAreCountedInSmallPieces) {
   EXPECT_GT(host.largestCounted, 0u);
 }
 
+// The per-user limit paces downloads to other computers (127.0.0.2 is one),
+// never this computer's own: with a remote download crawling at the limit, a
+// local one of the same file arrives whole at once.
+TEST_F(FileServerTest, ThePerUserLimitPacesRemoteDownloadsOnly) {
+  const std::string big = pattern(3 << 20);
+  std::ofstream(dir.file("big.bin"), std::ios::binary) << big;
+  CVantreldFile record(dir.file("big.bin"));
+  record.fileName = "big.bin";
+  record.fileId = 78;
+  files.Add(record);
+  constexpr int64_t kRate = 100000;  // the whole file would take half a minute
+  host.userBand = static_cast<int>(kRate);
+
+  const auto started = std::chrono::steady_clock::now();
+  auto remote = testing::connectLoopback(server.port(), "127.0.0.2");
+  ASSERT_TRUE(remote);
+  sendAll(remote.get(), "GET /getfile/?fileid=78 HTTP/1.0\r\n\r\n");
+  std::shared_ptr<UploadSession> remoteSession;
+  ASSERT_TRUE(waitFor([&] {
+    for (const auto& s : host.allSessions()) {
+      if (s->peerAddress() == "127.0.0.2" && s->bytesSent > 0) remoteSession = s;
+    }
+    return remoteSession != nullptr;
+  }));
+
+  const std::string local = get("/getfile/?fileid=78");
+  ASSERT_GE(local.size(), big.size());
+  EXPECT_EQ(local.substr(local.size() - big.size()), big);
+
+  // However long the local one took, the remote one kept to the limit: no
+  // more than the rate allows in that time, plus the piece in flight.
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  EXPECT_LE(remoteSession->bytesSent, static_cast<int64_t>(seconds * kRate) + 9000);
+  EXPECT_LT(remoteSession->bytesSent, static_cast<int64_t>(big.size()));
+  remoteSession->active = false;
+  ASSERT_TRUE(waitFor([&] { return host.active == 0; }));
+}
+
 TEST_F(FileServerTest, DownloadChecksAnswerWithTheirErrors) {
   struct Case {
     const char* name;
@@ -376,6 +414,7 @@ TEST_F(FileServerTest, DeactivatedTransferStopsAndIsRecordedUnfinished) {
   host.userBand = 200000;  // slow enough to stop it half-way
   host.contest = true;
 
+  // From another computer: this computer's own downloads are not paced.
   auto fd = testing::connectLoopback(server.port(), "127.0.0.2");
   sendAll(fd.get(), "GET /getfile/?fileid=78 HTTP/1.0\r\n\r\n");
   std::shared_ptr<UploadSession> session;

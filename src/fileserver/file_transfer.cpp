@@ -276,10 +276,10 @@ void FileServerConnection::getFile() {
   if (range.kind != ByteRange::Kind::Whole) header += "Content-Range: " + range.contentRange() + "\r\n";
   header += "\r\n";
   const int64_t length = range.length();
-  // A download goes out in pieces sized to the lower of the limits that pace
-  // it, so that a low limit stays smooth and a high one costs few system
-  // calls. The process-wide limit leaves this computer's own downloads alone.
-  const int rate = host.maxUserBand();
+  // The limits are for other computers: this computer's own downloads go out
+  // unpaced. A remote one goes out in pieces sized to the lower of its limits,
+  // so that a low limit stays smooth and a high one costs few system calls.
+  const int rate = local ? 0 : host.maxUserBand();
   const int band = local ? 0 : host.maxBand();
   const int64_t pieceRate = rate > 0 && band > 0 ? std::min(rate, band) : std::max(rate, band);
   const int buffer = sendBufferSize(socket());
@@ -305,9 +305,14 @@ void FileServerConnection::getFile() {
     while (sent < length) {
       pacer.beforeChunk();
       const int64_t piece = std::min(chunk, length - sent);
+      // One wait for the whole piece: its bytes go out together anyway, and a
+      // sleep for each counted part would cost a wake-up every few of them at
+      // high limits. The waits run on one schedule, so the last is the longest.
+      int64_t wait = 0;
       for (int64_t counted = 0; counted < piece; counted += kCountedPiece) {
-        sleepMs(host.countSent(static_cast<uint32_t>(std::min(kCountedPiece, piece - counted)), m_requester));
+        wait = std::max(wait, host.countSent(static_cast<uint32_t>(std::min(kCountedPiece, piece - counted)), m_requester));
       }
+      sleepMs(wait);
       int64_t pieceSent = 0;
       while (pieceSent < piece) {
         const long n = sendFilePiece(socket(), file.get(), offset + pieceSent, piece - pieceSent);

@@ -21,6 +21,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "net/client_socket.h"
@@ -42,6 +43,10 @@ constexpr bool isTransportCode(int code) {
          code == kAbortedPartial || code == kCannotConnect;
 }
 }  // namespace transport
+
+// The client setting (text) that holds the address of this computer its
+// exchanges leave from; missing or empty (the default): the system picks it.
+inline constexpr std::string_view kSourceAddressSetting = "sourceaddress";
 
 // Codes of progress callbacks.
 namespace progress {
@@ -108,6 +113,11 @@ class ClientRequest {
   int StatusCode() const;
   long ContentLength() const;
   void AddHeader(std::string_view text);
+
+  // Connects from this dotted address of this computer ("": the system's
+  // choice), so that a second client on one computer can stand in for another
+  // computer. An address this computer does not have fails the connect.
+  void setSourceAddress(std::string dottedAddress) { m_socket.setSourceAddress(std::move(dottedAddress)); }
 
   // Progress of GetUpdateFile (bytes so far → 0 to stop).
   void setProgress(Progress progress) { m_progress = std::move(progress); }

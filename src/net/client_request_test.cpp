@@ -149,6 +149,41 @@ TEST(ClientRequest, TransportFailuresGiveTheirCodes) {
   }
 }
 
+// A client that stands in for another computer leaves from the address it is
+// given; one this computer does not have fails as a connect does.
+TEST(ClientRequest, ConnectsFromTheSourceAddressWhenOneIsSet) {
+  ScriptedHttpServer server([](int fd, const std::string&) {
+    sockaddr_in peer{};
+    socklen_t length = sizeof peer;
+    ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length);
+    sendText(fd, "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n" + peerAddressText(peer).value_or("?"));
+  });
+  struct Case {
+    const char* source;
+    int code;
+    const char* seen;
+  };
+  const Case cases[] = {
+      {"", get::kOk, "127.0.0.1"},
+      {"127.0.0.2", get::kOk, "127.0.0.2"},
+      {"192.0.2.1", get::kConnectFailed, ""},  // a documentation address: not ours
+      {"not an address", get::kConnectFailed, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.source);
+    ClientRequest req;
+    req.setSourceAddress(c.source);
+    EXPECT_EQ(req.GetText(url(server.port(), "\\peer.txt")), c.code);
+    EXPECT_EQ(req.bodyLines(), c.code == get::kOk ? std::vector<std::string>{c.seen} : std::vector<std::string>{});
+    EXPECT_EQ(req.localAddress(), c.seen);
+  }
+  ClientRequest post;
+  post.setSourceAddress("192.0.2.1");
+  int code = -1;
+  post.PostForm(nullptr, url(server.port()), "a=1", code);
+  EXPECT_EQ(code, transport::kCannotConnect);
+}
+
 TEST(ClientRequest, LoginAbortFlagEndsTheWaitAndIsCleared) {
   std::atomic<bool> release{false};
   ScriptedHttpServer server([&](int, const std::string&) { testing::waitFor([&] { return release.load(); }); });

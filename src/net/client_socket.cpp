@@ -23,6 +23,14 @@ bool ClientSocket::connect(const std::string& dottedAddress, uint16_t port, std:
   if (::inet_pton(AF_INET, dottedAddress.c_str(), &to.sin_addr) != 1) return false;
   UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (!fd || !setSocketTimeouts(fd.get(), timeout)) return false;
+  if (!m_sourceAddress.empty()) {
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    if (::inet_pton(AF_INET, m_sourceAddress.c_str(), &from.sin_addr) != 1 ||
+        ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0) {
+      return false;
+    }
+  }
   // Non-blocking, so that a connection still being made after `timeout` or
   // after the caller gave up (a pinger being stopped) is abandoned at once
   // rather than holding its thread for the system's long connect time-out.

@@ -180,17 +180,37 @@ void TcpServer::acceptLoop() {
 }
 
 bool TcpServer::handToIdleWorker(UniqueFd& socket, const sockaddr_in& peer) {
-  std::scoped_lock lock(m_mutex);
-  if (m_idle.empty()) return false;
-  Worker& worker = *m_idle.back();
-  m_idle.pop_back();
-  worker.idle = false;
-  worker.socket = std::move(socket);
-  worker.peer = peer;
-  admit(worker);
-  // Under the lock: once it is unlocked the worker may serve, finish and end.
-  worker.wake.notify_one();
+  std::shared_ptr<Wake> wake;
+  {
+    std::scoped_lock lock(m_mutex);
+    if (m_idle.empty()) return false;
+    Worker& worker = *m_idle.back();
+    m_idle.pop_back();
+    worker.idle = false;
+    worker.socket = std::move(socket);
+    worker.peer = peer;
+    admit(worker);
+    wake = worker.wake;
+  }
+  // Woken outside the lock, so that the worker does not wake only to wait for
+  // the lock the listener still holds.
+  wake->signal();
   return true;
+}
+
+void TcpServer::Wake::signal() {
+  {
+    std::scoped_lock lock(mutex);
+    signalled = true;
+  }
+  changed.notify_one();
+}
+
+bool TcpServer::Wake::waitUntil(std::chrono::steady_clock::time_point until) {
+  std::unique_lock lock(mutex);
+  const bool woken = changed.wait_until(lock, until, [this] { return signalled; });
+  signalled = false;
+  return woken;
 }
 
 void TcpServer::admit(Worker& worker) {
@@ -277,7 +297,15 @@ void TcpServer::serve(std::list<Worker>::iterator worker) {
     worker->idle = true;
     m_idle.push_back(&*worker);
     m_changed.notify_all();
-    worker->wake.wait_for(lock, kIdleWorkerWait, [&] { return !worker->idle || m_closing; });
+    // The state under the lock decides; a wake-up only says to look at it (one
+    // left over from a hand-over seen after a time-out makes a loop here).
+    const auto until = std::chrono::steady_clock::now() + kIdleWorkerWait;
+    while (worker->idle && !m_closing) {
+      lock.unlock();
+      const bool woken = worker->wake->waitUntil(until);
+      lock.lock();
+      if (!woken) break;
+    }
     if (worker->idle) {  // nothing came, or the server closes
       worker->idle = false;
       std::erase(m_idle, &*worker);
@@ -339,7 +367,7 @@ void TcpServer::stopAndJoin() {
   while (!m_workers.empty()) {
     for (auto& worker : m_workers) {
       if (worker.socket) ::shutdown(worker.socket.get(), SHUT_RDWR);
-      worker.wake.notify_one();
+      worker.wake->signal();
     }
     m_changed.wait_for(lock, 100ms);
   }

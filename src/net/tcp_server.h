@@ -104,6 +104,17 @@ class TcpServer {
   virtual void ownAddressFound(const std::string& /*address*/) {}
 
  private:
+  // A wake-up for one idle worker, with a lock of its own so that waking it
+  // never holds the server's lock.
+  struct Wake {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool signalled = false;  // guarded by mutex
+    void signal();
+    // Waits for a signal until `until` and takes it; false at the time-out.
+    bool waitUntil(std::chrono::steady_clock::time_point until);
+  };
+
   // A connection thread. After its connection it waits a while for the next
   // one, so that a run of short requests does not create a thread for each.
   struct Worker {
@@ -114,7 +125,9 @@ class TcpServer {
     bool readingHead = false;     // admitted, its request head not yet in
     std::chrono::steady_clock::time_point admitted;
     bool idle = false;
-    std::condition_variable wake;
+    // Shared with the listener, which wakes the worker after it has let go of
+    // the server's lock: by then the worker may have served, finished and ended.
+    std::shared_ptr<Wake> wake = std::make_shared<Wake>();
     WorkerThread thread;
   };
 

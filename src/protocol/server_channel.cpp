@@ -17,6 +17,7 @@ std::string requestValue(std::string_view text) {
 
 int ServerChannel::post(std::string_view body, std::string& reply, const ClientRequest::Progress* progress) {
   ClientRequest request(&m_ctx.loginAbort, ClientState::kOwnClientVersion);
+  request.setSourceAddress(m_ctx.settings.GetSettingText(kSourceAddressSetting));
   int code = transport::kOk;
   const ClientRequest::Cipher cipher = [this](std::string_view plain) { return m_ctx.key.EncryptText(plain); };
   reply = request.PostEncrypted(progress, m_ctx.target.requestUrl(m_ctx.state.ClientId()), body, code, cipher);

@@ -75,7 +75,10 @@ int LoginRequest(ProtocolContext& ctx, std::string_view user, std::string_view p
   const std::string host = ctx.target.host();
   // Our own address is that of the interface the connection to the server
   // leaves from: the address the server and the peers see.
-  if (const std::string own = interfaceAddressToward(ctx.target.address(), static_cast<uint16_t>(ctx.target.port()));
+  const std::string source = ctx.settings.GetSettingText(kSourceAddressSetting);
+  if (const std::string own = !source.empty() ? source
+                                              : interfaceAddressToward(ctx.target.address(),
+                                                                       static_cast<uint16_t>(ctx.target.port()));
       !own.empty()) {
     ctx.state.SetLocalAddress(own);
   }
@@ -98,6 +101,7 @@ int LoginRequest(ProtocolContext& ctx, std::string_view user, std::string_view p
   body += "&verify=" + base64Encode(ctx.key.EncryptText(user));
 
   ClientRequest request(&ctx.loginAbort, ClientState::kOwnClientVersion);
+  request.setSourceAddress(source);
   int code = transport::kOk;
   const std::string reply = request.PostForm(progress, ctx.target.loginUrl(), body, code);
   if (code != transport::kOk) return code;

@@ -48,11 +48,17 @@ bool UdpPinger::start() {
   UniqueFd fd;
   sockaddr_in at{};
   socklen_t length = sizeof at;
+  // Pings leave from the address the client's requests leave from: the server
+  // knows the session by it.
+  in_addr source{htonl(INADDR_ANY)};
+  if (const std::string from = m_ctx.settings.GetSettingText(kSourceAddressSetting); !from.empty()) {
+    ::inet_pton(AF_INET, from.c_str(), &source);
+  }
   for (int candidate = wanted; !fd && candidate <= std::min(65535, wanted + kPortSearchSpan - 1); ++candidate) {
     UniqueFd attempt(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     at = sockaddr_in{};
     at.sin_family = AF_INET;
-    at.sin_addr.s_addr = htonl(INADDR_ANY);
+    at.sin_addr = source;
     at.sin_port = htons(static_cast<uint16_t>(candidate));
     length = sizeof at;
     if (attempt && ::bind(attempt.get(), reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 &&

@@ -559,6 +559,7 @@ void DownloadManager::RunDownload(DownloadRecord& record) {
   std::replace(url.begin(), url.end(), ' ', '+');
   RecordTarget sink(record);
   ClientRequest request(nullptr, m_clientVersion);
+  request.setSourceAddress(m_settings.GetSettingText(kSourceAddressSetting));
   int rc = request.GetFile(url, part, sink);
   if (rc == get::kOk && sink.length() >= 0 && sink.bodyBytes() < sink.length()) rc = kShortBody;
   // Complete means the file holds exactly what was resumed from plus what

@@ -24,6 +24,7 @@
 #include "app/app_test_support.h"
 #include "app/client_app.h"
 #include "catalogue/sync/share_run.h"
+#include "net/client_request.h"
 #include "platform/registry_hive.h"
 #include "platform/testing/env_override.h"
 #include "protocol/catalogue_requests.h"
@@ -81,6 +82,14 @@ class DownloadsE2eTest : public e2e::ClientE2eTest {
       settings.SetSettingNumber("maxusrband", 600000);
       settings.SetSettingNumber("maxband", 600000);
     });
+    {
+      // Bob's connections leave from 127.0.0.2: to Alice another computer,
+      // whose downloads her limits pace (this computer's own are not).
+      RegistryHive hive((dir.path() / "bobconfig").string());
+      SettingsStore settings(hive, "Vantrel");
+      settings.EnsureDefaults();
+      settings.SetSettingText(kSourceAddressSetting, "127.0.0.2");
+    }
     AppOptions options = clientOptions("alice-home");
     clientOptions("bob-home");
     fs::create_directories(dir.path() / "shared");

@@ -101,6 +101,9 @@ class SharingE2eTest : public ::testing::Test {
     ASSERT_EQ(fileServer.listen(0), kListenOk);
     ASSERT_EQ(fileServer.start(), 0);
     setUserBand(0);
+    // B stands in for another computer: A paces downloads to other computers
+    // only, and knows them by their address.
+    b.settings.SetSettingText(kSourceAddressSetting, "127.0.0.2");
   }
   void TearDown() override { fileServer.stopAndJoin(); }
 

@@ -23,6 +23,10 @@
 #include "app/personal_share.h"
 #include "app/models/uploads_model.h"
 #include "catalogue/sync/share_run.h"
+#include "core/base64.h"
+#include "net/client_request.h"
+#include "protocol/catalogue_cache.h"
+#include "protocol/catalogue_requests.h"
 #include "platform/registry_hive.h"
 #include "platform/testing/env_override.h"
 #include "protocol/catalogue_cache.h"
@@ -63,10 +67,13 @@ class TransfersE2eTest : public e2e::ClientE2eTest {
     for (const char* root : {"Vantrel", "Bob"}) {
       writeSettings(
           0,
-          [](SettingsStore& settings) {
+          [root](SettingsStore& settings) {
             // Uploads that last a few seconds, so that they can be watched and stopped.
             settings.SetSettingNumber("maxusrband", 400000);
             settings.SetSettingNumber("maxband", 400000);
+            // Bob's connections leave from 127.0.0.2: to Alice another computer,
+            // whose downloads her limits pace (this computer's own are not).
+            if (std::string_view(root) == "Bob") settings.SetSettingText(kSourceAddressSetting, "127.0.0.2");
           },
           root);
     }
@@ -115,7 +122,8 @@ TEST_F(TransfersE2eTest, BobDownloadsFromAliceStopsResumesAndCompletesWhileAlice
   const std::string group = alice.settings().GetUserText("alice", "personalgroup");
   ASSERT_NE(fileId, 0);
   const std::string url = "http://127.0.0.1:" + std::to_string(alice.core().fileServerPort()) +
-                          "/getfile/?fileid=" + std::to_string(fileId) + "&username=bob&token=127.0.0.1$" + group;
+                          "/getfile/?fileid=" + std::to_string(fileId) + "&username=bob&@token=" +
+                          base64Encode(alice.protocol().key.EncryptText("127.0.0.2$" + group));
 
   // Bob: a client of his own with his "Incoming" view.
   ui::QtUserInterface bobUi;
@@ -133,14 +141,15 @@ TEST_F(TransfersE2eTest, BobDownloadsFromAliceStopsResumesAndCompletesWhileAlice
   ui::TransferList* bobList = incoming->list();
   ASSERT_TRUE(waitUntil([&] { return bobList->item(id) != nullptr; }));
   EXPECT_EQ(rowText(bobList, id, 0), name);
-  ASSERT_TRUE(waitUntil([&] { return rowText(bobList, id, 3) == "Downloading" && bob.downloads().find(id)->bytesPresent > 0; }, 10s));
+  ASSERT_TRUE(waitUntil([&] { return rowText(bobList, id, 3) == "Downloading" && bob.downloads().find(id)->bytesPresent > 0; }, 10s))
+      << rowText(bobList, id, 3);
 
   // Alice sees the upload session.
   ui::TransferList* aliceList = outgoing->list();
   auto session = [&] { return aliceList->topLevelItemCount() == 0 ? nullptr : aliceList->topLevelItem(0); };
   ASSERT_TRUE(waitUntil([&] { return session() != nullptr && session()->text(4) == "Sending"; }, 5s));
   EXPECT_EQ(session()->text(0).toStdString(), "Get File - " + name);
-  EXPECT_EQ(session()->text(1).toStdString(), "bob (127.0.0.1)");
+  EXPECT_EQ(session()->text(1).toStdString(), "bob (127.0.0.2)");
 
   // Bob stops it with the button over the selected row.
   bobList->item(id)->setSelected(true);

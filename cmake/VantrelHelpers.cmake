@@ -10,9 +10,9 @@ if(VANTREL_WERROR)
   list(APPEND VANTREL_WARNINGS -Werror)
 endif()
 
+set(VANTREL_SOURCE_ROOT ${PROJECT_SOURCE_DIR}/src)
 add_library(vantrel_options INTERFACE)
 target_compile_options(vantrel_options INTERFACE ${VANTREL_WARNINGS})
-target_include_directories(vantrel_options INTERFACE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR})
 target_link_libraries(vantrel_options INTERFACE Threads::Threads)
 if(VANTREL_SANITIZE)
   set(_san -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
@@ -25,12 +25,55 @@ if(VANTREL_FUZZ)
   target_link_options(vantrel_options INTERFACE -fsanitize=address,undefined)
 endif()
 
-# vantrel_library(NAME SOURCES a.cpp ... DEPS other ...)
-# Declares the static library vantrel_NAME for one subsystem.
+# vantrel_headers(TARGET [FOLDER dir])
+# Each library sees only the folders it links. A library's headers are reached
+# through an include root of its own, build/include/TARGET, that holds links to
+# the headers of its folder (and its testing/ fakes) under the path they are
+# included by ("core/log.h", "server/store/account_store.h"); the root is PUBLIC,
+# so whoever links the library sees its folder and nobody else does. An include
+# of a folder that is not linked fails to compile. Sub-folders with a
+# CMakeLists.txt of their own are libraries of their own and are left out.
+function(vantrel_headers target)
+  cmake_parse_arguments(ARG "RECURSIVE" "FOLDER" "" ${ARGN})
+  set(folder ${CMAKE_CURRENT_SOURCE_DIR})
+  if(ARG_FOLDER)
+    set(folder ${ARG_FOLDER})
+  endif()
+  cmake_path(IS_PREFIX VANTREL_SOURCE_ROOT "${folder}" NORMALIZE under_src)
+  if(under_src)
+    file(RELATIVE_PATH rel ${VANTREL_SOURCE_ROOT} ${folder})
+  else()
+    file(RELATIVE_PATH rel ${PROJECT_SOURCE_DIR} ${folder})
+  endif()
+  set(root ${CMAKE_BINARY_DIR}/include/${target})
+  if(ARG_RECURSIVE)
+    file(GLOB_RECURSE headers CONFIGURE_DEPENDS RELATIVE ${folder} ${folder}/*.h)
+  else()
+    file(GLOB headers CONFIGURE_DEPENDS RELATIVE ${folder} ${folder}/*.h ${folder}/testing/*.h)
+  endif()
+  foreach(h IN LISTS headers)
+    get_filename_component(dir ${root}/${rel}/${h} DIRECTORY)
+    file(MAKE_DIRECTORY ${dir})
+    file(CREATE_LINK ${folder}/${h} ${root}/${rel}/${h} SYMBOLIC)
+  endforeach()
+  target_include_directories(${target} PUBLIC $<BUILD_INTERFACE:${root}>)
+endfunction()
+
+# vantrel_library(NAME SOURCES a.cpp ... DEPS other ... [FOLDER dir] [RECURSIVE])
+# Declares the static library vantrel_NAME for one subsystem, seen by its
+# dependents through its own include root (vantrel_headers).
 function(vantrel_library name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "RECURSIVE" "FOLDER" "SOURCES;DEPS" ${ARGN})
   add_library(vantrel_${name} STATIC ${ARG_SOURCES})
   target_link_libraries(vantrel_${name} PUBLIC vantrel_options ${ARG_DEPS})
+  set(where "")
+  if(ARG_FOLDER)
+    set(where FOLDER ${ARG_FOLDER})
+  endif()
+  if(ARG_RECURSIVE)
+    list(APPEND where RECURSIVE)
+  endif()
+  vantrel_headers(vantrel_${name} ${where})
 endfunction()
 
 # vantrel_test(NAME SOURCES a_test.cpp ... DEPS lib ...)
